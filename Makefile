@@ -1,0 +1,35 @@
+# One entry point for both build trees: the Windows deliverables (MinGW-w64 x64, run under
+# Wine) and the host reader simulator.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+HOST := $(BUILD)/host
+WIN := $(BUILD)/win
+
+.PHONY: all setup build test demo bench clean
+
+all: build
+
+setup:
+	BUILD_DIR=$(abspath $(BUILD)) scripts/setup.sh
+
+build: setup
+	cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(HOST) -j$(JOBS)
+	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DOV_DEPS_DIR=$(abspath $(BUILD))/deps/mingw \
+	  -DOV_READERSIM=$(abspath $(HOST))/sim/readersim >/dev/null
+	cmake --build $(WIN) -j$(JOBS)
+
+test: build
+	ctest --test-dir $(HOST) --output-on-failure
+	ctest --test-dir $(WIN) --output-on-failure -j$(JOBS); rc=$$?; \
+	  $(WIN)/wine-run --stop; exit $$rc
+
+demo: build
+	scripts/demo.sh $(abspath $(BUILD))
+
+bench: build
+	scripts/bench-download.sh $(abspath $(BUILD))
+
+clean:
+	rm -rf $(HOST) $(WIN)

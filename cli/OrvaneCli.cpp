@@ -1,0 +1,191 @@
+// OrvaneCli: the technician's console companion. Runs one link operation against the
+// reader on the port named by a port-list text; results on standard output, progress and
+// messages on standard error, the outcome in the exit code.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Progress.h"
+#include "terminal/Terminal.h"
+#include "winfw/OsSeam.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitAnnounceFailed = 20;
+constexpr int kExitAuthorisationRefused = 21;
+constexpr int kExitReaderNotFound = 30;
+
+const char kUsage[] =
+    "usage: OrvaneCli [-v] COMMAND PORT [ARGS]\n"
+    "  PORT is a port-list text such as COM5 or \"Port COM5 (COM5)\".\n"
+    "commands:\n"
+    "  find PORT              find the reader's loader; prints \"PORTNAME BAUD\"\n"
+    "  describe PORT          prints the model code and the 97-byte description in hex\n"
+    "  apps PORT              prints the reader's application names, one per line\n"
+    "  send PORT FILE [MOD]   announces, authorises and downloads FILE (module MOD,\n"
+    "                         by default the file name in upper case)\n"
+    "  activate PORT          activates the loaded modules\n"
+    "  restart PORT           restarts the reader\n"
+    "options:\n"
+    "  -v                     echo every diagnostic line on standard error\n"
+    "  --help                 this text\n"
+    "exit codes: 0 done; 1 failed; 2 bad arguments; 30 reader not found;\n"
+    "  send: the download result code (0 to 13), 20 announce failed,\n"
+    "  21 authorisation refused.\n";
+
+// Raises the timer resolution so that the download's 1 ms waits last 1 ms.
+class TimerResolution {
+public:
+    TimerResolution() : m_raised(::timeBeginPeriod(1) == TIMERR_NOERROR) {}
+    ~TimerResolution()
+    {
+        if (m_raised)
+            ::timeEndPeriod(1);
+    }
+    TimerResolution(const TimerResolution&) = delete;
+    TimerResolution& operator=(const TimerResolution&) = delete;
+
+private:
+    bool m_raised;
+};
+
+int Usage()
+{
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+}
+
+// The reader found and the link set up as the update run does it.
+bool FindAndConfigure(CTerminal& terminal, const std::string& portText)
+{
+    if (!terminal.FindTerminal(portText))
+        return false;
+    terminal.ConfigurePort(115200, ONESTOPBIT, NOPARITY, 8);
+    Os().Sleep(100);
+    terminal.SetPortTimeouts(5000, 0, 5000, 5000, 0);
+    return true;
+}
+
+int RunFind(CTerminal& terminal, const std::string& portText)
+{
+    if (!terminal.FindTerminal(portText))
+        return 1;
+    std::printf("%s %d\n", proto::PortNameOfText(portText).c_str(), terminal.GetBaudRate());
+    terminal.ClosePort();
+    return 0;
+}
+
+int RunDescribe(CTerminal& terminal)
+{
+    TerminalDescription description = {};
+    if (!terminal.ReadTerminalDescription(&description))
+        return 1;
+    std::string model;
+    for (char c : description.modelCode)
+        model.push_back(c >= 0x20 && c < 0x7F ? c : '?');
+    std::printf("%s\n", model.c_str());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&description);
+    for (std::size_t i = 0; i < sizeof description; ++i)
+        std::printf("%02x", bytes[i]);
+    std::printf("\n");
+    return 0;
+}
+
+int RunApps(CTerminal& terminal)
+{
+    CStringList names;
+    if (!terminal.ReadApplicationNames(names))
+        return 1;
+    for (const CString& name : names)
+        std::printf("%s\n", AnsiToUtf8(name).c_str());
+    return 0;
+}
+
+std::string WindowsPath(std::string path)
+{
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+std::string DefaultModule(const std::string& path)
+{
+    std::string name = proto::FileNameOfPath(path);
+    if (!name.empty())
+        ::CharUpperBuffA(&name[0], static_cast<DWORD>(name.size()));
+    return name;
+}
+
+int RunSend(CTerminal& terminal, const std::string& file, const std::string& module)
+{
+    if (!terminal.AnnounceFile(file, module))
+        return kExitAnnounceFailed;
+    if (!terminal.RequestAuthorisation())
+        return kExitAuthorisationRefused;
+    TimerResolution resolution;
+    ConsoleProgress progress(terminal);
+    return terminal.DownloadFile(file);
+}
+
+int RunCommand(const std::vector<std::string>& args)
+{
+    const std::string& command = args[0];
+    const std::string& portText = args[1];
+    CTerminal terminal;
+    if (command == "find")
+        return args.size() == 2 ? RunFind(terminal, portText) : Usage();
+
+    const bool known = command == "describe" || command == "apps" || command == "activate" ||
+                       command == "restart" || command == "send";
+    const bool sizeOk = command == "send" ? (args.size() == 3 || args.size() == 4) : args.size() == 2;
+    if (!known || !sizeOk)
+        return Usage();
+
+    if (!FindAndConfigure(terminal, portText))
+        return command == "send" ? kExitReaderNotFound : 1;
+    int code = 1;
+    if (command == "describe")
+        code = RunDescribe(terminal);
+    else if (command == "apps")
+        code = RunApps(terminal);
+    else if (command == "activate")
+        code = terminal.ActivateModules() ? 0 : 1;
+    else if (command == "restart")
+        code = terminal.RestartTerminal() ? 0 : 1;
+    else {
+        const std::string file = WindowsPath(args[2]);
+        code = RunSend(terminal, file, args.size() == 4 ? args[3] : DefaultModule(file));
+    }
+    terminal.ClosePort();
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::SetConsoleOutputCP(CP_UTF8);
+    bool verbose = false;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "-v" && args.empty())
+            verbose = true;
+        else
+            args.push_back(arg);
+    }
+    if (args.size() < 2)
+        return Usage();
+    BindConsoleSeam(verbose);
+    return RunCommand(args);
+}

@@ -1,0 +1,32 @@
+# Windows tree: the deliverables and their tests, cross-built with MinGW-w64 (x64).
+set(OV_WARNINGS -Wall -Wextra -Wpedantic -Werror)
+set(OV_DEPS_DIR ${CMAKE_SOURCE_DIR}/build/deps/mingw CACHE PATH "MinGW builds of libpng")
+
+# Test programs run under Wine through a wrapper that owns this tree's prefix.
+set(OV_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+configure_file(${CMAKE_SOURCE_DIR}/scripts/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+
+# Static runtime: the binaries run on a bare Windows (and Wine) without MinGW DLLs.
+add_link_options(-static -static-libgcc -static-libstdc++)
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp)
+target_include_directories(ov_winfw PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(ov_winfw PRIVATE ${OV_WARNINGS})
+
+add_library(ov_terminal STATIC
+  terminal/Protocol.cpp terminal/Port.cpp terminal/Commands.cpp terminal/Download.cpp
+  terminal/Search.cpp usbpos/UsbPosition.cpp)
+target_link_libraries(ov_terminal PUBLIC ov_winfw)
+target_compile_options(ov_terminal PRIVATE ${OV_WARNINGS})
+
+add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp res/strings.rc)
+target_link_libraries(OrvaneCli PRIVATE ov_terminal winmm)
+target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})
+
+add_subdirectory(tests)

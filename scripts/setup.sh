@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs everything a fresh Debian 12 machine needs to build, test and demo the project.
+# Idempotent: packages are installed once, libpng is built once into the build tree's cache.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$here/build}
+
+packages=(g++-mingw-w64-x86-64 util-linux wine64 libz-mingw-w64-dev xvfb imagemagick x11-utils
+          googletest cmake make g++ python3 dpkg-dev)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+"$here/scripts/build-libpng.sh" "$build/deps"

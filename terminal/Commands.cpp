@@ -1,0 +1,257 @@
+// Loader commands of CTerminal: one command frame each, one reply decoded.
+#include <cstring>
+#include <vector>
+
+#include "Terminal.h"
+#include "winfw/Diag.h"
+#include "winfw/Handle.h"
+#include "winfw/OsSeam.h"
+
+using namespace proto;
+
+namespace {
+
+constexpr UINT kIdsLoaderAbsent = 122;
+constexpr DWORD kWaitBeforeDescription = 3000;
+constexpr DWORD kWaitAfterApplicationName = 100;
+constexpr DWORD kWaitForActivation = 10000;
+constexpr int kProbeASends = 3;
+constexpr int kActivationExtraReads = 3;
+
+const char kNoData[] = "Aucune donnee lue sur la liaison";
+const char kAckKo[] = "Trame recue, acquittement KO";
+const char kCannotWrite[] = "Impossible d'ecrire sur le port";
+const char kCannotRead[] = "Impossible de lire sur le port";
+const char kWriteProblem[] = "Probl\xE8me d'ecriture sur le port";
+const char kReadProblem[] = "Probl\xE8me de lecture sur le port";
+
+CString UpperAnsi(CString text)
+{
+    if (!text.empty())
+        ::CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+} // namespace
+
+bool CTerminal::ProbeLoader()
+{
+    std::uint8_t reply[kProbeReplySize] = {};
+    DWORD count = 0;
+    bool answered = false;
+    for (int send = 0; send < kProbeASends && !answered; ++send) {
+        if (!WriteFrame(kProbeA, sizeof kProbeA, &count) || !ReadReply(reply, sizeof reply, &count))
+            return false;
+        answered = count > 0;
+    }
+    if (!answered)
+        return false;
+    // Probe B's reply lands over probe A's: bytes it does not cover keep A's values.
+    if (!WriteFrame(kProbeB, sizeof kProbeB, &count) || !ReadReply(reply, kProbeBReplySize, &count))
+        return false;
+    if (ProbeReplySaysLoaderAbsent(reply)) {
+        LogLine("Chargeur KAVRON Sante non pr\xE9sent sur le terminal");
+        ShowMessage(LoadResString(kIdsLoaderAbsent), MB_OK | MB_ICONHAND);
+        return false;
+    }
+    return ProbeReplyHoldsLoaderMark(reply);
+}
+
+bool CTerminal::ReadTerminalDescription(TerminalDescription* description)
+{
+    std::uint8_t command[kCommandFrameSize];
+    BuildCommandFrame(CMD_READ_DESCRIPTION, command);
+    Os().Sleep(kWaitBeforeDescription);
+
+    DWORD count = 0;
+    if (!WriteFrame(command, sizeof command, &count)) {
+        LogLine("%s", kCannotWrite);
+        return false;
+    }
+    std::uint8_t reply[kDescriptionFrameSize] = {};
+    if (!ReadReply(reply, sizeof reply, &count)) {
+        LogLine("%s", kCannotRead);
+        return false;
+    }
+    if (!HasValidCrc(reply, kDescriptionFrameSize - 2)) {
+        LogLine("CRC incoherent");
+        return false;
+    }
+    if (reply[0] == 0)
+        return false;
+
+    std::uint8_t data[kDescriptionFrameSize] = {};
+    std::size_t length = reply[1];
+    if (length > kDescriptionDataMax)
+        length = kDescriptionDataMax;
+    std::memcpy(data, reply + 2, length);
+    std::memcpy(description, data, sizeof *description);
+    LogLine("Donnee hTerminal enregistree");
+    return true;
+}
+
+bool CTerminal::ReadApplicationNames(CStringList& names)
+{
+    std::uint8_t command[kCommandFrameSize];
+    BuildCommandFrame(CMD_LIST_APPLICATIONS, command);
+    DWORD count = 0;
+    if (!WriteFrame(command, sizeof command, &count)) {
+        LogLine("%s", kCannotWrite);
+        return false;
+    }
+    names.RemoveAll();
+
+    std::uint8_t reply[kReplySize] = {};
+    if (!ReadReply(reply, sizeof reply, &count)) {
+        LogLine("%s", kCannotRead);
+        return false;
+    }
+    while (reply[1] != 0) {
+        Os().Sleep(kWaitAfterApplicationName);
+        const CString name = ApplicationNameOfReply(reply);
+        names.AddTail(name);
+        LogLine("Applications presentes sur le terminal : %s", name.c_str());
+        std::memset(reply, 0, sizeof reply);
+        if (!ReadReply(reply, sizeof reply, &count)) {
+            LogLine("%s", kCannotRead);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CTerminal::AnnounceFile(const CString& path, const CString& moduleName)
+{
+    if (!Os().FileExists(path.c_str())) {
+        LogLine("Impossible de trouver le fichier %s", path.c_str());
+        return false;
+    }
+    {
+        ScopedHandle file(Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // A file that cannot be opened has no size to announce.
+        if (!file.IsValid()) {
+            LogLine("Impossible d'ouvrir le fichier %s", path.c_str());
+            return false;
+        }
+        DWORD high = 0;
+        const DWORD low = Os().GetFileSize(file.Get(), &high);
+        const bool sizeKnown = !(low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR);
+        m_fileSize = (high != 0 || !sizeKnown || low > 0x7FFFFFFF) ? -1
+                                                                   : static_cast<std::int32_t>(low);
+    }
+    m_moduleName = moduleName;
+
+    // The six size digits and the 22 name bytes are all the frame has: a file beyond them
+    // would be announced with a wrong size or name, so it is not announced at all.
+    const CString name = UpperAnsi(FileNameOfPath(path));
+    std::uint8_t command[kCommandFrameSize];
+    if (m_fileSize < 0 || m_fileSize > kAnnounceMaxFileSize) {
+        LogLine("Fichier trop volumineux pour etre annonce : %s", path.c_str());
+        return false;
+    }
+    if (!BuildAnnounceFrame(m_fileSize, name, command)) {
+        LogLine("Nom de fichier trop long pour etre annonce : %s", path.c_str());
+        return false;
+    }
+    LogLine("Taille du fichier %s : %ld octets", path.c_str(), static_cast<long>(m_fileSize));
+
+    DWORD count = 0;
+    if (!WriteFrame(command, sizeof command, &count)) {
+        LogLine("%s", kCannotWrite);
+        return false;
+    }
+    std::uint8_t reply[kReplySize] = {};
+    if (!ReadReply(reply, sizeof reply, &count)) {
+        LogLine("%s", kCannotRead);
+        return false;
+    }
+    if (reply[kStatusOffset] == ACK_KO) {
+        LogLine("%s", kAckKo);
+        return false;
+    }
+    if (count == 0) {
+        LogLine("%s", kNoData);
+        return false;
+    }
+    return true;
+}
+
+bool CTerminal::RequestAuthorisation()
+{
+    std::uint8_t command[kCommandFrameSize];
+    BuildCommandFrame(CMD_AUTHORISE, command);
+    DWORD count = 0;
+    if (!WriteFrame(command, sizeof command, &count)) {
+        LogLine("%s", kCannotWrite);
+        return false;
+    }
+    std::uint8_t reply[kReplySize] = {};
+    if (!ReadReply(reply, sizeof reply, &count)) {
+        LogLine("%s", kCannotRead);
+        return false;
+    }
+    if (reply[kStatusOffset] == ACK_REFUSED) {
+        LogLine("Trame recue, autorisation refusee");
+        return false;
+    }
+    return true;
+}
+
+bool CTerminal::ActivateModules()
+{
+    std::uint8_t command[kCommandFrameSize];
+    BuildCommandFrame(CMD_ACTIVATE, command);
+    DWORD count = 0;
+    if (!WriteFrame(command, sizeof command, &count)) {
+        LogLine("%s", kWriteProblem);
+        return false;
+    }
+    std::uint8_t reply[kReplySize] = {};
+    if (!ReadReply(reply, sizeof reply, &count)) {
+        LogLine("%s", kReadProblem);
+        return false;
+    }
+    for (int extra = 0; count == 0 && extra < kActivationExtraReads; ++extra) {
+        Os().Sleep(kWaitForActivation);
+        if (!ReadReply(reply, sizeof reply, &count)) {
+            LogLine("%s", kReadProblem);
+            return false;
+        }
+    }
+    if (reply[kStatusOffset] == ACK_KO) {
+        LogLine("%s", kAckKo);
+        return false;
+    }
+    if (count == 0) {
+        LogLine("%s", kNoData);
+        return false;
+    }
+    return true;
+}
+
+bool CTerminal::RestartTerminal()
+{
+    std::uint8_t command[kCommandFrameSize];
+    BuildCommandFrame(CMD_RESTART, command);
+    DWORD count = 0;
+    if (!WriteFrame(command, sizeof command, &count)) {
+        LogLine("%s", kWriteProblem);
+        return false;
+    }
+    std::uint8_t reply[kReplySize] = {};
+    if (!ReadReply(reply, sizeof reply, &count)) {
+        LogLine("%s", kReadProblem);
+        return false;
+    }
+    if (reply[kStatusOffset] == ACK_KO) {
+        LogLine("%s", kAckKo);
+        return false;
+    }
+    if (count == 0) {
+        LogLine("%s", kNoData);
+        return false;
+    }
+    LogLine("Fin du chargement");
+    return true;
+}

@@ -1,0 +1,147 @@
+// DownloadFile: one package file sent to the loader in acknowledged 122-byte blocks.
+#include <cstring>
+
+#include "Terminal.h"
+#include "winfw/Diag.h"
+#include "winfw/Handle.h"
+#include "winfw/OsSeam.h"
+
+using namespace proto;
+
+struct DownloadState {
+    std::uint8_t frame[kBlockFrameSize] = {};
+    std::uint8_t reply[kReplySize] = {};
+    ScopedHandle file;
+    std::uint16_t blockNumber = 0;
+    std::int32_t bytesSent = 0;
+    int resendsOfBlock = 0;
+    int code = DL_OK;
+};
+
+namespace {
+
+constexpr DWORD kWaitPerTurn = 1;
+const char kCannotWrite[] = "Impossible d'ecrire sur le port";
+const char kCannotRead[] = "Impossible de lire sur le port";
+const char kNoData[] = "Aucune donnee lue sur la liaison";
+
+} // namespace
+
+int CTerminal::DownloadFile(const CString& path)
+{
+    DownloadState s;
+    s.code = StartDownload(path, s);
+    if (s.code == DL_OK) {
+        NotifyModule();
+        NotifyPercent(); // still the previous file's percentage, as the window expects
+        LogLine("Chargement de l'application %s", path.c_str());
+        while (m_fileSize > 0 && s.bytesSent < m_fileSize && s.code == DL_OK)
+            s.code = DownloadTurn(s);
+    }
+    s.file.Reset();
+    // Whatever the reader sends after the transfer is taken off the line.
+    std::memset(s.reply, 0, sizeof s.reply);
+    DWORD count = 0;
+    ReadReply(s.reply, sizeof s.reply, &count);
+    return s.code;
+}
+
+int CTerminal::StartDownload(const CString& path, DownloadState& s)
+{
+    std::uint8_t command[kCommandFrameSize];
+    BuildCommandFrame(CMD_DOWNLOAD, command);
+    std::memcpy(s.frame, command, sizeof command);
+    if (!Os().FileExists(path.c_str())) {
+        LogLine("Fichier non trouve : %s", path.c_str());
+        return DL_FILE_NOT_FOUND;
+    }
+    DWORD count = 0;
+    if (!WriteFrame(s.frame, kCommandFrameSize, &count)) {
+        LogLine("%s", kCannotWrite);
+        return DL_START_WRITE_FAILED;
+    }
+    if (!ReadReply(s.reply, sizeof s.reply, &count)) {
+        LogLine("%s", kCannotRead);
+        return DL_START_READ_FAILED;
+    }
+    if (count == 0) {
+        LogLine("%s", kNoData);
+        return DL_START_NO_REPLY;
+    }
+    s.file.Reset(Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return s.file.IsValid() ? DL_OK : DL_FILE_OPEN_FAILED;
+}
+
+// One turn: act on the last reply, then read the next one.
+int CTerminal::DownloadTurn(DownloadState& s)
+{
+    Os().Sleep(kWaitPerTurn);
+    int code = DL_OK;
+    DWORD count = 0;
+    switch (s.reply[kStatusOffset]) {
+    case ACK_NEXT: {
+        std::uint8_t data[kBlockDataMax];
+        DWORD read = 0;
+        const BOOL readOk = Os().ReadFile(s.file.Get(), data, sizeof data, &read, nullptr);
+        if (read > kBlockDataMax)
+            read = kBlockDataMax;
+        // A file that ends before its announced size would otherwise be read for ever.
+        if (!readOk || read == 0) {
+            LogLine("Impossible de lire le fichier");
+            code = DL_FILE_READ_FAILED;
+        }
+        BuildBlockFrame(s.blockNumber++, data, read, s.frame);
+        s.resendsOfBlock = 0;
+        s.bytesSent += static_cast<std::int32_t>(read);
+        m_percent = static_cast<std::int32_t>(
+            static_cast<std::int64_t>(s.bytesSent) * 100 / m_fileSize);
+        NotifyPercent();
+        if (!WriteFrame(s.frame, kBlockFrameSize, &count)) {
+            LogLine("%s", kCannotWrite);
+            code = DL_BLOCK_WRITE_FAILED;
+        }
+        break;
+    }
+    case ACK_KO:
+        if (++s.resendsOfBlock > kMaxResendsPerBlock) {
+            LogLine("Trop de rejets de la trame, arret du chargement du module...");
+            return DL_TOO_MANY_RESENDS;
+        }
+        LogLine("Acquittement KO, reemission de la trame");
+        StoreCrc(s.frame, kBlockFrameSize - 2);
+        if (!WriteFrame(s.frame, kBlockFrameSize, &count)) {
+            LogLine("%s", kCannotWrite);
+            code = DL_RESEND_WRITE_FAILED;
+        }
+        break;
+    case ACK_STOP:
+        LogLine("Acquittement STOP, erreur critique, arret du chargement du module...");
+        code = DL_READER_STOP;
+        break;
+    default:
+        code = DL_UNKNOWN_STATUS;
+        break;
+    }
+    const int replyCode = ReadBlockReply(s);
+    return replyCode != DL_OK ? replyCode : code;
+}
+
+int CTerminal::ReadBlockReply(DownloadState& s)
+{
+    std::memset(s.reply, 0, sizeof s.reply);
+    DWORD count = 0;
+    if (!ReadReply(s.reply, sizeof s.reply, &count)) {
+        LogLine("%s", kCannotRead);
+        return DL_REPLY_READ_FAILED;
+    }
+    if (count == 0) {
+        LogLine("%s", kNoData);
+        return DL_NO_REPLY;
+    }
+    if (count < sizeof s.reply) {
+        DWORD more = 0;
+        ReadReply(s.reply + count, static_cast<DWORD>(sizeof s.reply - count), &more);
+    }
+    return DL_OK;
+}

@@ -1,0 +1,161 @@
+// Port channel of CTerminal: open, configure, time-outs, close.
+#include "Terminal.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "winfw/Diag.h"
+#include "winfw/OsSeam.h"
+
+namespace {
+
+// Flag word of the DCB: keep these bits as read (parity check, reserved bits) ...
+constexpr DWORD kDcbFlagsKept = 0xFFFFD093;
+// ... then set binary mode, DTR and RTS enabled, continue on XOFF, abort on error.
+constexpr DWORD kDcbFlagsSet = 0x5091;
+
+// The bit fields of the DCB share the 32-bit word that follows BaudRate.
+constexpr std::size_t kDcbFlagOffset = offsetof(DCB, BaudRate) + sizeof(DWORD);
+
+void MaskDcbFlags(DCB& dcb)
+{
+    DWORD flags = 0;
+    std::memcpy(&flags, reinterpret_cast<const BYTE*>(&dcb) + kDcbFlagOffset, sizeof flags);
+    flags = (flags & kDcbFlagsKept) | kDcbFlagsSet;
+    std::memcpy(reinterpret_cast<BYTE*>(&dcb) + kDcbFlagOffset, &flags, sizeof flags);
+}
+
+} // namespace
+
+CTerminal::CTerminal()
+    : m_percentCallback(nullptr), m_percentContext(0), m_moduleCallback(nullptr),
+      m_moduleContext(0), m_hPort(nullptr), m_fileSize(0), m_percent(0), m_portNumber(0),
+      m_baudRate(0), usbHub(0), usbHubPort(0), usbDriverKey{}
+{
+}
+
+CTerminal::~CTerminal()
+{
+    // The run closes the port on every path; this only guards against a leaked handle.
+    if (IsOpen())
+        Os().CloseHandle(m_hPort);
+}
+
+bool CTerminal::OpenPort(const CString& name)
+{
+    const CString device = "\\\\.\\" + name;
+    HANDLE h = Os().CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        LogLine("Impossible d'ouvrir le port %s", device.c_str());
+        return false;
+    }
+    m_hPort = h;
+    LogLine("Port %s ouvert", device.c_str());
+    return true;
+}
+
+bool CTerminal::ClosePort()
+{
+    if (!IsOpen()) {
+        m_hPort = nullptr;
+        return true;
+    }
+    if (!Os().CloseHandle(m_hPort)) {
+        LogLine("Probleme de fermeture du port");
+        return false;
+    }
+    LogLine("Port correctement ferme");
+    m_hPort = nullptr;
+    return true;
+}
+
+bool CTerminal::ConfigurePort(int baud, int stopBits, int parity, int byteSize)
+{
+    DCB dcb;
+    std::memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    if (!Os().GetCommState(m_hPort, &dcb)) {
+        LogLine("Impossible d'obtenir les parametres du port");
+        return false;
+    }
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = static_cast<DWORD>(baud);
+    MaskDcbFlags(dcb);
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 2048;
+    dcb.ByteSize = static_cast<BYTE>(byteSize);
+    dcb.Parity = static_cast<BYTE>(parity);
+    dcb.StopBits = static_cast<BYTE>(stopBits);
+    dcb.XonChar = 0;
+    dcb.XoffChar = 0;
+    dcb.ErrorChar = 0;
+    dcb.EofChar = 0;
+    dcb.EvtChar = 0;
+    if (!Os().SetCommState(m_hPort, &dcb)) {
+        LogLine("Impossible de parametrer le port");
+        return false;
+    }
+    LogLine("Port correctement configure");
+    return true;
+}
+
+BOOL CTerminal::SetPortTimeouts(DWORD readInterval, DWORD readMultiplier, DWORD readConstant,
+                                DWORD writeConstant, DWORD writeMultiplier)
+{
+    COMMTIMEOUTS timeouts;
+    timeouts.ReadIntervalTimeout = readInterval;
+    timeouts.ReadTotalTimeoutMultiplier = readMultiplier;
+    timeouts.ReadTotalTimeoutConstant = readConstant;
+    timeouts.WriteTotalTimeoutConstant = writeConstant;
+    timeouts.WriteTotalTimeoutMultiplier = writeMultiplier;
+    return Os().SetCommTimeouts(m_hPort, &timeouts);
+}
+
+bool CTerminal::ComputeCrc(const std::uint8_t* data, int length, std::uint8_t* out) const
+{
+    const std::uint16_t crc = proto::Crc16(data, length);
+    out[0] = static_cast<std::uint8_t>(crc & 0xFF);
+    out[1] = static_cast<std::uint8_t>(crc >> 8);
+    return true;
+}
+
+bool CTerminal::WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written)
+{
+    *written = 0;
+    return Os().WriteFile(m_hPort, frame, size, written, nullptr) != FALSE;
+}
+
+bool CTerminal::ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received)
+{
+    *received = 0;
+    return Os().ReadFile(m_hPort, buffer, size, received, nullptr) != FALSE;
+}
+
+void CTerminal::SetPercentCallback(TerminalCallback callback, std::uint32_t context)
+{
+    m_percentCallback = callback;
+    m_percentContext = context;
+}
+
+void CTerminal::SetModuleCallback(TerminalCallback callback, std::uint32_t context)
+{
+    m_moduleCallback = callback;
+    m_moduleContext = context;
+}
+
+int CTerminal::SetPercent(int percent)
+{
+    m_percent = percent;
+    return NotifyPercent();
+}
+
+int CTerminal::NotifyPercent()
+{
+    return m_percentCallback ? m_percentCallback(m_percentContext) : 0;
+}
+
+int CTerminal::NotifyModule()
+{
+    return m_moduleCallback ? m_moduleCallback(m_moduleContext) : 0;
+}

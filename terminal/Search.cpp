@@ -1,0 +1,58 @@
+// FindTerminal: the loader searched on the port named by a port-list entry text.
+#include "Terminal.h"
+#include "winfw/Diag.h"
+#include "winfw/OsSeam.h"
+
+using namespace proto;
+
+namespace {
+
+constexpr int kBaudRates[] = {9600, 19200, 38400, 57600, 115200};
+constexpr DWORD kSearchTimeout = 500;
+constexpr DWORD kWaitAfterFailedLookup = 1000;
+
+} // namespace
+
+bool CTerminal::FindTerminal(const CString& portText)
+{
+    const CString name = PortNameOfText(portText);
+    // The name must fit the search's 8-byte field; anything else is not a port we know.
+    if (name.empty() || name.size() > kPortNameMaxLength) {
+        LogLine("Nom de port invalide : %s", portText.c_str());
+        return false;
+    }
+    m_portNumber = PortNumberOfName(name);
+    LookUpUsbPosition();
+
+    if (!OpenPort(name))
+        return false;
+    SetPortTimeouts(kSearchTimeout, 0, kSearchTimeout, kSearchTimeout, 0);
+    if (!ProbeAtEachRate()) {
+        ClosePort();
+        return false;
+    }
+    LogLine("Terminal detecte sur le port : %s", name.c_str());
+    return true;
+}
+
+void CTerminal::LookUpUsbPosition()
+{
+    // The answer is only recorded and logged: it never changes the search's outcome.
+    for (int attempt = 0; attempt < kUsbLookupAttempts; ++attempt) {
+        if (recordUsbPosition(m_portNumber))
+            return;
+        Os().Sleep(kWaitAfterFailedLookup);
+    }
+}
+
+bool CTerminal::ProbeAtEachRate()
+{
+    for (int baud : kBaudRates) {
+        ConfigurePort(baud, ONESTOPBIT, NOPARITY, 8);
+        if (ProbeLoader()) {
+            m_baudRate = baud;
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,136 @@
+// CTerminal: the link to the reader's loader over one COM port for one update run.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "Protocol.h"
+#include "winfw/Strings.h"
+
+// The 97-byte record the reader gives about itself.
+struct TerminalDescription {
+    std::uint8_t header[8];
+    char modelCode[3];
+    std::uint8_t reserved1[8];
+    std::uint8_t reserved2[4];
+    std::uint8_t reserved3[4];
+    std::uint8_t generalOptions[2]; // high byte first
+    std::uint8_t readerOptions[2];  // high byte first
+    std::uint8_t modemOptions;
+    std::uint8_t reserved4[2];
+    std::uint8_t displayOptions;
+    std::uint8_t reserved5[4];
+    std::uint8_t extensionOptions;
+    std::uint8_t reserved6;
+    std::uint8_t reserved7[12];
+    std::uint8_t reserved8[4];
+    std::uint8_t reserved9[4];
+    std::uint8_t reserved10[8];
+    std::uint8_t reserved11[4];
+    std::uint8_t reserved12[4];
+    std::uint8_t reserved13[20];
+};
+static_assert(sizeof(TerminalDescription) == proto::kDescriptionSize, "record layout");
+
+// Download result codes.
+enum DownloadResult : int {
+    DL_OK = 0,
+    DL_FILE_NOT_FOUND = 1,
+    DL_START_WRITE_FAILED = 2,
+    DL_START_READ_FAILED = 3,
+    DL_START_NO_REPLY = 4,
+    DL_FILE_OPEN_FAILED = 5,
+    DL_FILE_READ_FAILED = 6,
+    DL_BLOCK_WRITE_FAILED = 7,
+    DL_RESEND_WRITE_FAILED = 8,
+    DL_READER_STOP = 9,
+    DL_UNKNOWN_STATUS = 10,
+    DL_REPLY_READ_FAILED = 11,
+    DL_NO_REPLY = 12,
+    // One block rejected more often than any sound reader would: the transfer is given up
+    // rather than left to run for ever.
+    DL_TOO_MANY_RESENDS = 13,
+};
+
+// Working state of one download.
+struct DownloadState;
+
+// Callbacks only post a window message and return at once.
+typedef int (*TerminalCallback)(std::uint32_t context);
+
+class CTerminal {
+public:
+    // A block rejected this many times in a row ends the download.
+    static constexpr int kMaxResendsPerBlock = 50;
+    static constexpr int kUsbLookupAttempts = 3;
+    static constexpr std::size_t kDriverKeyLength = 100;
+
+    CTerminal();
+    ~CTerminal();
+    CTerminal(const CTerminal&) = delete;
+    CTerminal& operator=(const CTerminal&) = delete;
+
+    // Port channel.
+    bool OpenPort(const CString& name);
+    bool ClosePort();
+    bool ConfigurePort(int baud, int stopBits, int parity, int byteSize);
+    BOOL SetPortTimeouts(DWORD readInterval, DWORD readMultiplier, DWORD readConstant,
+                         DWORD writeConstant, DWORD writeMultiplier);
+    bool IsOpen() const { return m_hPort != nullptr && m_hPort != INVALID_HANDLE_VALUE; }
+
+    bool ComputeCrc(const std::uint8_t* data, int length, std::uint8_t* out) const;
+
+    // Loader commands.
+    bool ProbeLoader();
+    bool ReadTerminalDescription(TerminalDescription* description);
+    bool ReadApplicationNames(CStringList& names);
+    bool AnnounceFile(const CString& path, const CString& moduleName);
+    bool RequestAuthorisation();
+    bool ActivateModules();
+    bool RestartTerminal();
+
+    // File download.
+    int DownloadFile(const CString& path);
+    void SetPercentCallback(TerminalCallback callback, std::uint32_t context);
+    void SetModuleCallback(TerminalCallback callback, std::uint32_t context);
+    int SetPercent(int percent);
+    int GetPercent() const { return m_percent; }
+    CString GetModuleName() const { return m_moduleName; }
+
+    // Reader search.
+    bool FindTerminal(const CString& portText);
+    int GetPortNumber() const { return m_portNumber; }
+    // The rate at which the last successful search found the loader; 0 before.
+    int GetBaudRate() const { return m_baudRate; }
+
+    // USB position of the port's device, through the port library.
+    bool recordUsbPosition(int portNumber);
+
+    // The callbacks come first, in this order: the progress window relies on it.
+    TerminalCallback m_percentCallback;
+    std::uint32_t m_percentContext;
+    TerminalCallback m_moduleCallback;
+    std::uint32_t m_moduleContext;
+
+    HANDLE m_hPort;
+    std::int32_t m_fileSize;
+    CString m_moduleName;
+    std::int32_t m_percent;
+    std::int32_t m_portNumber;
+    std::int32_t m_baudRate;
+
+    std::uint8_t usbHub;
+    std::uint8_t usbHubPort;
+    wchar_t usbDriverKey[kDriverKeyLength];
+
+private:
+    bool WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written);
+    bool ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received);
+    int NotifyPercent();
+    int NotifyModule();
+    void LookUpUsbPosition();
+    bool ProbeAtEachRate();
+    int StartDownload(const CString& path, struct DownloadState& s);
+    int DownloadTurn(struct DownloadState& s);
+    int ReadBlockReply(struct DownloadState& s);
+};

@@ -1,0 +1,124 @@
+"""Runs the Windows programs under Wine against readersim on a pty mapped as a COM port."""
+import json
+import os
+import re
+import signal
+import subprocess
+import tempfile
+import time
+
+WINE_RUN = os.environ["OV_WINE_RUN"]
+READERSIM = os.environ["OV_READERSIM"]
+BIN_DIR = os.environ["OV_BIN_DIR"]
+WINEPREFIX = os.environ["OV_WINEPREFIX"]
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def ensure_prefix():
+    """The prefix and its server exist before any pty is mapped into it."""
+    subprocess.run([WINE_RUN, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=False)
+
+
+class Reader:
+    """readersim on COM<number>, with its log, summary and received files in a temp dir."""
+
+    def __init__(self, number, *options):
+        self.number = number
+        self.options = list(options)
+        self.dir = tempfile.mkdtemp(prefix="ov-sim-")
+        self.link = os.path.join(WINEPREFIX, "dosdevices", "com%d" % number)
+        self.process = None
+
+    def __enter__(self):
+        ensure_prefix()
+        out = open(os.path.join(self.dir, "stdout"), "w")
+        self.process = subprocess.Popen(
+            [READERSIM, "--com", self.link, "--outdir", self.dir,
+             "--summary", os.path.join(self.dir, "summary.json"),
+             "--log", os.path.join(self.dir, "sim.log"), "--lifetime", "600"] + self.options,
+            stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            with open(os.path.join(self.dir, "stdout")) as f:
+                if "READY" in f.read():
+                    return self
+            check(self.process.poll() is None, "readersim exited: " + self.output())
+            time.sleep(0.05)
+        raise Failure("readersim did not get ready")
+
+    def __exit__(self, *exc):
+        if self.process and self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+        return False
+
+    def output(self):
+        with open(os.path.join(self.dir, "stdout")) as f:
+            return f.read()
+
+    def summary(self):
+        with open(os.path.join(self.dir, "summary.json")) as f:
+            return json.load(f)
+
+    def log(self):
+        path = os.path.join(self.dir, "sim.log")
+        return open(path).read() if os.path.exists(path) else ""
+
+    def received(self, name):
+        with open(os.path.join(self.dir, name), "rb") as f:
+            return f.read()
+
+    @property
+    def port(self):
+        return "COM%d" % self.number
+
+
+class Run:
+    def __init__(self, code, out, err, seconds):
+        self.code, self.out, self.err, self.seconds = code, out, err, seconds
+
+    def __repr__(self):
+        return "exit %d after %.1fs\n--- stdout\n%s--- stderr\n%s" % (
+            self.code, self.seconds, self.out, self.err)
+
+
+def cli(*args, timeout=180, cwd=None):
+    """OrvaneCli.exe with its output in files: Wine's services must not hold our pipes."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        start = time.time()
+        code = subprocess.call([WINE_RUN, os.path.join(BIN_DIR, "OrvaneCli.exe")] + list(args),
+                               stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                               timeout=timeout, cwd=cwd)
+        seconds = time.time() - start
+        out.seek(0)
+        err.seek(0)
+        return Run(code, out.read().decode("utf-8", "replace"),
+                   err.read().decode("utf-8", "replace"), seconds)
+
+
+def percentages(stderr):
+    return [int(p) for p in re.findall(r"(\d+)%", stderr)]
+
+
+def sample_file(directory, name, size):
+    path = os.path.join(directory, name)
+    with open(path, "wb") as f:
+        f.write(bytes((i * 31 + 7) & 0xFF for i in range(size)))
+    return path
+
+
+def winpath(path):
+    """A Linux path as Wine sees it through drive Z:."""
+    return "Z:" + path.replace("/", "\\")

@@ -1,0 +1,174 @@
+"""Integration cases of the terminal link: OrvaneCli.exe under Wine against readersim.
+
+Each case is one CTest test: `link_cases.py NAME`. Every case uses its own COM number so
+that cases can run side by side.
+"""
+import sys
+import tempfile
+
+from harness import Reader, Failure, check, cli, percentages, sample_file, winpath
+
+BOX_122 = "Un élément logiciel est absent du lecteur."
+NO_LIBRARY = "Impossible de charger la dll Tessock"
+
+
+def case_find_at_38400():
+    with Reader(11, "--baud", "38400") as sim:
+        run = cli("find", "Port COM11 (COM11)")
+        check(run.code == 0, run)
+        check(run.out == "COM11 38400\n", run)
+        bauds = sim.summary()["probe_bauds"]
+        order = [b for i, b in enumerate(bauds) if i == 0 or bauds[i - 1] != b]
+        check(order == [9600, 19200, 38400], "probe rates seen: %s" % bauds)
+        # Without the port library each search costs three lookups and their messages.
+        check(run.err.count(NO_LIBRARY) == 3, run)
+
+
+def case_loader_absent():
+    with Reader(12, "--loader", "absent"):
+        run = cli("find", "COM12")
+        check(run.code == 1, run)
+        check(run.out == "", run)
+        # One box per baud rate: the search goes on after each.
+        check(run.err.count(BOX_122) == 5, run)
+
+
+def case_no_reader():
+    with Reader(13, "--loader", "silent") as sim:
+        run = cli("-v", "find", "COM13")
+        check(run.code == 1, run)
+        check("Port correctement ferme" in run.err, run)
+        check(sim.summary()["probes_b"] == 0, sim.summary())
+        check(len(set(sim.summary()["probe_bauds"])) == 5, sim.summary())
+
+
+def case_describe():
+    options = "0102030405060708090a0b0c0d"
+    with Reader(14, "--model", "M40", "--options", options):
+        run = cli("describe", "COM14")
+        check(run.code == 0, run)
+        lines = run.out.splitlines()
+        check(len(lines) == 2 and lines[0] == "M40", run)
+        check(len(lines[1]) == 194, run)
+        check(lines[1][27 * 2:40 * 2] == options, run)
+
+
+def case_describe_bad_crc():
+    with Reader(15, "--desc", "badcrc"):
+        run = cli("-v", "describe", "COM15")
+        check(run.code == 1 and run.out == "", run)
+        check("CRC incoherent" in run.err, run)
+
+
+def case_apps():
+    with Reader(16, "--apps", "SESAM,VITALE2,PCSC"):
+        run = cli("apps", "COM16")
+        check(run.code == 0, run)
+        check(run.out.splitlines() == ["SESAM", "VITALE2", "PCSC"], run)
+
+
+def case_send_thousand_bytes():
+    with Reader(17) as sim:
+        path = sample_file(sim.dir, "3648abc.sgn", 1000)
+        run = cli("send", "COM17", winpath(path), "MODULE1")
+        check(run.code == 0, run)
+        seen = [p for p in percentages(run.err) if p > 0]
+        steps = sorted(set(seen))
+        check(steps == [12, 24, 36, 48, 61, 73, 85, 97, 100], "percentages %s" % seen)
+        check(sim.received("3648ABC.SGN") == open(path, "rb").read(), "file differs")
+        summary = sim.summary()
+        check(summary["files"][0]["blocks"] == 9, summary)
+        check(summary["violations"] == 0, summary)
+
+
+def case_rejected_twice_then_taken():
+    with Reader(18, "--reject-block", "3:2") as sim:
+        path = sample_file(sim.dir, "data.bin", 1000)
+        run = cli("-v", "send", "COM18", winpath(path))
+        check(run.code == 0, run)
+        check(run.err.count("Acquittement KO, reemission de la trame") == 2, run)
+        check(sim.received("DATA.BIN") == open(path, "rb").read(), "file differs")
+        check(sim.summary()["resends"] == 2, sim.summary())
+
+
+def case_reject_for_ever_ends():
+    with Reader(19, "--reject-block", "1:1000") as sim:
+        path = sample_file(sim.dir, "data.bin", 500)
+        run = cli("send", "COM19", winpath(path))
+        check(run.code == 13, run)
+        check(sim.summary()["resends"] == 50, sim.summary())
+
+
+def case_stop_then_silence():
+    with Reader(20, "--stop-at", "2") as sim:
+        path = sample_file(sim.dir, "data.bin", 1000)
+        run = cli("send", "COM20", winpath(path))
+        # The empty read after the stop replaces the stop's code.
+        check(run.code == 12, run)
+
+
+def case_unknown_start_status():
+    with Reader(21, "--start-status", "41") as sim:
+        path = sample_file(sim.dir, "data.bin", 1000)
+        run = cli("send", "COM21", winpath(path))
+        check(run.code == 10, run)
+        check(sim.summary()["blocks"] == 0, sim.summary())
+
+
+def case_silent_authorisation_grants():
+    with Reader(22, "--auth", "silent") as sim:
+        path = sample_file(sim.dir, "data.bin", 300)
+        run = cli("send", "COM22", winpath(path))
+        check(run.code == 0, run)
+        check(sim.received("DATA.BIN") == open(path, "rb").read(), "file differs")
+
+
+def case_refused_authorisation():
+    with Reader(23, "--auth", "refuse") as sim:
+        path = sample_file(sim.dir, "data.bin", 300)
+        run = cli("-v", "send", "COM23", winpath(path))
+        check(run.code == 21, run)
+        check("Trame recue, autorisation refusee" in run.err, run)
+        check(sim.summary()["blocks"] == 0, sim.summary())
+
+
+def case_oversized_file_not_announced():
+    with Reader(24) as sim:
+        path = sample_file(sim.dir, "big.bin", 1000000)
+        run = cli("send", "COM24", winpath(path))
+        check(run.code == 20, run)
+        check(sim.summary()["commands"].get("2", 0) == 0, sim.summary())
+
+
+def case_activate_and_restart():
+    with Reader(25, "--activate", "late:7000", "--restart-silence", "1000"):
+        run = cli("-v", "activate", "COM25")
+        check(run.code == 0, run)
+        run = cli("-v", "restart", "COM25")
+        check(run.code == 0, run)
+        check("Fin du chargement" in run.err, run)
+
+
+def case_not_a_port():
+    run = cli("find", "Lecteur (COM5) branche en USB")
+    check(run.code == 1, run)
+    check(NO_LIBRARY not in run.err, run)
+
+
+def main():
+    name = sys.argv[1]
+    case = globals().get("case_" + name)
+    if case is None:
+        print("unknown case " + name)
+        return 2
+    try:
+        case()
+    except Failure as failure:
+        print("FAILED %s:\n%s" % (name, failure))
+        return 1
+    print("passed " + name)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

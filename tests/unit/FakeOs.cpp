@@ -1,0 +1,189 @@
+#include "FakeOs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+FakeOs* g_fake = nullptr;
+HANDLE const kPortHandle = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0x7FFF0001));
+
+bool IsDevicePath(const char* path) { return std::strncmp(path, "\\\\.\\", 4) == 0; }
+
+HANDLE WINAPI FakeCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                             DWORD disposition, DWORD flags, HANDLE templ)
+{
+    if (!IsDevicePath(path))
+        return RealOsCalls().CreateFileA(path, access, share, sa, disposition, flags, templ);
+    g_fake->opened.push_back(path);
+    return g_fake->port.failOpen ? INVALID_HANDLE_VALUE : kPortHandle;
+}
+
+BOOL WINAPI FakeReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED ov)
+{
+    if (h != kPortHandle)
+        return RealOsCalls().ReadFile(h, buffer, size, read, ov);
+    FakePort& port = g_fake->port;
+    port.readSizes.push_back(size);
+    *read = 0;
+    if (port.incoming.empty())
+        return TRUE;
+    PortEvent& next = port.incoming.front();
+    if (next.kind != PortEvent::Data) {
+        const bool fail = next.kind == PortEvent::Fail;
+        port.incoming.pop_front();
+        return fail ? FALSE : TRUE;
+    }
+    const std::size_t n = std::min<std::size_t>(size, next.bytes.size());
+    std::memcpy(buffer, next.bytes.data(), n);
+    next.bytes.erase(next.bytes.begin(), next.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    if (next.bytes.empty())
+        port.incoming.pop_front();
+    *read = static_cast<DWORD>(n);
+    return TRUE;
+}
+
+BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED ov)
+{
+    if (h != kPortHandle)
+        return RealOsCalls().WriteFile(h, buffer, size, written, ov);
+    FakePort& port = g_fake->port;
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    const int index = static_cast<int>(port.writes.size());
+    port.writes.emplace_back(bytes, bytes + size);
+    if (index == port.failWriteNumber) {
+        *written = 0;
+        return FALSE;
+    }
+    *written = size;
+    if (port.onWrite)
+        port.onWrite(port, port.writes.back());
+    return TRUE;
+}
+
+BOOL WINAPI FakeCloseHandle(HANDLE h)
+{
+    if (h != kPortHandle)
+        return RealOsCalls().CloseHandle(h);
+    if (g_fake->port.failClose)
+        return FALSE;
+    ++g_fake->portCloses;
+    return TRUE;
+}
+
+BOOL WINAPI FakeGetCommState(HANDLE h, LPDCB dcb)
+{
+    if (h != kPortHandle || g_fake->port.failGetState)
+        return FALSE;
+    *dcb = g_fake->port.dcb;
+    return TRUE;
+}
+
+BOOL WINAPI FakeSetCommState(HANDLE h, LPDCB dcb)
+{
+    if (h != kPortHandle || g_fake->port.failSetState)
+        return FALSE;
+    g_fake->port.dcb = *dcb;
+    return TRUE;
+}
+
+BOOL WINAPI FakeSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts)
+{
+    if (h != kPortHandle)
+        return FALSE;
+    g_fake->port.timeouts = *timeouts;
+    return TRUE;
+}
+
+void WINAPI FakeSleep(DWORD ms) { g_fake->sleeps.push_back(ms); }
+
+int WINAPI FakeMessageBox(HWND, LPCSTR text, LPCSTR, UINT type)
+{
+    g_fake->boxes.push_back({text ? text : "", type});
+    return IDOK;
+}
+
+void WINAPI FakeDebugOutput(LPCSTR line) { g_fake->lines.push_back(line ? line : ""); }
+
+HMODULE FakeLoadLibrary(const char* name)
+{
+    return g_fake->libraryMissing ? nullptr : RealOsCalls().LoadLibraryA(name);
+}
+
+OsCalls FakeCalls()
+{
+    OsCalls calls = RealOsCalls();
+    calls.CreateFileA = FakeCreateFile;
+    calls.ReadFile = FakeReadFile;
+    calls.WriteFile = FakeWriteFile;
+    calls.CloseHandle = FakeCloseHandle;
+    calls.GetCommState = FakeGetCommState;
+    calls.SetCommState = FakeSetCommState;
+    calls.SetCommTimeouts = FakeSetCommTimeouts;
+    calls.Sleep = FakeSleep;
+    calls.MessageBoxA = FakeMessageBox;
+    calls.OutputDebugStringA = FakeDebugOutput;
+    calls.LoadLibraryA = FakeLoadLibrary;
+    return calls;
+}
+
+} // namespace
+
+FakeOs::FakeOs() : m_swap(FakeCalls())
+{
+    port.dcb.DCBlength = sizeof(DCB);
+    g_fake = this;
+}
+
+FakeOs::~FakeOs() { g_fake = nullptr; }
+
+bool FakeOs::Logged(const std::string& line) const
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+DWORD FakeOs::TotalSleep() const
+{
+    DWORD total = 0;
+    for (DWORD ms : sleeps)
+        total += ms;
+    return total;
+}
+
+Bytes Reply(std::uint8_t status)
+{
+    Bytes reply(32, 0);
+    reply[0] = 0x06;
+    reply[1] = 1;
+    reply[2] = status;
+    return reply;
+}
+
+Bytes NameReply(const std::string& name)
+{
+    Bytes reply(32, 0);
+    reply[1] = static_cast<std::uint8_t>(name.size());
+    std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(name.size(), 30)),
+              reply.begin() + 2);
+    return reply;
+}
+
+TempFile::TempFile(const std::string& name, std::size_t size)
+{
+    char dir[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, dir);
+    m_path = std::string(dir) + name;
+    std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
+    for (std::size_t i = 0; i < size; ++i)
+        out.put(static_cast<char>((i * 7 + 3) & 0xFF));
+}
+
+TempFile::~TempFile() { ::DeleteFileA(m_path.c_str()); }
+
+Bytes TempFile::Content() const
+{
+    std::ifstream in(m_path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}

@@ -1,0 +1,85 @@
+// A simulated machine for the updater's OS seam: a scripted serial port, a virtual clock
+// that records every wait, and recorders for message boxes and diagnostic lines.
+// Paths that are not devices go to the real file system.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "winfw/OsSeam.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+// One thing the port does at a read: hand over bytes (one read takes at most what one
+// item holds, so items model gaps on the line), return nothing, or fail.
+struct PortEvent {
+    enum Kind { Data, Silence, Fail } kind = Data;
+    Bytes bytes;
+};
+
+struct FakePort {
+    std::deque<PortEvent> incoming;
+    std::vector<Bytes> writes;        // every frame written, in order
+    std::vector<DWORD> readSizes;     // the count asked by every read
+    std::function<void(FakePort&, const Bytes&)> onWrite; // a scripted peer, when set
+
+    bool failOpen = false;
+    bool failGetState = false;
+    bool failSetState = false;
+    bool failClose = false;
+    int failWriteNumber = -1;         // 0-based index of the write that fails
+    DCB dcb = {};                     // the line settings the port holds
+    COMMTIMEOUTS timeouts = {};
+
+    void Queue(const Bytes& bytes) { incoming.push_back({PortEvent::Data, bytes}); }
+    void QueueSilence() { incoming.push_back({PortEvent::Silence, {}}); }
+    void QueueFailure() { incoming.push_back({PortEvent::Fail, {}}); }
+};
+
+struct FakeOs {
+    FakePort port;
+    std::vector<std::string> opened;  // device paths given to CreateFileA
+    int portCloses = 0;
+    std::vector<DWORD> sleeps;
+    std::vector<std::string> lines;
+    struct Box {
+        std::string text;
+        UINT type;
+    };
+    std::vector<Box> boxes;
+    bool libraryMissing = false;
+
+    FakeOs();
+    ~FakeOs();
+    FakeOs(const FakeOs&) = delete;
+    FakeOs& operator=(const FakeOs&) = delete;
+
+    bool Logged(const std::string& line) const;
+    DWORD TotalSleep() const;
+
+private:
+    ScopedOsCalls m_swap;
+};
+
+// A 32-byte reply frame carrying a status byte.
+Bytes Reply(std::uint8_t status);
+// A reply frame of the application list.
+Bytes NameReply(const std::string& name);
+
+// A file the test owns in a temporary directory; removed with the object.
+class TempFile {
+public:
+    TempFile(const std::string& name, std::size_t size);
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::string& Path() const { return m_path; }
+    Bytes Content() const;
+
+private:
+    std::string m_path;
+};

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "FakeOs.h"
+#include "terminal/Terminal.h"
+
+namespace {
+
+bool IsProbeA(const Bytes& frame)
+{
+    return frame.size() == 9 && std::equal(frame.begin(), frame.end(), proto::kProbeA);
+}
+
+bool IsProbeB(const Bytes& frame)
+{
+    return frame.size() == 8 && std::equal(frame.begin(), frame.end(), proto::kProbeB);
+}
+
+// A loader that answers its probes only at one rate.
+void AnswerAt(FakeOs& os, DWORD baud)
+{
+    os.port.onWrite = [baud](FakePort& port, const Bytes& frame) {
+        if (port.dcb.BaudRate != baud)
+            return;
+        if (IsProbeA(frame))
+            port.Queue({0x2F, 0xC0, 0x04, 'K', 'A', 'V', 'R', 0x31, 0x01});
+        else if (IsProbeB(frame))
+            port.Queue({0x2F, 0x40, 0x03, 'K', 0x10, 0x20, 0x30});
+    };
+}
+
+std::size_t CountProbeA(const FakeOs& os)
+{
+    return static_cast<std::size_t>(std::count_if(os.port.writes.begin(), os.port.writes.end(), IsProbeA));
+}
+
+} // namespace
+
+TEST(Search, LoaderAt38400IsFoundAfterTheSlowerRates)
+{
+    FakeOs os;
+    AnswerAt(os, 38400);
+    CTerminal t;
+    ASSERT_TRUE(t.FindTerminal("Port COM5 (COM5)"));
+    EXPECT_EQ(os.opened, std::vector<std::string>{"\\\\.\\COM5"});
+    EXPECT_EQ(t.GetPortNumber(), 5);
+    EXPECT_EQ(t.GetBaudRate(), 38400);
+    EXPECT_EQ(os.port.dcb.BaudRate, 38400u);
+    EXPECT_EQ(CountProbeA(os), 3u + 3u + 1u);
+    EXPECT_EQ(os.port.timeouts.ReadIntervalTimeout, 500u);
+    EXPECT_EQ(os.port.timeouts.ReadTotalTimeoutConstant, 500u);
+    EXPECT_EQ(os.port.timeouts.WriteTotalTimeoutConstant, 500u);
+    EXPECT_EQ(os.port.timeouts.ReadTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(os.port.timeouts.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_TRUE(os.Logged("Terminal detecte sur le port : COM5"));
+    EXPECT_TRUE(t.IsOpen());
+    // COM5 belongs to no device of the maker: three lookups, each followed by its wait.
+    EXPECT_EQ(os.sleeps, (std::vector<DWORD>{1000, 1000, 1000}));
+}
+
+TEST(Search, NoAnswerAtAnyRateClosesThePort)
+{
+    FakeOs os;
+    CTerminal t;
+    EXPECT_FALSE(t.FindTerminal("COM7"));
+    EXPECT_EQ(t.GetPortNumber(), 7);
+    EXPECT_EQ(CountProbeA(os), 15u);
+    EXPECT_EQ(os.port.dcb.BaudRate, 115200u);
+    EXPECT_FALSE(t.IsOpen());
+    EXPECT_EQ(os.portCloses, 1);
+    // COM7 is a maker's device on USB: one lookup is enough.
+    EXPECT_TRUE(os.sleeps.empty());
+    EXPECT_EQ(t.usbHub, 2);
+    EXPECT_EQ(t.usbHubPort, 4);
+}
+
+TEST(Search, NameWithoutDigitsKeepsNumberZero)
+{
+    FakeOs os;
+    CTerminal t;
+    EXPECT_FALSE(t.FindTerminal("COMX"));
+    EXPECT_EQ(t.GetPortNumber(), 0);
+    EXPECT_EQ(os.opened, std::vector<std::string>{"\\\\.\\COMX"});
+    EXPECT_TRUE(os.Logged("Read driver by com (COM0) -> \"\" (ret 0)"));
+}
+
+TEST(Search, TextThatNamesNoPortIsRefusedUntouched)
+{
+    FakeOs os;
+    CTerminal t;
+    EXPECT_FALSE(t.FindTerminal("Lecteur (COM5) branche en USB"));
+    EXPECT_FALSE(t.FindTerminal("COM12345"));
+    EXPECT_FALSE(t.FindTerminal(""));
+    EXPECT_TRUE(os.opened.empty());
+    EXPECT_TRUE(os.sleeps.empty());
+    EXPECT_TRUE(os.Logged("Nom de port invalide : Lecteur (COM5) branche en USB"));
+    t.FindTerminal("COM1234"); // seven characters still fit
+    EXPECT_EQ(os.opened, std::vector<std::string>{"\\\\.\\COM1234"});
+}
+
+TEST(Search, PortThatCannotBeOpenedIsNotProbed)
+{
+    FakeOs os;
+    os.port.failOpen = true;
+    CTerminal t;
+    EXPECT_FALSE(t.FindTerminal("COM3"));
+    EXPECT_TRUE(os.port.writes.empty());
+    EXPECT_TRUE(os.Logged("Impossible d'ouvrir le port \\\\.\\COM3"));
+}
+
+TEST(Search, MissingLibraryCostsThreeMessagesAndWaits)
+{
+    FakeOs os;
+    os.libraryMissing = true;
+    AnswerAt(os, 9600);
+    CTerminal t;
+    EXPECT_TRUE(t.FindTerminal("COM7"));
+    EXPECT_EQ(os.boxes.size(), 3u);
+    EXPECT_EQ(os.sleeps, (std::vector<DWORD>{1000, 1000, 1000}));
+}
+
+TEST(Search, AbsentLoaderShowsOneBoxPerRate)
+{
+    FakeOs os;
+    os.port.onWrite = [](FakePort& port, const Bytes& frame) {
+        if (IsProbeA(frame))
+            port.Queue({0x2F, 0xC0, 0x04, 0x00, 0x00, 0, 0, 0, 0});
+        else if (IsProbeB(frame))
+            port.Queue({0x2F, 0x40, 0x03, 0x01, 0x81, 0, 0});
+    };
+    CTerminal t;
+    EXPECT_FALSE(t.FindTerminal("COM7"));
+    EXPECT_EQ(os.boxes.size(), 5u);
+    EXPECT_EQ(os.boxes[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONHAND));
+}

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <cwchar>
+
+#include "FakeOs.h"
+#include "terminal/Terminal.h"
+
+// These run against the library double that sits beside the test program.
+
+TEST(UsbPosition, FoundDeviceIsRecordedAndLogged)
+{
+    FakeOs os;
+    CTerminal t;
+    EXPECT_TRUE(t.recordUsbPosition(7));
+    EXPECT_EQ(t.usbHub, 2);
+    EXPECT_EQ(t.usbHubPort, 4);
+    EXPECT_STREQ(t.usbDriverKey, L"{4d36e978-e325-11ce-bfc1-08002be10318}\\0007");
+    ASSERT_EQ(os.lines.size(), 2u);
+    EXPECT_EQ(os.lines[0],
+              "Read driver by com (COM7) -> \"{4d36e978-e325-11ce-bfc1-08002be10318}\\0007\" (ret 0)");
+    EXPECT_EQ(os.lines[1], "Search position (COM7)-> HUB= 2, HUBPORT = 4");
+    EXPECT_TRUE(os.boxes.empty());
+
+    // Only the low 8 bits of the number reach the library; the log keeps the whole number.
+    CTerminal wide;
+    EXPECT_TRUE(wide.recordUsbPosition(263));
+    EXPECT_EQ(os.lines[2].rfind("Read driver by com (COM263) -> \"{4d36", 0), 0u) << os.lines[2];
+}
+
+TEST(UsbPosition, PortOfNoMakerDeviceFails)
+{
+    FakeOs os;
+    CTerminal t;
+    t.usbDriverKey[0] = L'x';
+    EXPECT_FALSE(t.recordUsbPosition(1));
+    EXPECT_EQ(t.usbDriverKey[0], L'\0');
+    ASSERT_EQ(os.lines.size(), 2u);
+    EXPECT_EQ(os.lines[0], "Read driver by com (COM1) -> \"\" (ret 0)");
+    EXPECT_EQ(os.lines[1], "Search position (COM1)-> HUB= 0, HUBPORT = 0");
+}
+
+TEST(UsbPosition, DeviceNotOnUsbLeavesThePositionZero)
+{
+    FakeOs os;
+    CTerminal t;
+    t.usbHub = 9;
+    t.usbHubPort = 9;
+    EXPECT_FALSE(t.recordUsbPosition(8));
+    EXPECT_EQ(t.usbHub, 0);
+    EXPECT_EQ(t.usbHubPort, 0);
+}
+
+TEST(UsbPosition, LongKeyLineIsCutToItsBuffer)
+{
+    FakeOs os;
+    CTerminal t;
+    t.recordUsbPosition(9);
+    ASSERT_FALSE(os.lines.empty());
+    EXPECT_EQ(os.lines[0].size(), 99u);
+    EXPECT_EQ(os.lines[0].rfind("Read driver by com (COM9) -> \"kkkk", 0), 0u);
+    EXPECT_EQ(std::wcslen(t.usbDriverKey), 99u);
+}
+
+TEST(UsbPosition, MissingLibraryShowsItsMessage)
+{
+    FakeOs os;
+    os.libraryMissing = true;
+    CTerminal t;
+    EXPECT_FALSE(t.recordUsbPosition(7));
+    ASSERT_EQ(os.boxes.size(), 1u);
+    EXPECT_EQ(os.boxes[0].text, "Impossible de charger la dll Tessock");
+    EXPECT_EQ(os.boxes[0].type & MB_TYPEMASK, static_cast<UINT>(MB_OK));
+    EXPECT_TRUE(os.lines.empty());
+}

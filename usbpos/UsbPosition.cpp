@@ -1,0 +1,69 @@
+// recordUsbPosition: where in the USB tree the port about to be probed sits, asked of the
+// port library and only recorded and logged.
+#include <cstring>
+
+#include "terminal/Terminal.h"
+#include "winfw/Diag.h"
+#include "winfw/OsSeam.h"
+
+namespace {
+
+constexpr std::size_t kUsbLineSize = 100;
+const char kLibraryName[] = "Tessock.dll";
+
+typedef unsigned char(__cdecl* SearchDriverByCom)(unsigned char port, wchar_t* driverKey);
+typedef unsigned char(__cdecl* SearchPositionByDriver)(const wchar_t* driverKey,
+                                                       unsigned char* hub,
+                                                       unsigned char* hubPort);
+
+// The driver key as 8-bit text for the log line, bounded by the key's buffer.
+std::string NarrowKey(const wchar_t* key, std::size_t capacity)
+{
+    std::size_t length = 0;
+    while (length < capacity && key[length] != L'\0')
+        ++length;
+    if (length == 0)
+        return std::string();
+    char narrow[CTerminal::kDriverKeyLength * 2 + 1] = {};
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, key, static_cast<int>(length), narrow,
+                                        sizeof narrow - 1, nullptr, nullptr);
+    return n > 0 ? std::string(narrow, static_cast<std::size_t>(n)) : std::string();
+}
+
+template <typename Fn>
+Fn Bind(HMODULE library, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(Os().GetProcAddress(library, name)));
+}
+
+} // namespace
+
+bool CTerminal::recordUsbPosition(int portNumber)
+{
+    HMODULE library = Os().LoadLibraryA(kLibraryName);
+    if (library == nullptr) {
+        ShowMessage("Impossible de charger la dll Tessock", MB_OK);
+        return false;
+    }
+    auto searchDriver = Bind<SearchDriverByCom>(library, "searchDriverByComBrenix");
+    auto searchPosition = Bind<SearchPositionByDriver>(library, "searchPositionByDriver");
+    // A library without these exports is not the one we know: treat it as a failed lookup.
+    if (searchDriver == nullptr || searchPosition == nullptr)
+        return false;
+
+    std::memset(usbDriverKey, 0, sizeof usbDriverKey);
+    const unsigned char found =
+        searchDriver(static_cast<unsigned char>(portNumber & 0xFF), usbDriverKey);
+    usbDriverKey[kDriverKeyLength - 1] = L'\0'; // the library must not leave it unterminated
+    LogLineSized(kUsbLineSize, "Read driver by com (COM%d) -> \"%s\" (ret %d)", portNumber,
+                 NarrowKey(usbDriverKey, kDriverKeyLength).c_str(), found);
+    if (found != 0)
+        return false;
+
+    usbHub = 0;
+    usbHubPort = 0;
+    const unsigned char located = searchPosition(usbDriverKey, &usbHub, &usbHubPort);
+    LogLineSized(kUsbLineSize, "Search position (COM%d)-> HUB= %d, HUBPORT = %d", portNumber,
+                 usbHub, usbHubPort);
+    return located == 0;
+}

@@ -1,0 +1,67 @@
+#include "Diag.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "OsSeam.h"
+
+namespace {
+
+constexpr std::size_t kLogBufferSize = 255;
+
+void WriteFormatted(std::size_t bufferSize, const char* fmt, va_list args)
+{
+    if (bufferSize == 0)
+        return;
+    std::vector<char> buffer(bufferSize, '\0');
+    std::vsnprintf(buffer.data(), buffer.size(), fmt, args);
+    buffer.back() = '\0';
+    Os().OutputDebugStringA(buffer.data());
+}
+
+std::string ExecutableBaseName()
+{
+    char path[MAX_PATH] = {};
+    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return "Orvane";
+    std::string name(path, n);
+    std::size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos)
+        name.erase(0, slash + 1);
+    std::size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0)
+        name.erase(dot);
+    return name;
+}
+
+} // namespace
+
+void LogLine(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    WriteFormatted(kLogBufferSize, fmt, args);
+    va_end(args);
+}
+
+void LogLineSized(std::size_t bufferSize, const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    WriteFormatted(bufferSize, fmt, args);
+    va_end(args);
+}
+
+int ShowMessage(const std::string& text, UINT type)
+{
+    return Os().MessageBoxA(nullptr, text.c_str(), ExecutableBaseName().c_str(), type);
+}
+
+std::string LoadResString(UINT id)
+{
+    char buffer[1024] = {};
+    int n = ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}

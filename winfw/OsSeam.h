@@ -1,0 +1,40 @@
+// The one table through which the updater reaches the operating system.
+// Production binds the real Win32 calls; tests swap in a scripted port, a virtual
+// clock and recorders. Code above the seam calls Os().X(...) as it would call X(...).
+#pragma once
+#include <windows.h>
+
+struct OsCalls {
+    decltype(&::CreateFileA) CreateFileA;
+    decltype(&::ReadFile) ReadFile;
+    decltype(&::WriteFile) WriteFile;
+    decltype(&::CloseHandle) CloseHandle;
+    decltype(&::GetCommState) GetCommState;
+    decltype(&::SetCommState) SetCommState;
+    decltype(&::SetCommTimeouts) SetCommTimeouts;
+    decltype(&::GetFileSize) GetFileSize;
+    bool (*FileExists)(const char* path);
+    decltype(&::Sleep) Sleep;
+    decltype(&::MessageBoxA) MessageBoxA;
+    decltype(&::OutputDebugStringA) OutputDebugStringA;
+    HMODULE (*LoadLibraryA)(const char* name);
+    decltype(&::GetProcAddress) GetProcAddress;
+};
+
+// The table in force.
+OsCalls& Os();
+
+// The real Win32 binding.
+const OsCalls& RealOsCalls();
+
+// Swaps a table in for the lifetime of the object, then restores the previous one.
+class ScopedOsCalls {
+public:
+    explicit ScopedOsCalls(const OsCalls& calls);
+    ~ScopedOsCalls();
+    ScopedOsCalls(const ScopedOsCalls&) = delete;
+    ScopedOsCalls& operator=(const ScopedOsCalls&) = delete;
+
+private:
+    OsCalls m_saved;
+};
