@@ -88,6 +88,10 @@ void Session::advance(Micros now)
         }
         takeFrame(cut, now);
     }
+    // Bytes caught between a restart and its silence would otherwise hold a deadline
+    // in the past for the whole silence.
+    if (silentAt(now))
+        rx_.clear();
 }
 
 std::vector<Outgoing> Session::takeDue(Micros now)
