@@ -122,6 +122,26 @@ std::string DefaultModule(const std::string& path)
     return name;
 }
 
+double ProcessCpuSeconds()
+{
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0.0;
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+double WallSeconds()
+{
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
 int RunSend(CTerminal& terminal, const std::string& file, const std::string& module)
 {
     if (!terminal.AnnounceFile(file, module))
@@ -129,8 +149,18 @@ int RunSend(CTerminal& terminal, const std::string& file, const std::string& mod
     if (!terminal.RequestAuthorisation())
         return kExitAuthorisationRefused;
     TimerResolution resolution;
-    ConsoleProgress progress(terminal);
-    return terminal.DownloadFile(file);
+    const double wallStart = WallSeconds();
+    const double cpuStart = ProcessCpuSeconds();
+    int code;
+    {
+        ConsoleProgress progress(terminal);
+        code = terminal.DownloadFile(file);
+    }
+    // What a technician needs to judge the link: how long the transfer took, and its cost.
+    std::fprintf(stderr, "download: %ld bytes in %.3f s, CPU %.3f s, result %d\n",
+                 static_cast<long>(terminal.m_fileSize), WallSeconds() - wallStart,
+                 ProcessCpuSeconds() - cpuStart, code);
+    return code;
 }
 
 int RunCommand(const std::vector<std::string>& args)

@@ -369,6 +369,13 @@ void Session::onStart(Micros now)
     downloading_ = true;
     queueReply(buildReply(scenario_.startStatus), now,
                "download start of " + file->name + " [" + statusName(scenario_.startStatus) + "]");
+    if (scenario_.startStatus != kAckNext && scenario_.startStatus != kAckKo) {
+        // A loader that will not take the file says so once more and leaves the transfer,
+        // so the updater's next read is answered instead of timing out.
+        queueReply(buildReply(scenario_.startStatus), now, "transfer refused at start");
+        downloading_ = false;
+        return;
+    }
     if (file->announced == 0)
         completeFile(*file, now);
 }

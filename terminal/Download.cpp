@@ -25,6 +25,13 @@ const char kCannotWrite[] = "Impossible d'ecrire sur le port";
 const char kCannotRead[] = "Impossible de lire sur le port";
 const char kNoData[] = "Aucune donnee lue sur la liaison";
 
+// A reader that rejects or stops on the last block has not taken the whole file: that
+// reply is acted on like any other, never reported as a success.
+bool LastBlockRefused(const DownloadState& s)
+{
+    return s.reply[kStatusOffset] == ACK_KO || s.reply[kStatusOffset] == ACK_STOP;
+}
+
 } // namespace
 
 int CTerminal::DownloadFile(const CString& path)
@@ -35,7 +42,8 @@ int CTerminal::DownloadFile(const CString& path)
         NotifyModule();
         NotifyPercent(); // still the previous file's percentage, as the window expects
         LogLine("Chargement de l'application %s", path.c_str());
-        while (m_fileSize > 0 && s.bytesSent < m_fileSize && s.code == DL_OK)
+        while (m_fileSize > 0 && s.code == DL_OK &&
+               (s.bytesSent < m_fileSize || LastBlockRefused(s)))
             s.code = DownloadTurn(s);
     }
     s.file.Reset();

@@ -389,12 +389,20 @@ TEST_F(SessionTest, IncompleteFrameIsDroppedAfterTheGap)
 
 TEST_F(SessionTest, LoneStartCommandInsideADownloadIsTakenOnceTheLineIsQuiet)
 {
-    scenario.startStatus = kAckStop;
+    scenario.startStatus = kAckKo;
     ASSERT_EQ(kNext, statuses(send(announce("A.BIN", 10))));
-    EXPECT_EQ(kStop, statuses(send(command(kCmdStart))));
+    EXPECT_EQ(kKo, statuses(send(command(kCmdStart))));
     EXPECT_TRUE(send(command(kCmdStart)).empty());
-    EXPECT_EQ(kStop, statuses(at(300 * kMs)));
+    EXPECT_EQ(kKo, statuses(at(300 * kMs)));
     EXPECT_TRUE(stats().violations.empty());
+}
+
+TEST_F(SessionTest, StartRefusedWithAnOddStatusIsSaidTwiceAndEndsTheTransfer)
+{
+    scenario.startStatus = 0x41;
+    ASSERT_EQ(kNext, statuses(send(announce("A.BIN", 10))));
+    EXPECT_EQ((std::vector<std::uint8_t>{0x41, 0x41}), statuses(send(command(kCmdStart))));
+    EXPECT_EQ(kStop, statuses(send(block(0, Bytes(10, 1)))));
 }
 
 TEST_F(SessionTest, PacingHoldsFramesAndRepliesForTheirWireTime)

@@ -56,19 +56,24 @@ class Reader:
         raise Failure("readersim did not get ready")
 
     def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def stop(self):
+        """Ends the simulator, which writes its final summary."""
         if self.process and self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
             try:
                 self.process.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 self.process.kill()
-        return False
 
     def output(self):
         with open(os.path.join(self.dir, "stdout")) as f:
             return f.read()
 
     def summary(self):
+        self.stop()
         with open(os.path.join(self.dir, "summary.json")) as f:
             return json.load(f)
 
@@ -104,8 +109,9 @@ def cli(*args, timeout=180, cwd=None):
         seconds = time.time() - start
         out.seek(0)
         err.seek(0)
-        return Run(code, out.read().decode("utf-8", "replace"),
-                   err.read().decode("utf-8", "replace"), seconds)
+        # A Windows program's text output ends its lines with CR LF.
+        return Run(code, out.read().decode("utf-8", "replace").replace("\r\n", "\n"),
+                   err.read().decode("utf-8", "replace").replace("\r\n", "\n"), seconds)
 
 
 def percentages(stderr):

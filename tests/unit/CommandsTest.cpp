@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,50 +12,52 @@ using namespace proto;
 
 namespace {
 
-const char kLoaderAbsentText[] =
-    "Un \xE9l\xE9ment logiciel est absent du lecteur.\nIl est impossible de mettre \xE0 jour ce "
-    "lecteur.\nVeuillez contacter votre fournisseur.";
+using Lines = std::vector<std::string>;
 
-// Opens the fake port and forgets the line that says so.
-void Open(CTerminal& t, FakeOs& os)
-{
-    ASSERT_TRUE(t.OpenPort("COM5"));
-    os.lines.clear();
-}
+// A simulated machine with the reader's port open and the opening line forgotten.
+struct Rig {
+    FakeOs os;
+    CTerminal t;
+    Rig()
+    {
+        EXPECT_TRUE(t.OpenPort("COM5"));
+        os.lines.clear();
+    }
+};
 
 // A parameterless command: its code, zeros, and the CRC of bytes 0..29 low byte first.
-void ExpectCommand(const std::vector<Bytes>& writes, std::uint8_t code)
+void ExpectCommand(const FakeOs& os, std::uint8_t code)
 {
-    ASSERT_EQ(writes.size(), 1u);
-    const Bytes& f = writes[0];
+    ASSERT_EQ(os.port.writes.size(), 1u);
+    const Bytes& f = os.port.writes[0];
     ASSERT_EQ(f.size(), 32u);
     EXPECT_EQ(f[0], code);
     EXPECT_TRUE(std::all_of(f.begin() + 1, f.begin() + 30, [](std::uint8_t b) { return b == 0; }));
     EXPECT_TRUE(HasValidCrc(f.data(), 30));
 }
 
-// A 128-byte description frame: first byte, length byte, data, CRC over 0..125.
-Bytes DescriptionFrame(std::uint8_t first, std::uint8_t length, const Bytes& data)
+// A 128-byte description frame with filler after the data and the CRC over 0..125.
+Bytes DescriptionFrame(std::uint8_t length, const Bytes& data)
 {
     Bytes f(128, 0xAA);
-    f[0] = first;
+    f[0] = 0x07;
     f[1] = length;
     std::copy(data.begin(), data.end(), f.begin() + 2);
     StoreCrc(f.data(), 126);
     return f;
 }
 
+Lines Items(const CStringList& list) { return Lines(list.begin(), list.end()); }
+
 } // namespace
 
 TEST(Commands, ProbeLoaderSendsProbeAThreeTimesAtMost)
 {
-    FakeOs os;
-    CTerminal t;
-    Open(t, os);
-    EXPECT_FALSE(t.ProbeLoader());
-    EXPECT_EQ(os.port.writes, std::vector<Bytes>(3, Bytes(kProbeA, kProbeA + 9)));
-    EXPECT_EQ(os.port.readSizes, (std::vector<DWORD>{9, 9, 9}));
-    EXPECT_TRUE(os.lines.empty());
+    Rig r;
+    EXPECT_FALSE(r.t.ProbeLoader());
+    EXPECT_EQ(r.os.port.writes, std::vector<Bytes>(3, Bytes(kProbeA, kProbeA + 9)));
+    EXPECT_EQ(r.os.port.readSizes, (std::vector<DWORD>{9, 9, 9}));
+    EXPECT_TRUE(r.os.lines.empty());
 }
 
 TEST(Commands, ProbeLoaderLooksForTheMarkBeforeTheFirstZero)
@@ -68,99 +68,91 @@ TEST(Commands, ProbeLoaderLooksForTheMarkBeforeTheFirstZero)
         bool found;
     } const cases[] = {
         // Probe B's short reply leaves the end of probe A's in the shared buffer.
-        {"mark left by probe A", {0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 'K'}, {0x21, 0x22}, true},
+        {"mark left by probe A", {0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 'K'}, {0x21},
+         true},
         {"mark in probe B's reply", {0x11}, {0x21, 'K'}, true},
         {"mark after a zero", {0x11}, {0x21, 0x00, 'K', 0x24, 0x25, 0x26, 0x27}, false},
-        {"nine bytes without mark", {0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19},
-         {0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27}, false},
+        {"nine bytes without mark", Bytes(9, 0x19), Bytes(7, 0x27), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
-        os.port.QueueSilence();
-        os.port.Queue(c.a);
-        os.port.Queue(c.b);
-        EXPECT_EQ(t.ProbeLoader(), c.found);
-        ASSERT_EQ(os.port.writes.size(), 3u);
-        EXPECT_EQ(os.port.writes[2], Bytes(kProbeB, kProbeB + 8));
-        EXPECT_EQ(os.port.readSizes, (std::vector<DWORD>{9, 9, 7}));
-        EXPECT_TRUE(os.lines.empty());
+        Rig r;
+        r.os.port.QueueSilence();
+        r.os.port.Queue(c.a);
+        r.os.port.Queue(c.b);
+        EXPECT_EQ(r.t.ProbeLoader(), c.found);
+        ASSERT_EQ(r.os.port.writes.size(), 3u);
+        EXPECT_EQ(r.os.port.writes[2], Bytes(kProbeB, kProbeB + 8));
+        EXPECT_EQ(r.os.port.readSizes, (std::vector<DWORD>{9, 9, 7}));
+        EXPECT_TRUE(r.os.lines.empty());
     }
 }
 
-TEST(Commands, ProbeLoaderReportsAnAbsentLoader)
+TEST(Commands, ProbeLoaderReportsAnAbsentLoaderBeforeLookingForTheMark)
 {
-    FakeOs os;
-    CTerminal t;
-    Open(t, os);
-    os.port.Queue({0x11});
-    os.port.Queue({'K', 0x22, 0x23, 0x01, 0x81, 0x26, 0x27});
-    EXPECT_FALSE(t.ProbeLoader());
-    EXPECT_EQ(os.lines, std::vector<std::string>{"Chargeur KAVRON Sante non pr\xE9sent sur le terminal"});
-    ASSERT_EQ(os.boxes.size(), 1u);
-    EXPECT_EQ(os.boxes[0].text, kLoaderAbsentText);
-    EXPECT_EQ(os.boxes[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONHAND));
+    Rig r;
+    r.os.port.Queue({0x11});
+    r.os.port.Queue({'K', 0x22, 0x23, 0x01, 0x81, 0x26, 0x27});
+    EXPECT_FALSE(r.t.ProbeLoader());
+    EXPECT_EQ(r.os.lines, Lines{"Chargeur KAVRON Sante non pr\xE9sent sur le terminal"});
+    ASSERT_EQ(r.os.boxes.size(), 1u);
+    EXPECT_EQ(r.os.boxes[0].text, "Un \xE9l\xE9ment logiciel est absent du lecteur.\n"
+                                  "Il est impossible de mettre \xE0 jour ce lecteur.\n"
+                                  "Veuillez contacter votre fournisseur.");
+    EXPECT_EQ(r.os.boxes[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONHAND));
 }
 
 TEST(Commands, ProbeLoaderPortFailuresAreSilent)
 {
+    // Steps: probe A write, probe A read, probe B write, probe B read.
     for (int step = 0; step < 4; ++step) {
         SCOPED_TRACE(step);
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
-        // Steps: probe A write, probe A read, probe B write, probe B read.
+        Rig r;
         if (step >= 2)
-            os.port.Queue({'K'});
+            r.os.port.Queue({'K'});
         if (step % 2 == 0)
-            os.port.failWriteNumber = step / 2;
+            r.os.port.failWriteNumber = step / 2;
         else
-            os.port.QueueFailure();
-        EXPECT_FALSE(t.ProbeLoader());
-        EXPECT_EQ(os.port.writes.size(), static_cast<std::size_t>(step / 2 + 1));
-        EXPECT_TRUE(os.lines.empty());
-        EXPECT_TRUE(os.boxes.empty());
+            r.os.port.QueueFailure();
+        EXPECT_FALSE(r.t.ProbeLoader());
+        EXPECT_EQ(r.os.port.writes.size(), static_cast<std::size_t>(step / 2 + 1));
+        EXPECT_TRUE(r.os.lines.empty());
+        EXPECT_TRUE(r.os.boxes.empty());
     }
 }
 
 TEST(Commands, DescriptionWaitsThenKeepsOnlyTheAnnouncedBytes)
 {
-    FakeOs os;
-    CTerminal t;
-    Open(t, os);
+    Rig r;
     std::size_t sleepsAtWrite = 0;
-    os.port.onWrite = [&](FakePort& port, const Bytes&) {
-        sleepsAtWrite = os.sleeps.size();
-        port.Queue(DescriptionFrame(0x07, 10, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    r.os.port.onWrite = [&r, &sleepsAtWrite](FakePort& port, const Bytes&) {
+        sleepsAtWrite = r.os.sleeps.size();
+        port.Queue(DescriptionFrame(10, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     };
     TerminalDescription d;
     std::memset(&d, 0xEE, sizeof d);
-    EXPECT_TRUE(t.ReadTerminalDescription(&d));
-    ExpectCommand(os.port.writes, CMD_READ_DESCRIPTION);
-    EXPECT_EQ(os.sleeps, std::vector<DWORD>{3000});
+    EXPECT_TRUE(r.t.ReadTerminalDescription(&d));
+    ExpectCommand(r.os, CMD_READ_DESCRIPTION);
+    EXPECT_EQ(r.os.sleeps, std::vector<DWORD>{3000});
     EXPECT_EQ(sleepsAtWrite, 1u);
-    EXPECT_EQ(os.port.readSizes, std::vector<DWORD>{128});
+    EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>{128});
     const auto* record = reinterpret_cast<const std::uint8_t*>(&d);
     EXPECT_EQ(Bytes(record, record + 10), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     // The frame's filler after the announced length must not reach the record.
     EXPECT_EQ(Bytes(record + 10, record + 97), Bytes(87, 0));
-    EXPECT_EQ(os.lines, std::vector<std::string>{"Donnee hTerminal enregistree"});
+    EXPECT_EQ(r.os.lines, Lines{"Donnee hTerminal enregistree"});
 }
 
 TEST(Commands, DescriptionFieldsSitAtTheirOffsets)
 {
-    FakeOs os;
-    CTerminal t;
-    Open(t, os);
+    Rig r;
     Bytes data(124);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>(i + 1);
-    os.port.Queue(DescriptionFrame(0x07, 0xFF, data)); // a length beyond the frame is clamped
+    r.os.port.Queue(DescriptionFrame(0xFF, data)); // a length beyond the frame is clamped
     TerminalDescription d = {};
-    ASSERT_TRUE(t.ReadTerminalDescription(&d));
-    EXPECT_EQ(std::string(d.modelCode, 3), std::string("\x09\x0A\x0B"));
+    ASSERT_TRUE(r.t.ReadTerminalDescription(&d));
+    EXPECT_EQ(std::string(d.modelCode, 3), "\x09\x0A\x0B");
     EXPECT_EQ(d.generalOptions[0], 28);
     EXPECT_EQ(d.readerOptions[1], 31);
     EXPECT_EQ(d.modemOptions, 32);
@@ -171,283 +163,213 @@ TEST(Commands, DescriptionFieldsSitAtTheirOffsets)
 
 TEST(Commands, DescriptionRejectsBadCrcAndEmptyFrames)
 {
-    {
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
-        Bytes frame = DescriptionFrame(0x07, 10, {1, 2, 3});
-        frame[127] ^= 0x01;
-        os.port.Queue(frame);
+    Bytes damaged = DescriptionFrame(10, {1, 2, 3});
+    damaged[127] ^= 0x01;
+    // An all-zero frame carries a right CRC (zero) but no record.
+    const std::pair<Bytes, Lines> cases[] = {{damaged, {"CRC incoherent"}}, {Bytes(128, 0), {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second.empty() ? "all-zero frame" : "damaged frame");
+        Rig r;
+        r.os.port.Queue(c.first);
         TerminalDescription d = {};
-        EXPECT_FALSE(t.ReadTerminalDescription(&d));
-        EXPECT_EQ(os.lines, std::vector<std::string>{"CRC incoherent"});
-    }
-    {
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
-        os.port.Queue(Bytes(128, 0)); // its CRC, zero, is right
-        TerminalDescription d = {};
-        EXPECT_FALSE(t.ReadTerminalDescription(&d));
-        EXPECT_TRUE(os.lines.empty());
+        EXPECT_FALSE(r.t.ReadTerminalDescription(&d));
+        EXPECT_EQ(r.os.lines, c.second);
     }
 }
 
 TEST(Commands, ApplicationNamesAreListedUntilAnEmptyFrame)
 {
-    FakeOs os;
-    CTerminal t;
-    Open(t, os);
-    for (const char* name : {"SANTE", "VITALE2", "PHARMA", ""})
-        os.port.Queue(NameReply(name));
     CStringList names;
     names.AddTail("OLD");
-    EXPECT_TRUE(t.ReadApplicationNames(names));
-    ExpectCommand(os.port.writes, CMD_LIST_APPLICATIONS);
-    EXPECT_EQ(std::vector<std::string>(names.begin(), names.end()),
-              (std::vector<std::string>{"SANTE", "VITALE2", "PHARMA"}));
-    EXPECT_EQ(os.sleeps, (std::vector<DWORD>{100, 100, 100}));
-    EXPECT_EQ(os.lines, (std::vector<std::string>{"Applications presentes sur le terminal : SANTE",
-                                                  "Applications presentes sur le terminal : VITALE2",
-                                                  "Applications presentes sur le terminal : PHARMA"}));
+    {
+        Rig r;
+        for (const char* name : {"SANTE", "VITALE2", "PHARMA", ""})
+            r.os.port.Queue(NameReply(name));
+        EXPECT_TRUE(r.t.ReadApplicationNames(names));
+        ExpectCommand(r.os, CMD_LIST_APPLICATIONS);
+        EXPECT_EQ(Items(names), (Lines{"SANTE", "VITALE2", "PHARMA"}));
+        EXPECT_EQ(r.os.sleeps, (std::vector<DWORD>{100, 100, 100}));
+        EXPECT_EQ(r.os.lines, (Lines{"Applications presentes sur le terminal : SANTE",
+                                     "Applications presentes sur le terminal : VITALE2",
+                                     "Applications presentes sur le terminal : PHARMA"}));
+    }
+    Rig silent; // one simulated machine at a time
+    EXPECT_TRUE(silent.t.ReadApplicationNames(names));
+    EXPECT_TRUE(names.IsEmpty());
 }
 
-TEST(Commands, ApplicationNamesSilenceAndReadFailures)
+TEST(Commands, ApplicationNamesReadFailureKeepsWhatCameBefore)
 {
-    {
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
+    for (const Lines& before : {Lines{}, Lines{"SANTE", "PHARMA"}}) {
+        SCOPED_TRACE(before.size());
+        Rig r;
+        for (const std::string& name : before)
+            r.os.port.Queue(NameReply(name));
+        r.os.port.QueueFailure();
         CStringList names;
-        names.AddTail("OLD");
-        EXPECT_TRUE(t.ReadApplicationNames(names));
-        EXPECT_TRUE(names.IsEmpty());
-    }
-    {
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
-        os.port.QueueFailure();
-        CStringList names;
-        EXPECT_FALSE(t.ReadApplicationNames(names));
-        EXPECT_EQ(os.lines, std::vector<std::string>{"Impossible de lire sur le port"});
-    }
-    {
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
-        os.port.Queue(NameReply("SANTE"));
-        os.port.Queue(NameReply("PHARMA"));
-        os.port.QueueFailure();
-        CStringList names;
-        EXPECT_FALSE(t.ReadApplicationNames(names));
-        EXPECT_EQ(std::vector<std::string>(names.begin(), names.end()),
-                  (std::vector<std::string>{"SANTE", "PHARMA"}));
-        EXPECT_TRUE(os.Logged("Impossible de lire sur le port"));
+        EXPECT_FALSE(r.t.ReadApplicationNames(names));
+        EXPECT_EQ(Items(names), before);
+        EXPECT_TRUE(r.os.Logged("Impossible de lire sur le port"));
     }
 }
 
 TEST(Commands, ApplicationNameStopsAtLengthZeroOrFrameEnd)
 {
-    FakeOs os;
-    CTerminal t;
-    Open(t, os);
+    Rig r;
     Bytes shortened = NameReply("ABCDEFGH");
     shortened[1] = 3;
     Bytes unterminated(32, 'Z');
-    unterminated[0] = 0;
     unterminated[1] = 0xFF;
-    os.port.Queue(shortened);
-    os.port.Queue(NameReply(std::string("AB\0CD", 5)));
-    os.port.Queue(unterminated);
-    os.port.Queue(NameReply(""));
+    r.os.port.Queue(shortened);
+    r.os.port.Queue(NameReply(std::string("AB\0CD", 5)));
+    r.os.port.Queue(unterminated);
+    r.os.port.Queue(NameReply(""));
     CStringList names;
-    EXPECT_TRUE(t.ReadApplicationNames(names));
-    EXPECT_EQ(std::vector<std::string>(names.begin(), names.end()),
-              (std::vector<std::string>{"ABC", "AB", std::string(30, 'Z')}));
+    EXPECT_TRUE(r.t.ReadApplicationNames(names));
+    EXPECT_EQ(Items(names), (Lines{"ABC", "AB", std::string(30, 'Z')}));
 }
 
 TEST(Commands, AnnounceCarriesSizeAndUpperCaseName)
 {
-    FakeOs os;
-    CTerminal t;
-    Open(t, os);
+    Rig r;
     TempFile file("3648abc.sgn", 5000);
-    os.port.Queue(Reply(ACK_NEXT));
-    EXPECT_TRUE(t.AnnounceFile(file.Path(), "Module 1"));
-    ASSERT_EQ(os.port.writes.size(), 1u);
-    const Bytes& f = os.port.writes[0];
+    r.os.port.Queue(Reply(ACK_NEXT));
+    EXPECT_TRUE(r.t.AnnounceFile(file.Path(), "Module 1"));
+    ASSERT_EQ(r.os.port.writes.size(), 1u);
+    const Bytes& f = r.os.port.writes[0];
     ASSERT_EQ(f.size(), 32u);
     EXPECT_EQ(f[0], CMD_ANNOUNCE_FILE);
     EXPECT_EQ(f[1], 17);
-    EXPECT_EQ(std::string(f.begin() + 2, f.begin() + 8), "005000");
-    EXPECT_EQ(std::string(f.begin() + 8, f.begin() + 19), "3648ABC.SGN");
+    EXPECT_EQ(std::string(f.begin() + 2, f.begin() + 19), "0050003648ABC.SGN");
     EXPECT_EQ(Bytes(f.begin() + 19, f.begin() + 30), Bytes(11, 0));
     EXPECT_TRUE(HasValidCrc(f.data(), 30));
-    EXPECT_TRUE(os.Logged("Taille du fichier " + file.Path() + " : 5000 octets"));
-    EXPECT_EQ(t.m_fileSize, 5000);
-    EXPECT_EQ(t.GetModuleName(), "Module 1");
+    EXPECT_EQ(r.os.lines, Lines{"Taille du fichier " + file.Path() + " : 5000 octets"});
+    EXPECT_EQ(r.t.m_fileSize, 5000);
+    EXPECT_EQ(r.t.GetModuleName(), "Module 1");
 }
 
 TEST(Commands, AnnounceFailures)
 {
     TempFile file("3648abc.sgn", 10);
-    struct Case {
-        const char* what;
-        void (*setUp)(FakePort&);
-        std::string line;
-    } const cases[] = {
-        {"reply KO", [](FakePort& p) { p.Queue(Reply(ACK_KO)); }, "Trame recue, acquittement KO"},
-        {"silence", [](FakePort&) {}, "Aucune donnee lue sur la liaison"},
-        {"write fails", [](FakePort& p) { p.failWriteNumber = 0; }, "Impossible d'ecrire sur le port"},
+    const std::pair<void (*)(FakePort&), const char*> cases[] = {
+        {[](FakePort& p) { p.Queue(Reply(ACK_KO)); }, "Trame recue, acquittement KO"},
+        {[](FakePort&) {}, "Aucune donnee lue sur la liaison"},
+        {[](FakePort& p) { p.failWriteNumber = 0; }, "Impossible d'ecrire sur le port"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
-        c.setUp(os.port);
-        EXPECT_FALSE(t.AnnounceFile(file.Path(), "M"));
-        EXPECT_TRUE(os.Logged(c.line));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second);
+        Rig r;
+        c.first(r.os.port);
+        EXPECT_FALSE(r.t.AnnounceFile(file.Path(), "M"));
+        EXPECT_TRUE(r.os.Logged(c.second));
     }
-    FakeOs os;
-    CTerminal t;
-    Open(t, os);
+    Rig r;
     const std::string missing = file.Path() + ".absent";
-    EXPECT_FALSE(t.AnnounceFile(missing, "M"));
-    EXPECT_EQ(os.lines, std::vector<std::string>{"Impossible de trouver le fichier " + missing});
-    EXPECT_TRUE(os.port.writes.empty());
+    EXPECT_FALSE(r.t.AnnounceFile(missing, "M"));
+    EXPECT_EQ(r.os.lines, Lines{"Impossible de trouver le fichier " + missing});
+    EXPECT_TRUE(r.os.port.writes.empty());
 }
 
 TEST(Commands, AnnounceRefusesWhatTheFrameCannotHold)
 {
-    struct Case {
+    // Frame bytes 2..29 when announced; nullptr when refused with nothing written.
+    const struct {
         const char* name;
         std::size_t size;
-        bool announced;
-    } const cases[] = {
-        {"big.sgn", 999999, true},
-        {"big.sgn", 1000000, false},
-        {"abcdefghijklmnopqr.sgn", 10, true},  // 22 characters
-        {"abcdefghijklmnopqrs.sgn", 10, false}, // 23 characters
+        const char* frame;
+    } cases[] = {
+        {"big.sgn", 999999, "999999BIG.SGN"},
+        {"big.sgn", 1000000, nullptr},
+        {"abcdefghijklmnopqr.sgn", 10, "000010ABCDEFGHIJKLMNOPQR.SGN"}, // 22 characters, no zero
+        {"abcdefghijklmnopqrs.sgn", 10, nullptr},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.size));
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
+        Rig r;
         TempFile file(c.name, c.size);
-        os.port.Queue(Reply(ACK_NEXT));
-        EXPECT_EQ(t.AnnounceFile(file.Path(), "M"), c.announced);
-        EXPECT_FALSE(os.lines.empty());
-        if (!c.announced) {
-            EXPECT_TRUE(os.port.writes.empty());
+        r.os.port.Queue(Reply(ACK_NEXT));
+        EXPECT_EQ(r.t.AnnounceFile(file.Path(), "M"), c.frame != nullptr);
+        EXPECT_FALSE(r.os.lines.empty());
+        if (!c.frame) {
+            EXPECT_TRUE(r.os.port.writes.empty());
             continue;
         }
-        ASSERT_EQ(os.port.writes.size(), 1u);
-        const Bytes& f = os.port.writes[0];
-        std::string upper = c.name;
-        for (char& ch : upper)
-            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        char digits[8];
-        std::snprintf(digits, sizeof digits, "%06u", static_cast<unsigned>(c.size));
-        EXPECT_EQ(f[1], static_cast<std::uint8_t>(6 + upper.size()));
-        EXPECT_EQ(std::string(f.begin() + 2, f.begin() + 8), digits);
-        EXPECT_EQ(std::string(f.begin() + 8, f.begin() + 8 + static_cast<std::ptrdiff_t>(upper.size())), upper);
+        ASSERT_EQ(r.os.port.writes.size(), 1u);
+        const Bytes& f = r.os.port.writes[0];
+        const std::size_t n = std::strlen(c.frame);
+        EXPECT_EQ(static_cast<std::size_t>(f[1]), n);
+        EXPECT_EQ(std::string(f.begin() + 2, f.begin() + 30),
+                  std::string(c.frame) + std::string(28 - n, '\0'));
         EXPECT_TRUE(HasValidCrc(f.data(), 30));
     }
 }
 
-TEST(Commands, AuthorisationIsRefusedOnlyByTheRefusalStatus)
+TEST(Commands, OnlyTheRefusalStatusRefusesAuthorisation)
 {
-    struct Case {
-        const char* what;
-        Bytes reply;
-        bool granted;
-    } const cases[] = {
-        {"refused", Reply(ACK_REFUSED), false},
-        {"silence", {}, true},
-        {"KO", Reply(ACK_KO), true},
-        {"next", Reply(ACK_NEXT), true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
-        if (!c.reply.empty())
-            os.port.Queue(c.reply);
-        EXPECT_EQ(t.RequestAuthorisation(), c.granted);
-        ExpectCommand(os.port.writes, CMD_AUTHORISE);
-        EXPECT_EQ(os.Logged("Trame recue, autorisation refusee"), !c.granted);
+    const std::pair<Bytes, bool> cases[] = {
+        {Reply(ACK_REFUSED), false}, {{}, true}, {Reply(ACK_KO), true}, {Reply(ACK_NEXT), true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first.empty() ? -1 : c.first[2]);
+        Rig r;
+        if (!c.first.empty())
+            r.os.port.Queue(c.first);
+        EXPECT_EQ(r.t.RequestAuthorisation(), c.second);
+        ExpectCommand(r.os, CMD_AUTHORISE);
+        EXPECT_EQ(r.os.lines, c.second ? Lines{} : Lines{"Trame recue, autorisation refusee"});
     }
 }
 
-TEST(Commands, ActivationWaitsForALateReply)
+TEST(Commands, ActivationWaitsTenSecondsBetweenSilentReads)
 {
-    FakeOs os;
-    CTerminal t;
-    Open(t, os);
-    os.port.QueueSilence();
-    os.port.QueueSilence();
-    os.port.Queue(Reply(ACK_NEXT));
-    EXPECT_TRUE(t.ActivateModules());
-    ExpectCommand(os.port.writes, CMD_ACTIVATE);
-    EXPECT_EQ(os.sleeps, (std::vector<DWORD>{10000, 10000}));
-    EXPECT_EQ(os.port.readSizes, (std::vector<DWORD>{32, 32, 32}));
+    {
+        Rig late;
+        late.os.port.QueueSilence();
+        late.os.port.QueueSilence();
+        late.os.port.Queue(Reply(ACK_NEXT));
+        EXPECT_TRUE(late.t.ActivateModules());
+        ExpectCommand(late.os, CMD_ACTIVATE);
+        EXPECT_EQ(late.os.sleeps, (std::vector<DWORD>{10000, 10000}));
+        EXPECT_EQ(late.os.port.readSizes, (std::vector<DWORD>{32, 32, 32}));
+    }
+    Rig never;
+    EXPECT_FALSE(never.t.ActivateModules());
+    EXPECT_EQ(never.os.port.readSizes, (std::vector<DWORD>{32, 32, 32, 32}));
+    EXPECT_EQ(never.os.sleeps, (std::vector<DWORD>{10000, 10000, 10000}));
+    EXPECT_EQ(never.os.lines, Lines{"Aucune donnee lue sur la liaison"});
 }
 
 TEST(Commands, ActivationFailures)
 {
-    struct Case {
-        const char* what;
-        void (*setUp)(FakePort&);
-        std::string line;
-    } const cases[] = {
-        {"never answered", [](FakePort&) {}, "Aucune donnee lue sur la liaison"},
-        {"KO", [](FakePort& p) { p.Queue(Reply(ACK_KO)); }, "Trame recue, acquittement KO"},
-        {"write fails", [](FakePort& p) { p.failWriteNumber = 0; }, "Probl\xE8me d'ecriture sur le port"},
-        {"read fails", [](FakePort& p) { p.QueueFailure(); }, "Probl\xE8me de lecture sur le port"},
-        {"read fails while waiting", [](FakePort& p) { p.QueueSilence(); p.QueueFailure(); },
+    const std::pair<void (*)(FakePort&), const char*> cases[] = {
+        {[](FakePort& p) { p.Queue(Reply(ACK_KO)); }, "Trame recue, acquittement KO"},
+        {[](FakePort& p) { p.failWriteNumber = 0; }, "Probl\xE8me d'ecriture sur le port"},
+        {[](FakePort& p) { p.QueueFailure(); }, "Probl\xE8me de lecture sur le port"},
+        {[](FakePort& p) {
+             p.QueueSilence();
+             p.QueueFailure();
+         },
          "Probl\xE8me de lecture sur le port"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
-        c.setUp(os.port);
-        EXPECT_FALSE(t.ActivateModules());
-        EXPECT_EQ(os.lines, std::vector<std::string>{c.line});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second);
+        Rig r;
+        c.first(r.os.port);
+        EXPECT_FALSE(r.t.ActivateModules());
+        EXPECT_EQ(r.os.lines, Lines{c.second});
     }
-    FakeOs os;
-    CTerminal t;
-    Open(t, os);
-    EXPECT_FALSE(t.ActivateModules());
-    EXPECT_EQ(os.port.readSizes, (std::vector<DWORD>{32, 32, 32, 32}));
-    EXPECT_EQ(os.sleeps, (std::vector<DWORD>{10000, 10000, 10000}));
 }
 
 TEST(Commands, RestartNeedsAnAcceptedReply)
 {
-    struct Case {
-        const char* what;
-        Bytes reply;
-        bool done;
-    } const cases[] = {
-        {"next", Reply(ACK_NEXT), true},
-        {"silence", {}, false},
-        {"KO", Reply(ACK_KO), false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FakeOs os;
-        CTerminal t;
-        Open(t, os);
-        if (!c.reply.empty())
-            os.port.Queue(c.reply);
-        EXPECT_EQ(t.RestartTerminal(), c.done);
-        ExpectCommand(os.port.writes, CMD_RESTART);
-        EXPECT_EQ(os.Logged("Fin du chargement"), c.done);
+    const std::pair<Bytes, bool> cases[] = {
+        {Reply(ACK_NEXT), true}, {{}, false}, {Reply(ACK_KO), false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first.empty() ? -1 : c.first[2]);
+        Rig r;
+        if (!c.first.empty())
+            r.os.port.Queue(c.first);
+        EXPECT_EQ(r.t.RestartTerminal(), c.second);
+        ExpectCommand(r.os, CMD_RESTART);
+        EXPECT_EQ(r.os.Logged("Fin du chargement"), c.second);
     }
 }

@@ -1,1 +1,297 @@
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <initializer_list>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "FakeOs.h"
+#include "terminal/Terminal.h"
+
+using namespace proto;
+
+namespace {
+
+constexpr int kModuleNote = -1;
+const char kKoLine[] = "Acquittement KO, reemission de la trame";
+
+// What the callbacks saw: the percentage at each progress notification, kModuleNote for the
+// module one; and the context each was given.
+const CTerminal* g_terminal = nullptr;
+std::vector<int> g_notes;
+std::vector<std::uint32_t> g_contexts;
+
+int OnPercent(std::uint32_t context)
+{
+    g_notes.push_back(g_terminal->GetPercent());
+    g_contexts.push_back(context);
+    return 0;
+}
+
+int OnModule(std::uint32_t context)
+{
+    g_notes.push_back(kModuleNote);
+    g_contexts.push_back(context);
+    return 0;
+}
+
+// A simulated machine, the port open, a file of `size` bytes taken as announced, the callbacks
+// hooked after a previous file left 42 %.
+struct Rig {
+    FakeOs os;
+    CTerminal t;
+    TempFile file;
+    Rig(const std::string& name, std::size_t size) : file(name, size)
+    {
+        EXPECT_TRUE(t.OpenPort("COM5"));
+        os.lines.clear();
+        t.m_fileSize = static_cast<std::int32_t>(size);
+        t.SetPercent(42);
+        g_terminal = &t;
+        g_notes.clear();
+        g_contexts.clear();
+        t.SetPercentCallback(OnPercent, 7);
+        t.SetModuleCallback(OnModule, 9);
+    }
+    int Run() { return t.DownloadFile(file.Path()); }
+    std::size_t Logged(const char* line) const
+    {
+        return static_cast<std::size_t>(std::count(os.lines.begin(), os.lines.end(), line));
+    }
+
+    // The reader answers each frame written with the next status, then falls silent.
+    void Answer(std::initializer_list<std::pair<std::uint8_t, int>> runs)
+    {
+        auto left = std::make_shared<std::deque<std::uint8_t>>();
+        for (const auto& run : runs)
+            left->insert(left->end(), static_cast<std::size_t>(run.second), run.first);
+        os.port.onWrite = [left](FakePort& port, const Bytes&) {
+            if (!left->empty()) {
+                port.Queue(Reply(left->front()));
+                left->pop_front();
+            }
+        };
+    }
+
+    std::vector<Bytes> Blocks() const
+    {
+        std::vector<Bytes> blocks;
+        std::copy_if(os.port.writes.begin(), os.port.writes.end(), std::back_inserter(blocks),
+                     [](const Bytes& w) { return w.size() == 128; });
+        return blocks;
+    }
+};
+
+// Checks each block's layout, numbered from 0 in order, and returns the data they carried.
+Bytes CheckBlocks(const std::vector<Bytes>& blocks)
+{
+    Bytes data;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        SCOPED_TRACE("block " + std::to_string(i));
+        const Bytes& b = blocks[i];
+        EXPECT_EQ(b[0], CMD_DOWNLOAD);
+        EXPECT_EQ(b[1] * 256 + b[2], static_cast<int>(i));
+        if (b[3] > 122) {
+            ADD_FAILURE() << "count " << int(b[3]);
+            continue;
+        }
+        const auto end = b.begin() + 4 + b[3];
+        EXPECT_TRUE(std::all_of(end, b.begin() + 126, [](std::uint8_t x) { return x == 0; }));
+        EXPECT_TRUE(HasValidCrc(b.data(), 126));
+        data.insert(data.end(), b.begin() + 4, end);
+    }
+    return data;
+}
+
+} // namespace
+
+TEST(Download, FileGoesOutInNumberedBlocksWithProgress)
+{
+    Rig r("dl_1000.bin", 1000);
+    r.Answer({{ACK_NEXT, 10}});
+    EXPECT_EQ(r.Run(), DL_OK);
+    ASSERT_EQ(r.os.port.writes.size(), 10u);
+    const Bytes& start = r.os.port.writes[0];
+    ASSERT_EQ(start.size(), 32u);
+    EXPECT_EQ(start[0], CMD_DOWNLOAD);
+    EXPECT_EQ(Bytes(start.begin() + 1, start.begin() + 30), Bytes(29, 0));
+    EXPECT_TRUE(HasValidCrc(start.data(), 30));
+    const std::vector<Bytes> blocks = r.Blocks();
+    ASSERT_EQ(blocks.size(), 9u);
+    EXPECT_EQ(CheckBlocks(blocks), r.file.Content());
+    EXPECT_EQ(blocks[8][3], 24);
+    EXPECT_EQ(g_notes, (std::vector<int>{kModuleNote, 42, 12, 24, 36, 48, 61, 73, 85, 97, 100}));
+    EXPECT_EQ(g_contexts, (std::vector<std::uint32_t>{9, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}));
+    EXPECT_EQ(r.os.sleeps, std::vector<DWORD>(9, 1));
+    // Start reply, nine block replies, and the final read that empties the line.
+    EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>(11, 32));
+}
+
+TEST(Download, LargestAnnounceableFileKeepsExactPercentages)
+{
+    const std::int64_t size = 999999;
+    Rig r("dl_max.bin", static_cast<std::size_t>(size));
+    r.Answer({{ACK_NEXT, 8198}});
+    EXPECT_EQ(r.Run(), DL_OK);
+    const std::vector<Bytes> blocks = r.Blocks();
+    ASSERT_EQ(blocks.size(), 8197u);
+    EXPECT_EQ(CheckBlocks(blocks), r.file.Content());
+    std::vector<int> expected{kModuleNote, 42};
+    for (std::int64_t sent = 122; sent < size + 122; sent += 122)
+        expected.push_back(static_cast<int>(std::min(sent, size) * 100 / size));
+    EXPECT_EQ(g_notes, expected);
+}
+
+TEST(Download, EmptyFileOnlyExchangesTheStart)
+{
+    Rig r("dl_empty.bin", 0);
+    r.Answer({{ACK_NEXT, 1}});
+    EXPECT_EQ(r.Run(), DL_OK);
+    EXPECT_EQ(r.os.port.writes.size(), 1u);
+    EXPECT_EQ(g_notes, (std::vector<int>{kModuleNote, 42}));
+    EXPECT_EQ(r.os.port.readSizes, (std::vector<DWORD>{32, 32}));
+}
+
+TEST(Download, RejectedBlockIsResentUnchanged)
+{
+    Rig r("dl_ko.bin", 200);
+    r.Answer({{ACK_NEXT, 1}, {ACK_KO, 2}, {ACK_NEXT, 2}});
+    EXPECT_EQ(r.Run(), DL_OK);
+    const std::vector<Bytes> blocks = r.Blocks();
+    ASSERT_EQ(blocks.size(), 4u);
+    EXPECT_EQ(blocks[1], blocks[0]);
+    EXPECT_EQ(blocks[2], blocks[0]);
+    EXPECT_EQ(CheckBlocks({blocks[0], blocks[3]}), r.file.Content());
+    EXPECT_EQ(r.Logged(kKoLine), 2u);
+}
+
+TEST(Download, RejectedStartResendsTheWholeFrameArea)
+{
+    Rig r("dl_kostart.bin", 10);
+    r.Answer({{ACK_KO, 1}, {ACK_NEXT, 2}});
+    EXPECT_EQ(r.Run(), DL_OK);
+    ASSERT_EQ(r.os.port.writes.size(), 3u);
+    const Bytes& resent = r.os.port.writes[1];
+    ASSERT_EQ(resent.size(), 128u);
+    EXPECT_EQ(Bytes(resent.begin(), resent.begin() + 32), r.os.port.writes[0]);
+    EXPECT_EQ(Bytes(resent.begin() + 32, resent.begin() + 126), Bytes(94, 0));
+    EXPECT_TRUE(HasValidCrc(resent.data(), 126));
+    EXPECT_EQ(CheckBlocks({r.os.port.writes[2]}), r.file.Content());
+}
+
+TEST(Download, BlockRejectedBeyondTheLimitEndsTheTransfer)
+{
+    Rig r("dl_limit.bin", 200);
+    r.Answer({{ACK_NEXT, 1}, {ACK_KO, 51}, {ACK_NEXT, 5}});
+    EXPECT_EQ(r.Run(), DL_TOO_MANY_RESENDS);
+    // The start, the block and its 50 resends; the 51st rejection gets no answer.
+    EXPECT_EQ(r.os.port.writes.size(), 52u);
+    EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>(53, 32));
+    EXPECT_EQ(r.Logged(kKoLine), 50u);
+}
+
+TEST(Download, ResendLimitCountsRejectionsInARow)
+{
+    // Three blocks: the reply to the last one ends the transfer without being acted on.
+    Rig r("dl_limit2.bin", 300);
+    r.Answer({{ACK_NEXT, 1}, {ACK_KO, 50}, {ACK_NEXT, 1}, {ACK_KO, 50}, {ACK_NEXT, 2}});
+    EXPECT_EQ(r.Run(), DL_OK);
+    EXPECT_EQ(r.Logged(kKoLine), 100u);
+    EXPECT_EQ(r.Blocks().size(), 103u);
+}
+
+TEST(Download, FailuresEndTheTransferWithTheirCode)
+{
+    const int kFail = -1; // a read that fails
+    const char* const kCannotWrite = "Impossible d'ecrire sur le port";
+    const char* const kCannotRead = "Impossible de lire sur le port";
+    const char* const kNoData = "Aucune donnee lue sur la liaison";
+    // Replies waiting on the line, the write that fails, then what comes of it.
+    const struct {
+        std::vector<int> replies;
+        int failWrite;
+        int code;
+        const char* line;
+        std::size_t writes, reads;
+    } cases[] = {
+        {{}, 0, DL_START_WRITE_FAILED, kCannotWrite, 1, 1},
+        {{kFail}, -1, DL_START_READ_FAILED, kCannotRead, 1, 2},
+        {{}, -1, DL_START_NO_REPLY, kNoData, 1, 2},
+        {{0x41, ACK_NEXT}, -1, DL_UNKNOWN_STATUS, nullptr, 1, 3},
+        {{ACK_NEXT, ACK_NEXT}, 1, DL_BLOCK_WRITE_FAILED, kCannotWrite, 2, 3},
+        {{ACK_NEXT, ACK_KO, ACK_NEXT}, 2, DL_RESEND_WRITE_FAILED, kCannotWrite, 3, 4},
+        {{ACK_NEXT, ACK_STOP, ACK_NEXT}, -1, DL_READER_STOP,
+         "Acquittement STOP, erreur critique, arret du chargement du module...", 2, 4},
+        {{ACK_NEXT, ACK_STOP}, -1, DL_NO_REPLY, kNoData, 2, 4}, // the silence decides the code
+        {{ACK_NEXT, kFail}, -1, DL_REPLY_READ_FAILED, kCannotRead, 2, 3},
+        {{ACK_NEXT}, -1, DL_NO_REPLY, kNoData, 2, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        Rig r("dl_fail.bin", 200);
+        for (int reply : c.replies) {
+            if (reply == kFail)
+                r.os.port.QueueFailure();
+            else
+                r.os.port.Queue(Reply(static_cast<std::uint8_t>(reply)));
+        }
+        r.os.port.failWriteNumber = c.failWrite;
+        EXPECT_EQ(r.Run(), c.code);
+        EXPECT_TRUE(c.line == nullptr || r.Logged(c.line) == 1u);
+        EXPECT_EQ(r.os.port.writes.size(), c.writes);
+        // Every path ends with one read that empties the line.
+        EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>(c.reads, 32));
+    }
+}
+
+TEST(Download, FileDeletedAfterItsAnnounceIsNotStarted)
+{
+    Rig r("dl_gone.bin", 300);
+    r.os.port.Queue(Reply(ACK_NEXT));
+    ASSERT_TRUE(r.t.AnnounceFile(r.file.Path(), "M"));
+    ASSERT_TRUE(::DeleteFileA(r.file.Path().c_str()));
+    r.os.port.writes.clear();
+    r.os.port.readSizes.clear();
+    EXPECT_EQ(r.Run(), DL_FILE_NOT_FOUND);
+    EXPECT_TRUE(r.os.Logged("Fichier non trouve : " + r.file.Path()));
+    EXPECT_TRUE(r.os.port.writes.empty());
+    EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>{32});
+}
+
+TEST(Download, FileShorterThanAnnouncedEndsWithReadError)
+{
+    Rig r("dl_short.bin", 100);
+    r.t.m_fileSize = 300;
+    r.Answer({{ACK_NEXT, 10}});
+    EXPECT_EQ(r.Run(), DL_FILE_READ_FAILED);
+    EXPECT_EQ(r.Logged("Impossible de lire le fichier"), 1u);
+    const std::vector<Bytes> blocks = r.Blocks();
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(CheckBlocks(blocks), r.file.Content());
+    EXPECT_EQ(blocks[1][3], 0);
+    // Start, both block replies, the final read.
+    EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>(4, 32));
+}
+
+TEST(Download, ShortReplyIsCompletedByOneMoreRead)
+{
+    Rig r("dl_split.bin", 200);
+    int written = 0;
+    r.os.port.onWrite = [&written](FakePort& port, const Bytes&) {
+        const Bytes next = Reply(ACK_NEXT);
+        if (++written == 2) { // the first block's reply comes in two pieces, status in the second
+            port.Queue(Bytes(next.begin(), next.begin() + 2));
+            port.Queue(Bytes(next.begin() + 2, next.end()));
+        } else {
+            port.Queue(next);
+        }
+    };
+    EXPECT_EQ(r.Run(), DL_OK);
+    EXPECT_EQ(r.os.port.readSizes, (std::vector<DWORD>{32, 32, 30, 32, 32}));
+    EXPECT_EQ(CheckBlocks(r.Blocks()), r.file.Content());
+}

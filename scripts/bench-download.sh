@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Download benchmark: a 200 KB file to readersim pacing the wire at 115200 baud.
+# Prints the achieved throughput as a ratio of the protocol's limit (per block: the wire
+# time of a 128-byte block and its 32-byte reply, plus the 1 ms wait) and the updater's
+# CPU time as a share of the transfer's wall time. One run, ratios only; no assertion.
+set -euo pipefail
+build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
+wine_run=$build/win/wine-run
+prefix=$build/win/wineprefix
+work=$(mktemp -d /tmp/orvane-bench.XXXXXX)
+size=${BENCH_SIZE:-204800}
+
+"$wine_run" cmd /c exit </dev/null >/dev/null 2>&1 || true
+"$build/host/sim/readersim" --com "$prefix/dosdevices/com31" --pace --outdir "$work" \
+  --summary "$work/summary.json" --lifetime 600 >"$work/sim.out" 2>&1 &
+sim=$!
+trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
+for _ in $(seq 100); do grep -q READY "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
+
+head -c "$size" /dev/urandom >"$work/bench.bin"
+server_pid=$(pgrep -n -x wineserver || true)
+server_cpu() { [ -n "$server_pid" ] && awk '{print $14 + $15}' "/proc/$server_pid/stat" || echo 0; }
+ticks=$(getconf CLK_TCK)
+s0=$(server_cpu)
+"$wine_run" "$build/win/bin/OrvaneCli.exe" send COM31 "Z:${work//\//\\}\\bench.bin" BENCH \
+  </dev/null >"$work/cli.out" 2>"$work/cli.err" || true
+s1=$(server_cpu)
+kill -TERM $sim; wait $sim 2>/dev/null || true
+
+python3 - "$work" "$size" "$s0" "$s1" "$ticks" <<'PY'
+import json, math, re, sys
+work, size, s0, s1, ticks = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]), float(sys.argv[5])
+err = open(work + "/cli.err").read()
+m = re.search(r"download: (\d+) bytes in ([\d.]+) s, CPU ([\d.]+) s, result (\d+)", err)
+if not m or m.group(4) != "0":
+    sys.exit("benchmark run failed:\n" + err)
+wall, cpu = float(m.group(2)), float(m.group(3))
+same = open(work + "/bench.bin", "rb").read() == open(work + "/BENCH.BIN", "rb").read()
+blocks = math.ceil(size / 122)
+per_block = (128 + 32) * 10 / 115200 + 0.001
+limit = blocks * per_block
+print("file %d bytes, %d blocks, received intact: %s" % (size, blocks, "yes" if same else "NO"))
+print("protocol limit %.3f s, achieved %.3f s" % (limit, wall))
+print("throughput ratio (limit time / achieved time): %.3f" % (limit / wall))
+print("updater CPU share of wall time: %.2f%%" % (100 * cpu / wall))
+print("wineserver CPU share over the whole run: %.2f%% (of %.3f s)" % (100 * (s1 - s0) / ticks / wall, wall))
+PY
