@@ -170,6 +170,32 @@ TEST(Download, RejectedBlockIsResentUnchanged)
     EXPECT_EQ(r.Logged(kKoLine), 2u);
 }
 
+TEST(Download, LastBlockRejectedOrStoppedIsNotASuccess)
+{
+    // Two blocks: the reply to the second, the last, is acted on too.
+    Rig resent("dl_lastko.bin", 200);
+    resent.Answer({{ACK_NEXT, 2}, {ACK_KO, 1}, {ACK_NEXT, 1}});
+    EXPECT_EQ(resent.Run(), DL_OK);
+    const std::vector<Bytes> blocks = resent.Blocks();
+    ASSERT_EQ(blocks.size(), 3u);
+    EXPECT_EQ(blocks[2], blocks[1]);
+    EXPECT_EQ(resent.Logged(kKoLine), 1u);
+
+    Rig stopped("dl_laststop.bin", 200);
+    stopped.os.port.onWrite = [](FakePort& port, const Bytes&) {
+        // The stop on the last block is followed by one more frame, so it is not replaced
+        // by a missing reply.
+        if (port.writes.size() == 3) {
+            port.Queue(Reply(ACK_STOP));
+            port.Queue(Reply(ACK_NEXT));
+        } else {
+            port.Queue(Reply(ACK_NEXT));
+        }
+    };
+    EXPECT_EQ(stopped.Run(), DL_READER_STOP);
+    EXPECT_EQ(stopped.Blocks().size(), 2u);
+}
+
 TEST(Download, RejectedStartResendsTheWholeFrameArea)
 {
     Rig r("dl_kostart.bin", 10);

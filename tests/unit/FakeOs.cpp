@@ -131,13 +131,14 @@ OsCalls FakeCalls()
 
 } // namespace
 
-FakeOs::FakeOs() : m_swap(FakeCalls())
+FakeOs::FakeOs() : m_swap(FakeCalls()), m_previous(g_fake)
 {
     port.dcb.DCBlength = sizeof(DCB);
     g_fake = this;
 }
 
-FakeOs::~FakeOs() { g_fake = nullptr; }
+// Machines nest: an inner one hands the seam back to the outer one.
+FakeOs::~FakeOs() { g_fake = m_previous; }
 
 bool FakeOs::Logged(const std::string& line) const
 {

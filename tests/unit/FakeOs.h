@@ -63,6 +63,7 @@ struct FakeOs {
 
 private:
     ScopedOsCalls m_swap;
+    FakeOs* m_previous;
 };
 
 // A 32-byte reply frame carrying a status byte.
