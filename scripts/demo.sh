@@ -21,6 +21,8 @@ step() { printf '\n== %s\n' "$*"; }
 run() { printf '$ OrvaneCli %s\n' "$*"; "$wine_run" "$cli" "$@" </dev/null; }
 
 head -c 20000 /dev/urandom >"$work/demo.bin"
+echo "(Each search first asks the port library for the port's USB position; until Tessock.dll is
+ built beside OrvaneCli.exe that lookup fails with its message, three times, 1 s apart.)"
 step "Reader search on COM5 (the reader answers at 38400 baud only)"
 run find "Port COM5 (COM5)"
 step "Reader description: model code and the 97 bytes"
