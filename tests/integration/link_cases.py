@@ -33,10 +33,19 @@ def case_loader_absent():
         check(run.err.count(BOX_122) == 5, run)
 
 
+def case_found_at_each_rate():
+    for number, baud in zip(range(40, 45), (9600, 19200, 38400, 57600, 115200)):
+        with Reader(number, "--baud", str(baud)):
+            run = cli("find", "COM%d" % number)
+            check(run.code == 0 and run.out == "COM%d %d\n" % (number, baud), run)
+
+
 def case_no_reader():
     with Reader(13, "--loader", "silent") as sim:
         run = cli("-v", "find", "COM13")
         check(run.code == 1, run)
+        # Three 1 s lookup waits, then three 0.5 s read time-outs at each of five rates.
+        check(run.seconds >= 10, run)
         check("Port correctement ferme" in run.err, run)
         check(sim.summary()["probes_b"] == 0, sim.summary())
         check(len(set(sim.summary()["probe_bauds"])) == 5, sim.summary())
@@ -147,6 +156,14 @@ def case_activate_and_restart():
         run = cli("-v", "restart", "COM25")
         check(run.code == 0, run)
         check("Fin du chargement" in run.err, run)
+
+
+def case_bad_arguments():
+    for args in (["bogus", "COM5"], ["send", "COM5"], ["find"], ["apps", "COM5", "extra"]):
+        run = cli(*args)
+        check(run.code == 2 and run.out == "" and "usage:" in run.err, run)
+    run = cli("--help")
+    check(run.code == 0 and "send PORT FILE" in run.out, run)
 
 
 def case_not_a_port():
