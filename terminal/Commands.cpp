@@ -34,6 +34,21 @@ CString UpperAnsi(CString text)
 
 } // namespace
 
+bool CTerminal::ExchangeCommand(const std::uint8_t (&command)[kCommandFrameSize],
+                                std::uint8_t* reply, DWORD replySize, DWORD* received,
+                                const char* writeError, const char* readError)
+{
+    if (!WriteFrame(command, sizeof command, received)) {
+        LogLine("%s", writeError);
+        return false;
+    }
+    if (!ReadReply(reply, replySize, received)) {
+        LogLine("%s", readError);
+        return false;
+    }
+    return true;
+}
+
 bool CTerminal::ProbeLoader()
 {
     std::uint8_t reply[kProbeReplySize] = {};
@@ -64,15 +79,9 @@ bool CTerminal::ReadTerminalDescription(TerminalDescription* description)
     Os().Sleep(kWaitBeforeDescription);
 
     DWORD count = 0;
-    if (!WriteFrame(command, sizeof command, &count)) {
-        LogLine("%s", kCannotWrite);
-        return false;
-    }
     std::uint8_t reply[kDescriptionFrameSize] = {};
-    if (!ReadReply(reply, sizeof reply, &count)) {
-        LogLine("%s", kCannotRead);
+    if (!ExchangeCommand(command, reply, sizeof reply, &count, kCannotWrite, kCannotRead))
         return false;
-    }
     if (!HasValidCrc(reply, kDescriptionFrameSize - 2)) {
         LogLine("CRC incoherent");
         return false;
@@ -157,15 +166,9 @@ bool CTerminal::AnnounceFile(const CString& path, const CString& moduleName)
     LogLine("Taille du fichier %s : %ld octets", path.c_str(), static_cast<long>(m_fileSize));
 
     DWORD count = 0;
-    if (!WriteFrame(command, sizeof command, &count)) {
-        LogLine("%s", kCannotWrite);
-        return false;
-    }
     std::uint8_t reply[kReplySize] = {};
-    if (!ReadReply(reply, sizeof reply, &count)) {
-        LogLine("%s", kCannotRead);
+    if (!ExchangeCommand(command, reply, sizeof reply, &count, kCannotWrite, kCannotRead))
         return false;
-    }
     if (reply[kStatusOffset] == ACK_KO) {
         LogLine("%s", kAckKo);
         return false;
@@ -182,15 +185,9 @@ bool CTerminal::RequestAuthorisation()
     std::uint8_t command[kCommandFrameSize];
     BuildCommandFrame(CMD_AUTHORISE, command);
     DWORD count = 0;
-    if (!WriteFrame(command, sizeof command, &count)) {
-        LogLine("%s", kCannotWrite);
-        return false;
-    }
     std::uint8_t reply[kReplySize] = {};
-    if (!ReadReply(reply, sizeof reply, &count)) {
-        LogLine("%s", kCannotRead);
+    if (!ExchangeCommand(command, reply, sizeof reply, &count, kCannotWrite, kCannotRead))
         return false;
-    }
     if (reply[kStatusOffset] == ACK_REFUSED) {
         LogLine("Trame recue, autorisation refusee");
         return false;
@@ -203,15 +200,9 @@ bool CTerminal::ActivateModules()
     std::uint8_t command[kCommandFrameSize];
     BuildCommandFrame(CMD_ACTIVATE, command);
     DWORD count = 0;
-    if (!WriteFrame(command, sizeof command, &count)) {
-        LogLine("%s", kWriteProblem);
-        return false;
-    }
     std::uint8_t reply[kReplySize] = {};
-    if (!ReadReply(reply, sizeof reply, &count)) {
-        LogLine("%s", kReadProblem);
+    if (!ExchangeCommand(command, reply, sizeof reply, &count, kWriteProblem, kReadProblem))
         return false;
-    }
     for (int extra = 0; count == 0 && extra < kActivationExtraReads; ++extra) {
         Os().Sleep(kWaitForActivation);
         if (!ReadReply(reply, sizeof reply, &count)) {
@@ -235,15 +226,9 @@ bool CTerminal::RestartTerminal()
     std::uint8_t command[kCommandFrameSize];
     BuildCommandFrame(CMD_RESTART, command);
     DWORD count = 0;
-    if (!WriteFrame(command, sizeof command, &count)) {
-        LogLine("%s", kWriteProblem);
-        return false;
-    }
     std::uint8_t reply[kReplySize] = {};
-    if (!ReadReply(reply, sizeof reply, &count)) {
-        LogLine("%s", kReadProblem);
+    if (!ExchangeCommand(command, reply, sizeof reply, &count, kWriteProblem, kReadProblem))
         return false;
-    }
     if (reply[kStatusOffset] == ACK_KO) {
         LogLine("%s", kAckKo);
         return false;

@@ -126,6 +126,10 @@ public:
 private:
     bool WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written);
     bool ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received);
+    // Writes a command frame and reads its reply, logging a port failure with its text.
+    bool ExchangeCommand(const std::uint8_t (&command)[proto::kCommandFrameSize],
+                         std::uint8_t* reply, DWORD replySize, DWORD* received,
+                         const char* writeError, const char* readError);
     int NotifyPercent();
     int NotifyModule();
     void LookUpUsbPosition();
