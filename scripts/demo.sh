@@ -10,7 +10,7 @@ work=$(mktemp -d /tmp/orvane-demo.XXXXXX)
 
 "$wine_run" cmd /c exit </dev/null >/dev/null 2>&1 || true   # prefix and server up first
 "$build/host/sim/readersim" --com "$prefix/dosdevices/com5" --model M30 \
-  --options 00ff0003010000000000000000 --apps "SESAM-VITALE,PCSC,LECTEUR" --baud 38400 \
+  --options 00ff0003010000000000000000 --apps "SANTE,TIERSPAYANT,LECTEUR" --baud 38400 \
   --pace --outdir "$work" --summary "$work/summary.json" --log "$work/sim.log" \
   --lifetime 300 >"$work/sim.out" 2>&1 &
 sim=$!

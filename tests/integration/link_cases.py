@@ -70,10 +70,10 @@ def case_describe_bad_crc():
 
 
 def case_apps():
-    with Reader(16, "--apps", "SESAM,VITALE2,PCSC"):
+    with Reader(16, "--apps", "SANTE,VITALE2,PHARMA"):
         run = cli("apps", "COM16")
         check(run.code == 0, run)
-        check(run.out.splitlines() == ["SESAM", "VITALE2", "PCSC"], run)
+        check(run.out.splitlines() == ["SANTE", "VITALE2", "PHARMA"], run)
 
 
 def case_send_thousand_bytes():
