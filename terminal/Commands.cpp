@@ -2,12 +2,14 @@
 #include <cstring>
 #include <vector>
 
+#include "LinkTexts.h"
 #include "Terminal.h"
 #include "winfw/Diag.h"
 #include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
 
 using namespace proto;
+using namespace linktext;
 
 namespace {
 
@@ -18,10 +20,6 @@ constexpr DWORD kWaitForActivation = 10000;
 constexpr int kProbeASends = 3;
 constexpr int kActivationExtraReads = 3;
 
-const char kNoData[] = "Aucune donnee lue sur la liaison";
-const char kAckKo[] = "Trame recue, acquittement KO";
-const char kCannotWrite[] = "Impossible d'ecrire sur le port";
-const char kCannotRead[] = "Impossible de lire sur le port";
 const char kWriteProblem[] = "Probl\xE8me d'ecriture sur le port";
 const char kReadProblem[] = "Probl\xE8me de lecture sur le port";
 

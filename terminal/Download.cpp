@@ -1,12 +1,14 @@
 // DownloadFile: one package file sent to the loader in acknowledged 122-byte blocks.
 #include <cstring>
 
+#include "LinkTexts.h"
 #include "Terminal.h"
 #include "winfw/Diag.h"
 #include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
 
 using namespace proto;
+using namespace linktext;
 
 struct DownloadState {
     std::uint8_t frame[kBlockFrameSize] = {};
@@ -21,9 +23,6 @@ struct DownloadState {
 namespace {
 
 constexpr DWORD kWaitPerTurn = 1;
-const char kCannotWrite[] = "Impossible d'ecrire sur le port";
-const char kCannotRead[] = "Impossible de lire sur le port";
-const char kNoData[] = "Aucune donnee lue sur la liaison";
 
 // A reader that rejects or stops on the last block has not taken the whole file: that
 // reply is acted on like any other, never reported as a success.
