@@ -1,6 +1,6 @@
 # Windows tree: the deliverables and their tests, cross-built with MinGW-w64 (x64).
 set(OV_WARNINGS -Wall -Wextra -Wpedantic -Werror)
-set(OV_DEPS_DIR ${CMAKE_SOURCE_DIR}/build/deps/mingw CACHE PATH "MinGW builds of libpng")
+set(OV_DEPS_DIR ${CMAKE_SOURCE_DIR}/build/deps/mingw CACHE PATH "MinGW builds of zlib and libpng")
 
 # Test programs run under Wine through a wrapper that owns this tree's prefix.
 set(OV_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)

@@ -5,7 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$here/build}
 
-packages=(g++-mingw-w64-x86-64 util-linux wine64 libz-mingw-w64-dev xvfb imagemagick x11-utils
+packages=(g++-mingw-w64-x86-64 util-linux wine64 xvfb imagemagick x11-utils
           googletest cmake make g++ python3 dpkg-dev)
 
 missing=()
@@ -19,4 +19,4 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-"$here/scripts/build-libpng.sh" "$build/deps"
+"$here/scripts/build-deps.sh" "$build/deps"

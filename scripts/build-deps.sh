@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Cross-builds libpng 1.6 for MinGW x64 from Debian's source package into DEST/mingw (static).
-# zlib comes from Debian's libz-mingw-w64-dev.
+# Cross-builds zlib and libpng 1.6 for MinGW x64 from Debian's source packages into
+# DEST/mingw (static libraries and headers). Done once; later calls return at once.
 set -euo pipefail
 dest=$(mkdir -p "$1" && cd "$1" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
 prefix=$dest/mingw
-[ -f "$prefix/lib/libpng16.a" ] && exit 0
+[ -f "$prefix/lib/libpng16.a" ] && [ -f "$prefix/lib/libz.a" ] && exit 0
 
 # apt-get source needs a deb-src line for the mirror and suite the machine already uses.
 if ! grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
@@ -23,17 +23,24 @@ fi
 
 src=$dest/src
 rm -rf "$src" && mkdir -p "$src"
-(cd "$src" && apt-get source -qq libpng1.6 >/dev/null 2>&1)
+(cd "$src" && apt-get source -qq zlib libpng1.6 >/dev/null 2>&1)
+zdir=$(find "$src" -maxdepth 1 -type d -name 'zlib-*' | head -n1)
 pngdir=$(find "$src" -maxdepth 1 -type d -name 'libpng1.6-*' | head -n1)
-[ -n "$pngdir" ] || { echo "build-libpng: no libpng1.6 source" >&2; exit 1; }
+[ -n "$zdir" ] && [ -n "$pngdir" ] || { echo "build-deps: zlib or libpng1.6 source missing" >&2; exit 1; }
+toolchain=$here/cmake/mingw-w64-x86_64.cmake
 
-cmake -S "$pngdir" -B "$dest/png-build" -G "Unix Makefiles" \
-  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_CROSSCOMPILING_EMULATOR= \
+# zlib: the static library only (Debian's source has no Windows resource for the DLL).
+cmake -S "$zdir" -B "$dest/zlib-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DCMAKE_BUILD_TYPE=Release -Wno-dev >/dev/null
+cmake --build "$dest/zlib-build" --target zlibstatic -j"$(nproc)" >/dev/null
+mkdir -p "$prefix/lib" "$prefix/include"
+cp "$dest/zlib-build/libzlibstatic.a" "$prefix/lib/libz.a"
+cp "$zdir/zlib.h" "$dest/zlib-build/zconf.h" "$prefix/include/"
+
+cmake -S "$pngdir" -B "$dest/png-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
   -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF \
-  -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a \
-  -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include >/dev/null
+  -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" >/dev/null
 cmake --build "$dest/png-build" -j"$(nproc)" >/dev/null
 cmake --install "$dest/png-build" >/dev/null
-echo "build-libpng: libpng installed in $prefix"
+echo "build-deps: zlib and libpng installed in $prefix"
