@@ -7,17 +7,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 prefix=$dest/mingw
 [ -f "$prefix/lib/libpng16.a" ] && [ -f "$prefix/lib/libz.a" ] && exit 0
 
-# apt-get source needs a deb-src line for the mirror and suite the machine already uses.
-if ! grep -rqs '^Types:.*deb-src\|^deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-  mirror=$(awk '/^URIs:/ && /debian\/?$/ {print $2; exit} /^deb / && $2 ~ /debian\/?$/ {print $2; exit}' \
-           /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
-  mirror=${mirror:-http://deb.debian.org/debian}
-  suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-  keyring=/usr/share/keyrings/debian-archive-keyring.gpg
-  {
-    echo "Types: deb-src"; echo "URIs: $mirror"; echo "Suites: $suite"; echo "Components: main"
-    [ -f "$keyring" ] && echo "Signed-By: $keyring"
-  } > /etc/apt/sources.list.d/project-deb-src.sources
+# apt-get source needs deb-src entries for the archive the machine already uses.
+if ! apt-get source --print-uris zlib >/dev/null 2>&1; then
+  python3 "$here/scripts/add-deb-src.py"
   apt-get update -qq
 fi
 
