@@ -2,6 +2,7 @@
 # Wine) and the host reader simulator.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 HOST := $(BUILD)/host
 WIN := $(BUILD)/win
 
