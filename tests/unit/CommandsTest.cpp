@@ -268,6 +268,15 @@ TEST(Commands, AnnounceFailures)
     EXPECT_FALSE(r.t.AnnounceFile(missing, "M"));
     EXPECT_EQ(r.os.lines, Lines{"Impossible de trouver le fichier " + missing});
     EXPECT_TRUE(r.os.port.writes.empty());
+
+    // A name that exists but cannot be opened as a file has no size to announce.
+    Rig dir;
+    const std::string folder = file.Path() + ".dir";
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    EXPECT_FALSE(dir.t.AnnounceFile(folder, "M"));
+    ::RemoveDirectoryA(folder.c_str());
+    EXPECT_EQ(dir.os.lines, Lines{"Impossible d'ouvrir le fichier " + folder});
+    EXPECT_TRUE(dir.os.port.writes.empty());
 }
 
 TEST(Commands, AnnounceRefusesWhatTheFrameCannotHold)
