@@ -114,14 +114,6 @@ std::string WindowsPath(std::string path)
     return path;
 }
 
-std::string DefaultModule(const std::string& path)
-{
-    std::string name = proto::FileNameOfPath(path);
-    if (!name.empty())
-        ::CharUpperBuffA(&name[0], static_cast<DWORD>(name.size()));
-    return name;
-}
-
 double ProcessCpuSeconds()
 {
     FILETIME created, exited, kernel, user;
@@ -190,7 +182,7 @@ int RunCommand(const std::vector<std::string>& args)
         code = terminal.RestartTerminal() ? 0 : 1;
     else {
         const std::string file = WindowsPath(args[2]);
-        code = RunSend(terminal, file, args.size() == 4 ? args[3] : DefaultModule(file));
+        code = RunSend(terminal, file, args.size() == 4 ? args[3] : AnnouncedNameOfPath(file));
     }
     terminal.ClosePort();
     return code;

@@ -23,14 +23,15 @@ constexpr int kActivationExtraReads = 3;
 const char kWriteProblem[] = "Probl\xE8me d'ecriture sur le port";
 const char kReadProblem[] = "Probl\xE8me de lecture sur le port";
 
-CString UpperAnsi(CString text)
-{
-    if (!text.empty())
-        ::CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
-    return text;
-}
-
 } // namespace
+
+CString AnnouncedNameOfPath(const CString& path)
+{
+    CString name = FileNameOfPath(path);
+    if (!name.empty())
+        ::CharUpperBuffA(&name[0], static_cast<DWORD>(name.size()));
+    return name;
+}
 
 bool CTerminal::ExchangeCommand(const std::uint8_t (&command)[kCommandFrameSize],
                                 std::uint8_t* reply, DWORD replySize, DWORD* received,
@@ -151,7 +152,7 @@ bool CTerminal::AnnounceFile(const CString& path, const CString& moduleName)
 
     // The six size digits and the 22 name bytes are all the frame has: a file beyond them
     // would be announced with a wrong size or name, so it is not announced at all.
-    const CString name = UpperAnsi(FileNameOfPath(path));
+    const CString name = AnnouncedNameOfPath(path);
     std::uint8_t command[kCommandFrameSize];
     if (m_fileSize < 0 || m_fileSize > kAnnounceMaxFileSize) {
         LogLine("Fichier trop volumineux pour etre annonce : %s", path.c_str());

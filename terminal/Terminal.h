@@ -52,6 +52,10 @@ enum DownloadResult : int {
     DL_TOO_MANY_RESENDS = 13,
 };
 
+// The name a file is announced under: the part of its path after the last backslash,
+// upper-cased in the process's ANSI code page.
+CString AnnouncedNameOfPath(const CString& path);
+
 // Working state of one download.
 struct DownloadState;
 

@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
 
 #include "OsSeam.h"
 
@@ -10,14 +9,17 @@ namespace {
 
 constexpr std::size_t kLogBufferSize = 255;
 
+// Lines are composed on the stack: no buffer asks for more than the standard one.
 void WriteFormatted(std::size_t bufferSize, const char* fmt, va_list args)
 {
+    char buffer[kLogBufferSize];
     if (bufferSize == 0)
         return;
-    std::vector<char> buffer(bufferSize, '\0');
-    std::vsnprintf(buffer.data(), buffer.size(), fmt, args);
-    buffer.back() = '\0';
-    Os().OutputDebugStringA(buffer.data());
+    if (bufferSize > sizeof buffer)
+        bufferSize = sizeof buffer;
+    std::vsnprintf(buffer, bufferSize, fmt, args);
+    buffer[bufferSize - 1] = '\0';
+    Os().OutputDebugStringA(buffer);
 }
 
 std::string ExecutableBaseName()
