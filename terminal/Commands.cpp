@@ -25,13 +25,14 @@ const char kReadProblem[] = "Probl\xE8me de lecture sur le port";
 
 } // namespace
 
-CString AnnouncedNameOfPath(const CString& path)
+CString UpperAnsi(CString text)
 {
-    CString name = FileNameOfPath(path);
-    if (!name.empty())
-        ::CharUpperBuffA(&name[0], static_cast<DWORD>(name.size()));
-    return name;
+    if (!text.empty())
+        ::CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
+    return text;
 }
+
+CString AnnouncedNameOfPath(const CString& path) { return UpperAnsi(FileNameOfPath(path)); }
 
 bool CTerminal::ExchangeCommand(const std::uint8_t (&command)[kCommandFrameSize],
                                 std::uint8_t* reply, DWORD replySize, DWORD* received,

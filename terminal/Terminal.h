@@ -56,6 +56,9 @@ enum DownloadResult : int {
 // upper-cased in the process's ANSI code page.
 CString AnnouncedNameOfPath(const CString& path);
 
+// The text in upper case, in the process's ANSI code page.
+CString UpperAnsi(CString text);
+
 // Working state of one download.
 struct DownloadState;
 
@@ -110,6 +113,18 @@ public:
     // USB position of the port's device, through the port library.
     bool recordUsbPosition(int portNumber);
 
+    // Package: catalogue, constraints and the load list, read from the current directory.
+    bool CheckCatalogue(const char* modelCode, TerminalDescription description);
+    void LoadConstraints(const char* modelCode);
+    bool CheckConstraints(const CStringList& applicationNames);
+    void SnapshotLoadList();
+    bool IsLoadListEmpty() const { return m_loadList.IsEmpty(); }
+    int GetLoadListCount() const { return static_cast<int>(m_loadList.GetCount()); }
+    CString TakeNextFile() { return m_loadList.RemoveHead(); }
+    CString ModuleNameForFile(const CString& fileName) const;
+    bool LoaderStageDone(int filesSent) const;
+    CString GetStageLabel(int filesSent) const;
+
     // The callbacks come first, in this order: the progress window relies on it.
     TerminalCallback m_percentCallback;
     std::uint32_t m_percentContext;
@@ -126,6 +141,13 @@ public:
     std::uint8_t usbHub;
     std::uint8_t usbHubPort;
     wchar_t usbDriverKey[kDriverKeyLength];
+
+    CStringList m_presenceList;
+    CStringList m_exclusionList;
+    CStringList m_loadList;
+    int m_loaderFileCount;
+    bool m_loaderPresent;
+    CStringList m_loadListUpper;
 
 private:
     bool WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written);

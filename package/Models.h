@@ -1,0 +1,16 @@
+// The reader models the updater knows, by the three-character code of their description.
+#pragma once
+#include <cstddef>
+
+struct TerminalDescription;
+
+struct ReaderModel {
+    char code[4];         // NUL-terminated, as the package file names use it
+    const char* stepText; // shown while the reader is examined
+};
+
+constexpr std::size_t kKnownModelCount = 8;
+extern const ReaderModel kKnownModels[kKnownModelCount];
+
+// The model whose code matches bytes 8 to 10 of the record, in table order; null if none.
+const ReaderModel* FindReaderModel(const TerminalDescription& description);

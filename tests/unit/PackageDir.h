@@ -1,0 +1,24 @@
+// A package directory the test owns: a fresh temporary folder made the current directory
+// for the test's lifetime, with files written into it; everything is removed afterwards.
+#pragma once
+#include <string>
+#include <vector>
+
+class PackageDir {
+public:
+    PackageDir();
+    ~PackageDir();
+    PackageDir(const PackageDir&) = delete;
+    PackageDir& operator=(const PackageDir&) = delete;
+
+    // Writes `content` byte for byte to `name` inside the directory.
+    void Write(const std::string& name, const std::string& content);
+    void MakeDirectory(const std::string& name);
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::string m_previousDir;
+    std::vector<std::string> m_files;
+    std::vector<std::string> m_dirs;
+};
