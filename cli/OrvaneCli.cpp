@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "CheckCommand.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
 #include "winfw/OsSeam.h"
@@ -31,12 +32,18 @@ const char kUsage[] =
     "                         by default the file name in upper case)\n"
     "  activate PORT          activates the loaded modules\n"
     "  restart PORT           restarts the reader\n"
+    "  check PORT             in a package directory: what the update would decide about\n"
+    "                         the reader (model, catalogue, constraints), then the load\n"
+    "                         list in sending order, one \"FILE<TAB>MODULE\" line per file\n"
     "options:\n"
     "  -v                     echo every diagnostic line on standard error\n"
     "  --help                 this text\n"
     "exit codes: 0 done; 1 failed; 2 bad arguments; 30 reader not found;\n"
     "  send: the download result code (0 to 13), 20 announce failed,\n"
-    "  21 authorisation refused.\n";
+    "  21 authorisation refused;\n"
+    "  check: 0 the update would be allowed, otherwise the update's result code\n"
+    "  (2 description, 3 applications, 4 constraints, 5 load list, 20 model or\n"
+    "  catalogue), 30 reader not found.\n";
 
 // Raises the timer resolution so that the download's 1 ms waits last 1 ms.
 class TimerResolution {
@@ -162,6 +169,8 @@ int RunCommand(const std::vector<std::string>& args)
     CTerminal terminal;
     if (command == "find")
         return args.size() == 2 ? RunFind(terminal, portText) : Usage();
+    if (command == "check")
+        return args.size() == 2 ? RunCheck(terminal, portText) : Usage();
 
     const bool known = command == "describe" || command == "apps" || command == "activate" ||
                        command == "restart" || command == "send";

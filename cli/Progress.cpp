@@ -11,6 +11,7 @@
 namespace {
 
 bool g_verbose = false;
+LineCapture* g_capture = nullptr;
 CTerminal* g_progressTerminal = nullptr;
 int g_lastShown = -1;
 
@@ -29,6 +30,8 @@ int WINAPI MessageToStderr(HWND, LPCSTR text, LPCSTR caption, UINT)
 void WINAPI DebugLineToStderr(LPCSTR line)
 {
     RealOsCalls().OutputDebugStringA(line);
+    if (g_capture != nullptr && line != nullptr)
+        g_capture->Add(line);
     if (g_verbose && line != nullptr)
         WriteStderr("  " + AnsiToUtf8(line) + "\n");
 }
@@ -94,6 +97,10 @@ void BindConsoleSeam(bool verbose)
     calls.OutputDebugStringA = DebugLineToStderr;
     Os() = calls;
 }
+
+LineCapture::LineCapture() : m_previous(g_capture) { g_capture = this; }
+
+LineCapture::~LineCapture() { g_capture = m_previous; }
 
 ConsoleProgress::ConsoleProgress(CTerminal& terminal)
 {

@@ -2,6 +2,7 @@
 // that turn message boxes and (with -v) diagnostic lines into console lines.
 #pragma once
 #include <string>
+#include <vector>
 
 class CTerminal;
 
@@ -10,6 +11,21 @@ std::string AnsiToUtf8(const std::string& text);
 
 // Binds message boxes to standard error; with `verbose`, echoes diagnostic lines there too.
 void BindConsoleSeam(bool verbose);
+
+// Keeps every diagnostic line written while it lives (for a verdict's reason).
+class LineCapture {
+public:
+    LineCapture();
+    ~LineCapture();
+    LineCapture(const LineCapture&) = delete;
+    LineCapture& operator=(const LineCapture&) = delete;
+    const std::vector<std::string>& Lines() const { return m_lines; }
+    void Add(const std::string& line) { m_lines.push_back(line); }
+
+private:
+    std::vector<std::string> m_lines;
+    LineCapture* m_previous;
+};
 
 // Shows the download progress of `terminal` on standard error while it lives.
 class ConsoleProgress {

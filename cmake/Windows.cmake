@@ -27,7 +27,7 @@ add_library(ov_terminal STATIC
 target_link_libraries(ov_terminal PUBLIC ov_winfw)
 target_compile_options(ov_terminal PRIVATE ${OV_WARNINGS})
 
-add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp res/strings.rc)
+add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp cli/CheckCommand.cpp res/strings.rc)
 target_link_libraries(OrvaneCli PRIVATE ov_terminal winmm)
 target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The link demo: OrvaneCli.exe under Wine finds the simulated reader on COM5, reads its
-# description and applications, and sends a sample file with its progress bar.
+# description and applications, checks the sample package against it, and sends a sample
+# file with its progress bar.
 set -euo pipefail
 build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
 wine_run=$build/win/wine-run
@@ -29,6 +30,9 @@ step "Reader description: model code and the 97 bytes"
 run describe COM5
 step "Applications on the reader"
 run apps COM5
+step "Package check in samples/package: what an update would decide, and its load list"
+root=$(cd "$(dirname "$0")/.." && pwd)
+(cd "$root/samples/package" && run check COM5)
 step "Sending a 20000-byte file at 115200 baud"
 code=0
 run send COM5 "Z:${work//\//\\}\\demo.bin" DEMO || code=$?

@@ -128,3 +128,19 @@ def sample_file(directory, name, size):
 def winpath(path):
     """A Linux path as Wine sees it through drive Z:."""
     return "Z:" + path.replace("/", "\\")
+
+
+def run_case(namespace, argv):
+    """Runs the case named by argv[1] among the `case_` functions of `namespace`."""
+    name = argv[1] if len(argv) > 1 else ""
+    case = namespace.get("case_" + name)
+    if case is None:
+        print("unknown case " + name)
+        return 2
+    try:
+        case()
+    except Failure as failure:
+        print("FAILED %s:\n%s" % (name, failure))
+        return 1
+    print("passed " + name)
+    return 0

@@ -6,7 +6,7 @@ that cases can run side by side.
 import sys
 import tempfile
 
-from harness import Reader, Failure, check, cli, percentages, sample_file, winpath
+from harness import Reader, check, cli, percentages, run_case, sample_file, winpath
 
 BOX_122 = "Un élément logiciel est absent du lecteur."
 NO_LIBRARY = "Impossible de charger la dll Tessock"
@@ -172,20 +172,5 @@ def case_not_a_port():
     check(NO_LIBRARY not in run.err, run)
 
 
-def main():
-    name = sys.argv[1]
-    case = globals().get("case_" + name)
-    if case is None:
-        print("unknown case " + name)
-        return 2
-    try:
-        case()
-    except Failure as failure:
-        print("FAILED %s:\n%s" % (name, failure))
-        return 1
-    print("passed " + name)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_case(globals(), sys.argv))

@@ -1,0 +1,164 @@
+#include "CheckCommand.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "Progress.h"
+#include "package/Models.h"
+#include "terminal/Terminal.h"
+#include "winfw/OsSeam.h"
+
+namespace {
+
+// The update's result codes for the refusals a check can foresee.
+constexpr int kResultDescription = 2;
+constexpr int kResultApplications = 3;
+constexpr int kResultConstraints = 4;
+constexpr int kResultAnnounce = 5;
+constexpr int kResultHardware = 20;
+
+void Say(const std::string& text) { std::printf("%s\n", AnsiToUtf8(text).c_str()); }
+
+// A refusal with the last diagnostic line the step wrote as its reason.
+int Refuse(const std::string& step, const LineCapture& capture, int code)
+{
+    std::string text = step + ": refused";
+    if (!capture.Lines().empty())
+        text += " (" + capture.Lines().back() + ")";
+    Say(text);
+    return code;
+}
+
+// Why the announce of a listed file would fail, or empty when it would not.
+std::string AnnounceObstacle(const CString& file)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!Os().FileExists(file.c_str()) ||
+        !::GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return "missing";
+    if (data.nFileSizeHigh != 0 || data.nFileSizeLow > static_cast<DWORD>(proto::kAnnounceMaxFileSize))
+        return "too large to announce";
+    if (AnnouncedNameOfPath(file).size() > proto::kAnnounceMaxNameLength)
+        return "name too long to announce";
+    return std::string();
+}
+
+int CheckLoadList(CTerminal& terminal)
+{
+    if (terminal.IsLoadListEmpty()) {
+        Say("load list: empty");
+        return kResultAnnounce;
+    }
+    std::printf("load list: %d files, %d loader files\n", terminal.GetLoadListCount(),
+                terminal.m_loaderFileCount);
+    int code = 0;
+    for (const CString& file : terminal.m_loadList) {
+        const std::string obstacle = AnnounceObstacle(file);
+        if (!obstacle.empty()) {
+            Say("file " + file + ": " + obstacle);
+            code = kResultAnnounce;
+        }
+    }
+    return code;
+}
+
+CString EntryAt(const CStringList& list, std::size_t index)
+{
+    for (const CString& entry : list)
+        if (index-- == 0)
+            return entry;
+    return CString();
+}
+
+// The entry that stopped the constraint test: the test consumes its lists in order, so
+// what is left tells which entry it stopped at.
+std::string ConstraintFailure(const CTerminal& terminal, const CStringList& names,
+                              const CStringList& presence, const CStringList& exclusion)
+{
+    if (names.IsEmpty())
+        return "the reader reports no application";
+    const std::size_t presenceTaken = presence.GetCount() - terminal.m_presenceList.GetCount();
+    const std::size_t exclusionTaken = exclusion.GetCount() - terminal.m_exclusionList.GetCount();
+    if (exclusionTaken == 0)
+        return "PRESENCE entry " + EntryAt(presence, presenceTaken - 1) + " not found";
+    return "EXCLUSION entry " + EntryAt(exclusion, exclusionTaken - 1) + " found";
+}
+
+void PrintLoadList(CTerminal& terminal)
+{
+    terminal.SnapshotLoadList();
+    for (const CString& file : terminal.m_loadList)
+        std::printf("%s\t%s\n", AnsiToUtf8(file).c_str(),
+                    AnsiToUtf8(terminal.ModuleNameForFile(file)).c_str());
+}
+
+int CheckPackage(CTerminal& terminal, const TerminalDescription& description)
+{
+    const ReaderModel* model = FindReaderModel(description);
+    if (model == nullptr) {
+        Say("model: unknown (" + std::string(description.modelCode, 3) + ")");
+        return kResultHardware;
+    }
+    Say(std::string("model: ") + model->code + " (" + model->stepText + ")");
+    {
+        LineCapture capture;
+        if (!terminal.CheckCatalogue(model->code, description))
+            return Refuse("catalogue", capture, kResultHardware);
+        Say("catalogue: OK" + (capture.Lines().empty() ? std::string()
+                                                      : " (" + capture.Lines().back() + ")"));
+    }
+    terminal.LoadConstraints(model->code);
+
+    CStringList names;
+    {
+        LineCapture capture;
+        if (!terminal.ReadApplicationNames(names))
+            return Refuse("applications", capture, kResultApplications);
+    }
+    std::string list;
+    for (const CString& name : names)
+        list += (list.empty() ? "" : ", ") + name;
+    Say("applications: " + std::to_string(names.GetCount()) + " (" + list + ")");
+    const CStringList presence = terminal.m_presenceList;
+    const CStringList exclusion = terminal.m_exclusionList;
+    if (!terminal.CheckConstraints(names)) {
+        Say("constraints: refused (" + ConstraintFailure(terminal, names, presence, exclusion) + ")");
+        return kResultConstraints;
+    }
+    Say("constraints: OK (" + std::to_string(presence.GetCount()) + " presence, " +
+        std::to_string(exclusion.GetCount()) + " exclusion entries)");
+    const int code = CheckLoadList(terminal);
+    PrintLoadList(terminal);
+    return code;
+}
+
+} // namespace
+
+int RunCheck(CTerminal& terminal, const std::string& portText)
+{
+    if (!terminal.FindTerminal(portText)) {
+        Say("reader: not found");
+        return kCheckReaderNotFound;
+    }
+    terminal.ConfigurePort(115200, ONESTOPBIT, NOPARITY, 8);
+    Os().Sleep(100);
+    terminal.SetPortTimeouts(5000, 0, 5000, 5000, 0);
+
+    TerminalDescription description = {};
+    bool described;
+    int code = kResultDescription;
+    {
+        LineCapture capture;
+        described = terminal.ReadTerminalDescription(&description);
+        if (!described)
+            Refuse("description", capture, kResultDescription);
+    }
+    if (described)
+        code = CheckPackage(terminal, description);
+    terminal.ClosePort();
+    Say(code == 0 ? "verdict: the update would be allowed"
+                  : "verdict: the update would end with result " + std::to_string(code));
+    return code;
+}

@@ -1,0 +1,107 @@
+"""Integration cases of the package check: `OrvaneCli check` under Wine, in the sample
+package directory, against readersim.
+
+Each case is one CTest test: `package_cases.py NAME`, with a COM number of its own.
+"""
+import os
+import shutil
+import sys
+import tempfile
+
+from harness import Reader, check, cli, run_case
+
+SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples",
+                      "package")
+# The sample reader: option bytes 27 to 39 that the M30 catalogue accepts.
+GOOD_OPTIONS = "00ff0003010000000000000000"
+APPS = "SANTE,TIERSPAYANT,LECTEUR"
+
+M30_LOAD_LIST = [
+    ("3648LDR.SGN", "KAVRON MANAGER"), ("3648LDR.LDF", "KAVRON MANAGER"),
+    ("K30APP.SGN", "KAVRON MANAGER"), ("K30APP.LDF", "KAVRON MANAGER"),
+    ("K30CFG.SGN", "K30CFG.SGN"), ("K30CFG.ADF", "K30CFG.ADF"),
+    ("VIT3777.PDF", "KAVRON SYSTEM"), ("VIT3778.PDF", "KAVRON MANAGER"),
+    ("TABLES.DDF", "KAVRON SYSTEM"), ("3592PARAM.BIN", "KAVRON MANAGER"),
+    ("LISEZMOI.TXT", "LISEZMOI.TXT"),
+]
+
+
+def load_list(out):
+    return [tuple(line.split("\t")) for line in out.splitlines() if "\t" in line]
+
+
+def check_in(directory, number, *options):
+    with Reader(number, *options) as sim:
+        run = cli("check", "COM%d" % number, cwd=directory)
+        return run, sim.summary()
+
+
+def case_m30_allowed():
+    run, summary = check_in(SAMPLE, 60, "--model", "M30", "--options", GOOD_OPTIONS,
+                            "--apps", APPS)
+    check(run.code == 0, run)
+    check("model: M30 " in run.out, run)
+    check("catalogue: OK" in run.out and "constraints: OK" in run.out, run)
+    check(load_list(run.out) == M30_LOAD_LIST, run)
+    check("verdict: the update would be allowed" in run.out, run)
+    # A check sends nothing to the reader.
+    check(summary["files"] == [] and summary["activations"] == 0, summary)
+
+
+def case_m30_options_refused():
+    run, _ = check_in(SAMPLE, 61, "--model", "M30", "--options", "0" * 26, "--apps", APPS)
+    check(run.code == 20, run)
+    check("catalogue: refused (Options generales non conformes (Presence))" in run.out, run)
+    check(load_list(run.out) == [], run)
+
+
+def case_constraints_refused():
+    run, _ = check_in(SAMPLE, 62, "--model", "M30", "--options", GOOD_OPTIONS,
+                      "--apps", "TIERSPAYANT,ANCIENSANTE")
+    check(run.code == 4, run)
+    check("constraints: refused (EXCLUSION entry ANCIEN* found)" in run.out, run)
+    run, _ = check_in(SAMPLE, 62, "--model", "M31", "--options", "00010000000000000000000000",
+                      "--apps", "SANTE")
+    check(run.code == 4, run)
+    check("constraints: refused (PRESENCE entry TIERS* not found)" in run.out, run)
+
+
+def case_unknown_model_and_missing_catalogue():
+    run, _ = check_in(SAMPLE, 63, "--model", "M99")
+    check(run.code == 20 and "model: unknown (M99)" in run.out, run)
+    run, _ = check_in(SAMPLE, 63, "--model", "M44")
+    check(run.code == 20, run)
+    check("Impossible de trouver le fichier .\\catalogueM44.ini" in run.out, run)
+
+
+def case_description_and_applications_unreadable():
+    run, _ = check_in(SAMPLE, 64, "--desc", "badcrc")
+    check(run.code == 2 and "description: refused" in run.out, run)
+    run, _ = check_in(SAMPLE, 64, "--model", "M31", "--options", "00010000000000000000000000")
+    check(run.code == 4, run)  # no application: no constraint can be met
+    check("the reader reports no application" in run.out, run)
+
+
+def case_missing_file_and_empty_list():
+    work = tempfile.mkdtemp(prefix="ov-pkg-")
+    try:
+        for name in os.listdir(SAMPLE):
+            shutil.copy(os.path.join(SAMPLE, name), work)
+        os.remove(os.path.join(work, "TABLES.DDF"))
+        run, _ = check_in(work, 65, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS)
+        check(run.code == 5 and "file TABLES.DDF: missing" in run.out, run)
+        with open(os.path.join(work, "catalogueM31.ini"), "w") as f:
+            f.write("[GENERAL OPTIONS]\r\nPresence=0\r\n")
+        run, _ = check_in(work, 65, "--model", "M31", "--apps", APPS)
+        check(run.code == 5 and "load list: empty" in run.out, run)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def case_no_reader():
+    run = cli("check", "COM66", cwd=SAMPLE)
+    check(run.code == 30 and "reader: not found" in run.out, run)
+
+
+if __name__ == "__main__":
+    sys.exit(run_case(globals(), sys.argv))
