@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "PortCommands.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
 #include "winfw/OsSeam.h"
@@ -21,7 +22,7 @@ constexpr int kExitAuthorisationRefused = 21;
 constexpr int kExitReaderNotFound = 30;
 
 const char kUsage[] =
-    "usage: OrvaneCli [-v] COMMAND PORT [ARGS]\n"
+    "usage: OrvaneCli [-v] COMMAND [PORT] [ARGS]\n"
     "  PORT is a port-list text such as COM5 or \"Port COM5 (COM5)\".\n"
     "commands:\n"
     "  find PORT              find the reader's loader; prints \"PORTNAME BAUD\"\n"
@@ -31,6 +32,9 @@ const char kUsage[] =
     "                         by default the file name in upper case)\n"
     "  activate PORT          activates the loaded modules\n"
     "  restart PORT           restarts the reader\n"
+    "  ports                  the port library's COM port list:\n"
+    "                         DESCRIPTION<TAB>NUMBER<TAB>INSTANCEID per port\n"
+    "  usb PORT               the port's USB position: DRIVERKEY<TAB>HUB<TAB>PORT\n"
     "options:\n"
     "  -v                     echo every diagnostic line on standard error\n"
     "  --help                 this text\n"
@@ -206,8 +210,13 @@ int main(int argc, char** argv)
         else
             args.push_back(arg);
     }
-    if (args.size() < 2)
+    // "ports" alone takes no port.
+    if (args.empty() || (args.size() < 2 && args[0] != "ports"))
         return Usage();
     BindConsoleSeam(verbose);
+    if (args[0] == "ports")
+        return args.size() == 1 ? RunPorts() : Usage();
+    if (args[0] == "usb")
+        return args.size() == 2 ? RunUsb(args[1]) : Usage();
     return RunCommand(args);
 }

@@ -39,8 +39,10 @@ set_target_properties(Tessock PROPERTIES OUTPUT_NAME Tessock PREFIX ""
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 target_link_libraries(Tessock PRIVATE setupapi cfgmgr32 advapi32)
 
-add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp res/strings.rc)
+add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp cli/PortCommands.cpp res/strings.rc)
 target_link_libraries(OrvaneCli PRIVATE ov_terminal winmm)
+# The updater's lookup and the port commands load Tessock.dll from beside the program.
+add_dependencies(OrvaneCli Tessock)
 target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})
 
 add_subdirectory(tests)
