@@ -89,7 +89,7 @@ int RunUsb(const std::string& portText)
         return 1;
     }
     const std::string name = proto::PortNameOfText(portText);
-    const int number = name.empty() ? 0 : proto::PortNumberOfName(name);
+    const int number = name.compare(0, 3, "COM") == 0 ? proto::PortNumberOfName(name) : 0;
     if (number <= 0 || number > 255) {
         std::fprintf(stderr, "Nom de port invalide : %s\n", portText.c_str());
         return 1;

@@ -1,5 +1,6 @@
 // tessockcall: calls the exports of a Tessock.dll given by path, as the updater binds them
 // (by name, at run time), and prints what they answer.
+//   tessockcall DLL list PROPERTY   getPortComAvailable: NUMBER<TAB>TEXT<TAB>INSTANCEID rows
 //   tessockcall DLL list2 SIZE      getPortComAvailable2 on an empty text of SIZE bytes
 //   tessockcall DLL driver N        searchDriverByComBrenix
 //   tessockcall DLL com KEY         searchComByDriverBrenix
@@ -85,13 +86,34 @@ void Expect(bool ok, const char* call)
         ++g_failures;
 }
 
+// The 50 rows every caller of getPortComAvailable gives, with their buffers.
+struct Rows {
+    std::vector<char> texts = std::vector<char>(tessock::kMaxPortRows * tessock::kPropertyTextSize);
+    std::vector<char> ids = std::vector<char>(tessock::kMaxPortRows * tessock::kInstanceIdSize);
+    std::vector<PortEntry> rows = std::vector<PortEntry>(tessock::kMaxPortRows);
+    Rows()
+    {
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            rows[i] = {0, &texts[i * tessock::kPropertyTextSize], &ids[i * tessock::kInstanceIdSize]};
+    }
+};
+
+int List(const Library& lib, std::uint32_t property)
+{
+    Rows table;
+    std::int32_t count = -1;
+    const unsigned char r = lib.list(table.rows.data(), &count, property);
+    std::printf("%d\t%d\n", r, count);
+    for (std::int32_t i = 0; i < count && i < tessock::kMaxPortRows; ++i)
+        std::printf("%d\t%s\t%s\n", table.rows[i].portNumber, table.rows[i].propertyText,
+                    table.rows[i].instanceId);
+    return 0;
+}
+
 int Smoke(const Library& lib)
 {
-    std::vector<char> texts(tessock::kMaxPortRows * tessock::kPropertyTextSize);
-    std::vector<char> ids(tessock::kMaxPortRows * tessock::kInstanceIdSize);
-    std::vector<PortEntry> rows(tessock::kMaxPortRows);
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        rows[i] = {0, &texts[i * tessock::kPropertyTextSize], &ids[i * tessock::kInstanceIdSize]};
+    Rows table;
+    std::vector<PortEntry>& rows = table.rows;
     std::int32_t count = -1;
     unsigned char r = lib.list(rows.data(), &count, 0);
     Expect((r == 1 && count >= 0 && count <= 50) || (r == 0 && count == -1), "getPortComAvailable(rows, &count, DEVICEDESC)");
@@ -169,6 +191,8 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring command = argv[2];
     if (command == L"smoke" && argc == 3)
         return Smoke(lib);
+    if (command == L"list" && argc == 4)
+        return List(lib, static_cast<std::uint32_t>(std::wcstoul(argv[3], nullptr, 10)));
     if (command == L"list2" && argc == 4) {
         const int size = std::wcstol(argv[3], nullptr, 10);
         std::vector<char> text(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
@@ -191,6 +215,6 @@ int wmain(int argc, wchar_t** argv)
         std::printf("%d\t%ls\n", r, out.text);
         return 0;
     }
-    std::fputs("usage: tessockcall DLL smoke | list2 SIZE | driver N | com KEY\n", stderr);
+    std::fputs("usage: tessockcall DLL smoke | list PROPERTY | list2 SIZE | driver N | com KEY\n", stderr);
     return 2;
 }
