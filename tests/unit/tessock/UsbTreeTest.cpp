@@ -2,6 +2,7 @@
 
 #include <cwchar>
 #include <string>
+#include <thread>
 
 #include "SimMachine.h"
 #include "Tessock.h"
@@ -202,5 +203,29 @@ TEST(UsbPosition, NoControllerMeansNothingFound)
     EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
     EXPECT_STREQ(key.text, L"");
     EXPECT_EQ(PositionOf(kTerminal).result, 0xFF);
+    EXPECT_EQ(sim.OpenHandles(), 0);
+}
+
+TEST(UsbPosition, OverlappingSearchesKeepTheirOwnResults)
+{
+    SimMachine sim;
+    SimHub& root = OneController(sim);
+    root.ports[0] = Device(L"{k}\\0001");
+    root.ports[2] = Device(L"{k}\\0003");
+    // Two threads search different devices at once; the one search record must not mix them.
+    auto search = [](const wchar_t* key, unsigned char wantedPort, int* wrong) {
+        for (int i = 0; i < 200; ++i) {
+            unsigned char hub = 0, port = 0;
+            if (searchPositionByDriver(key, &hub, &port) != 0 || hub != 2 || port != wantedPort)
+                ++*wrong;
+        }
+    };
+    int wrongA = 0, wrongB = 0;
+    std::thread a(search, L"{k}\\0001", 1, &wrongA);
+    std::thread b(search, L"{k}\\0003", 3, &wrongB);
+    a.join();
+    b.join();
+    EXPECT_EQ(wrongA, 0);
+    EXPECT_EQ(wrongB, 0);
     EXPECT_EQ(sim.OpenHandles(), 0);
 }
