@@ -87,6 +87,19 @@ def case_driver_key_round_trip():
         check(call("com", device.driver_key.lower()).out == "0\t\n", "key matched without case")
 
 
+def case_switch_registered_device():
+    with PortDevice():
+        # Wine's class installer cannot switch a device: both answer failure, and the
+        # device stays listed as it was.
+        for command in ("off", "on"):
+            run = call(command, "5")
+            check(run.code == 0 and run.out == "0\n", run)
+        lines = call("list", str(FRIENDLY_NAME)).out.splitlines()
+        check(lines[1:] == ["5\tDORAN Kavron USB (COM5)\t" + INSTANCE], lines)
+        # No port 6: nothing is tried.
+        check(call("off", "6").out == "0\n", "COM6 switched")
+
+
 def case_find_looks_up_registered_device():
     with PortDevice() as device, Reader(5):
         run = cli("-v", "find", "COM5")

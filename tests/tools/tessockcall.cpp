@@ -4,6 +4,7 @@
 //   tessockcall DLL list2 SIZE      getPortComAvailable2 on an empty text of SIZE bytes
 //   tessockcall DLL driver N        searchDriverByComBrenix
 //   tessockcall DLL com KEY         searchComByDriverBrenix
+//   tessockcall DLL on N | off N    activatePortCom, deactivatePortCom
 //   tessockcall DLL smoke           every export with ordinary, empty and absurd arguments;
 //                                   exit 0 when each answers its failure or empty result
 #include <windows.h>
@@ -191,6 +192,11 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring command = argv[2];
     if (command == L"smoke" && argc == 3)
         return Smoke(lib);
+    if ((command == L"on" || command == L"off") && argc == 4) {
+        const std::int32_t n = std::wcstol(argv[3], nullptr, 10);
+        std::printf("%d\n", command == L"on" ? lib.activate(n) : lib.deactivate(n));
+        return 0;
+    }
     if (command == L"list" && argc == 4)
         return List(lib, static_cast<std::uint32_t>(std::wcstoul(argv[3], nullptr, 10)));
     if (command == L"list2" && argc == 4) {
@@ -215,6 +221,6 @@ int wmain(int argc, wchar_t** argv)
         std::printf("%d\t%ls\n", r, out.text);
         return 0;
     }
-    std::fputs("usage: tessockcall DLL smoke | list PROPERTY | list2 SIZE | driver N | com KEY\n", stderr);
+    std::fputs("usage: tessockcall DLL smoke | on N | off N | list PROPERTY | list2 SIZE | driver N | com KEY\n", stderr);
     return 2;
 }
