@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CheckCommand.h"
+#include "PortCommands.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
 #include "winfw/OsSeam.h"
@@ -22,7 +23,7 @@ constexpr int kExitAuthorisationRefused = 21;
 constexpr int kExitReaderNotFound = 30;
 
 const char kUsage[] =
-    "usage: OrvaneCli [-v] COMMAND PORT [ARGS]\n"
+    "usage: OrvaneCli [-v] COMMAND [PORT] [ARGS]\n"
     "  PORT is a port-list text such as COM5 or \"Port COM5 (COM5)\".\n"
     "commands:\n"
     "  find PORT              find the reader's loader; prints \"PORTNAME BAUD\"\n"
@@ -35,6 +36,9 @@ const char kUsage[] =
     "  check PORT             in a package directory: what the update would decide about\n"
     "                         the reader (model, catalogue, constraints), then the load\n"
     "                         list in sending order, one \"FILE<TAB>MODULE\" line per file\n"
+    "  ports                  the port library's COM port list:\n"
+    "                         DESCRIPTION<TAB>NUMBER<TAB>INSTANCEID per port\n"
+    "  usb PORT               the port's USB position: DRIVERKEY<TAB>HUB<TAB>PORT\n"
     "options:\n"
     "  -v                     echo every diagnostic line on standard error\n"
     "  --help                 this text\n"
@@ -215,8 +219,13 @@ int main(int argc, char** argv)
         else
             args.push_back(arg);
     }
-    if (args.size() < 2)
+    // "ports" alone takes no port.
+    if (args.empty() || (args.size() < 2 && args[0] != "ports"))
         return Usage();
     BindConsoleSeam(verbose);
+    if (args[0] == "ports")
+        return args.size() == 1 ? RunPorts() : Usage();
+    if (args[0] == "usb")
+        return args.size() == 2 ? RunUsb(args[1]) : Usage();
     return RunCommand(args);
 }

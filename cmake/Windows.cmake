@@ -27,8 +27,25 @@ add_library(ov_terminal STATIC
 target_link_libraries(ov_terminal PUBLIC ov_winfw)
 target_compile_options(ov_terminal PRIVATE ${OV_WARNINGS})
 
-add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp cli/CheckCommand.cpp res/strings.rc)
+# Tessock.dll, the COM port manager library. Its code is also compiled into its unit tests,
+# which swap its OS seam for a simulated machine.
+add_library(ov_portlib OBJECT
+  portlib/PortSeam.cpp portlib/PortText.cpp portlib/DeviceProps.cpp portlib/PortList.cpp
+  portlib/DriverSearch.cpp portlib/PortDatabase.cpp portlib/PortRename.cpp portlib/UsbTree.cpp
+  portlib/Exports.cpp)
+target_include_directories(ov_portlib PUBLIC ${CMAKE_SOURCE_DIR}/portlib)
+target_compile_options(ov_portlib PRIVATE ${OV_WARNINGS})
+
+add_library(Tessock SHARED $<TARGET_OBJECTS:ov_portlib> portlib/Tessock.def)
+set_target_properties(Tessock PROPERTIES OUTPUT_NAME Tessock PREFIX ""
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+target_link_libraries(Tessock PRIVATE setupapi cfgmgr32 advapi32)
+
+add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp cli/PortCommands.cpp cli/CheckCommand.cpp
+               res/strings.rc)
 target_link_libraries(OrvaneCli PRIVATE ov_terminal winmm)
+# The updater's lookup and the port commands load Tessock.dll from beside the program.
+add_dependencies(OrvaneCli Tessock)
 target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})
 
 add_subdirectory(tests)

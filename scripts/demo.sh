@@ -22,8 +22,9 @@ step() { printf '\n== %s\n' "$*"; }
 run() { printf '$ OrvaneCli %s\n' "$*"; "$wine_run" "$cli" "$@" </dev/null; }
 
 head -c 20000 /dev/urandom >"$work/demo.bin"
-echo "(Each search first asks the port library for the port's USB position; until Tessock.dll is
- built beside OrvaneCli.exe that lookup fails with its message, three times, 1 s apart.)"
+echo "(Each search first asks the port library Tessock.dll for the port's USB position; Wine has
+ no USB tree and no device of the maker on COM5, so that lookup fails quietly, three times,
+ 1 s apart, before the port is probed.)"
 step "Reader search on COM5 (the reader answers at 38400 baud only)"
 run find "Port COM5 (COM5)"
 step "Reader description: model code and the 97 bytes"

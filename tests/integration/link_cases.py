@@ -20,8 +20,9 @@ def case_find_at_38400():
         bauds = sim.summary()["probe_bauds"]
         order = [b for i, b in enumerate(bauds) if i == 0 or bauds[i - 1] != b]
         check(order == [9600, 19200, 38400], "probe rates seen: %s" % bauds)
-        # Without the port library each search costs three lookups and their messages.
-        check(run.err.count(NO_LIBRARY) == 3, run)
+        # Tessock.dll sits beside the program: the USB lookup finds no device of the
+        # maker on this port and fails quietly, without the missing-library message.
+        check(NO_LIBRARY not in run.err, run)
 
 
 def case_loader_absent():

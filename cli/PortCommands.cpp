@@ -1,0 +1,107 @@
+#include "PortCommands.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "portlib/Tessock.h"
+#include "terminal/Protocol.h"
+#include "winfw/OsSeam.h"
+
+namespace {
+
+const char kLibraryName[] = "Tessock.dll";
+const char kNoLibrary[] = "Impossible de charger la dll Tessock\n";
+constexpr std::uint32_t kDeviceDescription = 0;  // SPDRP_DEVICEDESC
+
+typedef unsigned char(__cdecl* GetPorts)(PortEntry*, std::int32_t*, std::uint32_t);
+typedef unsigned char(__cdecl* SearchDriverByCom)(unsigned char, wchar_t*);
+typedef unsigned char(__cdecl* SearchPositionByDriver)(const wchar_t*, unsigned char*,
+                                                       unsigned char*);
+
+template <typename Fn>
+Fn Bind(const char* name)
+{
+    HMODULE library = Os().LoadLibraryA(kLibraryName);
+    if (library == nullptr)
+        return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(Os().GetProcAddress(library, name)));
+}
+
+// The library's 8-bit texts hold one byte per UTF-16 unit below 256.
+std::string Latin1ToUtf8(const char* text)
+{
+    std::string out;
+    for (const char* p = text; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string WideToUtf8(const wchar_t* text)
+{
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1)
+        return std::string();
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], bytes, nullptr, nullptr);
+    out.resize(static_cast<std::size_t>(bytes - 1));
+    return out;
+}
+
+} // namespace
+
+int RunPorts()
+{
+    const auto getPorts = Bind<GetPorts>("getPortComAvailable");
+    if (getPorts == nullptr) {
+        std::fputs(kNoLibrary, stderr);
+        return 1;
+    }
+    std::vector<char> texts(tessock::kMaxPortRows * tessock::kPropertyTextSize, '\0');
+    std::vector<char> ids(tessock::kMaxPortRows * tessock::kInstanceIdSize, '\0');
+    std::vector<PortEntry> rows(tessock::kMaxPortRows);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i] = {0, &texts[i * tessock::kPropertyTextSize], &ids[i * tessock::kInstanceIdSize]};
+    std::int32_t count = 0;
+    if (getPorts(rows.data(), &count, kDeviceDescription) != 1)
+        return 1;
+    for (std::int32_t i = 0; i < count && i < tessock::kMaxPortRows; ++i)
+        std::printf("%s\t%d\t%s\n", Latin1ToUtf8(rows[i].propertyText).c_str(), rows[i].portNumber,
+                    Latin1ToUtf8(rows[i].instanceId).c_str());
+    return 0;
+}
+
+int RunUsb(const std::string& portText)
+{
+    const auto searchDriver = Bind<SearchDriverByCom>("searchDriverByComBrenix");
+    const auto searchPosition = Bind<SearchPositionByDriver>("searchPositionByDriver");
+    if (searchDriver == nullptr || searchPosition == nullptr) {
+        std::fputs(kNoLibrary, stderr);
+        return 1;
+    }
+    const std::string name = proto::PortNameOfText(portText);
+    const int number = name.compare(0, 3, "COM") == 0 ? proto::PortNumberOfName(name) : 0;
+    if (number <= 0 || number > 255) {
+        std::fprintf(stderr, "Nom de port invalide : %s\n", portText.c_str());
+        return 1;
+    }
+    wchar_t driverKey[tessock::kTextUnits] = {};
+    if (searchDriver(static_cast<unsigned char>(number), driverKey) != 0 || driverKey[0] == L'\0')
+        return 1;
+    driverKey[tessock::kTextUnits - 1] = L'\0';
+    unsigned char hub = 0;
+    unsigned char hubPort = 0;
+    if (searchPosition(driverKey, &hub, &hubPort) != 0)
+        return 1;
+    std::printf("%s\t%d\t%d\n", WideToUtf8(driverKey).c_str(), hub, hubPort);
+    return 0;
+}

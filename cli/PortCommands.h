@@ -1,0 +1,11 @@
+// The technician's view of what the updater sees through the port library: the port list
+// and the USB position of one port. The library is loaded by name, as the updater does.
+#pragma once
+#include <string>
+#include <vector>
+
+// "ports": one line per listed port, DESCRIPTION<TAB>NUMBER<TAB>INSTANCEID.
+int RunPorts();
+
+// "usb PORT": one line DRIVERKEY<TAB>HUB<TAB>PORT; exit code 1 when the lookup fails.
+int RunUsb(const std::string& portText);

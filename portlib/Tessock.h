@@ -1,0 +1,36 @@
+// The exported interface of the COM port manager library Tessock.dll. Every function
+// answers with one byte and writes its outputs only on success; callers own and clear
+// every buffer. Callers bind the functions by name at run time.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// One row of the port table filled by getPortComAvailable.
+struct PortEntry {
+    std::int32_t portNumber;  // n of COMn; 0 when no number could be found
+    char* propertyText;       // kPropertyTextSize bytes, the requested device property
+    char* instanceId;         // kInstanceIdSize bytes, the device instance ID
+};
+
+namespace tessock {
+constexpr std::size_t kPropertyTextSize = 400;
+constexpr std::size_t kInstanceIdSize = 800;
+constexpr int kMaxPortRows = 50;         // the row count every caller allocates
+constexpr std::size_t kTextUnits = 100;  // UTF-16 buffers for driver keys and port names
+} // namespace tessock
+
+extern "C" {
+unsigned char __cdecl activatePortCom(std::int32_t portNumber);
+unsigned char __cdecl deactivatePortCom(std::int32_t portNumber);
+unsigned char __cdecl getPortComAvailable2(char* out, std::int32_t size);
+unsigned char __cdecl getPortComAvailable(PortEntry* entries, std::int32_t* count,
+                                          std::uint32_t property);
+unsigned char __cdecl searchComByDriverBrenix(const wchar_t* driverKey, wchar_t* portName);
+unsigned char __cdecl searchDriverByComBrenix(unsigned char portNumber, wchar_t* driverKey);
+unsigned char __cdecl searchDriverByPIDBrenix(std::int32_t productId, wchar_t* driverKey);
+unsigned char __cdecl searchDriverByPosition(unsigned char hub, unsigned char port,
+                                             wchar_t* driverKey);
+unsigned char __cdecl searchPositionByDriver(const wchar_t* driverKey, unsigned char* hub,
+                                             unsigned char* port);
+unsigned char __cdecl setComByDriverBrenix(const wchar_t* driverKey, unsigned char newPort);
+}

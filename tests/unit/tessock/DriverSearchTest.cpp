@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <string>
+
+#include "SimMachine.h"
+#include "Tessock.h"
+
+namespace {
+
+const wchar_t kKey5[] = L"{4d36e978-e325-11ce-bfc1-08002be10318}\\0005";
+const wchar_t kTarget5[] = L"\\Device\\Serial5";
+
+struct Key {
+    wchar_t text[tessock::kTextUnits];
+    Key() { std::wmemset(text, L'#', tessock::kTextUnits); text[1] = L'\0'; }
+    bool Untouched() const { return text[0] == L'#' && text[1] == L'\0'; }
+};
+
+// A maker's device on COM5, as the system records it everywhere.
+SimDevice& AddTerminalOnCom5(SimMachine& sim)
+{
+    SimDevice& d = sim.AddPort(L"DORAN Kavron USB", L"DORAN Kavron USB (COM5)", L"COM5", kKey5);
+    sim.dosNames[L"COM5"] = kTarget5;
+    sim.serialMap = {{L"\\Device\\Serial0", REG_SZ, L"COM1"}, {L"\\Device\\Serial5", REG_SZ, L"COM5"}};
+    sim.claimedPorts = {1, 5};
+    return d;
+}
+
+} // namespace
+
+TEST(DriverSearch, ComToDriverKeyAndBack)
+{
+    SimMachine sim;
+    sim.AddPort(L"Serial", L"Serial (COM1)", L"COM1");
+    AddTerminalOnCom5(sim);
+    Key key;
+    EXPECT_EQ(searchDriverByComBrenix(5, key.text), 0);
+    EXPECT_STREQ(key.text, kKey5);
+    Key port;
+    EXPECT_EQ(searchComByDriverBrenix(kKey5, port.text), 0);
+    EXPECT_STREQ(port.text, L"COM5");
+    EXPECT_EQ(sim.OpenHandles(), 0);
+}
+
+TEST(DriverSearch, OnlyTheMakersNameInCapitalsCounts)
+{
+    SimMachine sim;
+    sim.AddPort(L"Serial", L"Serial (COM1)", L"COM1");
+    sim.AddPort(L"Doran Kavron USB", L"Doran Kavron USB (COM2)", L"COM2", L"{k}\\0002");
+    sim.AddPort(L"Port of the DORAN reader", L"X (COM3)", L"COM3", L"{k}\\0003").classGuid = kUsbClassGuid;
+    Key key;
+    EXPECT_EQ(searchDriverByComBrenix(1, key.text), 0);
+    EXPECT_TRUE(key.Untouched());
+    EXPECT_EQ(searchDriverByComBrenix(2, key.text), 0);
+    EXPECT_TRUE(key.Untouched());
+    Key port;
+    EXPECT_EQ(searchComByDriverBrenix(L"{k}\\0002", port.text), 0);
+    EXPECT_TRUE(port.Untouched());
+    // Any class, anywhere in the description.
+    EXPECT_EQ(searchDriverByComBrenix(3, key.text), 0);
+    EXPECT_STREQ(key.text, L"{k}\\0003");
+}
+
+TEST(DriverSearch, TheLastDeviceWithTheNameWins)
+{
+    SimMachine sim;
+    sim.AddPort(L"DORAN A", L"DORAN A (COM9)", L"COM9", L"{k}\\0001");
+    sim.AddPort(L"DORAN B", L"DORAN B (COM9)", L"COM9", L"{k}\\0002");
+    Key key;
+    EXPECT_EQ(searchDriverByComBrenix(9, key.text), 0);
+    EXPECT_STREQ(key.text, L"{k}\\0002");
+}
+
+TEST(DriverSearch, PortsAbove99AreFound)
+{
+    SimMachine sim;
+    sim.AddPort(L"DORAN A", L"DORAN A (COM12)", L"COM12", L"{k}\\0012");
+    sim.AddPort(L"DORAN B", L"DORAN B (COM123)", L"COM123", L"{k}\\0123");
+    sim.AddPort(L"DORAN C", L"DORAN C (COM255)", L"COM255", L"{k}\\0255");
+    Key key;
+    EXPECT_EQ(searchDriverByComBrenix(123, key.text), 0);
+    EXPECT_STREQ(key.text, L"{k}\\0123");
+    EXPECT_EQ(searchDriverByComBrenix(255, key.text), 0);
+    EXPECT_STREQ(key.text, L"{k}\\0255");
+}
+
+TEST(DriverSearch, ValuesLongerThanTheCallersBufferAreNotWritten)
+{
+    SimMachine sim;
+    const std::wstring longKey = L"{k}\\" + std::wstring(120, L'9');
+    sim.AddPort(L"DORAN A", L"DORAN A (COM4)", L"COM4", longKey);
+    sim.AddPort(L"DORAN B", L"DORAN B (COM6)", L"COM" + std::wstring(110, L'6'), L"{k}\\0006");
+    Key key;
+    EXPECT_EQ(searchDriverByComBrenix(4, key.text), 0);
+    EXPECT_TRUE(key.Untouched());
+    Key port;
+    EXPECT_EQ(searchComByDriverBrenix(L"{k}\\0006", port.text), 0);
+    EXPECT_TRUE(port.Untouched());
+}
+
+TEST(DriverSearch, ArgumentAndListFailures)
+{
+    SimMachine sim;
+    AddTerminalOnCom5(sim);
+    Key port;
+    EXPECT_EQ(searchComByDriverBrenix(L"", port.text), 0xFF);
+    EXPECT_EQ(searchComByDriverBrenix(nullptr, port.text), 0xFF);
+    EXPECT_EQ(searchComByDriverBrenix(kKey5, nullptr), 0xFF);
+    EXPECT_EQ(searchDriverByComBrenix(5, nullptr), 1);
+    EXPECT_EQ(searchComByDriverBrenix(L"{no such key}", port.text), 0);
+    EXPECT_TRUE(port.Untouched());
+
+    sim.enumerationFailsAt = 0;
+    EXPECT_EQ(searchDriverByComBrenix(5, port.text), 1);
+    sim.enumerationFailsAt = -1;
+    sim.classListFails = true;
+    EXPECT_EQ(searchComByDriverBrenix(kKey5, port.text), 1);
+    EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 1);
+    EXPECT_TRUE(port.Untouched());
+    EXPECT_EQ(sim.OpenHandles(), 0);
+}
+
+TEST(PortRenumbering, MovesEveryRecordFromCom5ToCom7)
+{
+    SimMachine sim;
+    SimDevice& d = AddTerminalOnCom5(sim);
+    EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
+    EXPECT_EQ(*d.friendlyName, L"DORAN Kavron USB (COM7)");
+    EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM7");
+    EXPECT_EQ(sim.serialMap[1].data, L"COM7");
+    EXPECT_EQ(sim.serialMap[0].data, L"COM1");
+    EXPECT_EQ(sim.claimedPorts, (std::set<DWORD>{1, 7}));
+    EXPECT_EQ(sim.dosNames.count(L"COM5"), 0u);
+    EXPECT_EQ(sim.dosNames[L"COM7"], kTarget5);
+    EXPECT_NE(d.installFlags & DI_PROPERTIES_CHANGE, 0u);
+    EXPECT_EQ(sim.OpenHandles(), 0);
+
+    // The library's own searches see the new number.
+    Key key;
+    EXPECT_EQ(searchDriverByComBrenix(7, key.text), 0);
+    EXPECT_STREQ(key.text, kKey5);
+}
+
+TEST(PortRenumbering, NothingChangesWhileTheOldPortIsHeldOpen)
+{
+    SimMachine sim;
+    SimDevice& d = AddTerminalOnCom5(sim);
+    sim.heldOpen.insert(L"COM5");
+    EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
+    EXPECT_EQ(*d.friendlyName, L"DORAN Kavron USB (COM5)");
+    EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM5");
+    EXPECT_EQ(sim.serialMap[1].data, L"COM5");
+    EXPECT_EQ(sim.claimedPorts, (std::set<DWORD>{1, 5}));
+    EXPECT_EQ(sim.dosNames[L"COM5"], kTarget5);
+    EXPECT_EQ(sim.OpenHandles(), 0);
+}
+
+TEST(PortRenumbering, AnUndefinableNewNameRestoresTheOldOne)
+{
+    SimMachine sim;
+    SimDevice& d = AddTerminalOnCom5(sim);
+    sim.undefinable.insert(L"COM7");
+    EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
+    EXPECT_EQ(sim.dosNames[L"COM5"], kTarget5);
+    EXPECT_EQ(sim.dosNames.count(L"COM7"), 0u);
+    EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM5");
+    EXPECT_EQ(sim.serialMap[1].data, L"COM5");
+}
+
+TEST(PortRenumbering, WithoutThePortDatabaseTheOtherRecordsStillMove)
+{
+    for (int variant = 0; variant < 3; ++variant) {
+        SimMachine sim;
+        SimDevice& d = AddTerminalOnCom5(sim);
+        sim.msportsMissing = variant == 0;
+        if (variant == 1)
+            sim.missingExports.insert("ComDBReleasePort");
+        sim.databaseOpenFails = variant == 2;
+        EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
+        EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM7") << variant;
+        EXPECT_EQ(*d.friendlyName, L"DORAN Kavron USB (COM7)") << variant;
+        EXPECT_EQ(sim.claimedPorts, (std::set<DWORD>{1, 5})) << variant;
+        EXPECT_EQ(sim.databaseCallsWhileClosed, 0) << variant;
+        EXPECT_EQ(sim.OpenHandles(), 0) << variant;
+    }
+}
+
+TEST(PortRenumbering, MapEntriesTooLongToReadDoNotHideOurs)
+{
+    SimMachine sim;
+    SimDevice& d = AddTerminalOnCom5(sim);
+    sim.serialMap.insert(sim.serialMap.begin(), {std::wstring(100, L'n'), REG_SZ, L"COM3"});
+    sim.serialMap.insert(sim.serialMap.begin(), {L"\\Device\\Odd", REG_DWORD, L"COM5"});
+    EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
+    EXPECT_EQ(sim.serialMap[1].data, L"COM3");
+    EXPECT_EQ(sim.serialMap[0].data, L"COM5");  // not text: left alone
+    EXPECT_EQ(sim.serialMap[3].data, L"COM7");
+    EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM7");
+}
+
+TEST(PortRenumbering, HighNumbersAndLongDescriptions)
+{
+    SimMachine sim;
+    SimDevice& d = AddTerminalOnCom5(sim);
+    d.description = L"DORAN " + std::wstring(100, L'x');
+    EXPECT_EQ(setComByDriverBrenix(kKey5, 255), 0);
+    EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM255");
+    EXPECT_EQ(sim.claimedPorts, (std::set<DWORD>{1, 255}));
+    // Cut to 80 units, the port name kept whole: the listing reads it back.
+    EXPECT_EQ(d.friendlyName->size(), 80u);
+    EXPECT_EQ(d.friendlyName->substr(71), L" (COM255)");
+}
+
+TEST(PortRenumbering, RefusedArguments)
+{
+    SimMachine sim;
+    SimDevice& d = AddTerminalOnCom5(sim);
+    EXPECT_EQ(setComByDriverBrenix(L"", 7), 0xFF);
+    EXPECT_EQ(setComByDriverBrenix(nullptr, 7), 0xFF);
+    EXPECT_EQ(setComByDriverBrenix(kKey5, 0), 0xFF);
+    EXPECT_EQ(setComByDriverBrenix(L"{no such key}", 7), 0);
+    EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM5");
+    EXPECT_EQ(sim.dosNames.count(L"COM7"), 0u);
+}

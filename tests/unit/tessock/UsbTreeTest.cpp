@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <string>
+#include <thread>
+
+#include "SimMachine.h"
+#include "Tessock.h"
+
+namespace {
+
+const wchar_t kTerminal[] = L"{36fc9e60-c465-11cf-8056-444553540000}\\0010";
+
+struct Key {
+    wchar_t text[tessock::kTextUnits];
+    Key() { std::wmemset(text, L'#', tessock::kTextUnits); text[1] = L'\0'; }
+    bool Untouched() const { return text[0] == L'#' && text[1] == L'\0'; }
+};
+
+SimUsbPort Device(const std::wstring& key, USHORT vendor = 0x079B, USHORT product = 0x0028)
+{
+    SimUsbPort port;
+    port.vendorId = vendor;
+    port.productId = product;
+    port.driverKey = key;
+    return port;
+}
+
+SimUsbPort HubPort(const std::wstring& name)
+{
+    SimUsbPort port;
+    port.isHub = true;
+    port.vendorId = 0x079B;  // a hub of the maker's is still never matched
+    port.hubName = name;
+    port.driverKey = L"{hub}\\0001";
+    return port;
+}
+
+// One controller as \\.\HCD0 whose four-port root hub is ROOT1.
+SimHub& OneController(SimMachine& sim)
+{
+    sim.controllers.push_back({L"{hcd}\\0000", L"ROOT1", 0, L""});
+    return sim.AddHub(L"ROOT1", 4);
+}
+
+struct Position {
+    unsigned char hub = 99, port = 99, result = 0;
+};
+
+Position PositionOf(const wchar_t* key)
+{
+    Position p;
+    p.result = searchPositionByDriver(key, &p.hub, &p.port);
+    return p;
+}
+
+} // namespace
+
+TEST(UsbPosition, TerminalOnTheFirstRootHubIsOnHub2)
+{
+    SimMachine sim;
+    OneController(sim).ports[3] = Device(kTerminal);
+    const Position p = PositionOf(kTerminal);
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.hub, 2);
+    EXPECT_EQ(p.port, 4);
+    Key key;
+    EXPECT_EQ(searchDriverByPosition(2, 4, key.text), 0);
+    EXPECT_STREQ(key.text, kTerminal);
+    EXPECT_EQ(sim.OpenHandles(), 0);
+}
+
+TEST(UsbPosition, TerminalBehindAHubIsOnHub3)
+{
+    SimMachine sim;
+    SimHub& root = OneController(sim);
+    root.ports[1] = Device(L"{other}\\0001", 0x046D);
+    root.ports[2] = HubPort(L"HUB_A");
+    sim.AddHub(L"HUB_A", 4).ports[0] = Device(kTerminal);
+    const Position p = PositionOf(kTerminal);
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.hub, 3);
+    EXPECT_EQ(p.port, 1);
+    Key key;
+    EXPECT_EQ(searchDriverByPosition(3, 1, key.text), 0);
+    EXPECT_STREQ(key.text, kTerminal);
+    // Hubs, other vendors and unknown keys have no position.
+    EXPECT_EQ(PositionOf(L"{hub}\\0001").result, 0xFF);
+    EXPECT_EQ(PositionOf(L"{other}\\0001").result, 0xFF);
+    const Position none = PositionOf(L"{not attached}\\0001");
+    EXPECT_EQ(none.result, 0xFF);
+    EXPECT_EQ(none.hub, 99);  // left untouched
+}
+
+TEST(UsbPosition, HubNumbersStayUsedByHubsThatDoNotOpen)
+{
+    SimMachine sim;
+    SimHub& root = OneController(sim);
+    root.ports[0] = HubPort(L"DEAD");
+    root.ports[1] = HubPort(L"MUTE");
+    root.ports[2] = HubPort(L"LIVE");
+    sim.AddHub(L"DEAD", 2).opens = false;
+    sim.AddHub(L"MUTE", 2).nodeInfoFails = true;
+    sim.AddHub(L"LIVE", 2).ports[1] = Device(kTerminal);
+    const Position p = PositionOf(kTerminal);
+    EXPECT_EQ(p.hub, 5);
+    EXPECT_EQ(p.port, 2);
+}
+
+TEST(UsbPosition, ControllerReachedTwiceReportsTheFirstPass)
+{
+    SimMachine sim;
+    sim.controllers.push_back({L"{hcd}\\0000", L"ROOT1", 0, L"\\\\?\\pci#ven_8086#3&1#{3abf6f2d}"});
+    sim.AddHub(L"ROOT1", 4).ports[3] = Device(kTerminal);
+    // A controller without a driver key is skipped without taking a number.
+    sim.controllers.push_back({L"", L"ROOT2", 1, L""});
+    sim.AddHub(L"ROOT2", 1).ports[0] = Device(L"{hidden}\\0001");
+
+    const Position p = PositionOf(kTerminal);
+    EXPECT_EQ(p.hub, 2);
+    EXPECT_EQ(p.port, 4);
+    Key key;
+    // The second pass numbers the same root hub 4.
+    EXPECT_EQ(searchDriverByPosition(4, 4, key.text), 0);
+    EXPECT_STREQ(key.text, kTerminal);
+    EXPECT_EQ(PositionOf(L"{hidden}\\0001").result, 0xFF);
+    EXPECT_EQ(sim.OpenHandles(), 0);
+}
+
+TEST(UsbPosition, DeviceWithoutADriverKeyIsNotReported)
+{
+    SimMachine sim;
+    SimHub& root = OneController(sim);
+    root.ports[0] = Device(L"");
+    Key key;
+    EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
+    EXPECT_STREQ(key.text, L"");
+    EXPECT_EQ(searchDriverByPIDBrenix(0x0028, key.text), 0);
+    EXPECT_STREQ(key.text, L"");
+}
+
+TEST(UsbPosition, OlderConnectionRequestStandsIn)
+{
+    SimMachine sim;
+    SimHub& root = OneController(sim);
+    root.ports[0] = Device(L"{k}\\0001");
+    root.ports[0].bothFail = true;
+    root.ports[1] = Device(kTerminal);
+    root.ports[1].extendedFails = true;
+    const Position p = PositionOf(kTerminal);
+    EXPECT_EQ(p.hub, 2);
+    EXPECT_EQ(p.port, 2);
+    EXPECT_EQ(PositionOf(L"{k}\\0001").result, 0xFF);
+}
+
+TEST(UsbPosition, FirstDeviceWithTheProductIdWins)
+{
+    SimMachine sim;
+    SimHub& root = OneController(sim);
+    root.ports[0] = Device(L"{k}\\0001", 0x079B, 0x0011);
+    root.ports[1] = HubPort(L"HUB_A");
+    root.ports[2] = Device(L"{k}\\0003", 0x079B, 0x0028);
+    sim.AddHub(L"HUB_A", 2).ports[1] = Device(L"{k}\\0002", 0x079B, 0x0028);
+    Key key;
+    EXPECT_EQ(searchDriverByPIDBrenix(0x0028, key.text), 0);
+    EXPECT_STREQ(key.text, L"{k}\\0002");
+    EXPECT_EQ(searchDriverByPIDBrenix(0x0999, key.text), 0);
+    EXPECT_STREQ(key.text, L"");
+}
+
+TEST(UsbPosition, RefusedArgumentsLeaveTheBuffersAsTheyWere)
+{
+    SimMachine sim;
+    OneController(sim).ports[3] = Device(kTerminal);
+    Key key;
+    EXPECT_EQ(searchDriverByPosition(0, 4, key.text), 0xFF);
+    EXPECT_EQ(searchDriverByPosition(2, 0, key.text), 0xFF);
+    EXPECT_TRUE(key.Untouched());
+    EXPECT_EQ(searchDriverByPosition(2, 4, nullptr), 0xFF);
+    EXPECT_EQ(PositionOf(L"").result, 0xFF);
+    EXPECT_EQ(PositionOf(nullptr).result, 0xFF);
+    unsigned char hub = 0;
+    EXPECT_EQ(searchPositionByDriver(kTerminal, &hub, nullptr), 0xFF);
+    EXPECT_EQ(searchDriverByPIDBrenix(0x0028, nullptr), 0);
+    // A key longer than the 100-unit buffers names no device.
+    const std::wstring longKey(150, L'k');
+    EXPECT_EQ(PositionOf(longKey.c_str()).result, 0xFF);
+}
+
+TEST(UsbPosition, LongDriverKeysAreNotCopiedOut)
+{
+    SimMachine sim;
+    OneController(sim).ports[0] = Device(std::wstring(120, L'k'));
+    Key key;
+    EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
+    EXPECT_STREQ(key.text, L"");  // cleared, and the over-long key not written
+}
+
+TEST(UsbPosition, NoControllerMeansNothingFound)
+{
+    SimMachine sim;
+    Key key;
+    EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
+    EXPECT_STREQ(key.text, L"");
+    EXPECT_EQ(PositionOf(kTerminal).result, 0xFF);
+    EXPECT_EQ(sim.OpenHandles(), 0);
+}
+
+TEST(UsbPosition, OverlappingSearchesKeepTheirOwnResults)
+{
+    SimMachine sim;
+    SimHub& root = OneController(sim);
+    root.ports[0] = Device(L"{k}\\0001");
+    root.ports[2] = Device(L"{k}\\0003");
+    // Two threads search different devices at once; the one search record must not mix them.
+    auto search = [](const wchar_t* key, unsigned char wantedPort, int* wrong) {
+        for (int i = 0; i < 200; ++i) {
+            unsigned char hub = 0, port = 0;
+            if (searchPositionByDriver(key, &hub, &port) != 0 || hub != 2 || port != wantedPort)
+                ++*wrong;
+        }
+    };
+    int wrongA = 0, wrongB = 0;
+    std::thread a(search, L"{k}\\0001", 1, &wrongA);
+    std::thread b(search, L"{k}\\0003", 3, &wrongB);
+    a.join();
+    b.join();
+    EXPECT_EQ(wrongA, 0);
+    EXPECT_EQ(wrongB, 0);
+    EXPECT_EQ(sim.OpenHandles(), 0);
+}
