@@ -11,7 +11,7 @@ import sys
 import tempfile
 import time
 
-from harness import Reader, Run, check, cli, ensure_prefix, run_case, winpath
+from harness import Failure, Reader, Run, check, cli, ensure_prefix, run_case, winpath
 
 WINE_RUN = os.environ["OV_WINE_RUN"]
 BIN_DIR = os.environ["OV_BIN_DIR"]
