@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The link demo: OrvaneCli.exe under Wine finds the simulated reader on COM5, reads its
+# The link demo: OrvaneCli.exe under Wine lists the COM ports, finds the simulated reader on
+# COM5, reads its
 # description and applications, checks the sample package against it, and sends a sample
 # file with its progress bar.
 set -euo pipefail
@@ -15,18 +16,28 @@ work=$(mktemp -d /tmp/orvane-demo.XXXXXX)
   --pace --outdir "$work" --summary "$work/summary.json" --log "$work/sim.log" \
   --lifetime 300 >"$work/sim.out" 2>&1 &
 sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true; "$wine_run" --stop' EXIT
+# The reader's USB serial device as Windows would list it, registered in the prefix for the
+# demo and removed again at the end.
+portdev=$build/win/tools/portdev.exe
+instance='USB\VID_079B&PID_0028\5&1234&0&4'
+"$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null 2>&1 || true
+"$wine_run" "$portdev" add "$instance" COM5 "DORAN Kavron USB" </dev/null >/dev/null
+trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true
+      "$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null 2>&1 || true
+      "$wine_run" --stop' EXIT
 for _ in $(seq 100); do grep -q READY "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
 
 step() { printf '\n== %s\n' "$*"; }
 run() { printf '$ OrvaneCli %s\n' "$*"; "$wine_run" "$cli" "$@" </dev/null; }
 
 head -c 20000 /dev/urandom >"$work/demo.bin"
-echo "(Each search first asks the port library Tessock.dll for the port's USB position; Wine has
- no USB tree and no device of the maker on COM5, so that lookup fails quietly, three times,
- 1 s apart, before the port is probed.)"
-step "Reader search on COM5 (the reader answers at 38400 baud only)"
-run find "Port COM5 (COM5)"
+step "COM ports as the port library Tessock.dll lists them"
+run ports
+echo "(Each search first asks Tessock.dll for the port's USB position: the driver key of the
+ device on COM5 is found, but Wine has no USB tree, so the position stays unknown; the
+ lookup is tried three times, 1 s apart, before the port is probed.)"
+step "Reader search on COM5 (the reader answers at 38400 baud only), with diagnostic lines"
+run -v find "Port COM5 (COM5)"
 step "Reader description: model code and the 97 bytes"
 run describe COM5
 step "Applications on the reader"
