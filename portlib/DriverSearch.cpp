@@ -62,20 +62,33 @@ bool IsUsableKey(const wchar_t* driverKey)
     return driverKey != nullptr && driverKey[0] != L'\0';
 }
 
-} // namespace
-
-unsigned char FindComOfDriver(const wchar_t* driverKey, wchar_t* portName)
+// Hands the device with exactly this driver key, its open hardware key and its port name to
+// `step`; 0xFF for an empty key, otherwise the walk's result.
+unsigned char ForPortOfDriver(
+    const wchar_t* driverKey,
+    const std::function<void(DoranDevice&, RegKey&, const std::wstring&)>& step)
 {
-    if (!IsUsableKey(driverKey) || portName == nullptr)
+    if (!IsUsableKey(driverKey))
         return kBadArgument;
     const std::wstring sought = TerminatedText(driverKey, tessock::kTextUnits);
     return ForEachDoranDevice([&](DoranDevice& device) {
         if (device.driverKey != sought)
             return;
         RegKey key;
-        std::wstring name;
-        if (ReadPortNameOf(device, key, name))
-            CopyBounded(name, portName, tessock::kTextUnits);
+        std::wstring portName;
+        if (ReadPortNameOf(device, key, portName))
+            step(device, key, portName);
+    });
+}
+
+} // namespace
+
+unsigned char FindComOfDriver(const wchar_t* driverKey, wchar_t* portName)
+{
+    if (portName == nullptr)
+        return kBadArgument;
+    return ForPortOfDriver(driverKey, [&](DoranDevice&, RegKey&, const std::wstring& name) {
+        CopyBounded(name, portName, tessock::kTextUnits);
     });
 }
 
@@ -97,15 +110,10 @@ unsigned char FindDriverOfCom(unsigned char portNumber, wchar_t* driverKey)
 unsigned char MoveDriverToCom(const wchar_t* driverKey, unsigned char newPort)
 {
     // COM0 does not exist: giving it to a device would only break its records.
-    if (!IsUsableKey(driverKey) || newPort == 0)
+    if (newPort == 0)
         return kBadArgument;
-    const std::wstring sought = TerminatedText(driverKey, tessock::kTextUnits);
-    return ForEachDoranDevice([&](DoranDevice& device) {
-        if (device.driverKey != sought)
-            return;
-        RegKey key;
-        std::wstring oldName;
-        if (ReadPortNameOf(device, key, oldName))
-            ChangeDevicePortName(device.list, device.data, key.Get(), oldName, newPort);
+    return ForPortOfDriver(driverKey, [&](DoranDevice& device, RegKey& key,
+                                          const std::wstring& oldName) {
+        ChangeDevicePortName(device.list, device.data, key.Get(), oldName, newPort);
     });
 }
