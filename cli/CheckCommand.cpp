@@ -142,9 +142,7 @@ int RunCheck(CTerminal& terminal, const std::string& portText)
         Say("reader: not found");
         return kCheckReaderNotFound;
     }
-    terminal.ConfigurePort(115200, ONESTOPBIT, NOPARITY, 8);
-    Os().Sleep(100);
-    terminal.SetPortTimeouts(5000, 0, 5000, 5000, 0);
+    ConfigureUpdateLink(terminal);
 
     TerminalDescription description = {};
     bool described;

@@ -13,7 +13,6 @@
 #include "PortCommands.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
-#include "winfw/OsSeam.h"
 
 namespace {
 
@@ -76,9 +75,7 @@ bool FindAndConfigure(CTerminal& terminal, const std::string& portText)
 {
     if (!terminal.FindTerminal(portText))
         return false;
-    terminal.ConfigurePort(115200, ONESTOPBIT, NOPARITY, 8);
-    Os().Sleep(100);
-    terminal.SetPortTimeouts(5000, 0, 5000, 5000, 0);
+    ConfigureUpdateLink(terminal);
     return true;
 }
 

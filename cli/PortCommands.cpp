@@ -12,22 +12,15 @@
 
 namespace {
 
-const char kLibraryName[] = "Tessock.dll";
 const char kNoLibrary[] = "Impossible de charger la dll Tessock\n";
 constexpr std::uint32_t kDeviceDescription = 0;  // SPDRP_DEVICEDESC
 
-typedef unsigned char(__cdecl* GetPorts)(PortEntry*, std::int32_t*, std::uint32_t);
-typedef unsigned char(__cdecl* SearchDriverByCom)(unsigned char, wchar_t*);
-typedef unsigned char(__cdecl* SearchPositionByDriver)(const wchar_t*, unsigned char*,
-                                                       unsigned char*);
-
+// The export of the port library beside the program, as the updater binds it.
 template <typename Fn>
 Fn Bind(const char* name)
 {
-    HMODULE library = Os().LoadLibraryA(kLibraryName);
-    if (library == nullptr)
-        return nullptr;
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(Os().GetProcAddress(library, name)));
+    HMODULE library = Os().LoadLibraryA(tessock::kLibraryFileName);
+    return library == nullptr ? nullptr : BindExport<Fn>(library, name);
 }
 
 // The library's 8-bit texts hold one byte per UTF-16 unit below 256.
@@ -61,29 +54,25 @@ std::string WideToUtf8(const wchar_t* text)
 
 int RunPorts()
 {
-    const auto getPorts = Bind<GetPorts>("getPortComAvailable");
+    const auto getPorts = Bind<decltype(&::getPortComAvailable)>("getPortComAvailable");
     if (getPorts == nullptr) {
         std::fputs(kNoLibrary, stderr);
         return 1;
     }
-    std::vector<char> texts(tessock::kMaxPortRows * tessock::kPropertyTextSize, '\0');
-    std::vector<char> ids(tessock::kMaxPortRows * tessock::kInstanceIdSize, '\0');
-    std::vector<PortEntry> rows(tessock::kMaxPortRows);
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        rows[i] = {0, &texts[i * tessock::kPropertyTextSize], &ids[i * tessock::kInstanceIdSize]};
+    PortTable table;
     std::int32_t count = 0;
-    if (getPorts(rows.data(), &count, kDeviceDescription) != 1)
+    if (getPorts(table.Rows(), &count, kDeviceDescription) != 1)
         return 1;
     for (std::int32_t i = 0; i < count && i < tessock::kMaxPortRows; ++i)
-        std::printf("%s\t%d\t%s\n", Latin1ToUtf8(rows[i].propertyText).c_str(), rows[i].portNumber,
-                    Latin1ToUtf8(rows[i].instanceId).c_str());
+        std::printf("%s\t%d\t%s\n", Latin1ToUtf8(table.Row(i).propertyText).c_str(),
+                    table.Row(i).portNumber, Latin1ToUtf8(table.Row(i).instanceId).c_str());
     return 0;
 }
 
 int RunUsb(const std::string& portText)
 {
-    const auto searchDriver = Bind<SearchDriverByCom>("searchDriverByComBrenix");
-    const auto searchPosition = Bind<SearchPositionByDriver>("searchPositionByDriver");
+    const auto searchDriver = Bind<decltype(&::searchDriverByComBrenix)>("searchDriverByComBrenix");
+    const auto searchPosition = Bind<decltype(&::searchPositionByDriver)>("searchPositionByDriver");
     if (searchDriver == nullptr || searchPosition == nullptr) {
         std::fputs(kNoLibrary, stderr);
         return 1;

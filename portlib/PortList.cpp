@@ -86,18 +86,6 @@ bool NeedsRestart(HDEVINFO set, SP_DEVINFO_DATA& device)
 
 } // namespace
 
-PortTable::PortTable()
-    : m_rows(tessock::kMaxPortRows),
-      m_texts(tessock::kMaxPortRows * tessock::kPropertyTextSize, '\0'),
-      m_ids(tessock::kMaxPortRows * tessock::kInstanceIdSize, '\0')
-{
-    for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        m_rows[i].portNumber = 0;
-        m_rows[i].propertyText = &m_texts[i * tessock::kPropertyTextSize];
-        m_rows[i].instanceId = &m_ids[i * tessock::kInstanceIdSize];
-    }
-}
-
 unsigned char ListPorts(PortEntry* entries, int capacity, std::int32_t* count, DWORD property)
 {
     if (entries == nullptr || count == nullptr || capacity <= 0)

@@ -9,19 +9,6 @@
 
 #include "Tessock.h"
 
-// A port table of its own, rows and buffers sized as every caller sizes them.
-class PortTable {
-public:
-    PortTable();
-    PortEntry* Rows() { return m_rows.data(); }
-    const PortEntry& Row(int i) const { return m_rows[static_cast<std::size_t>(i)]; }
-
-private:
-    std::vector<PortEntry> m_rows;
-    std::vector<char> m_texts;
-    std::vector<char> m_ids;
-};
-
 // Fills at most `capacity` rows; 1 when the class's list was walked, 0 otherwise.
 unsigned char ListPorts(PortEntry* entries, int capacity, std::int32_t* count, DWORD property);
 

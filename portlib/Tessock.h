@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // One row of the port table filled by getPortComAvailable.
 struct PortEntry {
@@ -17,7 +18,29 @@ constexpr std::size_t kPropertyTextSize = 400;
 constexpr std::size_t kInstanceIdSize = 800;
 constexpr int kMaxPortRows = 50;         // the row count every caller allocates
 constexpr std::size_t kTextUnits = 100;  // UTF-16 buffers for driver keys and port names
+constexpr char kLibraryFileName[] = "Tessock.dll";
 } // namespace tessock
+
+// A port table with its rows and buffers sized as every caller sizes them.
+class PortTable {
+public:
+    PortTable()
+        : m_rows(tessock::kMaxPortRows),
+          m_texts(tessock::kMaxPortRows * tessock::kPropertyTextSize, '\0'),
+          m_ids(tessock::kMaxPortRows * tessock::kInstanceIdSize, '\0')
+    {
+        for (std::size_t i = 0; i < m_rows.size(); ++i)
+            m_rows[i] = {0, &m_texts[i * tessock::kPropertyTextSize],
+                         &m_ids[i * tessock::kInstanceIdSize]};
+    }
+    PortEntry* Rows() { return m_rows.data(); }
+    const PortEntry& Row(int i) const { return m_rows[static_cast<std::size_t>(i)]; }
+
+private:
+    std::vector<PortEntry> m_rows;
+    std::vector<char> m_texts;
+    std::vector<char> m_ids;
+};
 
 extern "C" {
 unsigned char __cdecl activatePortCom(std::int32_t portNumber);

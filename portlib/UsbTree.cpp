@@ -132,23 +132,28 @@ struct PortConnection {
     bool connected;
 };
 
+// One connection request; both forms share the fields the search reads.
+template <typename Information>
+bool RequestConnection(HANDLE hub, DWORD code, ULONG port, std::vector<BYTE>& buffer,
+                       PortConnection& out)
+{
+    std::fill(buffer.begin(), buffer.end(), 0);
+    auto* info = reinterpret_cast<Information*>(buffer.data());
+    info->ConnectionIndex = port;
+    if (!Request(hub, code, buffer.data(), kConnectionBytes))
+        return false;
+    out = {info->DeviceDescriptor, info->DeviceIsHub != FALSE,
+           info->ConnectionStatus != NoDeviceConnected};
+    return true;
+}
+
 // The extended request first; the older one's fields when it fails.
 bool ReadConnection(HANDLE hub, ULONG port, std::vector<BYTE>& buffer, PortConnection& out)
 {
-    std::fill(buffer.begin(), buffer.end(), 0);
-    auto* ex = reinterpret_cast<USB_NODE_CONNECTION_INFORMATION_EX*>(buffer.data());
-    ex->ConnectionIndex = port;
-    if (Request(hub, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, buffer.data(), kConnectionBytes)) {
-        out = {ex->DeviceDescriptor, ex->DeviceIsHub != FALSE, ex->ConnectionStatus != NoDeviceConnected};
-        return true;
-    }
-    std::fill(buffer.begin(), buffer.end(), 0);
-    auto* old = reinterpret_cast<USB_NODE_CONNECTION_INFORMATION*>(buffer.data());
-    old->ConnectionIndex = port;
-    if (!Request(hub, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION, buffer.data(), kConnectionBytes))
-        return false;
-    out = {old->DeviceDescriptor, old->DeviceIsHub != FALSE, old->ConnectionStatus != NoDeviceConnected};
-    return true;
+    return RequestConnection<USB_NODE_CONNECTION_INFORMATION_EX>(
+               hub, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, port, buffer, out) ||
+           RequestConnection<USB_NODE_CONNECTION_INFORMATION>(
+               hub, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION, port, buffer, out);
 }
 
 void MatchDevice(const USB_DEVICE_DESCRIPTOR& descriptor, const std::wstring& key, int hubNumber,

@@ -27,6 +27,13 @@ void MaskDcbFlags(DCB& dcb)
 
 } // namespace
 
+void ConfigureUpdateLink(CTerminal& terminal)
+{
+    terminal.ConfigurePort(115200, ONESTOPBIT, NOPARITY, 8);
+    Os().Sleep(100);
+    terminal.SetPortTimeouts(5000, 0, 5000, 5000, 0);
+}
+
 CTerminal::CTerminal()
     : m_percentCallback(nullptr), m_percentContext(0), m_moduleCallback(nullptr),
       m_moduleContext(0), m_hPort(nullptr), m_fileSize(0), m_percent(0), m_portNumber(0),

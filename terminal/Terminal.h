@@ -59,6 +59,12 @@ CString AnnouncedNameOfPath(const CString& path);
 // The text in upper case, in the process's ANSI code page.
 CString UpperAnsi(CString text);
 
+class CTerminal;
+
+// The link as an update uses it once the reader is found: 115200 baud 8N1, a 100 ms pause,
+// then 5000 ms time-outs.
+void ConfigureUpdateLink(CTerminal& terminal);
+
 // Working state of one download.
 struct DownloadState;
 

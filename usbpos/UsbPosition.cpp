@@ -2,6 +2,7 @@
 // port library and only recorded and logged.
 #include <cstring>
 
+#include "portlib/Tessock.h"
 #include "terminal/Terminal.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
@@ -9,12 +10,6 @@
 namespace {
 
 constexpr std::size_t kUsbLineSize = 100;
-const char kLibraryName[] = "Tessock.dll";
-
-typedef unsigned char(__cdecl* SearchDriverByCom)(unsigned char port, wchar_t* driverKey);
-typedef unsigned char(__cdecl* SearchPositionByDriver)(const wchar_t* driverKey,
-                                                       unsigned char* hub,
-                                                       unsigned char* hubPort);
 
 // The driver key as 8-bit text for the log line, bounded by the key's buffer.
 std::string NarrowKey(const wchar_t* key, std::size_t capacity)
@@ -30,23 +25,19 @@ std::string NarrowKey(const wchar_t* key, std::size_t capacity)
     return n > 0 ? std::string(narrow, static_cast<std::size_t>(n)) : std::string();
 }
 
-template <typename Fn>
-Fn Bind(HMODULE library, const char* name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(Os().GetProcAddress(library, name)));
-}
-
 } // namespace
 
 bool CTerminal::recordUsbPosition(int portNumber)
 {
-    HMODULE library = Os().LoadLibraryA(kLibraryName);
+    HMODULE library = Os().LoadLibraryA(tessock::kLibraryFileName);
     if (library == nullptr) {
         ShowMessage("Impossible de charger la dll Tessock", MB_OK);
         return false;
     }
-    auto searchDriver = Bind<SearchDriverByCom>(library, "searchDriverByComBrenix");
-    auto searchPosition = Bind<SearchPositionByDriver>(library, "searchPositionByDriver");
+    auto searchDriver =
+        BindExport<decltype(&::searchDriverByComBrenix)>(library, "searchDriverByComBrenix");
+    auto searchPosition =
+        BindExport<decltype(&::searchPositionByDriver)>(library, "searchPositionByDriver");
     // A library without these exports is not the one we know: treat it as a failed lookup.
     if (searchDriver == nullptr || searchPosition == nullptr)
         return false;

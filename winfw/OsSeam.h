@@ -24,6 +24,13 @@ struct OsCalls {
 // The table in force.
 OsCalls& Os();
 
+// An export of a loaded library as a typed function pointer; null when it is missing.
+template <typename Fn>
+Fn BindExport(HMODULE library, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(Os().GetProcAddress(library, name)));
+}
+
 // The real Win32 binding.
 const OsCalls& RealOsCalls();
 

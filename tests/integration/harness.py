@@ -100,10 +100,15 @@ class Run:
 
 
 def cli(*args, timeout=180, cwd=None):
-    """OrvaneCli.exe with its output in files: Wine's services must not hold our pipes."""
+    """OrvaneCli.exe under Wine."""
+    return run_windows(os.path.join(BIN_DIR, "OrvaneCli.exe"), *args, timeout=timeout, cwd=cwd)
+
+
+def run_windows(program, *args, timeout=180, cwd=None):
+    """A Windows program with its output in files: Wine's services must not hold our pipes."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         start = time.time()
-        code = subprocess.call([WINE_RUN, os.path.join(BIN_DIR, "OrvaneCli.exe")] + list(args),
+        code = subprocess.call([WINE_RUN, program] + list(args),
                                stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                timeout=timeout, cwd=cwd)
         seconds = time.time() - start

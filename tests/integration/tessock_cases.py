@@ -6,14 +6,10 @@ and every case whose outcome such a device could change, hold the CTest resource
 tessock_com5_device. Each case is one CTest test: `tessock_cases.py NAME`.
 """
 import os
-import subprocess
 import sys
-import tempfile
-import time
 
-from harness import Failure, Reader, Run, check, cli, ensure_prefix, run_case, winpath
+from harness import Failure, Reader, check, cli, ensure_prefix, run_case, run_windows, winpath
 
-WINE_RUN = os.environ["OV_WINE_RUN"]
 BIN_DIR = os.environ["OV_BIN_DIR"]
 TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
 LIBRARY = winpath(os.path.join(BIN_DIR, "Tessock.dll"))
@@ -25,16 +21,8 @@ NO_LIBRARY = "Impossible de charger la dll Tessock"
 
 
 def tool(name, *args, timeout=120):
-    """A test tool under Wine, its output in files (Wine's services must not hold pipes)."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        start = time.time()
-        code = subprocess.call([WINE_RUN, os.path.join(TOOLS_DIR, name + ".exe")] + list(args),
-                               stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
-        seconds = time.time() - start
-        out.seek(0)
-        err.seek(0)
-        return Run(code, out.read().decode("utf-8", "replace").replace("\r\n", "\n"),
-                   err.read().decode("utf-8", "replace").replace("\r\n", "\n"), seconds)
+    """A test tool under Wine."""
+    return run_windows(os.path.join(TOOLS_DIR, name + ".exe"), *args, timeout=timeout)
 
 
 def call(*args):

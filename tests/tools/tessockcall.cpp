@@ -87,42 +87,30 @@ void Expect(bool ok, const char* call)
         ++g_failures;
 }
 
-// The 50 rows every caller of getPortComAvailable gives, with their buffers.
-struct Rows {
-    std::vector<char> texts = std::vector<char>(tessock::kMaxPortRows * tessock::kPropertyTextSize);
-    std::vector<char> ids = std::vector<char>(tessock::kMaxPortRows * tessock::kInstanceIdSize);
-    std::vector<PortEntry> rows = std::vector<PortEntry>(tessock::kMaxPortRows);
-    Rows()
-    {
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            rows[i] = {0, &texts[i * tessock::kPropertyTextSize], &ids[i * tessock::kInstanceIdSize]};
-    }
-};
-
 int List(const Library& lib, std::uint32_t property)
 {
-    Rows table;
+    PortTable table;
     std::int32_t count = -1;
-    const unsigned char r = lib.list(table.rows.data(), &count, property);
+    const unsigned char r = lib.list(table.Rows(), &count, property);
     std::printf("%d\t%d\n", r, count);
     for (std::int32_t i = 0; i < count && i < tessock::kMaxPortRows; ++i)
-        std::printf("%d\t%s\t%s\n", table.rows[i].portNumber, table.rows[i].propertyText,
-                    table.rows[i].instanceId);
+        std::printf("%d\t%s\t%s\n", table.Row(i).portNumber, table.Row(i).propertyText,
+                    table.Row(i).instanceId);
     return 0;
 }
 
 int Smoke(const Library& lib)
 {
-    Rows table;
-    std::vector<PortEntry>& rows = table.rows;
+    PortTable table;
+    PortEntry* const rows = table.Rows();
     std::int32_t count = -1;
-    unsigned char r = lib.list(rows.data(), &count, 0);
+    unsigned char r = lib.list(rows, &count, 0);
     Expect((r == 1 && count >= 0 && count <= 50) || (r == 0 && count == -1), "getPortComAvailable(rows, &count, DEVICEDESC)");
     count = -1;
-    r = lib.list(rows.data(), &count, 0xFFFFFFFF);
+    r = lib.list(rows, &count, 0xFFFFFFFF);
     Expect((r == 1 && count >= 0 && count <= 50) || (r == 0 && count == -1), "getPortComAvailable(rows, &count, 0xFFFFFFFF)");
     Expect(lib.list(nullptr, &count, 0) == 0, "getPortComAvailable(null, &count, 0) == 0");
-    Expect(lib.list(rows.data(), nullptr, 0) == 0, "getPortComAvailable(rows, null, 0) == 0");
+    Expect(lib.list(rows, nullptr, 0) == 0, "getPortComAvailable(rows, null, 0) == 0");
 
     std::vector<char> text(4096, '\0');
     Expect(lib.list2(text.data(), 54) == 1 && text[0] == '\0', "getPortComAvailable2(text, 54) == 1, nothing appended");

@@ -4,6 +4,8 @@
 // port belongs to no device of the maker.
 #include <cwchar>
 
+#include "portlib/Tessock.h"
+
 namespace {
 const wchar_t kKeyCom7[] = L"{4d36e978-e325-11ce-bfc1-08002be10318}\\0007";
 const wchar_t kKeyCom8[] = L"{4d36e978-e325-11ce-bfc1-08002be10318}\\0008";
