@@ -7,7 +7,6 @@
 #include "Progress.h"
 #include "package/Models.h"
 #include "terminal/Terminal.h"
-#include "winfw/OsSeam.h"
 
 namespace {
 
@@ -34,8 +33,7 @@ int Refuse(const std::string& step, const LineCapture& capture, int code)
 std::string AnnounceObstacle(const CString& file)
 {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!Os().FileExists(file.c_str()) ||
-        !::GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data) ||
+    if (!::GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return "missing";
     if (data.nFileSizeHigh != 0 || data.nFileSizeLow > static_cast<DWORD>(proto::kAnnounceMaxFileSize))
@@ -134,6 +132,17 @@ int CheckPackage(CTerminal& terminal, const TerminalDescription& description)
     return code;
 }
 
+int CheckReader(CTerminal& terminal)
+{
+    TerminalDescription description = {};
+    {
+        LineCapture capture;
+        if (!terminal.ReadTerminalDescription(&description))
+            return Refuse("description", capture, kResultDescription);
+    }
+    return CheckPackage(terminal, description);
+}
+
 } // namespace
 
 int RunCheck(CTerminal& terminal, const std::string& portText)
@@ -144,17 +153,7 @@ int RunCheck(CTerminal& terminal, const std::string& portText)
     }
     ConfigureUpdateLink(terminal);
 
-    TerminalDescription description = {};
-    bool described;
-    int code = kResultDescription;
-    {
-        LineCapture capture;
-        described = terminal.ReadTerminalDescription(&description);
-        if (!described)
-            Refuse("description", capture, kResultDescription);
-    }
-    if (described)
-        code = CheckPackage(terminal, description);
+    const int code = CheckReader(terminal);
     terminal.ClosePort();
     Say(code == 0 ? "verdict: the update would be allowed"
                   : "verdict: the update would end with result " + std::to_string(code));
