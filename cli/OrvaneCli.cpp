@@ -11,8 +11,10 @@
 
 #include "CheckCommand.h"
 #include "PortCommands.h"
+#include "UpdateCommand.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
+#include "winfw/TimerResolution.h"
 
 namespace {
 
@@ -32,6 +34,9 @@ const char kUsage[] =
     "                         by default the file name in upper case)\n"
     "  activate PORT          activates the loaded modules\n"
     "  restart PORT           restarts the reader\n"
+    "  update PORT            in a package directory: the whole update, as the updater\n"
+    "                         runs it, without windows; its texts and bars on standard\n"
+    "                         error, the operator's message on standard output\n"
     "  check PORT             in a package directory: what the update would decide about\n"
     "                         the reader (model, catalogue, constraints), then the load\n"
     "                         list in sending order, one \"FILE<TAB>MODULE\" line per file\n"
@@ -44,25 +49,10 @@ const char kUsage[] =
     "exit codes: 0 done; 1 failed; 2 bad arguments; 30 reader not found;\n"
     "  send: the download result code (0 to 13), 20 announce failed,\n"
     "  21 authorisation refused;\n"
+    "  update: the run result code (0 success, 1 to 21 as the updater's messages);\n"
     "  check: 0 the update would be allowed, otherwise the update's result code\n"
     "  (2 description, 3 applications, 4 constraints, 5 load list, 20 model or\n"
     "  catalogue), 30 reader not found.\n";
-
-// Raises the timer resolution so that the download's 1 ms waits last 1 ms.
-class TimerResolution {
-public:
-    TimerResolution() : m_raised(::timeBeginPeriod(1) == TIMERR_NOERROR) {}
-    ~TimerResolution()
-    {
-        if (m_raised)
-            ::timeEndPeriod(1);
-    }
-    TimerResolution(const TimerResolution&) = delete;
-    TimerResolution& operator=(const TimerResolution&) = delete;
-
-private:
-    bool m_raised;
-};
 
 int Usage()
 {
@@ -172,6 +162,8 @@ int RunCommand(const std::vector<std::string>& args)
         return args.size() == 2 ? RunFind(terminal, portText) : Usage();
     if (command == "check")
         return args.size() == 2 ? RunCheck(terminal, portText) : Usage();
+    if (command == "update")
+        return args.size() == 2 ? RunUpdate(terminal, portText) : Usage();
 
     const bool known = command == "describe" || command == "apps" || command == "activate" ||
                        command == "restart" || command == "send";

@@ -14,6 +14,7 @@ bool g_verbose = false;
 LineCapture* g_capture = nullptr;
 CTerminal* g_progressTerminal = nullptr;
 int g_lastShown = -1;
+bool g_barOpen = false; // a bar drawn in place waits for its line's end
 
 void WriteStderr(const std::string& text)
 {
@@ -23,7 +24,7 @@ void WriteStderr(const std::string& text)
 
 int WINAPI MessageToStderr(HWND, LPCSTR text, LPCSTR caption, UINT)
 {
-    WriteStderr(AnsiToUtf8(std::string(caption ? caption : "") + ": " + (text ? text : "")) + "\n");
+    WriteStderrLine(AnsiToUtf8(std::string(caption ? caption : "") + ": " + (text ? text : "")));
     return IDOK;
 }
 
@@ -33,7 +34,7 @@ void WINAPI DebugLineToStderr(LPCSTR line)
     if (g_capture != nullptr && line != nullptr)
         g_capture->Add(line);
     if (g_verbose && line != nullptr)
-        WriteStderr("  " + AnsiToUtf8(line) + "\n");
+        WriteStderrLine("  " + AnsiToUtf8(line));
 }
 
 void DrawBar(int percent, const std::string& module)
@@ -50,6 +51,7 @@ void DrawBar(int percent, const std::string& module)
     std::snprintf(number, sizeof number, "%3d%%", percent);
     // With -v the diagnostic lines interleave: one bar per line keeps both readable.
     WriteStderr(bar + number + (g_verbose ? "\n" : ""));
+    g_barOpen = !g_verbose;
 }
 
 int OnPercent(std::uint32_t)
@@ -71,22 +73,18 @@ int OnModule(std::uint32_t)
 
 } // namespace
 
-std::string AnsiToUtf8(const std::string& text)
+void EndProgressLine()
 {
-    if (text.empty())
-        return text;
-    const int wide = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
-    if (wide <= 0)
-        return text;
-    std::vector<wchar_t> w(static_cast<std::size_t>(wide));
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), w.data(), wide);
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return text;
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &out[0], bytes, nullptr, nullptr);
-    return out;
+    if (g_barOpen) {
+        WriteStderr("\n");
+        g_barOpen = false;
+    }
+}
+
+void WriteStderrLine(const std::string& utf8)
+{
+    EndProgressLine();
+    WriteStderr(utf8 + "\n");
 }
 
 void BindConsoleSeam(bool verbose)
@@ -116,7 +114,6 @@ ConsoleProgress::~ConsoleProgress()
         g_progressTerminal->SetPercentCallback(nullptr, 0);
         g_progressTerminal->SetModuleCallback(nullptr, 0);
     }
-    if (g_lastShown >= 0 && !g_verbose)
-        WriteStderr("\n");
+    EndProgressLine();
     g_progressTerminal = nullptr;
 }

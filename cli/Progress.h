@@ -1,13 +1,18 @@
 // Console side of the companion: a progress bar on standard error, and the seam bindings
 // that turn message boxes and (with -v) diagnostic lines into console lines.
 #pragma once
+#include "winfw/Text.h"
+
 #include <string>
 #include <vector>
 
 class CTerminal;
 
-// ANSI (the process code page) to UTF-8, for a console that shows UTF-8.
-std::string AnsiToUtf8(const std::string& text);
+// Ends a progress bar drawn in place, so that the next line starts on its own.
+void EndProgressLine();
+
+// Writes one line of UTF-8 text on standard error, after any bar drawn in place.
+void WriteStderrLine(const std::string& utf8);
 
 // Binds message boxes to standard error; with `verbose`, echoes diagnostic lines there too.
 void BindConsoleSeam(bool verbose);

@@ -15,7 +15,9 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
-add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp)
+add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp winfw/Text.cpp winfw/TimerResolution.cpp
+  winfw/Window.cpp winfw/Dialog.cpp)
+target_link_libraries(ov_winfw PUBLIC winmm)
 target_include_directories(ov_winfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(ov_winfw PRIVATE ${OV_WARNINGS})
 
@@ -26,6 +28,22 @@ add_library(ov_terminal STATIC
   package/Models.cpp)
 target_link_libraries(ov_terminal PUBLIC ov_winfw)
 target_compile_options(ov_terminal PRIVATE ${OV_WARNINGS})
+
+# The update engine: the run written once, and the progress window that hosts it.
+add_library(ov_engine STATIC engine/UpdateRun.cpp engine/RunResult.cpp engine/ChargementDlg.cpp)
+target_link_libraries(ov_engine PUBLIC ov_terminal comctl32)
+target_compile_options(ov_engine PRIVATE ${OV_WARNINGS})
+
+# Pictures drawn by our own script at build time, found by the resource compiler.
+set(OV_DRAWN_DIR ${CMAKE_BINARY_DIR}/drawn)
+add_custom_command(OUTPUT ${OV_DRAWN_DIR}/orvane.ico
+  COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/draw-resources.py ${OV_DRAWN_DIR}
+  DEPENDS ${CMAKE_SOURCE_DIR}/scripts/draw-resources.py
+  COMMENT "Drawing the updater's pictures")
+add_custom_target(ov_drawn DEPENDS ${OV_DRAWN_DIR}/orvane.ico)
+set(OV_UPDATER_RC ${CMAKE_SOURCE_DIR}/res/Orvane.rc)
+set_source_files_properties(${OV_UPDATER_RC} PROPERTIES
+  OBJECT_DEPENDS "${OV_DRAWN_DIR}/orvane.ico;${CMAKE_SOURCE_DIR}/res/strings.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
 
 # Tessock.dll, the COM port manager library. Its code is also compiled into its unit tests,
 # which swap its OS seam for a simulated machine.
@@ -42,10 +60,17 @@ set_target_properties(Tessock PROPERTIES OUTPUT_NAME Tessock PREFIX ""
 target_link_libraries(Tessock PRIVATE setupapi cfgmgr32 advapi32)
 
 add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp cli/PortCommands.cpp cli/CheckCommand.cpp
-               res/strings.rc)
-target_link_libraries(OrvaneCli PRIVATE ov_terminal winmm)
+               cli/UpdateCommand.cpp res/strings.rc)
+target_link_libraries(OrvaneCli PRIVATE ov_engine)
 # The updater's lookup and the port commands load Tessock.dll from beside the program.
 add_dependencies(OrvaneCli Tessock)
 target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})
+
+# Orvane.exe, the updater.
+add_executable(Orvane WIN32 app/OrvaneMain.cpp ${OV_UPDATER_RC})
+target_include_directories(Orvane PRIVATE ${OV_DRAWN_DIR} ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(Orvane PRIVATE ov_engine)
+add_dependencies(Orvane ov_drawn Tessock)
+target_compile_options(Orvane PRIVATE ${OV_WARNINGS})
 
 add_subdirectory(tests)

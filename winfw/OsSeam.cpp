@@ -1,16 +1,16 @@
 #include "OsSeam.h"
 
+#include <cstring>
+
 namespace {
 
 bool RealFileExists(const char* path)
 {
-    // Wildcards in a package file name must not match some other file.
-    WIN32_FIND_DATAA data;
-    HANDLE find = ::FindFirstFileA(path, &data);
-    if (find == INVALID_HANDLE_VALUE)
+    // A file search would take "*.PDF" in a package list for whatever file it matches
+    // first: a name with a wildcard names no file.
+    if (path == nullptr || path[0] == '\0' || std::strpbrk(path, "*?") != nullptr)
         return false;
-    ::FindClose(find);
-    return true;
+    return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 HMODULE LoadFromTrustedDirectories(const char* name)
@@ -21,12 +21,30 @@ HMODULE LoadFromTrustedDirectories(const char* name)
                             LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-const OsCalls kReal = {
-    ::CreateFileA,     ::ReadFile,          ::WriteFile,       ::CloseHandle,
-    ::GetCommState,    ::SetCommState,      ::SetCommTimeouts, ::GetFileSize,
-    RealFileExists,    ::Sleep,             ::MessageBoxA,     ::OutputDebugStringA,
-    LoadFromTrustedDirectories, ::GetProcAddress,
-};
+// Filled by member name, so a new member can never shift the others.
+OsCalls MakeRealCalls()
+{
+    OsCalls c = {};
+    c.CreateFileA = ::CreateFileA;
+    c.ReadFile = ::ReadFile;
+    c.WriteFile = ::WriteFile;
+    c.CloseHandle = ::CloseHandle;
+    c.GetCommState = ::GetCommState;
+    c.SetCommState = ::SetCommState;
+    c.SetCommTimeouts = ::SetCommTimeouts;
+    c.GetFileSize = ::GetFileSize;
+    c.FileExists = RealFileExists;
+    c.Sleep = ::Sleep;
+    c.GetTickCount64 = ::GetTickCount64;
+    c.CreateThread = ::CreateThread;
+    c.MessageBoxA = ::MessageBoxA;
+    c.OutputDebugStringA = ::OutputDebugStringA;
+    c.LoadLibraryA = LoadFromTrustedDirectories;
+    c.GetProcAddress = ::GetProcAddress;
+    return c;
+}
+
+const OsCalls kReal = MakeRealCalls();
 
 OsCalls g_current = kReal;
 

@@ -15,6 +15,9 @@ struct OsCalls {
     decltype(&::GetFileSize) GetFileSize;
     bool (*FileExists)(const char* path);
     decltype(&::Sleep) Sleep;
+    // Milliseconds of a monotonic clock: tests read their virtual clock here.
+    decltype(&::GetTickCount64) GetTickCount64;
+    decltype(&::CreateThread) CreateThread;
     decltype(&::MessageBoxA) MessageBoxA;
     decltype(&::OutputDebugStringA) OutputDebugStringA;
     HMODULE (*LoadLibraryA)(const char* name);

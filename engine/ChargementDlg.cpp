@@ -1,0 +1,270 @@
+#include "ChargementDlg.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+
+#include "RunResult.h"
+#include "RunTexts.h"
+#include "res/resource.h"
+#include "winfw/Diag.h"
+#include "winfw/OsSeam.h"
+
+namespace {
+
+constexpr int kGradientPens = 45;
+constexpr int kGradientTop = 250;
+constexpr COLORREF kStaticBackground = RGB(230, 250, 210);
+// The worker posts WM_CLOSE as its last act: this is ample for it to return.
+constexpr DWORD kWorkerExitWait = 10000;
+
+} // namespace
+
+BOOL PostUpdatePercent(HWND window) { return ::PostMessageA(window, WM_UPDATE_PERCENT, 0, 0); }
+BOOL PostUpdateModule(HWND window) { return ::PostMessageA(window, WM_UPDATE_MODULE, 0, 0); }
+BOOL PostUpdateStart(HWND window) { return ::PostMessageA(window, WM_UPDATE_START, 0, 0); }
+BOOL PostRunClose(HWND window) { return ::PostMessageA(window, WM_CLOSE, 0, 0); }
+
+std::uint32_t HandleToContext(HWND window) { return static_cast<std::uint32_t>(HandleToLong(window)); }
+
+HWND ContextToHandle(std::uint32_t context)
+{
+    return static_cast<HWND>(LongToHandle(static_cast<LONG>(context)));
+}
+
+int ProgressGradientPen(int y, int height)
+{
+    if (height <= 0)
+        return 0; // a window with no client height has nothing to shade
+    const int pen = (y * kGradientPens + kGradientPens) / height;
+    return pen < kGradientPens - 1 ? pen : kGradientPens - 1;
+}
+
+struct ChargementMap {
+    static const MessageEntry<CChargementDlg> kEntries[6];
+};
+
+const MessageEntry<CChargementDlg> ChargementMap::kEntries[6] = {
+    {WM_CLOSE, 0, 0, &CChargementDlg::OnClose},
+    {WM_UPDATE_PERCENT, 0, 0, &CChargementDlg::OnUpdatePercent},
+    {WM_UPDATE_MODULE, 0, 0, &CChargementDlg::OnUpdateModule},
+    {WM_UPDATE_START, 0, 0, &CChargementDlg::StartUpdate},
+    {WM_ERASEBKGND, 0, 0, &CChargementDlg::OnEraseBackground},
+    {WM_HELP, 0, 0, &CChargementDlg::OnHelpInfo},
+};
+
+CChargementDlg::CChargementDlg()
+    : CDialog(IDD_CHARGEMENT, nullptr),
+      m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))), m_succeeded(false),
+      m_hThread(nullptr), m_ctlBrush(nullptr), m_result(0), m_runOver(false)
+{
+    ::InitializeSRWLock(&m_moduleLock);
+}
+
+CChargementDlg::~CChargementDlg()
+{
+    // The worker still holds this object until it returns from its last post.
+    if (m_hThread != nullptr) {
+        ::WaitForSingleObject(m_hThread, kWorkerExitWait);
+        ::CloseHandle(m_hThread);
+    }
+}
+
+void CChargementDlg::DoDataExchange(DataExchange& dx)
+{
+    dx.Control(IDC_FILE_PROGRESS, m_fileProgress);
+    dx.Control(IDC_TOTAL_PROGRESS, m_totalProgress);
+    dx.Control(IDC_FILE_TEXT, m_fileText);
+    dx.Control(IDC_STEP_TEXT, m_stepText);
+}
+
+BOOL CChargementDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    m_terminal.SetPercentCallback(PercentCallback, HandleToContext(m_hWnd));
+    m_terminal.SetModuleCallback(ModuleCallback, HandleToContext(m_hWnd));
+    SendMessageA(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    UpdateData(false);
+    PostUpdateStart(m_hWnd);
+    return TRUE;
+}
+
+bool CChargementDlg::PreTranslateMessage(MSG& msg)
+{
+    // Nothing may close the window while the reader is being written.
+    return msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE);
+}
+
+bool CChargementDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
+{
+    // Every control-colour message is one handler, as the text colouring wants.
+    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {
+        m_ctlColorMessage = message;
+        result = OnCtlColor(w, l);
+        return true;
+    }
+    return DispatchMessageMap(this, ChargementMap::kEntries, message, w, l, result);
+}
+
+LRESULT CChargementDlg::OnClose(WPARAM, LPARAM)
+{
+    // Only the run's own end closes the window: a close asked for while it runs (Alt+F4,
+    // another program) would leave the reader half-written and report nothing true.
+    if (!m_runOver)
+        return 0;
+    if (m_succeeded)
+        OnOK();
+    else
+        OnCancel();
+    return 0;
+}
+
+LRESULT CChargementDlg::OnUpdatePercent(WPARAM, LPARAM)
+{
+    m_fileProgress.SendMessageA(PBM_SETPOS, static_cast<WPARAM>(m_terminal.GetPercent()));
+    UpdateData(true);
+    return 0;
+}
+
+LRESULT CChargementDlg::OnUpdateModule(WPARAM, LPARAM)
+{
+    CString module;
+    ::AcquireSRWLockShared(&m_moduleLock);
+    module = m_announcedModule;
+    ::ReleaseSRWLockShared(&m_moduleLock);
+    ReplaceText(m_fileText, runtext::kModulePrefix + module);
+    UpdateData(true);
+    return 0;
+}
+
+LRESULT CChargementDlg::StartUpdate(WPARAM, LPARAM)
+{
+    if (m_portName.empty()) {
+        EndWithoutRun(RUN_NO_PORT);
+        return 0;
+    }
+    m_totalProgress.SendMessageA(PBM_SETPOS, 0);
+    m_fileProgress.SendMessageA(PBM_SETPOS, 0);
+    ReplaceText(m_fileText, "");
+    HANDLE thread = Os().CreateThread(nullptr, 0, UpdateThreadProc, this, CREATE_SUSPENDED, nullptr);
+    if (thread == nullptr) {
+        LogLine("%s", runtext::kThreadFailed);
+        // Without a worker nothing would ever close the window: close it as failed.
+        EndWithoutRun(RUN_DOWNLOAD_UNDEFINED);
+        return 0;
+    }
+    ::SetThreadPriority(thread, THREAD_PRIORITY_TIME_CRITICAL);
+    ::ResumeThread(thread);
+    m_hThread = thread;
+    return 0;
+}
+
+void CChargementDlg::EndWithoutRun(int result)
+{
+    m_result = result;
+    m_runOver = true;
+    OnClose(0, 0);
+}
+
+DWORD WINAPI CChargementDlg::UpdateThreadProc(LPVOID window)
+{
+    auto* self = static_cast<CChargementDlg*>(window);
+    UpdateRun run(self->m_terminal, self->m_portName, *self);
+    run.Execute();
+    return 0;
+}
+
+void CChargementDlg::EndRun(int result, bool succeeded)
+{
+    m_result = result;
+    m_succeeded = succeeded;
+    m_runOver = true;
+    // The last touch of this object by the worker.
+    PostRunClose(m_hWnd);
+}
+
+void CChargementDlg::SetStepText(const CString& text) { ReplaceText(m_stepText, text); }
+
+void CChargementDlg::SetFileText(const CString& text) { ReplaceText(m_fileText, text); }
+
+void CChargementDlg::ReplaceText(CWindow& control, const CString& text)
+{
+    // The text is drawn transparently: the gradient behind the whole control is repainted
+    // first, so a shorter text leaves nothing of the longer one.
+    const RECT area = control.RectIn(m_hWnd);
+    ::InvalidateRect(m_hWnd, &area, TRUE);
+    control.SendMessageA(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void CChargementDlg::SetTotalRange(int count)
+{
+    m_totalProgress.SendMessageA(PBM_SETRANGE, 0, MAKELPARAM(0, count & 0xFFFF));
+}
+
+void CChargementDlg::SetTotalStep(int step) { m_totalProgress.SendMessageA(PBM_SETSTEP, step); }
+
+void CChargementDlg::SetTotalPosition(int position)
+{
+    m_totalProgress.SendMessageA(PBM_SETPOS, static_cast<WPARAM>(position));
+}
+
+void CChargementDlg::StepTotal() { m_totalProgress.SendMessageA(PBM_STEPIT); }
+
+void CChargementDlg::ShowErrorBox(const CString& text) { ShowMessage(text, MB_OK | MB_ICONERROR); }
+
+int CChargementDlg::PercentCallback(std::uint32_t context)
+{
+    return PostUpdatePercent(ContextToHandle(context));
+}
+
+int CChargementDlg::ModuleCallback(std::uint32_t context)
+{
+    // Called on the worker inside the download, while the announce's module name holds.
+    HWND window = ContextToHandle(context);
+    auto* base = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(window, DWLP_USER));
+    auto* self = static_cast<CChargementDlg*>(base);
+    if (self != nullptr) {
+        CString module = self->m_terminal.GetModuleName();
+        ::AcquireSRWLockExclusive(&self->m_moduleLock);
+        self->m_announcedModule.swap(module);
+        ::ReleaseSRWLockExclusive(&self->m_moduleLock);
+    }
+    return PostUpdateModule(window);
+}
+
+LRESULT CChargementDlg::OnEraseBackground(WPARAM w, LPARAM)
+{
+    HDC dc = reinterpret_cast<HDC>(w);
+    RECT client = {};
+    ::GetClientRect(m_hWnd, &client);
+    HPEN pens[kGradientPens];
+    for (int i = 0; i < kGradientPens; ++i)
+        pens[i] = ::CreatePen(PS_SOLID, 1, RGB(kGradientTop - i, kGradientTop - i, kGradientTop - i));
+    HGDIOBJ previous = ::SelectObject(dc, pens[0]);
+    const int height = client.bottom;
+    for (int y = 0; y <= height; ++y) {
+        ::MoveToEx(dc, 0, y, nullptr);
+        ::LineTo(dc, client.right, y);
+        ::SelectObject(dc, pens[ProgressGradientPen(y, height)]);
+    }
+    ::SelectObject(dc, previous);
+    for (HPEN pen : pens)
+        ::DeleteObject(pen);
+    return TRUE;
+}
+
+LRESULT CChargementDlg::OnCtlColor(WPARAM w, LPARAM l)
+{
+    m_ctlBrush = DefaultCtlColor(m_ctlColorMessage, w, l);
+    HWND control = reinterpret_cast<HWND>(l);
+    if (WindowClassName(control) == "Static") {
+        HDC dc = reinterpret_cast<HDC>(w);
+        ::SetTextColor(dc, RGB(0, 0, 0));
+        ::SetBkColor(dc, kStaticBackground);
+        ::SetBkMode(dc, TRANSPARENT);
+        m_ctlBrush = static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+    }
+    return reinterpret_cast<LRESULT>(m_ctlBrush);
+}
+
+LRESULT CChargementDlg::OnHelpInfo(WPARAM, LPARAM) { return TRUE; }

@@ -1,0 +1,96 @@
+// CChargementDlg: the progress window of one update. It owns the run's CTerminal, starts
+// the worker once it is shown, shows what the worker reports and closes when the run ends.
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+
+#include "UpdateRun.h"
+#include "terminal/Terminal.h"
+#include "winfw/Dialog.h"
+#include "winfw/Strings.h"
+
+#define WM_UPDATE_PERCENT (WM_USER + 1)
+#define WM_UPDATE_MODULE (WM_USER + 2)
+#define WM_UPDATE_START (WM_USER + 3)
+
+// One poster per run message, each taking the window handle and returning PostMessageA's
+// result.
+BOOL PostUpdatePercent(HWND window);
+BOOL PostUpdateModule(HWND window);
+BOOL PostUpdateStart(HWND window);
+BOOL PostRunClose(HWND window);
+
+// The terminal's callbacks carry the window handle in their 32-bit context: window handles
+// are 32-bit significant on 64-bit Windows.
+std::uint32_t HandleToContext(HWND window);
+HWND ContextToHandle(std::uint32_t context);
+
+// The pen (0 to 44) that follows row `y` of the progress window's gradient, for a client
+// area `height` pixels high.
+int ProgressGradientPen(int y, int height);
+
+class CChargementDlg : public CDialog, private RunView {
+public:
+    CChargementDlg();
+    ~CChargementDlg() override;
+
+    void SetPortName(const CString& text) { m_portName = text; }
+    int GetResult() const { return m_result; }
+    void SetResult(int code) { m_result = code; }
+    // Callable from the worker: each change is done on the window's thread before it returns.
+    void SetStepText(const CString& text) override;
+    void SetFileText(const CString& text) override;
+
+    static DWORD WINAPI UpdateThreadProc(LPVOID window);
+
+    HICON m_hIcon;
+    bool m_succeeded;
+    HANDLE m_hThread;
+    CString m_portName;
+    CTerminal m_terminal;
+    CWindow m_stepText;
+    CWindow m_fileText;
+    CWindow m_totalProgress;
+    CWindow m_fileProgress;
+    HBRUSH m_ctlBrush;
+    int m_result;
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(DataExchange& dx) override;
+    bool PreTranslateMessage(MSG& msg) override;
+    bool OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result) override;
+
+private:
+    // RunView: how the worker reaches this window.
+    void SetTotalRange(int count) override;
+    void SetTotalStep(int step) override;
+    void SetTotalPosition(int position) override;
+    void StepTotal() override;
+    void ShowErrorBox(const CString& text) override;
+    void EndRun(int result, bool succeeded) override;
+
+    LRESULT OnClose(WPARAM, LPARAM);
+    LRESULT OnUpdatePercent(WPARAM, LPARAM);
+    LRESULT OnUpdateModule(WPARAM, LPARAM);
+    LRESULT StartUpdate(WPARAM, LPARAM);
+    LRESULT OnEraseBackground(WPARAM, LPARAM);
+    LRESULT OnCtlColor(WPARAM, LPARAM);
+    LRESULT OnHelpInfo(WPARAM, LPARAM);
+    void ReplaceText(CWindow& control, const CString& text);
+    void EndWithoutRun(int result);
+
+    static int PercentCallback(std::uint32_t context);
+    static int ModuleCallback(std::uint32_t context);
+
+    // Set once the run is over (or will not start): only then may WM_CLOSE end the window.
+    std::atomic<bool> m_runOver;
+    UINT m_ctlColorMessage = 0;
+    // The module name the last WM_UPDATE_MODULE shows, copied on the worker's side: the
+    // terminal's own may change with the next announce while the message waits.
+    SRWLOCK m_moduleLock;
+    CString m_announcedModule;
+
+    friend struct ChargementMap;
+};

@@ -1,0 +1,274 @@
+#include "UpdateRun.h"
+
+#include "RunResult.h"
+#include "RunTexts.h"
+#include "package/Models.h"
+#include "winfw/Diag.h"
+#include "winfw/OsSeam.h"
+#include "winfw/TimerResolution.h"
+
+using namespace runtext;
+
+namespace {
+
+constexpr DWORD kLoopPause = 10;
+constexpr DWORD kCommandPause = 10;
+constexpr DWORD kAfterRestartCommand = 100;
+constexpr DWORD kSettleAfterReopen = 3000;
+constexpr DWORD kAfterSettle = 100;
+constexpr DWORD kBetweenBoxes = 3000;
+
+} // namespace
+
+UpdateRun::UpdateRun(CTerminal& terminal, const CString& portText, RunView& view)
+    : m_terminal(terminal), m_portText(portText), m_view(view)
+{
+}
+
+int UpdateRun::Execute()
+{
+    // Every 1 ms pause of the transfer and every slice of the restart wait last what they
+    // say only with the raised resolution, for the whole run.
+    TimerResolution resolution;
+
+    m_view.SetStepText(kSearching);
+    m_found = m_terminal.FindTerminal(m_portText);
+    if (!m_found)
+        return Ending();
+
+    ConfigureUpdateLink(m_terminal);
+    switch (Identify()) {
+    case Identity::Unreadable: return End(RUN_DESCRIPTION_UNREADABLE, false);
+    case Identity::Mismatch: return Ending();
+    case Identity::Known: break;
+    }
+
+    PrepareLoadLoop();
+    while (!m_done && !m_failed && !m_lost) {
+        Os().Sleep(kLoopPause);
+        RunState();
+    }
+    if (m_lost)
+        return End(RUN_READER_UNREACHABLE, false);
+    return Ending();
+}
+
+UpdateRun::Identity UpdateRun::Identify()
+{
+    TerminalDescription description = {};
+    if (!m_terminal.ReadTerminalDescription(&description)) {
+        LogLine("%s", kDescriptionFailed);
+        m_terminal.ClosePort();
+        return Identity::Unreadable;
+    }
+    LogLine("%s", kReadingCatalogue);
+    const ReaderModel* model = FindReaderModel(description);
+    CString stepText;
+    bool identified = false;
+    if (model != nullptr) {
+        stepText = model->stepText;
+        identified = m_terminal.CheckCatalogue(model->code, description);
+        if (identified)
+            m_terminal.LoadConstraints(model->code);
+    } else {
+        LogLine("%s", kUnknownTerminal);
+    }
+    m_view.SetStepText(stepText);
+    if (!identified) {
+        m_terminal.ClosePort();
+        LogLine("%s", kHardwareMismatch);
+        m_result = RUN_HARDWARE_MISMATCH;
+        return Identity::Mismatch;
+    }
+    return Identity::Known;
+}
+
+void UpdateRun::PrepareLoadLoop()
+{
+    m_view.SetTotalRange(m_terminal.GetLoadListCount() & 0xFFFF);
+    m_view.SetTotalStep(1);
+    m_view.SetTotalPosition(0);
+    m_module.clear();
+    m_file.clear();
+    m_terminal.SnapshotLoadList();
+    m_state = kApplications;
+    m_filesSent = 0;
+    m_done = false;
+    m_failed = false;
+}
+
+void UpdateRun::RunState()
+{
+    switch (m_state) {
+    case kApplications: ReadApplications(); break;
+    case kConstraints: TestConstraints(); break;
+    case kAnnounce: Announce(); break;
+    case kAuthorisation: Authorise(); break;
+    case kDownload: Download(); break;
+    case kActivation: Activate(); break;
+    case kFinalRestart: FinalRestart(); break;
+    default: Fail(RUN_DOWNLOAD_UNDEFINED); break; // a state the run never sets
+    }
+}
+
+void UpdateRun::Fail(int result)
+{
+    m_result = result;
+    m_failed = true;
+}
+
+void UpdateRun::ReadApplications()
+{
+    m_applications.RemoveAll();
+    if (!m_terminal.ReadApplicationNames(m_applications)) {
+        LogLine("%s", kApplicationsFailed);
+        Fail(RUN_APPLICATIONS_UNREADABLE);
+        return;
+    }
+    m_state = kConstraints;
+}
+
+void UpdateRun::TestConstraints()
+{
+    LogLine("%s", kCheckingConstraints);
+    if (!m_terminal.CheckConstraints(m_applications)) {
+        LogLine("%s", kConstraintsRefused);
+        Fail(RUN_CONSTRAINTS_NOT_MET);
+        return;
+    }
+    LogLine("%s", kConstraintsOk);
+    m_state = kAnnounce;
+}
+
+void UpdateRun::Announce()
+{
+    m_view.SetStepText(kBroadcasting);
+    if (!m_terminal.IsLoadListEmpty()) {
+        m_file = m_terminal.TakeNextFile();
+        m_module = m_terminal.ModuleNameForFile(m_file);
+        LogLine("Autorisation %s (%s)", m_file.c_str(), m_module.c_str());
+        m_state = kAuthorisation;
+    } else {
+        // The last file sent is announced again: the reader then activates what it holds.
+        LogLine("Activation %s (%s)", m_file.c_str(), m_module.c_str());
+        m_state = kActivation;
+    }
+    if (!m_terminal.AnnounceFile(m_file, m_module)) {
+        LogLine("%s", kAnnounceFailed);
+        Fail(RUN_ANNOUNCE_FAILED);
+    }
+}
+
+void UpdateRun::Authorise()
+{
+    if (!m_terminal.RequestAuthorisation()) {
+        LogLine("%s", kAuthorisationRefused);
+        Fail(RUN_AUTHORISATION_REFUSED);
+        return;
+    }
+    m_state = kDownload;
+}
+
+void UpdateRun::Download()
+{
+    LogLine("%s", kDownloading);
+    const int code = m_terminal.DownloadFile(m_file);
+    if (code != DL_OK) {
+        LogLine("%s", kDownloadFailed);
+        Fail(ResultOfDownload(code));
+        return;
+    }
+    ++m_filesSent;
+    m_view.StepTotal();
+    if (m_terminal.LoaderStageDone(m_filesSent) && !RestartAfterLoader()) {
+        m_lost = true;
+        return;
+    }
+    m_state = kAnnounce;
+}
+
+bool UpdateRun::RestartAfterLoader()
+{
+    LogLine("%s%s", kEndOfModule, m_module.c_str());
+    m_view.SetFileText(m_terminal.GetStageLabel(m_filesSent));
+    Os().Sleep(kCommandPause);
+    LogLine("%s", kActivating);
+    m_terminal.ActivateModules();
+    m_view.SetFileText(kRestartDoNotUnplug);
+    LogLine("%s", kRestarting);
+    Os().Sleep(kCommandPause);
+    m_terminal.RestartTerminal();
+    Os().Sleep(kAfterRestartCommand);
+    LogLine("%s", kClosingPort);
+    m_terminal.ClosePort();
+    m_view.SetFileText(kRestartingReader);
+    WaitForRestart();
+
+    m_view.SetFileText(kSearching);
+    if (!m_terminal.FindTerminal(m_portText)) {
+        m_view.ShowErrorBox(kReopenFailedBox);
+        m_terminal.ClosePort();
+        Os().Sleep(kBetweenBoxes);
+        m_view.ShowErrorBox(LoadResString(ResultMessageId(RUN_READER_UNREACHABLE)));
+        return false;
+    }
+    ConfigureUpdateLink(m_terminal);
+    Os().Sleep(kSettleAfterReopen);
+    Os().Sleep(kAfterSettle);
+    return true;
+}
+
+void UpdateRun::WaitForRestart()
+{
+    for (int slice = 0; slice < kRestartSlices; ++slice) {
+        m_terminal.SetPercent(slice * 5 / 2);
+        SleepAtLeast(kRestartSliceMs);
+    }
+    m_terminal.SetPercent(100);
+}
+
+void UpdateRun::Activate()
+{
+    m_view.SetStepText(kActivatingStep);
+    if (!m_terminal.ActivateModules()) {
+        m_view.ShowErrorBox(kActivationRefusedBox);
+        // Never a success: the files are on the reader but not in use.
+        Fail(RUN_ACTIVATION_REFUSED);
+        return;
+    }
+    m_state = kFinalRestart;
+}
+
+void UpdateRun::FinalRestart()
+{
+    m_view.SetStepText(kFinishing);
+    m_terminal.RestartTerminal();
+    m_done = true;
+}
+
+int UpdateRun::Ending()
+{
+    bool succeeded = false;
+    if (!m_found) {
+        LogLine("%s", kNotDetected);
+        m_view.SetStepText(kNotDetected);
+        m_terminal.ClosePort();
+        m_result = RUN_READER_UNREACHABLE;
+    }
+    if (m_done) {
+        succeeded = true;
+        m_terminal.ClosePort();
+        m_result = RUN_SUCCEEDED;
+    }
+    if (m_failed) {
+        m_terminal.ClosePort();
+        m_view.SetStepText(kCriticalError);
+    }
+    return End(m_result, succeeded);
+}
+
+int UpdateRun::End(int result, bool succeeded)
+{
+    m_view.EndRun(result, succeeded);
+    return result;
+}

@@ -1,0 +1,75 @@
+// One update of one reader, from the search to the final restart, written once for every
+// front end: the progress window and the console both bind a RunView. The run reaches the
+// reader through its CTerminal and the operating system only through the OS seam.
+#pragma once
+#include "terminal/Terminal.h"
+#include "winfw/Strings.h"
+
+// What the run shows while it works. Every call completes before the run goes on.
+class RunView {
+public:
+    virtual ~RunView() = default;
+    virtual void SetStepText(const CString& text) = 0;
+    virtual void SetFileText(const CString& text) = 0;
+    // The total bar: range 0 to `count` files, step, position, one step per file sent.
+    virtual void SetTotalRange(int count) = 0;
+    virtual void SetTotalStep(int step) = 0;
+    virtual void SetTotalPosition(int position) = 0;
+    virtual void StepTotal() = 0;
+    // A message box with the error icon, shown by the run itself.
+    virtual void ShowErrorBox(const CString& text) = 0;
+    // The run is over: `result` is final; the front end closes.
+    virtual void EndRun(int result, bool succeeded) = 0;
+};
+
+class UpdateRun {
+public:
+    enum State { kApplications = 1, kConstraints, kAnnounce, kAuthorisation, kDownload,
+                 kActivation, kFinalRestart };
+
+    // The restart wait: 40 slices of 750 ms, the file bar moving from 0 to 97 %.
+    static constexpr int kRestartSlices = 40;
+    static constexpr unsigned long kRestartSliceMs = 750;
+
+    UpdateRun(CTerminal& terminal, const CString& portText, RunView& view);
+    UpdateRun(const UpdateRun&) = delete;
+    UpdateRun& operator=(const UpdateRun&) = delete;
+
+    // Runs the update to its end and tells the view; returns the run result code.
+    int Execute();
+
+private:
+    enum class Identity { Known, Mismatch, Unreadable };
+    Identity Identify();
+    void PrepareLoadLoop();
+    void RunState();
+    void ReadApplications();
+    void TestConstraints();
+    void Announce();
+    void Authorise();
+    void Download();
+    void Activate();
+    void FinalRestart();
+    // The loader's own files are in: restart the reader once and find it again.
+    bool RestartAfterLoader();
+    void WaitForRestart();
+    void Fail(int result);
+    int End(int result, bool succeeded);
+    int Ending();
+
+    CTerminal& m_terminal;
+    CString m_portText;
+    RunView& m_view;
+
+    CString m_file;
+    CString m_module;
+    int m_filesSent = 0;
+    int m_state = kApplications;
+    bool m_found = false;
+    bool m_done = false;
+    bool m_failed = false;
+    // The reader did not come back after the loader restart: the run ends at once.
+    bool m_lost = false;
+    CStringList m_applications;
+    int m_result = 0;
+};

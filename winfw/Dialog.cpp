@@ -1,0 +1,158 @@
+#include "Dialog.h"
+
+#include "Diag.h"
+
+namespace {
+
+// Messages whose result a dialog procedure returns itself rather than through
+// DWLP_MSGRESULT.
+bool ReturnsResultDirectly(UINT message)
+{
+    switch (message) {
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_COMPAREITEM:
+    case WM_VKEYTOITEM:
+    case WM_CHARTOITEM:
+    case WM_QUERYDRAGICON:
+    case WM_INITDIALOG:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+HINSTANCE ResourceInstance() { return ::GetModuleHandleA(nullptr); }
+
+CDialog::CDialog(UINT templateId, HWND parent) : m_templateId(templateId), m_parent(parent) {}
+
+CDialog::~CDialog()
+{
+    if (m_hWnd != nullptr && ::IsWindow(m_hWnd))
+        ::DestroyWindow(m_hWnd);
+}
+
+INT_PTR CDialog::DoModal()
+{
+    m_ended = false;
+    m_modalResult = -1;
+    HWND hwnd = ::CreateDialogParamA(ResourceInstance(), MAKEINTRESOURCEA(m_templateId), m_parent,
+                                     DialogProc, reinterpret_cast<LPARAM>(this));
+    if (hwnd == nullptr)
+        return -1;
+    const bool parentWasEnabled = m_parent != nullptr && ::IsWindowEnabled(m_parent);
+    if (parentWasEnabled)
+        ::EnableWindow(m_parent, FALSE);
+    RunModalLoop();
+    if (parentWasEnabled) {
+        ::EnableWindow(m_parent, TRUE);
+        ::SetActiveWindow(m_parent);
+    }
+    if (m_hWnd != nullptr)
+        ::DestroyWindow(m_hWnd);
+    return m_modalResult;
+}
+
+void CDialog::RunModalLoop()
+{
+    MSG msg;
+    while (!m_ended) {
+        const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            // WM_QUIT belongs to an outer loop: hand it back and leave.
+            ::PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (got == -1)
+            break;
+        if (PreTranslateMessage(msg))
+            continue;
+        if (m_hWnd != nullptr && ::IsDialogMessageA(m_hWnd, &msg))
+            continue;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+}
+
+void CDialog::EndDialog(INT_PTR result)
+{
+    m_modalResult = result;
+    m_ended = true;
+    // Wake the loop so that it sees the end even when no other message comes.
+    if (m_hWnd != nullptr)
+        ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
+}
+
+bool CDialog::UpdateData(bool /*saveAndValidate*/)
+{
+    DataExchange dx(m_hWnd);
+    DoDataExchange(dx);
+    return true;
+}
+
+BOOL CDialog::OnInitDialog()
+{
+    UpdateData(false);
+    return TRUE;
+}
+
+bool CDialog::PreTranslateMessage(MSG& /*msg*/) { return false; }
+
+bool CDialog::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+
+HBRUSH CDialog::DefaultCtlColor(UINT message, WPARAM w, LPARAM l)
+{
+    return reinterpret_cast<HBRUSH>(::DefWindowProcA(m_hWnd, message, w, l));
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l)
+{
+    CDialog* self = nullptr;
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<CDialog*>(l);
+        ::SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+        self->m_hWnd = hwnd;
+    } else {
+        self = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(hwnd, DWLP_USER));
+    }
+    if (self == nullptr)
+        return FALSE;
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+        self->m_hWnd = nullptr;
+        return FALSE;
+    }
+    return self->Route(message, w, l);
+}
+
+INT_PTR CDialog::Route(UINT message, WPARAM w, LPARAM l)
+{
+    LRESULT result = 0;
+    bool handled = false;
+    try {
+        if (message == WM_INITDIALOG) {
+            result = OnInitDialog();
+            handled = true;
+        } else {
+            handled = OnMessage(message, w, l, result);
+        }
+    } catch (...) {
+        // A handler that fails leaves the message to the default processing: nothing
+        // may unwind through the system's window procedure.
+        LogLine("Erreur inattendue dans le traitement du message %u", message);
+        return FALSE;
+    }
+    if (!handled)
+        return FALSE;
+    if (ReturnsResultDirectly(message))
+        return static_cast<INT_PTR>(result);
+    ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+    return TRUE;
+}

@@ -1,0 +1,87 @@
+// The dialog base of our framework layer: a dialog template run modally by our own message
+// loop, so that every message passes a pre-translation step first; `this` kept in
+// DWLP_USER from WM_INITDIALOG to WM_NCDESTROY; one message map per class; controls bound
+// to their ids by data exchange; no exception ever leaves the window procedure.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+
+#include "Window.h"
+
+// Binds control handles to ids: the dialog's data exchange.
+class DataExchange {
+public:
+    explicit DataExchange(HWND dialog) : m_dialog(dialog) {}
+    void Control(int id, CWindow& control) { control.Attach(::GetDlgItem(m_dialog, id)); }
+
+private:
+    HWND m_dialog;
+};
+
+class CDialog;
+
+// One entry of a class's message map. WM_COMMAND entries match on the control id and the
+// notification code; other entries on the message alone.
+template <class T>
+struct MessageEntry {
+    UINT message;
+    int controlId;
+    UINT notifyCode;
+    LRESULT (T::*handler)(WPARAM, LPARAM);
+};
+
+template <class T, std::size_t N>
+bool DispatchMessageMap(T* self, const MessageEntry<T> (&map)[N], UINT message, WPARAM w,
+                        LPARAM l, LRESULT& result)
+{
+    for (const MessageEntry<T>& entry : map) {
+        if (entry.message != message)
+            continue;
+        if (message == WM_COMMAND && (entry.controlId != LOWORD(w) || entry.notifyCode != HIWORD(w)))
+            continue;
+        result = (self->*entry.handler)(w, l);
+        return true;
+    }
+    return false;
+}
+
+class CDialog : public CWindow {
+public:
+    CDialog(UINT templateId, HWND parent);
+    virtual ~CDialog();
+    CDialog(const CDialog&) = delete;
+    CDialog& operator=(const CDialog&) = delete;
+
+    // Creates the dialog, disables the parent, runs the loop until EndDialog, destroys the
+    // window and returns the value given to EndDialog (-1 when the window cannot be made).
+    INT_PTR DoModal();
+    void EndDialog(INT_PTR result);
+    HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
+    bool UpdateData(bool saveAndValidate);
+
+protected:
+    virtual BOOL OnInitDialog();
+    virtual void DoDataExchange(DataExchange& /*dx*/) {}
+    // True when the message was handled and must not be dispatched.
+    virtual bool PreTranslateMessage(MSG& msg);
+    // The class's message map; false leaves the message to the default processing.
+    virtual bool OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result);
+    void OnOK() { EndDialog(IDOK); }
+    void OnCancel() { EndDialog(IDCANCEL); }
+    // The default control colouring of the dialog, for handlers that start from it.
+    HBRUSH DefaultCtlColor(UINT message, WPARAM w, LPARAM l);
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l);
+    INT_PTR Route(UINT message, WPARAM w, LPARAM l);
+    void RunModalLoop();
+
+    UINT m_templateId;
+    HWND m_parent;
+    bool m_ended = false;
+    INT_PTR m_modalResult = -1;
+};
+
+// The module that holds the program's resources.
+HINSTANCE ResourceInstance();

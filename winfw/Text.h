@@ -1,0 +1,7 @@
+// The one converter between the process's ANSI code page, in which the system's texts
+// live, and UTF-8, in which consoles and sources speak.
+#pragma once
+#include <string>
+
+std::string AnsiToUtf8(const std::string& text);
+std::string Utf8ToAnsi(const std::string& text);
