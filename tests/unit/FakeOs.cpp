@@ -28,6 +28,8 @@ BOOL WINAPI FakeReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOV
     FakePort& port = g_fake->port;
     port.readSizes.push_back(size);
     *read = 0;
+    if (port.onRead)
+        port.onRead(port);
     if (port.incoming.empty())
         return TRUE;
     PortEvent& next = port.incoming.front();
@@ -97,7 +99,26 @@ BOOL WINAPI FakeSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts)
     return TRUE;
 }
 
-void WINAPI FakeSleep(DWORD ms) { g_fake->sleeps.push_back(ms); }
+} // namespace
+
+void WINAPI FakeSleep(DWORD ms)
+{
+    g_fake->sleeps.push_back(ms);
+    g_fake->m_clockMs += ms;
+}
+
+namespace {
+
+ULONGLONG WINAPI FakeTickCount() { return g_fake->NowMs(); }
+
+HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                               LPVOID parameter, DWORD flags, LPDWORD id)
+{
+    if (g_fake->failCreateThread)
+        return nullptr;
+    ++g_fake->threadsCreated;
+    return RealOsCalls().CreateThread(sa, stack, start, parameter, flags, id);
+}
 
 int WINAPI FakeMessageBox(HWND, LPCSTR text, LPCSTR, UINT type)
 {
@@ -123,6 +144,8 @@ OsCalls FakeCalls()
     calls.SetCommState = FakeSetCommState;
     calls.SetCommTimeouts = FakeSetCommTimeouts;
     calls.Sleep = FakeSleep;
+    calls.GetTickCount64 = FakeTickCount;
+    calls.CreateThread = FakeCreateThread;
     calls.MessageBoxA = FakeMessageBox;
     calls.OutputDebugStringA = FakeDebugOutput;
     calls.LoadLibraryA = FakeLoadLibrary;

@@ -26,6 +26,7 @@ struct FakePort {
     std::vector<Bytes> writes;        // every frame written, in order
     std::vector<DWORD> readSizes;     // the count asked by every read
     std::function<void(FakePort&, const Bytes&)> onWrite; // a scripted peer, when set
+    std::function<void(FakePort&)> onRead;                // called before each read is served
 
     bool failOpen = false;
     bool failGetState = false;
@@ -40,6 +41,8 @@ struct FakePort {
     void QueueFailure() { incoming.push_back({PortEvent::Fail, {}}); }
 };
 
+void WINAPI FakeSleep(DWORD ms);
+
 struct FakeOs {
     FakePort port;
     std::vector<std::string> opened;  // device paths given to CreateFileA
@@ -52,6 +55,11 @@ struct FakeOs {
     };
     std::vector<Box> boxes;
     bool libraryMissing = false;
+    bool failCreateThread = false;
+    int threadsCreated = 0;
+
+    // The virtual clock: milliseconds slept so far.
+    ULONGLONG NowMs() const { return m_clockMs; }
 
     FakeOs();
     ~FakeOs();
@@ -64,6 +72,8 @@ struct FakeOs {
 private:
     ScopedOsCalls m_swap;
     FakeOs* m_previous;
+    ULONGLONG m_clockMs = 0;
+    friend void WINAPI FakeSleep(DWORD ms);
 };
 
 // A 32-byte reply frame carrying a status byte.

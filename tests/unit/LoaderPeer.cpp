@@ -1,0 +1,80 @@
+#include "LoaderPeer.h"
+
+#include <algorithm>
+
+LoaderPeer::LoaderPeer(FakeOs& os, const rsim::Scenario& scenario)
+    : m_os(os), m_scenario(scenario), m_session(std::make_unique<rsim::Session>(m_scenario, *this))
+{
+    m_os.port.onWrite = [this](FakePort& port, const Bytes& frame) { OnWrite(port, frame); };
+    m_os.port.onRead = [this](FakePort& port) { Deliver(port); };
+}
+
+LoaderPeer::~LoaderPeer()
+{
+    m_os.port.onWrite = nullptr;
+    m_os.port.onRead = nullptr;
+}
+
+rsim::Micros LoaderPeer::Now() const
+{
+    return static_cast<rsim::Micros>(m_os.NowMs()) * 1000;
+}
+
+void LoaderPeer::OnWrite(FakePort& port, const Bytes& frame)
+{
+    // Command frames carry their code at offset 0.
+    if (!frame.empty() && std::find(m_failing.begin(), m_failing.end(), frame[0]) != m_failing.end()) {
+        port.QueueFailure();
+        return;
+    }
+    m_session->receive(frame.data(), frame.size(), Now());
+    Deliver(port);
+}
+
+void LoaderPeer::Deliver(FakePort& port)
+{
+    const rsim::Micros now = Now();
+    m_session->advance(now);
+    for (rsim::Outgoing& out : m_session->takeDue(now))
+        port.Queue(out.bytes);
+}
+
+rsim::LineSettings LoaderPeer::lineSettings()
+{
+    const DCB& dcb = m_os.port.dcb;
+    rsim::LineSettings line;
+    line.baud = dcb.BaudRate;
+    line.dataBits = dcb.ByteSize;
+    line.parity = dcb.Parity == NOPARITY ? 'N' : 'P';
+    line.stopBits = dcb.StopBits == ONESTOPBIT ? 1 : 2;
+    return line;
+}
+
+void LoaderPeer::discardUnreadByPeer() { m_os.port.incoming.clear(); }
+
+void LoaderPeer::storeFile(const std::string& name, const Bytes& data, bool complete)
+{
+    if (!complete)
+        return;
+    m_storedOrder.push_back(name);
+    m_stored[name] = data;
+}
+
+rsim::Scenario LoaderScenario(const std::string& model, const std::string& optionsHex,
+                              const std::vector<std::string>& apps)
+{
+    std::vector<rsim::Setting> settings = {
+        {"com", "unused", "test"},
+        {"model", model, "test"},
+        {"options", optionsHex, "test"},
+    };
+    std::string list;
+    for (const std::string& app : apps)
+        list += (list.empty() ? "" : ",") + app;
+    if (!list.empty())
+        settings.push_back({"apps", list, "test"});
+    rsim::Scenario scenario;
+    std::string error;
+    rsim::applySettings(settings, scenario, error);
+    return scenario;
+}

@@ -1,0 +1,50 @@
+// The reader's loader on the fake port: the simulator's own state machine, driven by the
+// frames the updater writes and by the machine's virtual clock. What it received and what
+// it counted are there for the test to read.
+#pragma once
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeOs.h"
+#include "Scenario.h"
+#include "Session.h"
+
+class LoaderPeer : public rsim::SessionHost {
+public:
+    // Binds itself to `os`'s port for its lifetime.
+    LoaderPeer(FakeOs& os, const rsim::Scenario& scenario);
+    ~LoaderPeer() override;
+    LoaderPeer(const LoaderPeer&) = delete;
+    LoaderPeer& operator=(const LoaderPeer&) = delete;
+
+    // The port read that follows a frame with this command code fails.
+    void FailReadAfter(int code) { m_failing.push_back(code); }
+
+    const rsim::Stats& Stats() const { return m_session->stats(); }
+    // The files stored whole, by announced name, in the order they were completed.
+    const std::vector<std::string>& StoredOrder() const { return m_storedOrder; }
+    const std::map<std::string, Bytes>& Stored() const { return m_stored; }
+
+    rsim::LineSettings lineSettings() override;
+    void discardUnreadByPeer() override;
+    void log(const std::string&) override {}
+    void storeFile(const std::string& name, const Bytes& data, bool complete) override;
+
+private:
+    rsim::Micros Now() const;
+    void OnWrite(FakePort& port, const Bytes& frame);
+    void Deliver(FakePort& port);
+
+    FakeOs& m_os;
+    rsim::Scenario m_scenario; // the session reads it for its whole life
+    std::unique_ptr<rsim::Session> m_session;
+    std::vector<int> m_failing;
+    std::vector<std::string> m_storedOrder;
+    std::map<std::string, Bytes> m_stored;
+};
+
+// A loader scenario with the given model, option bytes (26 hex digits) and applications.
+rsim::Scenario LoaderScenario(const std::string& model, const std::string& optionsHex,
+                              const std::vector<std::string>& apps);

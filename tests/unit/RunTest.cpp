@@ -1,0 +1,424 @@
+// One whole update run against the loader's own state machine on the fake port, on the
+// virtual clock, with the package written into a temporary directory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeOs.h"
+#include "LoaderPeer.h"
+#include "PackageDir.h"
+#include "engine/RunResult.h"
+#include "engine/UpdateRun.h"
+#include "winfw/Diag.h"
+#include "winfw/Text.h"
+#include "winfw/TimerResolution.h"
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+const char kNoOptions[] = "00000000000000000000000000";
+const std::vector<std::string> kApps = {"SANTE", "TIERSPAYANT"};
+
+// The texts as the operator reads them, in the ANSI code page of the run.
+std::string T(const char* utf8) { return Utf8ToAnsi(utf8); }
+
+// What the run showed, in order; the file bar's percentages are kept as "pct:N".
+struct RecordingView : RunView {
+    explicit RecordingView(const FakeOs& os) : m_os(os) {}
+    void SetStepText(const CString& t) override { events.push_back("step:" + t); }
+    void SetFileText(const CString& t) override { events.push_back("file:" + t); }
+    void SetTotalRange(int n) override { events.push_back("range:" + std::to_string(n)); }
+    void SetTotalStep(int n) override { events.push_back("stepsize:" + std::to_string(n)); }
+    void SetTotalPosition(int n) override { events.push_back("pos:" + std::to_string(n)); }
+    void StepTotal() override { events.push_back("stepit"); }
+    void ShowErrorBox(const CString& t) override
+    {
+        events.push_back("box:" + t);
+        boxTimes.push_back(m_os.NowMs());
+    }
+    void EndRun(int result, bool succeeded) override
+    {
+        events.push_back("end:" + std::to_string(result) + (succeeded ? " ok" : " failed"));
+    }
+    Events events;
+    std::vector<ULONGLONG> boxTimes;
+
+private:
+    const FakeOs& m_os;
+};
+
+RecordingView* g_view = nullptr;
+const CTerminal* g_terminal = nullptr;
+
+int RecordPercent(std::uint32_t)
+{
+    g_view->events.push_back("pct:" + std::to_string(g_terminal->GetPercent()));
+    return 0;
+}
+
+std::string Content(std::size_t size, int seed)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 13 + static_cast<std::size_t>(seed)) & 0xFF);
+    return bytes;
+}
+
+// A reader on COM7 (whose USB position the library double knows at once), a package for
+// model M30 that every reader's options pass, and the run's recorded view.
+struct RunRig {
+    FakeOs os;
+    PackageDir dir;
+    rsim::Scenario scenario = LoaderScenario("M30", kNoOptions, kApps);
+    std::unique_ptr<LoaderPeer> peer;
+    CTerminal terminal;
+    RecordingView view{os};
+    std::vector<std::string> files;
+
+    explicit RunRig(const std::vector<std::string>& catalogueFiles) : files(catalogueFiles)
+    {
+        std::string catalogue;
+        for (const char* section : {"GENERAL OPTIONS", "READERS OPTIONS", "MODEM OPTIONS",
+                                    "DISPLAY OPTIONS", "EXTENSION OPTIONS"})
+            catalogue += std::string("[") + section + "]\r\nPresence=0\r\nAbsence=0\r\n";
+        catalogue += "[FICHIER A CHARGER]\r\n";
+        int seed = 1;
+        for (const std::string& file : files) {
+            catalogue += file + "\r\n";
+            dir.Write(file, Content(200 + 150 * static_cast<std::size_t>(seed), seed));
+            ++seed;
+        }
+        dir.Write("catalogueM30.ini", catalogue);
+        dir.Write("ContraintesM30.ini", "[PRESENCE]\r\nSANTE*\r\n[EXCLUSION]\r\nANCIEN*\r\n");
+        g_view = &view;
+        g_terminal = &terminal;
+        terminal.SetPercentCallback(RecordPercent, 0);
+    }
+
+    int Run()
+    {
+        if (!peer)
+            peer = std::make_unique<LoaderPeer>(os, scenario);
+        UpdateRun run(terminal, "DORAN Kavron USB (COM7)", view);
+        return run.Execute();
+    }
+
+    std::vector<std::string> Announced() const
+    {
+        std::vector<std::string> names;
+        for (const rsim::FileRecord& f : peer->Stats().files)
+            names.push_back(f.name);
+        return names;
+    }
+
+    // The run's events without the file bar's percentages.
+    Events Shown() const
+    {
+        Events shown;
+        for (const std::string& e : view.events)
+            if (e.compare(0, 4, "pct:") != 0)
+                shown.push_back(e);
+        return shown;
+    }
+
+    bool Received(const std::string& name, std::size_t index) const
+    {
+        const auto it = peer->Stored().find(name);
+        return it != peer->Stored().end() &&
+               std::string(it->second.begin(), it->second.end()) ==
+                   Content(200 + 150 * (index + 1), static_cast<int>(index + 1));
+    }
+
+    std::size_t Count(DWORD ms) const
+    {
+        return static_cast<std::size_t>(std::count(os.sleeps.begin(), os.sleeps.end(), ms));
+    }
+};
+
+Events Then(Events a, const Events& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const Events kIdentified = {"step:Recherche du terminal...",
+                            "step:Terminal Falko. Collecte des informations"};
+
+Events LoaderRestartTexts()
+{
+    return {"file:" + T(u8"Mise à jour du chargeur"),
+            "file:" + T(u8"Redémarrage... Ne pas débrancher votre terminal"),
+            "file:" + T(u8"Redémarrage du lecteur..."), "file:Recherche du terminal..."};
+}
+
+Events SuccessfulEnding()
+{
+    return {"step:Diffusion en cours...", "step:" + T(u8"Activation des modules chargés"),
+            "step:Fin du chargement", "end:0 ok"};
+}
+
+// ---- whole runs ----
+
+TEST(UpdateRun, PlainFilesPassEachStateInOrderAndEndWithSuccess)
+{
+    RunRig rig({"A.PDF", "B.DDF", "C.BIN"});
+    EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
+
+    const Events loop = {"step:Diffusion en cours...", "stepit", "step:Diffusion en cours...",
+                         "stepit", "step:Diffusion en cours...", "stepit"};
+    EXPECT_EQ(rig.Shown(), Then(Then(Then(kIdentified, {"range:3", "stepsize:1", "pos:0"}), loop),
+                                SuccessfulEnding()));
+    // Every file whole, in the list's order; the last one announced once more to activate.
+    EXPECT_EQ(rig.Announced(), (std::vector<std::string>{"A.PDF", "B.DDF", "C.BIN", "C.BIN"}));
+    EXPECT_EQ(rig.peer->StoredOrder(), (std::vector<std::string>{"A.PDF", "B.DDF", "C.BIN"}));
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_TRUE(rig.Received(rig.files[i], i)) << rig.files[i];
+    EXPECT_EQ(rig.peer->Stats().activations, 1u);
+    EXPECT_EQ(rig.peer->Stats().restarts, 1u);
+    EXPECT_TRUE(rig.peer->Stats().violations.empty());
+    EXPECT_EQ(rig.Count(750), 0u); // no loader file, no restart wait
+    EXPECT_FALSE(rig.terminal.IsOpen());
+    EXPECT_TRUE(rig.os.Logged("Activation C.BIN (C.BIN)"));
+    EXPECT_TRUE(rig.os.Logged("Verification contraintes OK"));
+}
+
+TEST(UpdateRun, LoaderFilesOnlyRestartOnceThenActivateWithTheLastFileAgain)
+{
+    RunRig rig({"3648LDR.SGN", "3648LDR.LDF"});
+    EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
+
+    // Loader files are sent in reverse catalogue order; the restart follows the last one.
+    const Events loop = {"step:Diffusion en cours...", "stepit", "step:Diffusion en cours...",
+                         "stepit"};
+    EXPECT_EQ(rig.Shown(), Then(Then(Then(Then(kIdentified, {"range:2", "stepsize:1", "pos:0"}), loop),
+                                     LoaderRestartTexts()),
+                                SuccessfulEnding()));
+    EXPECT_EQ(rig.Announced(),
+              (std::vector<std::string>{"3648LDR.LDF", "3648LDR.SGN", "3648LDR.SGN"}));
+    EXPECT_EQ(rig.peer->Stats().activations, 2u);
+    EXPECT_EQ(rig.peer->Stats().restarts, 2u);
+    EXPECT_TRUE(rig.os.Logged("Fin de chargement du module KAVRON MANAGER"));
+}
+
+TEST(UpdateRun, RestartWaitMovesTheFileBarForThirtySecondsThenSettles)
+{
+    RunRig rig({"3648LDR.SGN", "K30.PDF"});
+    EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
+
+    const Events& e = rig.view.events;
+    const auto from = std::find(e.begin(), e.end(), "file:" + T(u8"Redémarrage du lecteur..."));
+    const auto to = std::find(from, e.end(), "file:Recherche du terminal...");
+    ASSERT_NE(to, e.end());
+    Events wait(from + 1, to);
+    Events expected;
+    for (int i = 0; i < 200; i += 5)
+        expected.push_back("pct:" + std::to_string(i / 2));
+    expected.push_back("pct:100");
+    EXPECT_EQ(wait, expected);
+
+    // Forty slices of 750 ms in a row, then the pauses after the reader is found again.
+    const auto& s = rig.os.sleeps;
+    const auto first = std::find(s.begin(), s.end(), 750u);
+    ASSERT_NE(first, s.end());
+    EXPECT_EQ(std::vector<DWORD>(first, first + 40), std::vector<DWORD>(40, 750u));
+    EXPECT_EQ(rig.Count(750), 40u);
+    const auto settle = std::find(first + 40, s.end(), 3000u);
+    ASSERT_NE(settle, s.end());
+    EXPECT_EQ(*(settle - 1), 100u); // after configuring the reopened port
+    EXPECT_EQ(*(settle + 1), 100u);
+
+    // The reader came back: the next file went out after it, and the run ended well.
+    EXPECT_EQ(rig.peer->StoredOrder(), (std::vector<std::string>{"3648LDR.SGN", "K30.PDF"}));
+    EXPECT_EQ(rig.peer->Stats().restarts, 2u);
+}
+
+TEST(UpdateRun, MixedPackageRestartsAfterTheLoaderFilesAndGoesOn)
+{
+    RunRig rig({"K30APP.SGN", "3648LDR.SGN", "VIT.PDF"});
+    EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
+    const Events loop = {"step:Diffusion en cours...", "stepit"};
+    Events expected = Then(Then(kIdentified, {"range:3", "stepsize:1", "pos:0"}), loop);
+    expected = Then(Then(Then(Then(expected, LoaderRestartTexts()), loop), loop), SuccessfulEnding());
+    EXPECT_EQ(rig.Shown(), expected);
+    EXPECT_EQ(rig.Announced(),
+              (std::vector<std::string>{"3648LDR.SGN", "K30APP.SGN", "VIT.PDF", "VIT.PDF"}));
+    EXPECT_TRUE(rig.Received("3648LDR.SGN", 1));
+    EXPECT_TRUE(rig.Received("K30APP.SGN", 0));
+    EXPECT_TRUE(rig.Received("VIT.PDF", 2));
+}
+
+// ---- failures ----
+
+struct FailureCase {
+    const char* name;
+    void (*arrange)(RunRig&);
+    int result;
+};
+
+void FailApplicationList(RunRig& r)
+{
+    r.peer = std::make_unique<LoaderPeer>(r.os, r.scenario);
+    r.peer->FailReadAfter(rsim::kCmdList);
+}
+
+const FailureCase kLoopFailures[] = {
+    {"applications unreadable", FailApplicationList, 3},
+    {"constraints not met", [](RunRig& r) { r.scenario.apps = {"ANCIENSANTE"}; }, 4},
+    {"announce refused", [](RunRig& r) { r.scenario.announce = rsim::ReplyMode::Ko; }, 5},
+    {"authorisation refused", [](RunRig& r) { r.scenario.auth = rsim::AuthMode::Refuse; }, 6},
+    {"stop then silence", [](RunRig& r) { r.scenario.faults.stopAt = 1; }, 18},
+    {"unknown status", [](RunRig& r) { r.scenario.startStatus = 0x41; }, 16},
+    {"activation refused", [](RunRig& r) { r.scenario.activate.kind = rsim::ActivateMode::Ko; }, 19},
+};
+
+TEST(UpdateRun, EveryFailureInTheLoopClosesThePortAndSaysSo)
+{
+    for (const FailureCase& c : kLoopFailures) {
+        SCOPED_TRACE(c.name);
+        RunRig rig({"A.PDF", "B.DDF"});
+        c.arrange(rig);
+        EXPECT_EQ(rig.Run(), c.result);
+        const Events shown = rig.Shown();
+        ASSERT_GE(shown.size(), 2u);
+        EXPECT_EQ(shown[shown.size() - 2], "step:Erreur critique lors du chargement");
+        EXPECT_EQ(shown.back(), "end:" + std::to_string(c.result) + " failed");
+        EXPECT_FALSE(rig.terminal.IsOpen());
+        EXPECT_GT(rig.os.portCloses, 0);
+    }
+}
+
+TEST(UpdateRun, RefusedActivationIsNeverASuccess)
+{
+    RunRig rig({"A.PDF"});
+    rig.scenario.activate.kind = rsim::ActivateMode::Ko;
+    EXPECT_EQ(rig.Run(), RUN_ACTIVATION_REFUSED);
+    const std::string box = T(u8"Problème lors de l'activation des applications chargées.\n"
+                              u8"Votre terminal n'a pas été mis à jour");
+    EXPECT_EQ(std::count(rig.view.events.begin(), rig.view.events.end(), "box:" + box), 1);
+    EXPECT_EQ(rig.peer->Stats().restarts, 0u); // the reader is not told to restart
+    EXPECT_NE(ResultBoxIcon(RUN_ACTIVATION_REFUSED), static_cast<unsigned>(MB_ICONINFORMATION));
+}
+
+TEST(UpdateRun, FailuresBeforeTheLoopEndWithTheirOwnTexts)
+{
+    {
+        SCOPED_TRACE("no reader");
+        RunRig rig({"A.PDF"});
+        rig.scenario.loader = rsim::LoaderMode::Silent;
+        EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
+        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...",
+                                       "step:" + T(u8"Terminal non détecté"), "end:21 failed"}));
+        EXPECT_TRUE(rig.os.Logged(T(u8"Terminal non détecté")));
+    }
+    {
+        SCOPED_TRACE("description unreadable");
+        RunRig rig({"A.PDF"});
+        rig.scenario.desc = rsim::DescMode::BadCrc;
+        EXPECT_EQ(rig.Run(), RUN_DESCRIPTION_UNREADABLE);
+        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "end:2 failed"}));
+        EXPECT_TRUE(rig.os.Logged(T(u8"Problème récupération fichier hTerminal")));
+        EXPECT_FALSE(rig.terminal.IsOpen());
+    }
+    {
+        SCOPED_TRACE("unknown model");
+        RunRig rig({"A.PDF"});
+        rig.scenario = LoaderScenario("M99", kNoOptions, kApps);
+        EXPECT_EQ(rig.Run(), RUN_HARDWARE_MISMATCH);
+        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "step:", "end:20 failed"}));
+        EXPECT_TRUE(rig.os.Logged("Terminal inconnu"));
+        EXPECT_FALSE(rig.terminal.IsOpen());
+    }
+    {
+        SCOPED_TRACE("catalogue not met");
+        RunRig rig({"A.PDF"});
+        rig.dir.Write("catalogueM30.ini", "[GENERAL OPTIONS]\r\nPresence=1\r\nAbsence=0\r\n");
+        EXPECT_EQ(rig.Run(), RUN_HARDWARE_MISMATCH);
+        EXPECT_EQ(rig.Shown(), Then(kIdentified, {"end:20 failed"}));
+        EXPECT_TRUE(rig.os.Logged(T(u8"Configuration matérielle du terminal non conforme")));
+        EXPECT_TRUE(rig.peer->Stats().files.empty());
+    }
+    {
+        SCOPED_TRACE("empty load list");
+        RunRig rig({});
+        EXPECT_EQ(rig.Run(), RUN_ANNOUNCE_FAILED);
+        EXPECT_TRUE(rig.os.Logged("Activation  ()")); // nothing was sent to announce again
+    }
+}
+
+TEST(UpdateRun, ReaderNotFoundAfterTheLoaderRestartShowsTwoBoxesThreeSecondsApart)
+{
+    RunRig rig({"3648LDR.SGN", "A.PDF"});
+    rig.scenario.restartSilenceMs.reset(); // the reader never answers again
+    EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
+
+    const std::string first = T(u8"Impossible d'ouvrir le port.\nLe terminal n'a pas été mis à jour");
+    Events boxes;
+    for (const std::string& e : rig.view.events)
+        if (e.compare(0, 4, "box:") == 0)
+            boxes.push_back(e.substr(4));
+    EXPECT_EQ(boxes, (Events{first, LoadResString(108)}));
+    ASSERT_EQ(rig.view.boxTimes.size(), 2u);
+    EXPECT_EQ(rig.view.boxTimes[1] - rig.view.boxTimes[0], 3000u);
+    // The run ends at once: no ending texts, the port closed, nothing more sent.
+    EXPECT_EQ(rig.Shown().back(), "end:21 failed");
+    EXPECT_EQ(std::count(rig.view.events.begin(), rig.view.events.end(),
+                         "step:Erreur critique lors du chargement"), 0);
+    EXPECT_FALSE(rig.terminal.IsOpen());
+    EXPECT_EQ(rig.peer->StoredOrder(), (std::vector<std::string>{"3648LDR.SGN"}));
+}
+
+// ---- result codes ----
+
+TEST(RunResult, DownloadCodesMapOntoRunResults)
+{
+    const int mapped[][2] = {{1, 7},  {2, 8},  {3, 9},   {4, 10},  {5, 11},  {6, 12}, {7, 13},
+                             {8, 14}, {9, 15}, {10, 16}, {11, 17}, {12, 18}, {13, 16}, {99, 16},
+                             {-1, 16}};
+    for (const auto& m : mapped)
+        EXPECT_EQ(ResultOfDownload(m[0]), m[1]) << "download code " << m[0];
+}
+
+TEST(RunResult, EveryResultHasItsMessageAndUnknownOnesTheFallback)
+{
+    const unsigned ids[] = {107, 109, 117, 119, 104, 105, 106, 130, 131, 132, 133,
+                            134, 135, 136, 137, 138, 139, 140, 141, 142, 118, 108};
+    for (int code = 0; code <= 21; ++code)
+        EXPECT_EQ(ResultMessageId(code), ids[code]) << "result " << code;
+    EXPECT_EQ(ResultMessageId(22), 125u);
+    EXPECT_EQ(ResultMessageId(-1), 125u);
+
+    EXPECT_EQ(ResultBoxText(0), T(u8"La mise à jour s'est effectuée avec succès"));
+    EXPECT_EQ(ResultBoxText(10), T(u8"Erreur 133:\nErreur de communication avec le lecteur : pas de "
+                                   u8"réponse de la part du lecteur.\nVeuillez vérifier que le lecteur "
+                                   u8"est bien branché sur le port sélectionné et que l'écran affiche "
+                                   u8"le message d'accueil."));
+    EXPECT_EQ(ResultBoxText(14), T(u8"Erreur 137:\nErreur lors de la mise à jour : perte de la "
+                                   u8"communication avec le lecteur. "));
+    EXPECT_EQ(ResultBoxText(77), T(u8"Erreur 125:\nErreur lors de la mise à jour : erreur inconnue."));
+    EXPECT_EQ(ResultBoxIcon(0), static_cast<unsigned>(MB_ICONINFORMATION));
+    EXPECT_EQ(ResultBoxIcon(21), static_cast<unsigned>(MB_ICONERROR));
+}
+
+// ---- waits ----
+
+ULONGLONG g_clock = 0;
+void WINAPI HalfSleep(DWORD ms) { g_clock += ms / 2 + 1; }
+ULONGLONG WINAPI HalfClock() { return g_clock; }
+
+TEST(SleepAtLeast, TopsUpASleepThatEndedEarly)
+{
+    OsCalls calls = RealOsCalls();
+    calls.Sleep = HalfSleep;
+    calls.GetTickCount64 = HalfClock;
+    ScopedOsCalls swap(calls);
+    g_clock = 1000;
+    SleepAtLeast(750);
+    EXPECT_GE(g_clock - 1000, 750u);
+    EXPECT_LT(g_clock - 1000, 760u);
+}
+
+} // namespace
