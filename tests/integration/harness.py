@@ -119,6 +119,69 @@ def run_windows(program, *args, timeout=180, cwd=None):
                    err.read().decode("utf-8", "replace").replace("\r\n", "\n"), seconds)
 
 
+class Started:
+    """A Windows program running in the background, its output going to files."""
+
+    def __init__(self, program, args, cwd):
+        self.out = tempfile.TemporaryFile()
+        self.err = tempfile.TemporaryFile()
+        self.start = time.time()
+        self.process = subprocess.Popen([WINE_RUN, program] + list(args), stdin=subprocess.DEVNULL,
+                                        stdout=self.out, stderr=self.err, cwd=cwd)
+
+    def output_so_far(self):
+        self.out.seek(0)
+        return self.out.read().decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def wait(self, timeout):
+        try:
+            code = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            code = -1
+        seconds = time.time() - self.start
+        self.out.seek(0)
+        self.err.seek(0)
+        run = Run(code, self.out.read().decode("utf-8", "replace").replace("\r\n", "\n"),
+                  self.err.read().decode("utf-8", "replace").replace("\r\n", "\n"), seconds)
+        self.out.close()
+        self.err.close()
+        return run
+
+
+def start_windows(program, *args, cwd=None):
+    return Started(program, args, cwd)
+
+
+def display():
+    """The X display the prefix's programs draw on."""
+    if os.environ.get("DISPLAY"):
+        return os.environ["DISPLAY"]
+    with open(WINEPREFIX + ".display") as f:
+        return ":" + f.read().split()[1]
+
+
+def screenshot(name):
+    """The whole screen, saved under the build tree's screenshots folder; returns the path."""
+    folder = os.path.join(BIN_DIR, "..", "screenshots")
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.abspath(os.path.join(folder, name))
+    subprocess.run(["import", "-display", display(), "-window", "root", path], check=False,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=60)
+    return path
+
+
+def wait_for(condition, timeout, step=0.1):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if condition():
+            return True
+        time.sleep(step)
+    return False
+
+
 def percentages(stderr):
     return [int(p) for p in re.findall(r"(\d+)%", stderr)]
 
