@@ -15,6 +15,8 @@ LineCapture* g_capture = nullptr;
 CTerminal* g_progressTerminal = nullptr;
 int g_lastShown = -1;
 bool g_barOpen = false; // a bar drawn in place waits for its line's end
+// The notification right after a new module still carries the previous file's figure.
+bool g_moduleJustStarted = false;
 
 void WriteStderr(const std::string& text)
 {
@@ -56,6 +58,10 @@ void DrawBar(int percent, const std::string& module)
 
 int OnPercent(std::uint32_t)
 {
+    if (g_moduleJustStarted) {
+        g_moduleJustStarted = false;
+        return 0;
+    }
     if (g_progressTerminal != nullptr) {
         g_lastShown = g_progressTerminal->GetPercent();
         DrawBar(g_lastShown, g_progressTerminal->GetModuleName());
@@ -66,8 +72,10 @@ int OnPercent(std::uint32_t)
 int OnModule(std::uint32_t)
 {
     // A new file starts: the bar restarts from nothing.
-    if (g_progressTerminal != nullptr)
+    if (g_progressTerminal != nullptr) {
         DrawBar(0, g_progressTerminal->GetModuleName());
+        g_moduleJustStarted = true;
+    }
     return 0;
 }
 

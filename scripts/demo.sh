@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The link demo: OrvaneCli.exe under Wine lists the COM ports, finds the simulated reader on
-# COM5, reads its
-# description and applications, checks the sample package against it, and sends a sample
-# file with its progress bar.
+# The demo: OrvaneCli.exe under Wine lists the COM ports, finds the simulated reader on COM5,
+# reads its description and applications, checks the sample package against it, sends a
+# sample file with its progress bar, then runs the whole update of the sample package as
+# the updater does, the reader's restart included.
 set -euo pipefail
 build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
 wine_run=$build/win/wine-run
@@ -52,4 +52,18 @@ if cmp -s "$work/demo.bin" "$work/DEMO.BIN"; then
   step "The reader received DEMO.BIN byte for byte (download result $code)"
 else
   step "The reader did NOT receive the file intact (download result $code)"; exit 1
+fi
+
+step "The whole update of samples/package, without windows (the reader restarts after the
+   loader's files: the update waits 30 s for it, then finds it again)"
+code=0
+(cd "$root/samples/package" && run update COM5) || code=$?
+bad=0
+for f in $(sed -n '/^\[FICHIER A CHARGER\]/,$p' "$root/samples/package/catalogueM30.ini" | tr -d '\r' | tail -n +2); do
+  cmp -s "$root/samples/package/$f" "$work/$f" || { echo "  $f did not arrive intact"; bad=1; }
+done
+if [ "$code" = 0 ] && [ "$bad" = 0 ]; then
+  step "Update result $code: the reader received every file of the package byte for byte"
+else
+  step "Update result $code: the update did NOT complete"; exit 1
 fi
