@@ -1,5 +1,7 @@
 #include "UpdateRun.h"
 
+#include <string>
+
 #include "RunResult.h"
 #include "RunTexts.h"
 #include "package/Models.h"
@@ -35,6 +37,9 @@ int UpdateRun::Execute()
     m_found = m_terminal.FindTerminal(m_portText);
     if (!m_found)
         return Ending();
+    m_positionKnown = m_terminal.HasUsbPosition();
+    m_hub = m_terminal.usbHub;
+    m_hubPort = m_terminal.usbHubPort;
 
     ConfigureUpdateLink(m_terminal);
     switch (Identify()) {
@@ -205,7 +210,7 @@ bool UpdateRun::RestartAfterLoader()
     WaitForRestart();
 
     m_view.SetFileText(kSearching);
-    if (!m_terminal.FindTerminal(m_portText)) {
+    if (!m_terminal.FindTerminal(m_portText) && !FindAtFirstPosition()) {
         m_view.ShowErrorBox(kReopenFailedBox);
         m_terminal.ClosePort();
         Os().Sleep(kBetweenBoxes);
@@ -216,6 +221,23 @@ bool UpdateRun::RestartAfterLoader()
     Os().Sleep(kSettleAfterReopen);
     Os().Sleep(kAfterSettle);
     return true;
+}
+
+bool UpdateRun::FindAtFirstPosition()
+{
+    if (!m_positionKnown)
+        return false;
+    const int previous = m_terminal.GetPortNumber();
+    LogLine("Terminal absent du port COM%d, recherche du port a sa position USB (HUB= %d, "
+            "HUBPORT = %d)", previous, m_hub, m_hubPort);
+    int moved = 0;
+    if (!m_terminal.FindPortAtUsbPosition(m_hub, m_hubPort, &moved) || moved == previous) {
+        LogLine("Aucun autre port a cette position USB");
+        return false;
+    }
+    LogLine("Terminal revenu sur le port COM%d, recherche sur ce port", moved);
+    m_portText = "COM" + std::to_string(moved);
+    return m_terminal.FindTerminal(m_portText);
 }
 
 void UpdateRun::WaitForRestart()

@@ -53,6 +53,9 @@ private:
     // The loader's own files are in: restart the reader once and find it again.
     bool RestartAfterLoader();
     void WaitForRestart();
+    // A USB reader may come back under another COM number: the port whose device now sits
+    // where the reader sat at the start is searched once.
+    bool FindAtFirstPosition();
     void Fail(int result);
     int End(int result, bool succeeded);
     int Ending();
@@ -71,5 +74,9 @@ private:
     // The reader did not come back after the loader restart: the run ends at once.
     bool m_lost = false;
     CStringList m_applications;
+    // Where the first search found the reader's device in the USB tree, if it did.
+    bool m_positionKnown = false;
+    std::uint8_t m_hub = 0;
+    std::uint8_t m_hubPort = 0;
     int m_result = 0;
 };

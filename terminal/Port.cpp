@@ -37,7 +37,7 @@ void ConfigureUpdateLink(CTerminal& terminal)
 CTerminal::CTerminal()
     : m_percentCallback(nullptr), m_percentContext(0), m_moduleCallback(nullptr),
       m_moduleContext(0), m_hPort(nullptr), m_fileSize(0), m_percent(0), m_portNumber(0),
-      m_baudRate(0), usbHub(0), usbHubPort(0), usbDriverKey{}, m_loaderFileCount(0),
+      m_baudRate(0), usbHub(0), usbHubPort(0), usbDriverKey{}, m_usbPositionFound(false), m_loaderFileCount(0),
       m_loaderPresent(false)
 {
 }

@@ -38,9 +38,12 @@ bool CTerminal::FindTerminal(const CString& portText)
 void CTerminal::LookUpUsbPosition()
 {
     // The answer is only recorded and logged: it never changes the search's outcome.
+    m_usbPositionFound = false;
     for (int attempt = 0; attempt < kUsbLookupAttempts; ++attempt) {
-        if (recordUsbPosition(m_portNumber))
+        if (recordUsbPosition(m_portNumber)) {
+            m_usbPositionFound = true;
             return;
+        }
         Os().Sleep(kWaitAfterFailedLookup);
     }
 }

@@ -118,6 +118,11 @@ public:
 
     // USB position of the port's device, through the port library.
     bool recordUsbPosition(int portNumber);
+    // Whether the last search's lookup found the position now in usbHub and usbHubPort.
+    bool HasUsbPosition() const { return m_usbPositionFound; }
+    // The number of the COM port whose device sits at a USB position now; false when the
+    // library knows no maker's device there.
+    bool FindPortAtUsbPosition(std::uint8_t hub, std::uint8_t hubPort, int* portNumber);
 
     // Package: catalogue, constraints and the load list, read from the current directory.
     bool CheckCatalogue(const char* modelCode, TerminalDescription description);
@@ -147,6 +152,7 @@ public:
     std::uint8_t usbHub;
     std::uint8_t usbHubPort;
     wchar_t usbDriverKey[kDriverKeyLength];
+    bool m_usbPositionFound;
 
     CStringList m_presenceList;
     CStringList m_exclusionList;

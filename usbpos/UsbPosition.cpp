@@ -58,3 +58,29 @@ bool CTerminal::recordUsbPosition(int portNumber)
                  usbHub, usbHubPort);
     return located == 0;
 }
+
+bool CTerminal::FindPortAtUsbPosition(std::uint8_t hub, std::uint8_t hubPort, int* portNumber)
+{
+    HMODULE library = Os().LoadLibraryA(tessock::kLibraryFileName);
+    if (library == nullptr)
+        return false;
+    auto driverAt =
+        BindExport<decltype(&::searchDriverByPosition)>(library, "searchDriverByPosition");
+    auto comOf = BindExport<decltype(&::searchComByDriverBrenix)>(library, "searchComByDriverBrenix");
+    if (driverAt == nullptr || comOf == nullptr)
+        return false;
+
+    wchar_t key[kDriverKeyLength] = {};
+    const unsigned char walked = driverAt(hub, hubPort, key);
+    key[kDriverKeyLength - 1] = L'\0';
+    wchar_t name[kDriverKeyLength] = {};
+    const unsigned char searched = key[0] != L'\0' ? comOf(key, name) : 0xFF;
+    name[kDriverKeyLength - 1] = L'\0';
+    const std::string portName = NarrowKey(name, kDriverKeyLength);
+    LogLine("Search driver by position (HUB= %d, HUBPORT = %d) -> \"%s\" %s", hub,
+                 hubPort, NarrowKey(key, kDriverKeyLength).c_str(), portName.c_str());
+    if (walked != 0 || searched != 0 || portName.compare(0, 3, "COM") != 0)
+        return false;
+    *portNumber = proto::PortNumberOfName(portName);
+    return *portNumber > 0;
+}

@@ -22,7 +22,11 @@ rsim::Micros LoaderPeer::Now() const
 
 void LoaderPeer::OnWrite(FakePort& port, const Bytes& frame)
 {
+    if (!m_onlyPath.empty() && (m_os.opened.empty() || m_os.opened.back() != m_onlyPath))
+        return;
     // Command frames carry their code at offset 0.
+    if (onCommand && !frame.empty() && rsim::isCommandCode(frame[0]))
+        onCommand(frame[0]);
     if (!frame.empty() && std::find(m_failing.begin(), m_failing.end(), frame[0]) != m_failing.end()) {
         port.QueueFailure();
         return;

@@ -2,6 +2,7 @@
 // frames the updater writes and by the machine's virtual clock. What it received and what
 // it counted are there for the test to read.
 #pragma once
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,6 +20,10 @@ public:
     LoaderPeer(const LoaderPeer&) = delete;
     LoaderPeer& operator=(const LoaderPeer&) = delete;
 
+    // Called with the code of every command frame before the loader takes it.
+    std::function<void(int code)> onCommand;
+    // The loader hears only what is written after this device path was opened last.
+    void ListenOnlyOn(const std::string& path) { m_onlyPath = path; }
     // The port read that follows a frame with this command code fails.
     void FailReadAfter(int code) { m_failing.push_back(code); }
 
@@ -41,6 +46,7 @@ private:
     rsim::Scenario m_scenario; // the session reads it for its whole life
     std::unique_ptr<rsim::Session> m_session;
     std::vector<int> m_failing;
+    std::string m_onlyPath;
     std::vector<std::string> m_storedOrder;
     std::map<std::string, Bytes> m_stored;
 };

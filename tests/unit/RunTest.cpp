@@ -78,6 +78,7 @@ struct RunRig {
     CTerminal terminal;
     RecordingView view{os};
     std::vector<std::string> files;
+    std::string portText = "DORAN Kavron USB (COM7)";
 
     explicit RunRig(const std::vector<std::string>& catalogueFiles) : files(catalogueFiles)
     {
@@ -103,7 +104,7 @@ struct RunRig {
     {
         if (!peer)
             peer = std::make_unique<LoaderPeer>(os, scenario);
-        UpdateRun run(terminal, "DORAN Kavron USB (COM7)", view);
+        UpdateRun run(terminal, portText, view);
         return run.Execute();
     }
 
@@ -369,6 +370,54 @@ TEST(UpdateRun, ReaderNotFoundAfterTheLoaderRestartShowsTwoBoxesThreeSecondsApar
                          "step:Erreur critique lors du chargement"), 0);
     EXPECT_FALSE(rig.terminal.IsOpen());
     EXPECT_EQ(rig.peer->StoredOrder(), (std::vector<std::string>{"3648LDR.SGN"}));
+}
+
+// The library double's own control: the reader's device comes back as another COM port.
+void RenumberReaderPort(unsigned char port)
+{
+    using Renumber = void (*)(unsigned char);
+    HMODULE library = Os().LoadLibraryA("Tessock.dll");
+    ASSERT_NE(library, nullptr);
+    const auto renumber = BindExport<Renumber>(library, "renumberReaderPort");
+    ASSERT_NE(renumber, nullptr);
+    renumber(port);
+}
+
+TEST(UpdateRun, ReaderBackUnderAnotherComNumberIsFoundAtItsUsbPosition)
+{
+    RunRig rig({"3648LDR.SGN", "A.PDF"});
+    rig.peer = std::make_unique<LoaderPeer>(rig.os, rig.scenario);
+    LoaderPeer& peer = *rig.peer;
+    peer.onCommand = [&peer](int code) {
+        if (code == rsim::kCmdRestart && peer.Stats().restarts == 0) {
+            RenumberReaderPort(12);
+            peer.ListenOnlyOn("\\\\.\\COM12");
+        }
+    };
+    const int result = rig.Run();
+    RenumberReaderPort(7);
+
+    EXPECT_EQ(result, RUN_SUCCEEDED);
+    EXPECT_TRUE(rig.os.Logged("Terminal absent du port COM7, recherche du port a sa position USB "
+                              "(HUB= 2, HUBPORT = 4)"));
+    EXPECT_TRUE(rig.os.Logged("Terminal revenu sur le port COM12, recherche sur ce port"));
+    EXPECT_EQ(rig.os.opened.back(), "\\\\.\\COM12");
+    // The rest of the package went to the reader on its new port.
+    EXPECT_EQ(rig.peer->StoredOrder(), (std::vector<std::string>{"3648LDR.SGN", "A.PDF"}));
+    EXPECT_EQ(rig.peer->Stats().restarts, 2u);
+}
+
+TEST(UpdateRun, WithoutAUsbPositionALostReaderIsLookedForOnItsPortOnly)
+{
+    RunRig rig({"3648LDR.SGN", "A.PDF"});
+    rig.portText = "COM5"; // no device of the maker: no position recorded
+    rig.scenario.restartSilenceMs.reset();
+    EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
+    EXPECT_EQ(rig.view.boxTimes.size(), 2u);
+    for (const std::string& line : rig.os.lines)
+        EXPECT_EQ(line.find("position USB"), std::string::npos) << line;
+    for (const std::string& path : rig.os.opened)
+        EXPECT_EQ(path, "\\\\.\\COM5");
 }
 
 // ---- result codes ----
