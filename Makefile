@@ -6,7 +6,7 @@ MAKEFLAGS += --no-print-directory
 HOST := $(BUILD)/host
 WIN := $(BUILD)/win
 
-.PHONY: all setup build test demo bench clean
+.PHONY: all setup build test demo bench release clean
 
 all: build
 
@@ -31,6 +31,9 @@ demo: build
 
 bench: build
 	scripts/bench-download.sh $(abspath $(BUILD))
+
+release: build
+	python3 scripts/package-release.py $(abspath $(BUILD))
 
 clean:
 	rm -rf $(HOST) $(WIN)

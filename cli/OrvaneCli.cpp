@@ -46,6 +46,7 @@ const char kUsage[] =
     "options:\n"
     "  -v                     echo every diagnostic line on standard error\n"
     "  --help                 this text\n"
+    "  --version              the version of the updater it belongs to\n"
     "exit codes: 0 done; 1 failed; 2 bad arguments; 30 reader not found;\n"
     "  send: the download result code (0 to 13), 20 announce failed,\n"
     "  21 authorisation refused;\n"
@@ -201,6 +202,10 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("OrvaneCli %s\n", OV_VERSION_TEXT);
             return 0;
         }
         if (arg == "-v" && args.empty())

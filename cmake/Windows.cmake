@@ -11,7 +11,11 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
 # Static runtime: the binaries run on a bare Windows (and Wine) without MinGW DLLs.
 add_link_options(-static -static-libgcc -static-libstdc++)
-add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
+  OV_VERSION_TEXT="${PROJECT_VERSION}" OV_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+  OV_VERSION_MINOR=${PROJECT_VERSION_MINOR} OV_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+# The release script reads the version from here.
+file(WRITE ${CMAKE_BINARY_DIR}/version.txt "${PROJECT_VERSION}\n")
 
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
