@@ -16,12 +16,7 @@ const char kNoOptions[] = "00000000000000000000000000";
 
 void WritePackage(PackageDir& dir)
 {
-    std::string catalogue;
-    for (const char* section : {"GENERAL OPTIONS", "READERS OPTIONS", "MODEM OPTIONS",
-                                "DISPLAY OPTIONS", "EXTENSION OPTIONS"})
-        catalogue += std::string("[") + section + "]\r\nPresence=0\r\nAbsence=0\r\n";
-    dir.Write("catalogueM30.ini", catalogue + "[FICHIER A CHARGER]\r\nA.PDF\r\nB.DDF\r\n");
-    dir.Write("ContraintesM30.ini", "[PRESENCE]\r\nSANTE*\r\n");
+    WriteOpenCatalogue(dir, {"A.PDF", "B.DDF"});
     dir.Write("A.PDF", std::string(1000, 'a'));
     dir.Write("B.DDF", std::string(300, 'b'));
 }

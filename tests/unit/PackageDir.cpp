@@ -40,3 +40,16 @@ void PackageDir::MakeDirectory(const std::string& name)
     ::CreateDirectoryA((m_path + "\\" + name).c_str(), nullptr);
     m_dirs.push_back(name);
 }
+
+void WriteOpenCatalogue(PackageDir& dir, const std::vector<std::string>& files)
+{
+    std::string catalogue;
+    for (const char* section : {"GENERAL OPTIONS", "READERS OPTIONS", "MODEM OPTIONS",
+                                "DISPLAY OPTIONS", "EXTENSION OPTIONS"})
+        catalogue += std::string("[") + section + "]\r\nPresence=0\r\nAbsence=0\r\n";
+    catalogue += "[FICHIER A CHARGER]\r\n";
+    for (const std::string& file : files)
+        catalogue += file + "\r\n";
+    dir.Write("catalogueM30.ini", catalogue);
+    dir.Write("ContraintesM30.ini", "[PRESENCE]\r\nSANTE*\r\n[EXCLUSION]\r\nANCIEN*\r\n");
+}

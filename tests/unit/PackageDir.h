@@ -22,3 +22,7 @@ private:
     std::vector<std::string> m_files;
     std::vector<std::string> m_dirs;
 };
+
+// A package for model M30 whose catalogue every reader's options pass, listing `files` in
+// order; its constraints want an application named SANTE... and refuse ANCIEN....
+void WriteOpenCatalogue(PackageDir& dir, const std::vector<std::string>& files);

@@ -82,19 +82,12 @@ struct RunRig {
 
     explicit RunRig(const std::vector<std::string>& catalogueFiles) : files(catalogueFiles)
     {
-        std::string catalogue;
-        for (const char* section : {"GENERAL OPTIONS", "READERS OPTIONS", "MODEM OPTIONS",
-                                    "DISPLAY OPTIONS", "EXTENSION OPTIONS"})
-            catalogue += std::string("[") + section + "]\r\nPresence=0\r\nAbsence=0\r\n";
-        catalogue += "[FICHIER A CHARGER]\r\n";
         int seed = 1;
         for (const std::string& file : files) {
-            catalogue += file + "\r\n";
             dir.Write(file, Content(200 + 150 * static_cast<std::size_t>(seed), seed));
             ++seed;
         }
-        dir.Write("catalogueM30.ini", catalogue);
-        dir.Write("ContraintesM30.ini", "[PRESENCE]\r\nSANTE*\r\n[EXCLUSION]\r\nANCIEN*\r\n");
+        WriteOpenCatalogue(dir, files);
         g_view = &view;
         g_terminal = &terminal;
         terminal.SetPercentCallback(RecordPercent, 0);
