@@ -31,7 +31,7 @@ def case_short_run_in_the_window():
     with Reader(75, "--model", "M30", "--options", "00ff0003010000000000000000",
                 "--apps", "SANTE,TIERSPAYANT", "--activate", "late:4000") as sim:
         updater = start_windows(os.path.join(BIN_DIR, "Orvane.exe"), "COM75", cwd=SAMPLE)
-        probe = start_windows(os.path.join(TOOLS_DIR, "progressprobe.exe"))
+        probe = start_windows(os.path.join(TOOLS_DIR, "progressprobe.exe"), "--interrupt")
         shot = None
         if wait_for(lambda: ACTIVATING in probe.output_so_far(), 180):
             shot = screenshot("progress-window.png")
@@ -58,6 +58,8 @@ def case_short_run_in_the_window():
     at_end = [r for r in rows if r[0] == ACTIVATING]
     check(at_end and at_end[-1][2] == "11/11" and at_end[-1][3] == "100", at_end)
     check("closed" in out and "box\tLa mise à jour s'est effectuée avec succès" in out, watched)
+    boxes = [l for l in out.splitlines() if l.startswith("box\t")]
+    check(len(boxes) == 1, watched)  # the run itself showed none
     check(summary["activations"] == 2 and summary["restarts"] == 2, summary)
     check(shot is not None and os.path.getsize(shot) > 0, "no screenshot")
     print("screenshot: " + shot)

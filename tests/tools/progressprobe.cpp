@@ -1,6 +1,9 @@
 // Watches the updater's progress window as an operator would: its frame, its controls and
-// what they show while the run goes on, whether Enter, Escape or a close request end it,
-// then the outcome's message box, which it answers. One line of UTF-8 per observation.
+// what they show while the run goes on, and (with --interrupt) whether Enter, Escape or a
+// close request end it. Every message box the program shows during the run is read and
+// answered, then the outcome's box after the window has closed. One line of UTF-8 per
+// observation.
+//   progressprobe [--interrupt] [CAPTION]    CAPTION of the boxes, "Orvane" by default
 #include <windows.h>
 #include <commctrl.h>
 
@@ -106,7 +109,20 @@ std::string Sample(HWND dialog)
            "\t" + std::to_string(::SendMessageW(::GetDlgItem(dialog, kFileBar), PBM_GETPOS, 0, 0));
 }
 
-void WatchUntilClosed(HWND dialog)
+// A message box is read, then answered with its OK button.
+bool AnswerBox(const wchar_t* caption)
+{
+    HWND box = ::FindWindowW(L"#32770", caption);
+    if (box == nullptr || !::IsWindowVisible(box))
+        return false;
+    Say("box\t" + TextOf(::GetDlgItem(box, 0xFFFF)));
+    ::SendMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    for (int i = 0; i < 100 && ::IsWindow(box); ++i)
+        ::Sleep(kSamplePeriodMs);
+    return true;
+}
+
+void WatchUntilClosed(HWND dialog, const wchar_t* boxCaption)
 {
     std::string last;
     while (::IsWindow(dialog)) {
@@ -114,36 +130,45 @@ void WatchUntilClosed(HWND dialog)
         if (now != last && ::IsWindow(dialog))
             Say(now);
         last = now;
+        AnswerBox(boxCaption); // the run's own boxes wait for the operator
         ::Sleep(kSamplePeriodMs);
     }
     Say("closed");
 }
 
-void AnswerBoxes(const wchar_t* caption, DWORD timeoutMs)
+void AnswerOutcome(const wchar_t* caption, DWORD timeoutMs)
 {
-    HWND box = WaitForWindow(caption, timeoutMs);
-    if (box == nullptr) {
-        Say("no box");
-        return;
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        if (AnswerBox(caption)) {
+            Say("answered");
+            return;
+        }
+        ::Sleep(50);
     }
-    Say("box\t" + TextOf(::GetDlgItem(box, 0xFFFF)));
-    ::SendMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-    Say("answered");
+    Say("no box");
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    const wchar_t* boxCaption = argc > 1 ? argv[1] : L"Orvane";
+    bool interrupt = false;
+    const wchar_t* boxCaption = L"Orvane";
+    for (int i = 1; i < argc; ++i) {
+        if (std::wstring(argv[i]) == L"--interrupt")
+            interrupt = true;
+        else
+            boxCaption = argv[i];
+    }
     HWND dialog = WaitForWindow(L"Chargement", 120000);
     if (dialog == nullptr) {
         Say("no progress window");
         return 1;
     }
     DescribeFrame(dialog);
-    TryToInterrupt(dialog);
-    WatchUntilClosed(dialog);
-    AnswerBoxes(boxCaption, 30000);
+    if (interrupt)
+        TryToInterrupt(dialog);
+    WatchUntilClosed(dialog, boxCaption);
+    AnswerOutcome(boxCaption, 30000);
     return 0;
 }
