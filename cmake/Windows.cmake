@@ -16,7 +16,7 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp winfw/Text.cpp winfw/TimerResolution.cpp
-  winfw/Window.cpp winfw/Dialog.cpp)
+  winfw/Window.cpp winfw/WindowImpl.cpp winfw/Dialog.cpp winfw/App.cpp)
 target_link_libraries(ov_winfw PUBLIC winmm)
 target_include_directories(ov_winfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(ov_winfw PRIVATE ${OV_WARNINGS})
