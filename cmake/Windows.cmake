@@ -34,16 +34,27 @@ add_library(ov_engine STATIC engine/UpdateRun.cpp engine/RunResult.cpp engine/Ch
 target_link_libraries(ov_engine PUBLIC ov_terminal comctl32)
 target_compile_options(ov_engine PRIVATE ${OV_WARNINGS})
 
+# The user interface: main window, port list, splash screen, PNG pictures and drawing.
+add_library(ov_app STATIC app/Drawing.cpp app/PngImage.cpp app/PortRules.cpp app/PortQuery.cpp
+  app/DisplayTexts.cpp)
+target_include_directories(ov_app PUBLIC ${OV_DEPS_DIR}/include)
+target_link_libraries(ov_app PUBLIC ov_engine ${OV_DEPS_DIR}/lib/libpng16.a ${OV_DEPS_DIR}/lib/libz.a
+  version)
+target_compile_options(ov_app PRIVATE ${OV_WARNINGS})
+
 # Pictures drawn by our own script at build time, found by the resource compiler.
 set(OV_DRAWN_DIR ${CMAKE_BINARY_DIR}/drawn)
-add_custom_command(OUTPUT ${OV_DRAWN_DIR}/orvane.ico
+set(OV_DRAWN_FILES ${OV_DRAWN_DIR}/orvane.ico ${OV_DRAWN_DIR}/logo.png ${OV_DRAWN_DIR}/dot-green.png
+  ${OV_DRAWN_DIR}/dot-red.png ${OV_DRAWN_DIR}/splash.bmp)
+add_custom_command(OUTPUT ${OV_DRAWN_FILES}
   COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/draw-resources.py ${OV_DRAWN_DIR}
   DEPENDS ${CMAKE_SOURCE_DIR}/scripts/draw-resources.py
   COMMENT "Drawing the updater's pictures")
-add_custom_target(ov_drawn DEPENDS ${OV_DRAWN_DIR}/orvane.ico)
+add_custom_target(ov_drawn DEPENDS ${OV_DRAWN_FILES})
+
 set(OV_UPDATER_RC ${CMAKE_SOURCE_DIR}/res/Orvane.rc)
 set_source_files_properties(${OV_UPDATER_RC} PROPERTIES
-  OBJECT_DEPENDS "${OV_DRAWN_DIR}/orvane.ico;${CMAKE_SOURCE_DIR}/res/strings.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
+  OBJECT_DEPENDS "${OV_DRAWN_FILES};${CMAKE_SOURCE_DIR}/res/strings.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
 
 # Tessock.dll, the COM port manager library. Its code is also compiled into its unit tests,
 # which swap its OS seam for a simulated machine.

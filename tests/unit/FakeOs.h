@@ -52,6 +52,7 @@ struct FakeOs {
     };
     std::vector<Box> boxes;
     bool libraryMissing = false;
+    bool exportsMissing = false;      // a library without the exports asked for
 
     FakeOs();
     ~FakeOs();
