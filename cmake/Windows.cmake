@@ -36,7 +36,7 @@ target_compile_options(ov_engine PRIVATE ${OV_WARNINGS})
 
 # The user interface: main window, port list, splash screen, PNG pictures and drawing.
 add_library(ov_app STATIC app/Drawing.cpp app/PngImage.cpp app/PortRules.cpp app/PortQuery.cpp
-  app/DisplayTexts.cpp)
+  app/DisplayTexts.cpp app/SplashScreenEx.cpp app/ChargeurDlg.cpp)
 target_include_directories(ov_app PUBLIC ${OV_DEPS_DIR}/include)
 target_link_libraries(ov_app PUBLIC ov_engine ${OV_DEPS_DIR}/lib/libpng16.a ${OV_DEPS_DIR}/lib/libz.a
   version)
@@ -52,9 +52,19 @@ add_custom_command(OUTPUT ${OV_DRAWN_FILES}
   COMMENT "Drawing the updater's pictures")
 add_custom_target(ov_drawn DEPENDS ${OV_DRAWN_FILES})
 
+# The version block and the manifest are written from the one version of the build.
+string(REPLACE "." ";" OV_VERSION_PARTS ${OV_VERSION})
+list(GET OV_VERSION_PARTS 0 OV_VERSION_MAJOR)
+list(GET OV_VERSION_PARTS 1 OV_VERSION_MINOR)
+list(GET OV_VERSION_PARTS 2 OV_VERSION_PATCH)
+list(GET OV_VERSION_PARTS 3 OV_VERSION_TWEAK)
+set(OV_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_SOURCE_DIR}/res/OrvaneVersion.h.in ${OV_GENERATED_DIR}/OrvaneVersion.h @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/res/Orvane.manifest.in ${OV_GENERATED_DIR}/Orvane.manifest @ONLY)
+
 set(OV_UPDATER_RC ${CMAKE_SOURCE_DIR}/res/Orvane.rc)
 set_source_files_properties(${OV_UPDATER_RC} PROPERTIES
-  OBJECT_DEPENDS "${OV_DRAWN_FILES};${CMAKE_SOURCE_DIR}/res/strings.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
+  OBJECT_DEPENDS "${OV_DRAWN_FILES};${CMAKE_SOURCE_DIR}/res/strings.rc;${CMAKE_SOURCE_DIR}/res/resource.h;${OV_GENERATED_DIR}/OrvaneVersion.h;${OV_GENERATED_DIR}/Orvane.manifest")
 
 # Tessock.dll, the COM port manager library. Its code is also compiled into its unit tests,
 # which swap its OS seam for a simulated machine.
@@ -78,9 +88,9 @@ add_dependencies(OrvaneCli Tessock)
 target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})
 
 # Orvane.exe, the updater.
-add_executable(Orvane WIN32 app/OrvaneMain.cpp ${OV_UPDATER_RC})
-target_include_directories(Orvane PRIVATE ${OV_DRAWN_DIR} ${CMAKE_SOURCE_DIR}/res)
-target_link_libraries(Orvane PRIVATE ov_engine)
+add_executable(Orvane WIN32 app/OrvaneMain.cpp app/ChargeurApp.cpp ${OV_UPDATER_RC})
+target_include_directories(Orvane PRIVATE ${OV_DRAWN_DIR} ${OV_GENERATED_DIR} ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(Orvane PRIVATE ov_app ws2_32)
 add_dependencies(Orvane ov_drawn Tessock)
 target_compile_options(Orvane PRIVATE ${OV_WARNINGS})
 
