@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "DisplayTexts.h"
 #include "Drawing.h"
@@ -327,6 +328,18 @@ void CChargeurDlg::SelectReaderEntry()
 }
 
 int CChargeurDlg::RefreshPortList()
+{
+    try {
+        return RebuildPortListIfChanged();
+    } catch (const std::exception&) {
+        // Memory ran out while the lists were copied: the window cannot go on listing.
+        ShowMessage(uitext::kUnexpectedFailure, MB_OK, m_hWnd);
+        EndDialog(0);
+        return -1;
+    }
+}
+
+int CChargeurDlg::RebuildPortListIfChanged()
 {
     const std::vector<CString> shown = ListedTexts();
     std::vector<CString> fresh;

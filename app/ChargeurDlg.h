@@ -59,6 +59,7 @@ private:
     void MakePicture(const PngImage& image, Picture& picture, const RECT& area);
     void DrawPicture(HDC dc, const Picture& picture, const RECT& area) const;
     void DrawIndicator(const Picture& indicator);
+    int RebuildPortListIfChanged();
     void SelectReaderEntry();
     void FillPortList(const std::vector<CString>& texts);
     std::vector<CString> ListedTexts() const;
