@@ -205,6 +205,7 @@ def case_main_window_texts_and_keys():
                                     SPLASH_CLASS, "Z:" + splash_bmp.replace("/", "\\"), "20000"],
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL)
+        time.sleep(1)  # the splash lives half a second: the watcher must be up first
         with Updater(directory) as updater:
             updater.wait_window()
             check(capture.wait(timeout=60) == 0, "the splash was not seen")

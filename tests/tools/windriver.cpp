@@ -264,8 +264,10 @@ int Run(const std::vector<std::wstring>& a)
                 return window != nullptr && ::GetWindowRect(window, &r) && r.right > r.left;
             }))
             return Fail("no such window shown"), 1;
-        // Let it paint once before the picture is taken.
-        ::Sleep(120);
+        // Let it paint before the picture is taken: a while for the paint to be asked for,
+        // then until nothing of it is waiting to be painted.
+        ::Sleep(60);
+        WaitFor(300, [&] { return !::GetUpdateRect(window, nullptr, FALSE); });
         return Capture(window, a[2].c_str()) ? 0 : 1;
     }
     if (command == L"close" && n == 2) {
