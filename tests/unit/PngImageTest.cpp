@@ -18,7 +18,7 @@ using Bytes8 = std::vector<std::uint8_t>;
 
 namespace {
 
-struct PngSpec {
+struct PngLayout {
     int width = 0;
     int height = 0;
     int colourType = PNG_COLOR_TYPE_RGB;
@@ -36,27 +36,27 @@ void AppendBytes(png_structp png, png_bytep data, png_size_t length)
     out->insert(out->end(), data, data + length);
 }
 
-Bytes8 Encode(const PngSpec& spec)
+Bytes8 Encode(const PngLayout& layout)
 {
     Bytes8 out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_set_write_fn(png, &out, AppendBytes, nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height),
-                 spec.bitDepth, spec.colourType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(layout.width), static_cast<png_uint_32>(layout.height),
+                 layout.bitDepth, layout.colourType,
+                 layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.palette.empty())
-        png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
-    if (!spec.transparency.empty())
-        png_set_tRNS(png, info, spec.transparency.data(), static_cast<int>(spec.transparency.size()), nullptr);
-    if (spec.transparentGray >= 0) {
+    if (!layout.palette.empty())
+        png_set_PLTE(png, info, layout.palette.data(), static_cast<int>(layout.palette.size()));
+    if (!layout.transparency.empty())
+        png_set_tRNS(png, info, layout.transparency.data(), static_cast<int>(layout.transparency.size()), nullptr);
+    if (layout.transparentGray >= 0) {
         png_color_16 gray = {};
-        gray.gray = static_cast<png_uint_16>(spec.transparentGray);
+        gray.gray = static_cast<png_uint_16>(layout.transparentGray);
         png_set_tRNS(png, info, nullptr, 0, &gray);
     }
     std::vector<png_bytep> rows;
-    for (const Bytes8& row : spec.rows)
+    for (const Bytes8& row : layout.rows)
         rows.push_back(const_cast<png_bytep>(row.data()));
     png_set_rows(png, info, rows.data());
     png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
@@ -73,15 +73,15 @@ Bytes8 Decoded(const Bytes8& png)
     return Bytes8(pixels, pixels + image.GetWidth() * image.GetHeight() * 4);
 }
 
-PngSpec Spec(int width, int height, int colourType, std::vector<Bytes8> rows, int bitDepth = 8)
+PngLayout Layout(int width, int height, int colourType, std::vector<Bytes8> rows, int bitDepth = 8)
 {
-    PngSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.colourType = colourType;
-    spec.bitDepth = bitDepth;
-    spec.rows = std::move(rows);
-    return spec;
+    PngLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.colourType = colourType;
+    layout.bitDepth = bitDepth;
+    layout.rows = std::move(rows);
+    return layout;
 }
 
 void WriteFile(const std::string& path, const Bytes8& bytes)
@@ -101,41 +101,41 @@ Bytes8 ReadFile(const std::string& path)
 TEST(PngDecode, EachColourTypeBecomesBlueGreenRedAndAlphaOrZero)
 {
     // Gray: v, v, v, 0.
-    EXPECT_EQ(Decoded(Encode(Spec(2, 1, PNG_COLOR_TYPE_GRAY, {{0, 200}}))),
+    EXPECT_EQ(Decoded(Encode(Layout(2, 1, PNG_COLOR_TYPE_GRAY, {{0, 200}}))),
               (Bytes8{0, 0, 0, 0, 200, 200, 200, 0}));
     // RGB: B, G, R, 0.
-    EXPECT_EQ(Decoded(Encode(Spec(2, 1, PNG_COLOR_TYPE_RGB, {{10, 20, 30, 250, 251, 252}}))),
+    EXPECT_EQ(Decoded(Encode(Layout(2, 1, PNG_COLOR_TYPE_RGB, {{10, 20, 30, 250, 251, 252}}))),
               (Bytes8{30, 20, 10, 0, 252, 251, 250, 0}));
     // Gray with alpha: v, v, v, alpha.
-    EXPECT_EQ(Decoded(Encode(Spec(2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, {{100, 50, 7, 255}}))),
+    EXPECT_EQ(Decoded(Encode(Layout(2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, {{100, 50, 7, 255}}))),
               (Bytes8{100, 100, 100, 50, 7, 7, 7, 255}));
     // RGBA over two rows, top row first.
-    EXPECT_EQ(Decoded(Encode(Spec(1, 2, PNG_COLOR_TYPE_RGB_ALPHA, {{1, 2, 3, 4}, {5, 6, 7, 8}}))),
+    EXPECT_EQ(Decoded(Encode(Layout(1, 2, PNG_COLOR_TYPE_RGB_ALPHA, {{1, 2, 3, 4}, {5, 6, 7, 8}}))),
               (Bytes8{3, 2, 1, 4, 7, 6, 5, 8}));
 }
 
 TEST(PngDecode, APaletteWithTransparencyCarriesAlpha)
 {
-    PngSpec spec = Spec(3, 1, PNG_COLOR_TYPE_PALETTE, {{0, 1, 2}});
-    spec.palette = {{255, 255, 255}, {0, 160, 60}, {200, 10, 20}};
-    spec.transparency = {0, 255, 128};
-    EXPECT_EQ(Decoded(Encode(spec)), (Bytes8{255, 255, 255, 0, 60, 160, 0, 255, 20, 10, 200, 128}));
+    PngLayout layout = Layout(3, 1, PNG_COLOR_TYPE_PALETTE, {{0, 1, 2}});
+    layout.palette = {{255, 255, 255}, {0, 160, 60}, {200, 10, 20}};
+    layout.transparency = {0, 255, 128};
+    EXPECT_EQ(Decoded(Encode(layout)), (Bytes8{255, 255, 255, 0, 60, 160, 0, 255, 20, 10, 200, 128}));
     // Without the transparency chunk the palette gives plain RGB.
-    spec.transparency.clear();
-    EXPECT_EQ(Decoded(Encode(spec)), (Bytes8{255, 255, 255, 0, 60, 160, 0, 0, 20, 10, 200, 0}));
+    layout.transparency.clear();
+    EXPECT_EQ(Decoded(Encode(layout)), (Bytes8{255, 255, 255, 0, 60, 160, 0, 0, 20, 10, 200, 0}));
 }
 
 TEST(PngDecode, SmallGraysAndWideSamplesBecomeEightBits)
 {
     // 1-bit gray: 1 is white.
-    EXPECT_EQ(Decoded(Encode(Spec(3, 1, PNG_COLOR_TYPE_GRAY, {{0xA0}}, 1))),
+    EXPECT_EQ(Decoded(Encode(Layout(3, 1, PNG_COLOR_TYPE_GRAY, {{0xA0}}, 1))),
               (Bytes8{255, 255, 255, 0, 0, 0, 0, 0, 255, 255, 255, 0}));
     // A transparent gray value becomes alpha 0, the others opaque.
-    PngSpec gray = Spec(2, 1, PNG_COLOR_TYPE_GRAY, {{9, 200}});
+    PngLayout gray = Layout(2, 1, PNG_COLOR_TYPE_GRAY, {{9, 200}});
     gray.transparentGray = 9;
     EXPECT_EQ(Decoded(Encode(gray)), (Bytes8{9, 9, 9, 0, 200, 200, 200, 255}));
     // 16-bit RGB keeps the high bytes.
-    EXPECT_EQ(Decoded(Encode(Spec(1, 1, PNG_COLOR_TYPE_RGB, {{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}}, 16))),
+    EXPECT_EQ(Decoded(Encode(Layout(1, 1, PNG_COLOR_TYPE_RGB, {{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}}, 16))),
               (Bytes8{0x9A, 0x56, 0x12, 0}));
 }
 
@@ -148,8 +148,8 @@ TEST(PngDecode, InterlacedImagesDecodeLikeOthers)
             row.insert(row.end(), {std::uint8_t(x * 20), std::uint8_t(y * 20), std::uint8_t(x + y)});
         rows.push_back(row);
     }
-    PngSpec plain = Spec(9, 9, PNG_COLOR_TYPE_RGB, rows);
-    PngSpec interlaced = plain;
+    PngLayout plain = Layout(9, 9, PNG_COLOR_TYPE_RGB, rows);
+    PngLayout interlaced = plain;
     interlaced.interlaced = true;
     const Bytes8 expected = Decoded(Encode(plain));
     ASSERT_EQ(expected.size(), 9u * 9u * 4u);
@@ -158,7 +158,7 @@ TEST(PngDecode, InterlacedImagesDecodeLikeOthers)
 
 TEST(PngDecode, BrokenDataFailsAndLeavesNoPicture)
 {
-    const Bytes8 good = Encode(Spec(2, 2, PNG_COLOR_TYPE_RGB, {{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}}));
+    const Bytes8 good = Encode(Layout(2, 2, PNG_COLOR_TYPE_RGB, {{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}}));
     PngImage image;
     ASSERT_TRUE(image.LoadFromMemory(good.data(), good.size()));
     EXPECT_TRUE(image.IsLoaded());
@@ -180,7 +180,7 @@ TEST(PngDecode, BrokenDataFailsAndLeavesNoPicture)
 TEST(PngFile, OnlyFilesWithTheSignatureAreDecoded)
 {
     PackageDir dir;
-    const Bytes8 good = Encode(Spec(3, 2, PNG_COLOR_TYPE_RGB, {Bytes8(9, 40), Bytes8(9, 80)}));
+    const Bytes8 good = Encode(Layout(3, 2, PNG_COLOR_TYPE_RGB, {Bytes8(9, 40), Bytes8(9, 80)}));
     WriteFile("Lecteur.png", good);
     WriteFile("short.png", Bytes8(good.begin(), good.begin() + 7));
     Bytes8 other = good;
