@@ -70,6 +70,7 @@ screen() {
   import -display "$display" -window root "$1"
   echo "(screenshot: $1)"
 }
+rm -f "$build/demo-main-window.png" "$build/demo-progress.png" "$build/demo-result-box.png"
 step "Orvane.exe started in samples/package: the main window lists the ports once a second"
 (cd "$root/samples/package" && exec "$wine_run" "$orvane" </dev/null >"$work/orvane.out" 2>&1) &
 orvane_pid=$!
