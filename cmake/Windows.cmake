@@ -11,16 +11,14 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
 # Static runtime: the binaries run on a bare Windows (and Wine) without MinGW DLLs.
 add_link_options(-static -static-libgcc -static-libstdc++)
-add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
-  OV_VERSION_TEXT="${PROJECT_VERSION}" OV_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
-  OV_VERSION_MINOR=${PROJECT_VERSION_MINOR} OV_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 OV_VERSION_TEXT="${OV_VERSION}")
 # The release script reads the version from here.
-file(WRITE ${CMAKE_BINARY_DIR}/version.txt "${PROJECT_VERSION}\n")
+file(WRITE ${CMAKE_BINARY_DIR}/version.txt "${OV_VERSION}\n")
 
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp winfw/Text.cpp winfw/TimerResolution.cpp
-  winfw/Window.cpp winfw/Dialog.cpp)
+  winfw/Window.cpp winfw/WindowImpl.cpp winfw/Dialog.cpp winfw/App.cpp)
 target_link_libraries(ov_winfw PUBLIC winmm)
 target_include_directories(ov_winfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(ov_winfw PRIVATE ${OV_WARNINGS})
@@ -38,16 +36,37 @@ add_library(ov_engine STATIC engine/UpdateRun.cpp engine/RunResult.cpp engine/Ch
 target_link_libraries(ov_engine PUBLIC ov_terminal comctl32)
 target_compile_options(ov_engine PRIVATE ${OV_WARNINGS})
 
+# The user interface: main window, port list, splash screen, PNG pictures and drawing.
+add_library(ov_app STATIC app/Drawing.cpp app/PngImage.cpp app/PortRules.cpp app/PortQuery.cpp
+  app/DisplayTexts.cpp app/SplashScreenEx.cpp app/ChargeurDlg.cpp)
+target_include_directories(ov_app PUBLIC ${OV_DEPS_DIR}/include)
+target_link_libraries(ov_app PUBLIC ov_engine ${OV_DEPS_DIR}/lib/libpng16.a ${OV_DEPS_DIR}/lib/libz.a
+  version)
+target_compile_options(ov_app PRIVATE ${OV_WARNINGS})
+
 # Pictures drawn by our own script at build time, found by the resource compiler.
 set(OV_DRAWN_DIR ${CMAKE_BINARY_DIR}/drawn)
-add_custom_command(OUTPUT ${OV_DRAWN_DIR}/orvane.ico
+set(OV_DRAWN_FILES ${OV_DRAWN_DIR}/orvane.ico ${OV_DRAWN_DIR}/logo.png ${OV_DRAWN_DIR}/dot-green.png
+  ${OV_DRAWN_DIR}/dot-red.png ${OV_DRAWN_DIR}/splash.bmp)
+add_custom_command(OUTPUT ${OV_DRAWN_FILES}
   COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/draw-resources.py ${OV_DRAWN_DIR}
   DEPENDS ${CMAKE_SOURCE_DIR}/scripts/draw-resources.py
   COMMENT "Drawing the updater's pictures")
-add_custom_target(ov_drawn DEPENDS ${OV_DRAWN_DIR}/orvane.ico)
+add_custom_target(ov_drawn DEPENDS ${OV_DRAWN_FILES})
+
+# The version block and the manifest are written from the one version of the build.
+string(REPLACE "." ";" OV_VERSION_PARTS ${OV_VERSION})
+list(GET OV_VERSION_PARTS 0 OV_VERSION_MAJOR)
+list(GET OV_VERSION_PARTS 1 OV_VERSION_MINOR)
+list(GET OV_VERSION_PARTS 2 OV_VERSION_PATCH)
+list(GET OV_VERSION_PARTS 3 OV_VERSION_TWEAK)
+set(OV_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_SOURCE_DIR}/res/OrvaneVersion.h.in ${OV_GENERATED_DIR}/OrvaneVersion.h @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/res/Orvane.manifest.in ${OV_GENERATED_DIR}/Orvane.manifest @ONLY)
+
 set(OV_UPDATER_RC ${CMAKE_SOURCE_DIR}/res/Orvane.rc)
 set_source_files_properties(${OV_UPDATER_RC} PROPERTIES
-  OBJECT_DEPENDS "${OV_DRAWN_DIR}/orvane.ico;${CMAKE_SOURCE_DIR}/res/strings.rc;${CMAKE_SOURCE_DIR}/res/resource.h")
+  OBJECT_DEPENDS "${OV_DRAWN_FILES};${CMAKE_SOURCE_DIR}/res/strings.rc;${CMAKE_SOURCE_DIR}/res/ChargementDialog.rc;${CMAKE_SOURCE_DIR}/res/resource.h;${OV_GENERATED_DIR}/OrvaneVersion.h;${OV_GENERATED_DIR}/Orvane.manifest")
 
 # Tessock.dll, the COM port manager library. Its code is also compiled into its unit tests,
 # which swap its OS seam for a simulated machine.
@@ -71,9 +90,9 @@ add_dependencies(OrvaneCli Tessock)
 target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})
 
 # Orvane.exe, the updater.
-add_executable(Orvane WIN32 app/OrvaneMain.cpp ${OV_UPDATER_RC})
-target_include_directories(Orvane PRIVATE ${OV_DRAWN_DIR} ${CMAKE_SOURCE_DIR}/res)
-target_link_libraries(Orvane PRIVATE ov_engine)
+add_executable(Orvane WIN32 app/OrvaneMain.cpp app/ChargeurApp.cpp ${OV_UPDATER_RC})
+target_include_directories(Orvane PRIVATE ${OV_DRAWN_DIR} ${OV_GENERATED_DIR} ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(Orvane PRIVATE ov_app ws2_32)
 add_dependencies(Orvane ov_drawn Tessock)
 target_compile_options(Orvane PRIVATE ${OV_WARNINGS})
 

@@ -41,11 +41,15 @@ int ProgressGradientPen(int y, int height)
 }
 
 struct ChargementMap {
-    static const MessageEntry<CChargementDlg> kEntries[6];
+    static const MessageEntry<CChargementDlg> kEntries[8];
 };
 
-const MessageEntry<CChargementDlg> ChargementMap::kEntries[6] = {
+// IDOK and IDCANCEL (Enter, Escape, another program) end the window only as WM_CLOSE does:
+// once the run is over.
+const MessageEntry<CChargementDlg> ChargementMap::kEntries[8] = {
     {WM_CLOSE, 0, 0, &CChargementDlg::OnClose},
+    {WM_COMMAND, IDOK, BN_CLICKED, &CChargementDlg::OnClose},
+    {WM_COMMAND, IDCANCEL, BN_CLICKED, &CChargementDlg::OnClose},
     {WM_UPDATE_PERCENT, 0, 0, &CChargementDlg::OnUpdatePercent},
     {WM_UPDATE_MODULE, 0, 0, &CChargementDlg::OnUpdateModule},
     {WM_UPDATE_START, 0, 0, &CChargementDlg::StartUpdate},

@@ -1,12 +1,29 @@
 #pragma once
 // Dialog templates, controls, icons and strings of the updater.
+#define IDD_ORVANE_DIALOG 102
 #define IDI_ORVANE 128
+#define IDB_SPLASH 147
 #define IDD_CHARGEMENT 156
+#define IDR_PNG_LOGO 158
+#define IDR_PNG_DETECTED 163
+#define IDR_PNG_NOT_DETECTED 164
 
 #define IDC_TOTAL_PROGRESS 1001
 #define IDC_FILE_PROGRESS 1002
 #define IDC_STEP_TEXT 1005
 #define IDC_FILE_TEXT 1018
+
+#define IDC_START 1014
+#define IDC_PORT_LIST 1019
+#define IDC_DETECTION_TEXT 1028
+#define IDC_LOGO 1029
+#define IDC_INDICATOR 1033
+#define IDC_READER_PICTURE 1034
+#define IDC_STATE_LABEL 1035
+#define IDC_READ_ME 1037
+#define IDC_READER_TYPE 1043
+#define IDC_UPDATE_LABEL 1044
+#define IDC_LEGAL_NOTICE 1045
 
 #define IDS_SOCKETS_FAILED 103
 #define IDS_CONSTRAINTS_NOT_MET 104

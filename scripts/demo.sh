@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The demo: OrvaneCli.exe under Wine lists the COM ports, finds the simulated reader on COM5,
 # reads its description and applications, checks the sample package against it, sends a
-# sample file with its progress bar, then runs the whole update of the sample package as
-# the updater does, the reader's restart included.
+# sample file with its progress bar, runs the whole update of the sample package without
+# windows as a technician would; then Orvane.exe, the updater itself, runs the whole update
+# again through its windows (on the caller's display, or on the prefix's own Xvfb), worked by
+# the windriver tool as an operator would, with screenshots in BUILD/.
 set -euo pipefail
 build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
 wine_run=$build/win/wine-run
@@ -14,7 +16,7 @@ work=$(mktemp -d /tmp/orvane-demo.XXXXXX)
 "$build/host/sim/readersim" --com "$prefix/dosdevices/com5" --model M30 \
   --options 00ff0003010000000000000000 --apps "SANTE,TIERSPAYANT,LECTEUR" --baud 38400 \
   --pace --outdir "$work" --summary "$work/summary.json" --log "$work/sim.log" \
-  --lifetime 300 >"$work/sim.out" 2>&1 &
+  --lifetime 600 >"$work/sim.out" 2>&1 &
 sim=$!
 # The reader's USB serial device as Windows would list it, registered in the prefix for the
 # demo and removed again at the end.
@@ -22,7 +24,9 @@ portdev=$build/win/tools/portdev.exe
 instance='USB\VID_079B&PID_0028\5&1234&0&4'
 "$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null 2>&1 || true
 "$wine_run" "$portdev" add "$instance" COM5 "DORAN Kavron USB" </dev/null >/dev/null
+orvane_pid=
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true
+      [ -n "$orvane_pid" ] && kill $orvane_pid 2>/dev/null
       "$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null 2>&1 || true
       "$wine_run" --stop' EXIT
 for _ in $(seq 100); do grep -q READY "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
@@ -66,4 +70,62 @@ if [ "$code" = 0 ] && [ "$bad" = 0 ]; then
   step "Update result $code: the reader received every file of the package byte for byte"
 else
   step "Update result $code: the update did NOT complete"; exit 1
+fi
+# What the reader keeps of this run is put away: the windows' run must send it all again.
+for f in $(sed -n '/^\[FICHIER A CHARGER\]/,$p' "$root/samples/package/catalogueM30.ini" | tr -d '\r' | tail -n +2); do
+  rm -f "$work/$f"
+done
+
+# The updater itself, in the sample package directory.
+orvane=$build/win/bin/Orvane.exe
+windriver=$build/win/tools/windriver.exe
+title='Mise à jour des lecteurs de cartes Vitale'
+export LC_ALL=C.UTF-8   # the driver reads window captions from its command line
+drive() { "$wine_run" "$windriver" "$@" </dev/null; }
+shown() { drive "$@" | sed -e 's/\\n/\n    /g' -e 's/\\r//g'; }
+screen() {
+  local display=${DISPLAY:-}
+  [ -n "$display" ] || display=:$(cut -d' ' -f2 "$prefix.display")
+  import -display "$display" -window root "$1"
+  echo "(screenshot: $1)"
+}
+rm -f "$build/demo-main-window.png" "$build/demo-progress.png" "$build/demo-result-box.png"
+step "Orvane.exe started in samples/package: the main window lists the ports once a second"
+(cd "$root/samples/package" && exec "$wine_run" "$orvane" </dev/null >"$work/orvane.out" 2>&1) &
+orvane_pid=$!
+drive wait "$title" 30000
+drive waitselected "$title" 1019 "DORAN Kavron USB (COM5)" 15000
+printf 'Reader type:   '; shown text "$title" 1043
+printf 'Port selected: '; shown selected "$title" 1019
+printf 'Detection:     '; shown text "$title" 1028
+sleep 0.5
+screen "$build/demo-main-window.png"
+step "Démarrer: the whole update in the progress window (the reader restarts once: 30 s)"
+drive click "$title" 1014
+drive wait Chargement 15000
+last=
+while drive wait Chargement 100 >/dev/null 2>&1; do
+  now="$(drive text Chargement 1005 2>/dev/null) | $(drive text Chargement 1018 2>/dev/null)"
+  [ "$now" != "$last" ] && echo "  $now"
+  last=$now
+  case $now in *"Module en cours"*) [ -f "$build/demo-progress.png" ] || screen "$build/demo-progress.png" ;; esac
+  sleep 1
+done
+step "The outcome, as the main window reports it"
+shown box Orvane 60000
+sleep 0.3
+screen "$build/demo-result-box.png"
+drive answer Orvane 10000
+drive close "$title"
+wait $orvane_pid || true
+orvane_pid=
+missing=0
+for file in 3648LDR.SGN 3648LDR.LDF K30APP.SGN K30APP.LDF K30CFG.SGN K30CFG.ADF VIT3777.PDF \
+            VIT3778.PDF TABLES.DDF 3592PARAM.BIN LISEZMOI.TXT; do
+  cmp -s "$root/samples/package/$file" "$work/$file" || { echo "  $file: NOT received intact"; missing=1; }
+done
+if [ $missing -eq 0 ]; then
+  step "The reader received the 11 files of the package byte for byte"
+else
+  step "The update did NOT deliver every file intact"; exit 1
 fi

@@ -6,7 +6,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$here/build}
 
 packages=(g++-mingw-w64-x86-64 util-linux wine64 xvfb imagemagick x11-utils
-          googletest cmake make g++ python3 dpkg-dev)
+          googletest cmake make g++ python3 dpkg-dev fonts-liberation)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -56,9 +56,9 @@ void LogLineSized(std::size_t bufferSize, const char* fmt, ...)
     va_end(args);
 }
 
-int ShowMessage(const std::string& text, UINT type)
+int ShowMessage(const std::string& text, UINT type, HWND owner)
 {
-    return Os().MessageBoxA(nullptr, text.c_str(), ExecutableBaseName().c_str(), type);
+    return Os().MessageBoxA(owner, text.c_str(), ExecutableBaseName().c_str(), type);
 }
 
 std::string LoadResString(UINT id)

@@ -1,6 +1,8 @@
 #include "Dialog.h"
 
+#include "App.h"
 #include "Diag.h"
+#include "WindowImpl.h"
 
 namespace {
 
@@ -43,17 +45,23 @@ INT_PTR CDialog::DoModal()
 {
     m_ended = false;
     m_modalResult = -1;
-    HWND hwnd = ::CreateDialogParamA(ResourceInstance(), MAKEINTRESOURCEA(m_templateId), m_parent,
+    // A dialog given no parent is owned by the main window, which it disables while it
+    // runs: the operator cannot start a second update behind the first one.
+    HWND owner = m_parent != nullptr ? m_parent : MainWindowHandle();
+    HWND hwnd = ::CreateDialogParamA(ResourceInstance(), MAKEINTRESOURCEA(m_templateId), owner,
                                      DialogProc, reinterpret_cast<LPARAM>(this));
     if (hwnd == nullptr)
         return -1;
-    const bool parentWasEnabled = m_parent != nullptr && ::IsWindowEnabled(m_parent);
-    if (parentWasEnabled)
-        ::EnableWindow(m_parent, FALSE);
+    const bool ownerWasEnabled = owner != nullptr && ::IsWindowEnabled(owner);
+    if (ownerWasEnabled)
+        ::EnableWindow(owner, FALSE);
+    // A modal dialog is shown whether or not its template says visible.
+    if (!m_ended && m_hWnd != nullptr && !::IsWindowVisible(m_hWnd))
+        ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
     RunModalLoop();
-    if (parentWasEnabled) {
-        ::EnableWindow(m_parent, TRUE);
-        ::SetActiveWindow(m_parent);
+    if (ownerWasEnabled) {
+        ::EnableWindow(owner, TRUE);
+        ::SetActiveWindow(owner);
     }
     if (m_hWnd != nullptr)
         ::DestroyWindow(m_hWnd);
@@ -72,6 +80,11 @@ void CDialog::RunModalLoop()
         }
         if (got == -1)
             break;
+        // The window the message is for filters it first (a splash hides on input), then
+        // the dialog.
+        CWindowImpl* target = CWindowImpl::FromHandle(msg.hwnd);
+        if (target != nullptr && target->PreTranslateMessage(msg))
+            continue;
         if (PreTranslateMessage(msg))
             continue;
         if (m_hWnd != nullptr && ::IsDialogMessageA(m_hWnd, &msg))
@@ -106,6 +119,23 @@ BOOL CDialog::OnInitDialog()
 bool CDialog::PreTranslateMessage(MSG& /*msg*/) { return false; }
 
 bool CDialog::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+
+bool CDialog::OnDefaultCommand(UINT message, WPARAM w)
+{
+    // Enter and Escape reach a dialog as IDOK and IDCANCEL: a class that keeps its window
+    // open filters the keys or maps the commands itself.
+    if (message != WM_COMMAND || HIWORD(w) != BN_CLICKED)
+        return false;
+    if (LOWORD(w) == IDOK) {
+        OnOK();
+        return true;
+    }
+    if (LOWORD(w) == IDCANCEL) {
+        OnCancel();
+        return true;
+    }
+    return false;
+}
 
 HBRUSH CDialog::DefaultCtlColor(UINT message, WPARAM w, LPARAM l)
 {
@@ -142,6 +172,8 @@ INT_PTR CDialog::Route(UINT message, WPARAM w, LPARAM l)
             handled = true;
         } else {
             handled = OnMessage(message, w, l, result);
+            if (!handled)
+                handled = OnDefaultCommand(message, w);
         }
     } catch (...) {
         // A handler that fails leaves the message to the default processing: nothing

@@ -55,6 +55,7 @@ public:
 
     // Creates the dialog, disables the parent, runs the loop until EndDialog, destroys the
     // window and returns the value given to EndDialog (-1 when the window cannot be made).
+    // A dialog without parent is owned by the application's main window.
     INT_PTR DoModal();
     void EndDialog(INT_PTR result);
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
@@ -75,6 +76,7 @@ protected:
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l);
     INT_PTR Route(UINT message, WPARAM w, LPARAM l);
+    bool OnDefaultCommand(UINT message, WPARAM w);
     void RunModalLoop();
 
     UINT m_templateId;

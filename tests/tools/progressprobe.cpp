@@ -3,11 +3,14 @@
 // close request end it. Every message box the program shows during the run is read and
 // answered, then the outcome's box after the window has closed. One line of UTF-8 per
 // observation.
-//   progressprobe [--interrupt] [CAPTION]    CAPTION of the boxes, "Orvane" by default
+//   progressprobe [--interrupt] [--box-delay MS] [CAPTION]
+// CAPTION of the boxes, "Orvane" by default; a box stays MS milliseconds before it is
+// answered, so that it can be looked at.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,7 @@ constexpr int kTotalBar = 1001;
 constexpr int kFileText = 1018;
 constexpr int kFileBar = 1002;
 constexpr DWORD kSamplePeriodMs = 20;
+DWORD g_boxDelayMs = 0;
 
 std::string Utf8(const std::wstring& w)
 {
@@ -116,9 +120,19 @@ bool AnswerBox(const wchar_t* caption)
     if (box == nullptr || !::IsWindowVisible(box))
         return false;
     Say("box\t" + TextOf(::GetDlgItem(box, 0xFFFF)));
+    ::Sleep(g_boxDelayMs);
     ::SendMessageW(::GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
     for (int i = 0; i < 100 && ::IsWindow(box); ++i)
         ::Sleep(kSamplePeriodMs);
+    return true;
+}
+
+// A window being destroyed loses its controls first: what it shows then is no state.
+bool ControlsPresent(HWND dialog)
+{
+    for (int id : {kStepText, kTotalBar, kFileText, kFileBar})
+        if (::GetDlgItem(dialog, id) == nullptr)
+            return false;
     return true;
 }
 
@@ -127,7 +141,7 @@ void WatchUntilClosed(HWND dialog, const wchar_t* boxCaption)
     std::string last;
     while (::IsWindow(dialog)) {
         const std::string now = Sample(dialog);
-        if (now != last && ::IsWindow(dialog))
+        if (now != last && ::IsWindow(dialog) && ControlsPresent(dialog))
             Say(now);
         last = now;
         AnswerBox(boxCaption); // the run's own boxes wait for the operator
@@ -157,6 +171,8 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::wstring(argv[i]) == L"--interrupt")
             interrupt = true;
+        else if (std::wstring(argv[i]) == L"--box-delay" && i + 1 < argc)
+            g_boxDelayMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
         else
             boxCaption = argv[i];
     }

@@ -133,6 +133,11 @@ HMODULE FakeLoadLibrary(const char* name)
     return g_fake->libraryMissing ? nullptr : RealOsCalls().LoadLibraryA(name);
 }
 
+FARPROC WINAPI FakeGetProcAddress(HMODULE library, LPCSTR name)
+{
+    return g_fake->exportsMissing ? nullptr : RealOsCalls().GetProcAddress(library, name);
+}
+
 OsCalls FakeCalls()
 {
     OsCalls calls = RealOsCalls();
@@ -149,6 +154,7 @@ OsCalls FakeCalls()
     calls.MessageBoxA = FakeMessageBox;
     calls.OutputDebugStringA = FakeDebugOutput;
     calls.LoadLibraryA = FakeLoadLibrary;
+    calls.GetProcAddress = FakeGetProcAddress;
     return calls;
 }
 

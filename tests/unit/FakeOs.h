@@ -60,6 +60,7 @@ struct FakeOs {
 
     // The virtual clock: milliseconds slept so far.
     ULONGLONG NowMs() const { return m_clockMs; }
+    bool exportsMissing = false;      // a library without the exports asked for
 
     FakeOs();
     ~FakeOs();

@@ -1,0 +1,475 @@
+#include "ChargeurDlg.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "DisplayTexts.h"
+#include "Drawing.h"
+#include "PngImage.h"
+#include "PortQuery.h"
+#include "PortRules.h"
+#include "SplashScreenEx.h"
+#include "UiTexts.h"
+#include "engine/ChargementDlg.h"
+#include "engine/RunResult.h"
+#include "res/resource.h"
+#include "winfw/Diag.h"
+
+namespace {
+
+constexpr char kReadMeFile[] = "ReadMe.txt";
+constexpr char kReaderTypeFile[] = "Lecteur.txt";
+constexpr char kReaderPictureFile[] = ".\\Lecteur.png";
+
+constexpr UINT kFirstPollDelay = 1;
+constexpr UINT kPollInterval = 1000;
+constexpr UINT kPollAgainAtOnce = 1;
+
+// Where the port list stands beside the detection text (pixels, client coordinates).
+constexpr RECT kListWhenDetected = {350, 110, 350 + 209, 110 + 21};
+constexpr RECT kListWhenNotDetected = {418, 128, 418 + 209, 128 + 21};
+
+constexpr COLORREF kTextColour = RGB(0, 0, 0);
+constexpr COLORREF kTextBackground = RGB(230, 250, 210);
+
+constexpr int kSplashMs = 500;
+// Posted at the end of the initialisation: the splash is shown once the window itself is.
+constexpr UINT WM_SHOW_SPLASH = WM_APP + 1;
+constexpr int kSplashStyle = SPLASH_FADE_IN | SPLASH_FADE_OUT | SPLASH_DROP_SHADOW | SPLASH_CENTER_PARENT;
+
+// The five fonts differ only in height and weight.
+Font MakeArialFont(int height, int weight)
+{
+    LOGFONTA font = {};
+    font.lfHeight = height;
+    font.lfWeight = weight;
+    font.lfCharSet = ANSI_CHARSET;
+    font.lfQuality = PROOF_QUALITY;
+    font.lfPitchAndFamily = 0x31;
+    std::strcpy(font.lfFaceName, "Arial");
+    return Font(::CreateFontIndirectA(&font));
+}
+
+int Width(const RECT& r) { return r.right - r.left; }
+int Height(const RECT& r) { return r.bottom - r.top; }
+
+CString AboutBoxText()
+{
+    const CString version = GetFileVersionText();
+    const CString notice = GetLegalNoticeText();
+    std::vector<char> text(sizeof uitext::kAboutFormat + version.size() + notice.size());
+    std::snprintf(text.data(), text.size(), uitext::kAboutFormat, version.c_str(), notice.c_str());
+    return text.data();
+}
+
+} // namespace
+
+struct ChargeurMap {
+    static const MessageEntry<CChargeurDlg> kEntries[9];
+};
+
+const MessageEntry<CChargeurDlg> ChargeurMap::kEntries[9] = {
+    {WM_PAINT, 0, 0, &CChargeurDlg::OnPaint},
+    {WM_ERASEBKGND, 0, 0, &CChargeurDlg::OnEraseBackground},
+    {WM_TIMER, 0, 0, &CChargeurDlg::OnTimer},
+    {WM_COMMAND, IDC_START, BN_CLICKED, &CChargeurDlg::OnStartClicked},
+    {WM_COMMAND, IDC_PORT_LIST, CBN_DROPDOWN, &CChargeurDlg::OnPortListDropDown},
+    {WM_COMMAND, IDC_PORT_LIST, CBN_SELCHANGE, &CChargeurDlg::OnPortListSelChange},
+    {WM_HELP, 0, 0, &CChargeurDlg::OnHelp},
+    {WM_CLOSE, 0, 0, &CChargeurDlg::OnClose},
+    {WM_SHOW_SPLASH, 0, 0, &CChargeurDlg::OnShowSplash},
+};
+
+CChargeurDlg::CChargeurDlg(HWND parent)
+    : CDialog(IDD_ORVANE_DIALOG, parent),
+      m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))),
+      m_shownIndicator(&m_notDetected)
+{
+}
+
+CChargeurDlg::~CChargeurDlg() = default;
+
+void CChargeurDlg::DoDataExchange(DataExchange& dx)
+{
+    dx.Control(IDC_START, m_startButton);
+    dx.Control(IDC_PORT_LIST, m_portList);
+    dx.Control(IDC_DETECTION_TEXT, m_detectionText);
+    dx.Control(IDC_LOGO, m_logoArea);
+    dx.Control(IDC_INDICATOR, m_indicatorArea);
+    dx.Control(IDC_READER_PICTURE, m_pictureArea);
+    dx.Control(IDC_STATE_LABEL, m_stateLabel);
+    dx.Control(IDC_READ_ME, m_readMe);
+    dx.Control(IDC_READER_TYPE, m_readerType);
+    dx.Control(IDC_UPDATE_LABEL, m_updateLabel);
+    dx.Control(IDC_LEGAL_NOTICE, m_legalNotice);
+}
+
+BOOL CChargeurDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    ShowPackageTexts();
+    CreateFonts();
+    m_legalNotice.SetWindowTextA(GetLegalNoticeText());
+    SendMessageA(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    LoadPictures();
+
+    ::SetFocus(m_hWnd);
+    ::SetTimer(m_hWnd, TIMER_FIRST_POLL, kFirstPollDelay, nullptr);
+    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+
+    m_readerDetected = false;
+    DrawIndicator(m_notDetected);
+    m_detectionText.SetWindowTextA(uitext::kReaderNotDetected);
+    m_startButton.EnableWindow(false);
+
+    // A splash made while its owner is still hidden can end up beneath it once the owner
+    // appears (X servers without a window manager stack by order of appearance).
+    PostMessageA(WM_SHOW_SPLASH);
+    return TRUE;
+}
+
+void CChargeurDlg::ShowPackageTexts()
+{
+    m_readMe.SetWindowTextA(ReadMeText(kReadMeFile));
+    m_readerType.SetWindowTextA(FirstLineOf(kReaderTypeFile));
+}
+
+void CChargeurDlg::CreateFonts()
+{
+    m_labelFont = MakeArialFont(0, FW_BOLD);
+    m_detectionFont = MakeArialFont(0, FW_MEDIUM);
+    m_typeFont = MakeArialFont(-20, FW_BOLD);
+    m_readMeFont = MakeArialFont(15, FW_NORMAL);
+    m_noticeFont = MakeArialFont(12, FW_NORMAL);
+    m_stateLabel.SetFont(m_labelFont.Get());
+    m_updateLabel.SetFont(m_labelFont.Get());
+    m_detectionText.SetFont(m_detectionFont.Get());
+    m_readerType.SetFont(m_typeFont.Get());
+    m_readMe.SetFont(m_readMeFont.Get());
+    m_legalNotice.SetFont(m_noticeFont.Get());
+}
+
+void CChargeurDlg::LoadPictures()
+{
+    // Each image is needed only until its bitmaps exist.
+    PngImage image;
+    m_logoRect = m_logoArea.RectIn(m_hWnd);
+    if (image.LoadFromResource(IDR_PNG_LOGO))
+        MakePicture(image, m_logo, m_logoRect);
+
+    m_indicatorRect = m_indicatorArea.RectIn(m_hWnd);
+    if (image.LoadFromResource(IDR_PNG_DETECTED))
+        MakePicture(image, m_detected, m_indicatorRect);
+    if (image.LoadFromResource(IDR_PNG_NOT_DETECTED))
+        MakePicture(image, m_notDetected, m_indicatorRect);
+
+    m_pictureRect = m_pictureArea.RectIn(m_hWnd);
+    if (image.LoadFromFile(kReaderPictureFile))
+        MakePicture(image, m_readerPicture, m_pictureRect);
+}
+
+void CChargeurDlg::MakePicture(const PngImage& image, Picture& picture, const RECT& area)
+{
+    picture.bitmap = CreateBitmapFromPixels(image.GetWidth(), image.GetHeight(), image.GetPixels(), m_hWnd);
+    if (picture.bitmap)
+        picture.scaled = ScaleBitmapToFit(picture.bitmap.Get(), m_hWnd, Width(area), Height(area));
+}
+
+LRESULT CChargeurDlg::OnShowSplash(WPARAM, LPARAM)
+{
+    // The splash deletes itself once its window is gone.
+    auto* splash = new CSplashScreenEx();
+    if (!splash->Create(m_hWnd, nullptr, kSplashMs, kSplashStyle)) {
+        splash->Discard();
+        return 0;
+    }
+    splash->SetBitmap(IDB_SPLASH, 255, 0, 255);
+    splash->Show();
+    return 0;
+}
+
+bool CChargeurDlg::PreTranslateMessage(MSG& msg)
+{
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN) {
+        // Only Enter on the focused "Démarrer" starts an update; anywhere else it would
+        // close the window.
+        if (msg.hwnd == m_startButton.GetSafeHwnd())
+            OnStartClicked(0, 0);
+        return true;
+    }
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE)
+        return true;
+    return CDialog::PreTranslateMessage(msg);
+}
+
+bool CChargeurDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
+{
+    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {
+        result = reinterpret_cast<LRESULT>(OnCtlColor(message, w, l));
+        return true;
+    }
+    if (message == WM_DESTROY) {
+        ::KillTimer(m_hWnd, TIMER_PORT_POLL);
+        ::KillTimer(m_hWnd, TIMER_FIRST_POLL);
+        return false;
+    }
+    if (message == WM_TIMER && w != TIMER_PORT_POLL && w != TIMER_FIRST_POLL)
+        return false;
+    return DispatchMessageMap(this, ChargeurMap::kEntries, message, w, l, result);
+}
+
+LRESULT CChargeurDlg::OnPaint(WPARAM, LPARAM)
+{
+    PaintDC dc(m_hWnd);
+    if (::IsIconic(m_hWnd)) {
+        RECT client = {};
+        ::GetClientRect(m_hWnd, &client);
+        const int x = (Width(client) - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+        const int y = (Height(client) - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+        ::DrawIcon(dc.Get(), x, y, m_hIcon);
+        return 0;
+    }
+    // Drawn after the paint's own erase, so the gradient never covers them.
+    DrawPicture(dc.Get(), m_logo, m_logoRect);
+    DrawPicture(dc.Get(), m_readerDetected ? m_detected : m_notDetected, m_indicatorRect);
+    DrawPicture(dc.Get(), m_readerPicture, m_pictureRect);
+    return 0;
+}
+
+void CChargeurDlg::DrawPicture(HDC dc, const Picture& picture, const RECT& area) const
+{
+    if (picture.scaled)
+        DrawTransparentBitmapOn(dc, picture.scaled.Get(), area.left, area.top);
+}
+
+void CChargeurDlg::DrawIndicator(const Picture& indicator)
+{
+    if (indicator.scaled)
+        DrawTransparentBitmap(indicator.scaled.Get(), m_hWnd, m_indicatorRect.left, m_indicatorRect.top);
+}
+
+LRESULT CChargeurDlg::OnEraseBackground(WPARAM w, LPARAM)
+{
+    HDC dc = reinterpret_cast<HDC>(w);
+    RECT client = {};
+    ::GetClientRect(m_hWnd, &client);
+    Pen pens[draw::kGradientPens];
+    for (int i = 0; i < draw::kGradientPens; ++i) {
+        const int gray = draw::kGradientTop - i;
+        pens[i].Reset(::CreatePen(PS_SOLID, 1, RGB(gray, gray, gray)));
+    }
+    Pen separator(::CreatePen(PS_SOLID, 1, RGB(draw::kSeparatorGray, draw::kSeparatorGray, draw::kSeparatorGray)));
+    Selection keep(dc, pens[0].Get());
+    for (int y = 0; y <= client.bottom; ++y) {
+        const int pen = draw::BackgroundPen(y, client.bottom);
+        ::SelectObject(dc, pen == draw::kSeparatorPen ? separator.Get() : pens[pen].Get());
+        ::MoveToEx(dc, 0, y, nullptr);
+        ::LineTo(dc, client.right, y);
+    }
+    return TRUE;
+}
+
+HBRUSH CChargeurDlg::OnCtlColor(UINT message, WPARAM w, LPARAM l)
+{
+    m_ctlBrush = DefaultCtlColor(message, w, l);
+    const CString className = WindowClassName(reinterpret_cast<HWND>(l));
+    if (className == "Static" || className == "Button") {
+        // Texts and the button show the gradient through.
+        HDC dc = reinterpret_cast<HDC>(w);
+        ::SetTextColor(dc, kTextColour);
+        ::SetBkColor(dc, kTextBackground);
+        ::SetBkMode(dc, TRANSPARENT);
+        m_ctlBrush = static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+    }
+    return m_ctlBrush;
+}
+
+LRESULT CChargeurDlg::OnTimer(WPARAM timer, LPARAM)
+{
+    // The operator is choosing: the list must not change under the pointer.
+    if (m_portList.SendMessageA(CB_GETDROPPEDSTATE) != FALSE)
+        return 0;
+    const bool wasDetected = m_readerDetected;
+    const CString selected = SelectedText();
+    ::KillTimer(m_hWnd, timer);
+    // A choice the operator made by hand is never refreshed away.
+    if (m_autoSelected || selected.empty()) {
+        const int refreshed = RefreshPortList();
+        if (refreshed == -1) {
+            CloseWindow();
+            return 0;
+        }
+        if (refreshed == 1) {
+            SelectReaderEntry();
+            UpdateDetectionDisplay(true);
+        }
+    }
+    ::SetTimer(m_hWnd, TIMER_PORT_POLL, kPollInterval, nullptr);
+    const bool hasSelection = HasSelection();
+    m_startButton.EnableWindow(hasSelection);
+    if (hasSelection && !wasDetected && m_readerDetected) {
+        ::SetFocus(m_hWnd);
+        ::SetFocus(m_startButton.GetSafeHwnd());
+    }
+    return 0;
+}
+
+void CChargeurDlg::SelectReaderEntry()
+{
+    m_readerDetected = false;
+    m_autoSelected = false;
+    const int reader = ports::ReaderEntryIndex(ListedTexts());
+    if (reader < 0)
+        return;
+    m_portList.SendMessageA(CB_SETCURSEL, static_cast<WPARAM>(reader));
+    m_readerDetected = true;
+    m_autoSelected = true;
+}
+
+int CChargeurDlg::RefreshPortList()
+{
+    try {
+        return RebuildPortListIfChanged();
+    } catch (const std::exception&) {
+        // Memory ran out while the lists were copied: the window cannot go on listing.
+        ShowMessage(uitext::kUnexpectedFailure, MB_OK, m_hWnd);
+        EndDialog(0);
+        return -1;
+    }
+}
+
+int CChargeurDlg::RebuildPortListIfChanged()
+{
+    const std::vector<CString> shown = ListedTexts();
+    std::vector<CString> fresh;
+    switch (CollectPortTexts(fresh)) {
+    case PortQuery::Listed:
+        break;
+    case PortQuery::NoLibrary:
+        ShowMessage(uitext::kNoLibrary, MB_OK, m_hWnd);
+        return -1;
+    case PortQuery::NoExport:
+        ShowMessage(uitext::kNoExport, MB_OK, m_hWnd);
+        return -1;
+    case PortQuery::QueryFailed:
+        ShowMessage(uitext::kQueryFailed, MB_OK, m_hWnd);
+        EndDialog(0);
+        return -1;
+    case PortQuery::Unexpected:
+        ShowMessage(uitext::kUnexpectedFailure, MB_OK, m_hWnd);
+        EndDialog(0);
+        return -1;
+    }
+    if (!ports::ListChanged(shown, fresh))
+        return 0;
+    FillPortList(fresh);
+    return 1;
+}
+
+void CChargeurDlg::FillPortList(const std::vector<CString>& texts)
+{
+    m_portList.SendMessageA(CB_RESETCONTENT);
+    for (const CString& text : texts)
+        m_portList.SendMessageA(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::vector<CString> CChargeurDlg::ListedTexts() const
+{
+    std::vector<CString> texts;
+    const LRESULT count = m_portList.SendMessageA(CB_GETCOUNT);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = m_portList.SendMessageA(CB_GETLBTEXTLEN, static_cast<WPARAM>(i));
+        if (length < 0)
+            continue;
+        std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
+        const LRESULT copied = m_portList.SendMessageA(CB_GETLBTEXT, static_cast<WPARAM>(i),
+                                                       reinterpret_cast<LPARAM>(text.data()));
+        texts.emplace_back(text.data(), static_cast<std::size_t>(copied > 0 ? copied : 0));
+    }
+    return texts;
+}
+
+bool CChargeurDlg::HasSelection() const { return m_portList.SendMessageA(CB_GETCURSEL) != CB_ERR; }
+
+CString CChargeurDlg::SelectedText() const
+{
+    const LRESULT index = m_portList.SendMessageA(CB_GETCURSEL);
+    if (index == CB_ERR)
+        return CString();
+    const std::vector<CString> texts = ListedTexts();
+    return static_cast<std::size_t>(index) < texts.size() ? texts[static_cast<std::size_t>(index)] : CString();
+}
+
+void CChargeurDlg::UpdateDetectionDisplay(bool force)
+{
+    const RECT textArea = m_detectionText.RectIn(m_hWnd);
+    const RECT listArea = m_portList.RectIn(m_hWnd);
+    ::InvalidateRect(m_hWnd, &textArea, TRUE);
+    ::InvalidateRect(m_hWnd, &listArea, TRUE);
+    const Picture* wanted = m_readerDetected ? &m_detected : &m_notDetected;
+    if ((force || m_readerDetected) && wanted != m_shownIndicator)
+        ::InvalidateRect(m_hWnd, &m_indicatorRect, TRUE);
+
+    if (!m_readerDetected && !force)
+        return;
+    const RECT& place = m_readerDetected ? kListWhenDetected : kListWhenNotDetected;
+    ::MoveWindow(m_portList.GetSafeHwnd(), place.left, place.top, Width(place), Height(place), TRUE);
+    m_detectionText.SetWindowTextA(m_readerDetected ? uitext::kReaderDetected : uitext::kReaderNotDetected);
+    DrawIndicator(*wanted);
+    m_shownIndicator = wanted;
+}
+
+LRESULT CChargeurDlg::OnPortListDropDown(WPARAM, LPARAM)
+{
+    if (RefreshPortList() == -1) {
+        CloseWindow();
+        return 0;
+    }
+    const bool detected = ports::DetectedAfterDropDown(ListedTexts(), m_readerDetected);
+    if (detected != m_readerDetected) {
+        m_readerDetected = detected;
+        UpdateDetectionDisplay(true);
+    }
+    return 0;
+}
+
+LRESULT CChargeurDlg::OnPortListSelChange(WPARAM, LPARAM)
+{
+    m_autoSelected = false;
+    m_startButton.EnableWindow(HasSelection());
+    return 0;
+}
+
+LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
+{
+    ::KillTimer(m_hWnd, TIMER_PORT_POLL);
+    int result = 0;
+    {
+        CChargementDlg progress;
+        progress.SetPortName(SelectedText());
+        progress.DoModal();
+        result = progress.GetResult();
+    }
+    ShowMessage(ResultBoxText(result), MB_OK | ResultBoxIcon(result), m_hWnd);
+    ::SetTimer(m_hWnd, TIMER_PORT_POLL, kPollAgainAtOnce, nullptr);
+    return 0;
+}
+
+LRESULT CChargeurDlg::OnHelp(WPARAM, LPARAM)
+{
+    ShowMessage(AboutBoxText(), MB_OK | MB_ICONINFORMATION, m_hWnd);
+    return TRUE;
+}
+
+LRESULT CChargeurDlg::OnClose(WPARAM, LPARAM)
+{
+    CloseWindow();
+    return 0;
+}
+
+void CChargeurDlg::CloseWindow()
+{
+    ::KillTimer(m_hWnd, TIMER_PORT_POLL);
+    EndDialog(IDOK);
+}

@@ -1,0 +1,214 @@
+#include "Drawing.h"
+
+#include <cmath>
+
+namespace draw {
+
+namespace {
+
+int ClampPen(int pen)
+{
+    if (pen < 0)
+        return 0;
+    return pen < kGradientPens - 1 ? pen : kGradientPens - 1;
+}
+
+} // namespace
+
+int BackgroundPen(int y, int bottom)
+{
+    if (y == kFirstSeparatorRow || y == kSecondSeparatorRow)
+        return kSeparatorPen;
+    if (y < kFirstSeparatorRow)
+        return ClampPen(kGradientPens * y / kFirstSeparatorRow);
+    if (y < kSecondSeparatorRow)
+        return ClampPen(kGradientPens * (y - kFirstSeparatorRow) /
+                        (kSecondSeparatorRow - kFirstSeparatorRow));
+    // The third band exists only below row 330; a row beyond the bottom takes the last pen.
+    const int bandHeight = bottom - kSecondSeparatorRow;
+    if (bandHeight <= 0)
+        return kGradientPens - 1;
+    return ClampPen(kGradientPens * (y - kSecondSeparatorRow) / bandHeight);
+}
+
+std::vector<PixelRun> OpaqueRuns(const std::uint8_t* bgrx, int width, int height, int keyRed,
+                                 int keyGreen, int keyBlue)
+{
+    std::vector<PixelRun> runs;
+    if (bgrx == nullptr || width <= 0 || height <= 0)
+        return runs;
+    const auto isKey = [&](const std::uint8_t* p) {
+        return p[2] == keyRed && p[1] == keyGreen && p[0] == keyBlue;
+    };
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = bgrx + static_cast<std::size_t>(y) * static_cast<std::size_t>(width) * 4;
+        int x = 0;
+        while (x < width) {
+            while (x < width && isKey(row + x * 4))
+                ++x;
+            if (x == width)
+                break;
+            const int first = x;
+            while (x < width && !isKey(row + x * 4))
+                ++x;
+            runs.push_back({y, first, x - 1});
+        }
+    }
+    return runs;
+}
+
+Size FitSize(Size image, Size client, Size box)
+{
+    if (image.width <= 0 || image.height <= 0)
+        return {0, 0};
+    if (box.width == 0 && box.height == 0) {
+        box = client;
+    } else {
+        if (box.width > client.width)
+            box.width = client.width;
+        if (box.height > client.height)
+            box.height = client.height;
+    }
+    if (box.width <= 0 || box.height <= 0)
+        return {0, 0};
+    const double scaleX = static_cast<double>(box.width) / image.width;
+    const double scaleY = static_cast<double>(box.height) / image.height;
+    const double scale = scaleX < scaleY ? scaleX : scaleY;
+    return {static_cast<int>(std::floor(image.width * scale + 0.5)),
+            static_cast<int>(std::floor(image.height * scale + 0.5))};
+}
+
+void ApplyWhiteMask(std::uint8_t* bgrx, std::size_t pixelCount)
+{
+    if (bgrx == nullptr)
+        return;
+    for (std::size_t i = 0; i < pixelCount; ++i) {
+        std::uint8_t* p = bgrx + i * 4;
+        const int average = (p[0] + p[1] + p[2]) / 3;
+        const std::uint8_t value = average > kMaskThreshold ? 255 : 0;
+        p[0] = p[1] = p[2] = value;
+    }
+}
+
+} // namespace draw
+
+namespace {
+
+// The 32-bit top-down layout of every pixel buffer here: whatever the display's depth, the
+// system converts to and from the device bitmap's own format.
+BITMAPINFO TopDown32(int width, int height)
+{
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+bool BitmapSize(HBITMAP bitmap, int& width, int& height)
+{
+    BITMAP data = {};
+    if (bitmap == nullptr || ::GetObjectA(bitmap, sizeof data, &data) != sizeof data)
+        return false;
+    width = data.bmWidth;
+    height = data.bmHeight;
+    return width > 0 && height > 0;
+}
+
+Bitmap MakeBitmap(HDC reference, int width, int height, const std::uint8_t* pixels)
+{
+    Bitmap bitmap(::CreateCompatibleBitmap(reference, width, height));
+    if (!bitmap)
+        return bitmap;
+    BITMAPINFO info = TopDown32(width, height);
+    if (::SetDIBits(reference, bitmap.Get(), 0, static_cast<UINT>(height), pixels, &info,
+                    DIB_RGB_COLORS) != height)
+        bitmap.Reset();
+    return bitmap;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> ReadBitmapPixels(HDC reference, HBITMAP bitmap, int width, int height)
+{
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    BITMAPINFO info = TopDown32(width, height);
+    if (::GetDIBits(reference, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info,
+                    DIB_RGB_COLORS) != height)
+        pixels.clear();
+    return pixels;
+}
+
+Bitmap CreateBitmapFromPixels(int width, int height, const std::uint8_t* pixels, HWND window)
+{
+    if (width <= 0 || height <= 0 || pixels == nullptr)
+        return Bitmap();
+    WindowDC dc(window);
+    if (dc.Get() == nullptr)
+        return Bitmap();
+    return MakeBitmap(dc.Get(), width, height, pixels);
+}
+
+Bitmap ScaleBitmapToFit(HBITMAP bitmap, HWND window, int boxWidth, int boxHeight)
+{
+    int width = 0;
+    int height = 0;
+    if (!BitmapSize(bitmap, width, height))
+        return Bitmap();
+    RECT client = {};
+    ::GetClientRect(window, &client);
+    const draw::Size size = draw::FitSize({width, height}, {client.right, client.bottom},
+                                          {boxWidth, boxHeight});
+    if (size.width <= 0 || size.height <= 0)
+        return Bitmap();
+
+    WindowDC dc(window);
+    MemoryDC source(dc.Get());
+    MemoryDC target(dc.Get());
+    Bitmap scaled(::CreateCompatibleBitmap(dc.Get(), size.width, size.height));
+    if (source.Get() == nullptr || target.Get() == nullptr || !scaled)
+        return Bitmap();
+    {
+        Selection sourceSelection(source.Get(), bitmap);
+        Selection targetSelection(target.Get(), scaled.Get());
+        ::SetStretchBltMode(target.Get(), HALFTONE);
+        ::SetBrushOrgEx(target.Get(), 0, 0, nullptr);
+        ::StretchBlt(target.Get(), 0, 0, size.width, size.height, source.Get(), 0, 0, width, height,
+                     SRCCOPY);
+    }
+    return scaled;
+}
+
+void DrawTransparentBitmapOn(HDC targetDc, HBITMAP bitmap, int x, int y)
+{
+    int width = 0;
+    int height = 0;
+    if (targetDc == nullptr || !BitmapSize(bitmap, width, height))
+        return;
+    // The mask: white where the picture is near-white, black elsewhere.
+    std::vector<std::uint8_t> pixels = ReadBitmapPixels(targetDc, bitmap, width, height);
+    if (pixels.empty())
+        return;
+    draw::ApplyWhiteMask(pixels.data(), static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    Bitmap mask = MakeBitmap(targetDc, width, height, pixels.data());
+    MemoryDC picture(targetDc);
+    MemoryDC maskDc(targetDc);
+    if (!mask || picture.Get() == nullptr || maskDc.Get() == nullptr)
+        return;
+    Selection pictureSelection(picture.Get(), bitmap);
+    Selection maskSelection(maskDc.Get(), mask.Get());
+    // Background ^ picture, then & mask, then ^ picture: the background where the mask is
+    // white, the picture where it is black.
+    ::BitBlt(targetDc, x, y, width, height, picture.Get(), 0, 0, SRCINVERT);
+    ::BitBlt(targetDc, x, y, width, height, maskDc.Get(), 0, 0, SRCAND);
+    ::BitBlt(targetDc, x, y, width, height, picture.Get(), 0, 0, SRCINVERT);
+}
+
+void DrawTransparentBitmap(HBITMAP bitmap, HWND window, int x, int y)
+{
+    WindowDC dc(window);
+    DrawTransparentBitmapOn(dc.Get(), bitmap, x, y);
+}

@@ -1,0 +1,77 @@
+// The pictures of the main window and the splash: arithmetic and pixel rules as pure
+// functions, and the three GDI operations built on them.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "winfw/Gdi.h"
+
+namespace draw {
+
+// The main window's background: 45 grays from 250 down, three bands with a separator row
+// at 170 and at 330.
+constexpr int kGradientPens = 45;
+constexpr int kGradientTop = 250;
+constexpr int kSeparatorGray = 128;
+constexpr int kSeparatorPen = -1;
+constexpr int kFirstSeparatorRow = 170;
+constexpr int kSecondSeparatorRow = 330;
+
+// The pen of row y (0 to 44, or kSeparatorPen) in a client area whose bottom coordinate is
+// `bottom`; rows 0 to `bottom` inclusive are drawn.
+int BackgroundPen(int y, int bottom);
+
+// One horizontal run of pixels that are not the key colour: row y, columns first to last
+// inclusive.
+struct PixelRun {
+    int y;
+    int first;
+    int last;
+};
+
+// The runs of a picture given as top-down rows of 32-bit pixels, bytes blue, green, red and
+// a fourth byte that plays no part; every maximal run of pixels whose colour differs from
+// the key colour.
+std::vector<PixelRun> OpaqueRuns(const std::uint8_t* bgrx, int width, int height, int keyRed,
+                                 int keyGreen, int keyBlue);
+
+struct Size {
+    int width;
+    int height;
+};
+
+// The size of an image scaled to fit a box, keeping its proportions (small images are
+// enlarged). A box of 0 x 0 is the whole client area; a larger box is cut to it. An empty
+// image or box gives 0 x 0.
+Size FitSize(Size image, Size client, Size box);
+
+// Pixels whose blue, green and red average (rounded down) above this are near-white and
+// let the background through.
+constexpr int kMaskThreshold = 240;
+
+// Turns a 32-bit picture (bytes blue, green, red, fourth) into its mask in place: white
+// where near-white, black elsewhere; the fourth byte is left as it is.
+void ApplyWhiteMask(std::uint8_t* bgrx, std::size_t pixelCount);
+
+} // namespace draw
+
+// A device bitmap of `width` x `height` holding 32-bit top-down pixels (blue, green, red,
+// fourth), compatible with the window's context; empty when it cannot be made.
+Bitmap CreateBitmapFromPixels(int width, int height, const std::uint8_t* pixels, HWND window);
+
+// A copy of `bitmap` scaled into a box of the window (see draw::FitSize); the source is
+// left as it is. Empty when there is nothing to draw.
+Bitmap ScaleBitmapToFit(HBITMAP bitmap, HWND window, int boxWidth, int boxHeight);
+
+// Draws the bitmap at (x, y) of the window's client area with its near-white pixels
+// transparent.
+void DrawTransparentBitmap(HBITMAP bitmap, HWND window, int x, int y);
+// The same into a context the caller holds (a paint context).
+void DrawTransparentBitmapOn(HDC target, HBITMAP bitmap, int x, int y);
+
+// The bitmap's pixels as 32-bit top-down rows (blue, green, red, fourth); empty on failure.
+// The bitmap must not be selected into a context.
+std::vector<std::uint8_t> ReadBitmapPixels(HDC reference, HBITMAP bitmap, int width, int height);

@@ -1,0 +1,61 @@
+// CSplashScreenEx: a borderless, shaped, topmost popup showing a bitmap (and a text over
+// it) for a while, faded in and out where the system animates windows. Always made on the
+// heap: it deletes itself once its window is gone.
+#pragma once
+#include <windows.h>
+
+#include "winfw/Gdi.h"
+#include "winfw/Strings.h"
+#include "winfw/WindowImpl.h"
+
+#define SPLASH_FADE_IN 0x01
+#define SPLASH_FADE_OUT 0x02
+#define SPLASH_DROP_SHADOW 0x04
+#define SPLASH_CENTER_SCREEN 0x08
+#define SPLASH_CENTER_PARENT 0x10
+#define SPLASH_HIDE_ON_INPUT 0x20
+
+class CSplashScreenEx : public CWindowImpl {
+public:
+    static constexpr char kClassName[] = "SplashScreenExClass";
+
+    CSplashScreenEx();
+
+    // Registers the class and makes the window (visible, of no size yet), owned by `parent`.
+    bool Create(HWND parent, const char* text, int timeoutMs, int style);
+    // Loads the bitmap resource, sizes and places the window, and cuts away every pixel of
+    // the key colour; -1 in any component means no cutting.
+    bool SetBitmap(int bitmapId, int red, int green, int blue);
+    void Show();
+    // Hides and destroys the window; the object goes with it.
+    void Hide();
+    // Ends an object whose window could not be made (or is not wanted after all).
+    void Discard();
+
+    bool PreTranslateMessage(MSG& msg) override;
+
+private:
+    ~CSplashScreenEx() override = default;
+
+    bool OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result) override;
+    void PostNcDestroy() override;
+    bool RegisterWindowClass();
+    void ApplyKeyColourRegion(int red, int green, int blue);
+    void PaintTo(HDC dc);
+
+    using AnimateWindowFn = BOOL(WINAPI*)(HWND, DWORD, DWORD);
+    AnimateWindowFn m_animateWindow = nullptr;
+    HWND m_parent = nullptr;
+    Bitmap m_bitmap;
+    Font m_font;
+    int m_style = 0;
+    int m_timeout = 2000;
+    CString m_text;
+    RECT m_textRect = {0, 0, 0, 0};
+    UINT m_textFormat = DT_CENTER | DT_VCENTER | DT_WORDBREAK;
+    COLORREF m_textColor = RGB(0, 0, 0);
+    int m_width = 0;
+    int m_height = 0;
+    int m_x = 0;
+    int m_y = 0;
+};

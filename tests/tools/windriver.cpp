@@ -1,0 +1,386 @@
+// windriver: works another program's windows as an operator would, from outside, for the
+// window tests and the demo. One command per run; texts are printed in UTF-8 on one line,
+// with "\\", "\r" and "\n" written as \\, \r and \n. Exit 0 when the command succeeded,
+// 1 when it failed or timed out (with the reason on stderr), 2 on a bad command line.
+//   wait TITLE MS                  a visible top-level window captioned TITLE exists
+//   gone TITLE MS                  none exists any more
+//   goneclass CLASS MS             no window of that class exists any more
+//   origin TITLE                   "x y": where the window's client area starts on the screen
+//   text TITLE ID                  the text of control ID
+//   waittext TITLE ID TEXT MS      until control ID shows TEXT
+//   enabled TITLE ID               1 or 0
+//   waitenabled TITLE ID 0|1 MS    until control ID is (1) or is not (0) enabled
+//   items TITLE ID                 a combo box's entries, one a line, "* " before the selected
+//   selected TITLE ID              the selected entry of a combo box (an empty line if none)
+//   waitselected TITLE ID TEXT MS  until TEXT is the selected entry ("" for none)
+//   pick TITLE ID TEXT             selects an entry as the operator does (CBN_SELCHANGE)
+//   dropdown TITLE ID              opens the list as the operator does, then closes it
+//   click TITLE ID                 presses a button (posted: the press may start a long run)
+//   key TITLE ID VK                a key press posted to control ID (0: the window itself)
+//   press TITLE VK                 a key pressed on the keyboard while the window is in front
+//                                  (F1 becomes WM_HELP only this way)
+//   rect TITLE ID                  "x y width height" of control ID in the window's client area
+//   focus TITLE                    the id and class of the control that has the focus
+//   box CAPTION MS                 waits for a message box and prints its text
+//   answer CAPTION MS              presses the message box's first button
+//   capture CLASS FILE MS          waits for a visible window of that class and saves the
+//                                  screen around it (24-bit BMP)
+//   close TITLE                    posts WM_CLOSE
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kPollMs = 20;
+constexpr int kMessageBoxTextId = 0xFFFF;
+constexpr int kCaptureMargin = 24;
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                            nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes,
+                              nullptr, nullptr);
+    return out;
+}
+
+void PrintLine(const std::wstring& text)
+{
+    std::string escaped;
+    for (char c : Utf8(text)) {
+        if (c == '\\')
+            escaped += "\\\\";
+        else if (c == '\r')
+            escaped += "\\r";
+        else if (c == '\n')
+            escaped += "\\n";
+        else
+            escaped += c;
+    }
+    std::printf("%s\n", escaped.c_str());
+}
+
+bool Fail(const char* what)
+{
+    std::fprintf(stderr, "windriver: %s\n", what);
+    return false;
+}
+
+// Polls `ready` until it holds or `ms` have passed.
+template <typename Ready>
+bool WaitFor(DWORD ms, Ready ready)
+{
+    const ULONGLONG end = ::GetTickCount64() + ms;
+    for (;;) {
+        if (ready())
+            return true;
+        if (::GetTickCount64() >= end)
+            return false;
+        ::Sleep(kPollMs);
+    }
+}
+
+HWND VisibleWindow(const wchar_t* className, const wchar_t* title)
+{
+    HWND window = ::FindWindowW(className, title);
+    return window != nullptr && ::IsWindowVisible(window) ? window : nullptr;
+}
+
+HWND Control(const std::wstring& title, int id)
+{
+    HWND window = VisibleWindow(nullptr, title.c_str());
+    if (window == nullptr)
+        return nullptr;
+    return id == 0 ? window : ::GetDlgItem(window, id);
+}
+
+std::wstring TextOf(HWND window)
+{
+    wchar_t text[4096] = {};
+    const LRESULT n = ::SendMessageW(window, WM_GETTEXT, sizeof text / sizeof text[0],
+                                     reinterpret_cast<LPARAM>(text));
+    return std::wstring(text, static_cast<std::size_t>(n > 0 ? n : 0));
+}
+
+std::vector<std::wstring> Entries(HWND combo)
+{
+    std::vector<std::wstring> entries;
+    const LRESULT count = ::SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = ::SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length < 0 || length > 4000)
+            continue;
+        std::vector<wchar_t> text(static_cast<std::size_t>(length) + 1, L'\0');
+        ::SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
+        entries.emplace_back(text.data());
+    }
+    return entries;
+}
+
+std::wstring SelectedEntry(HWND combo)
+{
+    const LRESULT index = ::SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    const std::vector<std::wstring> entries = Entries(combo);
+    if (index == CB_ERR || index < 0 || static_cast<std::size_t>(index) >= entries.size())
+        return std::wstring();
+    return entries[static_cast<std::size_t>(index)];
+}
+
+bool Pick(HWND combo, const std::wstring& text)
+{
+    const LRESULT index = ::SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                         reinterpret_cast<LPARAM>(text.c_str()));
+    if (index == CB_ERR)
+        return Fail("no such entry");
+    ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    // A choice in the list tells the owner; setting the selection alone does not.
+    ::PostMessageW(::GetParent(combo), WM_COMMAND,
+                   MAKEWPARAM(::GetDlgCtrlID(combo), CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    return true;
+}
+
+bool SaveBmp(const wchar_t* path, int width, int height, const std::vector<unsigned char>& rows)
+{
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    info.biSizeImage = static_cast<DWORD>(rows.size());
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + info.biSizeImage;
+    std::FILE* out = _wfopen(path, L"wb");
+    if (out == nullptr)
+        return Fail("cannot write the capture");
+    const bool ok = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                    std::fwrite(&info, sizeof info, 1, out) == 1 &&
+                    std::fwrite(rows.data(), 1, rows.size(), out) == rows.size();
+    std::fclose(out);
+    return ok || Fail("short write of the capture");
+}
+
+// The screen around a window, as it is shown.
+bool Capture(HWND window, const wchar_t* path)
+{
+    RECT area = {};
+    ::GetWindowRect(window, &area);
+    area.left = area.left > kCaptureMargin ? area.left - kCaptureMargin : 0;
+    area.top = area.top > kCaptureMargin ? area.top - kCaptureMargin : 0;
+    area.right += kCaptureMargin;
+    area.bottom += kCaptureMargin;
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    if (width <= 0 || height <= 0)
+        return Fail("window of no size");
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    ::SelectObject(memory, previous);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
+    std::vector<unsigned char> rows(stride * static_cast<std::size_t>(height));
+    const int got = ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), rows.data(), &info, DIB_RGB_COLORS);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    if (got != height)
+        return Fail("cannot read the screen");
+    return SaveBmp(path, width, height, rows);
+}
+
+void PostKey(HWND window, WPARAM key)
+{
+    ::PostMessageW(window, WM_KEYDOWN, key, 1);
+    ::PostMessageW(window, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+}
+
+int Run(const std::vector<std::wstring>& a)
+{
+    const std::wstring command = a.empty() ? L"" : a[0];
+    const auto ms = [&](std::size_t i) { return static_cast<DWORD>(std::wcstoul(a[i].c_str(), nullptr, 10)); };
+    const auto id = [&](std::size_t i) { return static_cast<int>(std::wcstol(a[i].c_str(), nullptr, 0)); };
+    const std::size_t n = a.size();
+
+    if (command == L"wait" && n == 3)
+        return WaitFor(ms(2), [&] { return VisibleWindow(nullptr, a[1].c_str()) != nullptr; }) ? 0
+               : (Fail("window not shown"), 1);
+    if (command == L"gone" && n == 3)
+        return WaitFor(ms(2), [&] { return ::FindWindowW(nullptr, a[1].c_str()) == nullptr; }) ? 0
+               : (Fail("window still there"), 1);
+    if (command == L"goneclass" && n == 3)
+        return WaitFor(ms(2), [&] { return ::FindWindowW(a[1].c_str(), nullptr) == nullptr; }) ? 0
+               : (Fail("window still there"), 1);
+    if (command == L"origin" && n == 2) {
+        HWND window = VisibleWindow(nullptr, a[1].c_str());
+        POINT corner = {0, 0};
+        if (window == nullptr || !::ClientToScreen(window, &corner))
+            return Fail("no window"), 1;
+        std::printf("%ld %ld\n", corner.x, corner.y);
+        return 0;
+    }
+    if (command == L"box" && n == 3) {
+        HWND box = nullptr;
+        if (!WaitFor(ms(2), [&] { return (box = VisibleWindow(L"#32770", a[1].c_str())) != nullptr; }))
+            return Fail("no message box"), 1;
+        PrintLine(TextOf(::GetDlgItem(box, kMessageBoxTextId)));
+        return 0;
+    }
+    if (command == L"answer" && n == 3) {
+        HWND box = nullptr;
+        if (!WaitFor(ms(2), [&] { return (box = VisibleWindow(L"#32770", a[1].c_str())) != nullptr; }))
+            return Fail("no message box"), 1;
+        HWND button = ::FindWindowExW(box, nullptr, L"Button", nullptr);
+        if (button == nullptr)
+            return Fail("message box without button"), 1;
+        ::PostMessageW(button, BM_CLICK, 0, 0);
+        return WaitFor(ms(2), [&] { return !::IsWindow(box); }) ? 0 : (Fail("box still open"), 1);
+    }
+    if (command == L"capture" && n == 4) {
+        HWND window = nullptr;
+        if (!WaitFor(ms(3), [&] {
+                window = VisibleWindow(a[1].c_str(), nullptr);
+                RECT r = {};
+                return window != nullptr && ::GetWindowRect(window, &r) && r.right > r.left;
+            }))
+            return Fail("no such window shown"), 1;
+        // Let it paint before the picture is taken: a while for the paint to be asked for,
+        // then until nothing of it is waiting to be painted.
+        ::Sleep(60);
+        WaitFor(300, [&] { return !::GetUpdateRect(window, nullptr, FALSE); });
+        return Capture(window, a[2].c_str()) ? 0 : 1;
+    }
+    if (command == L"close" && n == 2) {
+        HWND window = VisibleWindow(nullptr, a[1].c_str());
+        return window != nullptr && ::PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : (Fail("no window"), 1);
+    }
+    if (command == L"press" && n == 3) {
+        HWND window = VisibleWindow(nullptr, a[1].c_str());
+        if (window == nullptr)
+            return Fail("no window"), 1;
+        ::SetForegroundWindow(window);
+        INPUT keys[2] = {};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = static_cast<WORD>(id(2));
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        return ::SendInput(2, keys, sizeof keys[0]) == 2 ? 0 : (Fail("input refused"), 1);
+    }
+    if (command == L"focus" && n == 2) {
+        HWND window = VisibleWindow(nullptr, a[1].c_str());
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        if (window == nullptr || !::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info))
+            return Fail("no window"), 1;
+        wchar_t className[64] = {};
+        if (info.hwndFocus != nullptr)
+            ::GetClassNameW(info.hwndFocus, className, 63);
+        std::printf("%d %s\n", info.hwndFocus != nullptr ? ::GetDlgCtrlID(info.hwndFocus) : 0,
+                    Utf8(className).c_str());
+        return 0;
+    }
+    if (n < 3)
+        return 2;
+
+    // The commands on one control of a window.
+    HWND control = Control(a[1], id(2));
+    const auto need = [&](bool condition) { return condition ? true : Fail("no such window or control"); };
+    if (command == L"text" && n == 3) {
+        if (!need(control != nullptr))
+            return 1;
+        PrintLine(TextOf(control));
+        return 0;
+    }
+    if (command == L"waittext" && n == 5)
+        return WaitFor(ms(4), [&] { HWND c = Control(a[1], id(2)); return c != nullptr && TextOf(c) == a[3]; })
+                   ? 0 : (Fail("text not shown"), 1);
+    if (command == L"enabled" && n == 3) {
+        if (!need(control != nullptr))
+            return 1;
+        std::printf("%d\n", ::IsWindowEnabled(control) ? 1 : 0);
+        return 0;
+    }
+    if (command == L"waitenabled" && n == 5) {
+        const bool wanted = a[3] == L"1";
+        return WaitFor(ms(4), [&] {
+                   HWND c = Control(a[1], id(2));
+                   return c != nullptr && (::IsWindowEnabled(c) != FALSE) == wanted;
+               }) ? 0 : (Fail("enabled state not reached"), 1);
+    }
+    if (command == L"items" && n == 3) {
+        if (!need(control != nullptr))
+            return 1;
+        const std::wstring selected = SelectedEntry(control);
+        for (const std::wstring& entry : Entries(control))
+            PrintLine((entry == selected ? L"* " : L"  ") + entry);
+        return 0;
+    }
+    if (command == L"selected" && n == 3) {
+        if (!need(control != nullptr))
+            return 1;
+        PrintLine(SelectedEntry(control));
+        return 0;
+    }
+    if (command == L"waitselected" && n == 5)
+        return WaitFor(ms(4), [&] { HWND c = Control(a[1], id(2)); return c != nullptr && SelectedEntry(c) == a[3]; })
+                   ? 0 : (Fail("entry not selected"), 1);
+    if (command == L"pick" && n == 4)
+        return need(control != nullptr) && Pick(control, a[3]) ? 0 : 1;
+    if (command == L"dropdown" && n == 3) {
+        if (!need(control != nullptr))
+            return 1;
+        // Opening sends CBN_DROPDOWN to the owner and returns once it is handled.
+        ::SendMessageW(control, CB_SHOWDROPDOWN, TRUE, 0);
+        ::SendMessageW(control, CB_SHOWDROPDOWN, FALSE, 0);
+        return 0;
+    }
+    if (command == L"click" && n == 3)
+        return need(control != nullptr) && ::PostMessageW(control, BM_CLICK, 0, 0) ? 0 : 1;
+    if (command == L"key" && n == 4) {
+        if (!need(control != nullptr))
+            return 1;
+        PostKey(control, static_cast<WPARAM>(id(3)));
+        return 0;
+    }
+    if (command == L"rect" && n == 3) {
+        if (!need(control != nullptr))
+            return 1;
+        RECT r = {};
+        ::GetWindowRect(control, &r);
+        ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        return 0;
+    }
+    return 2;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    const int code = Run(args);
+    if (code == 2)
+        std::fputs("windriver: bad command line (see the head of windriver.cpp)\n", stderr);
+    std::fflush(stdout);
+    return code;
+}

@@ -1,0 +1,167 @@
+// The pictures' arithmetic: background pens of both windows, the splash's shape, scaling
+// into a picture's area and the near-white mask.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "app/Drawing.h"
+#include "engine/ChargementDlg.h"
+
+using draw::kSeparatorPen;
+
+TEST(MainBackground, ThreeBandsWithSeparatorRows)
+{
+    const int bottom = 400;
+    EXPECT_EQ(draw::BackgroundPen(0, bottom), 0);
+    EXPECT_EQ(draw::BackgroundPen(169, bottom), 44);
+    EXPECT_EQ(draw::BackgroundPen(170, bottom), kSeparatorPen);
+    EXPECT_EQ(draw::BackgroundPen(171, bottom), 0);
+    EXPECT_EQ(draw::BackgroundPen(250, bottom), 22);   // 45 * 80 / 160
+    EXPECT_EQ(draw::BackgroundPen(329, bottom), 44);
+    EXPECT_EQ(draw::BackgroundPen(330, bottom), kSeparatorPen);
+    EXPECT_EQ(draw::BackgroundPen(331, bottom), 0);    // 45 * 1 / 70
+    EXPECT_EQ(draw::BackgroundPen(365, bottom), 22);   // 45 * 35 / 70
+    EXPECT_EQ(draw::BackgroundPen(bottom, bottom), 44);
+}
+
+TEST(MainBackground, NoRowEverUsesAPenBeyondTheLast)
+{
+    // A bottom of 330 or less has no third band; 331 gives its single row the last pen.
+    EXPECT_EQ(draw::BackgroundPen(331, 331), 44);
+    for (int bottom : {0, 1, 169, 170, 200, 330, 331, 332, 345, 1000}) {
+        for (int y = 0; y <= bottom; ++y) {
+            const int pen = draw::BackgroundPen(y, bottom);
+            if (y == 170 || y == 330)
+                EXPECT_EQ(pen, kSeparatorPen) << y;
+            else
+                EXPECT_TRUE(pen >= 0 && pen <= 44) << "row " << y << " of " << bottom << ": " << pen;
+        }
+    }
+}
+
+TEST(ProgressBackground, PensFollowTheRowsDownToTheLast)
+{
+    // Row y is drawn with the pen chosen after row y - 1: (y * 45 + 45) / h, at most 44.
+    EXPECT_EQ(ProgressGradientPen(0, 90), 0);
+    EXPECT_EQ(ProgressGradientPen(1, 90), 1);
+    EXPECT_EQ(ProgressGradientPen(44, 90), 22);
+    EXPECT_EQ(ProgressGradientPen(88, 90), 44);
+    EXPECT_EQ(ProgressGradientPen(90, 90), 44);
+    for (int h : {1, 45, 90, 171}) {
+        int previous = 0;
+        for (int y = 0; y <= h; ++y) {
+            const int pen = ProgressGradientPen(y, h);
+            EXPECT_GE(pen, previous);
+            EXPECT_LE(pen, 44);
+            previous = pen;
+        }
+        EXPECT_EQ(previous, 44) << h;
+    }
+    // A window with no client height shades nothing rather than dividing by zero.
+    EXPECT_EQ(ProgressGradientPen(0, 0), 0);
+}
+
+namespace {
+
+// Top-down 32-bit rows from a picture of characters: 'k' the key colour, '#' another.
+std::vector<std::uint8_t> Picture(const std::vector<const char*>& rows, int width)
+{
+    std::vector<std::uint8_t> bytes;
+    for (const char* row : rows)
+        for (int x = 0; x < width; ++x) {
+            const bool key = row[x] == 'k';
+            bytes.insert(bytes.end(), {std::uint8_t(key ? 255 : 10), 0, 255, 0});
+        }
+    return bytes;
+}
+
+std::vector<std::vector<int>> Runs(const std::vector<draw::PixelRun>& runs)
+{
+    std::vector<std::vector<int>> out;
+    for (const draw::PixelRun& r : runs)
+        out.push_back({r.y, r.first, r.last});
+    return out;
+}
+
+} // namespace
+
+TEST(SplashShape, RunsEndAtTheKeyColourOrTheRowsEnd)
+{
+    const std::vector<const char*> rows = {
+        "kk###",   // a run touching the right edge ends at the last column
+        "kkkk#",   // one opaque pixel in the last column is a run of its own
+        "##kkk",
+        "#k#kk",
+        "###kk",   // a key pixel in the last column stays out
+    };
+    const auto pixels = Picture(rows, 5);
+    const auto runs = draw::OpaqueRuns(pixels.data(), 5, 5, 255, 0, 255);
+    EXPECT_EQ(Runs(runs), (std::vector<std::vector<int>>{
+                              {0, 2, 4}, {1, 4, 4}, {2, 0, 1}, {3, 0, 0}, {3, 2, 2}, {4, 0, 2}}));
+}
+
+TEST(SplashShape, AllKeyIsEmptyAndNoKeyIsWhole)
+{
+    const auto key = Picture({"kkk", "kkk"}, 3);
+    EXPECT_TRUE(draw::OpaqueRuns(key.data(), 3, 2, 255, 0, 255).empty());
+    const auto opaque = Picture({"###", "###"}, 3);
+    EXPECT_EQ(Runs(draw::OpaqueRuns(opaque.data(), 3, 2, 255, 0, 255)),
+              (std::vector<std::vector<int>>{{0, 0, 2}, {1, 0, 2}}));
+    // Only the exact key colour is cut away: one step off in any channel stays.
+    const std::vector<std::uint8_t> offByOne = {255, 0, 254, 0, 255, 1, 255, 0, 255, 0, 255, 0};
+    EXPECT_EQ(Runs(draw::OpaqueRuns(offByOne.data(), 3, 1, 255, 0, 255)),
+              (std::vector<std::vector<int>>{{0, 0, 1}}));
+    EXPECT_TRUE(draw::OpaqueRuns(nullptr, 3, 1, 255, 0, 255).empty());
+}
+
+TEST(PictureScaling, KeepsProportionsWithinTheBox)
+{
+    const draw::Size screen = {1280, 1024};
+    // The logo in its area: s = min(106 / 400, 40 / 154) = 0.2597...
+    draw::Size s = draw::FitSize({400, 154}, screen, {106, 40});
+    EXPECT_EQ(s.width, 104);
+    EXPECT_EQ(s.height, 40);
+    // A 15 x 15 dot in an 18 x 16 area is enlarged to 16 x 16.
+    s = draw::FitSize({15, 15}, screen, {18, 16});
+    EXPECT_EQ(s.width, 16);
+    EXPECT_EQ(s.height, 16);
+    // No box: the whole client area.
+    s = draw::FitSize({100, 50}, {300, 300}, {0, 0});
+    EXPECT_EQ(s.width, 300);
+    EXPECT_EQ(s.height, 150);
+    // A box larger than the client area is cut to it.
+    s = draw::FitSize({100, 100}, {60, 80}, {200, 200});
+    EXPECT_EQ(s.width, 60);
+    EXPECT_EQ(s.height, 60);
+}
+
+TEST(PictureScaling, EmptyImagesAndBoxesGiveNothing)
+{
+    const draw::Size screen = {1280, 1024};
+    for (draw::Size image : {draw::Size{0, 10}, draw::Size{10, 0}, draw::Size{-1, 5}}) {
+        const draw::Size s = draw::FitSize(image, screen, {100, 100});
+        EXPECT_EQ(s.width, 0);
+        EXPECT_EQ(s.height, 0);
+    }
+    const draw::Size flat = draw::FitSize({10, 10}, screen, {100, 0});
+    EXPECT_EQ(flat.width, 0);
+    EXPECT_EQ(flat.height, 0);
+    const draw::Size noClient = draw::FitSize({10, 10}, {0, 0}, {0, 0});
+    EXPECT_EQ(noClient.width, 0);
+}
+
+TEST(TransparencyMask, OnlyAnAverageAbove240IsWhite)
+{
+    std::vector<std::uint8_t> pixels = {
+        240, 240, 240, 7,   // average 240: drawn
+        241, 241, 241, 7,   // 241: background
+        241, 241, 240, 7,   // 240.67 rounds down to 240: drawn
+        255, 255, 214, 7,   // 241.33: background, whatever the single channel
+        0, 255, 255, 7,     // 170: drawn
+    };
+    draw::ApplyWhiteMask(pixels.data(), 5);
+    const std::vector<std::uint8_t> expected = {0, 0, 0, 7, 255, 255, 255, 7, 0, 0, 0, 7,
+                                                255, 255, 255, 7, 0, 0, 0, 7};
+    EXPECT_EQ(pixels, expected);
+}
