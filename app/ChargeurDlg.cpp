@@ -448,8 +448,8 @@ LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
     {
         CChargementDlg progress;
         progress.SetPortName(SelectedText());
-        progress.DoModal();
-        result = progress.GetResult();
+        // A progress window that could not even be made ran nothing: never a success.
+        result = progress.DoModal() == -1 ? RUN_DOWNLOAD_UNDEFINED : progress.GetResult();
     }
     ShowMessage(ResultBoxText(result), MB_OK | ResultBoxIcon(result), m_hWnd);
     ::SetTimer(m_hWnd, TIMER_PORT_POLL, kPollAgainAtOnce, nullptr);
