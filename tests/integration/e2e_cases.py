@@ -14,15 +14,9 @@ import time
 
 from window_cases import (PORTS, READER, READER_ENTRY, START, TITLE, Device, Updater, drive,
                           screenshot)
-from harness import Reader, check, run_case, start_windows
+from harness import APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Reader, check, run_case, start_windows
 
 TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
-SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples", "package")
-GOOD_OPTIONS = "00ff0003010000000000000000"
-APPS = "SANTE,TIERSPAYANT,LECTEUR"
-M30_FILES = ["3648LDR.SGN", "3648LDR.LDF", "K30APP.SGN", "K30APP.LDF", "K30CFG.SGN",
-             "K30CFG.ADF", "VIT3777.PDF", "VIT3778.PDF", "TABLES.DDF", "3592PARAM.BIN",
-             "LISEZMOI.TXT"]
 
 ACTIVATING = "Activation des modules chargés"
 SUCCESS = "La mise à jour s'est effectuée avec succès"

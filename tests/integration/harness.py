@@ -12,6 +12,16 @@ READERSIM = os.environ["OV_READERSIM"]
 BIN_DIR = os.environ["OV_BIN_DIR"]
 WINEPREFIX = os.environ["OV_WINEPREFIX"]
 
+# The sample package and a reader it is meant for.
+SAMPLE = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                      "samples", "package"))
+GOOD_OPTIONS = "00ff0003010000000000000000"  # option bytes 27 to 39 the M30 catalogue accepts
+APPS = "SANTE,TIERSPAYANT,LECTEUR"
+# The M30 catalogue's files in sending order: the loader's own files first.
+M30_FILES = ["3648LDR.SGN", "3648LDR.LDF", "K30APP.SGN", "K30APP.LDF", "K30CFG.SGN",
+             "K30CFG.ADF", "VIT3777.PDF", "VIT3778.PDF", "TABLES.DDF", "3592PARAM.BIN",
+             "LISEZMOI.TXT"]
+
 
 class Failure(Exception):
     pass

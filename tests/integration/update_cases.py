@@ -7,15 +7,8 @@ import os
 import re
 import sys
 
-from harness import Reader, check, cli, run_case
+from harness import APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Reader, check, cli, run_case
 
-SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples",
-                      "package")
-GOOD_OPTIONS = "00ff0003010000000000000000"
-APPS = "SANTE,TIERSPAYANT,LECTEUR"
-M30_FILES = ["3648LDR.SGN", "3648LDR.LDF", "K30APP.SGN", "K30APP.LDF", "K30CFG.SGN",
-             "K30CFG.ADF", "VIT3777.PDF", "VIT3778.PDF", "TABLES.DDF", "3592PARAM.BIN",
-             "LISEZMOI.TXT"]
 SUCCESS = "La mise à jour s'est effectuée avec succès"
 UNREACHABLE = "Erreur 108:\nImpossible de communiquer avec le lecteur."
 
