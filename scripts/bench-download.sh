@@ -2,7 +2,8 @@
 # Download benchmark: a 200 KB file to readersim pacing the wire at 115200 baud.
 # Prints the achieved throughput as a ratio of the protocol's limit (per block: the wire
 # time of a 128-byte block and its 32-byte reply, plus the 1 ms wait) and the updater's
-# CPU time as a share of the transfer's wall time. One run, ratios only; no assertion.
+# CPU time as a share of the transfer's wall time; then the reader's restart wait of a whole
+# update, as a ratio of its specified 30 s. One run, ratios only; no assertion.
 set -euo pipefail
 build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
 wine_run=$build/win/wine-run
@@ -44,4 +45,29 @@ print("protocol limit %.3f s, achieved %.3f s" % (limit, wall))
 print("throughput ratio (limit time / achieved time): %.3f" % (limit / wall))
 print("updater CPU share of wall time: %.2f%%" % (100 * cpu / wall))
 print("wineserver CPU over the whole command (search included): %.2f s" % ((s1 - s0) / ticks))
+PY
+
+# The reader's restart wait of a whole update: a package of one loader file, run headless.
+# The wait is specified as 30 s; the ratio says how long it really lasted.
+pkg=$work/package
+mkdir -p "$pkg"
+sample=$(cd "$(dirname "$0")/.." && pwd)/samples/package
+cp "$sample/3648LDR.SGN" "$sample/ContraintesM30.ini" "$pkg/"
+sed -n '1,/^\[FICHIER A CHARGER\]/p' "$sample/catalogueM30.ini" >"$pkg/catalogueM30.ini"
+printf '3648LDR.SGN\r\n' >>"$pkg/catalogueM30.ini"
+"$build/host/sim/readersim" --com "$prefix/dosdevices/com31" --model M30 \
+  --options 00ff0003010000000000000000 --apps SANTE --outdir "$work" --lifetime 300 \
+  >"$work/sim2.out" 2>&1 &
+sim=$!
+for _ in $(seq 100); do grep -q READY "$work/sim2.out" 2>/dev/null && break; sleep 0.1; done
+(cd "$pkg" && "$wine_run" "$build/win/bin/OrvaneCli.exe" update COM31 </dev/null \
+  >"$work/update.out" 2>"$work/update.err") || true
+python3 - "$work/update.err" <<'PY'
+import re, sys
+err = open(sys.argv[1], encoding="utf-8", errors="replace").read()
+files = dict((t, float(s)) for s, t in re.findall(r"\[ *([0-9.]+) s\] file: (.*)", err))
+start, end = files.get("Redémarrage du lecteur..."), files.get("Recherche du terminal...")
+if start is None or end is None:
+    sys.exit("restart wait not seen:\n" + err)
+print("restart wait %.2f s, specified 30 s: ratio %.3f" % (end - start, (end - start) / 30.0))
 PY
