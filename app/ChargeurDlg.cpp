@@ -30,8 +30,6 @@ constexpr UINT kPollAgainAtOnce = 1;
 constexpr RECT kListWhenDetected = {350, 110, 350 + 209, 110 + 21};
 constexpr RECT kListWhenNotDetected = {418, 128, 418 + 209, 128 + 21};
 
-constexpr COLORREF kTextColour = RGB(0, 0, 0);
-constexpr COLORREF kTextBackground = RGB(230, 250, 210);
 
 constexpr int kSplashMs = 500;
 // Posted at the end of the initialisation: the splash is shown once the window itself is.
@@ -254,16 +252,12 @@ LRESULT CChargeurDlg::OnEraseBackground(WPARAM w, LPARAM)
     HDC dc = reinterpret_cast<HDC>(w);
     RECT client = {};
     ::GetClientRect(m_hWnd, &client);
-    Pen pens[draw::kGradientPens];
-    for (int i = 0; i < draw::kGradientPens; ++i) {
-        const int gray = draw::kGradientTop - i;
-        pens[i].Reset(::CreatePen(PS_SOLID, 1, RGB(gray, gray, gray)));
-    }
+    const GradientPens pens;
     Pen separator(::CreatePen(PS_SOLID, 1, RGB(draw::kSeparatorGray, draw::kSeparatorGray, draw::kSeparatorGray)));
-    Selection keep(dc, pens[0].Get());
+    Selection keep(dc, pens[0]);
     for (int y = 0; y <= client.bottom; ++y) {
         const int pen = draw::BackgroundPen(y, client.bottom);
-        ::SelectObject(dc, pen == draw::kSeparatorPen ? separator.Get() : pens[pen].Get());
+        ::SelectObject(dc, pen == draw::kSeparatorPen ? separator.Get() : pens[pen]);
         ::MoveToEx(dc, 0, y, nullptr);
         ::LineTo(dc, client.right, y);
     }
@@ -274,14 +268,9 @@ HBRUSH CChargeurDlg::OnCtlColor(UINT message, WPARAM w, LPARAM l)
 {
     m_ctlBrush = DefaultCtlColor(message, w, l);
     const CString className = WindowClassName(reinterpret_cast<HWND>(l));
-    if (className == "Static" || className == "Button") {
-        // Texts and the button show the gradient through.
-        HDC dc = reinterpret_cast<HDC>(w);
-        ::SetTextColor(dc, kTextColour);
-        ::SetBkColor(dc, kTextBackground);
-        ::SetBkMode(dc, TRANSPARENT);
-        m_ctlBrush = static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
-    }
+    // Texts and the button show the gradient through.
+    if (className == "Static" || className == "Button")
+        m_ctlBrush = TextOverGradient(reinterpret_cast<HDC>(w));
     return m_ctlBrush;
 }
 

@@ -13,8 +13,7 @@ namespace draw {
 
 // The main window's background: 45 grays from 250 down, three bands with a separator row
 // at 170 and at 330.
-constexpr int kGradientPens = 45;
-constexpr int kGradientTop = 250;
+constexpr int kGradientPens = GradientPens::kCount;
 constexpr int kSeparatorGray = 128;
 constexpr int kSeparatorPen = -1;
 constexpr int kFirstSeparatorRow = 170;

@@ -5,17 +5,12 @@
 #include <cstdio>
 
 #include "Progress.h"
+#include "engine/RunResult.h"
 #include "package/Models.h"
 #include "terminal/Terminal.h"
 
 namespace {
 
-// The update's result codes for the refusals a check can foresee.
-constexpr int kResultDescription = 2;
-constexpr int kResultApplications = 3;
-constexpr int kResultConstraints = 4;
-constexpr int kResultAnnounce = 5;
-constexpr int kResultHardware = 20;
 
 void Say(const std::string& text) { std::printf("%s\n", AnsiToUtf8(text).c_str()); }
 
@@ -47,7 +42,7 @@ int CheckLoadList(CTerminal& terminal)
 {
     if (terminal.IsLoadListEmpty()) {
         Say("load list: empty");
-        return kResultAnnounce;
+        return RUN_ANNOUNCE_FAILED;
     }
     std::printf("load list: %d files, %d loader files\n", terminal.GetLoadListCount(),
                 terminal.m_loaderFileCount);
@@ -56,7 +51,7 @@ int CheckLoadList(CTerminal& terminal)
         const std::string obstacle = AnnounceObstacle(file);
         if (!obstacle.empty()) {
             Say("file " + file + ": " + obstacle);
-            code = kResultAnnounce;
+            code = RUN_ANNOUNCE_FAILED;
         }
     }
     return code;
@@ -97,13 +92,13 @@ int CheckPackage(CTerminal& terminal, const TerminalDescription& description)
     const ReaderModel* model = FindReaderModel(description);
     if (model == nullptr) {
         Say("model: unknown (" + std::string(description.modelCode, 3) + ")");
-        return kResultHardware;
+        return RUN_HARDWARE_MISMATCH;
     }
     Say(std::string("model: ") + model->code + " (" + model->stepText + ")");
     {
         LineCapture capture;
         if (!terminal.CheckCatalogue(model->code, description))
-            return Refuse("catalogue", capture, kResultHardware);
+            return Refuse("catalogue", capture, RUN_HARDWARE_MISMATCH);
         Say("catalogue: OK" + (capture.Lines().empty() ? std::string()
                                                       : " (" + capture.Lines().back() + ")"));
     }
@@ -113,7 +108,7 @@ int CheckPackage(CTerminal& terminal, const TerminalDescription& description)
     {
         LineCapture capture;
         if (!terminal.ReadApplicationNames(names))
-            return Refuse("applications", capture, kResultApplications);
+            return Refuse("applications", capture, RUN_APPLICATIONS_UNREADABLE);
     }
     std::string list;
     for (const CString& name : names)
@@ -123,7 +118,7 @@ int CheckPackage(CTerminal& terminal, const TerminalDescription& description)
     const CStringList exclusion = terminal.m_exclusionList;
     if (!terminal.CheckConstraints(names)) {
         Say("constraints: refused (" + ConstraintFailure(terminal, names, presence, exclusion) + ")");
-        return kResultConstraints;
+        return RUN_CONSTRAINTS_NOT_MET;
     }
     Say("constraints: OK (" + std::to_string(presence.GetCount()) + " presence, " +
         std::to_string(exclusion.GetCount()) + " exclusion entries)");
@@ -138,7 +133,7 @@ int CheckReader(CTerminal& terminal)
     {
         LineCapture capture;
         if (!terminal.ReadTerminalDescription(&description))
-            return Refuse("description", capture, kResultDescription);
+            return Refuse("description", capture, RUN_DESCRIPTION_UNREADABLE);
     }
     return CheckPackage(terminal, description);
 }

@@ -125,14 +125,6 @@ double ProcessCpuSeconds()
     return seconds(kernel) + seconds(user);
 }
 
-double WallSeconds()
-{
-    LARGE_INTEGER now, frequency;
-    ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 int RunSend(CTerminal& terminal, const std::string& file, const std::string& module)
 {
     if (!terminal.AnnounceFile(file, module))

@@ -13,7 +13,6 @@ namespace {
 bool g_verbose = false;
 LineCapture* g_capture = nullptr;
 CTerminal* g_progressTerminal = nullptr;
-int g_lastShown = -1;
 bool g_barOpen = false; // a bar drawn in place waits for its line's end
 // The notification right after a new module still carries the previous file's figure.
 bool g_moduleJustStarted = false;
@@ -63,8 +62,7 @@ int OnPercent(std::uint32_t)
         return 0;
     }
     if (g_progressTerminal != nullptr) {
-        g_lastShown = g_progressTerminal->GetPercent();
-        DrawBar(g_lastShown, g_progressTerminal->GetModuleName());
+        DrawBar(g_progressTerminal->GetPercent(), g_progressTerminal->GetModuleName());
     }
     return 0;
 }
@@ -80,6 +78,14 @@ int OnModule(std::uint32_t)
 }
 
 } // namespace
+
+double WallSeconds()
+{
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
 
 void EndProgressLine()
 {
@@ -111,7 +117,6 @@ LineCapture::~LineCapture() { g_capture = m_previous; }
 ConsoleProgress::ConsoleProgress(CTerminal& terminal)
 {
     g_progressTerminal = &terminal;
-    g_lastShown = -1;
     terminal.SetPercentCallback(OnPercent, 0);
     terminal.SetModuleCallback(OnModule, 0);
 }

@@ -8,6 +8,9 @@
 
 class CTerminal;
 
+// Seconds of the performance counter: what the console's timings are measured with.
+double WallSeconds();
+
 // Ends a progress bar drawn in place, so that the next line starts on its own.
 void EndProgressLine();
 

@@ -12,19 +12,11 @@
 
 namespace {
 
-double Seconds()
-{
-    LARGE_INTEGER now, frequency;
-    ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 // The progress window's texts and bars as console lines, each stamped with the seconds
 // since the run started, so a technician sees how long each step took.
 class ConsoleRunView : public RunView {
 public:
-    ConsoleRunView() : m_start(Seconds()) {}
+    ConsoleRunView() : m_start(WallSeconds()) {}
 
     void SetStepText(const CString& text) override { Line("step", text); }
     void SetFileText(const CString& text) override { Line("file", text); }
@@ -52,7 +44,7 @@ private:
     void Line(const char* what, const std::string& ansi)
     {
         char stamp[32];
-        std::snprintf(stamp, sizeof stamp, "[%7.2f s] %s: ", Seconds() - m_start, what);
+        std::snprintf(stamp, sizeof stamp, "[%7.2f s] %s: ", WallSeconds() - m_start, what);
         WriteStderrLine(stamp + AnsiToUtf8(ansi));
     }
 

@@ -8,13 +8,12 @@
 #include "RunTexts.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
+#include "winfw/Gdi.h"
 #include "winfw/OsSeam.h"
 
 namespace {
 
-constexpr int kGradientPens = 45;
-constexpr int kGradientTop = 250;
-constexpr COLORREF kStaticBackground = RGB(230, 250, 210);
+constexpr int kGradientPens = GradientPens::kCount;
 // The worker posts WM_CLOSE as its last act: this is ample for it to return.
 constexpr DWORD kWorkerExitWait = 10000;
 
@@ -103,8 +102,7 @@ bool CChargementDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result
 {
     // Every control-colour message is one handler, as the text colouring wants.
     if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {
-        m_ctlColorMessage = message;
-        result = OnCtlColor(w, l);
+        result = reinterpret_cast<LRESULT>(OnCtlColor(message, w, l));
         return true;
     }
     return DispatchMessageMap(this, ChargementMap::kEntries, message, w, l, result);
@@ -241,34 +239,23 @@ LRESULT CChargementDlg::OnEraseBackground(WPARAM w, LPARAM)
     HDC dc = reinterpret_cast<HDC>(w);
     RECT client = {};
     ::GetClientRect(m_hWnd, &client);
-    HPEN pens[kGradientPens];
-    for (int i = 0; i < kGradientPens; ++i)
-        pens[i] = ::CreatePen(PS_SOLID, 1, RGB(kGradientTop - i, kGradientTop - i, kGradientTop - i));
-    HGDIOBJ previous = ::SelectObject(dc, pens[0]);
+    const GradientPens pens;
+    Selection keep(dc, pens[0]);
     const int height = client.bottom;
     for (int y = 0; y <= height; ++y) {
         ::MoveToEx(dc, 0, y, nullptr);
         ::LineTo(dc, client.right, y);
         ::SelectObject(dc, pens[ProgressGradientPen(y, height)]);
     }
-    ::SelectObject(dc, previous);
-    for (HPEN pen : pens)
-        ::DeleteObject(pen);
     return TRUE;
 }
 
-LRESULT CChargementDlg::OnCtlColor(WPARAM w, LPARAM l)
+HBRUSH CChargementDlg::OnCtlColor(UINT message, WPARAM w, LPARAM l)
 {
-    m_ctlBrush = DefaultCtlColor(m_ctlColorMessage, w, l);
-    HWND control = reinterpret_cast<HWND>(l);
-    if (WindowClassName(control) == "Static") {
-        HDC dc = reinterpret_cast<HDC>(w);
-        ::SetTextColor(dc, RGB(0, 0, 0));
-        ::SetBkColor(dc, kStaticBackground);
-        ::SetBkMode(dc, TRANSPARENT);
-        m_ctlBrush = static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
-    }
-    return reinterpret_cast<LRESULT>(m_ctlBrush);
+    m_ctlBrush = DefaultCtlColor(message, w, l);
+    if (WindowClassName(reinterpret_cast<HWND>(l)) == "Static")
+        m_ctlBrush = TextOverGradient(reinterpret_cast<HDC>(w));
+    return m_ctlBrush;
 }
 
 LRESULT CChargementDlg::OnHelpInfo(WPARAM, LPARAM) { return TRUE; }

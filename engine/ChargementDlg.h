@@ -76,7 +76,7 @@ private:
     LRESULT OnUpdateModule(WPARAM, LPARAM);
     LRESULT StartUpdate(WPARAM, LPARAM);
     LRESULT OnEraseBackground(WPARAM, LPARAM);
-    LRESULT OnCtlColor(WPARAM, LPARAM);
+    HBRUSH OnCtlColor(UINT message, WPARAM w, LPARAM l);
     LRESULT OnHelpInfo(WPARAM, LPARAM);
     void ReplaceText(CWindow& control, const CString& text);
     void EndWithoutRun(int result);
@@ -86,7 +86,6 @@ private:
 
     // Set once the run is over (or will not start): only then may WM_CLOSE end the window.
     std::atomic<bool> m_runOver;
-    UINT m_ctlColorMessage = 0;
     // The module name the last WM_UPDATE_MODULE shows, copied on the worker's side: the
     // terminal's own may change with the next announce while the message waits.
     SRWLOCK m_moduleLock;

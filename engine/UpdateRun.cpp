@@ -112,7 +112,6 @@ void UpdateRun::RunState()
     case kDownload: Download(); break;
     case kActivation: Activate(); break;
     case kFinalRestart: FinalRestart(); break;
-    default: Fail(RUN_DOWNLOAD_UNDEFINED); break; // a state the run never sets
     }
 }
 

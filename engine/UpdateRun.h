@@ -67,7 +67,7 @@ private:
     CString m_file;
     CString m_module;
     int m_filesSent = 0;
-    int m_state = kApplications;
+    State m_state = kApplications;
     bool m_found = false;
     bool m_done = false;
     bool m_failed = false;

@@ -177,19 +177,10 @@ def screenshot(name):
     folder = os.path.join(BIN_DIR, "..", "screenshots")
     os.makedirs(folder, exist_ok=True)
     path = os.path.abspath(os.path.join(folder, name))
-    subprocess.run(["import", "-display", display(), "-window", "root", path], check=False,
+    subprocess.run(["import", "-display", display(), "-window", "root", path], check=True,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    timeout=60)
     return path
-
-
-def wait_for(condition, timeout, step=0.1):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if condition():
-            return True
-        time.sleep(step)
-    return False
 
 
 def percentages(stderr):

@@ -17,7 +17,8 @@ import time
 # locale's character set.
 os.environ["LC_ALL"] = "C.UTF-8"
 
-from harness import BIN_DIR, WINE_RUN, WINEPREFIX, Failure, Reader, check, ensure_prefix, run_case, run_windows
+from harness import (BIN_DIR, WINE_RUN, WINEPREFIX, Failure, Reader, check, ensure_prefix, run_case,
+                     run_windows, screenshot)
 
 TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
 VERSION = os.environ["OV_VERSION"]
@@ -66,21 +67,6 @@ def text(control):
 
 def items():
     return [unescape(line) for line in drive("items", TITLE, PORTS).splitlines()]
-
-
-def display():
-    return os.path.join(os.path.dirname(WINEPREFIX), "wineprefix.display")
-
-
-def screenshot(name):
-    """The whole screen as Xvfb shows it."""
-    os.makedirs(SHOTS, exist_ok=True)
-    with open(display()) as f:
-        number = f.read().split()[1]
-    path = os.path.join(SHOTS, name)
-    subprocess.run(["import", "-display", ":" + number, "-window", "root", path], check=True,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=60)
-    return path
 
 
 def pixel(path, x, y):

@@ -42,33 +42,41 @@ TEST(ChargementDlg, WorkerThatCannotStartClosesTheWindowAsFailed)
     EXPECT_TRUE(os.Logged("Erreur lors de la creation du thread"));
 }
 
+// A whole run in the window against a reader listing `apps`: what DoModal returned, and
+// the window and reader afterwards.
+struct WindowRun {
+    INT_PTR modal;
+    int result;
+    bool succeeded;
+    std::vector<std::string> stored;
+    int threads;
+};
+
+WindowRun RunInWindow(const std::string& portText, const std::vector<std::string>& apps)
+{
+    FakeOs os;
+    PackageDir dir;
+    WritePackage(dir);
+    LoaderPeer peer(os, LoaderScenario("M30", kNoOptions, apps));
+    CChargementDlg dialog;
+    dialog.SetPortName(portText);
+    const INT_PTR modal = dialog.DoModal();
+    return WindowRun{modal, dialog.GetResult(), dialog.m_succeeded, peer.StoredOrder(), os.threadsCreated};
+}
+
 TEST(ChargementDlg, RunEndsTheWindowWithOkOnlyOnSuccess)
 {
-    {
-        FakeOs os;
-        PackageDir dir;
-        WritePackage(dir);
-        LoaderPeer peer(os, LoaderScenario("M30", kNoOptions, {"SANTE"}));
-        CChargementDlg dialog;
-        dialog.SetPortName("DORAN Kavron USB (COM7)");
-        EXPECT_EQ(dialog.DoModal(), IDOK);
-        EXPECT_EQ(dialog.GetResult(), RUN_SUCCEEDED);
-        EXPECT_TRUE(dialog.m_succeeded);
-        EXPECT_EQ(peer.StoredOrder(), (std::vector<std::string>{"A.PDF", "B.DDF"}));
-        EXPECT_EQ(os.threadsCreated, 1);
+    const WindowRun ok = RunInWindow("DORAN Kavron USB (COM7)", {"SANTE"});
+    EXPECT_EQ(ok.modal, IDOK);
+    EXPECT_EQ(ok.result, RUN_SUCCEEDED);
+    EXPECT_TRUE(ok.succeeded);
+    EXPECT_EQ(ok.stored, (std::vector<std::string>{"A.PDF", "B.DDF"}));
+    EXPECT_EQ(ok.threads, 1);
 
-    }
-    {
-        FakeOs os;
-        PackageDir dir;
-        WritePackage(dir);
-        LoaderPeer peer(os, LoaderScenario("M30", kNoOptions, {"AUTRE"}));
-        CChargementDlg dialog;
-        dialog.SetPortName("COM7");
-        EXPECT_EQ(dialog.DoModal(), IDCANCEL);
-        EXPECT_EQ(dialog.GetResult(), RUN_CONSTRAINTS_NOT_MET);
-        EXPECT_FALSE(dialog.m_succeeded);
-    }
+    const WindowRun refused = RunInWindow("COM7", {"AUTRE"});
+    EXPECT_EQ(refused.modal, IDCANCEL);
+    EXPECT_EQ(refused.result, RUN_CONSTRAINTS_NOT_MET);
+    EXPECT_FALSE(refused.succeeded);
 }
 
 TEST(ChargementDlg, GradientPenFollowsTheRowsAndNeverPassesTheLast)

@@ -99,15 +99,7 @@ BOOL WINAPI FakeSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts)
     return TRUE;
 }
 
-} // namespace
-
-void WINAPI FakeSleep(DWORD ms)
-{
-    g_fake->sleeps.push_back(ms);
-    g_fake->m_clockMs += ms;
-}
-
-namespace {
+void WINAPI FakeSleep(DWORD ms) { g_fake->Slept(ms); }
 
 ULONGLONG WINAPI FakeTickCount() { return g_fake->NowMs(); }
 

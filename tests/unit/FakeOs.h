@@ -41,8 +41,6 @@ struct FakePort {
     void QueueFailure() { incoming.push_back({PortEvent::Fail, {}}); }
 };
 
-void WINAPI FakeSleep(DWORD ms);
-
 struct FakeOs {
     FakePort port;
     std::vector<std::string> opened;  // device paths given to CreateFileA
@@ -60,6 +58,11 @@ struct FakeOs {
 
     // The virtual clock: milliseconds slept so far.
     ULONGLONG NowMs() const { return m_clockMs; }
+    void Slept(DWORD ms)
+    {
+        sleeps.push_back(ms);
+        m_clockMs += ms;
+    }
     bool exportsMissing = false;      // a library without the exports asked for
 
     FakeOs();
@@ -74,7 +77,6 @@ private:
     ScopedOsCalls m_swap;
     FakeOs* m_previous;
     ULONGLONG m_clockMs = 0;
-    friend void WINAPI FakeSleep(DWORD ms);
 };
 
 // A 32-byte reply frame carrying a status byte.
