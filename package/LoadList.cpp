@@ -4,6 +4,7 @@
 
 void CTerminal::SnapshotLoadList()
 {
+    m_loadListUpper.RemoveAll();
     for (const CString& file : m_loadList)
         m_loadListUpper.AddTail(UpperAnsi(file));
 }

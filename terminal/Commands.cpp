@@ -116,6 +116,10 @@ bool CTerminal::ReadApplicationNames(CStringList& names)
         return false;
     }
     while (reply[1] != 0) {
+        if (names.GetCount() >= kMaxApplicationNames) {
+            LogLine("Liste des applications trop longue");
+            return false;
+        }
         Os().Sleep(kWaitAfterApplicationName);
         const CString name = ApplicationNameOfReply(reply);
         names.AddTail(name);
@@ -145,9 +149,11 @@ bool CTerminal::AnnounceFile(const CString& path, const CString& moduleName)
         }
         DWORD high = 0;
         const DWORD low = Os().GetFileSize(file.Get(), &high);
-        const bool sizeKnown = !(low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR);
-        m_fileSize = (high != 0 || !sizeKnown || low > 0x7FFFFFFF) ? -1
-                                                                   : static_cast<std::int32_t>(low);
+        if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) {
+            LogLine("Impossible de lire la taille du fichier %s", path.c_str());
+            return false;
+        }
+        m_fileSize = (high != 0 || low > 0x7FFFFFFF) ? -1 : static_cast<std::int32_t>(low);
     }
     m_moduleName = moduleName;
 

@@ -1,4 +1,5 @@
 // DownloadFile: one package file sent to the loader in acknowledged 122-byte blocks.
+#include <algorithm>
 #include <cstring>
 
 #include "LinkTexts.h"
@@ -77,7 +78,17 @@ int CTerminal::StartDownload(const CString& path, DownloadState& s)
     }
     s.file.Reset(Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return s.file.IsValid() ? DL_OK : DL_FILE_OPEN_FAILED;
+    if (!s.file.IsValid())
+        return DL_FILE_OPEN_FAILED;
+    // The reader expects exactly the announced size: a file that changed since is not the
+    // one announced, and none of it is sent.
+    DWORD high = 0;
+    const DWORD low = Os().GetFileSize(s.file.Get(), &high);
+    if (high != 0 || (low != INVALID_FILE_SIZE && low > static_cast<DWORD>(m_fileSize))) {
+        LogLine("Fichier modifie depuis son annonce : %s", path.c_str());
+        return DL_FILE_READ_FAILED;
+    }
+    return DL_OK;
 }
 
 // One turn: act on the last reply, then read the next one.
@@ -89,10 +100,14 @@ int CTerminal::DownloadTurn(DownloadState& s)
     switch (s.reply[kStatusOffset]) {
     case ACK_NEXT: {
         std::uint8_t data[kBlockDataMax];
+        // Never more than was announced. The file is open without write sharing, so it
+        // cannot grow while it is sent; this holds the blocks to the announce regardless.
+        const DWORD wanted = static_cast<DWORD>(
+            std::min<std::int32_t>(static_cast<std::int32_t>(kBlockDataMax), m_fileSize - s.bytesSent));
         DWORD read = 0;
-        const BOOL readOk = Os().ReadFile(s.file.Get(), data, sizeof data, &read, nullptr);
-        if (read > kBlockDataMax)
-            read = kBlockDataMax;
+        const BOOL readOk = Os().ReadFile(s.file.Get(), data, wanted, &read, nullptr);
+        if (read > wanted)
+            read = wanted;
         // A file that ends before its announced size would otherwise be read for ever.
         if (!readOk || read == 0) {
             LogLine("Impossible de lire le fichier");

@@ -75,6 +75,8 @@ class CTerminal {
 public:
     // A block rejected this many times in a row ends the download.
     static constexpr int kMaxResendsPerBlock = 50;
+    // Far more applications than a reader holds: a list that goes on past this never ends.
+    static constexpr std::size_t kMaxApplicationNames = 256;
     static constexpr int kUsbLookupAttempts = 3;
     static constexpr std::size_t kDriverKeyLength = 100;
 

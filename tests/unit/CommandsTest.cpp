@@ -213,6 +213,16 @@ TEST(Commands, ApplicationNamesReadFailureKeepsWhatCameBefore)
     }
 }
 
+TEST(Commands, ApplicationListWithoutEndIsGivenUp)
+{
+    Rig r;
+    r.os.port.onRead = [](FakePort& port) { port.Queue(NameReply("SANTE")); };
+    CStringList names;
+    EXPECT_FALSE(r.t.ReadApplicationNames(names));
+    EXPECT_EQ(names.GetCount(), CTerminal::kMaxApplicationNames);
+    EXPECT_TRUE(r.os.Logged("Liste des applications trop longue"));
+}
+
 TEST(Commands, ApplicationNameStopsAtLengthZeroOrFrameEnd)
 {
     Rig r;
@@ -262,6 +272,17 @@ TEST(Commands, AnnounceFailures)
         c.first(r.os.port);
         EXPECT_FALSE(r.t.AnnounceFile(file.Path(), "M"));
         EXPECT_TRUE(r.os.Logged(c.second));
+    }
+    {
+        SCOPED_TRACE("size unreadable");
+        Rig r;
+        Os().GetFileSize = [](HANDLE, LPDWORD) -> DWORD {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_FILE_SIZE;
+        };
+        EXPECT_FALSE(r.t.AnnounceFile(file.Path(), "M"));
+        EXPECT_EQ(r.os.lines, Lines{"Impossible de lire la taille du fichier " + file.Path()});
+        EXPECT_TRUE(r.os.port.writes.empty());
     }
     Rig r;
     const std::string missing = file.Path() + ".absent";

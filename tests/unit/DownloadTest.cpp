@@ -304,6 +304,16 @@ TEST(Download, FileShorterThanAnnouncedEndsWithReadError)
     EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>(4, 32));
 }
 
+TEST(Download, FileThatGrewSinceItsAnnounceIsNotSent)
+{
+    Rig r("dl_grown.bin", 300);
+    r.t.m_fileSize = 200; // the size it had when it was announced
+    r.Answer({{ACK_NEXT, 10}});
+    EXPECT_EQ(r.Run(), DL_FILE_READ_FAILED);
+    EXPECT_TRUE(r.os.Logged("Fichier modifie depuis son annonce : " + r.file.Path()));
+    EXPECT_TRUE(r.Blocks().empty());
+}
+
 TEST(Download, ShortReplyIsCompletedByOneMoreRead)
 {
     Rig r("dl_split.bin", 200);

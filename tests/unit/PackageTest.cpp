@@ -295,6 +295,7 @@ TEST(LoadList, FilesAreTakenInOrderAndNamedFromTheUpperCaseSnapshot)
                                     "notes.txt\r\n3648a.bin\r\n");
     ASSERT_TRUE(p.t.CheckCatalogue("M30", Record()));
     p.t.SnapshotLoadList();
+    p.t.SnapshotLoadList(); // taken again, not added twice
     EXPECT_EQ(Items(p.t.m_loadListUpper),
               (Lines{"3648A.BIN", "ABC.SGN", "X3777.PDF", "ABC.LDF", "NOTES.TXT"}));
     Lines taken, modules;
