@@ -221,9 +221,10 @@ bool applyActivate(const std::string& v, Scenario& s, std::string& error)
     if (v == "ok") s.activate.kind = ActivateMode::Ok;
     else if (v == "ko") s.activate.kind = ActivateMode::Ko;
     else if (v == "silent") s.activate.kind = ActivateMode::Silent;
+    else if (v == "ko-first") s.activate.kind = ActivateMode::KoFirst;
     else if (splitPair(v, kind, ms) && kind == "late" && parseUnsigned(ms, kMaxMs, s.activate.lateMs))
         s.activate.kind = ActivateMode::Late;
-    else return fail(error, "want ok, ko, silent or late:MS");
+    else return fail(error, "want ok, ko, ko-first, silent or late:MS");
     return true;
 }
 
@@ -240,12 +241,18 @@ bool applyRestartSilence(const std::string& v, Scenario& s, std::string& error)
     return true;
 }
 
-bool applyPace(const std::string& v, Scenario& s, std::string& error)
+bool applyFlag(const std::string& v, bool& flag, std::string& error)
 {
-    if (v == "1" || v == "true" || v == "yes" || v == "on") s.pace = true;
-    else if (v == "0" || v == "false" || v == "no" || v == "off") s.pace = false;
+    if (v == "1" || v == "true" || v == "yes" || v == "on") flag = true;
+    else if (v == "0" || v == "false" || v == "no" || v == "off") flag = false;
     else return fail(error, "want yes or no");
     return true;
+}
+
+bool applyPace(const std::string& v, Scenario& s, std::string& e) { return applyFlag(v, s.pace, e); }
+bool applyAppsEndless(const std::string& v, Scenario& s, std::string& e)
+{
+    return applyFlag(v, s.appsEndless, e);
 }
 
 bool applyText(const std::string& v, std::string& slot, std::string& error)
@@ -279,6 +286,7 @@ const OptionDef kOptions[] = {
     {"loader", "MODE", "probe replies: present|absent|silent (default present)", applyLoader},
     {"baud", "N", "answer probes only when the line is set to N baud (0: any)", applyBaud},
     {"apps", "NAME,...", "application names listed (default none)", applyApps},
+    {"apps-endless", nullptr, "list application names without end, one every 100 ms", applyAppsEndless},
     {"announce", "MODE", "announce reply: ok|ko|silent (default ok)", applyAnnounce},
     {"auth", "MODE", "authorise reply: grant|refuse|silent (default grant)", applyAuth},
     {"start-status", "HEX", "status replied to a download start (default 55)", applyStartStatus},
@@ -287,7 +295,7 @@ const OptionDef kOptions[] = {
     {"silent-at", "K", "no reply to block K, nor after it until the next command or probe", applySilentAt},
     {"status-at", "K:HEX", "reply this status to block K, once per file", applyStatusAt},
     {"fault-file", "NAME", "block faults apply to this file only (default every file)", applyFaultFile},
-    {"activate", "MODE", "activation reply: ok|ko|silent|late:MS (default ok)", applyActivate},
+    {"activate", "MODE", "activation reply: ok|ko|ko-first|silent|late:MS (default ok)", applyActivate},
     {"restart-silence", "MS", "silence after a restart, in ms, or never (default 2000)", applyRestartSilence},
     {"pace", nullptr, "pace reading and replies at the line's baud rate", applyPace},
     {"outdir", "DIR", "write each received file here (NAME, or NAME.partial)", applyOutdir},

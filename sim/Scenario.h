@@ -15,7 +15,8 @@ enum class ReplyMode { Ok, Ko, Silent };
 enum class AuthMode { Grant, Refuse, Silent };
 
 struct ActivateMode {
-    enum Kind { Ok, Ko, Silent, Late } kind = Ok;
+    // KoFirst refuses the first activation (the loader's own) and accepts the others.
+    enum Kind { Ok, Ko, Silent, Late, KoFirst } kind = Ok;
     std::uint32_t lateMs = 0;
 };
 
@@ -37,6 +38,7 @@ struct Scenario {
     LoaderMode loader = LoaderMode::Present;
     std::uint32_t baud = 0; // 0: answer at any rate
     std::vector<std::string> apps;
+    bool appsEndless = false; // the application list never ends
     ReplyMode announce = ReplyMode::Ok;
     AuthMode auth = AuthMode::Grant;
     std::uint8_t startStatus = kAckNext;

@@ -101,6 +101,9 @@ std::vector<Outgoing> Session::takeDue(Micros now)
     std::vector<Outgoing> due(std::make_move_iterator(queue_.begin()),
                               std::make_move_iterator(end));
     queue_.erase(queue_.begin(), end);
+    // A list without end has its next name ready once the last one went out.
+    if (endlessNames_ && queue_.empty() && !due.empty())
+        queueNextEndlessName(now);
     return due;
 }
 
@@ -282,6 +285,11 @@ void Session::onCommand(const Bytes& frame, Micros now)
         return;
     }
     ++stats_.commands[code];
+    if (endlessNames_) {
+        note("application list without end left after " + number(*endlessNames_) + " names");
+        endlessNames_.reset();
+        queue_.clear();
+    }
     host_.log("rx command " + number(code) + " " + commandName(code));
     mutedUntilCommand_ = false;
     if (downloading_ && code != kCmdStart) {
@@ -306,9 +314,22 @@ void Session::onCommand(const Bytes& frame, Micros now)
 
 void Session::onListApplications(Micros now)
 {
+    if (scenario_.appsEndless) {
+        endlessNames_ = 0;
+        queueNextEndlessName(now);
+        return;
+    }
     for (const std::string& name : scenario_.apps)
         queueReply(buildAppFrame(name), now, "application " + name);
     queueReply(buildAppListEnd(), now, "end of application list");
+}
+
+void Session::queueNextEndlessName(Micros now)
+{
+    const std::uint32_t n = ++*endlessNames_;
+    const std::string name = "APPLI" + number(n);
+    queueReply(buildAppFrame(name), now, "application " + name + " (without end)",
+               n == 1 ? 0 : kEndlessNameGap);
 }
 
 void Session::onAnnounce(const Bytes& frame, Micros now)
@@ -387,6 +408,12 @@ void Session::onActivate(Micros now)
     switch (mode.kind) {
     case ActivateMode::Ok: queueReply(buildReply(kAckNext), now, "activation done"); break;
     case ActivateMode::Ko: queueReply(buildReply(kAckKo), now, "activation failed (scenario)"); break;
+    case ActivateMode::KoFirst:
+        if (stats_.activations == 1)
+            queueReply(buildReply(kAckKo), now, "first activation failed (scenario)");
+        else
+            queueReply(buildReply(kAckNext), now, "activation done");
+        break;
     case ActivateMode::Silent: note("activate not answered (scenario)"); break;
     case ActivateMode::Late:
         queueReply(buildReply(kAckNext), now, "activation done, late",

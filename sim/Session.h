@@ -15,6 +15,8 @@ namespace rsim {
 constexpr Micros kMicrosPerSecond = 1000000;
 // A frame is written in one piece: bytes left hanging this long are a broken frame.
 constexpr Micros kFrameGap = 200 * 1000;
+// Between two names of an application list without end.
+constexpr Micros kEndlessNameGap = 100 * 1000;
 
 struct LineSettings {
     std::uint32_t baud = 0;
@@ -78,6 +80,7 @@ private:
     void checkLine(const LineSettings& line);
     void onCommand(const Bytes& frame, Micros now);
     void onListApplications(Micros now);
+    void queueNextEndlessName(Micros now);
     void onAnnounce(const Bytes& frame, Micros now);
     void onAuthorise(Micros now);
     void onStart(Micros now);
@@ -124,6 +127,9 @@ private:
     std::uint32_t nextBlock_ = 0;
     std::optional<std::uint16_t> previousNumber_;
     std::optional<LastBlock> lastGoodBlock_;
+
+    // While the application list runs without end: how many names it has listed.
+    std::optional<std::uint32_t> endlessNames_;
 
     bool restarting_ = false;
     Micros silentFrom_ = 0;
