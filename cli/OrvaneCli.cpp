@@ -6,12 +6,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "CheckCommand.h"
 #include "PortCommands.h"
 #include "UpdateCommand.h"
+#include "engine/RunResult.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
 #include "winfw/TimerResolution.h"
@@ -209,9 +211,15 @@ int main(int argc, char** argv)
     if (args.empty() || (args.size() < 2 && args[0] != "ports"))
         return Usage();
     BindConsoleSeam(verbose);
-    if (args[0] == "ports")
-        return args.size() == 1 ? RunPorts() : Usage();
-    if (args[0] == "usb")
-        return args.size() == 2 ? RunUsb(args[1]) : Usage();
-    return RunCommand(args);
+    try {
+        if (args[0] == "ports")
+            return args.size() == 1 ? RunPorts() : Usage();
+        if (args[0] == "usb")
+            return args.size() == 2 ? RunUsb(args[1]) : Usage();
+        return RunCommand(args);
+    } catch (const std::bad_alloc&) {
+        // The terminal closed its port as the stack unwound; an update ends as undefined.
+        std::fputs("OrvaneCli: memoire insuffisante\n", stderr);
+        return args[0] == "update" ? RUN_DOWNLOAD_UNDEFINED : 1;
+    }
 }

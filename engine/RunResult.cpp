@@ -37,6 +37,7 @@ const ResultEntry kResultMessages[] = {
     {19, IDS_ACTIVATION_REFUSED},
     {20, IDS_HARDWARE_MISMATCH},
     {21, IDS_READER_UNREACHABLE},
+    {24, IDS_OTHER_READER_FOUND},
 };
 
 } // namespace

@@ -16,6 +16,9 @@ enum RunResult : int {
     RUN_ACTIVATION_REFUSED = 19,
     RUN_HARDWARE_MISMATCH = 20,
     RUN_READER_UNREACHABLE = 21,
+    // Another device answered where the reader came back after its restart: nothing more
+    // was sent to it.
+    RUN_OTHER_READER_FOUND = 24,
 };
 
 // The run result of a failed download code; every code without its own entry gives 16.

@@ -1,5 +1,6 @@
 #include "UpdateRun.h"
 
+#include <new>
 #include <string>
 
 #include "RunResult.h"
@@ -32,7 +33,20 @@ int UpdateRun::Execute()
     // Every 1 ms pause of the transfer and every slice of the restart wait last what they
     // say only with the raised resolution, for the whole run.
     TimerResolution resolution;
+    try {
+        return RunSteps();
+    } catch (const std::bad_alloc&) {
+        // Memory ran out (a package list, an INI section): nothing more goes to the reader.
+        LogLine("Memoire insuffisante, arret de la mise a jour");
+        m_found = true;
+        m_done = false;
+        Fail(RUN_DOWNLOAD_UNDEFINED);
+        return Ending();
+    }
+}
 
+int UpdateRun::RunSteps()
+{
     m_view.SetStepText(kSearching);
     m_found = m_terminal.FindTerminal(m_portText);
     if (!m_found)
@@ -60,7 +74,7 @@ int UpdateRun::Execute()
 
 UpdateRun::Identity UpdateRun::Identify()
 {
-    TerminalDescription description = {};
+    TerminalDescription& description = m_description;
     if (!m_terminal.ReadTerminalDescription(&description)) {
         LogLine("%s", kDescriptionFailed);
         m_terminal.ClosePort();
@@ -184,20 +198,29 @@ void UpdateRun::Download()
     }
     ++m_filesSent;
     m_view.StepTotal();
-    if (m_terminal.LoaderStageDone(m_filesSent) && !RestartAfterLoader()) {
-        m_lost = true;
-        return;
+    if (m_terminal.LoaderStageDone(m_filesSent)) {
+        switch (RestartAfterLoader()) {
+        case Return::Resumed: break;
+        case Return::ActivationRefused: Fail(RUN_ACTIVATION_REFUSED); return;
+        case Return::OtherReader: Fail(RUN_OTHER_READER_FOUND); return;
+        case Return::Lost: m_lost = true; return;
+        }
     }
     m_state = kAnnounce;
 }
 
-bool UpdateRun::RestartAfterLoader()
+UpdateRun::Return UpdateRun::RestartAfterLoader()
 {
     LogLine("%s%s", kEndOfModule, m_module.c_str());
     m_view.SetFileText(m_terminal.GetStageLabel(m_filesSent));
     Os().Sleep(kCommandPause);
     LogLine("%s", kActivating);
-    m_terminal.ActivateModules();
+    // A reader that will not run its new loader must not be sent the rest, nor restarted
+    // onto it.
+    if (!m_terminal.ActivateModules()) {
+        m_view.ShowErrorBox(kActivationRefusedBox);
+        return Return::ActivationRefused;
+    }
     m_view.SetFileText(kRestartDoNotUnplug);
     LogLine("%s", kRestarting);
     Os().Sleep(kCommandPause);
@@ -214,12 +237,25 @@ bool UpdateRun::RestartAfterLoader()
         m_terminal.ClosePort();
         Os().Sleep(kBetweenBoxes);
         m_view.ShowErrorBox(LoadResString(ResultMessageId(RUN_READER_UNREACHABLE)));
-        return false;
+        return Return::Lost;
     }
     ConfigureUpdateLink(m_terminal);
     Os().Sleep(kSettleAfterReopen);
     Os().Sleep(kAfterSettle);
-    return true;
+    if (m_moved && !IsTheSameReader()) {
+        LogLine("Le terminal du port COM%d n'est pas celui en cours de mise a jour, arret",
+                m_terminal.GetPortNumber());
+        return Return::OtherReader;
+    }
+    return Return::Resumed;
+}
+
+bool UpdateRun::IsTheSameReader()
+{
+    TerminalDescription now = {};
+    if (!m_terminal.ReadTerminalDescription(&now))
+        return false;
+    return SameModelAndOptions(now, m_description);
 }
 
 bool UpdateRun::FindAtFirstPosition()
@@ -236,7 +272,8 @@ bool UpdateRun::FindAtFirstPosition()
     }
     LogLine("Terminal revenu sur le port COM%d, recherche sur ce port", moved);
     m_portText = "COM" + std::to_string(moved);
-    return m_terminal.FindTerminal(m_portText);
+    m_moved = m_terminal.FindTerminal(m_portText);
+    return m_moved;
 }
 
 void UpdateRun::WaitForRestart()

@@ -50,12 +50,18 @@ private:
     void Download();
     void Activate();
     void FinalRestart();
+    // How the reader came back after the loader restart.
+    enum class Return { Resumed, ActivationRefused, Lost, OtherReader };
     // The loader's own files are in: restart the reader once and find it again.
-    bool RestartAfterLoader();
+    Return RestartAfterLoader();
     void WaitForRestart();
     // A USB reader may come back under another COM number: the port whose device now sits
     // where the reader sat at the start is searched once.
     bool FindAtFirstPosition();
+    // Whether the device found on another port describes itself as the reader did at the
+    // start: the same model and the same hardware options.
+    bool IsTheSameReader();
+    int RunSteps();
     void Fail(int result);
     int End(int result, bool succeeded);
     int Ending();
@@ -73,6 +79,10 @@ private:
     bool m_failed = false;
     // The reader did not come back after the loader restart: the run ends at once.
     bool m_lost = false;
+    // The search after the restart found the reader on another port than the first.
+    bool m_moved = false;
+    // What the reader said of itself at the start of the run.
+    TerminalDescription m_description = {};
     CStringList m_applications;
     // Where the first search found the reader's device in the USB tree, if it did.
     bool m_positionKnown = false;

@@ -1,5 +1,6 @@
 #include "Models.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "terminal/Terminal.h"
@@ -21,4 +22,15 @@ const ReaderModel* FindReaderModel(const TerminalDescription& description)
         if (std::memcmp(description.modelCode, model.code, sizeof description.modelCode) == 0)
             return &model;
     return nullptr;
+}
+
+bool SameModelAndOptions(const TerminalDescription& a, const TerminalDescription& b)
+{
+    constexpr std::size_t kFirst = offsetof(TerminalDescription, generalOptions);
+    constexpr std::size_t kEnd = offsetof(TerminalDescription, extensionOptions) + 1;
+    static_assert(kFirst == 27 && kEnd == 40, "option bytes 27 to 39");
+    const auto* x = reinterpret_cast<const unsigned char*>(&a);
+    const auto* y = reinterpret_cast<const unsigned char*>(&b);
+    return std::memcmp(a.modelCode, b.modelCode, sizeof a.modelCode) == 0 &&
+           std::memcmp(x + kFirst, y + kFirst, kEnd - kFirst) == 0;
 }

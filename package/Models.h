@@ -14,3 +14,7 @@ extern const ReaderModel kKnownModels[kKnownModelCount];
 
 // The model whose code matches bytes 8 to 10 of the record, in table order; null if none.
 const ReaderModel* FindReaderModel(const TerminalDescription& description);
+
+// Whether two descriptions name the same model with the same hardware options (bytes 27
+// to 39): how a reader found again is told from another device.
+bool SameModelAndOptions(const TerminalDescription& a, const TerminalDescription& b);

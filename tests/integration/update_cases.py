@@ -76,5 +76,31 @@ def case_reader_silent_after_restart():
     check(summary["activations"] == 1 and summary["restarts"] == 1, summary)
 
 
+ACTIVATE = 5
+
+
+def commands_received(sim):
+    """The command codes the reader received, in order."""
+    return [int(code) for code in re.findall(r"rx command (\d+) ", sim.log())]
+
+
+def case_loader_activation_refused():
+    run, sim = update(74, "--apps", APPS, "--activate", "ko-first")
+    summary = sim.summary()
+    check(run.code == 19 and "Erreur 142:" in run.out, run)
+    # The reader's refusal of its new loader is the last thing it hears: no restart, no file.
+    commands = commands_received(sim)
+    check(commands and commands[-1] == ACTIVATE, commands)
+    check(summary["restarts"] == 0 and summary["activations"] == 1, summary)
+    check([f["name"] for f in summary["files"]] == ["3648LDR.SGN", "3648LDR.LDF"], summary)
+
+
+def case_application_list_without_end():
+    run, sim = update(75, "--apps-endless", timeout=90)
+    check(run.code == 3 and "Erreur 119:" in run.out, run)
+    check(run.seconds < 60, "the run took %.1f s" % run.seconds)
+    check(sim.summary()["files"] == [], "nothing may be sent")
+
+
 if __name__ == "__main__":
     sys.exit(run_case(globals(), sys.argv))

@@ -64,6 +64,11 @@ void LoaderPeer::storeFile(const std::string& name, const Bytes& data, bool comp
     m_stored[name] = data;
 }
 
+void LoaderPeer::Describe(const std::string& model, const std::string& optionsHex)
+{
+    m_scenario.description = LoaderScenario(model, optionsHex, {}).description;
+}
+
 rsim::Scenario LoaderScenario(const std::string& model, const std::string& optionsHex,
                               const std::vector<std::string>& apps)
 {

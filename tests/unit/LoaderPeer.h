@@ -26,6 +26,9 @@ public:
     void ListenOnlyOn(const std::string& path) { m_onlyPath = path; }
     // The port read that follows a frame with this command code fails.
     void FailReadAfter(int code) { m_failing.push_back(code); }
+    // From now on the loader describes itself with this model and option bytes (26 hex
+    // digits): another reader.
+    void Describe(const std::string& model, const std::string& optionsHex);
 
     const rsim::Stats& Stats() const { return m_session->stats(); }
     // The files stored whole, by announced name, in the order they were completed.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,8 @@ TEST(UpdateRun, MixedPackageRestartsAfterTheLoaderFilesAndGoesOn)
     EXPECT_TRUE(rig.Received("3648LDR.SGN", 1));
     EXPECT_TRUE(rig.Received("K30APP.SGN", 0));
     EXPECT_TRUE(rig.Received("VIT.PDF", 2));
+    // Back on its own port the reader is not asked to describe itself again.
+    EXPECT_EQ(rig.peer->Stats().commands.at(rsim::kCmdDescribe), 1u);
 }
 
 // ---- failures ----
@@ -267,6 +270,10 @@ const FailureCase kLoopFailures[] = {
     {"stop then silence", [](RunRig& r) { r.scenario.faults.stopAt = 1; }, 18},
     {"unknown status", [](RunRig& r) { r.scenario.startStatus = 0x41; }, 16},
     {"activation refused", [](RunRig& r) { r.scenario.activate.kind = rsim::ActivateMode::Ko; }, 19},
+    {"application list without end", [](RunRig& r) { r.scenario.appsEndless = true; }, 3},
+    {"memory exhausted", [](RunRig&) {
+         Os().GetFileSize = [](HANDLE, LPDWORD) -> DWORD { throw std::bad_alloc(); };
+     }, 16},
 };
 
 TEST(UpdateRun, EveryFailureInTheLoopClosesThePortAndSaysSo)
@@ -287,13 +294,34 @@ TEST(UpdateRun, EveryFailureInTheLoopClosesThePortAndSaysSo)
 
 TEST(UpdateRun, RefusedActivationIsNeverASuccess)
 {
-    RunRig rig({"A.PDF"});
-    rig.scenario.activate.kind = rsim::ActivateMode::Ko;
-    EXPECT_EQ(rig.Run(), RUN_ACTIVATION_REFUSED);
-    const std::string box = T(u8"Problème lors de l'activation des applications chargées.\n"
-                              u8"Votre terminal n'a pas été mis à jour");
-    EXPECT_EQ(std::count(rig.view.events.begin(), rig.view.events.end(), "box:" + box), 1);
-    EXPECT_EQ(rig.peer->Stats().restarts, 0u); // the reader is not told to restart
+    const struct {
+        const char* name;
+        std::vector<std::string> files;
+        rsim::ActivateMode::Kind activate;
+        std::vector<std::string> stored;
+    } cases[] = {
+        {"final activation", {"A.PDF"}, rsim::ActivateMode::Ko, {"A.PDF"}},
+        {"the new loader's activation", {"3648LDR.SGN", "A.PDF"}, rsim::ActivateMode::KoFirst,
+         {"3648LDR.SGN"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunRig rig(c.files);
+        rig.scenario.activate.kind = c.activate;
+        rig.peer = std::make_unique<LoaderPeer>(rig.os, rig.scenario);
+        std::vector<int> commands;
+        rig.peer->onCommand = [&commands](int code) { commands.push_back(code); };
+        EXPECT_EQ(rig.Run(), RUN_ACTIVATION_REFUSED);
+        const std::string box = T(u8"Problème lors de l'activation des applications chargées.\n"
+                                  u8"Votre terminal n'a pas été mis à jour");
+        EXPECT_EQ(std::count(rig.view.events.begin(), rig.view.events.end(), "box:" + box), 1);
+        // Nothing after the refusal: no restart, no further file.
+        ASSERT_FALSE(commands.empty());
+        EXPECT_EQ(commands.back(), rsim::kCmdActivate);
+        EXPECT_EQ(rig.peer->Stats().restarts, 0u);
+        EXPECT_EQ(rig.peer->StoredOrder(), c.stored);
+        EXPECT_FALSE(rig.terminal.IsOpen());
+    }
     EXPECT_NE(ResultBoxIcon(RUN_ACTIVATION_REFUSED), static_cast<unsigned>(MB_ICONINFORMATION));
 }
 
@@ -378,26 +406,54 @@ void RenumberReaderPort(unsigned char port)
 
 TEST(UpdateRun, ReaderBackUnderAnotherComNumberIsFoundAtItsUsbPosition)
 {
-    RunRig rig({"3648LDR.SGN", "A.PDF"});
-    rig.peer = std::make_unique<LoaderPeer>(rig.os, rig.scenario);
-    LoaderPeer& peer = *rig.peer;
-    peer.onCommand = [&peer](int code) {
-        if (code == rsim::kCmdRestart && peer.Stats().restarts == 0) {
-            RenumberReaderPort(12);
-            peer.ListenOnlyOn("\\\\.\\COM12");
-        }
+    // What answers on the new port: the same reader, or a device that describes itself
+    // otherwise.
+    const struct {
+        const char* name;
+        const char* model;
+        const char* options;
+        int result;
+        std::vector<std::string> stored;
+    } cases[] = {
+        {"the same reader", "M30", kNoOptions, RUN_SUCCEEDED, {"3648LDR.SGN", "A.PDF"}},
+        {"another model", "M31", kNoOptions, RUN_OTHER_READER_FOUND, {"3648LDR.SGN"}},
+        {"other options", "M30", "00000000000000000000000001", RUN_OTHER_READER_FOUND,
+         {"3648LDR.SGN"}},
     };
-    const int result = rig.Run();
-    RenumberReaderPort(7);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunRig rig({"3648LDR.SGN", "A.PDF"});
+        rig.peer = std::make_unique<LoaderPeer>(rig.os, rig.scenario);
+        LoaderPeer& peer = *rig.peer;
+        std::vector<int> afterMove;
+        peer.onCommand = [&peer, &c, &afterMove](int code) {
+            if (peer.Stats().restarts == 1)
+                afterMove.push_back(code);
+            if (code == rsim::kCmdRestart && peer.Stats().restarts == 0) {
+                RenumberReaderPort(12);
+                peer.ListenOnlyOn("\\\\.\\COM12");
+                peer.Describe(c.model, c.options);
+            }
+        };
+        const int result = rig.Run();
+        RenumberReaderPort(7);
 
-    EXPECT_EQ(result, RUN_SUCCEEDED);
-    EXPECT_TRUE(rig.os.Logged("Terminal absent du port COM7, recherche du port a sa position USB "
-                              "(HUB= 2, HUBPORT = 4)"));
-    EXPECT_TRUE(rig.os.Logged("Terminal revenu sur le port COM12, recherche sur ce port"));
-    EXPECT_EQ(rig.os.opened.back(), "\\\\.\\COM12");
-    // The rest of the package went to the reader on its new port.
-    EXPECT_EQ(rig.peer->StoredOrder(), (std::vector<std::string>{"3648LDR.SGN", "A.PDF"}));
-    EXPECT_EQ(rig.peer->Stats().restarts, 2u);
+        EXPECT_EQ(result, c.result);
+        EXPECT_TRUE(rig.os.Logged("Terminal absent du port COM7, recherche du port a sa position "
+                                  "USB (HUB= 2, HUBPORT = 4)"));
+        EXPECT_TRUE(rig.os.Logged("Terminal revenu sur le port COM12, recherche sur ce port"));
+        EXPECT_EQ(rig.os.opened.back(), "\\\\.\\COM12");
+        // On the new port the device is asked what it is before anything else is sent.
+        ASSERT_FALSE(afterMove.empty());
+        EXPECT_EQ(afterMove.front(), rsim::kCmdDescribe);
+        EXPECT_EQ(rig.peer->StoredOrder(), c.stored);
+        EXPECT_FALSE(rig.terminal.IsOpen());
+        if (c.result == RUN_OTHER_READER_FOUND) {
+            EXPECT_EQ(afterMove, std::vector<int>{rsim::kCmdDescribe});
+            EXPECT_TRUE(rig.os.Logged("Le terminal du port COM12 n'est pas celui en cours de "
+                                      "mise a jour, arret"));
+        }
+    }
 }
 
 TEST(UpdateRun, WithoutAUsbPositionALostReaderIsLookedForOnItsPortOnly)
