@@ -176,12 +176,10 @@ void CChargeurDlg::MakePicture(const PngImage& image, Picture& picture, const RE
 
 LRESULT CChargeurDlg::OnShowSplash(WPARAM, LPARAM)
 {
-    // The splash deletes itself once its window is gone.
+    // The splash deletes itself once its window is gone, or at once when none is made.
     auto* splash = new CSplashScreenEx();
-    if (!splash->Create(m_hWnd, nullptr, kSplashMs, kSplashStyle)) {
-        splash->Discard();
+    if (!splash->Create(m_hWnd, nullptr, kSplashMs, kSplashStyle))
         return 0;
-    }
     splash->SetBitmap(IDB_SPLASH, 255, 0, 255);
     splash->Show();
     return 0;
@@ -289,7 +287,8 @@ LRESULT CChargeurDlg::OnTimer(WPARAM timer, LPARAM)
             CloseWindow();
             return 0;
         }
-        if (refreshed == 1) {
+        if (ports::PollSearchesReader(refreshed == 1, selected.empty(), m_readerDetected,
+                                      ListedTexts())) {
             SelectReaderEntry();
             UpdateDetectionDisplay(true);
         }

@@ -76,4 +76,10 @@ bool DetectedAfterDropDown(const std::vector<std::string>& entries, bool detecte
     return detectedBefore;
 }
 
+bool PollSearchesReader(bool rebuilt, bool nothingSelected, bool detected,
+                        const std::vector<std::string>& entries)
+{
+    return rebuilt || (nothingSelected && (detected || ReaderEntryIndex(entries) >= 0));
+}
+
 } // namespace ports

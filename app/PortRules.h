@@ -36,4 +36,10 @@ int ReaderEntryIndex(const std::vector<std::string>& entries);
 // empty list, yes with a reader entry, otherwise as before.
 bool DetectedAfterDropDown(const std::vector<std::string>& entries, bool detectedBefore);
 
+// Whether a poll selects the reader's entry again: after a rebuild, and whenever nothing is
+// selected while the list holds the reader or the window says it was detected (a rebuild
+// by the drop-down leaves no selection). The window never says "detected" beside nothing.
+bool PollSearchesReader(bool rebuilt, bool nothingSelected, bool detected,
+                        const std::vector<std::string>& entries);
+
 } // namespace ports

@@ -91,18 +91,12 @@ bool CSplashScreenEx::Create(HWND parent, const char* text, int timeoutMs, int s
     m_text = text != nullptr ? text : "";
     m_timeout = timeoutMs;
     m_style = style;
-    if (!RegisterWindowClass())
+    if (!RegisterWindowClass()) {
+        delete this;
         return false;
+    }
     return CreateEx(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, "", WS_POPUP | WS_VISIBLE, 0, 0, 0,
                     0, parent);
-}
-
-void CSplashScreenEx::Discard()
-{
-    if (m_hWnd != nullptr)
-        ::DestroyWindow(m_hWnd);
-    else
-        delete this;
 }
 
 bool CSplashScreenEx::RegisterWindowClass()

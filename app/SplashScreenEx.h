@@ -22,6 +22,7 @@ public:
     CSplashScreenEx();
 
     // Registers the class and makes the window (visible, of no size yet), owned by `parent`.
+    // On false the object is gone: it ends itself whichever step failed.
     bool Create(HWND parent, const char* text, int timeoutMs, int style);
     // Loads the bitmap resource, sizes and places the window, and cuts away every pixel of
     // the key colour; -1 in any component means no cutting.
@@ -29,8 +30,6 @@ public:
     void Show();
     // Hides and destroys the window; the object goes with it.
     void Hide();
-    // Ends an object whose window could not be made (or is not wanted after all).
-    void Discard();
 
     bool PreTranslateMessage(MSG& msg) override;
 

@@ -14,8 +14,6 @@
 namespace {
 
 constexpr int kGradientPens = GradientPens::kCount;
-// The worker posts WM_CLOSE as its last act: this is ample for it to return.
-constexpr DWORD kWorkerExitWait = 10000;
 
 } // namespace
 
@@ -66,9 +64,10 @@ CChargementDlg::CChargementDlg()
 
 CChargementDlg::~CChargementDlg()
 {
-    // The worker still holds this object until it returns from its last post.
+    // The worker holds this object and its terminal until it returns: nothing here may go
+    // before it does. Its last act is the post that ends the window, so this wait is short.
     if (m_hThread != nullptr) {
-        ::WaitForSingleObject(m_hThread, kWorkerExitWait);
+        ::WaitForSingleObject(m_hThread, INFINITE);
         ::CloseHandle(m_hThread);
     }
 }
@@ -171,18 +170,27 @@ void CChargementDlg::EndWithoutRun(int result)
 DWORD WINAPI CChargementDlg::UpdateThreadProc(LPVOID window)
 {
     auto* self = static_cast<CChargementDlg*>(window);
-    UpdateRun run(self->m_terminal, self->m_portName, *self);
-    run.Execute();
+    try {
+        UpdateRun run(self->m_terminal, self->m_portName, *self);
+        run.Execute();
+    } catch (...) {
+        // Nothing may end the process in the middle of an update.
+        LogLine("Erreur inattendue, arret de la mise a jour");
+        self->m_terminal.ClosePort();
+        if (!self->m_runOver)
+            self->EndRun(RUN_DOWNLOAD_UNDEFINED, false);
+    }
     return 0;
 }
 
 void CChargementDlg::EndRun(int result, bool succeeded)
 {
+    // Read before the run is declared over: from then on the window may close and clear it.
+    const HWND window = m_hWnd;
     m_result = result;
     m_succeeded = succeeded;
     m_runOver = true;
-    // The last touch of this object by the worker.
-    PostRunClose(m_hWnd);
+    PostRunClose(window);
 }
 
 void CChargementDlg::SetStepText(const CString& text) { ReplaceText(m_stepText, text); }

@@ -61,6 +61,9 @@ protected:
     void DoDataExchange(DataExchange& dx) override;
     bool PreTranslateMessage(MSG& msg) override;
     bool OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result) override;
+    // Once the worker runs, the window and its terminal outlive it: the loop ends only
+    // with the run.
+    bool MayLeaveBeforeEnd() const override { return m_hThread == nullptr; }
 
 private:
     // RunView: how the worker reaches this window.

@@ -6,6 +6,9 @@
 
 namespace {
 
+// A message queue that fails is asked again after this pause rather than in a busy loop.
+constexpr DWORD kQueueRetryMs = 10;
+
 // Messages whose result a dialog procedure returns itself rather than through
 // DWLP_MSGRESULT.
 bool ReturnsResultDirectly(UINT message)
@@ -71,15 +74,21 @@ INT_PTR CDialog::DoModal()
 void CDialog::RunModalLoop()
 {
     MSG msg;
+    bool quitPending = false;
+    WPARAM quitCode = 0;
     while (!m_ended) {
         const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
-        if (got == 0) {
-            // WM_QUIT belongs to an outer loop: hand it back and leave.
-            ::PostQuitMessage(static_cast<int>(msg.wParam));
-            break;
+        if (got == 0 || got == -1) {
+            if (got == 0) {
+                quitPending = true;
+                quitCode = msg.wParam;
+            }
+            if (MayLeaveBeforeEnd())
+                break;
+            if (got == -1)
+                ::Sleep(kQueueRetryMs);
+            continue;
         }
-        if (got == -1)
-            break;
         // The window the message is for filters it first (a splash hides on input), then
         // the dialog.
         CWindowImpl* target = CWindowImpl::FromHandle(msg.hwnd);
@@ -92,6 +101,9 @@ void CDialog::RunModalLoop()
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
     }
+    // WM_QUIT belongs to an outer loop: hand it back.
+    if (quitPending)
+        ::PostQuitMessage(static_cast<int>(quitCode));
 }
 
 void CDialog::EndDialog(INT_PTR result)

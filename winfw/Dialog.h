@@ -68,6 +68,10 @@ protected:
     virtual bool PreTranslateMessage(MSG& msg);
     // The class's message map; false leaves the message to the default processing.
     virtual bool OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result);
+    // Whether WM_QUIT or a failing message queue may end the modal loop before EndDialog.
+    // A dialog that must outlive work it started says no: the quit is then passed on once
+    // the dialog has ended.
+    virtual bool MayLeaveBeforeEnd() const { return true; }
     void OnOK() { EndDialog(IDOK); }
     void OnCancel() { EndDialog(IDCANCEL); }
     // The default control colouring of the dialog, for handlers that start from it.

@@ -1,6 +1,7 @@
 #include "OsSeam.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -13,12 +14,35 @@ bool RealFileExists(const char* path)
     return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The longest path GetModuleFileNameA can give.
+constexpr DWORD kLongestPath = 32768;
+
+// The program's own directory with its final backslash; empty when it cannot be read.
+std::string ProgramDirectory()
+{
+    std::string path(kLongestPath, '\0');
+    const DWORD length = Os().GetModuleFileNameA(nullptr, &path[0], kLongestPath);
+    if (length == 0 || length >= kLongestPath)
+        return std::string();
+    path.resize(length);
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 HMODULE LoadFromTrustedDirectories(const char* name)
 {
     // Only the program's own directory and the system directory: a library planted in
     // the current directory (the update package) or on PATH must never be loaded.
-    return ::LoadLibraryExA(name, nullptr,
-                            LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE module = Os().LoadLibraryExA(
+        name, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || ::GetLastError() != ERROR_INVALID_PARAMETER)
+        return module;
+    // A system without those search flags refuses them: the program's own copy is then
+    // named by its full path, never by its bare name.
+    const std::string directory = ProgramDirectory();
+    if (directory.empty())
+        return nullptr;
+    return Os().LoadLibraryExA((directory + name).c_str(), nullptr, 0);
 }
 
 // Filled by member name, so a new member can never shift the others.
@@ -41,6 +65,8 @@ OsCalls MakeRealCalls()
     c.OutputDebugStringA = ::OutputDebugStringA;
     c.LoadLibraryA = LoadFromTrustedDirectories;
     c.GetProcAddress = ::GetProcAddress;
+    c.LoadLibraryExA = ::LoadLibraryExA;
+    c.GetModuleFileNameA = ::GetModuleFileNameA;
     return c;
 }
 

@@ -20,8 +20,12 @@ struct OsCalls {
     decltype(&::CreateThread) CreateThread;
     decltype(&::MessageBoxA) MessageBoxA;
     decltype(&::OutputDebugStringA) OutputDebugStringA;
+    // Loads a library from the program's own directory or the system directory only.
     HMODULE (*LoadLibraryA)(const char* name);
     decltype(&::GetProcAddress) GetProcAddress;
+    // What the loader above is built on.
+    decltype(&::LoadLibraryExA) LoadLibraryExA;
+    decltype(&::GetModuleFileNameA) GetModuleFileNameA;
 };
 
 // The table in force.

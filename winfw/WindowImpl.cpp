@@ -28,9 +28,16 @@ CWindowImpl* CWindowImpl::FromHandle(HWND hwnd)
 bool CWindowImpl::CreateEx(DWORD exStyle, const char* className, const char* title, DWORD style,
                            int x, int y, int width, int height, HWND owner)
 {
+    // A window destroyed inside the call (its creation refused after WM_NCCREATE) must not
+    // end the object under it: the end comes below, once, whichever way creation failed.
+    ++m_dispatchDepth;
     HWND hwnd = ::CreateWindowExA(exStyle, className, title, style, x, y, width, height, owner,
                                   nullptr, ::GetModuleHandleA(nullptr), this);
-    return hwnd != nullptr;
+    --m_dispatchDepth;
+    if (hwnd != nullptr)
+        return true;
+    PostNcDestroy();
+    return false;
 }
 
 bool CWindowImpl::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }

@@ -24,6 +24,8 @@ public:
     virtual bool PreTranslateMessage(MSG& /*msg*/) { return false; }
 
 protected:
+    // False when no window was made; the object has then had its PostNcDestroy, as after a
+    // window's destruction, and a heap object that deletes itself there is gone.
     bool CreateEx(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
                   int y, int width, int height, HWND owner);
     // The class's message map; false leaves the message to DefWindowProc.

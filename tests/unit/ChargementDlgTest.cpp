@@ -2,6 +2,7 @@
 // through it against the loader on the fake port.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "FakeOs.h"
@@ -52,12 +53,15 @@ struct WindowRun {
     int threads;
 };
 
-WindowRun RunInWindow(const std::string& portText, const std::vector<std::string>& apps)
+WindowRun RunInWindow(const std::string& portText, const std::vector<std::string>& apps,
+                      const std::function<void(LoaderPeer&)>& arrange = nullptr)
 {
     FakeOs os;
     PackageDir dir;
     WritePackage(dir);
     LoaderPeer peer(os, LoaderScenario("M30", kNoOptions, apps));
+    if (arrange)
+        arrange(peer);
     CChargementDlg dialog;
     dialog.SetPortName(portText);
     const INT_PTR modal = dialog.DoModal();
@@ -77,6 +81,25 @@ TEST(ChargementDlg, RunEndsTheWindowWithOkOnlyOnSuccess)
     EXPECT_EQ(refused.modal, IDCANCEL);
     EXPECT_EQ(refused.result, RUN_CONSTRAINTS_NOT_MET);
     EXPECT_FALSE(refused.succeeded);
+}
+
+TEST(ChargementDlg, QuitDuringTheRunWaitsForTheRunThenIsPassedOn)
+{
+    // Another part of the program asks the window's thread to quit while files are sent:
+    // the window and its terminal stay until the run is over.
+    const DWORD uiThread = ::GetCurrentThreadId();
+    const WindowRun run = RunInWindow("COM7", {"SANTE"}, [uiThread](LoaderPeer& peer) {
+        peer.onCommand = [uiThread](int code) {
+            if (code == rsim::kCmdAuthorise)
+                ::PostThreadMessageA(uiThread, WM_QUIT, 3, 0);
+        };
+    });
+    EXPECT_EQ(run.modal, IDOK);
+    EXPECT_EQ(run.result, RUN_SUCCEEDED);
+    EXPECT_EQ(run.stored, (std::vector<std::string>{"A.PDF", "B.DDF"}));
+    MSG quit = {};
+    ASSERT_TRUE(::PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 3u);
 }
 
 TEST(ChargementDlg, GradientPenFollowsTheRowsAndNeverPassesTheLast)

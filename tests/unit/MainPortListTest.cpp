@@ -104,6 +104,17 @@ TEST(PortRules, ReaderEntryIsTheFirstWithTheMakersPrefix)
     EXPECT_TRUE(ports::DetectedAfterDropDown({"DORAN Kavron USB (COM5)"}, false));
     EXPECT_TRUE(ports::DetectedAfterDropDown({"Port COM1 (COM1)"}, true));
     EXPECT_FALSE(ports::DetectedAfterDropDown({"Port COM1 (COM1)"}, false));
+
+    // The poll searches after a rebuild, and when the selection was lost to a drop-down's
+    // rebuild; never over a selection that stands, nor every second over a plain list.
+    const std::vector<std::string> reader = {"Port COM1 (COM1)", "DORAN Kavron USB (COM5)"};
+    const std::vector<std::string> plain = {"Port COM1 (COM1)"};
+    EXPECT_TRUE(ports::PollSearchesReader(true, false, false, plain));
+    EXPECT_TRUE(ports::PollSearchesReader(false, true, true, reader));
+    EXPECT_TRUE(ports::PollSearchesReader(false, true, false, reader));
+    EXPECT_TRUE(ports::PollSearchesReader(false, true, true, plain));
+    EXPECT_FALSE(ports::PollSearchesReader(false, false, true, reader));
+    EXPECT_FALSE(ports::PollSearchesReader(false, true, false, plain));
 }
 
 TEST(PortQuery, EntriesComeFromBothQueries)
