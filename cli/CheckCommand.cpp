@@ -45,9 +45,9 @@ int CheckLoadList(CTerminal& terminal)
         return RUN_ANNOUNCE_FAILED;
     }
     std::printf("load list: %d files, %d loader files\n", terminal.GetLoadListCount(),
-                terminal.m_loaderFileCount);
+                terminal.GetLoaderFileCount());
     int code = 0;
-    for (const CString& file : terminal.m_loadList) {
+    for (const CString& file : terminal.GetLoadList()) {
         const std::string obstacle = AnnounceObstacle(file);
         if (!obstacle.empty()) {
             Say("file " + file + ": " + obstacle);
@@ -57,32 +57,16 @@ int CheckLoadList(CTerminal& terminal)
     return code;
 }
 
-CString EntryAt(const CStringList& list, std::size_t index)
+// What a refusal names: "SECTION what failed", or what failed alone.
+std::string Named(const PackageRefusal& refusal)
 {
-    for (const CString& entry : list)
-        if (index-- == 0)
-            return entry;
-    return CString();
-}
-
-// The entry that stopped the constraint test: the test consumes its lists in order, so
-// what is left tells which entry it stopped at.
-std::string ConstraintFailure(const CTerminal& terminal, const CStringList& names,
-                              const CStringList& presence, const CStringList& exclusion)
-{
-    if (names.IsEmpty())
-        return "the reader reports no application";
-    const std::size_t presenceTaken = presence.GetCount() - terminal.m_presenceList.GetCount();
-    const std::size_t exclusionTaken = exclusion.GetCount() - terminal.m_exclusionList.GetCount();
-    if (exclusionTaken == 0)
-        return "PRESENCE entry " + EntryAt(presence, presenceTaken - 1) + " not found";
-    return "EXCLUSION entry " + EntryAt(exclusion, exclusionTaken - 1) + " found";
+    return refusal.section.empty() ? refusal.reason : refusal.section + " " + refusal.reason;
 }
 
 void PrintLoadList(CTerminal& terminal)
 {
     terminal.SnapshotLoadList();
-    for (const CString& file : terminal.m_loadList)
+    for (const CString& file : terminal.GetLoadList())
         std::printf("%s\t%s\n", AnsiToUtf8(file).c_str(),
                     AnsiToUtf8(terminal.ModuleNameForFile(file)).c_str());
 }
@@ -97,8 +81,12 @@ int CheckPackage(CTerminal& terminal, const TerminalDescription& description)
     Say(std::string("model: ") + model->code + " (" + model->stepText + ")");
     {
         LineCapture capture;
-        if (!terminal.CheckCatalogue(model->code, description))
-            return Refuse("catalogue", capture, RUN_HARDWARE_MISMATCH);
+        PackageRefusal refusal;
+        if (!terminal.CheckCatalogue(model->code, description, &refusal)) {
+            Say("catalogue: refused (" + refusal.reason + ")" +
+                (refusal.section.empty() ? std::string() : " in section " + refusal.section));
+            return RUN_HARDWARE_MISMATCH;
+        }
         Say("catalogue: OK" + (capture.Lines().empty() ? std::string()
                                                       : " (" + capture.Lines().back() + ")"));
     }
@@ -114,14 +102,15 @@ int CheckPackage(CTerminal& terminal, const TerminalDescription& description)
     for (const CString& name : names)
         list += (list.empty() ? "" : ", ") + name;
     Say("applications: " + std::to_string(names.GetCount()) + " (" + list + ")");
-    const CStringList presence = terminal.m_presenceList;
-    const CStringList exclusion = terminal.m_exclusionList;
-    if (!terminal.CheckConstraints(names)) {
-        Say("constraints: refused (" + ConstraintFailure(terminal, names, presence, exclusion) + ")");
+    const std::size_t presence = terminal.GetPresenceList().GetCount();
+    const std::size_t exclusion = terminal.GetExclusionList().GetCount();
+    PackageRefusal refusal;
+    if (!terminal.CheckConstraints(names, &refusal)) {
+        Say("constraints: refused (" + Named(refusal) + ")");
         return RUN_CONSTRAINTS_NOT_MET;
     }
-    Say("constraints: OK (" + std::to_string(presence.GetCount()) + " presence, " +
-        std::to_string(exclusion.GetCount()) + " exclusion entries)");
+    Say("constraints: OK (" + std::to_string(presence) + " presence, " +
+        std::to_string(exclusion) + " exclusion entries)");
     const int code = CheckLoadList(terminal);
     PrintLoadList(terminal);
     return code;

@@ -143,7 +143,7 @@ int RunSend(CTerminal& terminal, const std::string& file, const std::string& mod
     }
     // What a technician needs to judge the link: how long the transfer took, and its cost.
     std::fprintf(stderr, "download: %ld bytes in %.3f s, CPU %.3f s, result %d\n",
-                 static_cast<long>(terminal.m_fileSize), WallSeconds() - wallStart,
+                 static_cast<long>(terminal.GetFileSize()), WallSeconds() - wallStart,
                  ProcessCpuSeconds() - cpuStart, code);
     return code;
 }
@@ -210,7 +210,7 @@ int main(int argc, char** argv)
     // "ports" alone takes no port.
     if (args.empty() || (args.size() < 2 && args[0] != "ports"))
         return Usage();
-    BindConsoleSeam(verbose);
+    ConsoleSeam console(verbose);
     try {
         if (args[0] == "ports")
             return args.size() == 1 ? RunPorts() : Usage();

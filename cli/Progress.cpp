@@ -3,78 +3,13 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <vector>
-
-#include "terminal/Terminal.h"
-#include "winfw/OsSeam.h"
 
 namespace {
-
-bool g_verbose = false;
-LineCapture* g_capture = nullptr;
-CTerminal* g_progressTerminal = nullptr;
-bool g_barOpen = false; // a bar drawn in place waits for its line's end
-// The notification right after a new module still carries the previous file's figure.
-bool g_moduleJustStarted = false;
 
 void WriteStderr(const std::string& text)
 {
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
-}
-
-int WINAPI MessageToStderr(HWND, LPCSTR text, LPCSTR caption, UINT)
-{
-    WriteStderrLine(AnsiToUtf8(std::string(caption ? caption : "") + ": " + (text ? text : "")));
-    return IDOK;
-}
-
-void WINAPI DebugLineToStderr(LPCSTR line)
-{
-    RealOsCalls().OutputDebugStringA(line);
-    if (g_capture != nullptr && line != nullptr)
-        g_capture->Add(line);
-    if (g_verbose && line != nullptr)
-        WriteStderrLine("  " + AnsiToUtf8(line));
-}
-
-void DrawBar(int percent, const std::string& module)
-{
-    constexpr int kWidth = 30;
-    if (percent < 0)
-        percent = 0;
-    if (percent > 100)
-        percent = 100;
-    const int filled = percent * kWidth / 100;
-    std::string bar = "\r" + AnsiToUtf8(module) + " [" + std::string(filled, '#') +
-                      std::string(kWidth - filled, '.') + "] ";
-    char number[8];
-    std::snprintf(number, sizeof number, "%3d%%", percent);
-    // With -v the diagnostic lines interleave: one bar per line keeps both readable.
-    WriteStderr(bar + number + (g_verbose ? "\n" : ""));
-    g_barOpen = !g_verbose;
-}
-
-int OnPercent(std::uint32_t)
-{
-    if (g_moduleJustStarted) {
-        g_moduleJustStarted = false;
-        return 0;
-    }
-    if (g_progressTerminal != nullptr) {
-        DrawBar(g_progressTerminal->GetPercent(), g_progressTerminal->GetModuleName());
-    }
-    return 0;
-}
-
-int OnModule(std::uint32_t)
-{
-    // A new file starts: the bar restarts from nothing.
-    if (g_progressTerminal != nullptr) {
-        DrawBar(0, g_progressTerminal->GetModuleName());
-        g_moduleJustStarted = true;
-    }
-    return 0;
 }
 
 } // namespace
@@ -87,46 +22,140 @@ double WallSeconds()
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-void EndProgressLine()
-{
-    if (g_barOpen) {
-        WriteStderr("\n");
-        g_barOpen = false;
-    }
-}
-
 void WriteStderrLine(const std::string& utf8)
 {
-    EndProgressLine();
-    WriteStderr(utf8 + "\n");
+    if (ConsoleSeam* console = ConsoleSeam::Bound())
+        console->WriteLine(utf8);
+    else
+        WriteStderr(utf8 + "\n");
 }
 
-void BindConsoleSeam(bool verbose)
+OsCalls ConsoleSeam::Calls(ConsoleSeam* self)
 {
-    g_verbose = verbose;
     OsCalls calls = RealOsCalls();
     calls.MessageBoxA = MessageToStderr;
     calls.OutputDebugStringA = DebugLineToStderr;
-    Os() = calls;
+    calls.binding = self;
+    return calls;
 }
 
-LineCapture::LineCapture() : m_previous(g_capture) { g_capture = this; }
+ConsoleSeam::ConsoleSeam(bool verbose) : m_verbose(verbose), m_swap(Calls(this)) {}
 
-LineCapture::~LineCapture() { g_capture = m_previous; }
-
-ConsoleProgress::ConsoleProgress(CTerminal& terminal)
+ConsoleSeam* ConsoleSeam::Bound()
 {
-    g_progressTerminal = &terminal;
-    terminal.SetPercentCallback(OnPercent, 0);
-    terminal.SetModuleCallback(OnModule, 0);
+    return Os().MessageBoxA == MessageToStderr ? static_cast<ConsoleSeam*>(Os().binding)
+                                                : nullptr;
 }
 
-ConsoleProgress::~ConsoleProgress()
+int WINAPI ConsoleSeam::MessageToStderr(HWND, LPCSTR text, LPCSTR caption, UINT)
 {
-    if (g_progressTerminal != nullptr) {
-        g_progressTerminal->SetPercentCallback(nullptr, 0);
-        g_progressTerminal->SetModuleCallback(nullptr, 0);
+    WriteStderrLine(AnsiToUtf8(std::string(caption ? caption : "") + ": " + (text ? text : "")));
+    return IDOK;
+}
+
+void WINAPI ConsoleSeam::DebugLineToStderr(LPCSTR line)
+{
+    RealOsCalls().OutputDebugStringA(line);
+    ConsoleSeam* self = Bound();
+    if (self == nullptr || line == nullptr)
+        return;
+    if (self->m_capture != nullptr)
+        self->m_capture->Add(line);
+    if (self->m_verbose)
+        self->WriteLine("  " + AnsiToUtf8(line));
+}
+
+void ConsoleSeam::WriteLocked(const std::string& text)
+{
+    if (m_barOpen) {
+        WriteStderr("\n");
+        m_barOpen = false;
     }
-    EndProgressLine();
-    g_progressTerminal = nullptr;
+    WriteStderr(text);
 }
+
+void ConsoleSeam::WriteLine(const std::string& utf8)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    WriteLocked(utf8 + "\n");
+}
+
+void ConsoleSeam::DrawBar(const std::string& utf8)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    WriteStderr("\r" + utf8 + (m_verbose ? "\n" : ""));
+    m_barOpen = !m_verbose;
+}
+
+void ConsoleSeam::EndBar()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_barOpen) {
+        WriteStderr("\n");
+        m_barOpen = false;
+    }
+}
+
+LineCapture::LineCapture() : m_previous(nullptr)
+{
+    if (ConsoleSeam* console = ConsoleSeam::Bound()) {
+        m_previous = console->Capturing();
+        console->Capture(this);
+    }
+}
+
+LineCapture::~LineCapture()
+{
+    if (ConsoleSeam* console = ConsoleSeam::Bound())
+        console->Capture(m_previous);
+}
+
+void ConsoleBar::Module(const CString& module)
+{
+    // A new file starts: the bar restarts from nothing.
+    m_module = module;
+    Draw(0);
+    m_moduleJustStarted = true;
+}
+
+void ConsoleBar::Percent(int percent)
+{
+    if (m_moduleJustStarted) {
+        m_moduleJustStarted = false;
+        return;
+    }
+    Draw(percent);
+}
+
+void ConsoleBar::Draw(int percent)
+{
+    constexpr int kWidth = 30;
+    if (percent < 0)
+        percent = 0;
+    if (percent > 100)
+        percent = 100;
+    const int filled = percent * kWidth / 100;
+    char number[8];
+    std::snprintf(number, sizeof number, "%3d%%", percent);
+    const std::string bar = AnsiToUtf8(m_module) + " [" + std::string(filled, '#') +
+                            std::string(kWidth - filled, '.') + "] " + number;
+    if (ConsoleSeam* console = ConsoleSeam::Bound())
+        console->DrawBar(bar);
+    else
+        WriteStderr("\r" + bar);
+    m_drawn = true;
+}
+
+ConsoleBar::~ConsoleBar()
+{
+    ConsoleSeam* console = ConsoleSeam::Bound();
+    if (m_drawn && console != nullptr)
+        console->EndBar();
+}
+
+ConsoleProgress::ConsoleProgress(CTerminal& terminal) : m_terminal(terminal)
+{
+    m_terminal.SetProgressSink(this);
+}
+
+ConsoleProgress::~ConsoleProgress() { m_terminal.SetProgressSink(nullptr); }

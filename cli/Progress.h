@@ -1,24 +1,55 @@
-// Console side of the companion: a progress bar on standard error, and the seam bindings
-// that turn message boxes and (with -v) diagnostic lines into console lines.
+// Console side of the companion: standard error as whole lines and one bar drawn in place,
+// and the seam binding that turns message boxes and (with -v) diagnostic lines into
+// console lines.
 #pragma once
 #include "winfw/Text.h"
 
+#include <mutex>
 #include <string>
 #include <vector>
 
-class CTerminal;
+#include "terminal/Terminal.h"
+#include "winfw/OsSeam.h"
 
 // Seconds of the performance counter: what the console's timings are measured with.
 double WallSeconds();
 
-// Ends a progress bar drawn in place, so that the next line starts on its own.
-void EndProgressLine();
-
 // Writes one line of UTF-8 text on standard error, after any bar drawn in place.
 void WriteStderrLine(const std::string& utf8);
 
-// Binds message boxes to standard error; with `verbose`, echoes diagnostic lines there too.
-void BindConsoleSeam(bool verbose);
+class LineCapture;
+
+// Binds message boxes to standard error and, with `verbose`, echoes diagnostic lines there
+// too, for its lifetime. Lines from several threads are written whole.
+class ConsoleSeam {
+public:
+    explicit ConsoleSeam(bool verbose);
+    ConsoleSeam(const ConsoleSeam&) = delete;
+    ConsoleSeam& operator=(const ConsoleSeam&) = delete;
+
+    // The console bound to the seam in force; null when none is.
+    static ConsoleSeam* Bound();
+
+    void WriteLine(const std::string& utf8);
+    // Redraws the bar in place (one line of its own with -v, where diagnostic lines
+    // interleave).
+    void DrawBar(const std::string& utf8);
+    void EndBar();
+    void Capture(LineCapture* capture) { m_capture = capture; }
+    LineCapture* Capturing() const { return m_capture; }
+
+private:
+    static int WINAPI MessageToStderr(HWND, LPCSTR text, LPCSTR caption, UINT);
+    static void WINAPI DebugLineToStderr(LPCSTR line);
+    static OsCalls Calls(ConsoleSeam* self);
+    void WriteLocked(const std::string& text);
+
+    std::mutex m_lock;
+    bool m_verbose;
+    bool m_barOpen = false; // a bar drawn in place waits for its line's end
+    LineCapture* m_capture = nullptr;
+    ScopedOsCalls m_swap;
+};
 
 // Keeps every diagnostic line written while it lives (for a verdict's reason).
 class LineCapture {
@@ -35,11 +66,34 @@ private:
     LineCapture* m_previous;
 };
 
+// A file's progress bar: the module and its percentage, drawn in place on the console.
+class ConsoleBar {
+public:
+    void Module(const CString& module);
+    void Percent(int percent);
+    ~ConsoleBar();
+
+private:
+    void Draw(int percent);
+
+    CString m_module;
+    // The notification right after a new module still carries the previous file's figure.
+    bool m_moduleJustStarted = false;
+    bool m_drawn = false;
+};
+
 // Shows the download progress of `terminal` on standard error while it lives.
-class ConsoleProgress {
+class ConsoleProgress : private ProgressSink {
 public:
     explicit ConsoleProgress(CTerminal& terminal);
     ~ConsoleProgress();
     ConsoleProgress(const ConsoleProgress&) = delete;
     ConsoleProgress& operator=(const ConsoleProgress&) = delete;
+
+private:
+    void OnModule(const CString& module) override { m_bar.Module(module); }
+    void OnPercent(int percent) override { m_bar.Percent(percent); }
+
+    CTerminal& m_terminal;
+    ConsoleBar m_bar;
 };

@@ -32,6 +32,8 @@ public:
         std::snprintf(text, sizeof text, "%d/%d files", m_position, m_count);
         Line("total", text);
     }
+    void SetModule(const CString& module) override { m_bar.Module(module); }
+    void SetFilePercent(int percent) override { m_bar.Percent(percent); }
     void ShowErrorBox(const CString& text) override { Line("box", text); }
     void EndRun(int result, bool succeeded) override
     {
@@ -52,6 +54,7 @@ private:
     int m_count = 100;
     int m_step = 10;
     int m_position = 0;
+    ConsoleBar m_bar;
 };
 
 } // namespace
@@ -61,7 +64,6 @@ int RunUpdate(CTerminal& terminal, const std::string& portText)
     ConsoleRunView view;
     int result;
     {
-        ConsoleProgress progress(terminal);
         UpdateRun run(terminal, portText, view);
         result = run.Execute();
     }

@@ -57,7 +57,7 @@ const MessageEntry<CChargementDlg> ChargementMap::kEntries[8] = {
 CChargementDlg::CChargementDlg()
     : CDialog(IDD_CHARGEMENT, nullptr),
       m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))), m_succeeded(false),
-      m_hThread(nullptr), m_ctlBrush(nullptr), m_result(0), m_runOver(false)
+      m_hThread(nullptr), m_ctlBrush(nullptr), m_result(0), m_runOver(false), m_filePercent(0)
 {
     ::InitializeSRWLock(&m_moduleLock);
 }
@@ -122,7 +122,7 @@ LRESULT CChargementDlg::OnClose(WPARAM, LPARAM)
 
 LRESULT CChargementDlg::OnUpdatePercent(WPARAM, LPARAM)
 {
-    m_fileProgress.SendMessageA(PBM_SETPOS, static_cast<WPARAM>(m_terminal.GetPercent()));
+    m_fileProgress.SendMessageA(PBM_SETPOS, static_cast<WPARAM>(m_filePercent.load()));
     UpdateData(true);
     return 0;
 }
@@ -229,18 +229,18 @@ int CChargementDlg::PercentCallback(std::uint32_t context)
 
 int CChargementDlg::ModuleCallback(std::uint32_t context)
 {
-    // Called on the worker inside the download, while the announce's module name holds.
-    HWND window = ContextToHandle(context);
-    auto* base = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(window, DWLP_USER));
-    auto* self = static_cast<CChargementDlg*>(base);
-    if (self != nullptr) {
-        CString module = self->m_terminal.GetModuleName();
-        ::AcquireSRWLockExclusive(&self->m_moduleLock);
-        self->m_announcedModule.swap(module);
-        ::ReleaseSRWLockExclusive(&self->m_moduleLock);
-    }
-    return PostUpdateModule(window);
+    return PostUpdateModule(ContextToHandle(context));
 }
+
+void CChargementDlg::SetModule(const CString& module)
+{
+    CString copy = module;
+    ::AcquireSRWLockExclusive(&m_moduleLock);
+    m_announcedModule.swap(copy);
+    ::ReleaseSRWLockExclusive(&m_moduleLock);
+}
+
+void CChargementDlg::SetFilePercent(int percent) { m_filePercent = percent; }
 
 LRESULT CChargementDlg::OnEraseBackground(WPARAM w, LPARAM)
 {

@@ -42,8 +42,12 @@ public:
     void SetStepText(const CString& text) override;
     void SetFileText(const CString& text) override;
 
+    // Whether the run ended with success; read once the window has closed.
+    bool Succeeded() const { return m_succeeded; }
+
     static DWORD WINAPI UpdateThreadProc(LPVOID window);
 
+private:
     HICON m_hIcon;
     bool m_succeeded;
     HANDLE m_hThread;
@@ -56,7 +60,6 @@ public:
     HBRUSH m_ctlBrush;
     int m_result;
 
-protected:
     BOOL OnInitDialog() override;
     void DoDataExchange(DataExchange& dx) override;
     bool PreTranslateMessage(MSG& msg) override;
@@ -65,12 +68,15 @@ protected:
     // with the run.
     bool MayLeaveBeforeEnd() const override { return m_hThread == nullptr; }
 
-private:
-    // RunView: how the worker reaches this window.
+    // RunView: how the worker reaches this window. Texts and bars are sent and done before
+    // the worker goes on; the module and the percentage are kept here for the messages
+    // the terminal's callbacks post, so the window never reads the worker's strings.
     void SetTotalRange(int count) override;
     void SetTotalStep(int step) override;
     void SetTotalPosition(int position) override;
     void StepTotal() override;
+    void SetModule(const CString& module) override;
+    void SetFilePercent(int percent) override;
     void ShowErrorBox(const CString& text) override;
     void EndRun(int result, bool succeeded) override;
 
@@ -89,10 +95,12 @@ private:
 
     // Set once the run is over (or will not start): only then may WM_CLOSE end the window.
     std::atomic<bool> m_runOver;
-    // The module name the last WM_UPDATE_MODULE shows, copied on the worker's side: the
-    // terminal's own may change with the next announce while the message waits.
+    // The module name the last WM_UPDATE_MODULE shows, as the run handed it over: a
+    // string crosses threads here, so it is copied under the lock.
     SRWLOCK m_moduleLock;
     CString m_announcedModule;
+    // The file percentage the last WM_UPDATE_PERCENT shows: the newest at handling time.
+    std::atomic<int> m_filePercent;
 
     friend struct ChargementMap;
 };

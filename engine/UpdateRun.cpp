@@ -26,7 +26,10 @@ constexpr DWORD kBetweenBoxes = 3000;
 UpdateRun::UpdateRun(CTerminal& terminal, const CString& portText, RunView& view)
     : m_terminal(terminal), m_portText(portText), m_view(view)
 {
+    m_terminal.SetProgressSink(this);
 }
+
+UpdateRun::~UpdateRun() { m_terminal.SetProgressSink(nullptr); }
 
 int UpdateRun::Execute()
 {
@@ -52,8 +55,8 @@ int UpdateRun::RunSteps()
     if (!m_found)
         return Ending();
     m_positionKnown = m_terminal.HasUsbPosition();
-    m_hub = m_terminal.usbHub;
-    m_hubPort = m_terminal.usbHubPort;
+    m_hub = m_terminal.GetUsbHub();
+    m_hubPort = m_terminal.GetUsbHubPort();
 
     ConfigureUpdateLink(m_terminal);
     switch (Identify()) {

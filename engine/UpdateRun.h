@@ -16,13 +16,17 @@ public:
     virtual void SetTotalStep(int step) = 0;
     virtual void SetTotalPosition(int position) = 0;
     virtual void StepTotal() = 0;
+    // The file bar: a new module is being sent, and the current file's percentage (0 to
+    // 100). Called from inside the transfer: a front end only records or posts here.
+    virtual void SetModule(const CString& module) = 0;
+    virtual void SetFilePercent(int percent) = 0;
     // A message box with the error icon, shown by the run itself.
     virtual void ShowErrorBox(const CString& text) = 0;
     // The run is over: `result` is final; the front end closes.
     virtual void EndRun(int result, bool succeeded) = 0;
 };
 
-class UpdateRun {
+class UpdateRun : private ProgressSink {
 public:
     enum State { kApplications = 1, kConstraints, kAnnounce, kAuthorisation, kDownload,
                  kActivation, kFinalRestart };
@@ -32,6 +36,7 @@ public:
     static constexpr unsigned long kRestartSliceMs = 750;
 
     UpdateRun(CTerminal& terminal, const CString& portText, RunView& view);
+    ~UpdateRun();
     UpdateRun(const UpdateRun&) = delete;
     UpdateRun& operator=(const UpdateRun&) = delete;
 
@@ -39,6 +44,10 @@ public:
     int Execute();
 
 private:
+    // The terminal's progress, handed to the view.
+    void OnModule(const CString& module) override { m_view.SetModule(module); }
+    void OnPercent(int percent) override { m_view.SetFilePercent(percent); }
+
     enum class Identity { Known, Mismatch, Unreadable };
     Identity Identify();
     void PrepareLoadLoop();

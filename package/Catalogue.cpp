@@ -55,8 +55,15 @@ bool IsPackageFile(const CString& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// The first failing test of one section, logged; true when the section passes.
-bool SectionPasses(CIniFile& ini, const OptionSection& section, const std::uint8_t* record)
+void Refuse(PackageRefusal* refusal, const CString& section, const CString& reason)
+{
+    if (refusal != nullptr)
+        *refusal = PackageRefusal{section, reason};
+}
+
+// The first failing test of one section, logged and told; true when the section passes.
+bool SectionPasses(CIniFile& ini, const OptionSection& section, const std::uint8_t* record,
+                   PackageRefusal* refusal)
 {
     const std::int32_t presence = pkg::ParseProfileInt(ini.ReadString(section.name, "Presence"));
     const std::int32_t absence = pkg::ParseProfileInt(ini.ReadString(section.name, "Absence"));
@@ -65,11 +72,13 @@ bool SectionPasses(CIniFile& ini, const OptionSection& section, const std::uint8
             ? pkg::TestOptions16(presence, absence, record[section.highOffset],
                                  record[section.lowOffset])
             : pkg::TestOptions8(presence, absence, record[section.lowOffset]);
-    if (verdict == pkg::OptionVerdict::PresenceFailed)
-        LogLine("%s", section.presenceFailure);
-    else if (verdict == pkg::OptionVerdict::AbsenceFailed)
-        LogLine("%s", section.absenceFailure);
-    return verdict == pkg::OptionVerdict::Pass;
+    if (verdict == pkg::OptionVerdict::Pass)
+        return true;
+    const char* failure = verdict == pkg::OptionVerdict::PresenceFailed ? section.presenceFailure
+                                                                         : section.absenceFailure;
+    LogLine("%s", failure);
+    Refuse(refusal, section.name, failure);
+    return false;
 }
 
 void ReadEntries(CIniFile& ini, const char* section, CStringList& into)
@@ -81,23 +90,26 @@ void ReadEntries(CIniFile& ini, const char* section, CStringList& into)
 
 } // namespace
 
-bool CTerminal::CheckCatalogue(const char* modelCode, TerminalDescription description)
+bool CTerminal::CheckCatalogue(const char* modelCode, TerminalDescription description,
+                               PackageRefusal* refusal)
 {
     const CString path = PackagePath(".\\catalogue", modelCode);
     if (!IsPackageFile(path)) {
         LogLine("Impossible de trouver le fichier %s", path.c_str());
+        Refuse(refusal, CString(), "Impossible de trouver le fichier " + path);
         return false;
     }
     CIniFile ini;
     ini.SetFileName(path);
     const auto* record = reinterpret_cast<const std::uint8_t*>(&description);
     for (const OptionSection& section : kOptionSections)
-        if (!SectionPasses(ini, section, record))
+        if (!SectionPasses(ini, section, record, refusal))
             return false;
 
     const CStringList& lines = ini.ReadSection(kFileSection);
     if (!ini.LastSectionComplete()) {
         LogLine("Liste des fichiers trop longue dans %s", path.c_str());
+        Refuse(refusal, kFileSection, "Liste des fichiers trop longue dans " + path);
         return false;
     }
     pkg::LoadList list = pkg::BuildLoadList(lines);
@@ -118,15 +130,25 @@ void CTerminal::LoadConstraints(const char* modelCode)
     LogLine("Fichier de contrainte %s enregistre", path.c_str());
 }
 
-bool CTerminal::CheckConstraints(const CStringList& applicationNames)
+bool CTerminal::CheckConstraints(const CStringList& applicationNames, PackageRefusal* refusal)
 {
-    if (applicationNames.IsEmpty())
+    if (applicationNames.IsEmpty()) {
+        Refuse(refusal, CString(), "the reader reports no application");
         return false;
-    while (!m_presenceList.IsEmpty())
-        if (!pkg::KeyFoundInAny(pkg::ConstraintKey(m_presenceList.RemoveHead()), applicationNames))
+    }
+    while (!m_presenceList.IsEmpty()) {
+        const CString entry = m_presenceList.RemoveHead();
+        if (!pkg::KeyFoundInAny(pkg::ConstraintKey(entry), applicationNames)) {
+            Refuse(refusal, "PRESENCE", "entry " + entry + " not found");
             return false;
-    while (!m_exclusionList.IsEmpty())
-        if (pkg::KeyFoundInAny(pkg::ConstraintKey(m_exclusionList.RemoveHead()), applicationNames))
+        }
+    }
+    while (!m_exclusionList.IsEmpty()) {
+        const CString entry = m_exclusionList.RemoveHead();
+        if (pkg::KeyFoundInAny(pkg::ConstraintKey(entry), applicationNames)) {
+            Refuse(refusal, "EXCLUSION", "entry " + entry + " found");
             return false;
+        }
+    }
     return true;
 }

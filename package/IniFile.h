@@ -25,12 +25,13 @@ public:
     // False when the last section read did not fit in the largest buffer allowed: its
     // lines are then incomplete and must not be trusted.
     bool LastSectionComplete() const { return m_lastComplete; }
+    // How many characters the last read returned.
+    int GetLastCount() const { return m_lastCount; }
 
+private:
     CStringList m_lines;
     int m_lastCount;
     CString m_fileName;
-
-private:
     std::size_t m_maxSectionBytes;
     bool m_lastComplete;
 };

@@ -160,10 +160,14 @@ int CTerminal::SetPercent(int percent)
 
 int CTerminal::NotifyPercent()
 {
+    if (m_progressSink != nullptr)
+        m_progressSink->OnPercent(m_percent);
     return m_percentCallback ? m_percentCallback(m_percentContext) : 0;
 }
 
 int CTerminal::NotifyModule()
 {
+    if (m_progressSink != nullptr)
+        m_progressSink->OnModule(m_moduleName);
     return m_moduleCallback ? m_moduleCallback(m_moduleContext) : 0;
 }

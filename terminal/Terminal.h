@@ -68,6 +68,26 @@ void ConfigureUpdateLink(CTerminal& terminal);
 // Working state of one download.
 struct DownloadState;
 
+// What stopped a package check: the section of the package file (an option section of the
+// catalogue, PRESENCE or EXCLUSION) and what failed in it; no section when the file
+// itself could not be used.
+struct PackageRefusal {
+    CString section;
+    CString reason;
+};
+
+// Who hears of a transfer's progress besides the callbacks: the run, which hands each
+// figure and module name to its view. Called on the worker, just before the callback of
+// the same event.
+class ProgressSink {
+public:
+    virtual void OnModule(const CString& module) = 0;
+    virtual void OnPercent(int percent) = 0;
+
+protected:
+    ~ProgressSink() = default;
+};
+
 // Callbacks only post a window message and return at once.
 typedef int (*TerminalCallback)(std::uint32_t context);
 
@@ -109,8 +129,12 @@ public:
     void SetPercentCallback(TerminalCallback callback, std::uint32_t context);
     void SetModuleCallback(TerminalCallback callback, std::uint32_t context);
     int SetPercent(int percent);
+    // Null for none; the sink must outlive its registration.
+    void SetProgressSink(ProgressSink* sink) { m_progressSink = sink; }
     int GetPercent() const { return m_percent; }
     CString GetModuleName() const { return m_moduleName; }
+    // The size the last announce gave the reader.
+    std::int32_t GetFileSize() const { return m_fileSize; }
 
     // Reader search.
     bool FindTerminal(const CString& portText);
@@ -120,16 +144,22 @@ public:
 
     // USB position of the port's device, through the port library.
     bool recordUsbPosition(int portNumber);
-    // Whether the last search's lookup found the position now in usbHub and usbHubPort.
+    // Whether the last search's lookup found the position GetUsbHub and GetUsbHubPort give.
     bool HasUsbPosition() const { return m_usbPositionFound; }
+    std::uint8_t GetUsbHub() const { return usbHub; }
+    std::uint8_t GetUsbHubPort() const { return usbHubPort; }
+    // The driver key the last lookup found (terminated), empty when none.
+    const wchar_t* GetUsbDriverKey() const { return usbDriverKey; }
     // The number of the COM port whose device sits at a USB position now; false when the
     // library knows no maker's device there.
     bool FindPortAtUsbPosition(std::uint8_t hub, std::uint8_t hubPort, int* portNumber);
 
     // Package: catalogue, constraints and the load list, read from the current directory.
-    bool CheckCatalogue(const char* modelCode, TerminalDescription description);
+    // A check that refuses says in `refusal`, when given, what stopped it.
+    bool CheckCatalogue(const char* modelCode, TerminalDescription description,
+                        PackageRefusal* refusal = nullptr);
     void LoadConstraints(const char* modelCode);
-    bool CheckConstraints(const CStringList& applicationNames);
+    bool CheckConstraints(const CStringList& applicationNames, PackageRefusal* refusal = nullptr);
     void SnapshotLoadList();
     bool IsLoadListEmpty() const { return m_loadList.IsEmpty(); }
     int GetLoadListCount() const { return static_cast<int>(m_loadList.GetCount()); }
@@ -137,7 +167,15 @@ public:
     CString ModuleNameForFile(const CString& fileName) const;
     bool LoaderStageDone(int filesSent) const;
     CString GetStageLabel(int filesSent) const;
+    // The package as the checks left it, for those who show it.
+    const CStringList& GetLoadList() const { return m_loadList; }
+    const CStringList& GetLoadListSnapshot() const { return m_loadListUpper; }
+    int GetLoaderFileCount() const { return m_loaderFileCount; }
+    bool IsLoaderPresent() const { return m_loaderPresent; }
+    const CStringList& GetPresenceList() const { return m_presenceList; }
+    const CStringList& GetExclusionList() const { return m_exclusionList; }
 
+private:
     // The callbacks come first, in this order: the progress window relies on it.
     TerminalCallback m_percentCallback;
     std::uint32_t m_percentContext;
@@ -162,8 +200,8 @@ public:
     int m_loaderFileCount;
     bool m_loaderPresent;
     CStringList m_loadListUpper;
+    ProgressSink* m_progressSink = nullptr;
 
-private:
     bool WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written);
     bool ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received);
     // Writes a command frame and reads its reply, logging a port failure with its text.

@@ -26,6 +26,9 @@ struct OsCalls {
     // What the loader above is built on.
     decltype(&::LoadLibraryExA) LoadLibraryExA;
     decltype(&::GetModuleFileNameA) GetModuleFileNameA;
+    // The object a substituted table belongs to, for its calls to reach their state (a
+    // console, a simulated machine); null for the real calls.
+    void* binding;
 };
 
 // The table in force.

@@ -65,7 +65,7 @@ WindowRun RunInWindow(const std::string& portText, const std::vector<std::string
     CChargementDlg dialog;
     dialog.SetPortName(portText);
     const INT_PTR modal = dialog.DoModal();
-    return WindowRun{modal, dialog.GetResult(), dialog.m_succeeded, peer.StoredOrder(), os.threadsCreated};
+    return WindowRun{modal, dialog.GetResult(), dialog.Succeeded(), peer.StoredOrder(), os.threadsCreated};
 }
 
 TEST(ChargementDlg, RunEndsTheWindowWithOkOnlyOnSuccess)

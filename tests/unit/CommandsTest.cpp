@@ -254,7 +254,7 @@ TEST(Commands, AnnounceCarriesSizeAndUpperCaseName)
     EXPECT_EQ(Bytes(f.begin() + 19, f.begin() + 30), Bytes(11, 0));
     EXPECT_TRUE(HasValidCrc(f.data(), 30));
     EXPECT_EQ(r.os.lines, Lines{"Taille du fichier " + file.Path() + " : 5000 octets"});
-    EXPECT_EQ(r.t.m_fileSize, 5000);
+    EXPECT_EQ(r.t.GetFileSize(), 5000);
     EXPECT_EQ(r.t.GetModuleName(), "Module 1");
 }
 

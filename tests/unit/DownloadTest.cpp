@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <fstream>
 #include <initializer_list>
 #include <iterator>
 #include <memory>
@@ -49,8 +50,7 @@ struct Rig {
     Rig(const std::string& name, std::size_t size) : file(name, size)
     {
         EXPECT_TRUE(t.OpenPort("COM5"));
-        os.lines.clear();
-        t.m_fileSize = static_cast<std::int32_t>(size);
+        AnnounceAs(size);
         t.SetPercent(42);
         g_terminal = &t;
         g_notes.clear();
@@ -59,6 +59,28 @@ struct Rig {
         t.SetModuleCallback(OnModule, 9);
     }
     int Run() { return t.DownloadFile(file.Path()); }
+
+    // Announces the file as it would have been at `size` bytes, then puts it back.
+    void AnnounceAs(std::size_t size)
+    {
+        const Bytes content = file.Content();
+        Bytes announced(size, 0x11);
+        std::copy_n(content.begin(), std::min(size, content.size()), announced.begin());
+        Rewrite(announced);
+        os.port.Queue(Reply(ACK_NEXT));
+        EXPECT_TRUE(t.AnnounceFile(file.Path(), "M"));
+        EXPECT_EQ(t.GetFileSize(), static_cast<std::int32_t>(size));
+        Rewrite(content);
+        os.port.writes.clear();
+        os.port.readSizes.clear();
+        os.lines.clear();
+    }
+    void Rewrite(const Bytes& content) const
+    {
+        std::ofstream out(file.Path(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(content.data()),
+                  static_cast<std::streamsize>(content.size()));
+    }
     std::size_t Logged(const char* line) const
     {
         return static_cast<std::size_t>(std::count(os.lines.begin(), os.lines.end(), line));
@@ -292,7 +314,7 @@ TEST(Download, FileDeletedAfterItsAnnounceIsNotStarted)
 TEST(Download, FileShorterThanAnnouncedEndsWithReadError)
 {
     Rig r("dl_short.bin", 100);
-    r.t.m_fileSize = 300;
+    r.AnnounceAs(300);
     r.Answer({{ACK_NEXT, 10}});
     EXPECT_EQ(r.Run(), DL_FILE_READ_FAILED);
     EXPECT_EQ(r.Logged("Impossible de lire le fichier"), 1u);
@@ -307,7 +329,7 @@ TEST(Download, FileShorterThanAnnouncedEndsWithReadError)
 TEST(Download, FileThatGrewSinceItsAnnounceIsNotSent)
 {
     Rig r("dl_grown.bin", 300);
-    r.t.m_fileSize = 200; // the size it had when it was announced
+    r.AnnounceAs(200); // the size it had when it was announced
     r.Answer({{ACK_NEXT, 10}});
     EXPECT_EQ(r.Run(), DL_FILE_READ_FAILED);
     EXPECT_TRUE(r.os.Logged("Fichier modifie depuis son annonce : " + r.file.Path()));

@@ -49,10 +49,10 @@ TEST(IniFile, SectionsReadWholeLinesInFileOrder)
     CIniFile ini;
     ini.SetFileName(".\\a.ini");
     EXPECT_EQ(Items(ini.ReadSection("ONE")), (Lines{"b=2", "plain line", "a=1"}));
-    EXPECT_GT(ini.m_lastCount, 0);
+    EXPECT_GT(ini.GetLastCount(), 0);
     EXPECT_EQ(Items(ini.ReadSection("two")), (Lines{"z"})); // sections match without case
     EXPECT_TRUE(ini.ReadSection("MISSING").IsEmpty());
-    EXPECT_EQ(ini.m_lastCount, 0);
+    EXPECT_EQ(ini.GetLastCount(), 0);
     ini.SetFileName(".\\absent.ini");
     EXPECT_TRUE(ini.ReadSection("ONE").IsEmpty());
     EXPECT_EQ(ini.ReadString("ONE", "a"), "");
@@ -66,7 +66,7 @@ TEST(IniFile, LongValuesAreCutTo254Characters)
     CIniFile ini;
     ini.SetFileName(".\\a.ini");
     EXPECT_EQ(ini.ReadString("S", "k"), value.substr(0, 254));
-    EXPECT_EQ(ini.m_lastCount, 254);
+    EXPECT_EQ(ini.GetLastCount(), 254);
 }
 
 TEST(IniFile, LongSectionsAreReadWhole)
@@ -180,10 +180,14 @@ TEST(Catalogue, FirstFailureStopsTheCheckWithOneLineAndKeepsTheLoadList)
     p.dir.Write("catalogueM30.ini", "[GENERAL OPTIONS]\r\nPresence=1\r\nAbsence=1\r\n"
                                     "[MODEM OPTIONS]\r\nPresence=1\r\n"
                                     "[FICHIER A CHARGER]\r\nNEW.LDF\r\n");
-    p.t.m_loadList.AddTail("OLD.LDF");
-    EXPECT_FALSE(p.t.CheckCatalogue("M30", Record()));
+    p.dir.Write("catalogueM31.ini", "[FICHIER A CHARGER]\r\nOLD.LDF\r\n");
+    ASSERT_TRUE(p.t.CheckCatalogue("M31", Record()));
+    p.os.lines.clear();
+    PackageRefusal refusal;
+    EXPECT_FALSE(p.t.CheckCatalogue("M30", Record(), &refusal));
     EXPECT_EQ(p.os.lines, (Lines{"Options generales non conformes (Presence)"}));
-    EXPECT_EQ(Items(p.t.m_loadList), (Lines{"OLD.LDF"}));
+    EXPECT_EQ(refusal.section, "GENERAL OPTIONS");
+    EXPECT_EQ(Items(p.t.GetLoadList()), (Lines{"OLD.LDF"}));
 
     p.os.lines.clear();
     EXPECT_FALSE(p.t.CheckCatalogue("M30", Record(0, 0x01)));
@@ -212,9 +216,9 @@ TEST(Catalogue, FileListBecomesTheLoadListTakenWhole)
     p.dir.Write("catalogueM30.ini", "[FICHIER A CHARGER]\r\nL1.LDF\r\n36481.SGN\r\n"
                                     "name=value.PDF\r\n36482.LDF\r\n");
     ASSERT_TRUE(p.t.CheckCatalogue("M30", Record()));
-    EXPECT_EQ(Items(p.t.m_loadList), (Lines{"36482.LDF", "36481.SGN", "L1.LDF", "name=value.PDF"}));
-    EXPECT_EQ(p.t.m_loaderFileCount, 2);
-    EXPECT_TRUE(p.t.m_loaderPresent);
+    EXPECT_EQ(Items(p.t.GetLoadList()), (Lines{"36482.LDF", "36481.SGN", "L1.LDF", "name=value.PDF"}));
+    EXPECT_EQ(p.t.GetLoaderFileCount(), 2);
+    EXPECT_TRUE(p.t.IsLoaderPresent());
 }
 
 TEST(Catalogue, LongFileListIsReadWhole)
@@ -226,17 +230,18 @@ TEST(Catalogue, LongFileListIsReadWhole)
     p.dir.Write("catalogueM30.ini", text);
     ASSERT_TRUE(p.t.CheckCatalogue("M30", Record()));
     ASSERT_EQ(p.t.GetLoadListCount(), 300);
-    EXPECT_EQ(Items(p.t.m_loadList).back(), "MODULE_NUMBER_299.PDF");
+    EXPECT_EQ(Items(p.t.GetLoadList()).back(), "MODULE_NUMBER_299.PDF");
 }
 
 TEST(Catalogue, CatalogueWithoutFileListGivesAnEmptyLoadList)
 {
     Package p;
     p.dir.Write("catalogueM30.ini", "[GENERAL OPTIONS]\r\nPresence=0\r\n");
-    p.t.m_loadList.AddTail("STALE");
+    p.dir.Write("catalogueM31.ini", "[FICHIER A CHARGER]\r\n3648STALE.LDF\r\n");
+    ASSERT_TRUE(p.t.CheckCatalogue("M31", Record()));
     ASSERT_TRUE(p.t.CheckCatalogue("M30", Record()));
     EXPECT_TRUE(p.t.IsLoadListEmpty());
-    EXPECT_FALSE(p.t.m_loaderPresent);
+    EXPECT_FALSE(p.t.IsLoaderPresent());
 }
 
 // ---- constraints ----
@@ -273,16 +278,18 @@ TEST(Constraints, FailedPresenceLeavesTheRestUntested)
     p.t.LoadConstraints("M30");
     EXPECT_EQ(p.os.lines, (Lines{"Fichier de contrainte .\\ContraintesM30.ini enregistre"}));
     EXPECT_FALSE(p.t.CheckConstraints(ListOf({"A"})));
-    EXPECT_EQ(Items(p.t.m_presenceList), (Lines{"LATER"}));
-    EXPECT_EQ(Items(p.t.m_exclusionList), (Lines{"X", "Y"}));
+    EXPECT_EQ(Items(p.t.GetPresenceList()), (Lines{"LATER"}));
+    EXPECT_EQ(Items(p.t.GetExclusionList()), (Lines{"X", "Y"}));
 }
 
 TEST(Constraints, MissingFileLoadsNoConstraintAndReplacesOldOnes)
 {
     Package p;
-    p.t.m_presenceList.AddTail("STALE");
+    p.dir.Write("ContraintesM30.ini", "[PRESENCE]\r\nSTALE\r\n");
+    p.t.LoadConstraints("M30");
+    ASSERT_FALSE(p.t.GetPresenceList().IsEmpty());
     p.t.LoadConstraints("M44");
-    EXPECT_TRUE(p.t.m_presenceList.IsEmpty());
+    EXPECT_TRUE(p.t.GetPresenceList().IsEmpty());
     EXPECT_TRUE(p.t.CheckConstraints(ListOf({"ANY"})));
 }
 
@@ -296,7 +303,7 @@ TEST(LoadList, FilesAreTakenInOrderAndNamedFromTheUpperCaseSnapshot)
     ASSERT_TRUE(p.t.CheckCatalogue("M30", Record()));
     p.t.SnapshotLoadList();
     p.t.SnapshotLoadList(); // taken again, not added twice
-    EXPECT_EQ(Items(p.t.m_loadListUpper),
+    EXPECT_EQ(Items(p.t.GetLoadListSnapshot()),
               (Lines{"3648A.BIN", "ABC.SGN", "X3777.PDF", "ABC.LDF", "NOTES.TXT"}));
     Lines taken, modules;
     while (!p.t.IsLoadListEmpty()) {

@@ -36,6 +36,8 @@ struct RecordingView : RunView {
     void SetTotalStep(int n) override { events.push_back("stepsize:" + std::to_string(n)); }
     void SetTotalPosition(int n) override { events.push_back("pos:" + std::to_string(n)); }
     void StepTotal() override { events.push_back("stepit"); }
+    void SetModule(const CString& m) override { modules.push_back(m); }
+    void SetFilePercent(int p) override { events.push_back("pct:" + std::to_string(p)); }
     void ShowErrorBox(const CString& t) override
     {
         events.push_back("box:" + t);
@@ -46,20 +48,12 @@ struct RecordingView : RunView {
         events.push_back("end:" + std::to_string(result) + (succeeded ? " ok" : " failed"));
     }
     Events events;
+    std::vector<std::string> modules;
     std::vector<ULONGLONG> boxTimes;
 
 private:
     const FakeOs& m_os;
 };
-
-RecordingView* g_view = nullptr;
-const CTerminal* g_terminal = nullptr;
-
-int RecordPercent(std::uint32_t)
-{
-    g_view->events.push_back("pct:" + std::to_string(g_terminal->GetPercent()));
-    return 0;
-}
 
 std::string Content(std::size_t size, int seed)
 {
@@ -89,9 +83,6 @@ struct RunRig {
             ++seed;
         }
         WriteOpenCatalogue(dir, files);
-        g_view = &view;
-        g_terminal = &terminal;
-        terminal.SetPercentCallback(RecordPercent, 0);
     }
 
     int Run()

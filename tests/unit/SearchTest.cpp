@@ -72,8 +72,8 @@ TEST(Search, NoAnswerAtAnyRateClosesThePort)
     EXPECT_EQ(os.portCloses, 1);
     // COM7 is a maker's device on USB: one lookup is enough.
     EXPECT_TRUE(os.sleeps.empty());
-    EXPECT_EQ(t.usbHub, 2);
-    EXPECT_EQ(t.usbHubPort, 4);
+    EXPECT_EQ(t.GetUsbHub(), 2);
+    EXPECT_EQ(t.GetUsbHubPort(), 4);
 }
 
 TEST(Search, NameWithoutDigitsKeepsNumberZero)

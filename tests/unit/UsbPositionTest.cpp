@@ -12,9 +12,9 @@ TEST(UsbPosition, FoundDeviceIsRecordedAndLogged)
     FakeOs os;
     CTerminal t;
     EXPECT_TRUE(t.recordUsbPosition(7));
-    EXPECT_EQ(t.usbHub, 2);
-    EXPECT_EQ(t.usbHubPort, 4);
-    EXPECT_STREQ(t.usbDriverKey, L"{4d36e978-e325-11ce-bfc1-08002be10318}\\0007");
+    EXPECT_EQ(t.GetUsbHub(), 2);
+    EXPECT_EQ(t.GetUsbHubPort(), 4);
+    EXPECT_STREQ(t.GetUsbDriverKey(), L"{4d36e978-e325-11ce-bfc1-08002be10318}\\0007");
     ASSERT_EQ(os.lines.size(), 2u);
     EXPECT_EQ(os.lines[0],
               "Read driver by com (COM7) -> \"{4d36e978-e325-11ce-bfc1-08002be10318}\\0007\" (ret 0)");
@@ -31,9 +31,10 @@ TEST(UsbPosition, PortOfNoMakerDeviceFails)
 {
     FakeOs os;
     CTerminal t;
-    t.usbDriverKey[0] = L'x';
+    ASSERT_TRUE(t.recordUsbPosition(7)); // a key and a position from an earlier lookup
+    os.lines.clear();
     EXPECT_FALSE(t.recordUsbPosition(1));
-    EXPECT_EQ(t.usbDriverKey[0], L'\0');
+    EXPECT_EQ(t.GetUsbDriverKey()[0], L'\0');
     ASSERT_EQ(os.lines.size(), 2u);
     EXPECT_EQ(os.lines[0], "Read driver by com (COM1) -> \"\" (ret 0)");
     EXPECT_EQ(os.lines[1], "Search position (COM1)-> HUB= 0, HUBPORT = 0");
@@ -43,11 +44,10 @@ TEST(UsbPosition, DeviceNotOnUsbLeavesThePositionZero)
 {
     FakeOs os;
     CTerminal t;
-    t.usbHub = 9;
-    t.usbHubPort = 9;
+    ASSERT_TRUE(t.recordUsbPosition(7)); // a position from an earlier lookup
     EXPECT_FALSE(t.recordUsbPosition(8));
-    EXPECT_EQ(t.usbHub, 0);
-    EXPECT_EQ(t.usbHubPort, 0);
+    EXPECT_EQ(t.GetUsbHub(), 0);
+    EXPECT_EQ(t.GetUsbHubPort(), 0);
 }
 
 TEST(UsbPosition, LongKeyLineIsCutToItsBuffer)
@@ -58,7 +58,7 @@ TEST(UsbPosition, LongKeyLineIsCutToItsBuffer)
     ASSERT_FALSE(os.lines.empty());
     EXPECT_EQ(os.lines[0].size(), 99u);
     EXPECT_EQ(os.lines[0].rfind("Read driver by com (COM9) -> \"kkkk", 0), 0u);
-    EXPECT_EQ(std::wcslen(t.usbDriverKey), 99u);
+    EXPECT_EQ(std::wcslen(t.GetUsbDriverKey()), 99u);
 }
 
 TEST(UsbPosition, MissingLibraryShowsItsMessage)
