@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "terminal/Terminal.h"
+#include "terminal/Description.h"
 
 const ReaderModel kKnownModels[kKnownModelCount] = {
     {"M30", "Terminal Falko. Collecte des informations"},
