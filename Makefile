@@ -1,12 +1,14 @@
 # One entry point for both build trees: the Windows deliverables (MinGW-w64 x64, run under
-# Wine) and the host reader simulator.
+# Wine) and the host reader simulator; and, on demand only, the fuzz targets (host clang).
 BUILD ?= build
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 HOST := $(BUILD)/host
 WIN := $(BUILD)/win
+FUZZ := $(BUILD)/fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build test demo bench release clean
+.PHONY: all setup build test demo bench release fuzz clean
 
 all: build
 
@@ -35,5 +37,12 @@ bench: build
 release: build
 	python3 scripts/package-release.py $(abspath $(BUILD))
 
+# Not part of `test`: every fuzz target for FUZZ_SECONDS, exit 1 on a crash (see the README).
+fuzz:
+	scripts/setup-fuzz.sh
+	cmake -S fuzz -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	cmake --build $(FUZZ) -j$(JOBS)
+	scripts/fuzz.sh $(FUZZ) "$(FUZZ_SECONDS)"
+
 clean:
-	rm -rf $(HOST) $(WIN)
+	rm -rf $(HOST) $(WIN) $(FUZZ)

@@ -1,12 +1,11 @@
+// The decoding itself, portable: it needs libpng only (the resource loading is in
+// PngResource.cpp).
 #include "PngImage.h"
 
-#include <windows.h>
 #include <png.h>
 
 #include <cstdio>
 #include <cstring>
-
-#include "winfw/Dialog.h"
 
 namespace {
 
@@ -163,21 +162,6 @@ bool PngImage::LoadFromFile(const char* path)
     if (!ReadFileBytes(file.Get(), bytes))
         return false;
     return LoadFromMemory(bytes.data(), bytes.size());
-}
-
-bool PngImage::LoadFromResource(int id)
-{
-    Clear();
-    HMODULE module = ResourceInstance();
-    HRSRC resource = ::FindResourceA(module, MAKEINTRESOURCEA(id), "PNG");
-    if (resource == nullptr)
-        return false;
-    const DWORD size = ::SizeofResource(module, resource);
-    HGLOBAL loaded = ::LoadResource(module, resource);
-    const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
-    if (data == nullptr || size == 0)
-        return false;
-    return LoadFromMemory(static_cast<const std::uint8_t*>(data), size);
 }
 
 bool PngImage::LoadFromMemory(const std::uint8_t* data, std::size_t size)

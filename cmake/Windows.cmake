@@ -24,8 +24,8 @@ target_include_directories(ov_winfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(ov_winfw PRIVATE ${OV_WARNINGS})
 
 add_library(ov_terminal STATIC
-  terminal/Protocol.cpp terminal/Port.cpp terminal/Commands.cpp terminal/Download.cpp
-  terminal/Search.cpp usbpos/UsbPosition.cpp
+  terminal/Protocol.cpp terminal/Description.cpp terminal/Port.cpp terminal/Commands.cpp
+  terminal/Download.cpp terminal/Search.cpp usbpos/UsbPosition.cpp
   package/PackageRules.cpp package/IniFile.cpp package/Catalogue.cpp package/LoadList.cpp
   package/Models.cpp)
 target_link_libraries(ov_terminal PUBLIC ov_winfw)
@@ -37,8 +37,8 @@ target_link_libraries(ov_engine PUBLIC ov_terminal comctl32)
 target_compile_options(ov_engine PRIVATE ${OV_WARNINGS})
 
 # The user interface: main window, port list, splash screen, PNG pictures and drawing.
-add_library(ov_app STATIC app/Drawing.cpp app/PngImage.cpp app/PortRules.cpp app/PortQuery.cpp
-  app/DisplayTexts.cpp app/SplashScreenEx.cpp app/ChargeurDlg.cpp)
+add_library(ov_app STATIC app/Drawing.cpp app/PngImage.cpp app/PngResource.cpp app/PortRules.cpp
+  app/PortQuery.cpp app/DisplayTexts.cpp app/SplashScreenEx.cpp app/ChargeurDlg.cpp)
 target_include_directories(ov_app PUBLIC ${OV_DEPS_DIR}/include)
 target_link_libraries(ov_app PUBLIC ov_engine ${OV_DEPS_DIR}/lib/libpng16.a ${OV_DEPS_DIR}/lib/libz.a
   version)

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "PackageRules.h"
+
 namespace {
 
 constexpr DWORD kValueBufferSize = 255;
@@ -56,16 +58,6 @@ CStringList& CIniFile::ReadSection(CString section)
     m_lastComplete = !SectionWasCut(n, buffer.size());
     if (n > buffer.size())
         n = static_cast<DWORD>(buffer.size());
-
-    CString line;
-    for (DWORD i = 0; i < n; ++i) {
-        if (buffer[i] != '\0') {
-            line.push_back(buffer[i]);
-            continue;
-        }
-        if (!line.empty())
-            m_lines.AddTail(line);
-        line.clear();
-    }
+    m_lines = pkg::SectionLines(buffer.data(), n);
     return m_lines;
 }

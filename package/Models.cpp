@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "terminal/Terminal.h"
+#include "terminal/Description.h"
 
 const ReaderModel kKnownModels[kKnownModelCount] = {
     {"M30", "Terminal Falko. Collecte des informations"},

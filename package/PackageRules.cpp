@@ -54,6 +54,22 @@ CString Classify(const CString& u)
 
 } // namespace
 
+CStringList SectionLines(const char* buffer, std::size_t count)
+{
+    CStringList lines;
+    CString line;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (buffer[i] != '\0') {
+            line.push_back(buffer[i]);
+            continue;
+        }
+        if (!line.empty())
+            lines.AddTail(line);
+        line.clear();
+    }
+    return lines;
+}
+
 std::int32_t ParseProfileInt(const CString& text)
 {
     const long long value = std::strtoll(text.c_str(), nullptr, 10);

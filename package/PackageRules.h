@@ -1,11 +1,16 @@
 // The package's rules as plain functions over strings and bytes: option tests, load-list
 // order, constraint matching and module naming. No Windows call happens here.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "winfw/Strings.h"
 
 namespace pkg {
+
+// The lines of a section as the profile function returns them: `count` bytes of
+// NUL-ended lines, in order; empty lines and a last line without its NUL are dropped.
+CStringList SectionLines(const char* buffer, std::size_t count);
 
 // A profile value as a signed decimal integer: leading blanks skipped, optional sign,
 // digits up to the first other character; anything else reads as 0. Out-of-range values

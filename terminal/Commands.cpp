@@ -82,19 +82,13 @@ bool CTerminal::ReadTerminalDescription(TerminalDescription* description)
     std::uint8_t reply[kDescriptionFrameSize] = {};
     if (!ExchangeCommand(command, reply, sizeof reply, &count, kCannotWrite, kCannotRead))
         return false;
-    if (!HasValidCrc(reply, kDescriptionFrameSize - 2)) {
+    const DescriptionFrameVerdict verdict = DescriptionOfFrame(reply, description);
+    if (verdict == DescriptionFrameVerdict::BadCrc) {
         LogLine("CRC incoherent");
         return false;
     }
-    if (reply[0] == 0)
+    if (verdict != DescriptionFrameVerdict::Ok)
         return false;
-
-    std::uint8_t data[kDescriptionFrameSize] = {};
-    std::size_t length = reply[1];
-    if (length > kDescriptionDataMax)
-        length = kDescriptionDataMax;
-    std::memcpy(data, reply + 2, length);
-    std::memcpy(description, data, sizeof *description);
     LogLine("Donnee hTerminal enregistree");
     return true;
 }

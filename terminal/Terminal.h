@@ -4,33 +4,9 @@
 
 #include <cstdint>
 
+#include "Description.h"
 #include "Protocol.h"
 #include "winfw/Strings.h"
-
-// The 97-byte record the reader gives about itself.
-struct TerminalDescription {
-    std::uint8_t header[8];
-    char modelCode[3];
-    std::uint8_t reserved1[8];
-    std::uint8_t reserved2[4];
-    std::uint8_t reserved3[4];
-    std::uint8_t generalOptions[2]; // high byte first
-    std::uint8_t readerOptions[2];  // high byte first
-    std::uint8_t modemOptions;
-    std::uint8_t reserved4[2];
-    std::uint8_t displayOptions;
-    std::uint8_t reserved5[4];
-    std::uint8_t extensionOptions;
-    std::uint8_t reserved6;
-    std::uint8_t reserved7[12];
-    std::uint8_t reserved8[4];
-    std::uint8_t reserved9[4];
-    std::uint8_t reserved10[8];
-    std::uint8_t reserved11[4];
-    std::uint8_t reserved12[4];
-    std::uint8_t reserved13[20];
-};
-static_assert(sizeof(TerminalDescription) == proto::kDescriptionSize, "record layout");
 
 // Download result codes.
 enum DownloadResult : int {

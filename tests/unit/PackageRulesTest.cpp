@@ -23,6 +23,14 @@ std::vector<std::string> Items(const CStringList& list)
     return std::vector<std::string>(list.begin(), list.end());
 }
 
+TEST(PackageRules, SectionLinesAreTheNulEndedOnesThatAreNotEmpty)
+{
+    const char bytes[] = "A.LDF\0\0B=1\0C";
+    EXPECT_EQ(Items(SectionLines(bytes, sizeof bytes - 1)),
+              (std::vector<std::string>{"A.LDF", "B=1"}));
+    EXPECT_TRUE(SectionLines(bytes, 0).IsEmpty());
+}
+
 TEST(PackageRules, ProfileIntegersReadAsTheCatalogueWritesThem)
 {
     EXPECT_EQ(ParseProfileInt("256"), 256);
