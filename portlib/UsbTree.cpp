@@ -41,7 +41,7 @@ static_assert(sizeof(USB_NODE_CONNECTION_INFORMATION_EX) + 30 * sizeof(USB_PIPE_
 
 enum class UsbSearchMode : std::int32_t { ByProductId = 0, ByPosition = 1, ByDriverKey = 2 };
 
-// The one search the walk serves; guarded so that overlapping calls cannot mix results.
+// One search: what is sought, and once the walk has found it, what was found.
 struct UsbSearch {
     UsbSearchMode mode = UsbSearchMode::ByProductId;
     bool found = false;
@@ -51,16 +51,15 @@ struct UsbSearch {
     std::wstring driverKey;
 };
 
-UsbSearch g_search;
-int g_hubCounter = 0;
-SRWLOCK g_searchLock = SRWLOCK_INIT;
+// The working state of one walk, passed down the recursion: its own copy of the search,
+// which it fills in, and the hub numbering. Created per search; nothing else is touched.
+struct UsbWalk {
+    explicit UsbWalk(const UsbSearch& sought) : search(sought) {}
+    UsbWalk(const UsbWalk&) = delete;
+    UsbWalk& operator=(const UsbWalk&) = delete;
 
-class SearchLock {
-public:
-    SearchLock() { ::AcquireSRWLockExclusive(&g_searchLock); }
-    ~SearchLock() { ::ReleaseSRWLockExclusive(&g_searchLock); }
-    SearchLock(const SearchLock&) = delete;
-    SearchLock& operator=(const SearchLock&) = delete;
+    UsbSearch search;
+    int hubCounter = 0;
 };
 
 HANDLE OpenForRequests(const std::wstring& path)
@@ -156,37 +155,37 @@ bool ReadConnection(HANDLE hub, ULONG port, std::vector<BYTE>& buffer, PortConne
                hub, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION, port, buffer, out);
 }
 
-void MatchDevice(const USB_DEVICE_DESCRIPTOR& descriptor, const std::wstring& key, int hubNumber,
-                 ULONG port)
+void MatchDevice(UsbSearch& search, const USB_DEVICE_DESCRIPTOR& descriptor,
+                 const std::wstring& key, int hubNumber, ULONG port)
 {
-    if (descriptor.idVendor != kMakerVendorId || key.empty() || g_search.found)
+    if (descriptor.idVendor != kMakerVendorId || key.empty() || search.found)
         return;
-    switch (g_search.mode) {
+    switch (search.mode) {
     case UsbSearchMode::ByProductId:
-        if (descriptor.idProduct == g_search.productId) {
-            g_search.found = true;
-            g_search.driverKey = key;
+        if (descriptor.idProduct == search.productId) {
+            search.found = true;
+            search.driverKey = key;
         }
         break;
     case UsbSearchMode::ByPosition:
-        if (g_search.hub == hubNumber && g_search.port == port) {
-            g_search.found = true;
-            g_search.driverKey = key;
+        if (search.hub == hubNumber && search.port == port) {
+            search.found = true;
+            search.driverKey = key;
         }
         break;
     case UsbSearchMode::ByDriverKey:
-        if (key == g_search.driverKey) {
-            g_search.found = true;
-            g_search.hub = static_cast<unsigned char>(hubNumber & 0xFF);
-            g_search.port = static_cast<unsigned char>(port & 0xFF);
+        if (key == search.driverKey) {
+            search.found = true;
+            search.hub = static_cast<unsigned char>(hubNumber & 0xFF);
+            search.port = static_cast<unsigned char>(port & 0xFF);
         }
         break;
     }
 }
 
-void WalkHub(const std::wstring& name, int depth);
+void WalkHub(UsbWalk& walk, const std::wstring& name, int depth);
 
-void WalkHubPorts(HANDLE hub, int hubNumber, unsigned portCount, int depth)
+void WalkHubPorts(UsbWalk& walk, HANDLE hub, int hubNumber, unsigned portCount, int depth)
 {
     std::vector<BYTE> buffer(kConnectionBytes + sizeof(USB_PIPE_INFO), 0);
     for (ULONG port = 1; port <= portCount; ++port) {
@@ -199,18 +198,18 @@ void WalkHubPorts(HANDLE hub, int hubNumber, unsigned portCount, int depth)
         if (connection.isHub) {
             std::wstring child;
             if (PortHubName(hub, port, child))
-                WalkHub(child, depth + 1);
+                WalkHub(walk, child, depth + 1);
             continue;
         }
-        MatchDevice(connection.descriptor, key, hubNumber, port);
+        MatchDevice(walk.search, connection.descriptor, key, hubNumber, port);
     }
 }
 
-void WalkHub(const std::wstring& name, int depth)
+void WalkHub(UsbWalk& walk, const std::wstring& name, int depth)
 {
     if (depth > kDeepestHub)
         return;
-    const int hubNumber = ++g_hubCounter;
+    const int hubNumber = ++walk.hubCounter;
     FileHandle hub(OpenForRequests(L"\\\\.\\" + name));
     if (!hub.IsOpen())
         return;
@@ -219,21 +218,22 @@ void WalkHub(const std::wstring& name, int depth)
     USB_NODE_INFORMATION node = {};
     if (!Request(hub.Get(), IOCTL_USB_GET_NODE_INFORMATION, &node, sizeof node))
         return;
-    WalkHubPorts(hub.Get(), hubNumber, node.u.HubInformation.HubDescriptor.bNumberOfPorts, depth);
+    WalkHubPorts(walk, hub.Get(), hubNumber, node.u.HubInformation.HubDescriptor.bNumberOfPorts,
+                 depth);
 }
 
-void WalkHostController(HANDLE controller)
+void WalkHostController(UsbWalk& walk, HANDLE controller)
 {
     std::wstring driverKey;
     std::wstring rootHub;
     if (!HcdName(controller, IOCTL_GET_HCD_DRIVERKEY_NAME, driverKey) ||
         !HcdName(controller, IOCTL_USB_GET_ROOT_HUB_NAME, rootHub))
         return;
-    ++g_hubCounter;
-    WalkHub(rootHub, 0);
+    ++walk.hubCounter;
+    WalkHub(walk, rootHub, 0);
 }
 
-void WalkControllerInterfaces()
+void WalkControllerInterfaces(UsbWalk& walk)
 {
     DeviceList list(Sys().SetupDiGetClassDevsW(&GUID_DEVINTERFACE_USB_HOST_CONTROLLER, nullptr,
                                                nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
@@ -259,36 +259,75 @@ void WalkControllerInterfaces()
             (required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
         FileHandle controller(OpenForRequests(TerminatedText(detail->DevicePath, units)));
         if (controller.IsOpen())
-            WalkHostController(controller.Get());
+            WalkHostController(walk, controller.Get());
     }
 }
 
 // Every controller by its HCD name, then every one by its interface: a controller reached
-// both ways is walked twice, and the hub numbers go on counting.
-void WalkUsbTree()
+// both ways is walked twice, and the hub numbers go on counting. Returns the search as the
+// walk filled it in.
+UsbSearch WalkUsbTree(const UsbSearch& sought)
 {
-    g_hubCounter = 0;
+    UsbWalk walk(sought);
     for (int i = 0; i < kControllerNames; ++i) {
         FileHandle controller(OpenForRequests(L"\\\\.\\HCD" + std::to_wstring(i)));
         if (controller.IsOpen())
-            WalkHostController(controller.Get());
+            WalkHostController(walk, controller.Get());
     }
-    WalkControllerInterfaces();
+    WalkControllerInterfaces(walk);
+    return walk.search;
 }
+
+// The library's one search record: the last search the exports asked for and what its walk
+// found. The lock is held for the whole search so that overlapping calls take turns; the
+// walk never sees the record, which takes the outcome once the walk is over.
+class SearchRecord {
+public:
+    static SearchRecord& Instance()
+    {
+        static SearchRecord record;
+        return record;
+    }
+    SearchRecord(const SearchRecord&) = delete;
+    SearchRecord& operator=(const SearchRecord&) = delete;
+
+    UsbSearch Search(const UsbSearch& sought)
+    {
+        Locked lock(m_lock);
+        m_last = WalkUsbTree(sought);
+        return m_last;
+    }
+
+private:
+    class Locked {
+    public:
+        explicit Locked(SRWLOCK& lock) : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
+        ~Locked() { ::ReleaseSRWLockExclusive(&m_lock); }
+        Locked(const Locked&) = delete;
+        Locked& operator=(const Locked&) = delete;
+
+    private:
+        SRWLOCK& m_lock;
+    };
+
+    SearchRecord() = default;
+
+    SRWLOCK m_lock = SRWLOCK_INIT;
+    UsbSearch m_last;
+};
 
 } // namespace
 
 unsigned char FindUsbDriverByProductId(std::int32_t productId, wchar_t* driverKey)
 {
-    SearchLock lock;
-    g_search = UsbSearch();
     if (driverKey != nullptr)
         driverKey[0] = L'\0';
-    g_search.productId = productId;
-    g_search.mode = UsbSearchMode::ByProductId;
-    WalkUsbTree();
+    UsbSearch sought;
+    sought.productId = productId;
+    sought.mode = UsbSearchMode::ByProductId;
+    const UsbSearch result = SearchRecord::Instance().Search(sought);
     if (driverKey != nullptr)
-        CopyBounded(g_search.driverKey, driverKey, tessock::kTextUnits);
+        CopyBounded(result.driverKey, driverKey, tessock::kTextUnits);
     return 0;
 }
 
@@ -296,14 +335,13 @@ unsigned char FindUsbDriverByPosition(unsigned char hub, unsigned char port, wch
 {
     if (hub == 0 || port == 0 || driverKey == nullptr)
         return 0xFF;
-    SearchLock lock;
-    g_search = UsbSearch();
     driverKey[0] = L'\0';
-    g_search.hub = hub;
-    g_search.port = port;
-    g_search.mode = UsbSearchMode::ByPosition;
-    WalkUsbTree();
-    CopyBounded(g_search.driverKey, driverKey, tessock::kTextUnits);
+    UsbSearch sought;
+    sought.hub = hub;
+    sought.port = port;
+    sought.mode = UsbSearchMode::ByPosition;
+    const UsbSearch result = SearchRecord::Instance().Search(sought);
+    CopyBounded(result.driverKey, driverKey, tessock::kTextUnits);
     return 0;
 }
 
@@ -312,18 +350,16 @@ unsigned char FindUsbPositionOfDriver(const wchar_t* driverKey, unsigned char* h
 {
     if (driverKey == nullptr || driverKey[0] == L'\0' || hub == nullptr || port == nullptr)
         return 0xFF;
-    const std::wstring sought = TerminatedText(driverKey, tessock::kTextUnits);
+    UsbSearch sought;
+    sought.driverKey = TerminatedText(driverKey, tessock::kTextUnits);
     // A key longer than the 100-unit buffers names no device.
-    if (sought.size() >= tessock::kTextUnits)
+    if (sought.driverKey.size() >= tessock::kTextUnits)
         return 0xFF;
-    SearchLock lock;
-    g_search = UsbSearch();
-    g_search.driverKey = sought;
-    g_search.mode = UsbSearchMode::ByDriverKey;
-    WalkUsbTree();
-    if (!g_search.found)
+    sought.mode = UsbSearchMode::ByDriverKey;
+    const UsbSearch result = SearchRecord::Instance().Search(sought);
+    if (!result.found)
         return 0xFF;
-    *hub = g_search.hub;
-    *port = g_search.port;
+    *hub = result.hub;
+    *port = result.port;
     return 0;
 }
