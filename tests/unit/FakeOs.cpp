@@ -12,20 +12,26 @@ HANDLE const kPortHandle = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0
 
 bool IsDevicePath(const char* path) { return std::strncmp(path, "\\\\.\\", 4) == 0; }
 
+using Hold = std::lock_guard<std::recursive_mutex>;
+
 HANDLE WINAPI FakeCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                              DWORD disposition, DWORD flags, HANDLE templ)
 {
     if (!IsDevicePath(path))
         return RealOsCalls().CreateFileA(path, access, share, sa, disposition, flags, templ);
+    Hold hold(g_fake->lock);
     g_fake->opened.push_back(path);
-    return g_fake->port.failOpen ? INVALID_HANDLE_VALUE : kPortHandle;
+    const HANDLE handle = g_fake->HandleOfPath(path);
+    return g_fake->PortOfHandle(handle)->failOpen ? INVALID_HANDLE_VALUE : handle;
 }
 
 BOOL WINAPI FakeReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED ov)
 {
-    if (h != kPortHandle)
+    Hold hold(g_fake->lock);
+    FakePort* found = g_fake->PortOfHandle(h);
+    if (found == nullptr)
         return RealOsCalls().ReadFile(h, buffer, size, read, ov);
-    FakePort& port = g_fake->port;
+    FakePort& port = *found;
     port.readSizes.push_back(size);
     *read = 0;
     if (port.onRead)
@@ -49,9 +55,11 @@ BOOL WINAPI FakeReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOV
 
 BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED ov)
 {
-    if (h != kPortHandle)
+    Hold hold(g_fake->lock);
+    FakePort* found = g_fake->PortOfHandle(h);
+    if (found == nullptr)
         return RealOsCalls().WriteFile(h, buffer, size, written, ov);
-    FakePort& port = g_fake->port;
+    FakePort& port = *found;
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     const int index = static_cast<int>(port.writes.size());
     port.writes.emplace_back(bytes, bytes + size);
@@ -67,9 +75,11 @@ BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written,
 
 BOOL WINAPI FakeCloseHandle(HANDLE h)
 {
-    if (h != kPortHandle)
+    Hold hold(g_fake->lock);
+    FakePort* port = g_fake->PortOfHandle(h);
+    if (port == nullptr)
         return RealOsCalls().CloseHandle(h);
-    if (g_fake->port.failClose)
+    if (port->failClose)
         return FALSE;
     ++g_fake->portCloses;
     return TRUE;
@@ -77,48 +87,70 @@ BOOL WINAPI FakeCloseHandle(HANDLE h)
 
 BOOL WINAPI FakeGetCommState(HANDLE h, LPDCB dcb)
 {
-    if (h != kPortHandle || g_fake->port.failGetState)
+    Hold hold(g_fake->lock);
+    FakePort* port = g_fake->PortOfHandle(h);
+    if (port == nullptr || port->failGetState)
         return FALSE;
-    *dcb = g_fake->port.dcb;
+    *dcb = port->dcb;
     return TRUE;
 }
 
 BOOL WINAPI FakeSetCommState(HANDLE h, LPDCB dcb)
 {
-    if (h != kPortHandle || g_fake->port.failSetState)
+    Hold hold(g_fake->lock);
+    FakePort* port = g_fake->PortOfHandle(h);
+    if (port == nullptr || port->failSetState)
         return FALSE;
-    g_fake->port.dcb = *dcb;
+    port->dcb = *dcb;
     return TRUE;
 }
 
 BOOL WINAPI FakeSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts)
 {
-    if (h != kPortHandle)
+    Hold hold(g_fake->lock);
+    FakePort* port = g_fake->PortOfHandle(h);
+    if (port == nullptr)
         return FALSE;
-    g_fake->port.timeouts = *timeouts;
+    port->timeouts = *timeouts;
     return TRUE;
 }
 
-void WINAPI FakeSleep(DWORD ms) { g_fake->Slept(ms); }
+void WINAPI FakeSleep(DWORD ms)
+{
+    Hold hold(g_fake->lock);
+    g_fake->Slept(ms);
+}
 
-ULONGLONG WINAPI FakeTickCount() { return g_fake->NowMs(); }
+ULONGLONG WINAPI FakeTickCount()
+{
+    Hold hold(g_fake->lock);
+    return g_fake->NowMs();
+}
 
 HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_START_ROUTINE start,
                                LPVOID parameter, DWORD flags, LPDWORD id)
 {
-    if (g_fake->failCreateThread)
-        return nullptr;
-    ++g_fake->threadsCreated;
+    {
+        Hold hold(g_fake->lock);
+        if (g_fake->failCreateThread)
+            return nullptr;
+        ++g_fake->threadsCreated;
+    }
     return RealOsCalls().CreateThread(sa, stack, start, parameter, flags, id);
 }
 
 int WINAPI FakeMessageBox(HWND, LPCSTR text, LPCSTR, UINT type)
 {
+    Hold hold(g_fake->lock);
     g_fake->boxes.push_back({text ? text : "", type});
     return IDOK;
 }
 
-void WINAPI FakeDebugOutput(LPCSTR line) { g_fake->lines.push_back(line ? line : ""); }
+void WINAPI FakeDebugOutput(LPCSTR line)
+{
+    Hold hold(g_fake->lock);
+    g_fake->lines.push_back(line ? line : "");
+}
 
 HMODULE FakeLoadLibrary(const char* name)
 {
@@ -160,6 +192,40 @@ FakeOs::FakeOs() : m_swap(FakeCalls()), m_previous(g_fake)
 
 // Machines nest: an inner one hands the seam back to the outer one.
 FakeOs::~FakeOs() { g_fake = m_previous; }
+
+FakePort& FakeOs::PortAt(const std::string& devicePath)
+{
+    std::unique_ptr<FakePort>& slot = m_otherPorts[devicePath];
+    if (!slot) {
+        slot = std::make_unique<FakePort>();
+        slot->dcb.DCBlength = sizeof(DCB);
+    }
+    return *slot;
+}
+
+HANDLE FakeOs::HandleOfPath(const std::string& devicePath)
+{
+    std::intptr_t index = 1;
+    for (const auto& other : m_otherPorts) {
+        if (other.first == devicePath)
+            return reinterpret_cast<HANDLE>(reinterpret_cast<std::intptr_t>(kPortHandle) + index);
+        ++index;
+    }
+    return kPortHandle;
+}
+
+FakePort* FakeOs::PortOfHandle(HANDLE handle)
+{
+    if (handle == kPortHandle)
+        return &port;
+    std::intptr_t index = 1;
+    for (auto& other : m_otherPorts) {
+        if (handle == reinterpret_cast<HANDLE>(reinterpret_cast<std::intptr_t>(kPortHandle) + index))
+            return other.second.get();
+        ++index;
+    }
+    return nullptr;
+}
 
 bool FakeOs::Logged(const std::string& line) const
 {

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,7 +45,11 @@ struct FakePort {
 };
 
 struct FakeOs {
+    // The port every device path opens, unless another port was given that path.
     FakePort port;
+    // Another port at its own device path ("\\\\.\\COM8"): several runs at once, each on
+    // its port.
+    FakePort& PortAt(const std::string& devicePath);
     std::vector<std::string> opened;  // device paths given to CreateFileA
     int portCloses = 0;
     std::vector<DWORD> sleeps;
@@ -73,7 +80,13 @@ struct FakeOs {
     bool Logged(const std::string& line) const;
     DWORD TotalSleep() const;
 
+    // Every call of the simulated machine holds this: runs on several threads share it.
+    std::recursive_mutex lock;
+    FakePort* PortOfHandle(HANDLE handle);
+    HANDLE HandleOfPath(const std::string& devicePath);
+
 private:
+    std::map<std::string, std::unique_ptr<FakePort>> m_otherPorts;
     ScopedOsCalls m_swap;
     FakeOs* m_previous;
     ULONGLONG m_clockMs = 0;

@@ -2,17 +2,20 @@
 
 #include <algorithm>
 
-LoaderPeer::LoaderPeer(FakeOs& os, const rsim::Scenario& scenario)
-    : m_os(os), m_scenario(scenario), m_session(std::make_unique<rsim::Session>(m_scenario, *this))
+LoaderPeer::LoaderPeer(FakeOs& os, const rsim::Scenario& scenario) : LoaderPeer(os, os.port, scenario) {}
+
+LoaderPeer::LoaderPeer(FakeOs& os, FakePort& port, const rsim::Scenario& scenario)
+    : m_os(os), m_port(port), m_scenario(scenario),
+      m_session(std::make_unique<rsim::Session>(m_scenario, *this))
 {
-    m_os.port.onWrite = [this](FakePort& port, const Bytes& frame) { OnWrite(port, frame); };
-    m_os.port.onRead = [this](FakePort& port) { Deliver(port); };
+    m_port.onWrite = [this](FakePort& p, const Bytes& frame) { OnWrite(p, frame); };
+    m_port.onRead = [this](FakePort& p) { Deliver(p); };
 }
 
 LoaderPeer::~LoaderPeer()
 {
-    m_os.port.onWrite = nullptr;
-    m_os.port.onRead = nullptr;
+    m_port.onWrite = nullptr;
+    m_port.onRead = nullptr;
 }
 
 rsim::Micros LoaderPeer::Now() const
@@ -45,7 +48,7 @@ void LoaderPeer::Deliver(FakePort& port)
 
 rsim::LineSettings LoaderPeer::lineSettings()
 {
-    const DCB& dcb = m_os.port.dcb;
+    const DCB& dcb = m_port.dcb;
     rsim::LineSettings line;
     line.baud = dcb.BaudRate;
     line.dataBits = dcb.ByteSize;
@@ -54,7 +57,7 @@ rsim::LineSettings LoaderPeer::lineSettings()
     return line;
 }
 
-void LoaderPeer::discardUnreadByPeer() { m_os.port.incoming.clear(); }
+void LoaderPeer::discardUnreadByPeer() { m_port.incoming.clear(); }
 
 void LoaderPeer::storeFile(const std::string& name, const Bytes& data, bool complete)
 {

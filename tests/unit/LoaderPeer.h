@@ -14,8 +14,9 @@
 
 class LoaderPeer : public rsim::SessionHost {
 public:
-    // Binds itself to `os`'s port for its lifetime.
+    // Binds itself to `os`'s port (or to `port`, one of its ports) for its lifetime.
     LoaderPeer(FakeOs& os, const rsim::Scenario& scenario);
+    LoaderPeer(FakeOs& os, FakePort& port, const rsim::Scenario& scenario);
     ~LoaderPeer() override;
     LoaderPeer(const LoaderPeer&) = delete;
     LoaderPeer& operator=(const LoaderPeer&) = delete;
@@ -46,6 +47,7 @@ private:
     void Deliver(FakePort& port);
 
     FakeOs& m_os;
+    FakePort& m_port;
     rsim::Scenario m_scenario; // the session reads it for its whole life
     std::unique_ptr<rsim::Session> m_session;
     std::vector<int> m_failing;

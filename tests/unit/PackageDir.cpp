@@ -41,7 +41,8 @@ void PackageDir::MakeDirectory(const std::string& name)
     m_dirs.push_back(name);
 }
 
-void WriteOpenCatalogue(PackageDir& dir, const std::vector<std::string>& files)
+void WriteOpenCatalogue(PackageDir& dir, const std::vector<std::string>& files,
+                        const std::string& model)
 {
     std::string catalogue;
     for (const char* section : {"GENERAL OPTIONS", "READERS OPTIONS", "MODEM OPTIONS",
@@ -50,6 +51,6 @@ void WriteOpenCatalogue(PackageDir& dir, const std::vector<std::string>& files)
     catalogue += "[FICHIER A CHARGER]\r\n";
     for (const std::string& file : files)
         catalogue += file + "\r\n";
-    dir.Write("catalogueM30.ini", catalogue);
-    dir.Write("ContraintesM30.ini", "[PRESENCE]\r\nSANTE*\r\n[EXCLUSION]\r\nANCIEN*\r\n");
+    dir.Write("catalogue" + model + ".ini", catalogue);
+    dir.Write("Contraintes" + model + ".ini", "[PRESENCE]\r\nSANTE*\r\n[EXCLUSION]\r\nANCIEN*\r\n");
 }

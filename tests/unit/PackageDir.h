@@ -23,6 +23,7 @@ private:
     std::vector<std::string> m_dirs;
 };
 
-// A package for model M30 whose catalogue every reader's options pass, listing `files` in
+// A package for `model` whose catalogue every reader's options pass, listing `files` in
 // order; its constraints want an application named SANTE... and refuse ANCIEN....
-void WriteOpenCatalogue(PackageDir& dir, const std::vector<std::string>& files);
+void WriteOpenCatalogue(PackageDir& dir, const std::vector<std::string>& files,
+                        const std::string& model = "M30");

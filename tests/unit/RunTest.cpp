@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FakeOs.h"
@@ -458,6 +459,83 @@ TEST(UpdateRun, WithoutAUsbPositionALostReaderIsLookedForOnItsPortOnly)
         EXPECT_EQ(line.find("position USB"), std::string::npos) << line;
     for (const std::string& path : rig.os.opened)
         EXPECT_EQ(path, "\\\\.\\COM5");
+}
+
+// ---- several runs in one process ----
+
+TEST(UpdateRun, TwoRunsAtOnceEachCompleteTheirOwnUpdate)
+{
+    FakeOs os;
+    PackageDir dir;
+    // One reader of each model, each on its own port, thread, terminal and view.
+    struct Lane {
+        const char* model;
+        std::vector<std::string> files;
+        std::string portText;
+        std::string devicePath;
+        std::unique_ptr<LoaderPeer> peer;
+        CTerminal terminal;
+        std::unique_ptr<RecordingView> view;
+        int result = -1;
+    };
+    Lane lanes[2];
+    lanes[0].model = "M30";
+    lanes[0].files = {"A.PDF", "B.DDF", "C.BIN"};
+    lanes[0].portText = "COM8";
+    lanes[0].devicePath = "\\\\.\\COM8";
+    lanes[1].model = "M31";
+    lanes[1].files = {"3648LDR.SGN", "D.PDF"};
+    lanes[1].portText = "COM9";
+    lanes[1].devicePath = "\\\\.\\COM9";
+    int seed = 1;
+    for (Lane& lane : lanes) {
+        for (const std::string& file : lane.files) {
+            dir.Write(file, Content(200 + 150 * static_cast<std::size_t>(seed), seed));
+            ++seed;
+        }
+        WriteOpenCatalogue(dir, lane.files, lane.model);
+        lane.peer = std::make_unique<LoaderPeer>(os, os.PortAt(lane.devicePath),
+                                                 LoaderScenario(lane.model, kNoOptions, kApps));
+        lane.view = std::make_unique<RecordingView>(os);
+    }
+    std::vector<std::thread> threads;
+    for (Lane& lane : lanes)
+        threads.emplace_back([&lane] {
+            UpdateRun run(lane.terminal, lane.portText, *lane.view);
+            lane.result = run.Execute();
+        });
+    for (std::thread& t : threads)
+        t.join();
+
+    const Events plain = Then(Then({"step:Recherche du terminal...",
+                                    "step:Terminal Falko. Collecte des informations",
+                                    "range:3", "stepsize:1", "pos:0"},
+                                   {"step:Diffusion en cours...", "stepit",
+                                    "step:Diffusion en cours...", "stepit",
+                                    "step:Diffusion en cours...", "stepit"}),
+                              SuccessfulEnding());
+    const Events withLoader =
+        Then(Then(Then(Then({"step:Recherche du terminal...",
+                             "step:Terminal Garnet. Collecte des informations", "range:2",
+                             "stepsize:1", "pos:0", "step:Diffusion en cours...", "stepit"},
+                            LoaderRestartTexts()),
+                       {"step:Diffusion en cours...", "stepit"}),
+                  SuccessfulEnding()),
+             {});
+    const Events* expected[] = {&plain, &withLoader};
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(lanes[i].model);
+        const Lane& lane = lanes[i];
+        EXPECT_EQ(lane.result, RUN_SUCCEEDED);
+        Events shown;
+        for (const std::string& e : lane.view->events)
+            if (e.compare(0, 4, "pct:") != 0)
+                shown.push_back(e);
+        EXPECT_EQ(shown, *expected[i]);
+        EXPECT_EQ(lane.peer->StoredOrder(), lane.files);
+        EXPECT_TRUE(lane.peer->Stats().violations.empty());
+        EXPECT_EQ(lane.view->modules.size(), lane.files.size());
+    }
 }
 
 // ---- result codes ----
