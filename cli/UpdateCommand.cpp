@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Progress.h"
+#include "engine/Journal.h"
 #include "engine/RunResult.h"
 #include "engine/UpdateRun.h"
 #include "terminal/Terminal.h"
@@ -65,6 +66,7 @@ int RunUpdate(CTerminal& terminal, const std::string& portText)
     int result;
     {
         UpdateRun run(terminal, portText, view);
+        run.SetJournalDirectory(JournalDirectory());
         result = run.Execute();
     }
     // What the operator would read in the main window's box.

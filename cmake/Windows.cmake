@@ -18,7 +18,7 @@ file(WRITE ${CMAKE_BINARY_DIR}/version.txt "${OV_VERSION}\n")
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp winfw/Text.cpp winfw/TimerResolution.cpp
-  winfw/Window.cpp winfw/WindowImpl.cpp winfw/Dialog.cpp winfw/App.cpp)
+  winfw/Window.cpp winfw/WindowImpl.cpp winfw/Dialog.cpp winfw/App.cpp winfw/KeepAwake.cpp)
 target_link_libraries(ov_winfw PUBLIC winmm)
 target_include_directories(ov_winfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(ov_winfw PRIVATE ${OV_WARNINGS})
@@ -32,7 +32,8 @@ target_link_libraries(ov_terminal PUBLIC ov_winfw)
 target_compile_options(ov_terminal PRIVATE ${OV_WARNINGS})
 
 # The update engine: the run written once, and the progress window that hosts it.
-add_library(ov_engine STATIC engine/UpdateRun.cpp engine/RunResult.cpp engine/ChargementDlg.cpp)
+add_library(ov_engine STATIC engine/UpdateRun.cpp engine/RunResult.cpp engine/ChargementDlg.cpp
+  engine/Journal.cpp)
 target_link_libraries(ov_engine PUBLIC ov_terminal comctl32)
 target_compile_options(ov_engine PRIVATE ${OV_WARNINGS})
 

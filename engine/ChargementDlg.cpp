@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Journal.h"
 #include "RunResult.h"
 #include "RunTexts.h"
 #include "res/resource.h"
@@ -172,6 +173,7 @@ DWORD WINAPI CChargementDlg::UpdateThreadProc(LPVOID window)
     auto* self = static_cast<CChargementDlg*>(window);
     try {
         UpdateRun run(self->m_terminal, self->m_portName, *self);
+        run.SetJournalDirectory(JournalDirectory());
         run.Execute();
     } catch (...) {
         // Nothing may end the process in the middle of an update.

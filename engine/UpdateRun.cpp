@@ -4,10 +4,12 @@
 #include <string>
 
 #include "RunResult.h"
+#include "Journal.h"
 #include "RunTexts.h"
 #include "package/Models.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
+#include "winfw/KeepAwake.h"
 #include "winfw/TimerResolution.h"
 
 using namespace runtext;
@@ -36,6 +38,10 @@ int UpdateRun::Execute()
     // Every 1 ms pause of the transfer and every slice of the restart wait last what they
     // say only with the raised resolution, for the whole run.
     TimerResolution resolution;
+    // A PC that sleeps mid-transfer leaves the reader half-written.
+    KeepAwake awake;
+    RunJournal journal(m_journalDirectory, proto::PortNameOfText(m_portText));
+    ScopedLineSink toJournal(journal);
     try {
         return RunSteps();
     } catch (const std::bad_alloc&) {
@@ -330,6 +336,7 @@ int UpdateRun::Ending()
 
 int UpdateRun::End(int result, bool succeeded)
 {
+    LogLine("Resultat de la mise a jour : %d (message %u)", result, ResultMessageId(result));
     m_view.EndRun(result, succeeded);
     return result;
 }

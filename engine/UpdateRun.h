@@ -40,6 +40,9 @@ public:
     UpdateRun(const UpdateRun&) = delete;
     UpdateRun& operator=(const UpdateRun&) = delete;
 
+    // Where the run keeps its journal; none without it.
+    void SetJournalDirectory(const std::string& directory) { m_journalDirectory = directory; }
+
     // Runs the update to its end and tells the view; returns the run result code.
     int Execute();
 
@@ -78,6 +81,7 @@ private:
     CTerminal& m_terminal;
     CString m_portText;
     RunView& m_view;
+    std::string m_journalDirectory;
 
     CString m_file;
     CString m_module;

@@ -9,6 +9,9 @@ namespace {
 
 constexpr std::size_t kLogBufferSize = 255;
 
+// The sink of the calling thread's run, if any: per thread, so runs never share one.
+thread_local LineSink* t_lineSink = nullptr;
+
 // Lines are composed on the stack: no buffer asks for more than the standard one.
 void WriteFormatted(std::size_t bufferSize, const char* fmt, va_list args)
 {
@@ -20,6 +23,8 @@ void WriteFormatted(std::size_t bufferSize, const char* fmt, va_list args)
     std::vsnprintf(buffer, bufferSize, fmt, args);
     buffer[bufferSize - 1] = '\0';
     Os().OutputDebugStringA(buffer);
+    if (t_lineSink != nullptr)
+        t_lineSink->Line(buffer);
 }
 
 std::string ExecutableBaseName()
@@ -39,6 +44,10 @@ std::string ExecutableBaseName()
 }
 
 } // namespace
+
+ScopedLineSink::ScopedLineSink(LineSink& sink) : m_previous(t_lineSink) { t_lineSink = &sink; }
+
+ScopedLineSink::~ScopedLineSink() { t_lineSink = m_previous; }
 
 void LogLine(const char* fmt, ...)
 {

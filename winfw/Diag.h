@@ -8,6 +8,29 @@
 #define OV_PRINTF_FORMAT(fmt, args) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, args)))
 #endif
 
+// Where a thread's diagnostic lines go besides the debugger output: a run's journal.
+class LineSink {
+public:
+    virtual void Line(const char* text) = 0;
+
+protected:
+    ~LineSink() = default;
+};
+
+// Sends the calling thread's diagnostic lines to `sink` too, for the object's lifetime.
+// A run is one thread, so its lines are found by the thread that writes them and never
+// mix with another run's.
+class ScopedLineSink {
+public:
+    explicit ScopedLineSink(LineSink& sink);
+    ~ScopedLineSink();
+    ScopedLineSink(const ScopedLineSink&) = delete;
+    ScopedLineSink& operator=(const ScopedLineSink&) = delete;
+
+private:
+    LineSink* m_previous;
+};
+
 // One line composed in a 255-byte buffer (longer text is cut), written without terminator.
 void LogLine(const char* fmt, ...) OV_PRINTF_FORMAT(1, 2);
 

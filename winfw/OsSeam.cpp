@@ -60,7 +60,9 @@ OsCalls MakeRealCalls()
     c.FileExists = RealFileExists;
     c.Sleep = ::Sleep;
     c.GetTickCount64 = ::GetTickCount64;
+    c.GetLocalTime = ::GetLocalTime;
     c.CreateThread = ::CreateThread;
+    c.SetThreadExecutionState = ::SetThreadExecutionState;
     c.MessageBoxA = ::MessageBoxA;
     c.OutputDebugStringA = ::OutputDebugStringA;
     c.LoadLibraryA = LoadFromTrustedDirectories;

@@ -17,7 +17,10 @@ struct OsCalls {
     decltype(&::Sleep) Sleep;
     // Milliseconds of a monotonic clock: tests read their virtual clock here.
     decltype(&::GetTickCount64) GetTickCount64;
+    // The wall clock in local time: what a journal's name and lines are stamped with.
+    decltype(&::GetLocalTime) GetLocalTime;
     decltype(&::CreateThread) CreateThread;
+    decltype(&::SetThreadExecutionState) SetThreadExecutionState;
     decltype(&::MessageBoxA) MessageBoxA;
     decltype(&::OutputDebugStringA) OutputDebugStringA;
     // Loads a library from the program's own directory or the system directory only.

@@ -1,0 +1,117 @@
+#include "Journal.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+#include "winfw/OsSeam.h"
+
+namespace {
+
+constexpr char kJournalPattern[] = "*.log";
+// Names of one second and one port, told apart by their suffix: far more than one
+// person can start.
+constexpr int kMaxAttempts = 100;
+constexpr DWORD kLongestPath = 32768;
+
+bool MakeDirectory(const std::string& path)
+{
+    return ::CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+std::vector<std::string> JournalNames(const std::string& directory)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found = {};
+    const HANDLE search = ::FindFirstFileA((directory + "\\" + kJournalPattern).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            names.emplace_back(found.cFileName);
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+} // namespace
+
+std::string JournalDirectory()
+{
+    std::string base(kLongestPath, '\0');
+    const DWORD length = ::GetEnvironmentVariableA("LOCALAPPDATA", &base[0], kLongestPath);
+    if (length == 0 || length >= kLongestPath)
+        return std::string();
+    base.resize(length);
+    const std::string program = base + "\\Orvane";
+    const std::string journal = program + "\\Journal";
+    return MakeDirectory(program) && MakeDirectory(journal) ? journal : std::string();
+}
+
+std::string JournalFileName(const SYSTEMTIME& start, const std::string& portName, int attempt)
+{
+    std::string port;
+    for (char c : portName)
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            port += c;
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04u%02u%02u-%02u%02u%02u-", start.wYear, start.wMonth,
+                  start.wDay, start.wHour, start.wMinute, start.wSecond);
+    std::string name = stamp + port;
+    if (attempt > 1)
+        name += "-" + std::to_string(attempt);
+    return name + ".log";
+}
+
+std::string JournalLine(const SYSTEMTIME& at, const char* text)
+{
+    char stamp[16];
+    std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u.%03u ", at.wHour, at.wMinute, at.wSecond,
+                  at.wMilliseconds);
+    return stamp + std::string(text != nullptr ? text : "") + "\r\n";
+}
+
+RunJournal::RunJournal(const std::string& directory, const std::string& portName)
+{
+    if (directory.empty())
+        return;
+    SYSTEMTIME start = {};
+    Os().GetLocalTime(&start);
+    for (int attempt = 1; attempt <= kMaxAttempts && !m_file.IsValid(); ++attempt) {
+        const std::string path = directory + "\\" + JournalFileName(start, portName, attempt);
+        m_file.Reset(Os().CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (m_file.IsValid())
+            m_path = path;
+        else if (::GetLastError() != ERROR_FILE_EXISTS)
+            return;
+    }
+    if (m_file.IsValid())
+        DeleteOldest(directory);
+}
+
+void RunJournal::Line(const char* text)
+{
+    if (!IsOpen())
+        return;
+    SYSTEMTIME now = {};
+    Os().GetLocalTime(&now);
+    const std::string line = JournalLine(now, text);
+    DWORD written = 0;
+    // A line that cannot be written is lost; the run goes on as if nothing happened.
+    if (!Os().WriteFile(m_file.Get(), line.data(), static_cast<DWORD>(line.size()), &written,
+                        nullptr))
+        m_file.Reset();
+}
+
+void RunJournal::DeleteOldest(const std::string& directory)
+{
+    std::vector<std::string> names = JournalNames(directory);
+    if (names.size() <= kKeptFiles)
+        return;
+    // The names start with the start time: their order is the runs' order.
+    std::sort(names.begin(), names.end());
+    for (std::size_t i = 0; i + kKeptFiles < names.size(); ++i)
+        ::DeleteFileA((directory + "\\" + names[i]).c_str());
+}
