@@ -15,7 +15,8 @@ sim=
 # folder removed after a good run, kept and named after a failed one.
 finish() {
   local code=$?
-  [ -n "$sim" ] && { kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null || true; }
+  set +e   # every step is tried, whatever the one before did
+  [ -n "$sim" ] && { kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; }
   "$wine_run" --stop
   if [ "$code" -eq 0 ]; then
     rm -rf "$work"
@@ -25,6 +26,8 @@ finish() {
   exit "$code"
 }
 trap finish EXIT
+trap 'exit 130' INT   # stopped by a signal: the same clean-up, as a failure
+trap 'exit 143' TERM
 
 "$wine_run" cmd /c exit </dev/null >/dev/null 2>&1 || true
 "$build/host/sim/readersim" --com "$prefix/dosdevices/com31" --pace --outdir "$work" \

@@ -19,7 +19,8 @@ orvane_pid=
 # ended; the work folder removed after a good run, kept and named after a failed one.
 finish() {
   local code=$?
-  [ -n "$sim" ] && { kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null || true; }
+  set +e   # every step is tried, whatever the one before did
+  [ -n "$sim" ] && { kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; }
   [ -n "$orvane_pid" ] && kill "$orvane_pid" 2>/dev/null
   "$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null 2>&1 || true
   "$wine_run" --stop
@@ -31,6 +32,8 @@ finish() {
   exit "$code"
 }
 trap finish EXIT
+trap 'exit 130' INT   # stopped by a signal: the same clean-up, as a failure
+trap 'exit 143' TERM
 
 "$wine_run" cmd /c exit </dev/null >/dev/null 2>&1 || true   # prefix and server up first
 "$build/host/sim/readersim" --com "$prefix/dosdevices/com5" --model M30 \
