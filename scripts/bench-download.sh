@@ -8,14 +8,31 @@ set -euo pipefail
 build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
 wine_run=$build/win/wine-run
 prefix=$build/win/wineprefix
-work=$(mktemp -d /tmp/orvane-bench.XXXXXX)
+work=$(mktemp -d -t orvane-bench.XXXXXX)
 size=${BENCH_SIZE:-204800}
+sim=
+# At the end: the simulator stopped, the prefix's server (and display) ended; the work
+# folder removed after a good run, kept and named after a failed one.
+finish() {
+  local code=$?
+  set +e   # every step is tried, whatever the one before did
+  [ -n "$sim" ] && { kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; }
+  "$wine_run" --stop
+  if [ "$code" -eq 0 ]; then
+    rm -rf "$work"
+  else
+    echo "bench: failed; the reader's files and the runs' output are kept in $work" >&2
+  fi
+  exit "$code"
+}
+trap finish EXIT
+trap 'exit 130' INT   # stopped by a signal: the same clean-up, as a failure
+trap 'exit 143' TERM
 
 "$wine_run" cmd /c exit </dev/null >/dev/null 2>&1 || true
 "$build/host/sim/readersim" --com "$prefix/dosdevices/com31" --pace --outdir "$work" \
   --summary "$work/summary.json" --lifetime 600 >"$work/sim.out" 2>&1 &
 sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
 for _ in $(seq 100); do grep -q READY "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
 
 head -c "$size" /dev/urandom >"$work/bench.bin"

@@ -10,7 +10,30 @@ build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
 wine_run=$build/win/wine-run
 cli=$build/win/bin/OrvaneCli.exe
 prefix=$build/win/wineprefix
-work=$(mktemp -d /tmp/orvane-demo.XXXXXX)
+work=$(mktemp -d -t orvane-demo.XXXXXX)
+portdev=$build/win/tools/portdev.exe
+instance='USB\VID_079B&PID_0028\5&1234&0&4'
+sim=
+orvane_pid=
+# At the end: the simulator and the updater stopped, the device removed, the prefix's server
+# ended; the work folder removed after a good run, kept and named after a failed one.
+finish() {
+  local code=$?
+  set +e   # every step is tried, whatever the one before did
+  [ -n "$sim" ] && { kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; }
+  [ -n "$orvane_pid" ] && kill "$orvane_pid" 2>/dev/null
+  "$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null 2>&1 || true
+  "$wine_run" --stop
+  if [ "$code" -eq 0 ]; then
+    rm -rf "$work"
+  else
+    echo "demo: failed; the reader's files and logs are kept in $work" >&2
+  fi
+  exit "$code"
+}
+trap finish EXIT
+trap 'exit 130' INT   # stopped by a signal: the same clean-up, as a failure
+trap 'exit 143' TERM
 
 "$wine_run" cmd /c exit </dev/null >/dev/null 2>&1 || true   # prefix and server up first
 "$build/host/sim/readersim" --com "$prefix/dosdevices/com5" --model M30 \
@@ -20,15 +43,8 @@ work=$(mktemp -d /tmp/orvane-demo.XXXXXX)
 sim=$!
 # The reader's USB serial device as Windows would list it, registered in the prefix for the
 # demo and removed again at the end.
-portdev=$build/win/tools/portdev.exe
-instance='USB\VID_079B&PID_0028\5&1234&0&4'
 "$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null 2>&1 || true
 "$wine_run" "$portdev" add "$instance" COM5 "DORAN Kavron USB" </dev/null >/dev/null
-orvane_pid=
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true
-      [ -n "$orvane_pid" ] && kill $orvane_pid 2>/dev/null
-      "$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null 2>&1 || true
-      "$wine_run" --stop' EXIT
 for _ in $(seq 100); do grep -q READY "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
 
 step() { printf '\n== %s\n' "$*"; }

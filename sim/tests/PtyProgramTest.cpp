@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -18,6 +20,37 @@
 using namespace rsim;
 
 namespace {
+
+// A folder of the test's own under the temporary directory: removed at the end, unless the
+// test failed; then it stays and its path is printed.
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        std::string pattern = ::testing::TempDir() + "readersim_test_XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr)
+            path_ = pattern;
+    }
+    ~ScratchDir()
+    {
+        if (path_.empty())
+            return;
+        if (::testing::Test::HasFailure()) {
+            std::printf("kept %s\n", path_.c_str());
+            return;
+        }
+        std::error_code error;
+        std::filesystem::remove_all(path_, error);
+        EXPECT_FALSE(error) << "could not remove " << path_ << ": " << error.message();
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
 
 class ProgramRun {
 public:
@@ -128,9 +161,9 @@ std::string fileText(const std::string& path)
 
 TEST(PtyProgram, AnswersOverItsComLinkAndCleansUpOnSigterm)
 {
-    char pattern[] = "/tmp/readersim_test_XXXXXX";
-    ASSERT_NE(nullptr, ::mkdtemp(pattern));
-    const std::string dir = pattern;
+    const ScratchDir scratch;
+    ASSERT_FALSE(scratch.path().empty());
+    const std::string& dir = scratch.path();
     const std::string com = dir + "/com5";
     const std::string summary = dir + "/summary.json";
 
@@ -175,6 +208,4 @@ TEST(PtyProgram, AnswersOverItsComLinkAndCleansUpOnSigterm)
     EXPECT_NE(std::string::npos, json.find("\"commands\": {\"7\": 1},")) << json;
     // The two stop bits set before probe B.
     EXPECT_NE(std::string::npos, json.find("\"violations\": 1,")) << json;
-    ::unlink(summary.c_str());
-    ::rmdir(dir.c_str());
 }

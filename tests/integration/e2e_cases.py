@@ -9,12 +9,12 @@ Each case is one CTest test: `e2e_cases.py NAME`.
 import os
 import shutil
 import sys
-import tempfile
 import time
 
 from window_cases import (PORTS, READER, READER_ENTRY, START, TITLE, Device, Updater, drive,
                           screenshot)
-from harness import APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Reader, check, run_case, start_windows
+from harness import (APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Reader, check, run_case, scratch,
+                     start_windows)
 
 TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
 
@@ -161,19 +161,16 @@ def case_reader_silent_after_the_loader_restart():
 
 def case_enter_and_escape_during_a_run():
     # A package without loader files: no restart wait.
-    directory = tempfile.mkdtemp(prefix="ov-e2e-")
-    try:
-        names = ["K30APP.SGN", "K30APP.LDF", "VIT3777.PDF", "VIT3778.PDF", "TABLES.DDF"]
-        for name in names + ["ContraintesM30.ini", "ReadMe.txt", "Lecteur.txt", "Lecteur.png"]:
-            shutil.copy(os.path.join(SAMPLE, name), directory)
-        with open(os.path.join(SAMPLE, "catalogueM30.ini"), "rb") as f:
-            head = f.read().split(b"[FICHIER A CHARGER]")[0]
-        with open(os.path.join(directory, "catalogueM30.ini"), "wb") as f:
-            f.write(head + b"[FICHIER A CHARGER]\r\n" + b"".join(n.encode() + b"\r\n" for n in names))
-        watched, summary = update("keys", "--model", "M30", "--options", GOOD_OPTIONS,
-                                  "--apps", APPS, "--pace", package=directory, interrupt=True)
-    finally:
-        shutil.rmtree(directory, ignore_errors=True)
+    directory = scratch("ov-e2e-")
+    names = ["K30APP.SGN", "K30APP.LDF", "VIT3777.PDF", "VIT3778.PDF", "TABLES.DDF"]
+    for name in names + ["ContraintesM30.ini", "ReadMe.txt", "Lecteur.txt", "Lecteur.png"]:
+        shutil.copy(os.path.join(SAMPLE, name), directory)
+    with open(os.path.join(SAMPLE, "catalogueM30.ini"), "rb") as f:
+        head = f.read().split(b"[FICHIER A CHARGER]")[0]
+    with open(os.path.join(directory, "catalogueM30.ini"), "wb") as f:
+        f.write(head + b"[FICHIER A CHARGER]\r\n" + b"".join(n.encode() + b"\r\n" for n in names))
+    watched, summary = update("keys", "--model", "M30", "--options", GOOD_OPTIONS,
+                              "--apps", APPS, "--pace", package=directory, interrupt=True)
     check("interrupted\tno" in watched.out, watched)
     check(watched.boxes == [SUCCESS], watched)
     check(received_names(summary) == names, summary["files"])

@@ -2,10 +2,13 @@
 import json
 import os
 import re
+import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
+import traceback
 
 WINE_RUN = os.environ["OV_WINE_RUN"]
 READERSIM = os.environ["OV_READERSIM"]
@@ -32,6 +35,18 @@ def check(condition, message):
         raise Failure(message)
 
 
+# The folders the running case made (each case is a process of its own): removed when it
+# passes, kept and named on its failure output when it fails.
+_scratch = []
+
+
+def scratch(prefix):
+    """A new temporary folder for the running case's files."""
+    path = tempfile.mkdtemp(prefix=prefix)
+    _scratch.append(path)
+    return path
+
+
 def ensure_prefix():
     """The prefix and its server exist before any pty is mapped into it."""
     subprocess.run([WINE_RUN, "cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
@@ -44,7 +59,7 @@ class Reader:
     def __init__(self, number, *options):
         self.number = number
         self.options = list(options)
-        self.dir = tempfile.mkdtemp(prefix="ov-sim-")
+        self.dir = scratch("ov-sim-")
         self.link = os.path.join(WINEPREFIX, "dosdevices", "com%d" % number)
         self.process = None
 
@@ -200,16 +215,39 @@ def winpath(path):
 
 
 def run_case(namespace, argv):
-    """Runs the case named by argv[1] among the `case_` functions of `namespace`."""
+    """Runs the case named by argv[1] among the `case_` functions of `namespace`; its folders
+    go when it passes and stay, named, when it fails."""
     name = argv[1] if len(argv) > 1 else ""
     case = namespace.get("case_" + name)
     if case is None:
         print("unknown case " + name)
         return 2
+    # Fail before CTest kills the case at its time-out, so that its folders are named.
+    limit = int(os.environ.get("OV_CASE_TIMEOUT", "0")) - 30
+    if limit > 0:
+        def out_of_time(*_):
+            raise Failure("still running after %d s" % limit)
+        signal.signal(signal.SIGALRM, out_of_time)
+        signal.alarm(limit)
     try:
-        case()
+        try:
+            case()
+        finally:
+            signal.alarm(0)
     except Failure as failure:
         print("FAILED %s:\n%s" % (name, failure))
-        return 1
-    print("passed " + name)
-    return 0
+    except BaseException:  # any other error fails the case as well, its folders kept
+        traceback.print_exc(file=sys.stdout)
+        print("FAILED " + name)
+    else:
+        for path in _scratch:
+            shutil.rmtree(path, ignore_errors=True)
+        left = [path for path in _scratch if os.path.exists(path)]
+        if left:
+            print("FAILED %s: could not remove %s" % (name, " ".join(left)))
+            return 1
+        print("passed " + name)
+        return 0
+    for path in _scratch:
+        print("kept " + path)
+    return 1

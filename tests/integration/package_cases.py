@@ -6,9 +6,8 @@ Each case is one CTest test: `package_cases.py NAME`, with a COM number of its o
 import os
 import shutil
 import sys
-import tempfile
 
-from harness import Reader, check, cli, run_case
+from harness import Reader, check, cli, run_case, scratch
 
 SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples",
                       "package")
@@ -83,19 +82,16 @@ def case_description_and_applications_unreadable():
 
 
 def case_missing_file_and_empty_list():
-    work = tempfile.mkdtemp(prefix="ov-pkg-")
-    try:
-        for name in os.listdir(SAMPLE):
-            shutil.copy(os.path.join(SAMPLE, name), work)
-        os.remove(os.path.join(work, "TABLES.DDF"))
-        run, _ = check_in(work, 65, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS)
-        check(run.code == 5 and "file TABLES.DDF: missing" in run.out, run)
-        with open(os.path.join(work, "catalogueM31.ini"), "w") as f:
-            f.write("[GENERAL OPTIONS]\r\nPresence=0\r\n")
-        run, _ = check_in(work, 65, "--model", "M31", "--apps", APPS)
-        check(run.code == 5 and "load list: empty" in run.out, run)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+    work = scratch("ov-pkg-")
+    for name in os.listdir(SAMPLE):
+        shutil.copy(os.path.join(SAMPLE, name), work)
+    os.remove(os.path.join(work, "TABLES.DDF"))
+    run, _ = check_in(work, 65, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS)
+    check(run.code == 5 and "file TABLES.DDF: missing" in run.out, run)
+    with open(os.path.join(work, "catalogueM31.ini"), "w") as f:
+        f.write("[GENERAL OPTIONS]\r\nPresence=0\r\n")
+    run, _ = check_in(work, 65, "--model", "M31", "--apps", APPS)
+    check(run.code == 5 and "load list: empty" in run.out, run)
 
 
 def case_no_reader():

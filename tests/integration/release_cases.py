@@ -1,6 +1,6 @@
 """The release archive as an operator's machine gets it: built by the release script,
 unpacked into a fresh folder and run in a Wine prefix of its own, made for this case and
-removed after it.
+removed after it (kept when the case fails).
 
 Each case is one CTest test: `release_cases.py NAME`.
 """
@@ -12,7 +12,7 @@ import tempfile
 import time
 import zipfile
 
-from harness import BIN_DIR, Failure, check, run_case
+from harness import BIN_DIR, Failure, check, run_case, scratch
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 BUILD = os.path.abspath(os.path.join(BIN_DIR, "..", ".."))
@@ -26,9 +26,12 @@ class FreshPrefix:
     """A Wine prefix and display of its own, as on a machine that never ran the updater."""
 
     def __init__(self):
-        self.dir = tempfile.mkdtemp(prefix="ov-release-")
+        self.dir = scratch("ov-release-")
+        # The prefix's wineserver makes its socket folder under TMPDIR and never removes it:
+        # here it goes with the case's folder.
         self.env = dict(os.environ, WINEPREFIX=os.path.join(self.dir, "prefix"), WINEARCH="win64",
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
+                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8",
+                        TMPDIR=self.dir)
         self.env.pop("DISPLAY", None)
 
     def run(self, *args, cwd=None, timeout=300):
@@ -49,7 +52,6 @@ class FreshPrefix:
     def __exit__(self, *exc):
         subprocess.call([WINE_EXEC, "--stop"], env=self.env, stdin=subprocess.DEVNULL,
                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        shutil.rmtree(self.dir, ignore_errors=True)
         return False
 
 

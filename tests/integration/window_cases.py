@@ -18,7 +18,7 @@ import time
 os.environ["LC_ALL"] = "C.UTF-8"
 
 from harness import (BIN_DIR, WINE_RUN, WINEPREFIX, Failure, Reader, check, ensure_prefix, run_case,
-                     run_windows, screenshot)
+                     run_windows, scratch, screenshot)
 
 TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
 VERSION = os.environ["OV_VERSION"]
@@ -167,7 +167,7 @@ class Updater:
 
 def package_dir(*files):
     """A temporary package directory holding copies of sample files."""
-    directory = tempfile.mkdtemp(prefix="ov-win-")
+    directory = scratch("ov-win-")
     for name in files:
         shutil.copy(os.path.join(SAMPLE, name), directory)
     return directory
@@ -179,164 +179,147 @@ def listing(directory):
 
 def case_main_window_texts_and_keys():
     directory = package_dir("ReadMe.txt", "Lecteur.txt", "Lecteur.png")
-    try:
-        with open(os.path.join(directory, "Lecteur.txt"), "ab") as f:
-            f.write("Deuxième ligne\r\n".encode("cp1252"))
-        # A file the operator happens to keep under the name of the old temporary picture.
-        with open(os.path.join(directory, "temp.png"), "wb") as f:
-            f.write(b"not ours")
-        before = listing(directory)
-        splash_bmp = os.path.join(directory, "..", os.path.basename(directory) + "-splash.bmp")
-        capture = subprocess.Popen([WINE_RUN, os.path.join(TOOLS_DIR, "windriver.exe"), "capture",
-                                    SPLASH_CLASS, "Z:" + splash_bmp.replace("/", "\\"), "20000"],
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        time.sleep(1)  # the splash lives half a second: the watcher must be up first
-        with Updater(directory) as updater:
-            updater.wait_window()
-            check(capture.wait(timeout=60) == 0, "the splash was not seen")
-            # The splash is cut along its magenta; it shows its lettering, then goes.
-            colours = list(bmp_pixels(splash_bmp))
-            check((255, 0, 255) not in colours, "magenta left in the splash")
-            check(colours.count(INK) > 200, "no lettering in the splash")
-            os.makedirs(SHOTS, exist_ok=True)
-            subprocess.run(["convert", splash_bmp, os.path.join(SHOTS, "splash.png")], check=True)
-            os.remove(splash_bmp)
-            drive("goneclass", SPLASH_CLASS, 5000)
+    with open(os.path.join(directory, "Lecteur.txt"), "ab") as f:
+        f.write("Deuxième ligne\r\n".encode("cp1252"))
+    # A file the operator happens to keep under the name of the old temporary picture.
+    with open(os.path.join(directory, "temp.png"), "wb") as f:
+        f.write(b"not ours")
+    before = listing(directory)
+    splash_bmp = os.path.join(scratch("ov-win-"), "splash.bmp")
+    capture = subprocess.Popen([WINE_RUN, os.path.join(TOOLS_DIR, "windriver.exe"), "capture",
+                                SPLASH_CLASS, "Z:" + splash_bmp.replace("/", "\\"), "20000"],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    time.sleep(1)  # the splash lives half a second: the watcher must be up first
+    with Updater(directory) as updater:
+        updater.wait_window()
+        check(capture.wait(timeout=60) == 0, "the splash was not seen")
+        # The splash is cut along its magenta; it shows its lettering, then goes.
+        colours = list(bmp_pixels(splash_bmp))
+        check((255, 0, 255) not in colours, "magenta left in the splash")
+        check(colours.count(INK) > 200, "no lettering in the splash")
+        os.makedirs(SHOTS, exist_ok=True)
+        subprocess.run(["convert", splash_bmp, os.path.join(SHOTS, "splash.png")], check=True)
+        drive("goneclass", SPLASH_CLASS, 5000)
 
-            check(text(READER_TYPE) == "Lecteur Kavron 30", text(READER_TYPE))
-            readme = open(os.path.join(SAMPLE, "ReadMe.txt"), "rb").read().decode("cp1252")
-            check(text(READ_ME) == readme + "\r\n", repr(text(READ_ME)))
-            check(text(STATE) == "Etat du lecteur :" and text(UPDATE) == "Mise à jour du lecteur",
-                  text(STATE))
-            check(text(START) == "Démarrer", text(START))
-            check(text(NOTICE) == os.environ["OV_LEGAL_COPYRIGHT"], text(NOTICE))
-            check(text(DETECTION) == NOT_DETECTED, text(DETECTION))
-            # No reader's port: nothing is selected and Démarrer stays disabled.
-            time.sleep(1.5)
-            check(not any(entry.startswith("* ") for entry in items()), items())
-            check(drive("enabled", TITLE, START).strip() == "0", "Démarrer enabled")
-            check(drive("rect", TITLE, PORTS).split()[:3] == ["418", "128", "209"],
-                  drive("rect", TITLE, PORTS))
-            shot = screenshot("main-window-no-reader.png")
-            red = indicator_colour(shot)
-            check(red[0] > red[1] + 60, "the indicator is not red: %s" % (red,))
+        check(text(READER_TYPE) == "Lecteur Kavron 30", text(READER_TYPE))
+        readme = open(os.path.join(SAMPLE, "ReadMe.txt"), "rb").read().decode("cp1252")
+        check(text(READ_ME) == readme + "\r\n", repr(text(READ_ME)))
+        check(text(STATE) == "Etat du lecteur :" and text(UPDATE) == "Mise à jour du lecteur",
+              text(STATE))
+        check(text(START) == "Démarrer", text(START))
+        check(text(NOTICE) == os.environ["OV_LEGAL_COPYRIGHT"], text(NOTICE))
+        check(text(DETECTION) == NOT_DETECTED, text(DETECTION))
+        # No reader's port: nothing is selected and Démarrer stays disabled.
+        time.sleep(1.5)
+        check(not any(entry.startswith("* ") for entry in items()), items())
+        check(drive("enabled", TITLE, START).strip() == "0", "Démarrer enabled")
+        check(drive("rect", TITLE, PORTS).split()[:3] == ["418", "128", "209"],
+              drive("rect", TITLE, PORTS))
+        shot = screenshot("main-window-no-reader.png")
+        red = indicator_colour(shot)
+        check(red[0] > red[1] + 60, "the indicator is not red: %s" % (red,))
 
-            # F1: the about box, with the build's version and notice.
-            drive("press", TITLE, VK_F1)
-            about = unescape(drive("box", CAPTION, 10000).rstrip("\n"))
-            check(about == "Logiciel de mise à jour de lecteurs \nde cartes Vitale Orvane v%s\n\n%s"
-                  % (VERSION, os.environ["OV_LEGAL_COPYRIGHT"]), repr(about))
-            drive("answer", CAPTION, 10000)
+        # F1: the about box, with the build's version and notice.
+        drive("press", TITLE, VK_F1)
+        about = unescape(drive("box", CAPTION, 10000).rstrip("\n"))
+        check(about == "Logiciel de mise à jour de lecteurs \nde cartes Vitale Orvane v%s\n\n%s"
+              % (VERSION, os.environ["OV_LEGAL_COPYRIGHT"]), repr(about))
+        drive("answer", CAPTION, 10000)
 
-            # Escape and Enter away from Démarrer do nothing: no update, no closing.
-            for key in (VK_ESCAPE, VK_RETURN):
-                drive("key", TITLE, 0, key)
-                drive("key", TITLE, PORTS, key)
-            time.sleep(1.5)
-            drive("wait", TITLE, 1000)
-            check(run_windows(os.path.join(TOOLS_DIR, "windriver.exe"), "wait", "Chargement", "200").code != 0,
-                  "an update started")
+        # Escape and Enter away from Démarrer do nothing: no update, no closing.
+        for key in (VK_ESCAPE, VK_RETURN):
+            drive("key", TITLE, 0, key)
+            drive("key", TITLE, PORTS, key)
+        time.sleep(1.5)
+        drive("wait", TITLE, 1000)
+        check(run_windows(os.path.join(TOOLS_DIR, "windriver.exe"), "wait", "Chargement", "200").code != 0,
+              "an update started")
 
-            drive("close", TITLE)
-            check(updater.ended(15), "the updater did not end when its window was closed")
-        # Nothing was written into, or taken from, the package directory.
-        check(listing(directory) == before, sorted(listing(directory)))
-    finally:
-        shutil.rmtree(directory, ignore_errors=True)
+        drive("close", TITLE)
+        check(updater.ended(15), "the updater did not end when its window was closed")
+    # Nothing was written into, or taken from, the package directory.
+    check(listing(directory) == before, sorted(listing(directory)))
 
 
 def case_reader_entry_selected_by_itself():
     directory = package_dir("ReadMe.txt", "Lecteur.txt", "Lecteur.png")
-    try:
-        with Device(*READER) as reader, Updater(directory) as updater:
-            updater.wait_window()
-            drive("waitselected", TITLE, PORTS, READER_ENTRY, 10000)
-            drive("waittext", TITLE, DETECTION, DETECTED, 5000)
-            drive("waitenabled", TITLE, START, 1, 5000)
-            check(drive("focus", TITLE).split()[0] == str(START), drive("focus", TITLE))
-            check(drive("rect", TITLE, PORTS).split()[:3] == ["350", "110", "209"],
-                  drive("rect", TITLE, PORTS))
-            time.sleep(0.5)
-            shot = screenshot("main-window-reader-detected.png")
-            green = indicator_colour(shot)
-            check(green[1] > green[0] + 60, "the indicator is not green: %s" % (green,))
+    with Device(*READER) as reader, Updater(directory) as updater:
+        updater.wait_window()
+        drive("waitselected", TITLE, PORTS, READER_ENTRY, 10000)
+        drive("waittext", TITLE, DETECTION, DETECTED, 5000)
+        drive("waitenabled", TITLE, START, 1, 5000)
+        check(drive("focus", TITLE).split()[0] == str(START), drive("focus", TITLE))
+        check(drive("rect", TITLE, PORTS).split()[:3] == ["350", "110", "209"],
+              drive("rect", TITLE, PORTS))
+        time.sleep(0.5)
+        shot = screenshot("main-window-reader-detected.png")
+        green = indicator_colour(shot)
+        check(green[1] > green[0] + 60, "the indicator is not green: %s" % (green,))
 
-            # The device goes: the program's own selection is refreshed away at the next poll.
-            reader.remove()
-            drive("waittext", TITLE, DETECTION, NOT_DETECTED, 5000)
-            check(READER_ENTRY not in "".join(items()), items())
-            drive("waitenabled", TITLE, START, 0, 5000)
-            check(drive("rect", TITLE, PORTS).split()[:2] == ["418", "128"], drive("rect", TITLE, PORTS))
-    finally:
-        shutil.rmtree(directory, ignore_errors=True)
+        # The device goes: the program's own selection is refreshed away at the next poll.
+        reader.remove()
+        drive("waittext", TITLE, DETECTION, NOT_DETECTED, 5000)
+        check(READER_ENTRY not in "".join(items()), items())
+        drive("waitenabled", TITLE, START, 0, 5000)
+        check(drive("rect", TITLE, PORTS).split()[:2] == ["418", "128"], drive("rect", TITLE, PORTS))
 
 
 def case_hand_picked_entry_kept_across_polls():
     directory = package_dir()
-    try:
-        with Device(*OTHER), Device(*READER) as reader, Updater(directory) as updater:
-            updater.wait_window()
-            drive("waitselected", TITLE, PORTS, READER_ENTRY, 10000)
-            drive("pick", TITLE, PORTS, OTHER_ENTRY)
-            drive("waitselected", TITLE, PORTS, OTHER_ENTRY, 2000)
-            check(drive("enabled", TITLE, START).strip() == "1", "Démarrer disabled")
-            # The reader goes and comes: polls leave the operator's choice alone.
-            reader.remove()
-            time.sleep(3.5)
-            check(items() == ["  " + READER_ENTRY, "* " + OTHER_ENTRY], items())
-            check(drive("enabled", TITLE, START).strip() == "1", "Démarrer disabled")
-            # Opening the list refreshes it; the selection goes with the old list.
-            drive("dropdown", TITLE, PORTS)
-            check(items() == ["  " + OTHER_ENTRY], items())
-            drive("waitenabled", TITLE, START, 0, 5000)
-    finally:
-        shutil.rmtree(directory, ignore_errors=True)
+    with Device(*OTHER), Device(*READER) as reader, Updater(directory) as updater:
+        updater.wait_window()
+        drive("waitselected", TITLE, PORTS, READER_ENTRY, 10000)
+        drive("pick", TITLE, PORTS, OTHER_ENTRY)
+        drive("waitselected", TITLE, PORTS, OTHER_ENTRY, 2000)
+        check(drive("enabled", TITLE, START).strip() == "1", "Démarrer disabled")
+        # The reader goes and comes: polls leave the operator's choice alone.
+        reader.remove()
+        time.sleep(3.5)
+        check(items() == ["  " + READER_ENTRY, "* " + OTHER_ENTRY], items())
+        check(drive("enabled", TITLE, START).strip() == "1", "Démarrer disabled")
+        # Opening the list refreshes it; the selection goes with the old list.
+        drive("dropdown", TITLE, PORTS)
+        check(items() == ["  " + OTHER_ENTRY], items())
+        drive("waitenabled", TITLE, START, 0, 5000)
 
 
 def case_update_outcome_reported():
     directory = package_dir()
-    try:
-        with Device(*READER), Reader(5, "--model", "M99"), Updater(directory) as updater:
-            updater.wait_window()
-            drive("waitselected", TITLE, PORTS, READER_ENTRY, 10000)
-            drive("waitenabled", TITLE, START, 1, 5000)
-            # Enter on the focused Démarrer starts the update; the main window waits
-            # disabled behind the progress window.
-            drive("key", TITLE, START, VK_RETURN)
-            drive("wait", "Chargement", 10000)
-            drive("waitenabled", TITLE, 0, 0, 2000)
-            box = unescape(drive("box", CAPTION, 60000).rstrip("\n"))
-            check(box == "Erreur 118:\nConfiguration matérielle du lecteur non conforme.\n"
-                  "La mise à jour n'est pas destinée à ce lecteur de cartes Vitale.", repr(box))
-            time.sleep(0.3)
-            screenshot("result-box.png")
-            drive("gone", "Chargement", 1000)
-            drive("answer", CAPTION, 5000)
-            # Polling resumes with the reader's entry still chosen.
-            drive("waitenabled", TITLE, 0, 1, 5000)
-            time.sleep(1.5)
-            check(drive("selected", TITLE, PORTS).strip() == READER_ENTRY, items())
-            check(drive("enabled", TITLE, START).strip() == "1", "Démarrer disabled")
-    finally:
-        shutil.rmtree(directory, ignore_errors=True)
+    with Device(*READER), Reader(5, "--model", "M99"), Updater(directory) as updater:
+        updater.wait_window()
+        drive("waitselected", TITLE, PORTS, READER_ENTRY, 10000)
+        drive("waitenabled", TITLE, START, 1, 5000)
+        # Enter on the focused Démarrer starts the update; the main window waits
+        # disabled behind the progress window.
+        drive("key", TITLE, START, VK_RETURN)
+        drive("wait", "Chargement", 10000)
+        drive("waitenabled", TITLE, 0, 0, 2000)
+        box = unescape(drive("box", CAPTION, 60000).rstrip("\n"))
+        check(box == "Erreur 118:\nConfiguration matérielle du lecteur non conforme.\n"
+              "La mise à jour n'est pas destinée à ce lecteur de cartes Vitale.", repr(box))
+        time.sleep(0.3)
+        screenshot("result-box.png")
+        drive("gone", "Chargement", 1000)
+        drive("answer", CAPTION, 5000)
+        # Polling resumes with the reader's entry still chosen.
+        drive("waitenabled", TITLE, 0, 1, 5000)
+        time.sleep(1.5)
+        check(drive("selected", TITLE, PORTS).strip() == READER_ENTRY, items())
+        check(drive("enabled", TITLE, START).strip() == "1", "Démarrer disabled")
 
 
 def case_library_only_beside_the_program():
-    program_dir = tempfile.mkdtemp(prefix="ov-prog-")
+    program_dir = scratch("ov-prog-")
     directory = package_dir()
-    try:
-        shutil.copy(os.path.join(BIN_DIR, "Orvane.exe"), program_dir)
-        # A library in the package directory (the current one) is never loaded.
-        shutil.copy(os.path.join(BIN_DIR, "Tessock.dll"), directory)
-        with Updater(directory, os.path.join(program_dir, "Orvane.exe")) as updater:
-            box = unescape(drive("box", CAPTION, 20000).rstrip("\n"))
-            check(box == "Impossible de charger la dll Tessock", repr(box))
-            drive("answer", CAPTION, 5000)
-            check(updater.ended(15), "the updater did not end after the library was missing")
-    finally:
-        shutil.rmtree(program_dir, ignore_errors=True)
-        shutil.rmtree(directory, ignore_errors=True)
+    shutil.copy(os.path.join(BIN_DIR, "Orvane.exe"), program_dir)
+    # A library in the package directory (the current one) is never loaded.
+    shutil.copy(os.path.join(BIN_DIR, "Tessock.dll"), directory)
+    with Updater(directory, os.path.join(program_dir, "Orvane.exe")) as updater:
+        box = unescape(drive("box", CAPTION, 20000).rstrip("\n"))
+        check(box == "Impossible de charger la dll Tessock", repr(box))
+        drive("answer", CAPTION, 5000)
+        check(updater.ended(15), "the updater did not end after the library was missing")
 
 
 if __name__ == "__main__":

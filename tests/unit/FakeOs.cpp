@@ -259,16 +259,12 @@ Bytes NameReply(const std::string& name)
 }
 
 TempFile::TempFile(const std::string& name, std::size_t size)
+    : m_dir("ovfile"), m_path(m_dir.Path() + "\\" + name)
 {
-    char dir[MAX_PATH] = {};
-    ::GetTempPathA(MAX_PATH, dir);
-    m_path = std::string(dir) + name;
     std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
     for (std::size_t i = 0; i < size; ++i)
         out.put(static_cast<char>((i * 7 + 3) & 0xFF));
 }
-
-TempFile::~TempFile() { ::DeleteFileA(m_path.c_str()); }
 
 Bytes TempFile::Content() const
 {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ScratchDir.h"
 #include "winfw/OsSeam.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -97,16 +98,14 @@ Bytes Reply(std::uint8_t status);
 // A reply frame of the application list.
 Bytes NameReply(const std::string& name);
 
-// A file the test owns in a temporary directory; removed with the object.
+// A file the test owns in a temporary folder of its own; removed with the object.
 class TempFile {
 public:
     TempFile(const std::string& name, std::size_t size);
-    ~TempFile();
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
     const std::string& Path() const { return m_path; }
     Bytes Content() const;
 
 private:
+    ScratchDir m_dir;
     std::string m_path;
 };

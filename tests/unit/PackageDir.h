@@ -1,8 +1,10 @@
 // A package directory the test owns: a fresh temporary folder made the current directory
-// for the test's lifetime, with files written into it; everything is removed afterwards.
+// for the test's lifetime, with files written into it; removed afterwards as a ScratchDir.
 #pragma once
 #include <string>
 #include <vector>
+
+#include "ScratchDir.h"
 
 class PackageDir {
 public:
@@ -14,13 +16,11 @@ public:
     // Writes `content` byte for byte to `name` inside the directory.
     void Write(const std::string& name, const std::string& content);
     void MakeDirectory(const std::string& name);
-    const std::string& Path() const { return m_path; }
+    const std::string& Path() const { return m_dir.Path(); }
 
 private:
-    std::string m_path;
+    ScratchDir m_dir;
     std::string m_previousDir;
-    std::vector<std::string> m_files;
-    std::vector<std::string> m_dirs;
 };
 
 // A package for `model` whose catalogue every reader's options pass, listing `files` in
