@@ -121,6 +121,19 @@ void WINAPI FakeSleep(DWORD ms)
     g_fake->Slept(ms);
 }
 
+void WINAPI FakeLocalTime(LPSYSTEMTIME time)
+{
+    Hold hold(g_fake->lock);
+    *time = g_fake->LocalTime();
+}
+
+EXECUTION_STATE WINAPI FakeExecutionState(EXECUTION_STATE state)
+{
+    Hold hold(g_fake->lock);
+    g_fake->executionStates.push_back(state);
+    return ES_CONTINUOUS;
+}
+
 ULONGLONG WINAPI FakeTickCount()
 {
     Hold hold(g_fake->lock);
@@ -174,6 +187,8 @@ OsCalls FakeCalls()
     calls.SetCommTimeouts = FakeSetCommTimeouts;
     calls.Sleep = FakeSleep;
     calls.GetTickCount64 = FakeTickCount;
+    calls.GetLocalTime = FakeLocalTime;
+    calls.SetThreadExecutionState = FakeExecutionState;
     calls.CreateThread = FakeCreateThread;
     calls.MessageBoxA = FakeMessageBox;
     calls.OutputDebugStringA = FakeDebugOutput;
@@ -225,6 +240,20 @@ FakePort* FakeOs::PortOfHandle(HANDLE handle)
         ++index;
     }
     return nullptr;
+}
+
+SYSTEMTIME FakeOs::LocalTime() const
+{
+    const ULONGLONG ms = m_clockMs + ((9 * 60 + 30) * 60) * 1000ULL;
+    SYSTEMTIME time = {};
+    time.wYear = 2026;
+    time.wMonth = 12;
+    time.wDay = 8;
+    time.wHour = static_cast<WORD>(ms / 3600000 % 24);
+    time.wMinute = static_cast<WORD>(ms / 60000 % 60);
+    time.wSecond = static_cast<WORD>(ms / 1000 % 60);
+    time.wMilliseconds = static_cast<WORD>(ms % 1000);
+    return time;
 }
 
 bool FakeOs::Logged(const std::string& line) const

@@ -61,11 +61,14 @@ struct FakeOs {
     };
     std::vector<Box> boxes;
     bool libraryMissing = false;
+    std::vector<EXECUTION_STATE> executionStates; // every SetThreadExecutionState, in order
     bool failCreateThread = false;
     int threadsCreated = 0;
 
-    // The virtual clock: milliseconds slept so far.
+    // The virtual clock: milliseconds slept so far; local time is 2026-12-08 09:30:00.000
+    // plus that.
     ULONGLONG NowMs() const { return m_clockMs; }
+    SYSTEMTIME LocalTime() const;
     void Slept(DWORD ms)
     {
         sleeps.push_back(ms);

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -12,6 +15,8 @@
 #include "FakeOs.h"
 #include "LoaderPeer.h"
 #include "PackageDir.h"
+#include "ScratchDir.h"
+#include "engine/Journal.h"
 #include "engine/RunResult.h"
 #include "engine/UpdateRun.h"
 #include "winfw/Diag.h"
@@ -91,8 +96,11 @@ struct RunRig {
         if (!peer)
             peer = std::make_unique<LoaderPeer>(os, scenario);
         UpdateRun run(terminal, portText, view);
+        run.SetJournalDirectory(journalDirectory);
         return run.Execute();
     }
+
+    std::string journalDirectory;
 
     std::vector<std::string> Announced() const
     {
@@ -459,6 +467,89 @@ TEST(UpdateRun, WithoutAUsbPositionALostReaderIsLookedForOnItsPortOnly)
         EXPECT_EQ(line.find("position USB"), std::string::npos) << line;
     for (const std::string& path : rig.os.opened)
         EXPECT_EQ(path, "\\\\.\\COM5");
+}
+
+// ---- what a run leaves around it: the PC kept awake, its journal ----
+
+std::vector<std::string> JournalLines(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
+TEST(UpdateRun, KeepsThePcAwakeAndJournalsItsLinesWhateverTheOutcome)
+{
+    const struct {
+        const char* name;
+        void (*arrange)(RunRig&);
+        int result;
+        bool writable;
+    } cases[] = {
+        {"success", [](RunRig&) {}, RUN_SUCCEEDED, true},
+        {"refusal", [](RunRig& r) { r.scenario.auth = rsim::AuthMode::Refuse; },
+         RUN_AUTHORISATION_REFUSED, true},
+        {"memory exhausted", [](RunRig&) {
+             Os().GetFileSize = [](HANDLE, LPDWORD) -> DWORD { throw std::bad_alloc(); };
+         }, RUN_DOWNLOAD_UNDEFINED, true},
+        {"journal cannot be written", [](RunRig&) {}, RUN_SUCCEEDED, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir journals("ovjournal");
+        RunRig rig({"A.PDF"});
+        c.arrange(rig);
+        rig.journalDirectory = c.writable ? journals.Path() : journals.Path() + "\\absent";
+        EXPECT_EQ(rig.Run(), c.result);
+        EXPECT_EQ(rig.os.executionStates,
+                  (std::vector<EXECUTION_STATE>{ES_CONTINUOUS | ES_SYSTEM_REQUIRED, ES_CONTINUOUS}));
+        const std::vector<std::string> lines =
+            JournalLines(journals.Path() + "\\20261208-093000-COM7.log");
+        if (!c.writable) {
+            EXPECT_TRUE(lines.empty());
+            continue;
+        }
+        // Every line the run wrote, stamped, in order; the result last.
+        ASSERT_EQ(lines.size(), rig.os.lines.size());
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            ASSERT_GT(lines[i].size(), 13u);
+            EXPECT_EQ(lines[i].substr(13), rig.os.lines[i]);
+            EXPECT_EQ(lines[i][2], ':');
+            EXPECT_EQ(lines[i][8], '.');
+        }
+        EXPECT_EQ(lines.front().substr(0, 13), "09:30:00.000 ");
+        EXPECT_EQ(lines.back().substr(13), "Resultat de la mise a jour : " +
+                                               std::to_string(c.result) + " (message " +
+                                               std::to_string(ResultMessageId(c.result)) + ")");
+    }
+}
+
+TEST(RunJournal, NamesDoNotCollideAndOnlyTheThirtyNewestAreKept)
+{
+    FakeOs os;
+    ScratchDir journals("ovjournal");
+    for (int day = 1; day <= 30; ++day) {
+        char name[64];
+        std::snprintf(name, sizeof name, "\\202611%02d-080000-COM5.log", day);
+        std::ofstream(journals.Path() + name) << "old";
+    }
+    RunJournal first(journals.Path(), "COM5");
+    RunJournal second(journals.Path(), "DORAN Kavron USB (COM5)");
+    EXPECT_EQ(first.Path(), journals.Path() + "\\20261208-093000-COM5.log");
+    EXPECT_EQ(second.Path(), journals.Path() + "\\20261208-093000-DORANKavronUSBCOM5.log");
+    RunJournal third(journals.Path(), "COM5");
+    EXPECT_EQ(third.Path(), journals.Path() + "\\20261208-093000-COM5-2.log");
+    // 33 files were made: the three oldest have gone.
+    for (int day = 1; day <= 3; ++day) {
+        char name[64];
+        std::snprintf(name, sizeof name, "\\202611%02d-080000-COM5.log", day);
+        EXPECT_EQ(::GetFileAttributesA((journals.Path() + name).c_str()), INVALID_FILE_ATTRIBUTES) << day;
+    }
+    EXPECT_NE(::GetFileAttributesA((journals.Path() + "\\20261104-080000-COM5.log").c_str()),
+              INVALID_FILE_ATTRIBUTES);
 }
 
 // ---- several runs in one process ----
