@@ -12,10 +12,10 @@ import sys
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location(
+loader_spec = importlib.util.spec_from_file_location(
     "draw_resources", os.path.join(HERE, "..", "scripts", "draw-resources.py"))
-draw = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(draw)
+draw = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(draw)
 
 
 def crc16(data):
