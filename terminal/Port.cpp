@@ -49,15 +49,32 @@ CTerminal::~CTerminal()
         Os().CloseHandle(m_hPort);
 }
 
+namespace {
+
+CTerminal::OpenFailure OpenFailureOf(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return CTerminal::OpenFailure::Busy;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return CTerminal::OpenFailure::Absent;
+    default: return CTerminal::OpenFailure::Other;
+    }
+}
+
+} // namespace
+
 bool CTerminal::OpenPort(const CString& name)
 {
     const CString device = "\\\\.\\" + name;
     HANDLE h = Os().CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
+        m_openFailure = OpenFailureOf(::GetLastError());
         LogLine("Impossible d'ouvrir le port %s", device.c_str());
         return false;
     }
+    m_openFailure = OpenFailure::None;
     m_hPort = h;
     LogLine("Port %s ouvert", device.c_str());
     return true;

@@ -24,8 +24,12 @@ bool CTerminal::FindTerminal(const CString& portText)
     m_portNumber = PortNumberOfName(name);
     LookUpUsbPosition();
 
-    if (!OpenPort(name))
+    if (!OpenPort(name)) {
+        // Another program (the practice software) holds the reader: nothing to probe.
+        if (m_openFailure == OpenFailure::Busy)
+            LogLine("Port %s utilise par une autre application", name.c_str());
         return false;
+    }
     SetPortTimeouts(kSearchTimeout, 0, kSearchTimeout, kSearchTimeout, 0);
     if (!ProbeAtEachRate()) {
         ClosePort();

@@ -88,6 +88,10 @@ public:
     BOOL SetPortTimeouts(DWORD readInterval, DWORD readMultiplier, DWORD readConstant,
                          DWORD writeConstant, DWORD writeMultiplier);
     bool IsOpen() const { return m_hPort != nullptr && m_hPort != INVALID_HANDLE_VALUE; }
+    // Why the last OpenPort failed: another program holds the port, or no such port
+    // exists (a USB serial port whose device was unplugged).
+    enum class OpenFailure { None, Busy, Absent, Other };
+    OpenFailure GetOpenFailure() const { return m_openFailure; }
 
     bool ComputeCrc(const std::uint8_t* data, int length, std::uint8_t* out) const;
 
@@ -177,6 +181,7 @@ private:
     bool m_loaderPresent;
     CStringList m_loadListUpper;
     ProgressSink* m_progressSink = nullptr;
+    OpenFailure m_openFailure = OpenFailure::None;
 
     bool WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written);
     bool ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received);

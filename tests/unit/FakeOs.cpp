@@ -19,10 +19,22 @@ HANDLE WINAPI FakeCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_
 {
     if (!IsDevicePath(path))
         return RealOsCalls().CreateFileA(path, access, share, sa, disposition, flags, templ);
-    Hold hold(g_fake->lock);
-    g_fake->opened.push_back(path);
-    const HANDLE handle = g_fake->HandleOfPath(path);
-    return g_fake->PortOfHandle(handle)->failOpen ? INVALID_HANDLE_VALUE : handle;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD error = NO_ERROR;
+    {
+        Hold hold(g_fake->lock);
+        g_fake->opened.push_back(path);
+        handle = g_fake->HandleOfPath(path);
+        const FakePort& port = *g_fake->PortOfHandle(handle);
+        if (port.failOpen) {
+            handle = INVALID_HANDLE_VALUE;
+            error = port.openError;
+        }
+    }
+    // Set once the lock is given back, which may touch the thread's last error.
+    if (handle == INVALID_HANDLE_VALUE)
+        ::SetLastError(error);
+    return handle;
 }
 
 BOOL WINAPI FakeReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED ov)

@@ -33,6 +33,7 @@ struct FakePort {
     std::function<void(FakePort&)> onRead;                // called before each read is served
 
     bool failOpen = false;
+    DWORD openError = ERROR_FILE_NOT_FOUND; // what a failed open says
     bool failGetState = false;
     bool failSetState = false;
     bool failClose = false;

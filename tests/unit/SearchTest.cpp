@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <algorithm>
 #include <cstring>
 
@@ -102,12 +104,27 @@ TEST(Search, TextThatNamesNoPortIsRefusedUntouched)
 
 TEST(Search, PortThatCannotBeOpenedIsNotProbed)
 {
-    FakeOs os;
-    os.port.failOpen = true;
-    CTerminal t;
-    EXPECT_FALSE(t.FindTerminal("COM3"));
-    EXPECT_TRUE(os.port.writes.empty());
-    EXPECT_TRUE(os.Logged("Impossible d'ouvrir le port \\\\.\\COM3"));
+    // Why the open failed tells a port held by another program from one that is gone.
+    const std::pair<DWORD, CTerminal::OpenFailure> cases[] = {
+        {ERROR_FILE_NOT_FOUND, CTerminal::OpenFailure::Absent},
+        {ERROR_PATH_NOT_FOUND, CTerminal::OpenFailure::Absent},
+        {ERROR_ACCESS_DENIED, CTerminal::OpenFailure::Busy},
+        {ERROR_SHARING_VIOLATION, CTerminal::OpenFailure::Busy},
+        {ERROR_GEN_FAILURE, CTerminal::OpenFailure::Other},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        FakeOs os;
+        os.port.failOpen = true;
+        os.port.openError = c.first;
+        CTerminal t;
+        EXPECT_FALSE(t.FindTerminal("COM3"));
+        EXPECT_TRUE(os.port.writes.empty());
+        EXPECT_TRUE(os.Logged("Impossible d'ouvrir le port \\\\.\\COM3"));
+        EXPECT_EQ(t.GetOpenFailure(), c.second);
+        EXPECT_EQ(os.Logged("Port COM3 utilise par une autre application"),
+                  c.second == CTerminal::OpenFailure::Busy);
+    }
 }
 
 TEST(Search, MissingLibraryCostsThreeMessagesAndWaits)
