@@ -432,7 +432,7 @@ LRESULT CChargeurDlg::OnPortListSelChange(WPARAM, LPARAM)
 LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
 {
     ::KillTimer(m_hWnd, TIMER_PORT_POLL);
-    int result = 0;
+    RunResult result = RUN_SUCCEEDED;
     {
         CChargementDlg progress;
         progress.SetPortName(SelectedText());

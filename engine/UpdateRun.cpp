@@ -31,7 +31,7 @@ UpdateRun::UpdateRun(CTerminal& terminal, const CString& portText, RunView& view
 
 UpdateRun::~UpdateRun() { m_terminal.SetProgressSink(nullptr); }
 
-int UpdateRun::Execute()
+RunResult UpdateRun::Execute()
 {
     // Every 1 ms pause of the transfer and every slice of the restart wait last what they
     // say only with the raised resolution, for the whole run.
@@ -48,7 +48,7 @@ int UpdateRun::Execute()
     }
 }
 
-int UpdateRun::RunSteps()
+RunResult UpdateRun::RunSteps()
 {
     m_view.SetStepText(kSearching);
     m_found = m_terminal.FindTerminal(m_portText);
@@ -132,7 +132,7 @@ void UpdateRun::RunState()
     }
 }
 
-void UpdateRun::Fail(int result)
+void UpdateRun::Fail(RunResult result)
 {
     m_result = result;
     m_failed = true;
@@ -193,7 +193,7 @@ void UpdateRun::Authorise()
 void UpdateRun::Download()
 {
     LogLine("%s", kDownloading);
-    const int code = m_terminal.DownloadFile(m_file);
+    const DownloadResult code = m_terminal.DownloadFile(m_file);
     if (code != DL_OK) {
         LogLine("%s", kDownloadFailed);
         Fail(ResultOfDownload(code));
@@ -307,7 +307,7 @@ void UpdateRun::FinalRestart()
     m_done = true;
 }
 
-int UpdateRun::Ending()
+RunResult UpdateRun::Ending()
 {
     bool succeeded = false;
     if (!m_found) {
@@ -328,7 +328,7 @@ int UpdateRun::Ending()
     return End(m_result, succeeded);
 }
 
-int UpdateRun::End(int result, bool succeeded)
+RunResult UpdateRun::End(RunResult result, bool succeeded)
 {
     m_view.EndRun(result, succeeded);
     return result;
