@@ -8,6 +8,7 @@
 #include "engine/RunResult.h"
 #include "package/Models.h"
 #include "terminal/Terminal.h"
+#include "winfw/Diag.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ RunResult CheckPackage(CTerminal& terminal, const TerminalDescription& descripti
         Say("model: unknown (" + std::string(description.modelCode, 3) + ")");
         return RUN_HARDWARE_MISMATCH;
     }
-    Say(std::string("model: ") + model->code + " (" + model->stepText + ")");
+    Say(std::string("model: ") + model->code + " (" + LoadResString(model->stepTextId) + ")");
     {
         LineCapture capture;
         PackageRefusal refusal;

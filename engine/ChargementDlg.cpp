@@ -133,7 +133,7 @@ LRESULT CChargementDlg::OnUpdateModule(WPARAM, LPARAM)
     ::AcquireSRWLockShared(&m_moduleLock);
     module = m_announcedModule;
     ::ReleaseSRWLockShared(&m_moduleLock);
-    ReplaceText(m_fileText, runtext::kModulePrefix + module);
+    ReplaceText(m_fileText, LoadResString(IDS_MODULE_PREFIX) + module);
     UpdateData(true);
     return 0;
 }

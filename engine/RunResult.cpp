@@ -84,8 +84,9 @@ std::string ResultBoxText(RunResult result)
     const std::string text = LoadResString(id);
     if (result == RUN_SUCCEEDED)
         return text;
+    const std::string format = LoadResString(IDS_ERROR_FORMAT);
     char buffer[1024];
-    std::snprintf(buffer, sizeof buffer, "Erreur %u:\n%s", id, text.c_str());
+    std::snprintf(buffer, sizeof buffer, format.c_str(), id, text.c_str());
     return buffer;
 }
 
