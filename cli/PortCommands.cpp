@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "portlib/Tessock.h"
+#include "res/resource.h"
 #include "terminal/Protocol.h"
+#include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
+#include "winfw/Text.h"
 
 namespace {
 
-const char kNoLibrary[] = "Impossible de charger la dll Tessock\n";
 constexpr std::uint32_t kDeviceDescription = 0;  // SPDRP_DEVICEDESC
 
 // The export of the port library beside the program, as the updater binds it.
@@ -50,13 +52,19 @@ std::string WideToUtf8(const wchar_t* text)
     return out;
 }
 
+// What the updater's own box says when the library is missing.
+void NoLibrary()
+{
+    std::fprintf(stderr, "%s\n", AnsiToUtf8(LoadResString(IDS_NO_PORT_LIBRARY)).c_str());
+}
+
 } // namespace
 
 ExitStatus RunPorts()
 {
     const auto getPorts = Bind<decltype(&::getPortComAvailable)>("getPortComAvailable");
     if (getPorts == nullptr) {
-        std::fputs(kNoLibrary, stderr);
+        NoLibrary();
         return ExitCode::Failed;
     }
     PortTable table;
@@ -74,7 +82,7 @@ ExitStatus RunUsb(const std::string& portText)
     const auto searchDriver = Bind<decltype(&::searchDriverByComBrenix)>("searchDriverByComBrenix");
     const auto searchPosition = Bind<decltype(&::searchPositionByDriver)>("searchPositionByDriver");
     if (searchDriver == nullptr || searchPosition == nullptr) {
-        std::fputs(kNoLibrary, stderr);
+        NoLibrary();
         return ExitCode::Failed;
     }
     const std::string name = proto::PortNameOfText(portText);

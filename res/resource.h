@@ -52,7 +52,7 @@
 #define IDS_ACTIVATION_REFUSED 142
 #define IDS_OTHER_READER_FOUND 145
 
-// The texts the run and its progress window show (143 and 144 are kept
+// The texts the run, its progress window and the main window show (143 and 144 are kept
 // for the messages of results 22 and 23).
 #define IDS_SEARCHING 200
 #define IDS_BROADCASTING 201
@@ -77,3 +77,13 @@
 #define IDS_MODEL_M40 225
 #define IDS_MODEL_M44 226
 #define IDS_MODEL_M48 227
+
+// The main window: its detection text, the port list's boxes, the about box.
+#define IDS_READER_DETECTED 240
+#define IDS_READER_NOT_DETECTED 241
+#define IDS_NO_PORT_LIBRARY 242
+#define IDS_NO_PORT_EXPORT 243
+#define IDS_PORT_QUERY_FAILED 244
+#define IDS_PORT_SEARCH_FAILED 245
+#define IDS_ABOUT_FORMAT 246
+#define IDS_FALLBACK_NOTICE 247
