@@ -10,7 +10,6 @@
 #include "PortQuery.h"
 #include "PortRules.h"
 #include "SplashScreenEx.h"
-#include "UiTexts.h"
 #include "engine/ChargementDlg.h"
 #include "engine/RunResult.h"
 #include "res/resource.h"
@@ -54,10 +53,11 @@ int Height(const RECT& r) { return r.bottom - r.top; }
 
 CString AboutBoxText()
 {
+    const CString format = LoadResString(IDS_ABOUT_FORMAT);
     const CString version = GetFileVersionText();
     const CString notice = GetLegalNoticeText();
-    std::vector<char> text(sizeof uitext::kAboutFormat + version.size() + notice.size());
-    std::snprintf(text.data(), text.size(), uitext::kAboutFormat, version.c_str(), notice.c_str());
+    std::vector<char> text(format.size() + version.size() + notice.size() + 1);
+    std::snprintf(text.data(), text.size(), format.c_str(), version.c_str(), notice.c_str());
     return text.data();
 }
 
@@ -118,7 +118,7 @@ BOOL CChargeurDlg::OnInitDialog()
 
     m_readerDetected = false;
     DrawIndicator(m_notDetected);
-    m_detectionText.SetWindowTextA(uitext::kReaderNotDetected);
+    m_detectionText.SetWindowTextA(LoadResString(IDS_READER_NOT_DETECTED));
     m_startButton.EnableWindow(false);
 
     // A splash made while its owner is still hidden can end up beneath it once the owner
@@ -321,7 +321,7 @@ int CChargeurDlg::RefreshPortList()
         return RebuildPortListIfChanged();
     } catch (const std::exception&) {
         // Memory ran out while the lists were copied: the window cannot go on listing.
-        ShowMessage(uitext::kUnexpectedFailure, MB_OK, m_hWnd);
+        ShowMessage(LoadResString(IDS_PORT_SEARCH_FAILED), MB_OK, m_hWnd);
         EndDialog(0);
         return -1;
     }
@@ -335,17 +335,17 @@ int CChargeurDlg::RebuildPortListIfChanged()
     case PortQuery::Listed:
         break;
     case PortQuery::NoLibrary:
-        ShowMessage(uitext::kNoLibrary, MB_OK, m_hWnd);
+        ShowMessage(LoadResString(IDS_NO_PORT_LIBRARY), MB_OK, m_hWnd);
         return -1;
     case PortQuery::NoExport:
-        ShowMessage(uitext::kNoExport, MB_OK, m_hWnd);
+        ShowMessage(LoadResString(IDS_NO_PORT_EXPORT), MB_OK, m_hWnd);
         return -1;
     case PortQuery::QueryFailed:
-        ShowMessage(uitext::kQueryFailed, MB_OK, m_hWnd);
+        ShowMessage(LoadResString(IDS_PORT_QUERY_FAILED), MB_OK, m_hWnd);
         EndDialog(0);
         return -1;
     case PortQuery::Unexpected:
-        ShowMessage(uitext::kUnexpectedFailure, MB_OK, m_hWnd);
+        ShowMessage(LoadResString(IDS_PORT_SEARCH_FAILED), MB_OK, m_hWnd);
         EndDialog(0);
         return -1;
     }
@@ -403,7 +403,8 @@ void CChargeurDlg::UpdateDetectionDisplay(bool force)
         return;
     const RECT& place = m_readerDetected ? kListWhenDetected : kListWhenNotDetected;
     ::MoveWindow(m_portList.GetSafeHwnd(), place.left, place.top, Width(place), Height(place), TRUE);
-    m_detectionText.SetWindowTextA(m_readerDetected ? uitext::kReaderDetected : uitext::kReaderNotDetected);
+    m_detectionText.SetWindowTextA(
+        LoadResString(m_readerDetected ? IDS_READER_DETECTED : IDS_READER_NOT_DETECTED));
     DrawIndicator(*wanted);
     m_shownIndicator = wanted;
 }
@@ -432,7 +433,7 @@ LRESULT CChargeurDlg::OnPortListSelChange(WPARAM, LPARAM)
 LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
 {
     ::KillTimer(m_hWnd, TIMER_PORT_POLL);
-    int result = 0;
+    RunResult result = RUN_SUCCEEDED;
     {
         CChargementDlg progress;
         progress.SetPortName(SelectedText());

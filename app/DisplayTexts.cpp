@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "res/resource.h"
+#include "winfw/Diag.h"
+
 namespace {
 
 constexpr char kNoVersion[] = "0.0.0.0";
-constexpr char kFallbackNotice[] = "\xA9 Doran. Tous droits r\xE9serv\xE9s.";
 constexpr char kFileVersionKey[] = "\\StringFileInfo\\000C04B0\\FileVersion";
 constexpr char kLegalNoticeKey[] = "\\StringFileInfo\\000C04B0\\LegalCopyright";
 // A package's text files are small; a larger file is shown up to here.
@@ -115,6 +117,6 @@ CString GetLegalNoticeText()
 {
     CString notice;
     if (!ReadVersionValue(kLegalNoticeKey, notice))
-        return kFallbackNotice;
+        return LoadResString(IDS_FALLBACK_NOTICE);
     return notice;
 }

@@ -8,20 +8,20 @@
 #include "engine/RunResult.h"
 #include "package/Models.h"
 #include "terminal/Terminal.h"
+#include "winfw/Diag.h"
 
 namespace {
-
 
 void Say(const std::string& text) { std::printf("%s\n", AnsiToUtf8(text).c_str()); }
 
 // A refusal with the last diagnostic line the step wrote as its reason.
-int Refuse(const std::string& step, const LineCapture& capture, int code)
+RunResult Refuse(const std::string& step, const LineCapture& capture, RunResult result)
 {
     std::string text = step + ": refused";
     if (!capture.Lines().empty())
         text += " (" + capture.Lines().back() + ")";
     Say(text);
-    return code;
+    return result;
 }
 
 // Why the announce of a listed file would fail, or empty when it would not.
@@ -38,7 +38,7 @@ std::string AnnounceObstacle(const CString& file)
     return std::string();
 }
 
-int CheckLoadList(CTerminal& terminal)
+RunResult CheckLoadList(CTerminal& terminal)
 {
     if (terminal.IsLoadListEmpty()) {
         Say("load list: empty");
@@ -46,15 +46,15 @@ int CheckLoadList(CTerminal& terminal)
     }
     std::printf("load list: %d files, %d loader files\n", terminal.GetLoadListCount(),
                 terminal.GetLoaderFileCount());
-    int code = 0;
+    RunResult result = RUN_SUCCEEDED;
     for (const CString& file : terminal.GetLoadList()) {
         const std::string obstacle = AnnounceObstacle(file);
         if (!obstacle.empty()) {
             Say("file " + file + ": " + obstacle);
-            code = RUN_ANNOUNCE_FAILED;
+            result = RUN_ANNOUNCE_FAILED;
         }
     }
-    return code;
+    return result;
 }
 
 // What a refusal names: "SECTION what failed", or what failed alone.
@@ -71,14 +71,14 @@ void PrintLoadList(CTerminal& terminal)
                     AnsiToUtf8(terminal.ModuleNameForFile(file)).c_str());
 }
 
-int CheckPackage(CTerminal& terminal, const TerminalDescription& description)
+RunResult CheckPackage(CTerminal& terminal, const TerminalDescription& description)
 {
     const ReaderModel* model = FindReaderModel(description);
     if (model == nullptr) {
         Say("model: unknown (" + std::string(description.modelCode, 3) + ")");
         return RUN_HARDWARE_MISMATCH;
     }
-    Say(std::string("model: ") + model->code + " (" + model->stepText + ")");
+    Say(std::string("model: ") + model->code + " (" + LoadResString(model->stepTextId) + ")");
     {
         LineCapture capture;
         PackageRefusal refusal;
@@ -111,12 +111,12 @@ int CheckPackage(CTerminal& terminal, const TerminalDescription& description)
     }
     Say("constraints: OK (" + std::to_string(presence) + " presence, " +
         std::to_string(exclusion) + " exclusion entries)");
-    const int code = CheckLoadList(terminal);
+    const RunResult result = CheckLoadList(terminal);
     PrintLoadList(terminal);
-    return code;
+    return result;
 }
 
-int CheckReader(CTerminal& terminal)
+RunResult CheckReader(CTerminal& terminal)
 {
     TerminalDescription description = {};
     {
@@ -129,17 +129,18 @@ int CheckReader(CTerminal& terminal)
 
 } // namespace
 
-int RunCheck(CTerminal& terminal, const std::string& portText)
+ExitStatus RunCheck(CTerminal& terminal, const std::string& portText)
 {
     if (!terminal.FindTerminal(portText)) {
         Say("reader: not found");
-        return kCheckReaderNotFound;
+        return ExitCode::ReaderNotFound;
     }
     ConfigureUpdateLink(terminal);
 
-    const int code = CheckReader(terminal);
+    const RunResult result = CheckReader(terminal);
     terminal.ClosePort();
-    Say(code == 0 ? "verdict: the update would be allowed"
-                  : "verdict: the update would end with result " + std::to_string(code));
-    return code;
+    Say(result == RUN_SUCCEEDED
+            ? "verdict: the update would be allowed"
+            : "verdict: the update would end with result " + std::to_string(result));
+    return result;
 }

@@ -3,9 +3,10 @@
 #pragma once
 #include <string>
 
+#include "ExitCodes.h"
+
 class CTerminal;
 
-// Exit codes beyond the update's own result codes.
-constexpr int kCheckReaderNotFound = 30;
-
-int RunCheck(CTerminal& terminal, const std::string& portText);
+// The result the update would end with (RUN_SUCCEEDED when it would be allowed), or
+// ExitCode::ReaderNotFound.
+ExitStatus RunCheck(CTerminal& terminal, const std::string& portText);

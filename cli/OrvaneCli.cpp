@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "CheckCommand.h"
+#include "ExitCodes.h"
 #include "PortCommands.h"
 #include "UpdateCommand.h"
 #include "engine/RunResult.h"
@@ -19,49 +21,6 @@
 #include "winfw/TimerResolution.h"
 
 namespace {
-
-constexpr int kExitUsage = 2;
-constexpr int kExitAnnounceFailed = 20;
-constexpr int kExitAuthorisationRefused = 21;
-constexpr int kExitReaderNotFound = 30;
-
-const char kUsage[] =
-    "usage: OrvaneCli [-v] COMMAND [PORT] [ARGS]\n"
-    "  PORT is a port-list text such as COM5 or \"Port COM5 (COM5)\".\n"
-    "commands:\n"
-    "  find PORT              find the reader's loader; prints \"PORTNAME BAUD\"\n"
-    "  describe PORT          prints the model code and the 97-byte description in hex\n"
-    "  apps PORT              prints the reader's application names, one per line\n"
-    "  send PORT FILE [MOD]   announces, authorises and downloads FILE (module MOD,\n"
-    "                         by default the file name in upper case)\n"
-    "  activate PORT          activates the loaded modules\n"
-    "  restart PORT           restarts the reader\n"
-    "  update PORT            in a package directory: the whole update, as the updater\n"
-    "                         runs it, without windows; its texts and bars on standard\n"
-    "                         error, the operator's message on standard output\n"
-    "  check PORT             in a package directory: what the update would decide about\n"
-    "                         the reader (model, catalogue, constraints), then the load\n"
-    "                         list in sending order, one \"FILE<TAB>MODULE\" line per file\n"
-    "  ports                  the port library's COM port list:\n"
-    "                         DESCRIPTION<TAB>NUMBER<TAB>INSTANCEID per port\n"
-    "  usb PORT               the port's USB position: DRIVERKEY<TAB>HUB<TAB>PORT\n"
-    "options:\n"
-    "  -v                     echo every diagnostic line on standard error\n"
-    "  --help                 this text\n"
-    "  --version              the version of the updater it belongs to\n"
-    "exit codes: 0 done; 1 failed; 2 bad arguments; 30 reader not found;\n"
-    "  send: the download result code (0 to 13), 20 announce failed,\n"
-    "  21 authorisation refused;\n"
-    "  update: the run result code (0 success, 1 to 21 as the updater's messages);\n"
-    "  check: 0 the update would be allowed, otherwise the update's result code\n"
-    "  (2 description, 3 applications, 4 constraints, 5 load list, 20 model or\n"
-    "  catalogue), 30 reader not found.\n";
-
-int Usage()
-{
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-}
 
 // The reader found and the link set up as the update run does it.
 bool FindAndConfigure(CTerminal& terminal, const std::string& portText)
@@ -72,20 +31,24 @@ bool FindAndConfigure(CTerminal& terminal, const std::string& portText)
     return true;
 }
 
-int RunFind(CTerminal& terminal, const std::string& portText)
+// A link operation on the reader of `portText`, found and set up first; `notFound` when no
+// reader answers there.
+template <typename Operation>
+ExitStatus OnReader(const std::string& portText, ExitStatus notFound, Operation operation)
 {
-    if (!terminal.FindTerminal(portText))
-        return 1;
-    std::printf("%s %d\n", proto::PortNameOfText(portText).c_str(), terminal.GetBaudRate());
+    CTerminal terminal;
+    if (!FindAndConfigure(terminal, portText))
+        return notFound;
+    const ExitStatus status = operation(terminal);
     terminal.ClosePort();
-    return 0;
+    return status;
 }
 
-int RunDescribe(CTerminal& terminal)
+ExitStatus DescribeReader(CTerminal& terminal)
 {
     TerminalDescription description = {};
     if (!terminal.ReadTerminalDescription(&description))
-        return 1;
+        return ExitCode::Failed;
     std::string model;
     for (char c : description.modelCode)
         model.push_back(c >= 0x20 && c < 0x7F ? c : '?');
@@ -94,17 +57,17 @@ int RunDescribe(CTerminal& terminal)
     for (std::size_t i = 0; i < sizeof description; ++i)
         std::printf("%02x", bytes[i]);
     std::printf("\n");
-    return 0;
+    return ExitCode::Done;
 }
 
-int RunApps(CTerminal& terminal)
+ExitStatus ListApplications(CTerminal& terminal)
 {
     CStringList names;
     if (!terminal.ReadApplicationNames(names))
-        return 1;
+        return ExitCode::Failed;
     for (const CString& name : names)
         std::printf("%s\n", AnsiToUtf8(name).c_str());
-    return 0;
+    return ExitCode::Done;
 }
 
 std::string WindowsPath(std::string path)
@@ -127,16 +90,16 @@ double ProcessCpuSeconds()
     return seconds(kernel) + seconds(user);
 }
 
-int RunSend(CTerminal& terminal, const std::string& file, const std::string& module)
+ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::string& module)
 {
     if (!terminal.AnnounceFile(file, module))
-        return kExitAnnounceFailed;
+        return ExitCode::AnnounceFailed;
     if (!terminal.RequestAuthorisation())
-        return kExitAuthorisationRefused;
+        return ExitCode::AuthorisationRefused;
     TimerResolution resolution;
     const double wallStart = WallSeconds();
     const double cpuStart = ProcessCpuSeconds();
-    int code;
+    DownloadResult code = DL_OK;
     {
         ConsoleProgress progress(terminal);
         code = terminal.DownloadFile(file);
@@ -144,45 +107,158 @@ int RunSend(CTerminal& terminal, const std::string& file, const std::string& mod
     // What a technician needs to judge the link: how long the transfer took, and its cost.
     std::fprintf(stderr, "download: %ld bytes in %.3f s, CPU %.3f s, result %d\n",
                  static_cast<long>(terminal.GetFileSize()), WallSeconds() - wallStart,
-                 ProcessCpuSeconds() - cpuStart, code);
+                 ProcessCpuSeconds() - cpuStart, static_cast<int>(code));
     return code;
 }
 
-int RunCommand(const std::vector<std::string>& args)
+using Args = std::vector<std::string>; // a command's own arguments, after its name
+
+ExitStatus Find(const Args& args)
 {
-    const std::string& command = args[0];
-    const std::string& portText = args[1];
     CTerminal terminal;
-    if (command == "find")
-        return args.size() == 2 ? RunFind(terminal, portText) : Usage();
-    if (command == "check")
-        return args.size() == 2 ? RunCheck(terminal, portText) : Usage();
-    if (command == "update")
-        return args.size() == 2 ? RunUpdate(terminal, portText) : Usage();
-
-    const bool known = command == "describe" || command == "apps" || command == "activate" ||
-                       command == "restart" || command == "send";
-    const bool sizeOk = command == "send" ? (args.size() == 3 || args.size() == 4) : args.size() == 2;
-    if (!known || !sizeOk)
-        return Usage();
-
-    if (!FindAndConfigure(terminal, portText))
-        return command == "send" ? kExitReaderNotFound : 1;
-    int code = 1;
-    if (command == "describe")
-        code = RunDescribe(terminal);
-    else if (command == "apps")
-        code = RunApps(terminal);
-    else if (command == "activate")
-        code = terminal.ActivateModules() ? 0 : 1;
-    else if (command == "restart")
-        code = terminal.RestartTerminal() ? 0 : 1;
-    else {
-        const std::string file = WindowsPath(args[2]);
-        code = RunSend(terminal, file, args.size() == 4 ? args[3] : AnnouncedNameOfPath(file));
-    }
+    if (!terminal.FindTerminal(args[0]))
+        return ExitCode::Failed;
+    std::printf("%s %d\n", proto::PortNameOfText(args[0]).c_str(), terminal.GetBaudRate());
     terminal.ClosePort();
-    return code;
+    return ExitCode::Done;
+}
+
+ExitStatus Describe(const Args& args)
+{
+    return OnReader(args[0], ExitCode::Failed, DescribeReader);
+}
+
+ExitStatus Apps(const Args& args) { return OnReader(args[0], ExitCode::Failed, ListApplications); }
+
+ExitStatus Send(const Args& args)
+{
+    const std::string file = WindowsPath(args[1]);
+    const std::string module = args.size() == 3 ? args[2] : AnnouncedNameOfPath(file);
+    return OnReader(args[0], ExitCode::ReaderNotFound,
+                    [&](CTerminal& terminal) { return SendFile(terminal, file, module); });
+}
+
+ExitStatus Activate(const Args& args)
+{
+    return OnReader(args[0], ExitCode::Failed, [](CTerminal& terminal) -> ExitStatus {
+        return terminal.ActivateModules() ? ExitCode::Done : ExitCode::Failed;
+    });
+}
+
+ExitStatus Restart(const Args& args)
+{
+    return OnReader(args[0], ExitCode::Failed, [](CTerminal& terminal) -> ExitStatus {
+        return terminal.RestartTerminal() ? ExitCode::Done : ExitCode::Failed;
+    });
+}
+
+ExitStatus Update(const Args& args)
+{
+    CTerminal terminal;
+    return RunUpdate(terminal, args[0]);
+}
+
+ExitStatus Check(const Args& args)
+{
+    CTerminal terminal;
+    return RunCheck(terminal, args[0]);
+}
+
+ExitStatus Ports(const Args&) { return RunPorts(); }
+
+ExitStatus Usb(const Args& args) { return RunUsb(args[0]); }
+
+struct Command {
+    const char* name;
+    const char* form;     // its arguments, as the usage shows them
+    const char* help;     // the usage's lines for it, separated by '\n'
+    std::size_t minArgs;  // how many arguments it takes
+    std::size_t maxArgs;
+    ExitStatus (*run)(const Args& args);
+};
+
+// One entry per command, in the order of the usage.
+const Command kCommands[] = {
+    {"find", "PORT", "find the reader's loader; prints \"PORTNAME BAUD\"", 1, 1, Find},
+    {"describe", "PORT", "prints the model code and the 97-byte description in hex", 1, 1,
+     Describe},
+    {"apps", "PORT", "prints the reader's application names, one per line", 1, 1, Apps},
+    {"send", "PORT FILE [MOD]",
+     "announces, authorises and downloads FILE (module MOD,\n"
+     "by default the file name in upper case)",
+     2, 3, Send},
+    {"activate", "PORT", "activates the loaded modules", 1, 1, Activate},
+    {"restart", "PORT", "restarts the reader", 1, 1, Restart},
+    {"update", "PORT",
+     "in a package directory: the whole update, as the updater\n"
+     "runs it, without windows; its texts and bars on standard\n"
+     "error, the operator's message on standard output",
+     1, 1, Update},
+    {"check", "PORT",
+     "in a package directory: what the update would decide about\n"
+     "the reader (model, catalogue, constraints), then the load\n"
+     "list in sending order, one \"FILE<TAB>MODULE\" line per file",
+     1, 1, Check},
+    {"ports", "",
+     "the port library's COM port list:\n"
+     "DESCRIPTION<TAB>NUMBER<TAB>INSTANCEID per port",
+     0, 0, Ports},
+    {"usb", "PORT", "the port's USB position: DRIVERKEY<TAB>HUB<TAB>PORT", 1, 1, Usb},
+};
+
+const char kUsageHead[] =
+    "usage: OrvaneCli [-v] COMMAND [PORT] [ARGS]\n"
+    "  PORT is a port-list text such as COM5 or \"Port COM5 (COM5)\".\n"
+    "commands:\n";
+
+const char kUsageTail[] =
+    "options:\n"
+    "  -v                     echo every diagnostic line on standard error\n"
+    "  --help                 this text\n"
+    "  --version              the version of the updater it belongs to\n"
+    "exit codes: 0 done; 1 failed; 2 bad arguments; 30 reader not found;\n"
+    "  send: the download result code (0 to 13), 20 announce failed,\n"
+    "  21 authorisation refused;\n"
+    "  update: the run result code (0 success, 1 to 21 as the updater's messages);\n"
+    "  check: 0 the update would be allowed, otherwise the update's result code\n"
+    "  (2 description, 3 applications, 4 constraints, 5 load list, 20 model or\n"
+    "  catalogue), 30 reader not found.\n";
+
+// Where a command's help starts on its usage lines.
+constexpr std::size_t kHelpColumn = 25;
+
+std::string UsageText()
+{
+    std::string text = kUsageHead;
+    for (const Command& command : kCommands) {
+        std::string line = std::string("  ") + command.name;
+        if (command.form[0] != '\0')
+            line += std::string(" ") + command.form;
+        line.resize(std::max(line.size() + 1, kHelpColumn), ' ');
+        for (const char* c = command.help; *c != '\0'; ++c) {
+            line += *c;
+            if (*c == '\n')
+                line.append(kHelpColumn, ' ');
+        }
+        text += line + "\n";
+    }
+    return text + kUsageTail;
+}
+
+ExitStatus Usage()
+{
+    std::fputs(UsageText().c_str(), stderr);
+    return ExitCode::BadArguments;
+}
+
+// The command that `name` names and whose argument count `args` meets; null when none.
+const Command* FindCommand(const std::string& name, const Args& args)
+{
+    for (const Command& command : kCommands)
+        if (name == command.name)
+            return args.size() >= command.minArgs && args.size() <= command.maxArgs ? &command
+                                                                                     : nullptr;
+    return nullptr;
 }
 
 } // namespace
@@ -191,35 +267,36 @@ int main(int argc, char** argv)
 {
     ::SetConsoleOutputCP(CP_UTF8);
     bool verbose = false;
-    std::vector<std::string> args;
+    std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
+            std::fputs(UsageText().c_str(), stdout);
+            return static_cast<int>(ExitCode::Done);
         }
         if (arg == "--version") {
             std::printf("OrvaneCli %s\n", OV_VERSION_TEXT);
-            return 0;
+            return static_cast<int>(ExitCode::Done);
         }
-        if (arg == "-v" && args.empty())
+        if (arg == "-v" && words.empty())
             verbose = true;
         else
-            args.push_back(arg);
+            words.push_back(arg);
     }
-    // "ports" alone takes no port.
-    if (args.empty() || (args.size() < 2 && args[0] != "ports"))
-        return Usage();
+    if (words.empty())
+        return Usage().Code();
+    const Args args(words.begin() + 1, words.end());
+    const Command* command = FindCommand(words[0], args);
+    if (command == nullptr)
+        return Usage().Code();
     ConsoleSeam console(verbose);
     try {
-        if (args[0] == "ports")
-            return args.size() == 1 ? RunPorts() : Usage();
-        if (args[0] == "usb")
-            return args.size() == 2 ? RunUsb(args[1]) : Usage();
-        return RunCommand(args);
+        return command->run(args).Code();
     } catch (const std::bad_alloc&) {
         // The terminal closed its port as the stack unwound; an update ends as undefined.
         std::fputs("OrvaneCli: memoire insuffisante\n", stderr);
-        return args[0] == "update" ? RUN_DOWNLOAD_UNDEFINED : 1;
+        const ExitStatus status =
+            command->run == Update ? ExitStatus(RUN_DOWNLOAD_UNDEFINED) : ExitCode::Failed;
+        return status.Code();
     }
 }

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "portlib/Tessock.h"
+#include "res/resource.h"
 #include "terminal/Protocol.h"
+#include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
+#include "winfw/Text.h"
 
 namespace {
 
-const char kNoLibrary[] = "Impossible de charger la dll Tessock\n";
 constexpr std::uint32_t kDeviceDescription = 0;  // SPDRP_DEVICEDESC
 
 // The export of the port library beside the program, as the updater binds it.
@@ -50,47 +52,53 @@ std::string WideToUtf8(const wchar_t* text)
     return out;
 }
 
+// What the updater's own box says when the library is missing.
+void NoLibrary()
+{
+    std::fprintf(stderr, "%s\n", AnsiToUtf8(LoadResString(IDS_NO_PORT_LIBRARY)).c_str());
+}
+
 } // namespace
 
-int RunPorts()
+ExitStatus RunPorts()
 {
     const auto getPorts = Bind<decltype(&::getPortComAvailable)>("getPortComAvailable");
     if (getPorts == nullptr) {
-        std::fputs(kNoLibrary, stderr);
-        return 1;
+        NoLibrary();
+        return ExitCode::Failed;
     }
     PortTable table;
     std::int32_t count = 0;
     if (getPorts(table.Rows(), &count, kDeviceDescription) != 1)
-        return 1;
+        return ExitCode::Failed;
     for (std::int32_t i = 0; i < count && i < tessock::kMaxPortRows; ++i)
         std::printf("%s\t%d\t%s\n", Latin1ToUtf8(table.Row(i).propertyText).c_str(),
                     table.Row(i).portNumber, Latin1ToUtf8(table.Row(i).instanceId).c_str());
-    return 0;
+    return ExitCode::Done;
 }
 
-int RunUsb(const std::string& portText)
+ExitStatus RunUsb(const std::string& portText)
 {
     const auto searchDriver = Bind<decltype(&::searchDriverByComBrenix)>("searchDriverByComBrenix");
     const auto searchPosition = Bind<decltype(&::searchPositionByDriver)>("searchPositionByDriver");
     if (searchDriver == nullptr || searchPosition == nullptr) {
-        std::fputs(kNoLibrary, stderr);
-        return 1;
+        NoLibrary();
+        return ExitCode::Failed;
     }
     const std::string name = proto::PortNameOfText(portText);
     const int number = name.compare(0, 3, "COM") == 0 ? proto::PortNumberOfName(name) : 0;
     if (number <= 0 || number > 255) {
         std::fprintf(stderr, "Nom de port invalide : %s\n", portText.c_str());
-        return 1;
+        return ExitCode::Failed;
     }
     wchar_t driverKey[tessock::kTextUnits] = {};
     if (searchDriver(static_cast<unsigned char>(number), driverKey) != 0 || driverKey[0] == L'\0')
-        return 1;
+        return ExitCode::Failed;
     driverKey[tessock::kTextUnits - 1] = L'\0';
     unsigned char hub = 0;
     unsigned char hubPort = 0;
     if (searchPosition(driverKey, &hub, &hubPort) != 0)
-        return 1;
+        return ExitCode::Failed;
     std::printf("%s\t%d\t%d\n", WideToUtf8(driverKey).c_str(), hub, hubPort);
-    return 0;
+    return ExitCode::Done;
 }

@@ -2,10 +2,11 @@
 // and the USB position of one port. The library is loaded by name, as the updater does.
 #pragma once
 #include <string>
-#include <vector>
+
+#include "ExitCodes.h"
 
 // "ports": one line per listed port, DESCRIPTION<TAB>NUMBER<TAB>INSTANCEID.
-int RunPorts();
+ExitStatus RunPorts();
 
-// "usb PORT": one line DRIVERKEY<TAB>HUB<TAB>PORT; exit code 1 when the lookup fails.
-int RunUsb(const std::string& portText);
+// "usb PORT": one line DRIVERKEY<TAB>HUB<TAB>PORT; ExitCode::Failed when the lookup fails.
+ExitStatus RunUsb(const std::string& portText);

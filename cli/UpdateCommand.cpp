@@ -36,10 +36,11 @@ public:
     void SetModule(const CString& module) override { m_bar.Module(module); }
     void SetFilePercent(int percent) override { m_bar.Percent(percent); }
     void ShowErrorBox(const CString& text) override { Line("box", text); }
-    void EndRun(int result, bool succeeded) override
+    void EndRun(RunResult result, bool succeeded) override
     {
         char text[64];
-        std::snprintf(text, sizeof text, "%d (%s)", result, succeeded ? "success" : "failure");
+        std::snprintf(text, sizeof text, "%d (%s)", static_cast<int>(result),
+                      succeeded ? "success" : "failure");
         Line("result", text);
     }
 
@@ -60,10 +61,10 @@ private:
 
 } // namespace
 
-int RunUpdate(CTerminal& terminal, const std::string& portText)
+RunResult RunUpdate(CTerminal& terminal, const std::string& portText)
 {
     ConsoleRunView view;
-    int result;
+    RunResult result;
     {
         UpdateRun run(terminal, portText, view);
         run.SetJournalDirectory(JournalDirectory());

@@ -2,7 +2,9 @@
 #pragma once
 #include <string>
 
+#include "engine/RunResult.h"
+
 class CTerminal;
 
-// Runs the update on the reader of `portText`; returns the run result code.
-int RunUpdate(CTerminal& terminal, const std::string& portText);
+// Runs the update on the reader of `portText`; returns the run result.
+RunResult RunUpdate(CTerminal& terminal, const std::string& portText);

@@ -58,7 +58,7 @@ const MessageEntry<CChargementDlg> ChargementMap::kEntries[8] = {
 CChargementDlg::CChargementDlg()
     : CDialog(IDD_CHARGEMENT, nullptr),
       m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))), m_succeeded(false),
-      m_hThread(nullptr), m_ctlBrush(nullptr), m_result(0), m_runOver(false), m_filePercent(0)
+      m_hThread(nullptr), m_ctlBrush(nullptr), m_result(RUN_SUCCEEDED), m_runOver(false), m_filePercent(0)
 {
     ::InitializeSRWLock(&m_moduleLock);
 }
@@ -134,7 +134,7 @@ LRESULT CChargementDlg::OnUpdateModule(WPARAM, LPARAM)
     ::AcquireSRWLockShared(&m_moduleLock);
     module = m_announcedModule;
     ::ReleaseSRWLockShared(&m_moduleLock);
-    ReplaceText(m_fileText, runtext::kModulePrefix + module);
+    ReplaceText(m_fileText, LoadResString(IDS_MODULE_PREFIX) + module);
     UpdateData(true);
     return 0;
 }
@@ -161,7 +161,7 @@ LRESULT CChargementDlg::StartUpdate(WPARAM, LPARAM)
     return 0;
 }
 
-void CChargementDlg::EndWithoutRun(int result)
+void CChargementDlg::EndWithoutRun(RunResult result)
 {
     m_result = result;
     m_runOver = true;
@@ -185,7 +185,7 @@ DWORD WINAPI CChargementDlg::UpdateThreadProc(LPVOID window)
     return 0;
 }
 
-void CChargementDlg::EndRun(int result, bool succeeded)
+void CChargementDlg::EndRun(RunResult result, bool succeeded)
 {
     // Read before the run is declared over: from then on the window may close and clear it.
     const HWND window = m_hWnd;

@@ -36,8 +36,8 @@ public:
     ~CChargementDlg() override;
 
     void SetPortName(const CString& text) { m_portName = text; }
-    int GetResult() const { return m_result; }
-    void SetResult(int code) { m_result = code; }
+    RunResult GetResult() const { return m_result; }
+    void SetResult(RunResult result) { m_result = result; }
     // Callable from the worker: each change is done on the window's thread before it returns.
     void SetStepText(const CString& text) override;
     void SetFileText(const CString& text) override;
@@ -58,7 +58,7 @@ private:
     CWindow m_totalProgress;
     CWindow m_fileProgress;
     HBRUSH m_ctlBrush;
-    int m_result;
+    RunResult m_result;
 
     BOOL OnInitDialog() override;
     void DoDataExchange(DataExchange& dx) override;
@@ -78,7 +78,7 @@ private:
     void SetModule(const CString& module) override;
     void SetFilePercent(int percent) override;
     void ShowErrorBox(const CString& text) override;
-    void EndRun(int result, bool succeeded) override;
+    void EndRun(RunResult result, bool succeeded) override;
 
     LRESULT OnClose(WPARAM, LPARAM);
     LRESULT OnUpdatePercent(WPARAM, LPARAM);
@@ -88,7 +88,7 @@ private:
     HBRUSH OnCtlColor(UINT message, WPARAM w, LPARAM l);
     LRESULT OnHelpInfo(WPARAM, LPARAM);
     void ReplaceText(CWindow& control, const CString& text);
-    void EndWithoutRun(int result);
+    void EndWithoutRun(RunResult result);
 
     static int PercentCallback(std::uint32_t context);
     static int ModuleCallback(std::uint32_t context);

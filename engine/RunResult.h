@@ -1,6 +1,9 @@
 // Run result codes: what a run leaves for the main window, and the message each shows.
+// The numbers are what operators, scripts and OrvaneCli's exit code know: they never change.
 #pragma once
 #include <string>
+
+#include "terminal/DownloadResult.h"
 
 enum RunResult : int {
     RUN_SUCCEEDED = 0,
@@ -11,7 +14,18 @@ enum RunResult : int {
     RUN_ANNOUNCE_FAILED = 5,
     RUN_AUTHORISATION_REFUSED = 6,
     // 7 to 18: a download failed (see ResultOfDownload).
+    RUN_DL_FILE_NOT_FOUND = 7,
+    RUN_DL_START_WRITE_FAILED = 8,
+    RUN_DL_START_READ_FAILED = 9,
+    RUN_DL_START_NO_REPLY = 10,
+    RUN_DL_FILE_OPEN_FAILED = 11,
+    RUN_DL_FILE_READ_FAILED = 12,
+    RUN_DL_BLOCK_WRITE_FAILED = 13,
+    RUN_DL_RESEND_WRITE_FAILED = 14,
+    RUN_DL_READER_STOP = 15,
     RUN_DOWNLOAD_UNDEFINED = 16,
+    RUN_DL_REPLY_READ_FAILED = 17,
+    RUN_DL_NO_REPLY = 18,
     // The reader refused the final activation: the files are on it but not in use.
     RUN_ACTIVATION_REFUSED = 19,
     RUN_HARDWARE_MISMATCH = 20,
@@ -21,14 +35,16 @@ enum RunResult : int {
     RUN_OTHER_READER_FOUND = 24,
 };
 
-// The run result of a failed download code; every code without its own entry gives 16.
-int ResultOfDownload(int downloadCode);
+// The run result of a failed download; every code without its own entry gives
+// RUN_DOWNLOAD_UNDEFINED.
+RunResult ResultOfDownload(DownloadResult download);
 
-// The string-table id of a run result's message; 125 for a code outside the table.
-unsigned ResultMessageId(int result);
+// The string-table id of a run result's message; IDS_UNKNOWN_ERROR for a code outside the
+// table.
+unsigned ResultMessageId(RunResult result);
 
-// What the operator reads after a run: the success message, or "Erreur %d:\n%s" filled
-// with the message's id and text. The strings come from the program's string table.
-std::string ResultBoxText(int result);
+// What the operator reads after a run: the success message, or "Erreur N:" and the
+// message, N being the message's id. The strings come from the program's string table.
+std::string ResultBoxText(RunResult result);
 // MB_ICONINFORMATION for success, MB_ICONERROR for every other code.
-unsigned ResultBoxIcon(int result);
+unsigned ResultBoxIcon(RunResult result);

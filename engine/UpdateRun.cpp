@@ -7,6 +7,7 @@
 #include "Journal.h"
 #include "RunTexts.h"
 #include "package/Models.h"
+#include "res/resource.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
 #include "winfw/KeepAwake.h"
@@ -33,7 +34,7 @@ UpdateRun::UpdateRun(CTerminal& terminal, const CString& portText, RunView& view
 
 UpdateRun::~UpdateRun() { m_terminal.SetProgressSink(nullptr); }
 
-int UpdateRun::Execute()
+RunResult UpdateRun::Execute()
 {
     // Every 1 ms pause of the transfer and every slice of the restart wait last what they
     // say only with the raised resolution, for the whole run.
@@ -54,9 +55,9 @@ int UpdateRun::Execute()
     }
 }
 
-int UpdateRun::RunSteps()
+RunResult UpdateRun::RunSteps()
 {
-    m_view.SetStepText(kSearching);
+    m_view.SetStepText(LoadResString(IDS_SEARCHING));
     m_found = m_terminal.FindTerminal(m_portText);
     if (!m_found)
         return Ending();
@@ -94,7 +95,7 @@ UpdateRun::Identity UpdateRun::Identify()
     CString stepText;
     bool identified = false;
     if (model != nullptr) {
-        stepText = model->stepText;
+        stepText = LoadResString(model->stepTextId);
         identified = m_terminal.CheckCatalogue(model->code, description);
         if (identified)
             m_terminal.LoadConstraints(model->code);
@@ -138,7 +139,7 @@ void UpdateRun::RunState()
     }
 }
 
-void UpdateRun::Fail(int result)
+void UpdateRun::Fail(RunResult result)
 {
     m_result = result;
     m_failed = true;
@@ -169,7 +170,7 @@ void UpdateRun::TestConstraints()
 
 void UpdateRun::Announce()
 {
-    m_view.SetStepText(kBroadcasting);
+    m_view.SetStepText(LoadResString(IDS_BROADCASTING));
     if (!m_terminal.IsLoadListEmpty()) {
         m_file = m_terminal.TakeNextFile();
         m_module = m_terminal.ModuleNameForFile(m_file);
@@ -199,7 +200,7 @@ void UpdateRun::Authorise()
 void UpdateRun::Download()
 {
     LogLine("%s", kDownloading);
-    const int code = m_terminal.DownloadFile(m_file);
+    const DownloadResult code = m_terminal.DownloadFile(m_file);
     if (code != DL_OK) {
         LogLine("%s", kDownloadFailed);
         Fail(ResultOfDownload(code));
@@ -227,22 +228,22 @@ UpdateRun::Return UpdateRun::RestartAfterLoader()
     // A reader that will not run its new loader must not be sent the rest, nor restarted
     // onto it.
     if (!m_terminal.ActivateModules()) {
-        m_view.ShowErrorBox(kActivationRefusedBox);
+        m_view.ShowErrorBox(LoadResString(IDS_ACTIVATION_REFUSED_BOX));
         return Return::ActivationRefused;
     }
-    m_view.SetFileText(kRestartDoNotUnplug);
+    m_view.SetFileText(LoadResString(IDS_RESTART_DO_NOT_UNPLUG));
     LogLine("%s", kRestarting);
     Os().Sleep(kCommandPause);
     m_terminal.RestartTerminal();
     Os().Sleep(kAfterRestartCommand);
     LogLine("%s", kClosingPort);
     m_terminal.ClosePort();
-    m_view.SetFileText(kRestartingReader);
+    m_view.SetFileText(LoadResString(IDS_RESTARTING_READER));
     WaitForRestart();
 
-    m_view.SetFileText(kSearching);
+    m_view.SetFileText(LoadResString(IDS_SEARCHING));
     if (!m_terminal.FindTerminal(m_portText) && !FindAtFirstPosition()) {
-        m_view.ShowErrorBox(kReopenFailedBox);
+        m_view.ShowErrorBox(LoadResString(IDS_REOPEN_FAILED_BOX));
         m_terminal.ClosePort();
         Os().Sleep(kBetweenBoxes);
         m_view.ShowErrorBox(LoadResString(ResultMessageId(RUN_READER_UNREACHABLE)));
@@ -296,9 +297,9 @@ void UpdateRun::WaitForRestart()
 
 void UpdateRun::Activate()
 {
-    m_view.SetStepText(kActivatingStep);
+    m_view.SetStepText(LoadResString(IDS_ACTIVATING_MODULES));
     if (!m_terminal.ActivateModules()) {
-        m_view.ShowErrorBox(kActivationRefusedBox);
+        m_view.ShowErrorBox(LoadResString(IDS_ACTIVATION_REFUSED_BOX));
         // Never a success: the files are on the reader but not in use.
         Fail(RUN_ACTIVATION_REFUSED);
         return;
@@ -308,17 +309,18 @@ void UpdateRun::Activate()
 
 void UpdateRun::FinalRestart()
 {
-    m_view.SetStepText(kFinishing);
+    m_view.SetStepText(LoadResString(IDS_FINISHING));
     m_terminal.RestartTerminal();
     m_done = true;
 }
 
-int UpdateRun::Ending()
+RunResult UpdateRun::Ending()
 {
     bool succeeded = false;
     if (!m_found) {
-        LogLine("%s", kNotDetected);
-        m_view.SetStepText(kNotDetected);
+        const CString notDetected = LoadResString(IDS_NOT_DETECTED);
+        LogLine("%s", notDetected.c_str());
+        m_view.SetStepText(notDetected);
         m_terminal.ClosePort();
         m_result = RUN_READER_UNREACHABLE;
     }
@@ -329,12 +331,12 @@ int UpdateRun::Ending()
     }
     if (m_failed) {
         m_terminal.ClosePort();
-        m_view.SetStepText(kCriticalError);
+        m_view.SetStepText(LoadResString(IDS_CRITICAL_ERROR));
     }
     return End(m_result, succeeded);
 }
 
-int UpdateRun::End(int result, bool succeeded)
+RunResult UpdateRun::End(RunResult result, bool succeeded)
 {
     LogLine("Resultat de la mise a jour : %d (message %u)", result, ResultMessageId(result));
     m_view.EndRun(result, succeeded);

@@ -2,6 +2,7 @@
 // front end: the progress window and the console both bind a RunView. The run reaches the
 // reader through its CTerminal and the operating system only through the OS seam.
 #pragma once
+#include "RunResult.h"
 #include "terminal/Terminal.h"
 #include "winfw/Strings.h"
 
@@ -23,7 +24,7 @@ public:
     // A message box with the error icon, shown by the run itself.
     virtual void ShowErrorBox(const CString& text) = 0;
     // The run is over: `result` is final; the front end closes.
-    virtual void EndRun(int result, bool succeeded) = 0;
+    virtual void EndRun(RunResult result, bool succeeded) = 0;
 };
 
 class UpdateRun : private ProgressSink {
@@ -43,8 +44,8 @@ public:
     // Where the run keeps its journal; none without it.
     void SetJournalDirectory(const std::string& directory) { m_journalDirectory = directory; }
 
-    // Runs the update to its end and tells the view; returns the run result code.
-    int Execute();
+    // Runs the update to its end and tells the view; returns the run result.
+    RunResult Execute();
 
 private:
     // The terminal's progress, handed to the view.
@@ -73,10 +74,10 @@ private:
     // Whether the device found on another port describes itself as the reader did at the
     // start: the same model and the same hardware options.
     bool IsTheSameReader();
-    int RunSteps();
-    void Fail(int result);
-    int End(int result, bool succeeded);
-    int Ending();
+    RunResult RunSteps();
+    void Fail(RunResult result);
+    RunResult End(RunResult result, bool succeeded);
+    RunResult Ending();
 
     CTerminal& m_terminal;
     CString m_portText;
@@ -101,5 +102,5 @@ private:
     bool m_positionKnown = false;
     std::uint8_t m_hub = 0;
     std::uint8_t m_hubPort = 0;
-    int m_result = 0;
+    RunResult m_result = RUN_SUCCEEDED;
 };

@@ -1,6 +1,8 @@
 // The load list as the run consumes it: sending order, module names, the loader stage.
 #include "PackageRules.h"
+#include "res/resource.h"
 #include "terminal/Terminal.h"
+#include "winfw/Diag.h"
 
 void CTerminal::SnapshotLoadList()
 {
@@ -19,4 +21,4 @@ bool CTerminal::LoaderStageDone(int filesSent) const
     return m_loaderPresent && filesSent == m_loaderFileCount;
 }
 
-CString CTerminal::GetStageLabel(int /*filesSent*/) const { return "Mise \xE0 jour du chargeur"; }
+CString CTerminal::GetStageLabel(int /*filesSent*/) const { return LoadResString(IDS_LOADER_STAGE); }

@@ -3,17 +3,18 @@
 #include <cstddef>
 #include <cstring>
 
+#include "res/resource.h"
 #include "terminal/Description.h"
 
 const ReaderModel kKnownModels[kKnownModelCount] = {
-    {"M30", "Terminal Falko. Collecte des informations"},
-    {"M31", "Terminal Garnet. Collecte des informations"},
-    {"M32", "Terminal Helix. Collecte des informations"},
-    {"M37", "Terminal Ibex. Collecte des informations"},
-    {"M39", "Terminal Jasper. Collecte des informations"},
-    {"M40", "Terminal Kestrel. Collecte des informations"},
-    {"M44", "Terminal Lumen. Collecte des informations"},
-    {"M48", "Terminal Marlin. Collecte des informations"},
+    {"M30", IDS_MODEL_M30},
+    {"M31", IDS_MODEL_M31},
+    {"M32", IDS_MODEL_M32},
+    {"M37", IDS_MODEL_M37},
+    {"M39", IDS_MODEL_M39},
+    {"M40", IDS_MODEL_M40},
+    {"M44", IDS_MODEL_M44},
+    {"M48", IDS_MODEL_M48},
 };
 
 const ReaderModel* FindReaderModel(const TerminalDescription& description)

@@ -5,8 +5,8 @@
 struct TerminalDescription;
 
 struct ReaderModel {
-    char code[4];         // NUL-terminated, as the package file names use it
-    const char* stepText; // shown while the reader is examined
+    char code[4];        // NUL-terminated, as the package file names use it
+    unsigned stepTextId; // the string-table text shown while the reader is examined
 };
 
 constexpr std::size_t kKnownModelCount = 8;

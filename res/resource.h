@@ -51,3 +51,39 @@
 #define IDS_DL_NO_REPLY 141
 #define IDS_ACTIVATION_REFUSED 142
 #define IDS_OTHER_READER_FOUND 145
+
+// The texts the run, its progress window and the main window show (143 and 144 are kept
+// for the messages of results 22 and 23).
+#define IDS_SEARCHING 200
+#define IDS_BROADCASTING 201
+#define IDS_ACTIVATING_MODULES 202
+#define IDS_FINISHING 203
+#define IDS_NOT_DETECTED 204
+#define IDS_CRITICAL_ERROR 205
+#define IDS_LOADER_STAGE 206
+#define IDS_RESTART_DO_NOT_UNPLUG 207
+#define IDS_RESTARTING_READER 208
+#define IDS_MODULE_PREFIX 209
+#define IDS_ACTIVATION_REFUSED_BOX 210
+#define IDS_REOPEN_FAILED_BOX 211
+#define IDS_ERROR_FORMAT 212
+
+// The step text of each known reader model while it is examined.
+#define IDS_MODEL_M30 220
+#define IDS_MODEL_M31 221
+#define IDS_MODEL_M32 222
+#define IDS_MODEL_M37 223
+#define IDS_MODEL_M39 224
+#define IDS_MODEL_M40 225
+#define IDS_MODEL_M44 226
+#define IDS_MODEL_M48 227
+
+// The main window: its detection text, the port list's boxes, the about box.
+#define IDS_READER_DETECTED 240
+#define IDS_READER_NOT_DETECTED 241
+#define IDS_NO_PORT_LIBRARY 242
+#define IDS_NO_PORT_EXPORT 243
+#define IDS_PORT_QUERY_FAILED 244
+#define IDS_PORT_SEARCH_FAILED 245
+#define IDS_ABOUT_FORMAT 246
+#define IDS_FALLBACK_NOTICE 247

@@ -4,6 +4,7 @@
 
 #include "LinkTexts.h"
 #include "Terminal.h"
+#include "res/resource.h"
 #include "winfw/Diag.h"
 #include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
@@ -13,7 +14,6 @@ using namespace linktext;
 
 namespace {
 
-constexpr UINT kIdsLoaderAbsent = 122;
 constexpr DWORD kWaitBeforeDescription = 3000;
 constexpr DWORD kWaitAfterApplicationName = 100;
 constexpr DWORD kWaitForActivation = 10000;
@@ -66,7 +66,7 @@ bool CTerminal::ProbeLoader()
         return false;
     if (ProbeReplySaysLoaderAbsent(reply)) {
         LogLine("Chargeur KAVRON Sante non pr\xE9sent sur le terminal");
-        ShowMessage(LoadResString(kIdsLoaderAbsent), MB_OK | MB_ICONHAND);
+        ShowMessage(LoadResString(IDS_LOADER_ABSENT), MB_OK | MB_ICONHAND);
         return false;
     }
     return ProbeReplyHoldsLoaderMark(reply);

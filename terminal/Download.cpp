@@ -18,7 +18,7 @@ struct DownloadState {
     std::uint16_t blockNumber = 0;
     std::int32_t bytesSent = 0;
     int resendsOfBlock = 0;
-    int code = DL_OK;
+    DownloadResult code = DL_OK;
 };
 
 namespace {
@@ -34,7 +34,7 @@ bool LastBlockRefused(const DownloadState& s)
 
 } // namespace
 
-int CTerminal::DownloadFile(const CString& path)
+DownloadResult CTerminal::DownloadFile(const CString& path)
 {
     DownloadState s;
     s.code = StartDownload(path, s);
@@ -54,7 +54,7 @@ int CTerminal::DownloadFile(const CString& path)
     return s.code;
 }
 
-int CTerminal::StartDownload(const CString& path, DownloadState& s)
+DownloadResult CTerminal::StartDownload(const CString& path, DownloadState& s)
 {
     std::uint8_t command[kCommandFrameSize];
     BuildCommandFrame(CMD_DOWNLOAD, command);
@@ -92,10 +92,10 @@ int CTerminal::StartDownload(const CString& path, DownloadState& s)
 }
 
 // One turn: act on the last reply, then read the next one.
-int CTerminal::DownloadTurn(DownloadState& s)
+DownloadResult CTerminal::DownloadTurn(DownloadState& s)
 {
     Os().Sleep(kWaitPerTurn);
-    int code = DL_OK;
+    DownloadResult code = DL_OK;
     DWORD count = 0;
     switch (s.reply[kStatusOffset]) {
     case ACK_NEXT: {
@@ -145,11 +145,11 @@ int CTerminal::DownloadTurn(DownloadState& s)
         code = DL_UNKNOWN_STATUS;
         break;
     }
-    const int replyCode = ReadBlockReply(s);
+    const DownloadResult replyCode = ReadBlockReply(s);
     return replyCode != DL_OK ? replyCode : code;
 }
 
-int CTerminal::ReadBlockReply(DownloadState& s)
+DownloadResult CTerminal::ReadBlockReply(DownloadState& s)
 {
     std::memset(s.reply, 0, sizeof s.reply);
     DWORD count = 0;

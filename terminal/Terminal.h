@@ -5,28 +5,9 @@
 #include <cstdint>
 
 #include "Description.h"
+#include "DownloadResult.h"
 #include "Protocol.h"
 #include "winfw/Strings.h"
-
-// Download result codes.
-enum DownloadResult : int {
-    DL_OK = 0,
-    DL_FILE_NOT_FOUND = 1,
-    DL_START_WRITE_FAILED = 2,
-    DL_START_READ_FAILED = 3,
-    DL_START_NO_REPLY = 4,
-    DL_FILE_OPEN_FAILED = 5,
-    DL_FILE_READ_FAILED = 6,
-    DL_BLOCK_WRITE_FAILED = 7,
-    DL_RESEND_WRITE_FAILED = 8,
-    DL_READER_STOP = 9,
-    DL_UNKNOWN_STATUS = 10,
-    DL_REPLY_READ_FAILED = 11,
-    DL_NO_REPLY = 12,
-    // One block rejected more often than any sound reader would: the transfer is given up
-    // rather than left to run for ever.
-    DL_TOO_MANY_RESENDS = 13,
-};
 
 // The name a file is announced under: the part of its path after the last backslash,
 // upper-cased in the process's ANSI code page.
@@ -105,7 +86,7 @@ public:
     bool RestartTerminal();
 
     // File download.
-    int DownloadFile(const CString& path);
+    DownloadResult DownloadFile(const CString& path);
     void SetPercentCallback(TerminalCallback callback, std::uint32_t context);
     void SetModuleCallback(TerminalCallback callback, std::uint32_t context);
     int SetPercent(int percent);
@@ -193,7 +174,7 @@ private:
     int NotifyModule();
     void LookUpUsbPosition();
     bool ProbeAtEachRate();
-    int StartDownload(const CString& path, struct DownloadState& s);
-    int DownloadTurn(struct DownloadState& s);
-    int ReadBlockReply(struct DownloadState& s);
+    DownloadResult StartDownload(const CString& path, struct DownloadState& s);
+    DownloadResult DownloadTurn(struct DownloadState& s);
+    DownloadResult ReadBlockReply(struct DownloadState& s);
 };

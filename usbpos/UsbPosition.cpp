@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "portlib/Tessock.h"
+#include "res/resource.h"
 #include "terminal/Terminal.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
@@ -31,7 +32,7 @@ bool CTerminal::recordUsbPosition(int portNumber)
 {
     HMODULE library = Os().LoadLibraryA(tessock::kLibraryFileName);
     if (library == nullptr) {
-        ShowMessage("Impossible de charger la dll Tessock", MB_OK);
+        ShowMessage(LoadResString(IDS_NO_PORT_LIBRARY), MB_OK);
         return false;
     }
     auto searchDriver =

@@ -7,6 +7,13 @@
 #include "app/DisplayTexts.h"
 #include "engine/RunResult.h"
 
+namespace {
+
+// A result code as a number, known to the table or not.
+RunResult AsResult(int code) { return static_cast<RunResult>(code); }
+
+} // namespace
+
 TEST(PackageTexts, EveryReadMeLineEndsWithCrLf)
 {
     EXPECT_EQ(ReadMeOfContent("Ligne 1\nLigne 2"), "Ligne 1\r\nLigne 2\r\n");
@@ -43,29 +50,29 @@ TEST(VersionTexts, CommaSeparatedVersionsAreDotted)
 
 TEST(RunOutcome, EachResultShowsItsMessage)
 {
-    EXPECT_EQ(ResultMessageId(0), 107u);
-    EXPECT_EQ(ResultMessageId(1), 109u);
-    EXPECT_EQ(ResultMessageId(7), 130u);
-    EXPECT_EQ(ResultMessageId(10), 133u);
-    EXPECT_EQ(ResultMessageId(18), 141u);
-    EXPECT_EQ(ResultMessageId(19), 142u);
-    EXPECT_EQ(ResultMessageId(20), 118u);
-    EXPECT_EQ(ResultMessageId(21), 108u);
+    EXPECT_EQ(ResultMessageId(AsResult(0)), 107u);
+    EXPECT_EQ(ResultMessageId(AsResult(1)), 109u);
+    EXPECT_EQ(ResultMessageId(AsResult(7)), 130u);
+    EXPECT_EQ(ResultMessageId(AsResult(10)), 133u);
+    EXPECT_EQ(ResultMessageId(AsResult(18)), 141u);
+    EXPECT_EQ(ResultMessageId(AsResult(19)), 142u);
+    EXPECT_EQ(ResultMessageId(AsResult(20)), 118u);
+    EXPECT_EQ(ResultMessageId(AsResult(21)), 108u);
     for (int unknown : {-1, 22, 99})
-        EXPECT_EQ(ResultMessageId(unknown), 125u) << unknown;
+        EXPECT_EQ(ResultMessageId(AsResult(unknown)), 125u) << unknown;
 
     // Success is the message alone, with the information icon.
-    EXPECT_EQ(ResultBoxText(0), "La mise \xE0 jour s'est effectu\xE9" "e avec succ\xE8s");
-    EXPECT_EQ(ResultBoxIcon(0), static_cast<unsigned>(MB_ICONINFORMATION));
+    EXPECT_EQ(ResultBoxText(AsResult(0)), "La mise \xE0 jour s'est effectu\xE9" "e avec succ\xE8s");
+    EXPECT_EQ(ResultBoxIcon(AsResult(0)), static_cast<unsigned>(MB_ICONINFORMATION));
     // Every failure names its message's id, with the error icon.
-    EXPECT_EQ(ResultBoxText(10),
+    EXPECT_EQ(ResultBoxText(AsResult(10)),
               "Erreur 133:\nErreur de communication avec le lecteur : pas de r\xE9ponse de la part du "
               "lecteur.\nVeuillez v\xE9rifier que le lecteur est bien branch\xE9 sur le port s\xE9lectionn\xE9 "
               "et que l'\xE9" "cran affiche le message d'accueil.");
-    EXPECT_EQ(ResultBoxText(99), "Erreur 125:\nErreur lors de la mise \xE0 jour : erreur inconnue.");
-    EXPECT_EQ(ResultBoxText(14).substr(0, 12), "Erreur 137:\n");
-    EXPECT_EQ(ResultBoxText(14).back(), ' ');  // message 137 ends with a blank
-    EXPECT_EQ(ResultBoxText(19).rfind("Erreur 142:\nErreur lors de l'activation", 0), 0u);
+    EXPECT_EQ(ResultBoxText(AsResult(99)), "Erreur 125:\nErreur lors de la mise \xE0 jour : erreur inconnue.");
+    EXPECT_EQ(ResultBoxText(AsResult(14)).substr(0, 12), "Erreur 137:\n");
+    EXPECT_EQ(ResultBoxText(AsResult(14)).back(), ' ');  // message 137 ends with a blank
+    EXPECT_EQ(ResultBoxText(AsResult(19)).rfind("Erreur 142:\nErreur lors de l'activation", 0), 0u);
     for (int failure : {1, 19, 21, 99})
-        EXPECT_EQ(ResultBoxIcon(failure), static_cast<unsigned>(MB_ICONERROR)) << failure;
+        EXPECT_EQ(ResultBoxIcon(AsResult(failure)), static_cast<unsigned>(MB_ICONERROR)) << failure;
 }

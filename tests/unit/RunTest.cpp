@@ -33,6 +33,9 @@ const std::vector<std::string> kApps = {"SANTE", "TIERSPAYANT"};
 // The texts as the operator reads them, in the ANSI code page of the run.
 std::string T(const char* utf8) { return Utf8ToAnsi(utf8); }
 
+// A result code as a number, known to the table or not.
+RunResult AsResult(int code) { return static_cast<RunResult>(code); }
+
 // What the run showed, in order; the file bar's percentages are kept as "pct:N".
 struct RecordingView : RunView {
     explicit RecordingView(const FakeOs& os) : m_os(os) {}
@@ -49,7 +52,7 @@ struct RecordingView : RunView {
         events.push_back("box:" + t);
         boxTimes.push_back(m_os.NowMs());
     }
-    void EndRun(int result, bool succeeded) override
+    void EndRun(RunResult result, bool succeeded) override
     {
         events.push_back("end:" + std::to_string(result) + (succeeded ? " ok" : " failed"));
     }
@@ -523,7 +526,7 @@ TEST(UpdateRun, KeepsThePcAwakeAndJournalsItsLinesWhateverTheOutcome)
         EXPECT_EQ(lines.front().substr(0, 13), "09:30:00.000 ");
         EXPECT_EQ(lines.back().substr(13), "Resultat de la mise a jour : " +
                                                std::to_string(c.result) + " (message " +
-                                               std::to_string(ResultMessageId(c.result)) + ")");
+                                               std::to_string(ResultMessageId(AsResult(c.result))) + ")");
     }
 }
 
@@ -637,7 +640,7 @@ TEST(RunResult, DownloadCodesMapOntoRunResults)
                              {8, 14}, {9, 15}, {10, 16}, {11, 17}, {12, 18}, {13, 16}, {99, 16},
                              {-1, 16}};
     for (const auto& m : mapped)
-        EXPECT_EQ(ResultOfDownload(m[0]), m[1]) << "download code " << m[0];
+        EXPECT_EQ(ResultOfDownload(static_cast<DownloadResult>(m[0])), m[1]) << "download code " << m[0];
 }
 
 TEST(RunResult, EveryResultHasItsMessageAndUnknownOnesTheFallback)
@@ -645,20 +648,20 @@ TEST(RunResult, EveryResultHasItsMessageAndUnknownOnesTheFallback)
     const unsigned ids[] = {107, 109, 117, 119, 104, 105, 106, 130, 131, 132, 133,
                             134, 135, 136, 137, 138, 139, 140, 141, 142, 118, 108};
     for (int code = 0; code <= 21; ++code)
-        EXPECT_EQ(ResultMessageId(code), ids[code]) << "result " << code;
-    EXPECT_EQ(ResultMessageId(22), 125u);
-    EXPECT_EQ(ResultMessageId(-1), 125u);
+        EXPECT_EQ(ResultMessageId(AsResult(code)), ids[code]) << "result " << code;
+    EXPECT_EQ(ResultMessageId(AsResult(22)), 125u);
+    EXPECT_EQ(ResultMessageId(AsResult(-1)), 125u);
 
-    EXPECT_EQ(ResultBoxText(0), T(u8"La mise à jour s'est effectuée avec succès"));
-    EXPECT_EQ(ResultBoxText(10), T(u8"Erreur 133:\nErreur de communication avec le lecteur : pas de "
+    EXPECT_EQ(ResultBoxText(AsResult(0)), T(u8"La mise à jour s'est effectuée avec succès"));
+    EXPECT_EQ(ResultBoxText(AsResult(10)), T(u8"Erreur 133:\nErreur de communication avec le lecteur : pas de "
                                    u8"réponse de la part du lecteur.\nVeuillez vérifier que le lecteur "
                                    u8"est bien branché sur le port sélectionné et que l'écran affiche "
                                    u8"le message d'accueil."));
-    EXPECT_EQ(ResultBoxText(14), T(u8"Erreur 137:\nErreur lors de la mise à jour : perte de la "
+    EXPECT_EQ(ResultBoxText(AsResult(14)), T(u8"Erreur 137:\nErreur lors de la mise à jour : perte de la "
                                    u8"communication avec le lecteur. "));
-    EXPECT_EQ(ResultBoxText(77), T(u8"Erreur 125:\nErreur lors de la mise à jour : erreur inconnue."));
-    EXPECT_EQ(ResultBoxIcon(0), static_cast<unsigned>(MB_ICONINFORMATION));
-    EXPECT_EQ(ResultBoxIcon(21), static_cast<unsigned>(MB_ICONERROR));
+    EXPECT_EQ(ResultBoxText(AsResult(77)), T(u8"Erreur 125:\nErreur lors de la mise à jour : erreur inconnue."));
+    EXPECT_EQ(ResultBoxIcon(AsResult(0)), static_cast<unsigned>(MB_ICONINFORMATION));
+    EXPECT_EQ(ResultBoxIcon(AsResult(21)), static_cast<unsigned>(MB_ICONERROR));
 }
 
 // ---- waits ----
