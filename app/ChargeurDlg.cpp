@@ -82,7 +82,7 @@ const MessageEntry<CChargeurDlg> ChargeurMap::kEntries[9] = {
 CChargeurDlg::CChargeurDlg(HWND parent)
     : CDialog(IDD_ORVANE_DIALOG, parent),
       m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))),
-      m_shownIndicator(&m_notDetected)
+      m_background(draw::BackgroundPen), m_shownIndicator(&m_notDetected)
 {
 }
 
@@ -247,18 +247,9 @@ void CChargeurDlg::DrawIndicator(const Picture& indicator)
 
 LRESULT CChargeurDlg::OnEraseBackground(WPARAM w, LPARAM)
 {
-    HDC dc = reinterpret_cast<HDC>(w);
     RECT client = {};
     ::GetClientRect(m_hWnd, &client);
-    const GradientPens pens;
-    Pen separator(::CreatePen(PS_SOLID, 1, RGB(draw::kSeparatorGray, draw::kSeparatorGray, draw::kSeparatorGray)));
-    Selection keep(dc, pens[0]);
-    for (int y = 0; y <= client.bottom; ++y) {
-        const int pen = draw::BackgroundPen(y, client.bottom);
-        ::SelectObject(dc, pen == draw::kSeparatorPen ? separator.Get() : pens[pen]);
-        ::MoveToEx(dc, 0, y, nullptr);
-        ::LineTo(dc, client.right, y);
-    }
+    m_background.Paint(reinterpret_cast<HDC>(w), client);
     return TRUE;
 }
 
@@ -268,7 +259,7 @@ HBRUSH CChargeurDlg::OnCtlColor(UINT message, WPARAM w, LPARAM l)
     const CString className = WindowClassName(reinterpret_cast<HWND>(l));
     // Texts and the button show the gradient through.
     if (className == "Static" || className == "Button")
-        m_ctlBrush = TextOverGradient(reinterpret_cast<HDC>(w));
+        m_ctlBrush = TextOverBackground(reinterpret_cast<HDC>(w));
     return m_ctlBrush;
 }
 

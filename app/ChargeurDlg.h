@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "engine/Background.h"
 #include "winfw/Dialog.h"
 #include "winfw/Gdi.h"
 #include "winfw/Strings.h"
@@ -68,6 +69,7 @@ private:
     void CloseWindow();
 
     HICON m_hIcon;
+    BackgroundPainter m_background;
     Font m_labelFont;      // F1
     Font m_detectionFont;  // F2
     Font m_typeFont;       // F3

@@ -8,12 +8,15 @@
 #include "RunTexts.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
-#include "winfw/Gdi.h"
 #include "winfw/OsSeam.h"
 
 namespace {
 
-constexpr int kGradientPens = GradientPens::kCount;
+constexpr int kGradientPens = BackgroundPainter::kPenCount;
+
+// Row y shows the pen that follows row y - 1, row 0 the first pen: the gradient starts one
+// row down.
+int ProgressRowPen(int y, int height) { return y == 0 ? 0 : ProgressGradientPen(y - 1, height); }
 
 } // namespace
 
@@ -56,7 +59,8 @@ const MessageEntry<CChargementDlg> ChargementMap::kEntries[8] = {
 
 CChargementDlg::CChargementDlg()
     : CDialog(IDD_CHARGEMENT, nullptr),
-      m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))), m_succeeded(false),
+      m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))),
+      m_background(ProgressRowPen), m_succeeded(false),
       m_hThread(nullptr), m_ctlBrush(nullptr), m_result(0), m_runOver(false), m_filePercent(0)
 {
     ::InitializeSRWLock(&m_moduleLock);
@@ -244,17 +248,9 @@ void CChargementDlg::SetFilePercent(int percent) { m_filePercent = percent; }
 
 LRESULT CChargementDlg::OnEraseBackground(WPARAM w, LPARAM)
 {
-    HDC dc = reinterpret_cast<HDC>(w);
     RECT client = {};
     ::GetClientRect(m_hWnd, &client);
-    const GradientPens pens;
-    Selection keep(dc, pens[0]);
-    const int height = client.bottom;
-    for (int y = 0; y <= height; ++y) {
-        ::MoveToEx(dc, 0, y, nullptr);
-        ::LineTo(dc, client.right, y);
-        ::SelectObject(dc, pens[ProgressGradientPen(y, height)]);
-    }
+    m_background.Paint(reinterpret_cast<HDC>(w), client);
     return TRUE;
 }
 
@@ -262,7 +258,7 @@ HBRUSH CChargementDlg::OnCtlColor(UINT message, WPARAM w, LPARAM l)
 {
     m_ctlBrush = DefaultCtlColor(message, w, l);
     if (WindowClassName(reinterpret_cast<HWND>(l)) == "Static")
-        m_ctlBrush = TextOverGradient(reinterpret_cast<HDC>(w));
+        m_ctlBrush = TextOverBackground(reinterpret_cast<HDC>(w));
     return m_ctlBrush;
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "Background.h"
 #include "UpdateRun.h"
 #include "terminal/Terminal.h"
 #include "winfw/Dialog.h"
@@ -49,6 +50,7 @@ public:
 
 private:
     HICON m_hIcon;
+    BackgroundPainter m_background;
     bool m_succeeded;
     HANDLE m_hThread;
     CString m_portName;
