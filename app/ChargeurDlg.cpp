@@ -22,6 +22,9 @@ constexpr char kReadMeFile[] = "ReadMe.txt";
 constexpr char kReaderTypeFile[] = "Lecteur.txt";
 constexpr char kReaderPictureFile[] = ".\\Lecteur.png";
 
+// The port list's polls: the first at once, then one a second.
+constexpr UINT_PTR kPortPollTimer = 1;
+constexpr UINT_PTR kFirstPollTimer = 2;
 constexpr UINT kFirstPollDelay = 1;
 constexpr UINT kPollInterval = 1000;
 constexpr UINT kPollAgainAtOnce = 1;
@@ -63,22 +66,6 @@ CString AboutBoxText()
 
 } // namespace
 
-struct ChargeurMap {
-    static const MessageEntry<CChargeurDlg> kEntries[9];
-};
-
-const MessageEntry<CChargeurDlg> ChargeurMap::kEntries[9] = {
-    {WM_PAINT, 0, 0, &CChargeurDlg::OnPaint},
-    {WM_ERASEBKGND, 0, 0, &CChargeurDlg::OnEraseBackground},
-    {WM_TIMER, 0, 0, &CChargeurDlg::OnTimer},
-    {WM_COMMAND, IDC_START, BN_CLICKED, &CChargeurDlg::OnStartClicked},
-    {WM_COMMAND, IDC_PORT_LIST, CBN_DROPDOWN, &CChargeurDlg::OnPortListDropDown},
-    {WM_COMMAND, IDC_PORT_LIST, CBN_SELCHANGE, &CChargeurDlg::OnPortListSelChange},
-    {WM_HELP, 0, 0, &CChargeurDlg::OnHelp},
-    {WM_CLOSE, 0, 0, &CChargeurDlg::OnClose},
-    {WM_SHOW_SPLASH, 0, 0, &CChargeurDlg::OnShowSplash},
-};
-
 CChargeurDlg::CChargeurDlg(HWND parent)
     : CDialog(IDD_ORVANE_DIALOG, parent),
       m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))),
@@ -113,7 +100,7 @@ BOOL CChargeurDlg::OnInitDialog()
     LoadPictures();
 
     ::SetFocus(m_hWnd);
-    ::SetTimer(m_hWnd, TIMER_FIRST_POLL, kFirstPollDelay, nullptr);
+    ::SetTimer(m_hWnd, kFirstPollTimer, kFirstPollDelay, nullptr);
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
 
     m_readerDetected = false;
@@ -201,18 +188,29 @@ bool CChargeurDlg::PreTranslateMessage(MSG& msg)
 
 bool CChargeurDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
 {
-    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {
-        result = reinterpret_cast<LRESULT>(OnCtlColor(message, w, l));
-        return true;
-    }
-    if (message == WM_DESTROY) {
-        ::KillTimer(m_hWnd, TIMER_PORT_POLL);
-        ::KillTimer(m_hWnd, TIMER_FIRST_POLL);
-        return false;
-    }
-    if (message == WM_TIMER && w != TIMER_PORT_POLL && w != TIMER_FIRST_POLL)
-        return false;
-    return DispatchMessageMap(this, ChargeurMap::kEntries, message, w, l, result);
+    using Entry = MessageEntry<CChargeurDlg>;
+    static constexpr Entry kEntries[] = {
+        Entry::Message(WM_PAINT, &CChargeurDlg::OnPaint),
+        Entry::Message(WM_ERASEBKGND, &CChargeurDlg::OnEraseBackground),
+        Entry::ControlColors(&CChargeurDlg::OnCtlColor),
+        Entry::Timer(kPortPollTimer, &CChargeurDlg::OnTimer),
+        Entry::Timer(kFirstPollTimer, &CChargeurDlg::OnTimer),
+        Entry::Command(IDC_START, BN_CLICKED, &CChargeurDlg::OnStartClicked),
+        Entry::Command(IDC_PORT_LIST, CBN_DROPDOWN, &CChargeurDlg::OnPortListDropDown),
+        Entry::Command(IDC_PORT_LIST, CBN_SELCHANGE, &CChargeurDlg::OnPortListSelChange),
+        Entry::Message(WM_HELP, &CChargeurDlg::OnHelp),
+        Entry::Message(WM_CLOSE, &CChargeurDlg::OnClose),
+        Entry::Message(WM_SHOW_SPLASH, &CChargeurDlg::OnShowSplash),
+        Entry::Notice(WM_DESTROY, &CChargeurDlg::OnDestroy),
+    };
+    return DispatchMessageMap(this, kEntries, message, w, l, result);
+}
+
+LRESULT CChargeurDlg::OnDestroy(WPARAM, LPARAM)
+{
+    ::KillTimer(m_hWnd, kPortPollTimer);
+    ::KillTimer(m_hWnd, kFirstPollTimer);
+    return 0;
 }
 
 LRESULT CChargeurDlg::OnPaint(WPARAM, LPARAM)
@@ -284,7 +282,7 @@ LRESULT CChargeurDlg::OnTimer(WPARAM timer, LPARAM)
             UpdateDetectionDisplay(true);
         }
     }
-    ::SetTimer(m_hWnd, TIMER_PORT_POLL, kPollInterval, nullptr);
+    ::SetTimer(m_hWnd, kPortPollTimer, kPollInterval, nullptr);
     const bool hasSelection = HasSelection();
     m_startButton.EnableWindow(hasSelection);
     if (hasSelection && !wasDetected && m_readerDetected) {
@@ -422,7 +420,7 @@ LRESULT CChargeurDlg::OnPortListSelChange(WPARAM, LPARAM)
 
 LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
 {
-    ::KillTimer(m_hWnd, TIMER_PORT_POLL);
+    ::KillTimer(m_hWnd, kPortPollTimer);
     int result = 0;
     {
         CChargementDlg progress;
@@ -431,7 +429,7 @@ LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
         result = progress.DoModal() == -1 ? RUN_DOWNLOAD_UNDEFINED : progress.GetResult();
     }
     ShowMessage(ResultBoxText(result), MB_OK | ResultBoxIcon(result), m_hWnd);
-    ::SetTimer(m_hWnd, TIMER_PORT_POLL, kPollAgainAtOnce, nullptr);
+    ::SetTimer(m_hWnd, kPortPollTimer, kPollAgainAtOnce, nullptr);
     return 0;
 }
 
@@ -449,6 +447,6 @@ LRESULT CChargeurDlg::OnClose(WPARAM, LPARAM)
 
 void CChargeurDlg::CloseWindow()
 {
-    ::KillTimer(m_hWnd, TIMER_PORT_POLL);
+    ::KillTimer(m_hWnd, kPortPollTimer);
     EndDialog(IDOK);
 }

@@ -14,9 +14,6 @@
 
 class PngImage;
 
-#define TIMER_PORT_POLL 1
-#define TIMER_FIRST_POLL 2
-
 class CChargeurDlg : public CDialog {
 public:
     explicit CChargeurDlg(HWND parent = nullptr);
@@ -52,6 +49,7 @@ private:
     LRESULT OnHelp(WPARAM, LPARAM);
     LRESULT OnClose(WPARAM, LPARAM);
     LRESULT OnShowSplash(WPARAM, LPARAM);
+    LRESULT OnDestroy(WPARAM, LPARAM);
     HBRUSH OnCtlColor(UINT message, WPARAM w, LPARAM l);
 
     void ShowPackageTexts();
@@ -100,6 +98,4 @@ private:
     bool m_readerDetected = false;
     const Picture* m_shownIndicator;
     HBRUSH m_ctlBrush = nullptr;
-
-    friend struct ChargeurMap;
 };

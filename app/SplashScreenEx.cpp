@@ -6,6 +6,7 @@
 
 #include "Drawing.h"
 #include "winfw/Dialog.h"
+#include "winfw/MessageMap.h"
 
 namespace {
 
@@ -200,33 +201,39 @@ bool CSplashScreenEx::PreTranslateMessage(MSG& msg)
     return true;
 }
 
-bool CSplashScreenEx::OnMessage(UINT message, WPARAM w, LPARAM, LRESULT& result)
+bool CSplashScreenEx::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
 {
-    switch (message) {
-    case WM_PAINT: {
-        PaintDC dc(m_hWnd);
-        PaintTo(dc.Get());
-        result = 0;
-        return true;
-    }
-    case WM_PRINTCLIENT:
-        // The fade draws the window through this message.
-        PaintTo(reinterpret_cast<HDC>(w));
-        result = 1;
-        return true;
-    case WM_ERASEBKGND:
-        result = TRUE;
-        return true;
-    case WM_TIMER:
-        if (w != kDisplayTimer)
-            return false;
-        ::KillTimer(m_hWnd, kDisplayTimer);
-        Hide();
-        result = 0;
-        return true;
-    default:
-        return false;
-    }
+    using Entry = MessageEntry<CSplashScreenEx>;
+    static constexpr Entry kEntries[] = {
+        Entry::Message(WM_PAINT, &CSplashScreenEx::OnPaint),
+        Entry::Message(WM_PRINTCLIENT, &CSplashScreenEx::OnPrintClient),
+        Entry::Message(WM_ERASEBKGND, &CSplashScreenEx::OnEraseBackground),
+        Entry::Timer(kDisplayTimer, &CSplashScreenEx::OnDisplayTimer),
+    };
+    return DispatchMessageMap(this, kEntries, message, w, l, result);
+}
+
+LRESULT CSplashScreenEx::OnPaint(WPARAM, LPARAM)
+{
+    PaintDC dc(m_hWnd);
+    PaintTo(dc.Get());
+    return 0;
+}
+
+LRESULT CSplashScreenEx::OnPrintClient(WPARAM w, LPARAM)
+{
+    // The fade draws the window through this message.
+    PaintTo(reinterpret_cast<HDC>(w));
+    return 1;
+}
+
+LRESULT CSplashScreenEx::OnEraseBackground(WPARAM, LPARAM) { return TRUE; }
+
+LRESULT CSplashScreenEx::OnDisplayTimer(WPARAM, LPARAM)
+{
+    ::KillTimer(m_hWnd, kDisplayTimer);
+    Hide();
+    return 0;
 }
 
 void CSplashScreenEx::PaintTo(HDC dc)

@@ -37,6 +37,10 @@ private:
     ~CSplashScreenEx() override = default;
 
     bool OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result) override;
+    LRESULT OnPaint(WPARAM, LPARAM);
+    LRESULT OnPrintClient(WPARAM, LPARAM);
+    LRESULT OnEraseBackground(WPARAM, LPARAM);
+    LRESULT OnDisplayTimer(WPARAM, LPARAM);
     void PostNcDestroy() override;
     bool RegisterWindowClass();
     void ApplyKeyColourRegion(int red, int green, int blue);

@@ -40,23 +40,6 @@ int ProgressGradientPen(int y, int height)
     return pen < kGradientPens - 1 ? pen : kGradientPens - 1;
 }
 
-struct ChargementMap {
-    static const MessageEntry<CChargementDlg> kEntries[8];
-};
-
-// IDOK and IDCANCEL (Enter, Escape, another program) end the window only as WM_CLOSE does:
-// once the run is over.
-const MessageEntry<CChargementDlg> ChargementMap::kEntries[8] = {
-    {WM_CLOSE, 0, 0, &CChargementDlg::OnClose},
-    {WM_COMMAND, IDOK, BN_CLICKED, &CChargementDlg::OnClose},
-    {WM_COMMAND, IDCANCEL, BN_CLICKED, &CChargementDlg::OnClose},
-    {WM_UPDATE_PERCENT, 0, 0, &CChargementDlg::OnUpdatePercent},
-    {WM_UPDATE_MODULE, 0, 0, &CChargementDlg::OnUpdateModule},
-    {WM_UPDATE_START, 0, 0, &CChargementDlg::StartUpdate},
-    {WM_ERASEBKGND, 0, 0, &CChargementDlg::OnEraseBackground},
-    {WM_HELP, 0, 0, &CChargementDlg::OnHelpInfo},
-};
-
 CChargementDlg::CChargementDlg()
     : CDialog(IDD_CHARGEMENT, nullptr),
       m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))),
@@ -103,12 +86,21 @@ bool CChargementDlg::PreTranslateMessage(MSG& msg)
 
 bool CChargementDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
 {
-    // Every control-colour message is one handler, as the text colouring wants.
-    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {
-        result = reinterpret_cast<LRESULT>(OnCtlColor(message, w, l));
-        return true;
-    }
-    return DispatchMessageMap(this, ChargementMap::kEntries, message, w, l, result);
+    // IDOK and IDCANCEL (Enter, Escape, another program) end the window only as WM_CLOSE
+    // does: once the run is over.
+    using Entry = MessageEntry<CChargementDlg>;
+    static constexpr Entry kEntries[] = {
+        Entry::Message(WM_CLOSE, &CChargementDlg::OnClose),
+        Entry::Command(IDOK, BN_CLICKED, &CChargementDlg::OnClose),
+        Entry::Command(IDCANCEL, BN_CLICKED, &CChargementDlg::OnClose),
+        Entry::Message(WM_UPDATE_PERCENT, &CChargementDlg::OnUpdatePercent),
+        Entry::Message(WM_UPDATE_MODULE, &CChargementDlg::OnUpdateModule),
+        Entry::Message(WM_UPDATE_START, &CChargementDlg::StartUpdate),
+        Entry::Message(WM_ERASEBKGND, &CChargementDlg::OnEraseBackground),
+        Entry::ControlColors(&CChargementDlg::OnCtlColor),
+        Entry::Message(WM_HELP, &CChargementDlg::OnHelpInfo),
+    };
+    return DispatchMessageMap(this, kEntries, message, w, l, result);
 }
 
 LRESULT CChargementDlg::OnClose(WPARAM, LPARAM)

@@ -103,6 +103,4 @@ private:
     CString m_announcedModule;
     // The file percentage the last WM_UPDATE_PERCENT shows: the newest at handling time.
     std::atomic<int> m_filePercent;
-
-    friend struct ChargementMap;
 };
