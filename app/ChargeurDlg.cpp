@@ -37,7 +37,8 @@ constexpr RECT kListWhenNotDetected = {418, 128, 418 + 209, 128 + 21};
 constexpr int kSplashMs = 500;
 // Posted at the end of the initialisation: the splash is shown once the window itself is.
 constexpr UINT WM_SHOW_SPLASH = WM_APP + 1;
-constexpr int kSplashStyle = SPLASH_FADE_IN | SPLASH_FADE_OUT | SPLASH_DROP_SHADOW | SPLASH_CENTER_PARENT;
+constexpr int kSplashStyle = CSplashScreenEx::kFadeIn | CSplashScreenEx::kFadeOut |
+                             CSplashScreenEx::kDropShadow | CSplashScreenEx::kCenterParent;
 
 // The five fonts differ only in height and weight.
 Font MakeArialFont(int height, int weight)

@@ -6,14 +6,11 @@
 #include <atomic>
 
 #include "Background.h"
+#include "RunMessages.h"
 #include "UpdateRun.h"
 #include "terminal/Terminal.h"
 #include "winfw/Dialog.h"
 #include "winfw/Strings.h"
-
-#define WM_UPDATE_PERCENT (WM_USER + 1)
-#define WM_UPDATE_MODULE (WM_USER + 2)
-#define WM_UPDATE_START (WM_USER + 3)
 
 // One poster per run message, each taking the window handle and returning PostMessageA's
 // result.
