@@ -154,7 +154,7 @@ HBRUSH CDialog::DefaultCtlColor(UINT message, WPARAM w, LPARAM l)
     return reinterpret_cast<HBRUSH>(::DefWindowProcA(m_hWnd, message, w, l));
 }
 
-INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l)
+INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) noexcept
 {
     CDialog* self = nullptr;
     if (message == WM_INITDIALOG) {

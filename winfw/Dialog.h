@@ -50,7 +50,7 @@ protected:
     HBRUSH DefaultCtlColor(UINT message, WPARAM w, LPARAM l);
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l);
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) noexcept;
     INT_PTR Route(UINT message, WPARAM w, LPARAM l);
     bool OnDefaultCommand(UINT message, WPARAM w);
     void RunModalLoop();
