@@ -73,7 +73,6 @@ BOOL CChargementDlg::OnInitDialog()
     m_terminal.SetPercentCallback(PercentCallback, HandleToContext(m_hWnd));
     m_terminal.SetModuleCallback(ModuleCallback, HandleToContext(m_hWnd));
     SendMessageA(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-    UpdateData(false);
     PostUpdateStart(m_hWnd);
     return TRUE;
 }
@@ -119,7 +118,6 @@ LRESULT CChargementDlg::OnClose(WPARAM, LPARAM)
 LRESULT CChargementDlg::OnUpdatePercent(WPARAM, LPARAM)
 {
     m_fileProgress.SendMessageA(PBM_SETPOS, static_cast<WPARAM>(m_filePercent.load()));
-    UpdateData(true);
     return 0;
 }
 
@@ -130,7 +128,6 @@ LRESULT CChargementDlg::OnUpdateModule(WPARAM, LPARAM)
     module = m_announcedModule;
     ::ReleaseSRWLockShared(&m_moduleLock);
     ReplaceText(m_fileText, runtext::kModulePrefix + module);
-    UpdateData(true);
     return 0;
 }
 

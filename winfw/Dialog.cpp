@@ -115,16 +115,15 @@ void CDialog::EndDialog(INT_PTR result)
         ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
 }
 
-bool CDialog::UpdateData(bool /*saveAndValidate*/)
+void CDialog::UpdateData()
 {
     DataExchange dx(m_hWnd);
     DoDataExchange(dx);
-    return true;
 }
 
 BOOL CDialog::OnInitDialog()
 {
-    UpdateData(false);
+    UpdateData();
     return TRUE;
 }
 

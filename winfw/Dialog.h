@@ -31,7 +31,10 @@ public:
     INT_PTR DoModal();
     void EndDialog(INT_PTR result);
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
-    bool UpdateData(bool saveAndValidate);
+    // Binds the controls to their ids (DoDataExchange); the initialisation does it once, and
+    // the handles hold for the window's life. No value is exchanged: the windows read and
+    // write their controls themselves.
+    void UpdateData();
 
 protected:
     virtual BOOL OnInitDialog();
