@@ -187,7 +187,7 @@ private:
 std::vector<std::string> g_lines;
 void WINAPI RecordLine(LPCSTR line) { g_lines.push_back(line); }
 
-TEST(Dialog, AHandlerThatThrowsLeavesTheMessageToTheDefaultAndTheWindowGoesOn)
+TEST(WindowProcedure, AHandlerThatThrowsLeavesTheMessageToTheDefaultAndTheWindowGoesOn)
 {
     constexpr char kThrowerClass[] = "OvThrowingWindow";
     WNDCLASSEXA windowClass = {};
