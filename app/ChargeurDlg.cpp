@@ -21,6 +21,9 @@ constexpr char kReadMeFile[] = "ReadMe.txt";
 constexpr char kReaderTypeFile[] = "Lecteur.txt";
 constexpr char kReaderPictureFile[] = ".\\Lecteur.png";
 
+// The port list's polls: the first at once, then one a second.
+constexpr UINT_PTR kPortPollTimer = 1;
+constexpr UINT_PTR kFirstPollTimer = 2;
 constexpr UINT kFirstPollDelay = 1;
 constexpr UINT kPollInterval = 1000;
 constexpr UINT kPollAgainAtOnce = 1;
@@ -33,7 +36,8 @@ constexpr RECT kListWhenNotDetected = {418, 128, 418 + 209, 128 + 21};
 constexpr int kSplashMs = 500;
 // Posted at the end of the initialisation: the splash is shown once the window itself is.
 constexpr UINT WM_SHOW_SPLASH = WM_APP + 1;
-constexpr int kSplashStyle = SPLASH_FADE_IN | SPLASH_FADE_OUT | SPLASH_DROP_SHADOW | SPLASH_CENTER_PARENT;
+constexpr int kSplashStyle = CSplashScreenEx::kFadeIn | CSplashScreenEx::kFadeOut |
+                             CSplashScreenEx::kDropShadow | CSplashScreenEx::kCenterParent;
 
 // The five fonts differ only in height and weight.
 Font MakeArialFont(int height, int weight)
@@ -63,26 +67,10 @@ CString AboutBoxText()
 
 } // namespace
 
-struct ChargeurMap {
-    static const MessageEntry<CChargeurDlg> kEntries[9];
-};
-
-const MessageEntry<CChargeurDlg> ChargeurMap::kEntries[9] = {
-    {WM_PAINT, 0, 0, &CChargeurDlg::OnPaint},
-    {WM_ERASEBKGND, 0, 0, &CChargeurDlg::OnEraseBackground},
-    {WM_TIMER, 0, 0, &CChargeurDlg::OnTimer},
-    {WM_COMMAND, IDC_START, BN_CLICKED, &CChargeurDlg::OnStartClicked},
-    {WM_COMMAND, IDC_PORT_LIST, CBN_DROPDOWN, &CChargeurDlg::OnPortListDropDown},
-    {WM_COMMAND, IDC_PORT_LIST, CBN_SELCHANGE, &CChargeurDlg::OnPortListSelChange},
-    {WM_HELP, 0, 0, &CChargeurDlg::OnHelp},
-    {WM_CLOSE, 0, 0, &CChargeurDlg::OnClose},
-    {WM_SHOW_SPLASH, 0, 0, &CChargeurDlg::OnShowSplash},
-};
-
 CChargeurDlg::CChargeurDlg(HWND parent)
     : CDialog(IDD_ORVANE_DIALOG, parent),
       m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))),
-      m_shownIndicator(&m_notDetected)
+      m_background(draw::BackgroundPen), m_shownIndicator(&m_notDetected)
 {
 }
 
@@ -113,7 +101,7 @@ BOOL CChargeurDlg::OnInitDialog()
     LoadPictures();
 
     ::SetFocus(m_hWnd);
-    ::SetTimer(m_hWnd, TIMER_FIRST_POLL, kFirstPollDelay, nullptr);
+    ::SetTimer(m_hWnd, kFirstPollTimer, kFirstPollDelay, nullptr);
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
 
     m_readerDetected = false;
@@ -201,18 +189,29 @@ bool CChargeurDlg::PreTranslateMessage(MSG& msg)
 
 bool CChargeurDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
 {
-    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {
-        result = reinterpret_cast<LRESULT>(OnCtlColor(message, w, l));
-        return true;
-    }
-    if (message == WM_DESTROY) {
-        ::KillTimer(m_hWnd, TIMER_PORT_POLL);
-        ::KillTimer(m_hWnd, TIMER_FIRST_POLL);
-        return false;
-    }
-    if (message == WM_TIMER && w != TIMER_PORT_POLL && w != TIMER_FIRST_POLL)
-        return false;
-    return DispatchMessageMap(this, ChargeurMap::kEntries, message, w, l, result);
+    using Entry = MessageEntry<CChargeurDlg>;
+    static constexpr Entry kEntries[] = {
+        Entry::Message(WM_PAINT, &CChargeurDlg::OnPaint),
+        Entry::Message(WM_ERASEBKGND, &CChargeurDlg::OnEraseBackground),
+        Entry::ControlColors(&CChargeurDlg::OnCtlColor),
+        Entry::Timer(kPortPollTimer, &CChargeurDlg::OnTimer),
+        Entry::Timer(kFirstPollTimer, &CChargeurDlg::OnTimer),
+        Entry::Command(IDC_START, BN_CLICKED, &CChargeurDlg::OnStartClicked),
+        Entry::Command(IDC_PORT_LIST, CBN_DROPDOWN, &CChargeurDlg::OnPortListDropDown),
+        Entry::Command(IDC_PORT_LIST, CBN_SELCHANGE, &CChargeurDlg::OnPortListSelChange),
+        Entry::Message(WM_HELP, &CChargeurDlg::OnHelp),
+        Entry::Message(WM_CLOSE, &CChargeurDlg::OnClose),
+        Entry::Message(WM_SHOW_SPLASH, &CChargeurDlg::OnShowSplash),
+        Entry::Notice(WM_DESTROY, &CChargeurDlg::OnDestroy),
+    };
+    return DispatchMessageMap(this, kEntries, message, w, l, result);
+}
+
+LRESULT CChargeurDlg::OnDestroy(WPARAM, LPARAM)
+{
+    ::KillTimer(m_hWnd, kPortPollTimer);
+    ::KillTimer(m_hWnd, kFirstPollTimer);
+    return 0;
 }
 
 LRESULT CChargeurDlg::OnPaint(WPARAM, LPARAM)
@@ -247,18 +246,9 @@ void CChargeurDlg::DrawIndicator(const Picture& indicator)
 
 LRESULT CChargeurDlg::OnEraseBackground(WPARAM w, LPARAM)
 {
-    HDC dc = reinterpret_cast<HDC>(w);
     RECT client = {};
     ::GetClientRect(m_hWnd, &client);
-    const GradientPens pens;
-    Pen separator(::CreatePen(PS_SOLID, 1, RGB(draw::kSeparatorGray, draw::kSeparatorGray, draw::kSeparatorGray)));
-    Selection keep(dc, pens[0]);
-    for (int y = 0; y <= client.bottom; ++y) {
-        const int pen = draw::BackgroundPen(y, client.bottom);
-        ::SelectObject(dc, pen == draw::kSeparatorPen ? separator.Get() : pens[pen]);
-        ::MoveToEx(dc, 0, y, nullptr);
-        ::LineTo(dc, client.right, y);
-    }
+    m_background.Paint(reinterpret_cast<HDC>(w), client);
     return TRUE;
 }
 
@@ -268,7 +258,7 @@ HBRUSH CChargeurDlg::OnCtlColor(UINT message, WPARAM w, LPARAM l)
     const CString className = WindowClassName(reinterpret_cast<HWND>(l));
     // Texts and the button show the gradient through.
     if (className == "Static" || className == "Button")
-        m_ctlBrush = TextOverGradient(reinterpret_cast<HDC>(w));
+        m_ctlBrush = TextOverBackground(reinterpret_cast<HDC>(w));
     return m_ctlBrush;
 }
 
@@ -293,7 +283,7 @@ LRESULT CChargeurDlg::OnTimer(WPARAM timer, LPARAM)
             UpdateDetectionDisplay(true);
         }
     }
-    ::SetTimer(m_hWnd, TIMER_PORT_POLL, kPollInterval, nullptr);
+    ::SetTimer(m_hWnd, kPortPollTimer, kPollInterval, nullptr);
     const bool hasSelection = HasSelection();
     m_startButton.EnableWindow(hasSelection);
     if (hasSelection && !wasDetected && m_readerDetected) {
@@ -432,7 +422,7 @@ LRESULT CChargeurDlg::OnPortListSelChange(WPARAM, LPARAM)
 
 LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
 {
-    ::KillTimer(m_hWnd, TIMER_PORT_POLL);
+    ::KillTimer(m_hWnd, kPortPollTimer);
     RunResult result = RUN_SUCCEEDED;
     {
         CChargementDlg progress;
@@ -441,7 +431,7 @@ LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
         result = progress.DoModal() == -1 ? RUN_DOWNLOAD_UNDEFINED : progress.GetResult();
     }
     ShowMessage(ResultBoxText(result), MB_OK | ResultBoxIcon(result), m_hWnd);
-    ::SetTimer(m_hWnd, TIMER_PORT_POLL, kPollAgainAtOnce, nullptr);
+    ::SetTimer(m_hWnd, kPortPollTimer, kPollAgainAtOnce, nullptr);
     return 0;
 }
 
@@ -459,6 +449,6 @@ LRESULT CChargeurDlg::OnClose(WPARAM, LPARAM)
 
 void CChargeurDlg::CloseWindow()
 {
-    ::KillTimer(m_hWnd, TIMER_PORT_POLL);
+    ::KillTimer(m_hWnd, kPortPollTimer);
     EndDialog(IDOK);
 }

@@ -7,14 +7,12 @@
 
 #include <vector>
 
+#include "engine/Background.h"
 #include "winfw/Dialog.h"
 #include "winfw/Gdi.h"
 #include "winfw/Strings.h"
 
 class PngImage;
-
-#define TIMER_PORT_POLL 1
-#define TIMER_FIRST_POLL 2
 
 class CChargeurDlg : public CDialog {
 public:
@@ -51,6 +49,7 @@ private:
     LRESULT OnHelp(WPARAM, LPARAM);
     LRESULT OnClose(WPARAM, LPARAM);
     LRESULT OnShowSplash(WPARAM, LPARAM);
+    LRESULT OnDestroy(WPARAM, LPARAM);
     HBRUSH OnCtlColor(UINT message, WPARAM w, LPARAM l);
 
     void ShowPackageTexts();
@@ -68,6 +67,7 @@ private:
     void CloseWindow();
 
     HICON m_hIcon;
+    BackgroundPainter m_background;
     Font m_labelFont;      // F1
     Font m_detectionFont;  // F2
     Font m_typeFont;       // F3
@@ -98,6 +98,4 @@ private:
     bool m_readerDetected = false;
     const Picture* m_shownIndicator;
     HBRUSH m_ctlBrush = nullptr;
-
-    friend struct ChargeurMap;
 };

@@ -7,15 +7,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/Background.h"
 #include "winfw/Gdi.h"
 
 namespace draw {
 
-// The main window's background: 45 grays from 250 down, three bands with a separator row
-// at 170 and at 330.
-constexpr int kGradientPens = GradientPens::kCount;
-constexpr int kSeparatorGray = 128;
-constexpr int kSeparatorPen = -1;
+// The main window's background: the painter's 45 grays from 250 down, three bands with a
+// separator row at 170 and at 330.
+constexpr int kGradientPens = BackgroundPainter::kPenCount;
+constexpr int kSeparatorPen = BackgroundPainter::kSeparatorPen;
 constexpr int kFirstSeparatorRow = 170;
 constexpr int kSecondSeparatorRow = 330;
 

@@ -6,6 +6,7 @@
 
 #include "Drawing.h"
 #include "winfw/Dialog.h"
+#include "winfw/MessageMap.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ bool CSplashScreenEx::RegisterWindowClass()
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_DBLCLKS | CS_SAVEBITS;
-    if (m_style & SPLASH_DROP_SHADOW)
+    if (m_style & kDropShadow)
         windowClass.style |= CS_DROPSHADOW;
     windowClass.lpfnWndProc = Procedure();
     windowClass.hInstance = ::GetModuleHandleA(nullptr);
@@ -113,7 +114,7 @@ bool CSplashScreenEx::RegisterWindowClass()
     windowClass.lpszClassName = kClassName;
     if (::RegisterClassExA(&windowClass) != 0)
         return true;
-    if (!(m_style & SPLASH_DROP_SHADOW))
+    if (!(m_style & kDropShadow))
         return false;
     // Systems without drop shadows refuse the class style; whether this second attempt
     // succeeds or the class exists already, the window can still be made.
@@ -133,10 +134,10 @@ bool CSplashScreenEx::SetBitmap(int bitmapId, int red, int green, int blue)
     m_height = data.bmHeight;
     m_textRect = RECT{0, 0, m_width, m_height};
 
-    if (m_style & SPLASH_CENTER_SCREEN) {
+    if (m_style & kCenterScreen) {
         m_x = (::GetSystemMetrics(SM_CXFULLSCREEN) - m_width) / 2;
         m_y = (::GetSystemMetrics(SM_CYFULLSCREEN) - m_height) / 2;
-    } else if ((m_style & SPLASH_CENTER_PARENT) && m_parent != nullptr) {
+    } else if ((m_style & kCenterParent) && m_parent != nullptr) {
         RECT parent = {};
         ::GetWindowRect(m_parent, &parent);
         m_x = parent.left + (parent.right - parent.left - m_width) / 2;
@@ -172,7 +173,7 @@ void CSplashScreenEx::Show()
         return;
     ::SetWindowPos(m_hWnd, nullptr, m_x, m_y, m_width, m_height,
                    SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
-    if ((m_style & SPLASH_FADE_IN) && m_animateWindow != nullptr)
+    if ((m_style & kFadeIn) && m_animateWindow != nullptr)
         m_animateWindow(m_hWnd, kFadeMs, AW_BLEND);
     else
         ::ShowWindow(m_hWnd, SW_SHOW);
@@ -184,7 +185,7 @@ void CSplashScreenEx::Hide()
 {
     if (m_hWnd == nullptr)
         return;
-    if ((m_style & SPLASH_FADE_OUT) && m_animateWindow != nullptr)
+    if ((m_style & kFadeOut) && m_animateWindow != nullptr)
         m_animateWindow(m_hWnd, kFadeMs, AW_BLEND | AW_HIDE);
     else
         ::ShowWindow(m_hWnd, SW_HIDE);
@@ -194,39 +195,45 @@ void CSplashScreenEx::Hide()
 
 bool CSplashScreenEx::PreTranslateMessage(MSG& msg)
 {
-    if (!(m_style & SPLASH_HIDE_ON_INPUT) || !IsInputMessage(msg.message))
+    if (!(m_style & kHideOnInput) || !IsInputMessage(msg.message))
         return false;
     Hide();
     return true;
 }
 
-bool CSplashScreenEx::OnMessage(UINT message, WPARAM w, LPARAM, LRESULT& result)
+bool CSplashScreenEx::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
 {
-    switch (message) {
-    case WM_PAINT: {
-        PaintDC dc(m_hWnd);
-        PaintTo(dc.Get());
-        result = 0;
-        return true;
-    }
-    case WM_PRINTCLIENT:
-        // The fade draws the window through this message.
-        PaintTo(reinterpret_cast<HDC>(w));
-        result = 1;
-        return true;
-    case WM_ERASEBKGND:
-        result = TRUE;
-        return true;
-    case WM_TIMER:
-        if (w != kDisplayTimer)
-            return false;
-        ::KillTimer(m_hWnd, kDisplayTimer);
-        Hide();
-        result = 0;
-        return true;
-    default:
-        return false;
-    }
+    using Entry = MessageEntry<CSplashScreenEx>;
+    static constexpr Entry kEntries[] = {
+        Entry::Message(WM_PAINT, &CSplashScreenEx::OnPaint),
+        Entry::Message(WM_PRINTCLIENT, &CSplashScreenEx::OnPrintClient),
+        Entry::Message(WM_ERASEBKGND, &CSplashScreenEx::OnEraseBackground),
+        Entry::Timer(kDisplayTimer, &CSplashScreenEx::OnDisplayTimer),
+    };
+    return DispatchMessageMap(this, kEntries, message, w, l, result);
+}
+
+LRESULT CSplashScreenEx::OnPaint(WPARAM, LPARAM)
+{
+    PaintDC dc(m_hWnd);
+    PaintTo(dc.Get());
+    return 0;
+}
+
+LRESULT CSplashScreenEx::OnPrintClient(WPARAM w, LPARAM)
+{
+    // The fade draws the window through this message.
+    PaintTo(reinterpret_cast<HDC>(w));
+    return 1;
+}
+
+LRESULT CSplashScreenEx::OnEraseBackground(WPARAM, LPARAM) { return TRUE; }
+
+LRESULT CSplashScreenEx::OnDisplayTimer(WPARAM, LPARAM)
+{
+    ::KillTimer(m_hWnd, kDisplayTimer);
+    Hide();
+    return 0;
 }
 
 void CSplashScreenEx::PaintTo(HDC dc)

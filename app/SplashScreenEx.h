@@ -8,16 +8,17 @@
 #include "winfw/Strings.h"
 #include "winfw/WindowImpl.h"
 
-#define SPLASH_FADE_IN 0x01
-#define SPLASH_FADE_OUT 0x02
-#define SPLASH_DROP_SHADOW 0x04
-#define SPLASH_CENTER_SCREEN 0x08
-#define SPLASH_CENTER_PARENT 0x10
-#define SPLASH_HIDE_ON_INPUT 0x20
-
 class CSplashScreenEx : public CWindowImpl {
 public:
     static constexpr char kClassName[] = "SplashScreenExClass";
+
+    // The styles Create combines.
+    static constexpr int kFadeIn = 0x01;
+    static constexpr int kFadeOut = 0x02;
+    static constexpr int kDropShadow = 0x04;
+    static constexpr int kCenterScreen = 0x08;
+    static constexpr int kCenterParent = 0x10;
+    static constexpr int kHideOnInput = 0x20;
 
     CSplashScreenEx();
 
@@ -37,6 +38,10 @@ private:
     ~CSplashScreenEx() override = default;
 
     bool OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result) override;
+    LRESULT OnPaint(WPARAM, LPARAM);
+    LRESULT OnPrintClient(WPARAM, LPARAM);
+    LRESULT OnEraseBackground(WPARAM, LPARAM);
+    LRESULT OnDisplayTimer(WPARAM, LPARAM);
     void PostNcDestroy() override;
     bool RegisterWindowClass();
     void ApplyKeyColourRegion(int red, int green, int blue);

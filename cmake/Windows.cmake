@@ -32,8 +32,8 @@ target_link_libraries(ov_terminal PUBLIC ov_winfw)
 target_compile_options(ov_terminal PRIVATE ${OV_WARNINGS})
 
 # The update engine: the run written once, and the progress window that hosts it.
-add_library(ov_engine STATIC engine/UpdateRun.cpp engine/RunResult.cpp engine/ChargementDlg.cpp
-  engine/Journal.cpp)
+add_library(ov_engine STATIC engine/UpdateRun.cpp engine/RunResult.cpp engine/Background.cpp
+  engine/ChargementDlg.cpp engine/Journal.cpp)
 target_link_libraries(ov_engine PUBLIC ov_terminal comctl32)
 target_compile_options(ov_engine PRIVATE ${OV_WARNINGS})
 

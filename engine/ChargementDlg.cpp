@@ -9,12 +9,15 @@
 #include "RunTexts.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
-#include "winfw/Gdi.h"
 #include "winfw/OsSeam.h"
 
 namespace {
 
-constexpr int kGradientPens = GradientPens::kCount;
+constexpr int kGradientPens = BackgroundPainter::kPenCount;
+
+// Row y shows the pen that follows row y - 1, row 0 the first pen: the gradient starts one
+// row down.
+int ProgressRowPen(int y, int height) { return y == 0 ? 0 : ProgressGradientPen(y - 1, height); }
 
 } // namespace
 
@@ -38,26 +41,10 @@ int ProgressGradientPen(int y, int height)
     return pen < kGradientPens - 1 ? pen : kGradientPens - 1;
 }
 
-struct ChargementMap {
-    static const MessageEntry<CChargementDlg> kEntries[8];
-};
-
-// IDOK and IDCANCEL (Enter, Escape, another program) end the window only as WM_CLOSE does:
-// once the run is over.
-const MessageEntry<CChargementDlg> ChargementMap::kEntries[8] = {
-    {WM_CLOSE, 0, 0, &CChargementDlg::OnClose},
-    {WM_COMMAND, IDOK, BN_CLICKED, &CChargementDlg::OnClose},
-    {WM_COMMAND, IDCANCEL, BN_CLICKED, &CChargementDlg::OnClose},
-    {WM_UPDATE_PERCENT, 0, 0, &CChargementDlg::OnUpdatePercent},
-    {WM_UPDATE_MODULE, 0, 0, &CChargementDlg::OnUpdateModule},
-    {WM_UPDATE_START, 0, 0, &CChargementDlg::StartUpdate},
-    {WM_ERASEBKGND, 0, 0, &CChargementDlg::OnEraseBackground},
-    {WM_HELP, 0, 0, &CChargementDlg::OnHelpInfo},
-};
-
 CChargementDlg::CChargementDlg()
     : CDialog(IDD_CHARGEMENT, nullptr),
-      m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))), m_succeeded(false),
+      m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))),
+      m_background(ProgressRowPen), m_succeeded(false),
       m_hThread(nullptr), m_ctlBrush(nullptr), m_result(RUN_SUCCEEDED), m_runOver(false), m_filePercent(0)
 {
     ::InitializeSRWLock(&m_moduleLock);
@@ -87,7 +74,6 @@ BOOL CChargementDlg::OnInitDialog()
     m_terminal.SetPercentCallback(PercentCallback, HandleToContext(m_hWnd));
     m_terminal.SetModuleCallback(ModuleCallback, HandleToContext(m_hWnd));
     SendMessageA(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-    UpdateData(false);
     PostUpdateStart(m_hWnd);
     return TRUE;
 }
@@ -100,12 +86,21 @@ bool CChargementDlg::PreTranslateMessage(MSG& msg)
 
 bool CChargementDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
 {
-    // Every control-colour message is one handler, as the text colouring wants.
-    if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) {
-        result = reinterpret_cast<LRESULT>(OnCtlColor(message, w, l));
-        return true;
-    }
-    return DispatchMessageMap(this, ChargementMap::kEntries, message, w, l, result);
+    // IDOK and IDCANCEL (Enter, Escape, another program) end the window only as WM_CLOSE
+    // does: once the run is over.
+    using Entry = MessageEntry<CChargementDlg>;
+    static constexpr Entry kEntries[] = {
+        Entry::Message(WM_CLOSE, &CChargementDlg::OnClose),
+        Entry::Command(IDOK, BN_CLICKED, &CChargementDlg::OnClose),
+        Entry::Command(IDCANCEL, BN_CLICKED, &CChargementDlg::OnClose),
+        Entry::Message(WM_UPDATE_PERCENT, &CChargementDlg::OnUpdatePercent),
+        Entry::Message(WM_UPDATE_MODULE, &CChargementDlg::OnUpdateModule),
+        Entry::Message(WM_UPDATE_START, &CChargementDlg::StartUpdate),
+        Entry::Message(WM_ERASEBKGND, &CChargementDlg::OnEraseBackground),
+        Entry::ControlColors(&CChargementDlg::OnCtlColor),
+        Entry::Message(WM_HELP, &CChargementDlg::OnHelpInfo),
+    };
+    return DispatchMessageMap(this, kEntries, message, w, l, result);
 }
 
 LRESULT CChargementDlg::OnClose(WPARAM, LPARAM)
@@ -124,7 +119,6 @@ LRESULT CChargementDlg::OnClose(WPARAM, LPARAM)
 LRESULT CChargementDlg::OnUpdatePercent(WPARAM, LPARAM)
 {
     m_fileProgress.SendMessageA(PBM_SETPOS, static_cast<WPARAM>(m_filePercent.load()));
-    UpdateData(true);
     return 0;
 }
 
@@ -135,7 +129,6 @@ LRESULT CChargementDlg::OnUpdateModule(WPARAM, LPARAM)
     module = m_announcedModule;
     ::ReleaseSRWLockShared(&m_moduleLock);
     ReplaceText(m_fileText, LoadResString(IDS_MODULE_PREFIX) + module);
-    UpdateData(true);
     return 0;
 }
 
@@ -246,17 +239,9 @@ void CChargementDlg::SetFilePercent(int percent) { m_filePercent = percent; }
 
 LRESULT CChargementDlg::OnEraseBackground(WPARAM w, LPARAM)
 {
-    HDC dc = reinterpret_cast<HDC>(w);
     RECT client = {};
     ::GetClientRect(m_hWnd, &client);
-    const GradientPens pens;
-    Selection keep(dc, pens[0]);
-    const int height = client.bottom;
-    for (int y = 0; y <= height; ++y) {
-        ::MoveToEx(dc, 0, y, nullptr);
-        ::LineTo(dc, client.right, y);
-        ::SelectObject(dc, pens[ProgressGradientPen(y, height)]);
-    }
+    m_background.Paint(reinterpret_cast<HDC>(w), client);
     return TRUE;
 }
 
@@ -264,7 +249,7 @@ HBRUSH CChargementDlg::OnCtlColor(UINT message, WPARAM w, LPARAM l)
 {
     m_ctlBrush = DefaultCtlColor(message, w, l);
     if (WindowClassName(reinterpret_cast<HWND>(l)) == "Static")
-        m_ctlBrush = TextOverGradient(reinterpret_cast<HDC>(w));
+        m_ctlBrush = TextOverBackground(reinterpret_cast<HDC>(w));
     return m_ctlBrush;
 }
 

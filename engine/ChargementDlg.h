@@ -5,14 +5,12 @@
 
 #include <atomic>
 
+#include "Background.h"
+#include "RunMessages.h"
 #include "UpdateRun.h"
 #include "terminal/Terminal.h"
 #include "winfw/Dialog.h"
 #include "winfw/Strings.h"
-
-#define WM_UPDATE_PERCENT (WM_USER + 1)
-#define WM_UPDATE_MODULE (WM_USER + 2)
-#define WM_UPDATE_START (WM_USER + 3)
 
 // One poster per run message, each taking the window handle and returning PostMessageA's
 // result.
@@ -49,6 +47,7 @@ public:
 
 private:
     HICON m_hIcon;
+    BackgroundPainter m_background;
     bool m_succeeded;
     HANDLE m_hThread;
     CString m_portName;
@@ -101,6 +100,4 @@ private:
     CString m_announcedModule;
     // The file percentage the last WM_UPDATE_PERCENT shows: the newest at handling time.
     std::atomic<int> m_filePercent;
-
-    friend struct ChargementMap;
 };

@@ -115,16 +115,15 @@ void CDialog::EndDialog(INT_PTR result)
         ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
 }
 
-bool CDialog::UpdateData(bool /*saveAndValidate*/)
+void CDialog::UpdateData()
 {
     DataExchange dx(m_hWnd);
     DoDataExchange(dx);
-    return true;
 }
 
 BOOL CDialog::OnInitDialog()
 {
-    UpdateData(false);
+    UpdateData();
     return TRUE;
 }
 
@@ -154,7 +153,7 @@ HBRUSH CDialog::DefaultCtlColor(UINT message, WPARAM w, LPARAM l)
     return reinterpret_cast<HBRUSH>(::DefWindowProcA(m_hWnd, message, w, l));
 }
 
-INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l)
+INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) noexcept
 {
     CDialog* self = nullptr;
     if (message == WM_INITDIALOG) {

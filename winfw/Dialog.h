@@ -5,8 +5,7 @@
 #pragma once
 #include <windows.h>
 
-#include <cstddef>
-
+#include "MessageMap.h"
 #include "Window.h"
 
 // Binds control handles to ids: the dialog's data exchange.
@@ -18,33 +17,6 @@ public:
 private:
     HWND m_dialog;
 };
-
-class CDialog;
-
-// One entry of a class's message map. WM_COMMAND entries match on the control id and the
-// notification code; other entries on the message alone.
-template <class T>
-struct MessageEntry {
-    UINT message;
-    int controlId;
-    UINT notifyCode;
-    LRESULT (T::*handler)(WPARAM, LPARAM);
-};
-
-template <class T, std::size_t N>
-bool DispatchMessageMap(T* self, const MessageEntry<T> (&map)[N], UINT message, WPARAM w,
-                        LPARAM l, LRESULT& result)
-{
-    for (const MessageEntry<T>& entry : map) {
-        if (entry.message != message)
-            continue;
-        if (message == WM_COMMAND && (entry.controlId != LOWORD(w) || entry.notifyCode != HIWORD(w)))
-            continue;
-        result = (self->*entry.handler)(w, l);
-        return true;
-    }
-    return false;
-}
 
 class CDialog : public CWindow {
 public:
@@ -59,7 +31,10 @@ public:
     INT_PTR DoModal();
     void EndDialog(INT_PTR result);
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
-    bool UpdateData(bool saveAndValidate);
+    // Binds the controls to their ids (DoDataExchange); the initialisation does it once, and
+    // the handles hold for the window's life. No value is exchanged: the windows read and
+    // write their controls themselves.
+    void UpdateData();
 
 protected:
     virtual BOOL OnInitDialog();
@@ -78,7 +53,7 @@ protected:
     HBRUSH DefaultCtlColor(UINT message, WPARAM w, LPARAM l);
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l);
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) noexcept;
     INT_PTR Route(UINT message, WPARAM w, LPARAM l);
     bool OnDefaultCommand(UINT message, WPARAM w);
     void RunModalLoop();

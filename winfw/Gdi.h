@@ -96,32 +96,6 @@ private:
     HGDIOBJ m_previous;
 };
 
-// The grey pens of the windows' background gradients: pen i draws grey 250 - i.
-class GradientPens {
-public:
-    static constexpr int kCount = 45;
-    static constexpr int kTopGray = 250;
-    GradientPens()
-    {
-        for (int i = 0; i < kCount; ++i)
-            m_pens[i].Reset(::CreatePen(PS_SOLID, 1, RGB(kTopGray - i, kTopGray - i, kTopGray - i)));
-    }
-    HPEN operator[](int i) const { return m_pens[i].Get(); }
-
-private:
-    Pen m_pens[kCount];
-};
-
-// Colours a control's text black over the window's gradient, which shows through: the
-// brush a control-colour handler returns for it.
-inline HBRUSH TextOverGradient(HDC dc)
-{
-    ::SetTextColor(dc, RGB(0, 0, 0));
-    ::SetBkColor(dc, RGB(230, 250, 210));
-    ::SetBkMode(dc, TRANSPARENT);
-    return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
-}
-
 // BeginPaint and EndPaint around one WM_PAINT.
 class PaintDC {
 public:

@@ -42,7 +42,7 @@ bool CWindowImpl::CreateEx(DWORD exStyle, const char* className, const char* tit
 
 bool CWindowImpl::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
 
-LRESULT CALLBACK CWindowImpl::WindowProc(HWND hwnd, UINT message, WPARAM w, LPARAM l)
+LRESULT CALLBACK CWindowImpl::WindowProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) noexcept
 {
     CWindowImpl* self = nullptr;
     if (message == WM_NCCREATE) {

@@ -34,7 +34,7 @@ protected:
     virtual void PostNcDestroy() {}
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM w, LPARAM l);
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM w, LPARAM l) noexcept;
     LRESULT Route(UINT message, WPARAM w, LPARAM l);
 
     int m_dispatchDepth = 0;

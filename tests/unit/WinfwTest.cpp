@@ -1,10 +1,15 @@
-// Our framework layer for real under Wine: how its windows end.
+// Our framework layer for real under Wine: how its windows end, how a handler's failure
+// is contained, how a message map matches.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "res/resource.h"
+#include "winfw/Dialog.h"
 #include "winfw/OsSeam.h"
 #include "winfw/WindowImpl.h"
 
@@ -68,6 +73,189 @@ TEST(WindowImpl, FailedCreationEndsTheObjectExactlyOnce)
     }
     EXPECT_EQ(ends, 1);
     ::UnregisterClassA(kClassName, ::GetModuleHandleA(nullptr));
+}
+
+// ---- the modal loop, handlers that throw, the message map ----
+
+constexpr UINT_PTR kEndTimer = 1;
+constexpr int kQuitCode = 7;
+
+// Any dialog template of the test program serves.
+class TimedDialog : public CDialog {
+public:
+    explicit TimedDialog(bool mayLeave) : CDialog(IDD_CHARGEMENT, nullptr), m_mayLeave(mayLeave) {}
+    bool ended = false;
+
+private:
+    BOOL OnInitDialog() override
+    {
+        CDialog::OnInitDialog();
+        ::PostQuitMessage(kQuitCode);
+        ::SetTimer(m_hWnd, kEndTimer, 50, nullptr);
+        return TRUE;
+    }
+    bool MayLeaveBeforeEnd() const override { return m_mayLeave; }
+    bool OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result) override
+    {
+        using Entry = MessageEntry<TimedDialog>;
+        static constexpr Entry kEntries[] = {Entry::Timer(kEndTimer, &TimedDialog::OnEnd)};
+        return DispatchMessageMap(this, kEntries, message, w, l, result);
+    }
+    LRESULT OnEnd(WPARAM, LPARAM)
+    {
+        ended = true;
+        EndDialog(42);
+        return 0;
+    }
+
+    bool m_mayLeave;
+};
+
+TEST(Dialog, OnlyEndDialogEndsTheLoopOfADialogThatMustOutliveItsWork)
+{
+    const struct {
+        const char* name;
+        bool mayLeave;
+        INT_PTR result;
+        bool ended;
+    } cases[] = {
+        {"may leave: the quit ends it", true, -1, false},
+        {"must outlive: the quit waits for EndDialog", false, 42, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TimedDialog dialog(c.mayLeave);
+        EXPECT_EQ(dialog.DoModal(), c.result);
+        EXPECT_EQ(dialog.ended, c.ended);
+        // Either way the quit is handed back to the loop outside.
+        MSG msg = {};
+        ASSERT_TRUE(::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        EXPECT_EQ(msg.wParam, static_cast<WPARAM>(kQuitCode));
+    }
+}
+
+constexpr UINT kThrow = WM_APP;
+constexpr UINT kAnswer = WM_APP + 1;
+
+// The same two handlers in a dialog and in a window of ours: one throws, one answers.
+template <class Base>
+class Thrower : public Base {
+public:
+    using Base::Base;
+
+protected:
+    bool OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result) override
+    {
+        using Entry = MessageEntry<Thrower>;
+        static constexpr Entry kEntries[] = {
+            Entry::Message(kThrow, &Thrower::OnThrow),
+            Entry::Message(kAnswer, &Thrower::OnAnswer),
+        };
+        return DispatchMessageMap(this, kEntries, message, w, l, result);
+    }
+    LRESULT OnThrow(WPARAM, LPARAM) { throw std::runtime_error("handler failed"); }
+    virtual LRESULT OnAnswer(WPARAM, LPARAM) = 0;
+};
+
+class ThrowingDialog : public Thrower<CDialog> {
+public:
+    ThrowingDialog() : Thrower<CDialog>(IDD_CHARGEMENT, nullptr) {}
+
+private:
+    BOOL OnInitDialog() override
+    {
+        CDialog::OnInitDialog();
+        PostMessageA(kThrow);
+        PostMessageA(kAnswer);
+        return TRUE;
+    }
+    LRESULT OnAnswer(WPARAM, LPARAM) override
+    {
+        EndDialog(9);
+        return 0;
+    }
+};
+
+class ThrowingWindow : public Thrower<CWindowImpl> {
+public:
+    bool Make(const char* className) { return CreateEx(0, className, "", WS_POPUP, 0, 0, 10, 10, nullptr); }
+
+private:
+    LRESULT OnAnswer(WPARAM, LPARAM) override { return 9; }
+};
+
+std::vector<std::string> g_lines;
+void WINAPI RecordLine(LPCSTR line) { g_lines.push_back(line); }
+
+TEST(WindowProcedure, AHandlerThatThrowsLeavesTheMessageToTheDefaultAndTheWindowGoesOn)
+{
+    constexpr char kThrowerClass[] = "OvThrowingWindow";
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = CWindowImpl::Procedure();
+    windowClass.hInstance = ::GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = kThrowerClass;
+    ASSERT_NE(::RegisterClassExA(&windowClass), 0);
+
+    const struct {
+        const char* name;
+        std::function<LRESULT()> run; // the next handler's answer, once the throw is past
+    } cases[] = {
+        {"dialog", [] { return static_cast<LRESULT>(ThrowingDialog().DoModal()); }},
+        {"window", [&] {
+             ThrowingWindow window;
+             if (!window.Make(kThrowerClass))
+                 return LRESULT{-1};
+             EXPECT_EQ(window.SendMessageA(kThrow), 0); // DefWindowProc's answer
+             return window.SendMessageA(kAnswer);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OsCalls calls = RealOsCalls();
+        calls.OutputDebugStringA = RecordLine;
+        ScopedOsCalls swap(calls);
+        g_lines.clear();
+        EXPECT_EQ(c.run(), 9);
+        EXPECT_EQ(g_lines, std::vector<std::string>{
+                               "Erreur inattendue dans le traitement du message " + std::to_string(kThrow)});
+    }
+    ::UnregisterClassA(kThrowerClass, ::GetModuleHandleA(nullptr));
+}
+
+struct CommandTarget {
+    int calls = 0;
+    LRESULT OnStart(WPARAM, LPARAM)
+    {
+        ++calls;
+        return 5;
+    }
+};
+
+TEST(MessageMap, ACommandEntryTakesItsControlAndNotificationOnly)
+{
+    constexpr int kControl = 1001;
+    using Entry = MessageEntry<CommandTarget>;
+    static constexpr Entry kEntries[] = {Entry::Command(kControl, BN_CLICKED, &CommandTarget::OnStart)};
+    const struct {
+        const char* name;
+        UINT message;
+        WPARAM w;
+        bool taken;
+    } cases[] = {
+        {"its control and notification", WM_COMMAND, MAKEWPARAM(kControl, BN_CLICKED), true},
+        {"another notification", WM_COMMAND, MAKEWPARAM(kControl, BN_DOUBLECLICKED), false},
+        {"another control", WM_COMMAND, MAKEWPARAM(kControl + 1, BN_CLICKED), false},
+        {"another message", WM_NOTIFY, MAKEWPARAM(kControl, BN_CLICKED), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CommandTarget target;
+        LRESULT result = 0;
+        EXPECT_EQ(DispatchMessageMap(&target, kEntries, c.message, c.w, 0, result), c.taken);
+        EXPECT_EQ(target.calls, c.taken ? 1 : 0);
+        EXPECT_EQ(result, c.taken ? 5 : 0);
+    }
 }
 
 // ---- the library loader behind the seam ----
