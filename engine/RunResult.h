@@ -30,6 +30,10 @@ enum RunResult : int {
     RUN_ACTIVATION_REFUSED = 19,
     RUN_HARDWARE_MISMATCH = 20,
     RUN_READER_UNREACHABLE = 21,
+    // Another program (the practice software) holds the reader's port.
+    RUN_PORT_BUSY = 22,
+    // The reader's port went away during the run: its cable was pulled.
+    RUN_READER_UNPLUGGED = 23,
     // Another device answered where the reader came back after its restart: nothing more
     // was sent to it.
     RUN_OTHER_READER_FOUND = 24,

@@ -59,6 +59,8 @@ RunResult UpdateRun::RunSteps()
 {
     m_view.SetStepText(LoadResString(IDS_SEARCHING));
     m_found = m_terminal.FindTerminal(m_portText);
+    if (!m_found && m_terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy)
+        return End(RUN_PORT_BUSY, false);
     if (!m_found)
         return Ending();
     m_positionKnown = m_terminal.HasUsbPosition();
@@ -67,7 +69,7 @@ RunResult UpdateRun::RunSteps()
 
     ConfigureUpdateLink(m_terminal);
     switch (Identify()) {
-    case Identity::Unreadable: return End(RUN_DESCRIPTION_UNREADABLE, false);
+    case Identity::Unreadable: return End(UnpluggedOr(RUN_DESCRIPTION_UNREADABLE), false);
     case Identity::Mismatch: return Ending();
     case Identity::Known: break;
     }
@@ -78,7 +80,7 @@ RunResult UpdateRun::RunSteps()
         RunState();
     }
     if (m_lost)
-        return End(RUN_READER_UNREACHABLE, false);
+        return End(m_lostResult, false);
     return Ending();
 }
 
@@ -141,8 +143,19 @@ void UpdateRun::RunState()
 
 void UpdateRun::Fail(RunResult result)
 {
-    m_result = result;
+    // Whatever failed on the port, a port that has gone means a pulled cable: the
+    // operator is told to plug the reader back in, not to check the package.
+    const bool onThePort = result != RUN_CONSTRAINTS_NOT_MET && result != RUN_OTHER_READER_FOUND;
+    m_result = onThePort ? UnpluggedOr(result) : result;
     m_failed = true;
+}
+
+RunResult UpdateRun::UnpluggedOr(RunResult result)
+{
+    if (!m_terminal.PortHasGone())
+        return result;
+    LogLine("%s", kUnplugged);
+    return RUN_READER_UNPLUGGED;
 }
 
 void UpdateRun::ReadApplications()
@@ -242,11 +255,17 @@ UpdateRun::Return UpdateRun::RestartAfterLoader()
     WaitForRestart();
 
     m_view.SetFileText(LoadResString(IDS_SEARCHING));
-    if (!m_terminal.FindTerminal(m_portText) && !FindAtFirstPosition()) {
+    const bool found = m_terminal.FindTerminal(m_portText);
+    // A port that no longer exists was unplugged, unless the reader turns up elsewhere.
+    const bool portGone = !found && m_terminal.GetOpenFailure() == CTerminal::OpenFailure::Absent;
+    if (!found && !FindAtFirstPosition()) {
+        m_lostResult = portGone ? RUN_READER_UNPLUGGED : RUN_READER_UNREACHABLE;
+        if (portGone)
+            LogLine("%s", kUnplugged);
         m_view.ShowErrorBox(LoadResString(IDS_REOPEN_FAILED_BOX));
         m_terminal.ClosePort();
         Os().Sleep(kBetweenBoxes);
-        m_view.ShowErrorBox(LoadResString(ResultMessageId(RUN_READER_UNREACHABLE)));
+        m_view.ShowErrorBox(LoadResString(ResultMessageId(m_lostResult)));
         return Return::Lost;
     }
     ConfigureUpdateLink(m_terminal);

@@ -76,6 +76,8 @@ private:
     bool IsTheSameReader();
     RunResult RunSteps();
     void Fail(RunResult result);
+    // RUN_READER_UNPLUGGED when the port has gone, else `result`.
+    RunResult UnpluggedOr(RunResult result);
     RunResult End(RunResult result, bool succeeded);
     RunResult Ending();
 
@@ -93,6 +95,7 @@ private:
     bool m_failed = false;
     // The reader did not come back after the loader restart: the run ends at once.
     bool m_lost = false;
+    RunResult m_lostResult = RUN_READER_UNREACHABLE;
     // The search after the restart found the reader on another port than the first.
     bool m_moved = false;
     // What the reader said of itself at the start of the run.

@@ -50,6 +50,8 @@
 #define IDS_DL_REPLY_READ 140
 #define IDS_DL_NO_REPLY 141
 #define IDS_ACTIVATION_REFUSED 142
+#define IDS_PORT_BUSY 143
+#define IDS_READER_UNPLUGGED 144
 #define IDS_OTHER_READER_FOUND 145
 
 // The texts the run, its progress window and the main window show (143 and 144 are kept

@@ -29,6 +29,7 @@ void MaskDcbFlags(DCB& dcb)
 
 void ConfigureUpdateLink(CTerminal& terminal)
 {
+    terminal.WatchForRemoval();
     terminal.ConfigurePort(115200, ONESTOPBIT, NOPARITY, 8);
     Os().Sleep(100);
     terminal.SetPortTimeouts(5000, 0, 5000, 5000, 0);
@@ -66,6 +67,7 @@ CTerminal::OpenFailure OpenFailureOf(DWORD error)
 
 bool CTerminal::OpenPort(const CString& name)
 {
+    m_openedName = name;
     const CString device = "\\\\.\\" + name;
     HANDLE h = Os().CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
@@ -75,9 +77,25 @@ bool CTerminal::OpenPort(const CString& name)
         return false;
     }
     m_openFailure = OpenFailure::None;
+    m_watchRemoval = false;
+    m_portGone = false;
     m_hPort = h;
     LogLine("Port %s ouvert", device.c_str());
     return true;
+}
+
+bool CTerminal::PortHasGone()
+{
+    if (m_openedName.empty())
+        return false;
+    ClosePort();
+    if (m_portGone)
+        return true;
+    if (OpenPort(m_openedName)) {
+        ClosePort();
+        return false;
+    }
+    return m_openFailure == OpenFailure::Absent;
 }
 
 bool CTerminal::ClosePort()
@@ -148,13 +166,38 @@ bool CTerminal::ComputeCrc(const std::uint8_t* data, int length, std::uint8_t* o
 bool CTerminal::WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written)
 {
     *written = 0;
-    return Os().WriteFile(m_hPort, frame, size, written, nullptr) != FALSE;
+    if (m_portGone)
+        return false;
+    const bool ok = Os().WriteFile(m_hPort, frame, size, written, nullptr) != FALSE;
+    if (!ok && m_watchRemoval && PortVanished())
+        m_portGone = true;
+    return ok;
 }
 
 bool CTerminal::ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received)
 {
     *received = 0;
-    return Os().ReadFile(m_hPort, buffer, size, received, nullptr) != FALSE;
+    if (m_portGone)
+        return false;
+    const bool ok = Os().ReadFile(m_hPort, buffer, size, received, nullptr) != FALSE;
+    if ((!ok || *received == 0) && m_watchRemoval && PortVanished()) {
+        m_portGone = true;
+        return false;
+    }
+    return ok;
+}
+
+bool CTerminal::PortVanished() const
+{
+    const CString device = "\\\\.\\" + m_openedName;
+    HANDLE again = Os().CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (again != INVALID_HANDLE_VALUE) {
+        Os().CloseHandle(again);
+        return false;
+    }
+    // Held by this very handle, a present port answers "access denied".
+    return OpenFailureOf(::GetLastError()) == OpenFailure::Absent;
 }
 
 void CTerminal::SetPercentCallback(TerminalCallback callback, std::uint32_t context)

@@ -73,6 +73,13 @@ public:
     // exists (a USB serial port whose device was unplugged).
     enum class OpenFailure { None, Busy, Absent, Other };
     OpenFailure GetOpenFailure() const { return m_openFailure; }
+    // After a failure on the port: closes it and tells whether it has gone (it no longer
+    // opens: a USB serial port whose cable was pulled). The port stays closed.
+    bool PortHasGone();
+    // From now on a read that fails or brings nothing, and a write that fails, ask whether
+    // the port's device is still there; once it is gone, every read and write fails at
+    // once instead of waiting out its time-out. Set for the update, not for the search.
+    void WatchForRemoval() { m_watchRemoval = true; }
 
     bool ComputeCrc(const std::uint8_t* data, int length, std::uint8_t* out) const;
 
@@ -163,9 +170,14 @@ private:
     CStringList m_loadListUpper;
     ProgressSink* m_progressSink = nullptr;
     OpenFailure m_openFailure = OpenFailure::None;
+    CString m_openedName; // the port the last OpenPort asked for
+    bool m_watchRemoval = false;
+    bool m_portGone = false;
 
     bool WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written);
     bool ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received);
+    // Whether the open port's device has gone: opened once more, it is not found.
+    bool PortVanished() const;
     // Writes a command frame and reads its reply, logging a port failure with its text.
     bool ExchangeCommand(const std::uint8_t (&command)[proto::kCommandFrameSize],
                          std::uint8_t* reply, DWORD replySize, DWORD* received,

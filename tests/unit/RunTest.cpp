@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -472,6 +473,65 @@ TEST(UpdateRun, WithoutAUsbPositionALostReaderIsLookedForOnItsPortOnly)
         EXPECT_EQ(path, "\\\\.\\COM5");
 }
 
+// ---- a port held by another program, a reader unplugged ----
+
+TEST(UpdateRun, BusyPortOrPulledCableEndWithTheirOwnResult)
+{
+    struct Case {
+        const char* name;
+        RunResult result;
+        // Arranges the machine; the unplugging itself comes with the command code given.
+        void (*arrange)(RunRig&);
+        int unplugAt; // 0: never
+    };
+    const Case cases[] = {
+        {"held, access denied", RUN_PORT_BUSY,
+         [](RunRig& r) { r.os.port.failOpen = true; r.os.port.openError = ERROR_ACCESS_DENIED; }, 0},
+        {"held, sharing violation", RUN_PORT_BUSY,
+         [](RunRig& r) { r.os.port.failOpen = true; r.os.port.openError = ERROR_SHARING_VIOLATION; },
+         0},
+        {"a read fails", RUN_READER_UNPLUGGED, [](RunRig&) {}, rsim::kCmdList},
+        {"a write fails", RUN_READER_UNPLUGGED, [](RunRig&) {}, -rsim::kCmdAnnounce},
+        {"the reply never comes", RUN_READER_UNPLUGGED,
+         [](RunRig& r) { r.scenario.auth = rsim::AuthMode::Silent; }, rsim::kCmdAuthorise},
+        {"gone after the restart wait", RUN_READER_UNPLUGGED,
+         [](RunRig& r) { r.scenario.restartSilenceMs.reset(); }, rsim::kCmdRestart},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunRig rig({"3648LDR.SGN", "A.PDF"});
+        c.arrange(rig);
+        rig.peer = std::make_unique<LoaderPeer>(rig.os, rig.scenario);
+        if (c.unplugAt == rsim::kCmdList)
+            rig.peer->FailReadAfter(rsim::kCmdList);
+        std::size_t readsAtUnplug = 0;
+        FakeOs& os = rig.os;
+        rig.peer->onCommand = [&os, &c, &readsAtUnplug](int code) {
+            if (code != std::abs(c.unplugAt) || readsAtUnplug != 0)
+                return;
+            os.port.failOpen = true;
+            os.port.openError = ERROR_FILE_NOT_FOUND;
+            readsAtUnplug = os.port.readSizes.size() + 1;
+            if (c.unplugAt < 0) // the write after this command fails
+                os.port.failWriteNumber = static_cast<int>(os.port.writes.size());
+        };
+        const ULONGLONG start = rig.os.NowMs();
+        EXPECT_EQ(rig.Run(), c.result);
+        EXPECT_EQ(rig.Shown().back(), "end:" + std::to_string(c.result) + " failed");
+        EXPECT_FALSE(rig.terminal.IsOpen());
+        if (c.result == RUN_PORT_BUSY) {
+            EXPECT_LT(rig.os.NowMs() - start, 1000u);
+            EXPECT_TRUE(rig.os.port.writes.empty());
+            EXPECT_TRUE(rig.os.Logged("Port COM7 utilise par une autre application"));
+            continue;
+        }
+        // Once the port is gone, at most the read that found out reaches it.
+        ASSERT_NE(readsAtUnplug, 0u);
+        EXPECT_LE(rig.os.port.readSizes.size() + 1 - readsAtUnplug, 1u);
+        EXPECT_TRUE(rig.os.Logged("Port disparu : lecteur debranche pendant la mise a jour"));
+    }
+}
+
 // ---- what a run leaves around it: the PC kept awake, its journal ----
 
 std::vector<std::string> JournalLines(const std::string& path)
@@ -645,11 +705,11 @@ TEST(RunResult, DownloadCodesMapOntoRunResults)
 
 TEST(RunResult, EveryResultHasItsMessageAndUnknownOnesTheFallback)
 {
-    const unsigned ids[] = {107, 109, 117, 119, 104, 105, 106, 130, 131, 132, 133,
-                            134, 135, 136, 137, 138, 139, 140, 141, 142, 118, 108};
-    for (int code = 0; code <= 21; ++code)
+    const unsigned ids[] = {107, 109, 117, 119, 104, 105, 106, 130, 131, 132, 133, 134, 135,
+                            136, 137, 138, 139, 140, 141, 142, 118, 108, 143, 144, 145};
+    for (int code = 0; code <= 24; ++code)
         EXPECT_EQ(ResultMessageId(AsResult(code)), ids[code]) << "result " << code;
-    EXPECT_EQ(ResultMessageId(AsResult(22)), 125u);
+    EXPECT_EQ(ResultMessageId(AsResult(25)), 125u);
     EXPECT_EQ(ResultMessageId(AsResult(-1)), 125u);
 
     EXPECT_EQ(ResultBoxText(AsResult(0)), T(u8"La mise à jour s'est effectuée avec succès"));
