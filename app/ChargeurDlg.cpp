@@ -202,6 +202,7 @@ bool CChargeurDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
         Entry::Message(WM_HELP, &CChargeurDlg::OnHelp),
         Entry::Message(WM_CLOSE, &CChargeurDlg::OnClose),
         Entry::Message(WM_SHOW_SPLASH, &CChargeurDlg::OnShowSplash),
+        Entry::Message(WM_QUERYENDSESSION, &CChargeurDlg::OnQueryEndSession),
         Entry::Notice(WM_DESTROY, &CChargeurDlg::OnDestroy),
     };
     return DispatchMessageMap(this, kEntries, message, w, l, result);
@@ -425,6 +426,7 @@ LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
     ::KillTimer(m_hWnd, kPortPollTimer);
     RunResult result = RUN_SUCCEEDED;
     {
+        const ShutdownGuard guard(m_hWnd, m_runInProgress);
         CChargementDlg progress;
         progress.SetPortName(SelectedText());
         // A progress window that could not even be made ran nothing: never a success.
@@ -433,6 +435,29 @@ LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
     ShowMessage(ResultBoxText(result), MB_OK | ResultBoxIcon(result), m_hWnd);
     ::SetTimer(m_hWnd, kPortPollTimer, kPollAgainAtOnce, nullptr);
     return 0;
+}
+
+CChargeurDlg::ShutdownGuard::ShutdownGuard(HWND window, bool& running)
+    : m_window(window), m_running(running)
+{
+    wchar_t reason[256] = {};
+    if (::LoadStringW(ResourceInstance(), IDS_SHUTDOWN_REASON, reason, 256) > 0)
+        m_reasonShown = ::ShutdownBlockReasonCreate(m_window, reason) != FALSE;
+    m_running = true;
+}
+
+CChargeurDlg::ShutdownGuard::~ShutdownGuard()
+{
+    m_running = false;
+    if (m_reasonShown)
+        ::ShutdownBlockReasonDestroy(m_window);
+}
+
+LRESULT CChargeurDlg::OnQueryEndSession(WPARAM, LPARAM)
+{
+    // Shutting down or logging off in the middle of a run would leave the reader
+    // half-written: Windows asks first, and shows why.
+    return m_runInProgress ? FALSE : TRUE;
 }
 
 LRESULT CChargeurDlg::OnHelp(WPARAM, LPARAM)

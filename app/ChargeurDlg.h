@@ -47,6 +47,22 @@ private:
     LRESULT OnPortListDropDown(WPARAM, LPARAM);
     LRESULT OnPortListSelChange(WPARAM, LPARAM);
     LRESULT OnHelp(WPARAM, LPARAM);
+    LRESULT OnQueryEndSession(WPARAM, LPARAM);
+
+    // While a run is in progress: the flag set and the reason for refusing a shutdown
+    // registered with the system, both undone on every way out.
+    class ShutdownGuard {
+    public:
+        ShutdownGuard(HWND window, bool& running);
+        ~ShutdownGuard();
+        ShutdownGuard(const ShutdownGuard&) = delete;
+        ShutdownGuard& operator=(const ShutdownGuard&) = delete;
+
+    private:
+        HWND m_window;
+        bool& m_running;
+        bool m_reasonShown = false;
+    };
     LRESULT OnClose(WPARAM, LPARAM);
     LRESULT OnShowSplash(WPARAM, LPARAM);
     LRESULT OnDestroy(WPARAM, LPARAM);
@@ -95,6 +111,7 @@ private:
     RECT m_pictureRect = {0, 0, 0, 0};
 
     bool m_autoSelected = false;
+    bool m_runInProgress = false;
     bool m_readerDetected = false;
     const Picture* m_shownIndicator;
     HBRUSH m_ctlBrush = nullptr;

@@ -133,7 +133,7 @@ ExitStatus RunCheck(CTerminal& terminal, const std::string& portText)
 {
     if (!terminal.FindTerminal(portText)) {
         Say("reader: not found");
-        return ExitCode::ReaderNotFound;
+        return SearchFailed(terminal, ExitCode::ReaderNotFound);
     }
     ConfigureUpdateLink(terminal);
 

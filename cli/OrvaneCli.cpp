@@ -38,7 +38,7 @@ ExitStatus OnReader(const std::string& portText, ExitStatus notFound, Operation 
 {
     CTerminal terminal;
     if (!FindAndConfigure(terminal, portText))
-        return notFound;
+        return SearchFailed(terminal, notFound);
     const ExitStatus status = operation(terminal);
     terminal.ClosePort();
     return status;
@@ -117,7 +117,7 @@ ExitStatus Find(const Args& args)
 {
     CTerminal terminal;
     if (!terminal.FindTerminal(args[0]))
-        return ExitCode::Failed;
+        return SearchFailed(terminal, ExitCode::Failed);
     std::printf("%s %d\n", proto::PortNameOfText(args[0]).c_str(), terminal.GetBaudRate());
     terminal.ClosePort();
     return ExitCode::Done;

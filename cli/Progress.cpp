@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "winfw/Diag.h"
+
 namespace {
 
 void WriteStderr(const std::string& text)
@@ -28,6 +30,14 @@ void WriteStderrLine(const std::string& utf8)
         console->WriteLine(utf8);
     else
         WriteStderr(utf8 + "\n");
+}
+
+ExitStatus SearchFailed(const CTerminal& terminal, ExitStatus otherwise)
+{
+    if (terminal.GetOpenFailure() != CTerminal::OpenFailure::Busy)
+        return otherwise;
+    WriteStderrLine(AnsiToUtf8(LoadResString(ResultMessageId(RUN_PORT_BUSY))));
+    return RUN_PORT_BUSY;
 }
 
 OsCalls ConsoleSeam::Calls(ConsoleSeam* self)

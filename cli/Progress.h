@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ExitCodes.h"
 #include "terminal/Terminal.h"
 #include "winfw/OsSeam.h"
 
@@ -16,6 +17,11 @@ double WallSeconds();
 
 // Writes one line of UTF-8 text on standard error, after any bar drawn in place.
 void WriteStderrLine(const std::string& utf8);
+
+// What a command exits with when the reader's search failed: a port held by another
+// program says so on standard error and gives the run's own result for it; anything
+// else gives `otherwise`.
+ExitStatus SearchFailed(const CTerminal& terminal, ExitStatus otherwise);
 
 class LineCapture;
 

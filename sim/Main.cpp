@@ -127,6 +127,10 @@ void serve(const Scenario& scenario, int master, Session& session, PtyHost& host
             !drainInput(master, session, host))
             return;
         session.advance(monotonicMicros());
+        if (session.unplugged()) {
+            host.log("cable pulled: the line closes and the COM link goes");
+            return;
+        }
         if (session.stats().completedFiles != summarizedFiles) {
             summarizedFiles = session.stats().completedFiles;
             writeSummary(scenario, session, host);
@@ -165,6 +169,13 @@ int run(const Scenario& scenario)
 
     serve(scenario, pty.master.get(), session, host, waitMask,
           startedAt + static_cast<Micros>(scenario.lifetimeS) * kMicrosPerSecond);
+    if (session.unplugged()) {
+        // As a USB serial port whose device was removed: the line is gone and the COM
+        // name with it.
+        link.remove();
+        pty.master.reset();
+        pty.slave.reset();
+    }
 
     session.finish();
     writeSummary(scenario, session, host);

@@ -198,6 +198,11 @@ bool applySilentAt(const std::string& v, Scenario& s, std::string& error)
     return setBlockNumber(v, s.faults.silentAt, error);
 }
 
+bool applyUnplugAt(const std::string& v, Scenario& s, std::string& error)
+{
+    return setBlockNumber(v, s.faults.unplugAt, error);
+}
+
 bool applyStatusAt(const std::string& v, Scenario& s, std::string& error)
 {
     std::string k;
@@ -294,6 +299,7 @@ const OptionDef kOptions[] = {
     {"stop-at", "K", "answer STOP to block K, then silence until the next command or probe", applyStopAt},
     {"silent-at", "K", "no reply to block K, nor after it until the next command or probe", applySilentAt},
     {"status-at", "K:HEX", "reply this status to block K, once per file", applyStatusAt},
+    {"unplug-at", "K", "at block K the cable is pulled: the pty is closed, the COM link removed", applyUnplugAt},
     {"fault-file", "NAME", "block faults apply to this file only (default every file)", applyFaultFile},
     {"activate", "MODE", "activation reply: ok|ko|ko-first|silent|late:MS (default ok)", applyActivate},
     {"restart-silence", "MS", "silence after a restart, in ms, or never (default 2000)", applyRestartSilence},

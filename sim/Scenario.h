@@ -26,6 +26,7 @@ struct BlockFaults {
     std::uint32_t rejectTimes = 0;
     std::optional<std::uint32_t> stopAt;
     std::optional<std::uint32_t> silentAt;
+    std::optional<std::uint32_t> unplugAt; // the cable is pulled when this block comes
     std::optional<std::uint32_t> statusAtBlock;
     std::uint8_t statusAtValue = kAckNext;
     std::string onlyFile; // empty: every file

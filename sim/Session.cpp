@@ -542,6 +542,12 @@ bool Session::applyFault(std::uint16_t blockNumber, FileRecord& file, Micros now
         return false;
     const BlockFaults& faults = scenario_.faults;
     const std::string block = "block " + number(blockNumber);
+    if (faults.unplugAt == blockNumber) {
+        note(block + ": the cable is pulled (scenario)");
+        unplugged_ = true;
+        leaveDownload(true);
+        return true;
+    }
     if (faults.silentAt == blockNumber) {
         note(block + " not answered (scenario): silent until the next command");
         leaveDownload(true);

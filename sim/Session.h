@@ -57,6 +57,8 @@ public:
     void finish();
 
     const Stats& stats() const { return stats_; }
+    // The scenario pulled the cable: the host closes the line and goes.
+    bool unplugged() const { return unplugged_; }
 
 private:
     struct FileFaults {
@@ -131,6 +133,7 @@ private:
     // While the application list runs without end: how many names it has listed.
     std::optional<std::uint32_t> endlessNames_;
 
+    bool unplugged_ = false;
     bool restarting_ = false;
     Micros silentFrom_ = 0;
     std::optional<Micros> silentUntil_; // empty while restarting: for ever

@@ -13,8 +13,8 @@ import time
 
 from window_cases import (PORTS, READER, READER_ENTRY, START, TITLE, Device, Updater, drive,
                           screenshot)
-from harness import (APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Reader, check, run_case, scratch,
-                     start_windows)
+from harness import (APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Reader, check, journals,
+                     new_journal, run_case, scratch, start_windows)
 
 TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
 
@@ -60,6 +60,8 @@ def update(name, *sim_options, package=SAMPLE, interrupt=False, shot_when=None, 
     with Device(*READER), Reader(5, *sim_options) as sim, Updater(package) as app:
         app.wait_window()
         drive("waitselected", TITLE, PORTS, READER_ENTRY, 20000)
+        # Outside a run nothing holds Windows back from shutting down.
+        check(drive("queryend", TITLE).strip() == "allowed", "shutdown refused outside a run")
         probe_args = ["--box-delay", "1500"] + (["--interrupt"] if interrupt else [])
         probe = start_windows(os.path.join(TOOLS_DIR, "progressprobe.exe"), *probe_args)
         drive("click", TITLE, START)
@@ -84,6 +86,7 @@ def received_names(summary):
 
 
 def case_full_update_with_loader_restart():
+    before = journals()
     watched, summary = update("success", "--model", "M30", "--options", GOOD_OPTIONS,
                               "--apps", APPS, "--activate", "late:3000",
                               shot_when="\t" + ACTIVATING + "\t")
@@ -103,6 +106,8 @@ def case_full_update_with_loader_restart():
     check(received_names(summary) == M30_FILES, summary["files"])
     check(summary["activations"] == 2 and summary["restarts"] == 2, summary)
     check(summary["violations"] == 0, summary["violation_list"])
+    check(new_journal(before)[-1].endswith("Resultat de la mise a jour : 0 (message 107)"),
+          "the run's journal")
 
 
 def case_no_reader():
@@ -172,6 +177,7 @@ def case_enter_and_escape_during_a_run():
     watched, summary = update("keys", "--model", "M30", "--options", GOOD_OPTIONS,
                               "--apps", APPS, "--pace", package=directory, interrupt=True)
     check("interrupted\tno" in watched.out, watched)
+    check("endsession\trefused" in watched.out, watched)
     check(watched.boxes == [SUCCESS], watched)
     check(received_names(summary) == names, summary["files"])
     check(summary["restarts"] == 1, summary)

@@ -1,4 +1,5 @@
 """Runs the Windows programs under Wine against readersim on a pty mapped as a COM port."""
+import glob
 import json
 import os
 import re
@@ -207,6 +208,21 @@ def sample_file(directory, name, size):
     with open(path, "wb") as f:
         f.write(bytes((i * 31 + 7) & 0xFF for i in range(size)))
     return path
+
+
+def journals():
+    """The run journals in the prefix, by path, with their modification times."""
+    pattern = os.path.join(WINEPREFIX, "drive_c", "users", "*", "AppData", "Local", "Orvane",
+                           "Journal", "*.log")
+    return {path: os.path.getmtime(path) for path in glob.glob(pattern)}
+
+
+def new_journal(before):
+    """The one journal written since `before` (what journals() gave), as its lines."""
+    made = [p for p, t in journals().items() if p not in before or t != before[p]]
+    check(len(made) == 1, "one new journal expected: %r" % made)
+    with open(made[0], "rb") as f:
+        return f.read().decode("cp1252").split("\r\n")[:-1]
 
 
 def winpath(path):

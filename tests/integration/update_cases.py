@@ -7,7 +7,8 @@ import os
 import re
 import sys
 
-from harness import APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Reader, check, cli, run_case
+from harness import (APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Reader, check, cli, journals,
+                     new_journal, run_case)
 
 SUCCESS = "La mise à jour s'est effectuée avec succès"
 UNREACHABLE = "Erreur 108:\nImpossible de communiquer avec le lecteur."
@@ -25,6 +26,7 @@ def stamped(err, what):
 
 
 def case_whole_update_with_loader_restart():
+    before = journals()
     run, sim = update(70, "--apps", APPS)
     summary = sim.summary()
     check(run.code == 0 and SUCCESS in run.out, run)
@@ -48,6 +50,11 @@ def case_whole_update_with_loader_restart():
     steps = [t for _, t in stamped(run.err, "step")]
     check(steps[-2:] == ["Activation des modules chargés", "Fin du chargement"], steps)
     check("11/11 files" in run.err, run)
+    # The run's journal: its lines stamped, the search among them, the result last.
+    lines = new_journal(before)
+    check(any(l[13:] == "Terminal detecte sur le port : COM70" for l in lines), lines[:20])
+    check(lines[-1][13:] == "Resultat de la mise a jour : 0 (message 107)", lines[-3:])
+    check(all(re.match(r"\d\d:\d\d:\d\d\.\d\d\d ", l) for l in lines), lines[:5])
 
 
 def case_no_reader():
@@ -100,6 +107,13 @@ def case_application_list_without_end():
     check(run.code == 3 and "Erreur 119:" in run.out, run)
     check(run.seconds < 60, "the run took %.1f s" % run.seconds)
     check(sim.summary()["files"] == [], "nothing may be sent")
+
+
+def case_reader_unplugged_during_a_download():
+    run, sim = update(76, "--apps", APPS, "--unplug-at", "10", timeout=120)
+    check(run.code == 23 and "Erreur 144:\nLe lecteur a été débranché" in run.out, run)
+    check(run.seconds < 60, "the run took %.1f s" % run.seconds)
+    check("cable pulled" in sim.log(), sim.log()[-500:])
 
 
 if __name__ == "__main__":

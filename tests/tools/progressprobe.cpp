@@ -101,6 +101,11 @@ void TryToInterrupt(HWND dialog)
     ::PostMessageW(dialog, WM_CLOSE, 0, 0);
     ::Sleep(1000);
     Say(std::string("interrupted\t") + (::IsWindow(dialog) ? "no" : "yes"));
+    // Windows asks every top-level window before it shuts down or logs off.
+    HWND owner = ::GetWindow(dialog, GW_OWNER);
+    DWORD_PTR answer = 1;
+    ::SendMessageTimeoutW(owner, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 5000, &answer);
+    Say(std::string("endsession\t") + (answer != 0 ? "allowed" : "refused"));
 }
 
 std::string Sample(HWND dialog)

@@ -231,6 +231,16 @@ int Run(const std::vector<std::wstring>& a)
     if (command == L"goneclass" && n == 3)
         return WaitFor(ms(2), [&] { return ::FindWindowW(a[1].c_str(), nullptr) == nullptr; }) ? 0
                : (Fail("window still there"), 1);
+    if (command == L"queryend" && n == 2) {
+        // What the window answers when Windows asks whether it may shut down.
+        HWND window = VisibleWindow(nullptr, a[1].c_str());
+        DWORD_PTR answer = 1;
+        if (window == nullptr ||
+            !::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 5000, &answer))
+            return Fail("no answer"), 1;
+        PrintLine(answer != 0 ? L"allowed" : L"refused");
+        return 0;
+    }
     if (command == L"origin" && n == 2) {
         HWND window = VisibleWindow(nullptr, a[1].c_str());
         POINT corner = {0, 0};
