@@ -652,10 +652,12 @@ TEST(UpdateRun, TwoRunsAtOnceEachCompleteTheirOwnUpdate)
                                                  LoaderScenario(lane.model, kNoOptions, kApps));
         lane.view = std::make_unique<RecordingView>(os);
     }
+    ScratchDir journals("ovjournal");
     std::vector<std::thread> threads;
     for (Lane& lane : lanes)
-        threads.emplace_back([&lane] {
+        threads.emplace_back([&lane, &journals] {
             UpdateRun run(lane.terminal, lane.portText, *lane.view);
+            run.SetJournalDirectory(journals.Path());
             lane.result = run.Execute();
         });
     for (std::thread& t : threads)
@@ -689,6 +691,24 @@ TEST(UpdateRun, TwoRunsAtOnceEachCompleteTheirOwnUpdate)
         EXPECT_EQ(lane.peer->StoredOrder(), lane.files);
         EXPECT_TRUE(lane.peer->Stats().violations.empty());
         EXPECT_EQ(lane.view->modules.size(), lane.files.size());
+        // Each run's journal holds its own lines only.
+        // Named after its own start, which the other run's waits may have moved on.
+        WIN32_FIND_DATAA found = {};
+        const HANDLE search = ::FindFirstFileA(
+            (journals.Path() + "\\*-" + lane.portText + ".log").c_str(), &found);
+        ASSERT_NE(search, INVALID_HANDLE_VALUE);
+        ::FindClose(search);
+        const std::vector<std::string> journal =
+            JournalLines(journals.Path() + "\\" + found.cFileName);
+        const auto mentions = [&journal](const std::string& text) {
+            return std::count_if(journal.begin(), journal.end(), [&text](const std::string& l) {
+                return l.find(text) != std::string::npos;
+            });
+        };
+        EXPECT_GE(mentions("Terminal detecte sur le port : " + lane.portText), 1);
+        EXPECT_EQ(mentions("Terminal detecte sur le port : " + lanes[1 - i].portText), 0);
+        ASSERT_FALSE(journal.empty());
+        EXPECT_EQ(journal.back().substr(13), "Resultat de la mise a jour : 0 (message 107)");
     }
 }
 
