@@ -121,7 +121,8 @@ drive click "$title" 1014
 drive wait Chargement 15000
 last=
 while drive wait Chargement 100 >/dev/null 2>&1; do
-  now="$(drive text Chargement 1005 2>/dev/null) | $(drive text Chargement 1018 2>/dev/null)"
+  # The window may close between the two questions: that ends the loop, not the demo.
+  now="$(drive text Chargement 1005 2>/dev/null || true) | $(drive text Chargement 1018 2>/dev/null || true)"
   [ "$now" != "$last" ] && echo "  $now"
   last=$now
   case $now in *"Module en cours"*) [ -f "$build/demo-progress.png" ] || screen "$build/demo-progress.png" ;; esac
