@@ -106,7 +106,7 @@ def case_full_update_with_loader_restart():
     check(received_names(summary) == M30_FILES, summary["files"])
     check(summary["activations"] == 2 and summary["restarts"] == 2, summary)
     check(summary["violations"] == 0, summary["violation_list"])
-    check(new_journal(before)[-1].endswith("Resultat de la mise a jour : 0 (message 107)"),
+    check(new_journal(before, "COM5")[-1].endswith("Resultat de la mise a jour : 0 (message 107)"),
           "the run's journal")
 
 

@@ -217,9 +217,11 @@ def journals():
     return {path: os.path.getmtime(path) for path in glob.glob(pattern)}
 
 
-def new_journal(before):
-    """The one journal written since `before` (what journals() gave), as its lines."""
-    made = [p for p, t in journals().items() if p not in before or t != before[p]]
+def new_journal(before, port):
+    """The one journal of a run on `port` written since `before` (what journals() gave), as
+    its lines; cases running beside it write their own, on their own ports."""
+    made = [p for p, t in journals().items()
+            if p.endswith("-%s.log" % port) and (p not in before or t != before[p])]
     check(len(made) == 1, "one new journal expected: %r" % made)
     with open(made[0], "rb") as f:
         return f.read().decode("cp1252").split("\r\n")[:-1]

@@ -51,7 +51,7 @@ def case_whole_update_with_loader_restart():
     check(steps[-2:] == ["Activation des modules chargés", "Fin du chargement"], steps)
     check("11/11 files" in run.err, run)
     # The run's journal: its lines stamped, the search among them, the result last.
-    lines = new_journal(before)
+    lines = new_journal(before, "COM70")
     check(any(l[13:] == "Terminal detecte sur le port : COM70" for l in lines), lines[:20])
     check(lines[-1][13:] == "Resultat de la mise a jour : 0 (message 107)", lines[-3:])
     check(all(re.match(r"\d\d:\d\d:\d\d\.\d\d\d ", l) for l in lines), lines[:5])
