@@ -48,9 +48,11 @@ RunResult UpdateRun::Execute()
     } catch (const std::bad_alloc&) {
         // Memory ran out (a package list, an INI section): nothing more goes to the reader.
         LogLine("Memoire insuffisante, arret de la mise a jour");
+        // Not a failure on the port: no reopening of it to ask whether it has gone.
         m_found = true;
         m_done = false;
-        Fail(RUN_DOWNLOAD_UNDEFINED);
+        m_failed = true;
+        m_result = RUN_DOWNLOAD_UNDEFINED;
         return Ending();
     }
 }
