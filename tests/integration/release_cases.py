@@ -4,7 +4,9 @@ removed after it (kept when the case fails).
 
 Each case is one CTest test: `release_cases.py NAME`.
 """
+import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -20,6 +22,7 @@ TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
 VERSION = os.environ["OV_VERSION"]
 TITLE = "Mise à jour des lecteurs de cartes Vitale"
 WINE_EXEC = os.path.join(ROOT, "scripts", "wine-exec")
+BINARIES = ("Orvane.exe", "Tessock.dll", "OrvaneCli.exe")
 
 
 class FreshPrefix:
@@ -55,30 +58,55 @@ class FreshPrefix:
         return False
 
 
-def build_archive():
-    out = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "package-release.py"), BUILD],
-                         capture_output=True, text=True, timeout=120)
-    check(out.returncode == 0, out.stderr)
-    return out.stdout.strip()
+def build_archive(*options, env=None, must_pass=True):
+    """The release script's run: its archive (last line of its output) and its whole output."""
+    out = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "package-release.py")]
+                         + list(options) + [BUILD], env=env, capture_output=True, text=True,
+                         timeout=120)
+    if must_pass:
+        check(out.returncode == 0, out.stdout + out.stderr)
+    lines = out.stdout.strip().splitlines()
+    return (lines[-1] if lines else ""), out
+
+
+def check_sums(z, top):
+    """SHA256SUMS lists every other file of the archive with its SHA-256, as sha256sum -c reads it."""
+    sums = z.read(top + "SHA256SUMS").decode("ascii")
+    listed = {}
+    for line in sums.splitlines():
+        m = re.fullmatch(r"([0-9a-f]{64})  (\S.*)", line)
+        check(m is not None, "not a sha256sum line: %r" % line)
+        listed[m.group(2)] = m.group(1)
+    files = {name[len(top):] for name in z.namelist()
+             if name.startswith(top) and not name.endswith("/")} - {"SHA256SUMS"}
+    check(set(listed) == files, (sorted(listed), sorted(files)))
+    for name, digest in listed.items():
+        check(hashlib.sha256(z.read(top + name)).hexdigest() == digest, name + ": wrong sum")
 
 
 def case_archive_runs_in_a_fresh_prefix():
-    archive = build_archive()
+    archive, out = build_archive(env=dict(os.environ, OV_SIGN_PFX=""))
+    check("unsigned" in out.stdout, out.stdout)
     check(os.path.basename(archive) == "Orvane-%s-x64.zip" % VERSION, archive)
     top = "Orvane-%s-x64/" % VERSION
     with zipfile.ZipFile(archive) as z:
         names = set(z.namelist())
         for name in ("Orvane.exe", "Tessock.dll", "OrvaneCli.exe", "LISEZMOI.txt",
-                     "exemple/catalogueM30.ini", "exemple/ReadMe.txt", "exemple/Lecteur.png"):
+                     "exemple/catalogueM30.ini", "exemple/ReadMe.txt", "exemple/Lecteur.png",
+                     "SHA256SUMS"):
             check(top + name in names, "%s missing from %s" % (name, sorted(names)))
         readme = z.read(top + "LISEZMOI.txt")
         # Notepad on any Windows: the ANSI code page and CR LF.
         check("Démarrer".encode("cp1252") in readme and b"\r\n" in readme and b"\n\n" not in readme,
               readme[:200])
+        check_sums(z, top)
         with FreshPrefix() as machine:
             unpacked = os.path.join(machine.dir, "unpacked")
             z.extractall(unpacked)
             home = os.path.join(unpacked, top)
+            sums = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=home,
+                                  capture_output=True, text=True)
+            check(sums.returncode == 0, sums.stdout + sums.stderr)
             code, out = machine.run(os.path.join(home, "OrvaneCli.exe"), "--version")
             check(code == 0 and out == "OrvaneCli %s\n" % VERSION, (code, out))
 
@@ -102,6 +130,48 @@ def case_archive_runs_in_a_fresh_prefix():
                 if updater.poll() is None:
                     updater.kill()
                     updater.wait()
+
+
+def case_signed_archive_verifies():
+    work = scratch("ov-release-sign-")
+    key, cert, pfx = (os.path.join(work, name) for name in ("key.pem", "cert.pem", "sign.pfx"))
+    for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                     "-days", "2", "-subj", "/CN=Orvane release test",
+                     "-addext", "keyUsage=critical,digitalSignature,keyCertSign",
+                     "-addext", "extendedKeyUsage=codeSigning"],
+                    ["pkcs12", "-export", "-inkey", key, "-in", cert, "-out", pfx,
+                     "-passout", "pass:test-Pass 1"]):
+        made = subprocess.run(["openssl"] + command, capture_output=True, text=True, timeout=60)
+        check(made.returncode == 0, made.stderr)
+    built = {name: open(os.path.join(BIN_DIR, name), "rb").read() for name in BINARIES}
+
+    # A certificate that cannot be opened fails the release: no unsigned archive instead.
+    wrong = os.path.join(work, "wrong")
+    _, out = build_archive("--out", wrong, must_pass=False,
+                           env=dict(os.environ, OV_SIGN_PFX=pfx, OV_SIGN_PASS="not it"))
+    left = os.listdir(wrong) if os.path.isdir(wrong) else []
+    check(out.returncode != 0 and not left, (out.returncode, out.stderr, left))
+
+    archive, out = build_archive("--out", os.path.join(work, "out"),
+                                 env=dict(os.environ, OV_SIGN_PFX=pfx, OV_SIGN_PASS="test-Pass 1"))
+    check("unsigned" not in out.stdout, out.stdout)
+    check(os.path.dirname(archive) == os.path.join(work, "out"), archive)
+    top = "Orvane-%s-x64/" % VERSION
+    with zipfile.ZipFile(archive) as z:
+        check_sums(z, top)
+        z.extractall(os.path.join(work, "unpacked"))
+    for name in BINARIES:
+        signed = os.path.join(work, "unpacked", top, name)
+        verified = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", signed],
+                                  capture_output=True, text=True, timeout=60)
+        text = verified.stdout + verified.stderr
+        check(verified.returncode == 0 and "Signature verification: ok" in text
+              and re.search(r"digest algorithm\s*:\s*SHA256", text), name + ":\n" + text)
+        # Copies were signed: the build tree's binaries are as the build left them.
+        with open(os.path.join(BIN_DIR, name), "rb") as f:
+            check(f.read() == built[name], name + " changed in the build tree")
+        with open(signed, "rb") as f:
+            check(f.read() != built[name], name + " packed unsigned")
 
 
 if __name__ == "__main__":
