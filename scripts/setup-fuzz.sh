@@ -6,13 +6,4 @@ set -euo pipefail
 
 packages=(clang libclang-rt-dev libpng-dev cmake make)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup-fuzz: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+"$(dirname "$0")/apt-install.sh" setup-fuzz "${packages[@]}"

@@ -11,15 +11,6 @@ packages=(g++-mingw-w64-x86-64 util-linux wine64 xvfb imagemagick x11-utils
           googletest cmake make g++ python3 dpkg-dev fonts-liberation
           osslsigncode openssl)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+"$here/scripts/apt-install.sh" setup "${packages[@]}"
 
 "$here/scripts/build-deps.sh" "$build/deps"

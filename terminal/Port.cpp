@@ -63,14 +63,22 @@ CTerminal::OpenFailure OpenFailureOf(DWORD error)
     }
 }
 
+CString DevicePath(const CString& name) { return "\\\\.\\" + name; }
+
+// The port for reading and writing, not shared: how the link and its presence test open it.
+HANDLE OpenDevice(const CString& name)
+{
+    return Os().CreateFileA(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+}
+
 } // namespace
 
 bool CTerminal::OpenPort(const CString& name)
 {
     m_openedName = name;
-    const CString device = "\\\\.\\" + name;
-    HANDLE h = Os().CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+    const CString device = DevicePath(name);
+    HANDLE h = OpenDevice(name);
     if (h == INVALID_HANDLE_VALUE) {
         m_openFailure = OpenFailureOf(::GetLastError());
         LogLine("Impossible d'ouvrir le port %s", device.c_str());
@@ -189,9 +197,7 @@ bool CTerminal::ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received)
 
 bool CTerminal::PortVanished() const
 {
-    const CString device = "\\\\.\\" + m_openedName;
-    HANDLE again = Os().CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
+    HANDLE again = OpenDevice(m_openedName);
     if (again != INVALID_HANDLE_VALUE) {
         Os().CloseHandle(again);
         return false;
