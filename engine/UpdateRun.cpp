@@ -9,6 +9,7 @@
 #include "package/Models.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
+#include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
 #include "winfw/KeepAwake.h"
 #include "winfw/TimerResolution.h"
@@ -23,6 +24,29 @@ constexpr DWORD kAfterRestartCommand = 100;
 constexpr DWORD kSettleAfterReopen = 3000;
 constexpr DWORD kAfterSettle = 100;
 constexpr DWORD kBetweenBoxes = 3000;
+
+// A package file's size on disk; -1 when it cannot be read.
+long long SizeOnDisk(const CString& path)
+{
+    ScopedHandle file(Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
+        return -1;
+    DWORD high = 0;
+    const DWORD low = Os().GetFileSize(file.Get(), &high);
+    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR)
+        return -1;
+    return static_cast<long long>((static_cast<unsigned long long>(high) << 32) | low);
+}
+
+// The model code as text a report can hold: what is not printable becomes '?'.
+std::string ModelText(const TerminalDescription& description)
+{
+    std::string model;
+    for (char c : description.modelCode)
+        model.push_back(c >= 0x20 && c < 0x7F ? c : '?');
+    return model;
+}
 
 } // namespace
 
@@ -94,6 +118,7 @@ UpdateRun::Identity UpdateRun::Identify()
         m_terminal.ClosePort();
         return Identity::Unreadable;
     }
+    m_record.model = ModelText(description);
     LogLine("%s", kReadingCatalogue);
     const ReaderModel* model = FindReaderModel(description);
     CString stepText;
@@ -123,6 +148,15 @@ void UpdateRun::PrepareLoadLoop()
     m_view.SetTotalPosition(0);
     m_module.clear();
     m_file.clear();
+    m_record.files.clear();
+    for (const CString& file : m_terminal.GetLoadList()) {
+        RunRecord::File entry;
+        entry.name = file;
+        entry.module = m_terminal.ModuleNameForFile(file);
+        entry.bytes = SizeOnDisk(file);
+        m_record.files.push_back(entry);
+    }
+    m_fileIndex = -1;
     m_terminal.SnapshotLoadList();
     m_state = kApplications;
     m_filesSent = 0;
@@ -189,6 +223,7 @@ void UpdateRun::Announce()
     if (!m_terminal.IsLoadListEmpty()) {
         m_file = m_terminal.TakeNextFile();
         m_module = m_terminal.ModuleNameForFile(m_file);
+        ++m_fileIndex;
         LogLine("Autorisation %s (%s)", m_file.c_str(), m_module.c_str());
         m_state = kAuthorisation;
     } else {
@@ -215,12 +250,14 @@ void UpdateRun::Authorise()
 void UpdateRun::Download()
 {
     LogLine("%s", kDownloading);
+    const ULONGLONG start = Os().GetTickCount64();
     const DownloadResult code = m_terminal.DownloadFile(m_file);
     if (code != DL_OK) {
         LogLine("%s", kDownloadFailed);
         Fail(ResultOfDownload(code));
         return;
     }
+    RecordSent(Os().GetTickCount64() - start);
     ++m_filesSent;
     m_view.StepTotal();
     if (m_terminal.LoaderStageDone(m_filesSent)) {
@@ -232,6 +269,16 @@ void UpdateRun::Download()
         }
     }
     m_state = kAnnounce;
+}
+
+void UpdateRun::RecordSent(ULONGLONG milliseconds)
+{
+    if (m_fileIndex < 0 || m_fileIndex >= static_cast<int>(m_record.files.size()))
+        return;
+    RunRecord::File& file = m_record.files[static_cast<std::size_t>(m_fileIndex)];
+    file.sent = true;
+    file.seconds = static_cast<double>(milliseconds) / 1000.0;
+    file.bytes = m_terminal.GetFileSize();
 }
 
 UpdateRun::Return UpdateRun::RestartAfterLoader()
@@ -304,6 +351,8 @@ bool UpdateRun::FindAtFirstPosition()
     LogLine("Terminal revenu sur le port COM%d, recherche sur ce port", moved);
     m_portText = "COM" + std::to_string(moved);
     m_moved = m_terminal.FindTerminal(m_portText);
+    if (m_moved)
+        m_record.portAfterRestart = proto::PortNameOfText(m_portText);
     return m_moved;
 }
 

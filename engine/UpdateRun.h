@@ -2,6 +2,9 @@
 // front end: the progress window and the console both bind a RunView. The run reaches the
 // reader through its CTerminal and the operating system only through the OS seam.
 #pragma once
+#include <string>
+#include <vector>
+
 #include "RunResult.h"
 #include "terminal/Terminal.h"
 #include "winfw/Strings.h"
@@ -27,6 +30,20 @@ public:
     virtual void EndRun(RunResult result, bool succeeded) = 0;
 };
 
+// What a run did, for a report: filled as the run goes, complete once it has ended.
+struct RunRecord {
+    struct File {
+        std::string name;    // as the load list names it (ANSI)
+        std::string module;
+        long long bytes = -1;   // its size; -1 when it could not be read
+        bool sent = false;      // its download completed
+        double seconds = -1.0;  // its transfer time; -1 until it was sent
+    };
+    std::string model;             // the three characters the reader gave; empty before
+    std::string portAfterRestart;  // "COMn" where the reader came back, when it moved
+    std::vector<File> files;       // the load list in sending order, once it is known
+};
+
 class UpdateRun : private ProgressSink {
 public:
     enum State { kApplications = 1, kConstraints, kAnnounce, kAuthorisation, kDownload,
@@ -47,6 +64,8 @@ public:
     // Runs the update to its end and tells the view; returns the run result.
     RunResult Execute();
 
+    const RunRecord& Record() const { return m_record; }
+
 private:
     // The terminal's progress, handed to the view.
     void OnModule(const CString& module) override { m_view.SetModule(module); }
@@ -61,6 +80,8 @@ private:
     void Announce();
     void Authorise();
     void Download();
+    // The file in hand was sent, in `milliseconds`.
+    void RecordSent(ULONGLONG milliseconds);
     void Activate();
     void FinalRestart();
     // How the reader came back after the loader restart.
@@ -106,4 +127,7 @@ private:
     std::uint8_t m_hub = 0;
     std::uint8_t m_hubPort = 0;
     RunResult m_result = RUN_SUCCEEDED;
+    RunRecord m_record;
+    // The record's entry of the file in hand; -1 before the first.
+    int m_fileIndex = -1;
 };

@@ -101,10 +101,23 @@ struct RunRig {
             peer = std::make_unique<LoaderPeer>(os, scenario);
         UpdateRun run(terminal, portText, view);
         run.SetJournalDirectory(journalDirectory);
-        return run.Execute();
+        const int result = run.Execute();
+        record = run.Record();
+        return result;
     }
 
     std::string journalDirectory;
+    RunRecord record;
+
+    // The record's files said to be sent, in order.
+    std::vector<std::string> RecordedSent() const
+    {
+        std::vector<std::string> names;
+        for (const RunRecord::File& f : record.files)
+            if (f.sent)
+                names.push_back(f.name);
+        return names;
+    }
 
     std::vector<std::string> Announced() const
     {
@@ -250,6 +263,21 @@ TEST(UpdateRun, MixedPackageRestartsAfterTheLoaderFilesAndGoesOn)
     EXPECT_TRUE(rig.Received("VIT.PDF", 2));
     // Back on its own port the reader is not asked to describe itself again.
     EXPECT_EQ(rig.peer->Stats().commands.at(rsim::kCmdDescribe), 1u);
+
+    // The record a report is written from: every file in sending order, its size and its
+    // transfer time on the run's clock.
+    EXPECT_EQ(rig.record.model, "M30");
+    EXPECT_EQ(rig.record.portAfterRestart, "");
+    ASSERT_EQ(rig.record.files.size(), 3u);
+    EXPECT_EQ(rig.RecordedSent(), rig.peer->StoredOrder());
+    const std::size_t sizes[] = {500, 350, 650};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const RunRecord::File& file = rig.record.files[i];
+        SCOPED_TRACE(file.name);
+        EXPECT_EQ(file.bytes, static_cast<long long>(sizes[i]));
+        EXPECT_GT(file.seconds, 0.0);
+        EXPECT_LT(file.seconds, 10.0);
+    }
 }
 
 // ---- failures ----
@@ -293,6 +321,14 @@ TEST(UpdateRun, EveryFailureInTheLoopClosesThePortAndSaysSo)
         EXPECT_EQ(shown.back(), "end:" + std::to_string(c.result) + " failed");
         EXPECT_FALSE(rig.terminal.IsOpen());
         EXPECT_GT(rig.os.portCloses, 0);
+        // A report never says a file is on the reader that is not there whole.
+        std::vector<std::string> whole;
+        for (std::size_t i = 0; i < rig.files.size(); ++i)
+            if (rig.Received(rig.files[i], i))
+                whole.push_back(rig.files[i]);
+        EXPECT_EQ(rig.RecordedSent(), whole);
+        for (const RunRecord::File& f : rig.record.files)
+            EXPECT_EQ(f.seconds < 0.0, !f.sent) << f.name;
     }
 }
 
@@ -450,6 +486,7 @@ TEST(UpdateRun, ReaderBackUnderAnotherComNumberIsFoundAtItsUsbPosition)
         // On the new port the device is asked what it is before anything else is sent.
         ASSERT_FALSE(afterMove.empty());
         EXPECT_EQ(afterMove.front(), rsim::kCmdDescribe);
+        EXPECT_EQ(rig.record.portAfterRestart, "COM12");
         EXPECT_EQ(rig.peer->StoredOrder(), c.stored);
         EXPECT_FALSE(rig.terminal.IsOpen());
         if (c.result == RUN_OTHER_READER_FOUND) {
