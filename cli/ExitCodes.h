@@ -14,6 +14,8 @@ enum class ExitCode : int {
     AuthorisationRefused = 21,
     // `check` and `send`: no reader answered on the port.
     ReaderNotFound = 30,
+    // `update --report`: every run succeeded, but the report could not be written.
+    ReportNotWritten = 31,
 };
 
 // What a command exits with: one of the console's own codes, or the result of the run or

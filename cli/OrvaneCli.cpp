@@ -78,18 +78,6 @@ std::string WindowsPath(std::string path)
     return path;
 }
 
-double ProcessCpuSeconds()
-{
-    FILETIME created, exited, kernel, user;
-    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user))
-        return 0.0;
-    auto seconds = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
 ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::string& module)
 {
     if (!terminal.AnnounceFile(file, module))
@@ -152,10 +140,14 @@ ExitStatus Restart(const Args& args)
     });
 }
 
+ExitStatus Usage();
+
 ExitStatus Update(const Args& args)
 {
-    CTerminal terminal;
-    return RunUpdate(terminal, args[0]);
+    UpdateRequest request;
+    if (!ParseUpdateArguments(args, request))
+        return Usage();
+    return RunUpdates(request);
 }
 
 ExitStatus Check(const Args& args)
@@ -177,7 +169,10 @@ struct Command {
     ExitStatus (*run)(const Args& args);
 };
 
-// One entry per command, in the order of the usage.
+// Every port a machine can number, and the report's two words.
+constexpr std::size_t kMaxUpdateArgs = 258;
+
+// One entry per command, in the order of the usage; a command may have several forms.
 const Command kCommands[] = {
     {"find", "PORT", "find the reader's loader; prints \"PORTNAME BAUD\"", 1, 1, Find},
     {"describe", "PORT", "prints the model code and the 97-byte description in hex", 1, 1,
@@ -189,11 +184,17 @@ const Command kCommands[] = {
      2, 3, Send},
     {"activate", "PORT", "activates the loaded modules", 1, 1, Activate},
     {"restart", "PORT", "restarts the reader", 1, 1, Restart},
-    {"update", "PORT",
+    {"update", "[--report FILE] PORT|--auto",
      "in a package directory: the whole update, as the updater\n"
      "runs it, without windows; its texts and bars on standard\n"
-     "error, the operator's message on standard output",
-     1, 1, Update},
+     "error, the operator's message on standard output; --auto\n"
+     "takes the port the updater would select by itself",
+     1, 3, Update},
+    {"update", "[--report FILE] PORT PORT...|--all",
+     "the same on several readers at once (--all: every\n"
+     "\"DORAN Kavron\" port); one \"PORT<TAB>CODE<TAB>MESSAGE\"\n"
+     "line per port; --report writes a JSON report to FILE",
+     1, kMaxUpdateArgs, Update},
     {"check", "PORT",
      "in a package directory: what the update would decide about\n"
      "the reader (model, catalogue, constraints), then the load\n"
@@ -219,7 +220,9 @@ const char kUsageTail[] =
     "exit codes: 0 done; 1 failed; 2 bad arguments; 30 reader not found;\n"
     "  send: the download result code (0 to 13), 20 announce failed,\n"
     "  21 authorisation refused;\n"
-    "  update: the run result code (0 success, 1 to 21 as the updater's messages);\n"
+    "  update: the run result code (0 success, 1 to 24 as the updater's messages;\n"
+    "  with several ports the first failed run's), 31 when every run succeeded\n"
+    "  but the report could not be written;\n"
     "  check: 0 the update would be allowed, otherwise the update's result code\n"
     "  (2 description, 3 applications, 4 constraints, 5 load list, 20 model or\n"
     "  catalogue), 30 reader not found.\n";
@@ -234,7 +237,11 @@ std::string UsageText()
         std::string line = std::string("  ") + command.name;
         if (command.form[0] != '\0')
             line += std::string(" ") + command.form;
-        line.resize(std::max(line.size() + 1, kHelpColumn), ' ');
+        // A long form puts its help on the next line, in the column.
+        if (line.size() >= kHelpColumn)
+            line += "\n" + std::string(kHelpColumn, ' ');
+        else
+            line.resize(kHelpColumn, ' ');
         for (const char* c = command.help; *c != '\0'; ++c) {
             line += *c;
             if (*c == '\n')
@@ -255,9 +262,9 @@ ExitStatus Usage()
 const Command* FindCommand(const std::string& name, const Args& args)
 {
     for (const Command& command : kCommands)
-        if (name == command.name)
-            return args.size() >= command.minArgs && args.size() <= command.maxArgs ? &command
-                                                                                     : nullptr;
+        if (name == command.name && args.size() >= command.minArgs &&
+            args.size() <= command.maxArgs)
+            return &command;
     return nullptr;
 }
 

@@ -24,6 +24,18 @@ double WallSeconds()
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+double ProcessCpuSeconds()
+{
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0.0;
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
 void WriteStderrLine(const std::string& utf8)
 {
     if (ConsoleSeam* console = ConsoleSeam::Bound())
@@ -87,7 +99,29 @@ void ConsoleSeam::WriteLocked(const std::string& text)
 void ConsoleSeam::WriteLine(const std::string& utf8)
 {
     std::lock_guard<std::mutex> hold(m_lock);
-    WriteLocked(utf8 + "\n");
+    const auto prefix = m_prefixes.find(std::this_thread::get_id());
+    WriteLocked((prefix != m_prefixes.end() ? prefix->second : std::string()) + utf8 + "\n");
+}
+
+void ConsoleSeam::SetThreadPrefix(const std::string& prefix)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (prefix.empty())
+        m_prefixes.erase(std::this_thread::get_id());
+    else
+        m_prefixes[std::this_thread::get_id()] = prefix;
+}
+
+LinePrefix::LinePrefix(const std::string& prefix)
+{
+    if (ConsoleSeam* console = ConsoleSeam::Bound())
+        console->SetThreadPrefix(prefix);
+}
+
+LinePrefix::~LinePrefix()
+{
+    if (ConsoleSeam* console = ConsoleSeam::Bound())
+        console->SetThreadPrefix(std::string());
 }
 
 void ConsoleSeam::DrawBar(const std::string& utf8)

@@ -4,8 +4,10 @@
 #pragma once
 #include "winfw/Text.h"
 
+#include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ExitCodes.h"
@@ -14,6 +16,9 @@
 
 // Seconds of the performance counter: what the console's timings are measured with.
 double WallSeconds();
+
+// The processor time the process has used so far, kernel and user, in seconds.
+double ProcessCpuSeconds();
 
 // Writes one line of UTF-8 text on standard error, after any bar drawn in place.
 void WriteStderrLine(const std::string& utf8);
@@ -43,6 +48,9 @@ public:
     void EndBar();
     void Capture(LineCapture* capture) { m_capture = capture; }
     LineCapture* Capturing() const { return m_capture; }
+    // Lines the calling thread writes start with `prefix` (none when empty): runs side by
+    // side say whose line it is.
+    void SetThreadPrefix(const std::string& prefix);
 
 private:
     static int WINAPI MessageToStderr(HWND, LPCSTR text, LPCSTR caption, UINT);
@@ -54,7 +62,17 @@ private:
     bool m_verbose;
     bool m_barOpen = false; // a bar drawn in place waits for its line's end
     LineCapture* m_capture = nullptr;
+    std::map<std::thread::id, std::string> m_prefixes;
     ScopedOsCalls m_swap;
+};
+
+// Prefixes the calling thread's console lines for the object's lifetime.
+class LinePrefix {
+public:
+    explicit LinePrefix(const std::string& prefix);
+    ~LinePrefix();
+    LinePrefix(const LinePrefix&) = delete;
+    LinePrefix& operator=(const LinePrefix&) = delete;
 };
 
 // Keeps every diagnostic line written while it lives (for a verdict's reason).

@@ -1,10 +1,22 @@
-// `update`: a whole update without windows, in the package directory, on the console.
+// `update`: whole updates without windows, in the package directory, on the console: on
+// one port, on the port the main window would choose, or on several readers at once.
 #pragma once
 #include <string>
+#include <vector>
 
-#include "engine/RunResult.h"
+#include "ExitCodes.h"
 
-class CTerminal;
+struct UpdateRequest {
+    enum class Ports { Named, Auto, All };
+    Ports ports = Ports::Named;
+    std::vector<std::string> named;  // port-list texts, for Named
+    std::string reportPath;          // where the JSON report goes; none when empty
+};
 
-// Runs the update on the reader of `portText`; returns the run result.
-RunResult RunUpdate(CTerminal& terminal, const std::string& portText);
+// Reads `update`'s arguments: [--report FILE] then PORT..., --auto or --all. False, with
+// the reason on standard error, when they do not make one request.
+bool ParseUpdateArguments(const std::vector<std::string>& args, UpdateRequest& request);
+
+// Runs the updates the request names, writes the report when asked, and says what the
+// command exits with.
+ExitStatus RunUpdates(const UpdateRequest& request);

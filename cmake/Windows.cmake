@@ -37,12 +37,17 @@ add_library(ov_engine STATIC engine/UpdateRun.cpp engine/RunResult.cpp engine/Ba
 target_link_libraries(ov_engine PUBLIC ov_terminal comctl32)
 target_compile_options(ov_engine PRIVATE ${OV_WARNINGS})
 
+# The port list as the main window builds it; OrvaneCli's --auto and --all take it too.
+add_library(ov_portlist STATIC app/PortRules.cpp app/PortQuery.cpp)
+target_link_libraries(ov_portlist PUBLIC ov_winfw)
+target_compile_options(ov_portlist PRIVATE ${OV_WARNINGS})
+
 # The user interface: main window, port list, splash screen, PNG pictures and drawing.
-add_library(ov_app STATIC app/Drawing.cpp app/PngImage.cpp app/PngResource.cpp app/PortRules.cpp
-  app/PortQuery.cpp app/DisplayTexts.cpp app/SplashScreenEx.cpp app/ChargeurDlg.cpp)
+add_library(ov_app STATIC app/Drawing.cpp app/PngImage.cpp app/PngResource.cpp
+  app/DisplayTexts.cpp app/SplashScreenEx.cpp app/ChargeurDlg.cpp)
 target_include_directories(ov_app PUBLIC ${OV_DEPS_DIR}/include)
-target_link_libraries(ov_app PUBLIC ov_engine ${OV_DEPS_DIR}/lib/libpng16.a ${OV_DEPS_DIR}/lib/libz.a
-  version)
+target_link_libraries(ov_app PUBLIC ov_engine ov_portlist ${OV_DEPS_DIR}/lib/libpng16.a
+  ${OV_DEPS_DIR}/lib/libz.a version)
 target_compile_options(ov_app PRIVATE ${OV_WARNINGS})
 
 # Pictures drawn by our own script at build time, found by the resource compiler.
@@ -83,9 +88,17 @@ set_target_properties(Tessock PROPERTIES OUTPUT_NAME Tessock PREFIX ""
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 target_link_libraries(Tessock PRIVATE setupapi cfgmgr32 advapi32)
 
+# nlohmann-json's headers (Debian's nlohmann-json3-dev) reach the MinGW build through a
+# directory of their own, so no other host header can be picked up by mistake.
+set(OV_JSON_HEADERS /usr/include/nlohmann CACHE PATH "nlohmann-json's headers")
+set(OV_JSON_INCLUDE ${CMAKE_BINARY_DIR}/json-include)
+file(MAKE_DIRECTORY ${OV_JSON_INCLUDE})
+file(CREATE_LINK ${OV_JSON_HEADERS} ${OV_JSON_INCLUDE}/nlohmann SYMBOLIC)
+
 add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp cli/PortCommands.cpp cli/CheckCommand.cpp
-               cli/UpdateCommand.cpp res/strings.rc)
-target_link_libraries(OrvaneCli PRIVATE ov_engine)
+               cli/UpdateCommand.cpp cli/Report.cpp res/strings.rc)
+target_include_directories(OrvaneCli SYSTEM PRIVATE ${OV_JSON_INCLUDE})
+target_link_libraries(OrvaneCli PRIVATE ov_engine ov_portlist)
 # The updater's lookup and the port commands load Tessock.dll from beside the program.
 add_dependencies(OrvaneCli Tessock)
 target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})

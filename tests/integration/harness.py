@@ -15,6 +15,7 @@ WINE_RUN = os.environ["OV_WINE_RUN"]
 READERSIM = os.environ["OV_READERSIM"]
 BIN_DIR = os.environ["OV_BIN_DIR"]
 WINEPREFIX = os.environ["OV_WINEPREFIX"]
+TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
 
 # The sample package and a reader it is meant for.
 SAMPLE = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
@@ -123,6 +124,37 @@ class Run:
     def __repr__(self):
         return "exit %d after %.1fs\n--- stdout\n%s--- stderr\n%s" % (
             self.code, self.seconds, self.out, self.err)
+
+
+class Device:
+    """A Ports-class device registered in the prefix for the duration of a `with`."""
+
+    def __init__(self, instance, port, description):
+        self.instance, self.port, self.description = instance, port, description
+        self.present = False
+
+    def tool(self, *args):
+        return run_windows(os.path.join(TOOLS_DIR, "portdev.exe"), *args, timeout=120)
+
+    def __enter__(self):
+        ensure_prefix()
+        self.tool("remove", self.instance)  # a leftover of a killed run
+        run = self.tool("add", self.instance, self.port, self.description)
+        if run.code != 0:
+            self.tool("remove", self.instance)
+            raise Failure("portdev add: %s" % run)
+        self.present = True
+        return self
+
+    def remove(self):
+        if self.present:
+            run = self.tool("remove", self.instance)
+            self.present = False
+            check(run.code == 0, "device not removed: %s" % run)
+
+    def __exit__(self, *exc):
+        self.remove()
+        return False
 
 
 def cli(*args, timeout=180, cwd=None):

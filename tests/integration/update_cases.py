@@ -3,12 +3,14 @@ package directory, against readersim, with the reader's restart for real (a 30 s
 
 Each case is one CTest test: `update_cases.py NAME`, with a COM number of its own.
 """
+import contextlib
+import json
 import os
 import re
 import sys
 
-from harness import (APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Reader, check, cli, journals,
-                     new_journal, run_case)
+from harness import (APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Device, Reader, check, cli, journals,
+                     new_journal, run_case, scratch, winpath)
 
 SUCCESS = "La mise à jour s'est effectuée avec succès"
 UNREACHABLE = "Erreur 108:\nImpossible de communiquer avec le lecteur."
@@ -114,6 +116,137 @@ def case_reader_unplugged_during_a_download():
     check(run.code == 23 and "Erreur 144:\nLe lecteur a été débranché" in run.out, run)
     check(run.seconds < 60, "the run took %.1f s" % run.seconds)
     check("cable pulled" in sim.log(), sim.log()[-500:])
+
+
+# ---- several readers at once, and the ports found by themselves ----
+
+ISO_LOCAL = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d$"
+NO_PORT = "Erreur 109:"
+
+
+def reader(number, *options):
+    return Reader(number, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS, *options)
+
+
+def check_whole_update(sim):
+    """Every file of the load list byte for byte, in its order, and the reader restarted."""
+    summary = sim.summary()
+    names = [f["name"] for f in summary["files"]]
+    check(names == M30_FILES + ["LISEZMOI.TXT"], "%s: %s" % (sim.port, names))
+    for name in M30_FILES:
+        with open(os.path.join(SAMPLE, name), "rb") as f:
+            check(sim.received(name) == f.read(), "%s: %s differs" % (sim.port, name))
+    check(summary["restarts"] == 2 and summary["violations"] == 0, summary)
+
+
+def check_untouched(sim):
+    check("rx " not in sim.log(), "%s heard: %s" % (sim.port, sim.log()[:300]))
+
+
+def result_lines(run):
+    return [line.split("\t") for line in run.out.splitlines()]
+
+
+def check_report(path, run, ports):
+    with open(path, encoding="utf-8") as f:
+        report = json.load(f)
+    check(report["program"] == "OrvaneCli" and report["result"] == run.code, report)
+    check(report["package"] == winpath(SAMPLE), report["package"])
+    check(re.match(ISO_LOCAL, report["started"]) and re.match(ISO_LOCAL, report["finished"]),
+          report)
+    check([r["port"] for r in report["runs"]] == ports, report["runs"])
+    lines = result_lines(run)
+    for entry, line in zip(report["runs"], lines):
+        check([entry["port"], str(entry["result"]), entry["message"].replace("\n", " ")] == line,
+              (entry, line))
+        check(entry["port_after_restart"] is None, entry)
+        files = entry["files"]
+        check([f["name"] for f in files] == M30_FILES, files)
+        if entry["result"] == 0:
+            check(entry["model"] == "M30", entry)
+            for f in files:
+                size = os.path.getsize(os.path.join(SAMPLE, f["name"]))
+                check(f["sent"] and f["bytes"] == size and f["seconds"] >= 0, f)
+    return report
+
+
+def case_three_readers_at_once():
+    report = os.path.join(scratch("ov-report-"), "r.json")
+    with reader(80) as a, reader(81) as b, reader(82) as c:
+        run = cli("update", "COM80", "COM81", "COM82", "--report", winpath(report), cwd=SAMPLE,
+                  timeout=240)
+        check(run.code == 0, run)
+        check(result_lines(run) == [[p, "0", SUCCESS] for p in ("COM80", "COM81", "COM82")], run)
+        for sim in (a, b, c):
+            check_whole_update(sim)
+    check_report(report, run, ["COM80", "COM81", "COM82"])
+    # Each run's lines name their port; no bar is drawn in place among them.
+    check("\r" not in run.err, run.err[-300:])
+    for port in ("COM80", "COM81", "COM82"):
+        check(re.search(r"^%s: \[ *[0-9.]+ s\] step: " % port, run.err, re.M), run.err[-300:])
+    # Side by side, three readers take hardly longer than one (a 30 s restart each).
+    check(run.seconds < 90, "three readers took %.1f s" % run.seconds)
+
+
+def case_middle_reader_refuses_the_authorisation():
+    report = os.path.join(scratch("ov-report-"), "r.json")
+    with reader(83) as a, reader(84, "--auth", "refuse") as b, reader(85) as c:
+        run = cli("update", "COM83", "COM84", "COM85", "--report", winpath(report), cwd=SAMPLE,
+                  timeout=240)
+        check(run.code == 6, run)
+        lines = result_lines(run)
+        check([l[:2] for l in lines] == [["COM83", "0"], ["COM84", "6"], ["COM85", "0"]], lines)
+        check(lines[1][2].startswith("Erreur 106: "), lines)
+        check_whole_update(a)
+        check_whole_update(c)
+        check(all(f["received"] == 0 for f in b.summary()["files"]), b.summary())
+    entry = check_report(report, run, ["COM83", "COM84", "COM85"])["runs"][1]
+    check(entry["model"] == "M30" and not any(f["sent"] for f in entry["files"]), entry)
+    check(all(f["seconds"] is None for f in entry["files"]), entry)
+
+
+def maker(number):
+    return Device("USB\\VID_079B&PID_0028\\5&77&0&%d" % number, "COM%d" % number,
+                  "DORAN Kavron USB")
+
+
+def plain(number):
+    return Device("USB\\VID_0403&PID_6001\\PLAIN%d" % number, "COM%d" % number, "USB Serial Port")
+
+
+def case_all_registered_readers_and_no_other_port():
+    with contextlib.ExitStack() as stack:
+        for device in (maker(86), plain(88), maker(87)):
+            stack.enter_context(device)
+        a, b = stack.enter_context(reader(86)), stack.enter_context(reader(87))
+        other = stack.enter_context(reader(88))
+        run = cli("update", "--all", cwd=SAMPLE, timeout=240)
+        check(run.code == 0, run)
+        check(sorted(l[0] for l in result_lines(run)) == ["COM86", "COM87"], run)
+        check_whole_update(a)
+        check_whole_update(b)
+        check_untouched(other)
+
+
+def case_auto_takes_the_registered_reader_only():
+    with maker(89), plain(90), reader(89) as sim, reader(90) as other:
+        run = cli("update", "--auto", cwd=SAMPLE, timeout=240)
+        check(run.code == 0 and run.out == SUCCESS + "\n", run)
+        check("update: DORAN Kavron USB (COM89)" in run.err, run)
+        check_whole_update(sim)
+        check_untouched(other)
+
+
+def case_auto_or_all_without_registered_reader_sends_nothing():
+    report = os.path.join(scratch("ov-report-"), "r.json")
+    with plain(91), reader(91) as other:
+        for form in ("--auto", "--all"):
+            run = cli("update", form, "--report", winpath(report), cwd=SAMPLE)
+            check(run.code == 1 and run.out.startswith(NO_PORT), run)
+            with open(report, encoding="utf-8") as f:
+                document = json.load(f)
+            check(document["result"] == 1 and document["runs"] == [], document)
+        check_untouched(other)
 
 
 if __name__ == "__main__":

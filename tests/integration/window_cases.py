@@ -17,10 +17,9 @@ import time
 # locale's character set.
 os.environ["LC_ALL"] = "C.UTF-8"
 
-from harness import (BIN_DIR, WINE_RUN, WINEPREFIX, Failure, Reader, check, ensure_prefix, run_case,
-                     run_windows, scratch, screenshot)
+from harness import (BIN_DIR, TOOLS_DIR, WINE_RUN, WINEPREFIX, Device, Failure, Reader, check,
+                     ensure_prefix, run_case, run_windows, scratch, screenshot)
 
-TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
 VERSION = os.environ["OV_VERSION"]
 SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples", "package")
 SHOTS = os.path.join(os.path.dirname(WINEPREFIX), "screenshots")
@@ -95,37 +94,6 @@ def bmp_pixels(path):
         for x in range(width):
             b, g, r = data[base + 3 * x:base + 3 * x + 3]
             yield (r, g, b)
-
-
-class Device:
-    """A Ports-class device registered in the prefix for the duration of a `with`."""
-
-    def __init__(self, instance, port, description):
-        self.instance, self.port, self.description = instance, port, description
-        self.present = False
-
-    def tool(self, *args):
-        return run_windows(os.path.join(TOOLS_DIR, "portdev.exe"), *args, timeout=120)
-
-    def __enter__(self):
-        ensure_prefix()
-        self.tool("remove", self.instance)  # a leftover of a killed run
-        run = self.tool("add", self.instance, self.port, self.description)
-        if run.code != 0:
-            self.tool("remove", self.instance)
-            raise Failure("portdev add: %s" % run)
-        self.present = True
-        return self
-
-    def remove(self):
-        if self.present:
-            run = self.tool("remove", self.instance)
-            self.present = False
-            check(run.code == 0, "device not removed: %s" % run)
-
-    def __exit__(self, *exc):
-        self.remove()
-        return False
 
 
 class Updater:

@@ -1,0 +1,140 @@
+#include "Report.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <exception>
+
+#include <nlohmann/json.hpp>
+
+#include "winfw/Text.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A Windows path or name of the ANSI code page, as UTF-8.
+std::string Utf8(const std::string& ansi) { return AnsiToUtf8(ansi); }
+
+Json OrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
+
+Json FileJson(const RunRecord::File& file)
+{
+    Json entry;
+    entry["name"] = Utf8(file.name);
+    entry["module"] = Utf8(file.module);
+    entry["bytes"] = file.bytes >= 0 ? Json(file.bytes) : Json(nullptr);
+    entry["sent"] = file.sent;
+    entry["seconds"] = file.seconds >= 0.0 ? Json(file.seconds) : Json(nullptr);
+    return entry;
+}
+
+Json RunJson(const PortRun& run)
+{
+    Json entry;
+    entry["port"] = run.port;
+    entry["result"] = static_cast<int>(run.result);
+    entry["message"] = run.message;
+    entry["model"] = OrNull(run.record.model);
+    entry["started"] = run.started;
+    entry["finished"] = run.finished;
+    entry["port_after_restart"] = OrNull(run.record.portAfterRestart);
+    Json files = Json::array();
+    for (const RunRecord::File& file : run.record.files)
+        files.push_back(FileJson(file));
+    entry["files"] = files;
+    return entry;
+}
+
+// Owns a file handle of the real system: the report is the console's, not the run's.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE h) : m_h(h) {}
+    ~FileHandle() { Close(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_h; }
+    bool Close()
+    {
+        const bool closed = !IsValid() || ::CloseHandle(m_h) != 0;
+        m_h = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+private:
+    HANDLE m_h;
+};
+
+bool WriteWhole(const std::string& path, const std::string& text)
+{
+    FileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
+        return false;
+    DWORD written = 0;
+    const bool whole = ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()),
+                                   &written, nullptr) != 0 &&
+                       written == text.size() && ::FlushFileBuffers(file.Get()) != 0;
+    return file.Close() && whole;
+}
+
+} // namespace
+
+std::string IsoLocalNow()
+{
+    FILETIME utc, local;
+    ::GetSystemTimeAsFileTime(&utc);
+    ::FileTimeToLocalFileTime(&utc, &local);
+    auto ticks = [](const FILETIME& t) {
+        return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                      t.dwLowDateTime);
+    };
+    // 100 ns ticks to whole minutes, rounded: the offset of the zone, as it stands now.
+    const long long offsetMinutes = (ticks(local) - ticks(utc) + 300000000LL) / 600000000LL;
+    SYSTEMTIME time;
+    ::FileTimeToSystemTime(&local, &time);
+    const long long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    char text[40];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u%c%02lld:%02lld", time.wYear,
+                  time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
+                  offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+    return text;
+}
+
+std::string ReportJson(const UpdateReport& report)
+{
+    Json document;
+    document["program"] = "OrvaneCli";
+    document["version"] = OV_VERSION_TEXT;
+    document["package"] = Utf8(report.package);
+    document["started"] = report.started;
+    document["finished"] = report.finished;
+    document["result"] = report.result;
+    Json runs = Json::array();
+    for (const PortRun& run : report.runs)
+        runs.push_back(RunJson(run));
+    document["runs"] = runs;
+    // A byte that is not UTF-8 is replaced rather than failing the whole report.
+    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+bool WriteReport(const std::string& path, const UpdateReport& report)
+{
+    std::string text;
+    try {
+        text = ReportJson(report);
+    } catch (const std::exception&) {
+        return false;
+    }
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%lu.tmp", ::GetCurrentProcessId());
+    const std::string temporary = path + suffix;
+    if (!WriteWhole(temporary, text) ||
+        !::MoveFileExA(temporary.c_str(), path.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ::DeleteFileA(temporary.c_str());
+        return false;
+    }
+    return true;
+}
