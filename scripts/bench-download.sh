@@ -3,7 +3,9 @@
 # Prints the achieved throughput as a ratio of the protocol's limit (per block: the wire
 # time of a 128-byte block and its 32-byte reply, plus the 1 ms wait) and the updater's
 # CPU time as a share of the transfer's wall time; then the reader's restart wait of a whole
-# update, as a ratio of its specified 30 s. One run, ratios only; no assertion.
+# update, as a ratio of its specified 30 s; then four readers updated at once against one
+# alone, as the ratio of their wall times, with the updater's CPU share. One run, ratios
+# only; no assertion.
 set -euo pipefail
 build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
 wine_run=$build/win/wine-run
@@ -11,12 +13,13 @@ prefix=$build/win/wineprefix
 work=$(mktemp -d -t orvane-bench.XXXXXX)
 size=${BENCH_SIZE:-204800}
 sim=
-# At the end: the simulator stopped, the prefix's server (and display) ended; the work
+sims=()
+# At the end: the simulators stopped, the prefix's server (and display) ended; the work
 # folder removed after a good run, kept and named after a failed one.
 finish() {
   local code=$?
   set +e   # every step is tried, whatever the one before did
-  [ -n "$sim" ] && { kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; }
+  for p in $sim "${sims[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   "$wine_run" --stop
   if [ "$code" -eq 0 ]; then
     rm -rf "$work"
@@ -87,4 +90,51 @@ start, end = files.get("Redémarrage du lecteur..."), files.get("Recherche du te
 if start is None or end is None:
     sys.exit("restart wait not seen:\n" + err)
 print("restart wait %.2f s, specified 30 s: ratio %.3f" % (end - start, (end - start) / 30.0))
+PY
+kill -TERM $sim; wait $sim 2>/dev/null || true
+sim=
+
+# The sample package on readers pacing the wire, one alone, then four at once: each has its
+# own thread and port, so four should take hardly longer than one.
+start_readers() {   # start_readers FIRST_PORT COUNT
+  sims=()
+  for n in $(seq "$1" $(($1 + $2 - 1))); do
+    "$build/host/sim/readersim" --com "$prefix/dosdevices/com$n" --pace --model M30 \
+      --options 00ff0003010000000000000000 --apps SANTE,TIERSPAYANT,LECTEUR \
+      --outdir "$work/r$n" --lifetime 300 >"$work/sim$n.out" 2>&1 &
+    sims+=($!)
+  done
+  for n in $(seq "$1" $(($1 + $2 - 1))); do
+    for _ in $(seq 100); do grep -q READY "$work/sim$n.out" 2>/dev/null && break; sleep 0.1; done
+  done
+}
+stop_readers() {
+  for p in "${sims[@]}"; do kill -TERM "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  sims=()
+}
+for n in 41 42 43 44; do mkdir -p "$work/r$n"; done
+start_readers 41 1
+(cd "$sample" && "$wine_run" "$build/win/bin/OrvaneCli.exe" update COM41 </dev/null \
+  >"$work/one.out" 2>"$work/one.err") || true
+stop_readers
+start_readers 41 4
+(cd "$sample" && "$wine_run" "$build/win/bin/OrvaneCli.exe" update COM41 COM42 COM43 COM44 \
+  </dev/null >"$work/four.out" 2>"$work/four.err") || true
+stop_readers
+python3 - "$work" <<'PY'
+import re, sys
+work = sys.argv[1]
+def cost(name, runs):
+    err = open("%s/%s.err" % (work, name), encoding="utf-8", errors="replace").read()
+    out = open("%s/%s.out" % (work, name), encoding="utf-8", errors="replace").read()
+    m = re.search(r"update: %d run\(s\) in ([\d.]+) s, CPU ([\d.]+) s" % runs, err)
+    ok = out.startswith("La mise") if runs == 1 else out.count("\t0\t") == runs
+    if not m or not ok:
+        sys.exit("%s: the update failed:\n%s%s" % (name, out, err[-2000:]))
+    return float(m.group(1)), float(m.group(2))
+one, _ = cost("one", 1)
+four, cpu = cost("four", 4)
+print("whole update, one reader %.2f s, four at once %.2f s: ratio %.3f (target at most 1.10)"
+      % (one, four, four / one))
+print("updater CPU share of wall time with four readers: %.2f%%" % (100 * cpu / four))
 PY
