@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -117,9 +118,16 @@ std::vector<std::string> ReaderEntries()
     if (outcome != PortQuery::Listed)
         WriteStderrLine("update: the port list could not be read");
     std::vector<std::string> readers;
-    for (const std::string& text : texts)
-        if (ports::IsReaderEntry(text))
-            readers.push_back(text);
+    std::vector<std::string> taken;
+    for (const std::string& text : texts) {
+        // A port listed twice would be opened by two runs: the second would fail for nothing.
+        const std::string port = proto::PortNameOfText(text);
+        if (!ports::IsReaderEntry(text) ||
+            std::find(taken.begin(), taken.end(), port) != taken.end())
+            continue;
+        taken.push_back(port);
+        readers.push_back(text);
+    }
     return readers;
 }
 

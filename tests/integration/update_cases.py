@@ -229,12 +229,17 @@ def case_all_registered_readers_and_no_other_port():
 
 
 def case_auto_takes_the_registered_reader_only():
+    # The report goes to a folder that does not exist: the update stands, the exit code says
+    # the report is missing.
+    missing = os.path.join(scratch("ov-report-"), "absent", "r.json")
     with maker(89), plain(90), reader(89) as sim, reader(90) as other:
-        run = cli("update", "--auto", cwd=SAMPLE, timeout=240)
-        check(run.code == 0 and run.out == SUCCESS + "\n", run)
+        run = cli("update", "--auto", "--report", winpath(missing), cwd=SAMPLE, timeout=240)
+        check(run.code == 31 and run.out == SUCCESS + "\n", run)
         check("update: DORAN Kavron USB (COM89)" in run.err, run)
+        check("update: the report could not be written" in run.err, run)
         check_whole_update(sim)
         check_untouched(other)
+    check(not os.path.exists(os.path.dirname(missing)), "a folder was made for the report")
 
 
 def case_auto_or_all_without_registered_reader_sends_nothing():
