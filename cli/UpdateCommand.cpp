@@ -168,6 +168,27 @@ int CommandResult(const std::vector<PortRun>& runs)
     return RUN_SUCCEEDED;
 }
 
+// Ctrl+C or Ctrl+Break while readers are being written would leave them half-updated, as
+// closing the progress window would: for the command's lifetime the console says so and
+// the runs go on to their end.
+class HoldInterrupts {
+public:
+    HoldInterrupts() { ::SetConsoleCtrlHandler(Refuse, TRUE); }
+    ~HoldInterrupts() { ::SetConsoleCtrlHandler(Refuse, FALSE); }
+    HoldInterrupts(const HoldInterrupts&) = delete;
+    HoldInterrupts& operator=(const HoldInterrupts&) = delete;
+
+private:
+    static BOOL WINAPI Refuse(DWORD event)
+    {
+        if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+            return FALSE;
+        WriteStderrLine("update: Ctrl+C is ignored while readers are being updated; "
+                        "the update ends by itself");
+        return TRUE;
+    }
+};
+
 } // namespace
 
 bool ParseUpdateArguments(const std::vector<std::string>& args, UpdateRequest& request)
@@ -204,6 +225,7 @@ bool ParseUpdateArguments(const std::vector<std::string>& args, UpdateRequest& r
 
 ExitStatus RunUpdates(const UpdateRequest& request)
 {
+    HoldInterrupts interrupts;
     UpdateReport report;
     report.package = CurrentDirectory();
     report.started = IsoLocalNow();

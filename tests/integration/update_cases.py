@@ -7,10 +7,12 @@ import contextlib
 import json
 import os
 import re
+import signal
 import sys
+import time
 
-from harness import (APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Device, Reader, check, cli, journals,
-                     new_journal, run_case, scratch, winpath)
+from harness import (APPS, BIN_DIR, GOOD_OPTIONS, M30_FILES, SAMPLE, Device, Reader, check, cli,
+                     journals, new_journal, run_case, scratch, start_windows, winpath)
 
 SUCCESS = "La mise à jour s'est effectuée avec succès"
 UNREACHABLE = "Erreur 108:\nImpossible de communiquer avec le lecteur."
@@ -173,9 +175,14 @@ def check_report(path, run, ports):
 def case_three_readers_at_once():
     report = os.path.join(scratch("ov-report-"), "r.json")
     with reader(80) as a, reader(81) as b, reader(82) as c:
-        run = cli("update", "COM80", "COM81", "COM82", "--report", winpath(report), cwd=SAMPLE,
-                  timeout=240)
+        started = start_windows(os.path.join(BIN_DIR, "OrvaneCli.exe"), "update", "COM80",
+                                "COM81", "COM82", "--report", winpath(report), cwd=SAMPLE)
+        # Ctrl+C in the middle of the transfers would leave three readers half-updated.
+        time.sleep(10)
+        started.process.send_signal(signal.SIGINT)
+        run = started.wait(240)
         check(run.code == 0, run)
+        check("update: Ctrl+C is ignored while readers are being updated" in run.err, run)
         check(result_lines(run) == [[p, "0", SUCCESS] for p in ("COM80", "COM81", "COM82")], run)
         for sim in (a, b, c):
             check_whole_update(sim)
