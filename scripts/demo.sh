@@ -2,7 +2,7 @@
 # The demo: OrvaneCli.exe under Wine lists the COM ports, finds the simulated reader on COM5,
 # reads its description and applications, checks the sample package against it, sends a
 # sample file with its progress bar, runs the whole update of the sample package without
-# windows as a technician would; then Orvane.exe, the updater itself, runs the whole update
+# windows as a deployment tool would (the port found by itself, a JSON report); then Orvane.exe, the updater itself, runs the whole update
 # again through its windows (on the caller's display, or on the prefix's own Xvfb), worked by
 # the windriver tool as an operator would, with screenshots in BUILD/.
 set -euo pipefail
@@ -74,10 +74,21 @@ else
   step "The reader did NOT receive the file intact (download result $code)"; exit 1
 fi
 
-step "The whole update of samples/package, without windows (the reader restarts after the
-   loader's files: the update waits 30 s for it, then finds it again)"
+step "The whole update of samples/package, without windows, as a deployment tool starts it:
+   the reader's port found by itself, a JSON report left behind (the reader restarts after
+   the loader's files: the update waits 30 s for it, then finds it again)"
 code=0
-(cd "$root/samples/package" && run update COM5) || code=$?
+(cd "$root/samples/package" && run update --auto --report "Z:${work//\//\\}\\report.json") || code=$?
+python3 - "$work/report.json" <<'PY' || code=1
+import json, sys
+report = json.load(open(sys.argv[1], encoding="utf-8"))
+print("report: result %d, package %s" % (report["result"], report["package"]))
+for run in report["runs"]:
+    sent = [f for f in run["files"] if f["sent"]]
+    print("  %s: result %d, model %s, %d of %d files sent (%d bytes)" % (
+        run["port"], run["result"], run["model"], len(sent), len(run["files"]),
+        sum(f["bytes"] for f in sent)))
+PY
 bad=0
 for f in $(sed -n '/^\[FICHIER A CHARGER\]/,$p' "$root/samples/package/catalogueM30.ini" | tr -d '\r' | tail -n +2); do
   cmp -s "$root/samples/package/$f" "$work/$f" || { echo "  $f did not arrive intact"; bad=1; }
