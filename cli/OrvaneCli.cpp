@@ -49,10 +49,7 @@ ExitStatus DescribeReader(CTerminal& terminal)
     TerminalDescription description = {};
     if (!terminal.ReadTerminalDescription(&description))
         return ExitCode::Failed;
-    std::string model;
-    for (char c : description.modelCode)
-        model.push_back(c >= 0x20 && c < 0x7F ? c : '?');
-    std::printf("%s\n", model.c_str());
+    std::printf("%s\n", ModelCodeText(description).c_str());
     const auto* bytes = reinterpret_cast<const unsigned char*>(&description);
     for (std::size_t i = 0; i < sizeof description; ++i)
         std::printf("%02x", bytes[i]);

@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "winfw/Handle.h"
+#include "winfw/OsSeam.h"
 #include "winfw/Text.h"
 
 namespace {
@@ -46,37 +48,16 @@ Json RunJson(const PortRun& run)
     return entry;
 }
 
-// Owns a file handle of the real system: the report is the console's, not the run's.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h) : m_h(h) {}
-    ~FileHandle() { Close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool IsValid() const { return m_h != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_h; }
-    bool Close()
-    {
-        const bool closed = !IsValid() || ::CloseHandle(m_h) != 0;
-        m_h = INVALID_HANDLE_VALUE;
-        return closed;
-    }
-
-private:
-    HANDLE m_h;
-};
-
 bool WriteWhole(const std::string& path, const std::string& text)
 {
-    FileHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedHandle file(Os().CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid())
         return false;
     DWORD written = 0;
-    const bool whole = ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()),
-                                   &written, nullptr) != 0 &&
-                       written == text.size() && ::FlushFileBuffers(file.Get()) != 0;
-    return file.Close() && whole;
+    return Os().WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                          nullptr) != 0 &&
+           written == text.size() && ::FlushFileBuffers(file.Get()) != 0;
 }
 
 } // namespace

@@ -39,15 +39,6 @@ long long SizeOnDisk(const CString& path)
     return static_cast<long long>((static_cast<unsigned long long>(high) << 32) | low);
 }
 
-// The model code as text a report can hold: what is not printable becomes '?'.
-std::string ModelText(const TerminalDescription& description)
-{
-    std::string model;
-    for (char c : description.modelCode)
-        model.push_back(c >= 0x20 && c < 0x7F ? c : '?');
-    return model;
-}
-
 } // namespace
 
 UpdateRun::UpdateRun(CTerminal& terminal, const CString& portText, RunView& view)
@@ -118,7 +109,7 @@ UpdateRun::Identity UpdateRun::Identify()
         m_terminal.ClosePort();
         return Identity::Unreadable;
     }
-    m_record.model = ModelText(description);
+    m_record.model = ModelCodeText(description);
     LogLine("%s", kReadingCatalogue);
     const ReaderModel* model = FindReaderModel(description);
     CString stepText;

@@ -20,3 +20,11 @@ DescriptionFrameVerdict DescriptionOfFrame(const std::uint8_t (&frame)[kDescript
     std::memcpy(description, data, sizeof *description);
     return DescriptionFrameVerdict::Ok;
 }
+
+std::string ModelCodeText(const TerminalDescription& description)
+{
+    std::string model;
+    for (char c : description.modelCode)
+        model.push_back(c >= 0x20 && c < 0x7F ? c : '?');
+    return model;
+}

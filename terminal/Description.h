@@ -2,6 +2,7 @@
 // Pure: no Windows dependency.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "Protocol.h"
 
@@ -37,3 +38,6 @@ enum class DescriptionFrameVerdict { Ok, BadCrc, Empty };
 // the frame's CRC holds and its first byte is not zero.
 DescriptionFrameVerdict DescriptionOfFrame(
     const std::uint8_t (&frame)[proto::kDescriptionFrameSize], TerminalDescription* description);
+
+// The model code as text a console or a report can show: what is not printable becomes '?'.
+std::string ModelCodeText(const TerminalDescription& description);
