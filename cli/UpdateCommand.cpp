@@ -110,6 +110,14 @@ void RunSideBySide(std::vector<PortRun>& runs)
         thread.join();
 }
 
+// Whether one of `texts` names the port `port` ("COMn").
+bool NamesPort(const std::vector<std::string>& texts, const std::string& port)
+{
+    return std::any_of(texts.begin(), texts.end(), [&port](const std::string& text) {
+        return proto::PortNameOfText(text) == port;
+    });
+}
+
 // The port texts of the maker's readers in the port list, as the main window builds it.
 std::vector<std::string> ReaderEntries()
 {
@@ -118,16 +126,10 @@ std::vector<std::string> ReaderEntries()
     if (outcome != PortQuery::Listed)
         WriteStderrLine("update: the port list could not be read");
     std::vector<std::string> readers;
-    std::vector<std::string> taken;
-    for (const std::string& text : texts) {
+    for (const std::string& text : texts)
         // A port listed twice would be opened by two runs: the second would fail for nothing.
-        const std::string port = proto::PortNameOfText(text);
-        if (!ports::IsReaderEntry(text) ||
-            std::find(taken.begin(), taken.end(), port) != taken.end())
-            continue;
-        taken.push_back(port);
-        readers.push_back(text);
-    }
+        if (ports::IsReaderEntry(text) && !NamesPort(readers, proto::PortNameOfText(text)))
+            readers.push_back(text);
     return readers;
 }
 
@@ -210,13 +212,15 @@ bool ParseUpdateArguments(const std::vector<std::string>& args, UpdateRequest& r
     }
     if (automatic + all + !request.named.empty() != 1)
         return false;
-    for (std::size_t i = 0; i < request.named.size(); ++i)
-        for (std::size_t j = 0; j < i; ++j)
-            if (proto::PortNameOfText(request.named[i]) == proto::PortNameOfText(request.named[j])) {
-                WriteStderrLine("update: " + proto::PortNameOfText(request.named[i]) +
-                                " is named twice");
-                return false;
-            }
+    std::vector<std::string> earlier;
+    for (const std::string& text : request.named) {
+        const std::string port = proto::PortNameOfText(text);
+        if (NamesPort(earlier, port)) {
+            WriteStderrLine("update: " + port + " is named twice");
+            return false;
+        }
+        earlier.push_back(text);
+    }
     request.ports = automatic ? UpdateRequest::Ports::Auto
                     : all     ? UpdateRequest::Ports::All
                               : UpdateRequest::Ports::Named;

@@ -9,7 +9,6 @@
 #include "package/Models.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
-#include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
 #include "winfw/KeepAwake.h"
 #include "winfw/TimerResolution.h"
@@ -24,20 +23,6 @@ constexpr DWORD kAfterRestartCommand = 100;
 constexpr DWORD kSettleAfterReopen = 3000;
 constexpr DWORD kAfterSettle = 100;
 constexpr DWORD kBetweenBoxes = 3000;
-
-// A package file's size on disk; -1 when it cannot be read.
-long long SizeOnDisk(const CString& path)
-{
-    ScopedHandle file(Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid())
-        return -1;
-    DWORD high = 0;
-    const DWORD low = Os().GetFileSize(file.Get(), &high);
-    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR)
-        return -1;
-    return static_cast<long long>((static_cast<unsigned long long>(high) << 32) | low);
-}
 
 } // namespace
 
@@ -144,7 +129,8 @@ void UpdateRun::PrepareLoadLoop()
         RunRecord::File entry;
         entry.name = file;
         entry.module = m_terminal.ModuleNameForFile(file);
-        entry.bytes = SizeOnDisk(file);
+        if (ReadFileSize(file, &entry.bytes) != FileSizeRead::Ok)
+            entry.bytes = -1;
         m_record.files.push_back(entry);
     }
     m_fileIndex = -1;

@@ -12,31 +12,12 @@ wine_run=$build/win/wine-run
 prefix=$build/win/wineprefix
 work=$(mktemp -d -t orvane-bench.XXXXXX)
 size=${BENCH_SIZE:-204800}
-sim=
-sims=()
-# At the end: the simulators stopped, the prefix's server (and display) ended; the work
-# folder removed after a good run, kept and named after a failed one.
-finish() {
-  local code=$?
-  set +e   # every step is tried, whatever the one before did
-  for p in $sim "${sims[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  "$wine_run" --stop
-  if [ "$code" -eq 0 ]; then
-    rm -rf "$work"
-  else
-    echo "bench: failed; the reader's files and the runs' output are kept in $work" >&2
-  fi
-  exit "$code"
-}
-trap finish EXIT
-trap 'exit 130' INT   # stopped by a signal: the same clean-up, as a failure
-trap 'exit 143' TERM
+. "$(dirname "$0")/work-folder.sh"
+end_with_work_folder bench "the reader's files and the runs' output"
 
 "$wine_run" cmd /c exit </dev/null >/dev/null 2>&1 || true
-"$build/host/sim/readersim" --com "$prefix/dosdevices/com31" --pace --outdir "$work" \
-  --summary "$work/summary.json" --lifetime 600 >"$work/sim.out" 2>&1 &
-sim=$!
-for _ in $(seq 100); do grep -q READY "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
+start_sim "$work/sim.out" --com "$prefix/dosdevices/com31" --pace --outdir "$work" \
+  --summary "$work/summary.json" --lifetime 600
 
 head -c "$size" /dev/urandom >"$work/bench.bin"
 server_pid=$(pgrep -n -x wineserver || true)
@@ -46,7 +27,7 @@ s0=$(server_cpu)
 "$wine_run" "$build/win/bin/OrvaneCli.exe" send COM31 "Z:${work//\//\\}\\bench.bin" BENCH \
   </dev/null >"$work/cli.out" 2>"$work/cli.err" || true
 s1=$(server_cpu)
-kill -TERM $sim; wait $sim 2>/dev/null || true
+stop_sims
 
 python3 - "$work" "$size" "$s0" "$s1" "$ticks" <<'PY'
 import json, math, re, sys
@@ -75,11 +56,8 @@ sample=$(cd "$(dirname "$0")/.." && pwd)/samples/package
 cp "$sample/3648LDR.SGN" "$sample/ContraintesM30.ini" "$pkg/"
 sed -n '1,/^\[FICHIER A CHARGER\]/p' "$sample/catalogueM30.ini" >"$pkg/catalogueM30.ini"
 printf '3648LDR.SGN\r\n' >>"$pkg/catalogueM30.ini"
-"$build/host/sim/readersim" --com "$prefix/dosdevices/com31" --model M30 \
-  --options 00ff0003010000000000000000 --apps SANTE --outdir "$work" --lifetime 300 \
-  >"$work/sim2.out" 2>&1 &
-sim=$!
-for _ in $(seq 100); do grep -q READY "$work/sim2.out" 2>/dev/null && break; sleep 0.1; done
+start_sim "$work/sim2.out" --com "$prefix/dosdevices/com31" --model M30 \
+  --options 00ff0003010000000000000000 --apps SANTE --outdir "$work" --lifetime 300
 (cd "$pkg" && "$wine_run" "$build/win/bin/OrvaneCli.exe" update COM31 </dev/null \
   >"$work/update.out" 2>"$work/update.err") || true
 python3 - "$work/update.err" <<'PY'
@@ -91,36 +69,26 @@ if start is None or end is None:
     sys.exit("restart wait not seen:\n" + err)
 print("restart wait %.2f s, specified 30 s: ratio %.3f" % (end - start, (end - start) / 30.0))
 PY
-kill -TERM $sim; wait $sim 2>/dev/null || true
-sim=
+stop_sims
 
 # The sample package on readers pacing the wire, one alone, then four at once: each has its
 # own thread and port, so four should take hardly longer than one.
 start_readers() {   # start_readers FIRST_PORT COUNT
-  sims=()
   for n in $(seq "$1" $(($1 + $2 - 1))); do
-    "$build/host/sim/readersim" --com "$prefix/dosdevices/com$n" --pace --model M30 \
+    start_sim "$work/sim$n.out" --com "$prefix/dosdevices/com$n" --pace --model M30 \
       --options 00ff0003010000000000000000 --apps SANTE,TIERSPAYANT,LECTEUR \
-      --outdir "$work/r$n" --lifetime 300 >"$work/sim$n.out" 2>&1 &
-    sims+=($!)
+      --outdir "$work/r$n" --lifetime 300
   done
-  for n in $(seq "$1" $(($1 + $2 - 1))); do
-    for _ in $(seq 100); do grep -q READY "$work/sim$n.out" 2>/dev/null && break; sleep 0.1; done
-  done
-}
-stop_readers() {
-  for p in "${sims[@]}"; do kill -TERM "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  sims=()
 }
 for n in 41 42 43 44; do mkdir -p "$work/r$n"; done
 start_readers 41 1
 (cd "$sample" && "$wine_run" "$build/win/bin/OrvaneCli.exe" update COM41 </dev/null \
   >"$work/one.out" 2>"$work/one.err") || true
-stop_readers
+stop_sims
 start_readers 41 4
 (cd "$sample" && "$wine_run" "$build/win/bin/OrvaneCli.exe" update COM41 COM42 COM43 COM44 \
   </dev/null >"$work/four.out" 2>"$work/four.err") || true
-stop_readers
+stop_sims
 python3 - "$work" <<'PY'
 import re, sys
 work = sys.argv[1]

@@ -13,39 +13,23 @@ prefix=$build/win/wineprefix
 work=$(mktemp -d -t orvane-demo.XXXXXX)
 portdev=$build/win/tools/portdev.exe
 instance='USB\VID_079B&PID_0028\5&1234&0&4'
-sim=
 orvane_pid=
-# At the end: the simulator and the updater stopped, the device removed, the prefix's server
-# ended; the work folder removed after a good run, kept and named after a failed one.
-finish() {
-  local code=$?
-  set +e   # every step is tried, whatever the one before did
-  [ -n "$sim" ] && { kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; }
+. "$(dirname "$0")/work-folder.sh"
+# Besides the simulator and the prefix's server: the updater stopped and the device removed.
+stop_more() {
   [ -n "$orvane_pid" ] && kill "$orvane_pid" 2>/dev/null
   "$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null 2>&1 || true
-  "$wine_run" --stop
-  if [ "$code" -eq 0 ]; then
-    rm -rf "$work"
-  else
-    echo "demo: failed; the reader's files and logs are kept in $work" >&2
-  fi
-  exit "$code"
 }
-trap finish EXIT
-trap 'exit 130' INT   # stopped by a signal: the same clean-up, as a failure
-trap 'exit 143' TERM
+end_with_work_folder demo "the reader's files and logs"
 
 "$wine_run" cmd /c exit </dev/null >/dev/null 2>&1 || true   # prefix and server up first
-"$build/host/sim/readersim" --com "$prefix/dosdevices/com5" --model M30 \
-  --options 00ff0003010000000000000000 --apps "SANTE,TIERSPAYANT,LECTEUR" --baud 38400 \
-  --pace --outdir "$work" --summary "$work/summary.json" --log "$work/sim.log" \
-  --lifetime 600 >"$work/sim.out" 2>&1 &
-sim=$!
 # The reader's USB serial device as Windows would list it, registered in the prefix for the
 # demo and removed again at the end.
 "$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null 2>&1 || true
 "$wine_run" "$portdev" add "$instance" COM5 "DORAN Kavron USB" </dev/null >/dev/null
-for _ in $(seq 100); do grep -q READY "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
+start_sim "$work/sim.out" --com "$prefix/dosdevices/com5" --model M30 \
+  --options 00ff0003010000000000000000 --apps "SANTE,TIERSPAYANT,LECTEUR" --baud 38400 \
+  --pace --outdir "$work" --summary "$work/summary.json" --log "$work/sim.log" --lifetime 600
 
 step() { printf '\n== %s\n' "$*"; }
 run() { printf '$ OrvaneCli %s\n' "$*"; "$wine_run" "$cli" "$@" </dev/null; }

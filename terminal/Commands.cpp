@@ -127,28 +127,39 @@ bool CTerminal::ReadApplicationNames(CStringList& names)
     return true;
 }
 
+FileSizeRead ReadFileSize(const CString& path, long long* size)
+{
+    ScopedHandle file(Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
+        return FileSizeRead::NotOpened;
+    DWORD high = 0;
+    const DWORD low = Os().GetFileSize(file.Get(), &high);
+    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR)
+        return FileSizeRead::NotRead;
+    *size = static_cast<long long>((static_cast<unsigned long long>(high) << 32) | low);
+    return FileSizeRead::Ok;
+}
+
 bool CTerminal::AnnounceFile(const CString& path, const CString& moduleName)
 {
     if (!Os().FileExists(path.c_str())) {
         LogLine("Impossible de trouver le fichier %s", path.c_str());
         return false;
     }
-    {
-        ScopedHandle file(Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    long long size = 0;
+    switch (ReadFileSize(path, &size)) {
+    case FileSizeRead::NotOpened:
         // A file that cannot be opened has no size to announce.
-        if (!file.IsValid()) {
-            LogLine("Impossible d'ouvrir le fichier %s", path.c_str());
-            return false;
-        }
-        DWORD high = 0;
-        const DWORD low = Os().GetFileSize(file.Get(), &high);
-        if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) {
-            LogLine("Impossible de lire la taille du fichier %s", path.c_str());
-            return false;
-        }
-        m_fileSize = (high != 0 || low > 0x7FFFFFFF) ? -1 : static_cast<std::int32_t>(low);
+        LogLine("Impossible d'ouvrir le fichier %s", path.c_str());
+        return false;
+    case FileSizeRead::NotRead:
+        LogLine("Impossible de lire la taille du fichier %s", path.c_str());
+        return false;
+    case FileSizeRead::Ok:
+        break;
     }
+    m_fileSize = size > 0x7FFFFFFF ? -1 : static_cast<std::int32_t>(size);
     m_moduleName = moduleName;
 
     // The six size digits and the 22 name bytes are all the frame has: a file beyond them

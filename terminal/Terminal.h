@@ -18,6 +18,11 @@ CString UpperAnsi(CString text);
 
 class CTerminal;
 
+// A package file's size, the file opened for reading through the seam; how it failed
+// otherwise (`size` is then left as it was).
+enum class FileSizeRead { Ok, NotOpened, NotRead };
+FileSizeRead ReadFileSize(const CString& path, long long* size);
+
 // The link as an update uses it once the reader is found: 115200 baud 8N1, a 100 ms pause,
 // then 5000 ms time-outs.
 void ConfigureUpdateLink(CTerminal& terminal);
