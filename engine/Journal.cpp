@@ -35,6 +35,30 @@ std::vector<std::string> JournalNames(const std::string& directory)
     return names;
 }
 
+// "YYYYMMDD" of the day `days` before today; empty (nothing counts as older) when the
+// clock cannot be read back.
+std::string DayStamp(int days)
+{
+    SYSTEMTIME now = {};
+    Os().GetLocalTime(&now);
+    FILETIME time = {};
+    if (!::SystemTimeToFileTime(&now, &time))
+        return std::string();
+    ULARGE_INTEGER ticks = {};
+    ticks.LowPart = time.dwLowDateTime;
+    ticks.HighPart = time.dwHighDateTime;
+    constexpr ULONGLONG kTicksPerDay = 24ULL * 60 * 60 * 10000000;
+    ticks.QuadPart -= static_cast<ULONGLONG>(days) * kTicksPerDay;
+    time.dwLowDateTime = ticks.LowPart;
+    time.dwHighDateTime = ticks.HighPart;
+    SYSTEMTIME day = {};
+    if (!::FileTimeToSystemTime(&time, &day))
+        return std::string();
+    char stamp[16];
+    std::snprintf(stamp, sizeof stamp, "%04u%02u%02u", day.wYear, day.wMonth, day.wDay);
+    return stamp;
+}
+
 } // namespace
 
 std::string JournalDirectory()
@@ -110,8 +134,11 @@ void RunJournal::DeleteOldest(const std::string& directory)
     std::vector<std::string> names = JournalNames(directory);
     if (names.size() <= kKeptFiles)
         return;
-    // The names start with the start time: their order is the runs' order.
+    // The names start with the start time: their order is the runs' order, and a name
+    // that sorts before the first day kept is older than that day.
     std::sort(names.begin(), names.end());
+    const std::string firstDayKept = DayStamp(kKeptDays);
     for (std::size_t i = 0; i + kKeptFiles < names.size(); ++i)
-        ::DeleteFileA((directory + "\\" + names[i]).c_str());
+        if (names[i] < firstDayKept || i + kMostFiles < names.size())
+            ::DeleteFileA((directory + "\\" + names[i]).c_str());
 }

@@ -22,8 +22,11 @@ std::string JournalLine(const SYSTEMTIME& at, const char* text);
 
 class RunJournal : public LineSink {
 public:
-    // The most recent files kept in the directory; older ones are deleted.
+    // Kept in the directory: the 30 newest files, and every file of the last 30 days up to
+    // 1000 in all, so that a depot's boxes of readers keep their journals for a month.
     static constexpr std::size_t kKeptFiles = 30;
+    static constexpr int kKeptDays = 30;
+    static constexpr std::size_t kMostFiles = 1000;
 
     // Opens a new journal in `directory` for a run started now on `portName`; with an
     // empty directory, or one that cannot be written, the journal stays closed.

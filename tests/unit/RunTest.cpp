@@ -627,7 +627,7 @@ TEST(UpdateRun, KeepsThePcAwakeAndJournalsItsLinesWhateverTheOutcome)
     }
 }
 
-TEST(RunJournal, NamesDoNotCollideAndOnlyTheThirtyNewestAreKept)
+TEST(RunJournal, NamesDoNotCollideAndTheThirtyNewestOrAMonthAreKept)
 {
     FakeOs os;
     ScratchDir journals("ovjournal");
@@ -650,6 +650,24 @@ TEST(RunJournal, NamesDoNotCollideAndOnlyTheThirtyNewestAreKept)
     }
     EXPECT_NE(::GetFileAttributesA((journals.Path() + "\\20261104-080000-COM5.log").c_str()),
               INVALID_FILE_ATTRIBUTES);
+
+    // A depot's morning: forty readers updated today. Beyond the thirty newest, only what is
+    // older than thirty days goes; none of today's journals does.
+    const auto todays = [](int reader) {
+        char name[64];
+        std::snprintf(name, sizeof name, "20261208-08%02d00-COM%d.log", reader, 20 + reader);
+        return std::string(name);
+    };
+    const auto exists = [&](const std::string& name) {
+        return ::GetFileAttributesA((journals.Path() + "\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
+    for (int reader = 0; reader < 40; ++reader)
+        std::ofstream(journals.Path() + "\\" + todays(reader)) << "today";
+    RunJournal fourth(journals.Path(), "COM5");
+    EXPECT_FALSE(exists("20261107-080000-COM5.log"));
+    EXPECT_TRUE(exists("20261108-080000-COM5.log"));
+    for (int reader = 0; reader < 40; ++reader)
+        EXPECT_TRUE(exists(todays(reader))) << reader;
 }
 
 // ---- several runs in one process ----
