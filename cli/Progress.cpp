@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "winfw/Diag.h"
+#include "winfw/FileTime.h"
 
 namespace {
 
@@ -29,11 +30,8 @@ double ProcessCpuSeconds()
     FILETIME created, exited, kernel, user;
     if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user))
         return 0.0;
-    auto seconds = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
+    return static_cast<double>(TicksOf(kernel) + TicksOf(user)) /
+           static_cast<double>(kTicksPerSecond);
 }
 
 void WriteStderrLine(const std::string& utf8)

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "winfw/FileTime.h"
 #include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
 #include "winfw/Text.h"
@@ -67,12 +68,11 @@ std::string IsoLocalNow()
     FILETIME utc, local;
     ::GetSystemTimeAsFileTime(&utc);
     ::FileTimeToLocalFileTime(&utc, &local);
-    auto ticks = [](const FILETIME& t) {
-        return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
-                                      t.dwLowDateTime);
-    };
     // 100 ns ticks to whole minutes, rounded: the offset of the zone, as it stands now.
-    const long long offsetMinutes = (ticks(local) - ticks(utc) + 300000000LL) / 600000000LL;
+    const long long ticksPerMinute = static_cast<long long>(60 * kTicksPerSecond);
+    const long long offsetTicks =
+        static_cast<long long>(TicksOf(local)) - static_cast<long long>(TicksOf(utc));
+    const long long offsetMinutes = (offsetTicks + ticksPerMinute / 2) / ticksPerMinute;
     SYSTEMTIME time;
     ::FileTimeToSystemTime(&local, &time);
     const long long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "winfw/FileTime.h"
 #include "winfw/OsSeam.h"
 
 namespace {
@@ -35,28 +36,30 @@ std::vector<std::string> JournalNames(const std::string& directory)
     return names;
 }
 
-// "YYYYMMDD" of the day `days` before today; empty (nothing counts as older) when the
+// "YYYYMMDD": how a journal's name starts, so that names sort by day.
+std::string DayDigits(const SYSTEMTIME& time)
+{
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%04u%02u%02u", time.wYear, time.wMonth, time.wDay);
+    return digits;
+}
+
+// The day digits of `days` days before today; empty (nothing counts as older) when the
 // clock cannot be read back.
-std::string DayStamp(int days)
+std::string DayDigitsBefore(int days)
 {
     SYSTEMTIME now = {};
     Os().GetLocalTime(&now);
     FILETIME time = {};
     if (!::SystemTimeToFileTime(&now, &time))
         return std::string();
-    ULARGE_INTEGER ticks = {};
-    ticks.LowPart = time.dwLowDateTime;
-    ticks.HighPart = time.dwHighDateTime;
-    constexpr ULONGLONG kTicksPerDay = 24ULL * 60 * 60 * 10000000;
-    ticks.QuadPart -= static_cast<ULONGLONG>(days) * kTicksPerDay;
-    time.dwLowDateTime = ticks.LowPart;
-    time.dwHighDateTime = ticks.HighPart;
+    const unsigned long long ticksPerDay = 24ULL * 60 * 60 * kTicksPerSecond;
+    const FILETIME before =
+        FileTimeOf(TicksOf(time) - static_cast<unsigned long long>(days) * ticksPerDay);
     SYSTEMTIME day = {};
-    if (!::FileTimeToSystemTime(&time, &day))
+    if (!::FileTimeToSystemTime(&before, &day))
         return std::string();
-    char stamp[16];
-    std::snprintf(stamp, sizeof stamp, "%04u%02u%02u", day.wYear, day.wMonth, day.wDay);
-    return stamp;
+    return DayDigits(day);
 }
 
 } // namespace
@@ -79,10 +82,9 @@ std::string JournalFileName(const SYSTEMTIME& start, const std::string& portName
     for (char c : portName)
         if (std::isalnum(static_cast<unsigned char>(c)))
             port += c;
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04u%02u%02u-%02u%02u%02u-", start.wYear, start.wMonth,
-                  start.wDay, start.wHour, start.wMinute, start.wSecond);
-    std::string name = stamp + port;
+    char clock[16];
+    std::snprintf(clock, sizeof clock, "-%02u%02u%02u-", start.wHour, start.wMinute, start.wSecond);
+    std::string name = DayDigits(start) + clock + port;
     if (attempt > 1)
         name += "-" + std::to_string(attempt);
     return name + ".log";
@@ -137,7 +139,7 @@ void RunJournal::DeleteOldest(const std::string& directory)
     // The names start with the start time: their order is the runs' order, and a name
     // that sorts before the first day kept is older than that day.
     std::sort(names.begin(), names.end());
-    const std::string firstDayKept = DayStamp(kKeptDays);
+    const std::string firstDayKept = DayDigitsBefore(kKeptDays);
     for (std::size_t i = 0; i + kKeptFiles < names.size(); ++i)
         if (names[i] < firstDayKept || i + kMostFiles < names.size())
             ::DeleteFileA((directory + "\\" + names[i]).c_str());

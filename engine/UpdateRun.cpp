@@ -133,7 +133,6 @@ void UpdateRun::PrepareLoadLoop()
             entry.bytes = -1;
         m_record.files.push_back(entry);
     }
-    m_fileIndex = -1;
     m_terminal.SnapshotLoadList();
     m_state = kApplications;
     m_filesSent = 0;
@@ -200,7 +199,6 @@ void UpdateRun::Announce()
     if (!m_terminal.IsLoadListEmpty()) {
         m_file = m_terminal.TakeNextFile();
         m_module = m_terminal.ModuleNameForFile(m_file);
-        ++m_fileIndex;
         LogLine("Autorisation %s (%s)", m_file.c_str(), m_module.c_str());
         m_state = kAuthorisation;
     } else {
@@ -250,9 +248,10 @@ void UpdateRun::Download()
 
 void UpdateRun::RecordSent(ULONGLONG milliseconds)
 {
-    if (m_fileIndex < 0 || m_fileIndex >= static_cast<int>(m_record.files.size()))
+    // Every file before the one in hand was sent, or the run would have ended.
+    if (m_filesSent >= static_cast<int>(m_record.files.size()))
         return;
-    RunRecord::File& file = m_record.files[static_cast<std::size_t>(m_fileIndex)];
+    RunRecord::File& file = m_record.files[static_cast<std::size_t>(m_filesSent)];
     file.sent = true;
     file.seconds = static_cast<double>(milliseconds) / 1000.0;
     file.bytes = m_terminal.GetFileSize();

@@ -80,7 +80,7 @@ private:
     void Announce();
     void Authorise();
     void Download();
-    // The file in hand was sent, in `milliseconds`.
+    // The file in hand (the record's entry after the files sent) was sent, in `milliseconds`.
     void RecordSent(ULONGLONG milliseconds);
     void Activate();
     void FinalRestart();
@@ -128,6 +128,4 @@ private:
     std::uint8_t m_hubPort = 0;
     RunResult m_result = RUN_SUCCEEDED;
     RunRecord m_record;
-    // The record's entry of the file in hand; -1 before the first.
-    int m_fileIndex = -1;
 };

@@ -278,24 +278,22 @@ UsbSearch WalkUsbTree(const UsbSearch& sought)
     return walk.search;
 }
 
-// The library's one search record: the last search the exports asked for and what its walk
-// found. The lock is held for the whole search so that overlapping calls take turns; the
-// walk never sees the record, which takes the outcome once the walk is over.
-class SearchRecord {
+// The library's searches take turns: overlapping calls from the exports walk the hubs one
+// after the other, each with its own search.
+class SearchTurns {
 public:
-    static SearchRecord& Instance()
+    static SearchTurns& Instance()
     {
-        static SearchRecord record;
-        return record;
+        static SearchTurns turns;
+        return turns;
     }
-    SearchRecord(const SearchRecord&) = delete;
-    SearchRecord& operator=(const SearchRecord&) = delete;
+    SearchTurns(const SearchTurns&) = delete;
+    SearchTurns& operator=(const SearchTurns&) = delete;
 
     UsbSearch Search(const UsbSearch& sought)
     {
         Locked lock(m_lock);
-        m_last = WalkUsbTree(sought);
-        return m_last;
+        return WalkUsbTree(sought);
     }
 
 private:
@@ -310,10 +308,9 @@ private:
         SRWLOCK& m_lock;
     };
 
-    SearchRecord() = default;
+    SearchTurns() = default;
 
     SRWLOCK m_lock = SRWLOCK_INIT;
-    UsbSearch m_last;
 };
 
 } // namespace
@@ -325,7 +322,7 @@ unsigned char FindUsbDriverByProductId(std::int32_t productId, wchar_t* driverKe
     UsbSearch sought;
     sought.productId = productId;
     sought.mode = UsbSearchMode::ByProductId;
-    const UsbSearch result = SearchRecord::Instance().Search(sought);
+    const UsbSearch result = SearchTurns::Instance().Search(sought);
     if (driverKey != nullptr)
         CopyBounded(result.driverKey, driverKey, tessock::kTextUnits);
     return 0;
@@ -340,7 +337,7 @@ unsigned char FindUsbDriverByPosition(unsigned char hub, unsigned char port, wch
     sought.hub = hub;
     sought.port = port;
     sought.mode = UsbSearchMode::ByPosition;
-    const UsbSearch result = SearchRecord::Instance().Search(sought);
+    const UsbSearch result = SearchTurns::Instance().Search(sought);
     CopyBounded(result.driverKey, driverKey, tessock::kTextUnits);
     return 0;
 }
@@ -356,7 +353,7 @@ unsigned char FindUsbPositionOfDriver(const wchar_t* driverKey, unsigned char* h
     if (sought.driverKey.size() >= tessock::kTextUnits)
         return 0xFF;
     sought.mode = UsbSearchMode::ByDriverKey;
-    const UsbSearch result = SearchRecord::Instance().Search(sought);
+    const UsbSearch result = SearchTurns::Instance().Search(sought);
     if (!result.found)
         return 0xFF;
     *hub = result.hub;
