@@ -68,18 +68,19 @@ std::string IsoLocalNow()
     FILETIME utc, local;
     ::GetSystemTimeAsFileTime(&utc);
     ::FileTimeToLocalFileTime(&utc, &local);
-    // 100 ns ticks to whole minutes, rounded: the offset of the zone, as it stands now.
-    const long long ticksPerMinute = static_cast<long long>(60 * kTicksPerSecond);
-    const long long offsetTicks =
-        static_cast<long long>(TicksOf(local)) - static_cast<long long>(TicksOf(utc));
-    const long long offsetMinutes = (offsetTicks + ticksPerMinute / 2) / ticksPerMinute;
+    // The offset of the zone, as it stands now, in 100 ns ticks: its size is rounded to whole
+    // minutes apart from its sign, so that a zone west of UTC is not a minute short.
+    const bool west = TicksOf(local) < TicksOf(utc);
+    const unsigned long long offsetTicks =
+        west ? TicksOf(utc) - TicksOf(local) : TicksOf(local) - TicksOf(utc);
+    const unsigned long long ticksPerMinute = 60 * kTicksPerSecond;
+    const unsigned long long minutes = (offsetTicks + ticksPerMinute / 2) / ticksPerMinute;
     SYSTEMTIME time;
     ::FileTimeToSystemTime(&local, &time);
-    const long long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
     char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u%c%02lld:%02lld", time.wYear,
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u%c%02llu:%02llu", time.wYear,
                   time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
-                  offsetMinutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+                  west ? '-' : '+', minutes / 60, minutes % 60);
     return text;
 }
 

@@ -157,18 +157,19 @@ class Device:
         return False
 
 
-def cli(*args, timeout=180, cwd=None):
-    """OrvaneCli.exe under Wine."""
-    return run_windows(os.path.join(BIN_DIR, "OrvaneCli.exe"), *args, timeout=timeout, cwd=cwd)
+def cli(*args, timeout=180, cwd=None, env=None):
+    """OrvaneCli.exe under Wine; `env` adds to the environment (a time zone, say)."""
+    return run_windows(os.path.join(BIN_DIR, "OrvaneCli.exe"), *args, timeout=timeout, cwd=cwd,
+                       env=env)
 
 
-def run_windows(program, *args, timeout=180, cwd=None):
+def run_windows(program, *args, timeout=180, cwd=None, env=None):
     """A Windows program with its output in files: Wine's services must not hold our pipes."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         start = time.time()
         code = subprocess.call([WINE_RUN, program] + list(args),
                                stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                               timeout=timeout, cwd=cwd)
+                               timeout=timeout, cwd=cwd, env=dict(os.environ, **(env or {})))
         seconds = time.time() - start
         out.seek(0)
         err.seek(0)

@@ -252,12 +252,16 @@ def case_auto_takes_the_registered_reader_only():
 def case_auto_or_all_without_registered_reader_sends_nothing():
     report = os.path.join(scratch("ov-report-"), "r.json")
     with plain(91), reader(91) as other:
+        # A pharmacy in the Antilles, four hours west of UTC: the report's times say so to
+        # the minute (POSIX zone text, so no time-zone data need be installed).
         for form in ("--auto", "--all"):
-            run = cli("update", form, "--report", winpath(report), cwd=SAMPLE)
+            run = cli("update", form, "--report", winpath(report), cwd=SAMPLE, env={"TZ": "AST4"})
             check(run.code == 1 and run.out.startswith(NO_PORT), run)
             with open(report, encoding="utf-8") as f:
                 document = json.load(f)
             check(document["result"] == 1 and document["runs"] == [], document)
+            check(document["started"].endswith("-04:00") and
+                  document["finished"].endswith("-04:00"), document)
         check_untouched(other)
 
 
