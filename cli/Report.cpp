@@ -58,7 +58,7 @@ bool WriteWhole(const std::string& path, const std::string& text)
     DWORD written = 0;
     return Os().WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written,
                           nullptr) != 0 &&
-           written == text.size() && ::FlushFileBuffers(file.Get()) != 0;
+           written == text.size() && Os().FlushFileBuffers(file.Get()) != 0;
 }
 
 } // namespace
@@ -66,8 +66,8 @@ bool WriteWhole(const std::string& path, const std::string& text)
 std::string IsoLocalNow()
 {
     FILETIME utc, local;
-    ::GetSystemTimeAsFileTime(&utc);
-    ::FileTimeToLocalFileTime(&utc, &local);
+    Os().GetSystemTimeAsFileTime(&utc);
+    Os().FileTimeToLocalFileTime(&utc, &local);
     // The offset of the zone, as it stands now, in 100 ns ticks: its size is rounded to whole
     // minutes apart from its sign, so that a zone west of UTC is not a minute short.
     const bool west = TicksOf(local) < TicksOf(utc);
@@ -110,12 +110,12 @@ bool WriteReport(const std::string& path, const UpdateReport& report)
         return false;
     }
     char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%lu.tmp", ::GetCurrentProcessId());
+    std::snprintf(suffix, sizeof suffix, ".%lu.tmp", Os().GetCurrentProcessId());
     const std::string temporary = path + suffix;
     if (!WriteWhole(temporary, text) ||
-        !::MoveFileExA(temporary.c_str(), path.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ::DeleteFileA(temporary.c_str());
+        !Os().MoveFileExA(temporary.c_str(), path.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Os().DeleteFileA(temporary.c_str());
         return false;
     }
     return true;

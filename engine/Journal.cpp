@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "winfw/FileTime.h"
+#include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
 
 namespace {
@@ -18,21 +19,20 @@ constexpr DWORD kLongestPath = 32768;
 
 bool MakeDirectory(const std::string& path)
 {
-    return ::CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+    return Os().CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 std::vector<std::string> JournalNames(const std::string& directory)
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found = {};
-    const HANDLE search = ::FindFirstFileA((directory + "\\" + kJournalPattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    ScopedFind search((directory + "\\" + kJournalPattern).c_str(), &found);
+    if (!search.IsValid())
         return names;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             names.emplace_back(found.cFileName);
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
+    } while (search.Next(&found));
     return names;
 }
 
@@ -67,7 +67,7 @@ std::string DayDigitsBefore(int days)
 std::string JournalDirectory()
 {
     std::string base(kLongestPath, '\0');
-    const DWORD length = ::GetEnvironmentVariableA("LOCALAPPDATA", &base[0], kLongestPath);
+    const DWORD length = Os().GetEnvironmentVariableA("LOCALAPPDATA", &base[0], kLongestPath);
     if (length == 0 || length >= kLongestPath)
         return std::string();
     base.resize(length);
@@ -142,5 +142,5 @@ void RunJournal::DeleteOldest(const std::string& directory)
     const std::string firstDayKept = DayDigitsBefore(kKeptDays);
     for (std::size_t i = 0; i + kKeptFiles < names.size(); ++i)
         if (names[i] < firstDayKept || i + kMostFiles < names.size())
-            ::DeleteFileA((directory + "\\" + names[i]).c_str());
+            Os().DeleteFileA((directory + "\\" + names[i]).c_str());
 }

@@ -69,6 +69,18 @@ OsCalls MakeRealCalls()
     c.GetProcAddress = ::GetProcAddress;
     c.LoadLibraryExA = ::LoadLibraryExA;
     c.GetModuleFileNameA = ::GetModuleFileNameA;
+    c.GetEnvironmentVariableA = ::GetEnvironmentVariableA;
+    c.CreateDirectoryA = ::CreateDirectoryA;
+    c.FindFirstFileA = ::FindFirstFileA;
+    c.FindNextFileA = ::FindNextFileA;
+    c.FindClose = ::FindClose;
+    c.DeleteFileA = ::DeleteFileA;
+    c.MoveFileExA = ::MoveFileExA;
+    c.FlushFileBuffers = ::FlushFileBuffers;
+    c.GetFileAttributesExA = ::GetFileAttributesExA;
+    c.GetCurrentProcessId = ::GetCurrentProcessId;
+    c.GetSystemTimeAsFileTime = ::GetSystemTimeAsFileTime;
+    c.FileTimeToLocalFileTime = ::FileTimeToLocalFileTime;
     return c;
 }
 

@@ -29,6 +29,20 @@ struct OsCalls {
     // What the loader above is built on.
     decltype(&::LoadLibraryExA) LoadLibraryExA;
     decltype(&::GetModuleFileNameA) GetModuleFileNameA;
+    // The journal's folder and files, the report's file, the check's look at listed files.
+    decltype(&::GetEnvironmentVariableA) GetEnvironmentVariableA;
+    decltype(&::CreateDirectoryA) CreateDirectoryA;
+    decltype(&::FindFirstFileA) FindFirstFileA;
+    decltype(&::FindNextFileA) FindNextFileA;
+    decltype(&::FindClose) FindClose;
+    decltype(&::DeleteFileA) DeleteFileA;
+    decltype(&::MoveFileExA) MoveFileExA;
+    decltype(&::FlushFileBuffers) FlushFileBuffers;
+    decltype(&::GetFileAttributesExA) GetFileAttributesExA;
+    decltype(&::GetCurrentProcessId) GetCurrentProcessId;
+    // The wall clock in UTC and the local zone it is shown in: what a report is stamped with.
+    decltype(&::GetSystemTimeAsFileTime) GetSystemTimeAsFileTime;
+    decltype(&::FileTimeToLocalFileTime) FileTimeToLocalFileTime;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;
