@@ -6,9 +6,11 @@
 
 #include "Progress.h"
 #include "engine/RunResult.h"
+#include "engine/UpdateRun.h"
 #include "package/Models.h"
 #include "terminal/Terminal.h"
 #include "winfw/Diag.h"
+#include "winfw/OsSeam.h"
 
 namespace {
 
@@ -28,13 +30,12 @@ RunResult Refuse(const std::string& step, const LineCapture& capture, RunResult 
 std::string AnnounceObstacle(const CString& file)
 {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data) ||
+    if (!Os().GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return "missing";
     if (data.nFileSizeHigh != 0 || data.nFileSizeLow > static_cast<DWORD>(proto::kAnnounceMaxFileSize))
         return "too large to announce";
-    if (AnnouncedNameOfPath(file).size() > proto::kAnnounceMaxNameLength)
-        return "name too long to announce";
+    // A name too long to announce never gets here: the identification refused it.
     return std::string();
 }
 
@@ -71,26 +72,34 @@ void PrintLoadList(CTerminal& terminal)
                     AnsiToUtf8(terminal.ModuleNameForFile(file)).c_str());
 }
 
-RunResult CheckPackage(CTerminal& terminal, const TerminalDescription& description)
+// What the run's identification found, said step by step; RUN_SUCCEEDED when the reader
+// and the catalogue pass. `lastLine` is the last diagnostic line it wrote.
+RunResult SayIdentification(const Identification& found, const std::string& lastLine)
 {
-    const ReaderModel* model = FindReaderModel(description);
-    if (model == nullptr) {
-        Say("model: unknown (" + std::string(description.modelCode, 3) + ")");
+    using Outcome = Identification::Outcome;
+    if (found.model == nullptr) {
+        Say("model: unknown (" + std::string(found.description.modelCode, 3) + ")");
         return RUN_HARDWARE_MISMATCH;
     }
-    Say(std::string("model: ") + model->code + " (" + LoadResString(model->stepTextId) + ")");
-    {
-        LineCapture capture;
-        PackageRefusal refusal;
-        if (!terminal.CheckCatalogue(model->code, description, &refusal)) {
-            Say("catalogue: refused (" + refusal.reason + ")" +
-                (refusal.section.empty() ? std::string() : " in section " + refusal.section));
-            return RUN_HARDWARE_MISMATCH;
-        }
-        Say("catalogue: OK" + (capture.Lines().empty() ? std::string()
-                                                      : " (" + capture.Lines().back() + ")"));
+    const ReaderModel& model = *found.model;
+    Say(std::string("model: ") + model.code + " (" + LoadResString(model.stepTextId) + ")");
+    if (found.outcome == Outcome::CatalogueRefused) {
+        const PackageRefusal& refusal = found.refusal;
+        Say("catalogue: refused (" + refusal.reason + ")" +
+            (refusal.section.empty() ? std::string() : " in section " + refusal.section));
+        return RUN_HARDWARE_MISMATCH;
     }
-    terminal.LoadConstraints(model->code);
+    if (found.outcome == Outcome::InvalidFileName) {
+        Say("file " + found.invalidFile + ": not a file name of the package");
+        return RUN_INVALID_FILE_NAME;
+    }
+    Say("catalogue: OK" + (lastLine.empty() ? std::string() : " (" + lastLine + ")"));
+    return RUN_SUCCEEDED;
+}
+
+RunResult CheckPackage(CTerminal& terminal, const Identification& found)
+{
+    terminal.LoadConstraints(found.model->code);
 
     CStringList names;
     {
@@ -118,13 +127,20 @@ RunResult CheckPackage(CTerminal& terminal, const TerminalDescription& descripti
 
 RunResult CheckReader(CTerminal& terminal)
 {
-    TerminalDescription description = {};
+    Identification found;
+    std::string lastLine;
     {
         LineCapture capture;
-        if (!terminal.ReadTerminalDescription(&description))
+        found = IdentifyReader(terminal);
+        if (found.outcome == Identification::Outcome::Unreadable)
             return Refuse("description", capture, RUN_DESCRIPTION_UNREADABLE);
+        if (!capture.Lines().empty())
+            lastLine = capture.Lines().back();
     }
-    return CheckPackage(terminal, description);
+    const RunResult identified = SayIdentification(found, lastLine);
+    if (identified != RUN_SUCCEEDED)
+        return identified;
+    return CheckPackage(terminal, found);
 }
 
 } // namespace

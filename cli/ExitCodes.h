@@ -18,6 +18,10 @@ enum class ExitCode : int {
     ReportNotWritten = 31,
 };
 
+// A run's result passes through as the exit code: it must never be read as one of these.
+static_assert(kLastRunResult < static_cast<int>(ExitCode::ReaderNotFound),
+              "run results stay below the console's own codes");
+
 // What a command exits with: one of the console's own codes, or the result of the run or
 // of the download it performed, whose numbers pass through as they are.
 class ExitStatus {

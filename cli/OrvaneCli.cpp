@@ -217,12 +217,16 @@ const char kUsageTail[] =
     "exit codes: 0 done; 1 failed; 2 bad arguments; 30 reader not found;\n"
     "  send: the download result code (0 to 13), 20 announce failed,\n"
     "  21 authorisation refused;\n"
-    "  update: the run result code (0 success, 1 to 24 as the updater's messages;\n"
+    "  update: the run result code (0 success, 1 to ";
+// The usage goes on after the last run result.
+const char kUsageTailAfterLastResult[] =
+    " as the updater's messages;\n"
     "  with several ports the first failed run's), 31 when every run succeeded\n"
     "  but the report could not be written;\n"
     "  check: 0 the update would be allowed, otherwise the update's result code\n"
     "  (2 description, 3 applications, 4 constraints, 5 load list, 20 model or\n"
-    "  catalogue), 30 reader not found.\n";
+    "  catalogue, 25 a listed name that is not a file of the package), 30 reader\n"
+    "  not found.\n";
 
 // Where a command's help starts on its usage lines.
 constexpr std::size_t kHelpColumn = 25;
@@ -246,7 +250,7 @@ std::string UsageText()
         }
         text += line + "\n";
     }
-    return text + kUsageTail;
+    return text + kUsageTail + std::to_string(kLastRunResult) + kUsageTailAfterLastResult;
 }
 
 ExitStatus Usage()

@@ -37,7 +37,13 @@ enum RunResult : int {
     // Another device answered where the reader came back after its restart: nothing more
     // was sent to it.
     RUN_OTHER_READER_FOUND = 24,
+    // The catalogue's load list names something other than a file of the package folder:
+    // nothing of the list was opened or sent.
+    RUN_INVALID_FILE_NAME = 25,
 };
+
+// The highest run result: the console's own exit codes start above it.
+constexpr int kLastRunResult = RUN_INVALID_FILE_NAME;
 
 // The run result of a failed download; every code without its own entry gives
 // RUN_DOWNLOAD_UNDEFINED.

@@ -7,6 +7,7 @@
 #include "Journal.h"
 #include "RunTexts.h"
 #include "package/Models.h"
+#include "package/PackageRules.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
@@ -25,6 +26,36 @@ constexpr DWORD kAfterSettle = 100;
 constexpr DWORD kBetweenBoxes = 3000;
 
 } // namespace
+
+Identification IdentifyReader(CTerminal& terminal)
+{
+    using Outcome = Identification::Outcome;
+    Identification found;
+    if (!terminal.ReadTerminalDescription(&found.description))
+        return found;
+    LogLine("%s", kReadingCatalogue);
+    found.model = FindReaderModel(found.description);
+    if (found.model == nullptr) {
+        LogLine("%s", kUnknownTerminal);
+        found.outcome = Outcome::UnknownModel;
+        return found;
+    }
+    if (!terminal.CheckCatalogue(found.model->code, found.description, &found.refusal)) {
+        found.outcome = Outcome::CatalogueRefused;
+        return found;
+    }
+    // Before anything opens a listed file, even to read its size.
+    for (const CString& file : terminal.GetLoadList()) {
+        if (!pkg::IsBareFileName(file)) {
+            LogLine("Nom de fichier refuse dans le catalogue : %s", file.c_str());
+            found.invalidFile = file;
+            found.outcome = Outcome::InvalidFileName;
+            return found;
+        }
+    }
+    found.outcome = Outcome::Known;
+    return found;
+}
 
 UpdateRun::UpdateRun(CTerminal& terminal, const CString& portText, RunView& view)
     : m_terminal(terminal), m_portText(portText), m_view(view)
@@ -72,7 +103,7 @@ RunResult UpdateRun::RunSteps()
     ConfigureUpdateLink(m_terminal);
     switch (Identify()) {
     case Identity::Unreadable: return End(UnpluggedOr(RUN_DESCRIPTION_UNREADABLE), false);
-    case Identity::Mismatch: return Ending();
+    case Identity::Refused: return Ending();
     case Identity::Known: break;
     }
 
@@ -88,33 +119,28 @@ RunResult UpdateRun::RunSteps()
 
 UpdateRun::Identity UpdateRun::Identify()
 {
-    TerminalDescription& description = m_description;
-    if (!m_terminal.ReadTerminalDescription(&description)) {
+    using Outcome = Identification::Outcome;
+    const Identification found = IdentifyReader(m_terminal);
+    m_description = found.description;
+    if (found.outcome == Outcome::Unreadable) {
         LogLine("%s", kDescriptionFailed);
         m_terminal.ClosePort();
         return Identity::Unreadable;
     }
-    m_record.model = ModelCodeText(description);
-    LogLine("%s", kReadingCatalogue);
-    const ReaderModel* model = FindReaderModel(description);
-    CString stepText;
-    bool identified = false;
-    if (model != nullptr) {
-        stepText = LoadResString(model->stepTextId);
-        identified = m_terminal.CheckCatalogue(model->code, description);
-        if (identified)
-            m_terminal.LoadConstraints(model->code);
+    m_record.model = ModelCodeText(found.description);
+    if (found.outcome == Outcome::Known)
+        m_terminal.LoadConstraints(found.model->code);
+    m_view.SetStepText(found.model != nullptr ? LoadResString(found.model->stepTextId) : CString());
+    if (found.outcome == Outcome::Known)
+        return Identity::Known;
+    m_terminal.ClosePort();
+    if (found.outcome == Outcome::InvalidFileName) {
+        m_result = RUN_INVALID_FILE_NAME;
     } else {
-        LogLine("%s", kUnknownTerminal);
-    }
-    m_view.SetStepText(stepText);
-    if (!identified) {
-        m_terminal.ClosePort();
         LogLine("%s", kHardwareMismatch);
         m_result = RUN_HARDWARE_MISMATCH;
-        return Identity::Mismatch;
     }
-    return Identity::Known;
+    return Identity::Refused;
 }
 
 void UpdateRun::PrepareLoadLoop()

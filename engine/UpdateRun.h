@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "RunResult.h"
+#include "package/Models.h"
 #include "terminal/Terminal.h"
 #include "winfw/Strings.h"
 
@@ -29,6 +30,21 @@ public:
     // The run is over: `result` is final; the front end closes.
     virtual void EndRun(RunResult result, bool succeeded) = 0;
 };
+
+// What the identification of a reader found, for the run and for `check`.
+struct Identification {
+    enum class Outcome { Known, Unreadable, UnknownModel, CatalogueRefused, InvalidFileName };
+    Outcome outcome = Outcome::Unreadable;
+    TerminalDescription description = {};
+    const ReaderModel* model = nullptr;  // null for an unreadable or unknown reader
+    PackageRefusal refusal;              // why the catalogue refused the reader
+    CString invalidFile;                 // the load-list entry that is not a package file
+};
+
+// Reads the reader's description, recognises its model, checks the model's catalogue and
+// the names of its load list, and logs as the run does. The port stays open, and no file
+// of the list has been touched.
+Identification IdentifyReader(CTerminal& terminal);
 
 // What a run did, for a report: filled as the run goes, complete once it has ended.
 struct RunRecord {
@@ -71,7 +87,7 @@ private:
     void OnModule(const CString& module) override { m_view.SetModule(module); }
     void OnPercent(int percent) override { m_view.SetFilePercent(percent); }
 
-    enum class Identity { Known, Mismatch, Unreadable };
+    enum class Identity { Known, Refused, Unreadable };
     Identity Identify();
     void PrepareLoadLoop();
     void RunState();

@@ -2,6 +2,9 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+
+#include "terminal/Protocol.h"
 
 namespace pkg {
 
@@ -52,7 +55,50 @@ CString Classify(const CString& u)
     return u;
 }
 
+// Separators of folders, drives and streams, and the wildcards and other characters no
+// file name may hold ("Naming Files, Paths, and Namespaces").
+constexpr char kNotInAFileName[] = "\\/:<>\"|?*";
+
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The digits Windows takes in COMn and LPTn: 0 to 9 and the superscripts 1, 2 and 3 of the
+// ANSI code page.
+bool IsDeviceDigit(char c)
+{
+    return (c >= '0' && c <= '9') || c == '\xB9' || c == '\xB2' || c == '\xB3';
+}
+
+// Windows opens these devices in every folder, whatever extension follows the name and
+// whatever blanks precede that extension.
+bool IsDeviceName(const CString& name)
+{
+    CString base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    for (char& c : base)
+        c = UpperAscii(c);
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices)
+        if (base == device)
+            return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           IsDeviceDigit(base[3]);
+}
+
 } // namespace
+
+bool IsBareFileName(const CString& name)
+{
+    if (name.empty() || name.size() > proto::kAnnounceMaxNameLength)
+        return false;
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || std::strchr(kNotInAFileName, c) != nullptr)
+            return false;
+    // Also "." and "..".
+    if (name.back() == '.' || name.back() == ' ')
+        return false;
+    return !IsDeviceName(name);
+}
 
 CStringList SectionLines(const char* buffer, std::size_t count)
 {

@@ -34,6 +34,13 @@ struct LoadList {
     bool loaderPresent = false;
 };
 
+// Whether a load-list entry names a file of the package folder and nothing else: no folder,
+// drive, stream or wildcard, not "." or "..", no trailing dot or blank (Windows drops them),
+// no control character, not a device name (with or without an extension), and short enough
+// for the announce. A catalogue is data that travels with the package: an entry that is a
+// path would send any file the operator can read, or reach out to a server.
+bool IsBareFileName(const CString& name);
+
 // Loader files go to the head (so in reverse catalogue order), the rest to the tail.
 LoadList BuildLoadList(const CStringList& catalogueLines);
 

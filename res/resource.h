@@ -53,6 +53,7 @@
 #define IDS_PORT_BUSY 143
 #define IDS_READER_UNPLUGGED 144
 #define IDS_OTHER_READER_FOUND 145
+#define IDS_INVALID_FILE_NAME 146
 
 // The texts the run, its progress window and the main window show (143 and 144 are kept
 // for the messages of results 22 and 23).

@@ -94,6 +94,30 @@ def case_missing_file_and_empty_list():
     check(run.code == 5 and "load list: empty" in run.out, run)
 
 
+def case_load_list_paths_refused():
+    """A catalogue entry that is a path, after a valid file: `check` and `update` both end
+    with 25 before any listed file is opened, and the reader only gave its description."""
+    work = scratch("ov-pkg-")
+    for name in os.listdir(SAMPLE):
+        shutil.copy(os.path.join(SAMPLE, name), work)
+    with open(os.path.join(SAMPLE, "catalogueM30.ini"), "rb") as f:
+        catalogue = f.read()
+    section = b"[FICHIER A CHARGER]\r\nK30APP.SGN\r\n"
+    check(section in catalogue, "the sample catalogue's file section")
+    for hostile in ["\\\\ov-nohost\\share\\x.bin", "..\\..\\x.bin", "C:\\windows\\win.ini"]:
+        with open(os.path.join(work, "catalogueM30.ini"), "wb") as f:
+            f.write(catalogue.replace(section, section + hostile.encode() + b"\r\n"))
+        for command, says in (("check", "file %s: not a file name of the package" % hostile),
+                              ("update", "Erreur 146:\nLe paquet de mise à jour contient un nom "
+                                         "de fichier invalide.")):
+            with Reader(54, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS) as sim:
+                run = cli(command, "COM54", cwd=work)
+                summary = sim.summary()
+            check(run.code == 25 and says in run.out, (hostile, run))
+            check(summary["files"] == [] and set(summary["commands"]) == {"7"},
+                  (hostile, command, summary))
+
+
 def case_no_reader():
     run = cli("check", "COM66", cwd=SAMPLE)
     check(run.code == 30 and "reader: not found" in run.out, run)

@@ -17,8 +17,13 @@ using Hold = std::lock_guard<std::recursive_mutex>;
 HANDLE WINAPI FakeCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                              DWORD disposition, DWORD flags, HANDLE templ)
 {
-    if (!IsDevicePath(path))
+    if (!IsDevicePath(path)) {
+        {
+            Hold hold(g_fake->lock);
+            g_fake->files.push_back(path);
+        }
         return RealOsCalls().CreateFileA(path, access, share, sa, disposition, flags, templ);
+    }
     HANDLE handle = INVALID_HANDLE_VALUE;
     DWORD error = NO_ERROR;
     {
@@ -177,6 +182,15 @@ void WINAPI FakeDebugOutput(LPCSTR line)
     g_fake->lines.push_back(line ? line : "");
 }
 
+bool FakeFileExists(const char* path)
+{
+    {
+        Hold hold(g_fake->lock);
+        g_fake->files.push_back(path != nullptr ? path : "");
+    }
+    return RealOsCalls().FileExists(path);
+}
+
 HMODULE FakeLoadLibrary(const char* name)
 {
     return g_fake->libraryMissing ? nullptr : RealOsCalls().LoadLibraryA(name);
@@ -204,6 +218,7 @@ OsCalls FakeCalls()
     calls.CreateThread = FakeCreateThread;
     calls.MessageBoxA = FakeMessageBox;
     calls.OutputDebugStringA = FakeDebugOutput;
+    calls.FileExists = FakeFileExists;
     calls.LoadLibraryA = FakeLoadLibrary;
     calls.GetProcAddress = FakeGetProcAddress;
     return calls;

@@ -58,7 +58,7 @@ TEST(RunOutcome, EachResultShowsItsMessage)
     EXPECT_EQ(ResultMessageId(AsResult(19)), 142u);
     EXPECT_EQ(ResultMessageId(AsResult(20)), 118u);
     EXPECT_EQ(ResultMessageId(AsResult(21)), 108u);
-    for (int unknown : {-1, 25, 99})
+    for (int unknown : {-1, kLastRunResult + 1, 99})
         EXPECT_EQ(ResultMessageId(AsResult(unknown)), 125u) << unknown;
 
     // Success is the message alone, with the information icon.

@@ -123,6 +123,35 @@ TEST(PackageRules, ModuleNamesFollowTheFileKind)
     EXPECT_EQ(ModuleNameOfUpper("3592.PDF", none), "3592.PDF");
 }
 
+TEST(PackageRules, LoadListNamesAreBareFileNamesOfThePackage)
+{
+    struct Case {
+        const char* name;
+        bool bare;
+    };
+    const Case cases[] = {
+        {"3648LDR.SGN", true}, {"x3777.pdf", true}, {"A B.BIN", true}, {"CONFIG.SYS", true},
+        {"COM10.BIN", true}, {"LPT.BIN", true}, {"NULL.BIN", true}, {".HIDDEN", true},
+        {"\xE9T\xE9.BIN", true}, {"ABCDEFGHIJKLMNOPQR.BIN", true}, // 22 characters
+        // Paths: another folder, a drive, a server, a stream.
+        {"\\\\host\\share\\x.bin", false}, {"//host/share/x.bin", false},
+        {"..\\..\\x.bin", false}, {"../x.bin", false}, {"C:\\Windows\\win.ini", false},
+        {"C:x.bin", false}, {"A.BIN:stream", false}, {"SUB\\A.BIN", false},
+        {".", false}, {"..", false}, {"A.BIN.", false}, {"A.BIN ", false},
+        {"A\tB.BIN", false}, {"A\x7F" "B.BIN", true}, {"A\x01.BIN", false},
+        {"*.PDF", false}, {"A?.BIN", false}, {"A<B", false}, {"A>B", false}, {"A|B", false},
+        {"A\"B", false}, {"", false},
+        {"ABCDEFGHIJKLMNOPQRS.BIN", false}, // 23: longer than the announce carries
+        // Devices, in any case, with or without an extension.
+        {"CON", false}, {"prn", false}, {"Aux.txt", false}, {"NUL.BIN", false},
+        {"NUL .BIN", false}, {"COM1", false}, {"com9.bin", false}, {"COM0", false},
+        {"LPT1", false}, {"lpt9.x.y", false}, {"COM\xB9", false}, {"LPT\xB3.BIN", false},
+        {"CONIN$", false}, {"conout$.txt", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsBareFileName(c.name), c.bare) << "\"" << c.name << "\"";
+}
+
 TEST(PackageRules, SgnFilesTakeTheNameOfTheirCompanion)
 {
     EXPECT_EQ(ModuleNameOfUpper("ABC.SGN", ListOf({"X.PDF", "ABC.SGN", "ABC.LDF"})),

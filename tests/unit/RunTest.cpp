@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -411,6 +412,25 @@ TEST(UpdateRun, FailuresBeforeTheLoopEndWithTheirOwnTexts)
     }
 }
 
+TEST(UpdateRun, ALoadListEntryThatIsNotABareNameEndsTheRunBeforeAnyFileIsTouched)
+{
+    // After a valid file: a server, a climb out of the package, a drive, a device.
+    for (const char* name : {"\\\\host\\share\\x.bin", "..\\..\\x.bin", "C:\\x.bin", "COM3"}) {
+        SCOPED_TRACE(name);
+        RunRig rig({"A.PDF"});
+        WriteOpenCatalogue(rig.dir, {"A.PDF", name});
+        EXPECT_EQ(rig.Run(), RUN_INVALID_FILE_NAME);
+        EXPECT_EQ(rig.Shown(), Then(kIdentified, {"end:25 failed"}));
+        EXPECT_TRUE(rig.os.Logged(std::string("Nom de fichier refuse dans le catalogue : ") + name));
+        // Only the catalogue was looked at, not even a size was read; the reader was asked
+        // for its description and nothing else.
+        EXPECT_EQ(rig.os.files, std::vector<std::string>{".\\catalogueM30.ini"});
+        EXPECT_TRUE(rig.record.files.empty());
+        EXPECT_EQ(rig.peer->Stats().commands, (std::map<int, std::uint32_t>{{7, 1}}));
+        EXPECT_FALSE(rig.terminal.IsOpen());
+    }
+}
+
 TEST(UpdateRun, ReaderNotFoundAfterTheLoaderRestartShowsTwoBoxesThreeSecondsApart)
 {
     RunRig rig({"3648LDR.SGN", "A.PDF"});
@@ -781,10 +801,11 @@ TEST(RunResult, DownloadCodesMapOntoRunResults)
 TEST(RunResult, EveryResultHasItsMessageAndUnknownOnesTheFallback)
 {
     const unsigned ids[] = {107, 109, 117, 119, 104, 105, 106, 130, 131, 132, 133, 134, 135,
-                            136, 137, 138, 139, 140, 141, 142, 118, 108, 143, 144, 145};
-    for (int code = 0; code <= 24; ++code)
+                            136, 137, 138, 139, 140, 141, 142, 118, 108, 143, 144, 145, 146};
+    static_assert(sizeof ids / sizeof ids[0] == kLastRunResult + 1, "one message per result");
+    for (int code = 0; code <= kLastRunResult; ++code)
         EXPECT_EQ(ResultMessageId(AsResult(code)), ids[code]) << "result " << code;
-    EXPECT_EQ(ResultMessageId(AsResult(25)), 125u);
+    EXPECT_EQ(ResultMessageId(AsResult(kLastRunResult + 1)), 125u);
     EXPECT_EQ(ResultMessageId(AsResult(-1)), 125u);
 
     EXPECT_EQ(ResultBoxText(AsResult(0)), T(u8"La mise à jour s'est effectuée avec succès"));
@@ -794,6 +815,8 @@ TEST(RunResult, EveryResultHasItsMessageAndUnknownOnesTheFallback)
                                    u8"le message d'accueil."));
     EXPECT_EQ(ResultBoxText(AsResult(14)), T(u8"Erreur 137:\nErreur lors de la mise à jour : perte de la "
                                    u8"communication avec le lecteur. "));
+    EXPECT_EQ(ResultBoxText(AsResult(25)), T(u8"Erreur 146:\nLe paquet de mise à jour contient un nom de "
+                                             u8"fichier invalide.\nVeuillez contacter votre fournisseur."));
     EXPECT_EQ(ResultBoxText(AsResult(77)), T(u8"Erreur 125:\nErreur lors de la mise à jour : erreur inconnue."));
     EXPECT_EQ(ResultBoxIcon(AsResult(0)), static_cast<unsigned>(MB_ICONINFORMATION));
     EXPECT_EQ(ResultBoxIcon(AsResult(21)), static_cast<unsigned>(MB_ICONERROR));
