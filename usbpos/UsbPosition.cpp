@@ -7,6 +7,7 @@
 #include "terminal/Terminal.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
+#include "winfw/Text.h"
 
 namespace {
 
@@ -19,12 +20,7 @@ std::string NarrowKey(const wchar_t* key, std::size_t capacity)
     std::size_t length = 0;
     while (length < capacity && key[length] != L'\0')
         ++length;
-    if (length == 0)
-        return std::string();
-    char narrow[CTerminal::kDriverKeyLength * 2 + 1] = {};
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, key, static_cast<int>(length), narrow,
-                                        sizeof narrow - 1, nullptr, nullptr);
-    return n > 0 ? std::string(narrow, static_cast<std::size_t>(n)) : std::string();
+    return WideToAnsi(std::wstring(key, length));
 }
 
 } // namespace
