@@ -144,6 +144,9 @@ ExitStatus Update(const Args& args)
     UpdateRequest request;
     if (!ParseUpdateArguments(args, request))
         return Usage();
+    for (const std::string& port : request.named)
+        if (!IsComPortArgument(port))
+            return ExitCode::BadArguments;
     return RunUpdates(request);
 }
 
@@ -297,6 +300,8 @@ int main(int argc, char** argv)
     const Command* command = FindCommand(words[0], args);
     if (command == nullptr)
         return Usage().Code();
+    if (std::strncmp(command->form, "PORT", 4) == 0 && !IsComPortArgument(args[0]))
+        return static_cast<int>(ExitCode::BadArguments);
     ConsoleSeam console(verbose);
     try {
         return command->run(args).Code();

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "Progress.h"
 #include "portlib/Tessock.h"
 #include "res/resource.h"
 #include "terminal/Protocol.h"
@@ -101,4 +102,13 @@ ExitStatus RunUsb(const std::string& portText)
         return ExitCode::Failed;
     std::printf("%s\t%d\t%d\n", WideToUtf8(driverKey).c_str(), hub, hubPort);
     return ExitCode::Done;
+}
+
+bool IsComPortArgument(const std::string& portText)
+{
+    if (proto::IsComPortName(proto::PortNameOfText(portText)))
+        return true;
+    WriteStderrLine("OrvaneCli: \"" + AnsiToUtf8(portText) +
+                    "\" is not a COM port name (COM and its number, such as COM5)");
+    return false;
 }

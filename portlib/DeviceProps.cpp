@@ -7,7 +7,6 @@
 namespace {
 // A property or value larger than this is not a text we read: it ends the growing reads.
 constexpr DWORD kLargestText = 64 * 1024;
-constexpr REGSAM kReadAndSetValues = KEY_READ | KEY_SET_VALUE;
 } // namespace
 
 std::wstring TextOfBytes(const BYTE* data, DWORD bytes)
@@ -62,8 +61,13 @@ bool ReadPropertyGrowing(HDEVINFO list, SP_DEVINFO_DATA& device, DWORD property,
 
 HKEY OpenHardwareKey(HDEVINFO list, SP_DEVINFO_DATA& device)
 {
+    return Sys().SetupDiOpenDevRegKey(list, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+}
+
+HKEY OpenHardwareKeyToWrite(HDEVINFO list, SP_DEVINFO_DATA& device)
+{
     return Sys().SetupDiOpenDevRegKey(list, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
-                                      kReadAndSetValues);
+                                      KEY_READ | KEY_SET_VALUE);
 }
 
 bool ReadTextValue(HKEY key, const wchar_t* name, std::wstring& text)

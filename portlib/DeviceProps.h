@@ -14,9 +14,12 @@ bool ReadPropertyFixed(HDEVINFO list, SP_DEVINFO_DATA& device, DWORD property,
 bool ReadPropertyGrowing(HDEVINFO list, SP_DEVINFO_DATA& device, DWORD property,
                          std::wstring& text);
 
-// The device's hardware key, opened for reading and writing values; INVALID_HANDLE_VALUE
-// (as a key) when it cannot be opened.
+// The device's hardware key, opened for reading only: a standard user may not write it.
+// INVALID_HANDLE_VALUE (as a key) when it cannot be opened.
 HKEY OpenHardwareKey(HDEVINFO list, SP_DEVINFO_DATA& device);
+
+// The same key opened to set values too; refused (ERROR_ACCESS_DENIED) without elevation.
+HKEY OpenHardwareKeyToWrite(HDEVINFO list, SP_DEVINFO_DATA& device);
 
 // The text value `name` of an open key, whatever its length.
 bool ReadTextValue(HKEY key, const wchar_t* name, std::wstring& text);

@@ -13,6 +13,7 @@ namespace {
 
 constexpr unsigned char kWalked = 0;
 constexpr unsigned char kListFailed = 1;
+constexpr unsigned char kWriteRefused = 1;
 constexpr unsigned char kBadArgument = 0xFF;
 
 const wchar_t kMakerMark[] = L"DORAN";
@@ -112,8 +113,15 @@ unsigned char MoveDriverToCom(const wchar_t* driverKey, unsigned char newPort)
     // COM0 does not exist: giving it to a device would only break its records.
     if (newPort == 0)
         return kBadArgument;
-    return ForPortOfDriver(driverKey, [&](DoranDevice& device, RegKey& key,
-                                          const std::wstring& oldName) {
-        ChangeDevicePortName(device.list, device.data, key.Get(), oldName, newPort);
-    });
+    bool refused = false;
+    const unsigned char walked =
+        ForPortOfDriver(driverKey, [&](DoranDevice& device, RegKey&, const std::wstring& oldName) {
+            refused |= ChangeDevicePortName(device.list, device.data, oldName, newPort) ==
+                       RenameOutcome::Refused;
+        });
+    if (!refused)
+        return walked;
+    // Set last, once every handle is closed: the caller reads it right after the export.
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return kWriteRefused;
 }

@@ -26,6 +26,8 @@ PortDatabase::PortDatabase()
     // raise an exception there).
     if (open(&db) == ERROR_SUCCESS && db != INVALID_HANDLE_VALUE)
         m_db = db;
+    else
+        m_refused = true;
 }
 
 PortDatabase::~PortDatabase()

@@ -1,6 +1,7 @@
 // The system's COM port database (which numbers are in use), reached through msports.dll
-// loaded at run time from the system directory. Missing library, missing export or a
-// database that does not open: the object stays closed and claims nothing.
+// loaded at run time from the system directory. Missing library or missing export: the
+// object stays closed and claims nothing. A database that does not open has refused us:
+// ComDBOpen's one failure is ERROR_ACCESS_DENIED (it needs write access).
 #pragma once
 #include <windows.h>
 
@@ -14,6 +15,7 @@ public:
     PortDatabase& operator=(const PortDatabase&) = delete;
 
     bool IsOpen() const { return m_db != nullptr; }
+    bool Refused() const { return m_refused; }
     void Release(DWORD number);
     void Claim(DWORD number);
 
@@ -29,4 +31,5 @@ private:
     ClaimFn m_claim = nullptr;
     ReleaseFn m_release = nullptr;
     Db m_db = nullptr;
+    bool m_refused = false;
 };

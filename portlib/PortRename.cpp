@@ -1,5 +1,6 @@
 #include "PortRename.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "DeviceProps.h"
@@ -15,6 +16,7 @@ constexpr DWORD kDescriptionBytes = 512;
 constexpr std::size_t kFriendlyNameUnits = 81;
 constexpr DWORD kMapNameUnits = 81;
 constexpr DWORD kMapDataBytes = 162;
+constexpr std::size_t kLogLineBytes = 255;
 const wchar_t kSerialMap[] = L"Hardware\\DeviceMap\\SerialComm";
 
 // The DOS device target of `name`; false when the name is not defined.
@@ -57,12 +59,8 @@ LONG SetText(HKEY key, const wchar_t* name, const std::wstring& text)
 }
 
 // The first text entry of the serial-port map that names the old port gets the new name.
-void RenameInSerialMap(const std::wstring& oldName, const std::wstring& newName)
+void RenameInSerialMap(HKEY map, const std::wstring& oldName, const std::wstring& newName)
 {
-    RegKey map;
-    if (Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialMap, 0, KEY_READ | KEY_WRITE,
-                            map.Out()) != ERROR_SUCCESS)
-        return;
     for (DWORD index = 0;; ++index) {
         wchar_t name[kMapNameUnits] = {};
         BYTE data[kMapDataBytes + sizeof(wchar_t)] = {};
@@ -70,7 +68,7 @@ void RenameInSerialMap(const std::wstring& oldName, const std::wstring& newName)
         DWORD dataBytes = kMapDataBytes;
         DWORD type = 0;
         const LONG status =
-            Sys().RegEnumValueW(map.Get(), index, name, &nameUnits, nullptr, &type, data, &dataBytes);
+            Sys().RegEnumValueW(map, index, name, &nameUnits, nullptr, &type, data, &dataBytes);
         // An entry too long for the buffers cannot be ours; the ones after it still can.
         if (status == ERROR_MORE_DATA)
             continue;
@@ -79,7 +77,7 @@ void RenameInSerialMap(const std::wstring& oldName, const std::wstring& newName)
         if (type != REG_SZ)
             continue;
         if (TextOfBytes(data, dataBytes) == oldName) {
-            SetText(map.Get(), TerminatedText(name, kMapNameUnits).c_str(), newName);
+            SetText(map, TerminatedText(name, kMapNameUnits).c_str(), newName);
             return;
         }
     }
@@ -109,24 +107,50 @@ void MarkPropertiesChanged(HDEVINFO list, SP_DEVINFO_DATA& device)
     }
 }
 
+// A record we may not write: the change stops before it starts, and says why.
+RenameOutcome Refuse(const std::wstring& oldName, const std::wstring& newName, const char* record)
+{
+    char line[kLogLineBytes] = {};
+    std::snprintf(line, sizeof line, "Changement de %s en %s refuse : ecriture non autorisee (%s)",
+                  NarrowLatin1(oldName).c_str(), NarrowLatin1(newName).c_str(), record);
+    Sys().OutputDebugStringA(line);
+    return RenameOutcome::Refused;
+}
+
 } // namespace
 
-void ChangeDevicePortName(HDEVINFO list, SP_DEVINFO_DATA& device, HKEY hardwareKey,
-                          const std::wstring& oldName, unsigned newNumber)
+RenameOutcome ChangeDevicePortName(HDEVINFO list, SP_DEVINFO_DATA& device,
+                                   const std::wstring& oldName, unsigned newNumber)
 {
     const int oldNumber = DigitsAt(oldName, 3);
+    const std::wstring newName = PortNameOfNumber(static_cast<int>(newNumber));
+
+    // Every record is opened for writing before the first one changes: a standard user is
+    // refused all of them, and a half-moved port would be worse than an unmoved one.
+    RegKey hardwareKey(OpenHardwareKeyToWrite(list, device));
+    if (!hardwareKey.IsOpen()) {
+        if (::GetLastError() == ERROR_ACCESS_DENIED)
+            return Refuse(oldName, newName, "cle materielle");
+        return RenameOutcome::Attempted;
+    }
+    RegKey map;
+    // A machine without the map still has the other records to move.
+    if (Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialMap, 0, KEY_READ | KEY_WRITE,
+                            map.Out()) == ERROR_ACCESS_DENIED)
+        return Refuse(oldName, newName, "table des ports serie");
     PortDatabase database;
+    if (database.Refused())
+        return Refuse(oldName, newName, "base des ports COM");
 
     std::wstring target;
     const bool dosNameDefined = QueryTarget(oldName, target);
     if (dosNameDefined && !PortIsFree(oldName))
-        return;
-
-    const std::wstring newName = PortNameOfNumber(static_cast<int>(newNumber));
+        return RenameOutcome::Attempted;
     if (dosNameDefined && !MoveDosName(oldName, newName))
-        return;
+        return RenameOutcome::Attempted;
 
-    RenameInSerialMap(oldName, newName);
+    if (map.IsOpen())
+        RenameInSerialMap(map.Get(), oldName, newName);
     database.Release(static_cast<DWORD>(oldNumber));
     database.Claim(newNumber);
 
@@ -134,6 +158,7 @@ void ChangeDevicePortName(HDEVINFO list, SP_DEVINFO_DATA& device, HKEY hardwareK
     Sys().SetupDiSetDeviceRegistryPropertyW(
         list, &device, SPDRP_FRIENDLYNAME, reinterpret_cast<const BYTE*>(friendlyName.c_str()),
         static_cast<DWORD>((friendlyName.size() + 1) * sizeof(wchar_t)));
-    SetText(hardwareKey, L"PortName", newName);
+    SetText(hardwareKey.Get(), L"PortName", newName);
     MarkPropertiesChanged(list, device);
+    return RenameOutcome::Attempted;
 }

@@ -5,7 +5,11 @@
 
 #include <string>
 
-// `hardwareKey` is the device's open hardware key, `oldName` its current "PortName".
-// Only the DOS name is undone when a step fails; the other records are changed one by one.
-void ChangeDevicePortName(HDEVINFO list, SP_DEVINFO_DATA& device, HKEY hardwareKey,
-                          const std::wstring& oldName, unsigned newNumber);
+enum class RenameOutcome { Attempted, Refused };
+
+// `oldName` is the device's current "PortName". Write access to every record is obtained
+// before the first change: when one is refused (no elevation) a line says which and
+// nothing changes. Past that, only the DOS name is undone when a step fails; the other
+// records are changed one by one.
+RenameOutcome ChangeDevicePortName(HDEVINFO list, SP_DEVINFO_DATA& device,
+                                   const std::wstring& oldName, unsigned newNumber);

@@ -31,6 +31,7 @@ const PortSysCalls kReal = {
     ::LoadLibraryExW,
     ::GetProcAddress,
     ::FreeLibrary,
+    ::OutputDebugStringA,
 };
 
 PortSysCalls g_current = kReal;

@@ -1,8 +1,8 @@
 // The one table through which the port library reaches the operating system: device
 // lists, the configuration of devices, the registry, DOS device names, files and device
-// I/O, and library loading (for the COM port database). Production binds the real Win32
-// calls; tests swap in a simulated machine. Code above the seam calls Sys().X(...) as it
-// would call X(...).
+// I/O, library loading (for the COM port database) and diagnostic lines. Production binds
+// the real Win32 calls; tests swap in a simulated machine. Code above the seam calls
+// Sys().X(...) as it would call X(...).
 #pragma once
 #include <windows.h>
 #include <setupapi.h>
@@ -43,6 +43,9 @@ struct PortSysCalls {
     decltype(&::LoadLibraryExW) LoadLibraryExW;
     decltype(&::GetProcAddress) GetProcAddress;
     decltype(&::FreeLibrary) FreeLibrary;
+
+    // Diagnostic lines (a refused change says why).
+    decltype(&::OutputDebugStringA) OutputDebugStringA;
 };
 
 // The table in force.

@@ -55,5 +55,7 @@ unsigned char __cdecl searchDriverByPosition(unsigned char hub, unsigned char po
                                              wchar_t* driverKey);
 unsigned char __cdecl searchPositionByDriver(const wchar_t* driverKey, unsigned char* hub,
                                              unsigned char* port);
+// Needs elevation: without write access to the device's records it returns 1, last error
+// ERROR_ACCESS_DENIED, and changes nothing.
 unsigned char __cdecl setComByDriverBrenix(const wchar_t* driverKey, unsigned char newPort);
 }

@@ -120,6 +120,17 @@ int PortNumberOfName(const std::string& name)
     return number;
 }
 
+bool IsComPortName(const std::string& name)
+{
+    if (name.size() < 4 || name.size() > kPortNameMaxLength || name.compare(0, 3, "COM") != 0 ||
+        name[3] == '0')
+        return false;
+    for (std::size_t i = 3; i < name.size(); ++i)
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    return true;
+}
+
 std::string FileNameOfPath(const std::string& path)
 {
     const std::size_t slash = path.find_last_of('\\');

@@ -80,6 +80,10 @@ std::string PortNameOfText(const std::string& text);
 // The COM number in a port name: the digits that follow its first three characters.
 int PortNumberOfName(const std::string& name);
 
+// True for "COM" and a number from 1, without leading zero, within kPortNameMaxLength: the
+// only names the search opens. Anything else (a drive, NUL, a pipe) is another device.
+bool IsComPortName(const std::string& name);
+
 // The part of a path after its last backslash (the whole path when it has none).
 std::string FileNameOfPath(const std::string& path);
 

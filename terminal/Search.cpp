@@ -16,9 +16,10 @@ constexpr DWORD kWaitAfterFailedLookup = 1000;
 bool CTerminal::FindTerminal(const CString& portText)
 {
     const CString name = PortNameOfText(portText);
-    // The name must fit the search's 8-byte field; anything else is not a port we know.
-    if (name.empty() || name.size() > kPortNameMaxLength) {
+    // Only a COM port is opened: "E:", NUL or a pipe would open a volume or another device.
+    if (!IsComPortName(name)) {
         LogLine("Nom de port invalide : %s", portText.c_str());
+        m_openFailure = OpenFailure::None;
         return false;
     }
     m_portNumber = PortNumberOfName(name);
@@ -48,6 +49,9 @@ void CTerminal::LookUpUsbPosition()
             m_usbPositionFound = true;
             return;
         }
+        // Not looked up at all: nothing to wait for.
+        if (!UsbLookupCovers(m_portNumber))
+            return;
         Os().Sleep(kWaitAfterFailedLookup);
     }
 }

@@ -117,6 +117,8 @@ public:
 
     // USB position of the port's device, through the port library.
     bool recordUsbPosition(int portNumber);
+    // The library takes the COM number in one byte: a higher one is never looked up.
+    static bool UsbLookupCovers(int portNumber);
     // Whether the last search's lookup found the position GetUsbHub and GetUsbHubPort give.
     bool HasUsbPosition() const { return m_usbPositionFound; }
     std::uint8_t GetUsbHub() const { return usbHub; }

@@ -7,10 +7,12 @@
 #include "terminal/Terminal.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
+#include "winfw/Text.h"
 
 namespace {
 
 constexpr std::size_t kUsbLineSize = 100;
+constexpr int kLargestLookupPort = 255;
 
 // The driver key as 8-bit text for the log line, bounded by the key's buffer.
 std::string NarrowKey(const wchar_t* key, std::size_t capacity)
@@ -18,18 +20,23 @@ std::string NarrowKey(const wchar_t* key, std::size_t capacity)
     std::size_t length = 0;
     while (length < capacity && key[length] != L'\0')
         ++length;
-    if (length == 0)
-        return std::string();
-    char narrow[CTerminal::kDriverKeyLength * 2 + 1] = {};
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, key, static_cast<int>(length), narrow,
-                                        sizeof narrow - 1, nullptr, nullptr);
-    return n > 0 ? std::string(narrow, static_cast<std::size_t>(n)) : std::string();
+    return WideToAnsi(std::wstring(key, length));
 }
 
 } // namespace
 
+bool CTerminal::UsbLookupCovers(int portNumber)
+{
+    return portNumber >= 0 && portNumber <= kLargestLookupPort;
+}
+
 bool CTerminal::recordUsbPosition(int portNumber)
 {
+    if (!UsbLookupCovers(portNumber)) {
+        LogLineSized(kUsbLineSize, "Position USB non recherchee : COM%d depasse COM%d",
+                     portNumber, kLargestLookupPort);
+        return false;
+    }
     HMODULE library = Os().LoadLibraryA(tessock::kLibraryFileName);
     if (library == nullptr) {
         ShowMessage(LoadResString(IDS_NO_PORT_LIBRARY), MB_OK);
@@ -45,7 +52,7 @@ bool CTerminal::recordUsbPosition(int portNumber)
 
     std::memset(usbDriverKey, 0, sizeof usbDriverKey);
     const unsigned char found =
-        searchDriver(static_cast<unsigned char>(portNumber & 0xFF), usbDriverKey);
+        searchDriver(static_cast<unsigned char>(portNumber), usbDriverKey);
     usbDriverKey[kDriverKeyLength - 1] = L'\0'; // the library must not leave it unterminated
     LogLineSized(kUsbLineSize, "Read driver by com (COM%d) -> \"%s\" (ret %d)", portNumber,
                  NarrowKey(usbDriverKey, kDriverKeyLength).c_str(), found);

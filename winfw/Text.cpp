@@ -29,3 +29,17 @@ std::string Convert(const std::string& text, UINT from, UINT to)
 std::string AnsiToUtf8(const std::string& text) { return Convert(text, CP_ACP, CP_UTF8); }
 
 std::string Utf8ToAnsi(const std::string& text) { return Convert(text, CP_UTF8, CP_ACP); }
+
+std::string WideToAnsi(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int units = static_cast<int>(text.size());
+    const int bytes =
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return std::string();
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), units, &out[0], bytes, nullptr, nullptr);
+    return out;
+}

@@ -5,3 +5,5 @@
 
 std::string AnsiToUtf8(const std::string& text);
 std::string Utf8ToAnsi(const std::string& text);
+// A system text in UTF-16 to the ANSI code page.
+std::string WideToAnsi(const std::wstring& text);

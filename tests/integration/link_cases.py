@@ -168,9 +168,13 @@ def case_bad_arguments():
 
 
 def case_not_a_port():
-    run = cli("find", "Lecteur (COM5) branche en USB")
-    check(run.code == 1, run)
-    check(NO_LIBRARY not in run.err, run)
+    # Refused before anything is looked up or opened: "E:" would open the volume.
+    for args in (["find", "Lecteur (COM5) branche en USB"], ["describe", "E:"],
+                 ["check", "NUL"], ["update", "COM5", "\\\\.\\pipe\\lecteur"],
+                 ["usb", "COM12345"]):
+        run = cli(*args)
+        check(run.code == 2 and run.out == "", run)
+        check(run.err.count("\n") == 1 and "is not a COM port name" in run.err, run)
 
 
 if __name__ == "__main__":

@@ -112,7 +112,7 @@ def case_lookup_without_device_fails_quietly():
     run = cli("usb", "COM33")
     check(run.code == 1 and run.out == "", run)
     run = cli("usb", "LPT1")
-    check(run.code == 1 and "Nom de port invalide" in run.err, run)
+    check(run.code == 2 and "is not a COM port name" in run.err, run)
     run = cli("ports", "COM33")
     check(run.code == 2 and "usage:" in run.err, run)
 

@@ -378,6 +378,14 @@ TEST(UpdateRun, FailuresBeforeTheLoopEndWithTheirOwnTexts)
         EXPECT_TRUE(rig.os.Logged(T(u8"Terminal non détecté")));
     }
     {
+        SCOPED_TRACE("not a COM port");
+        RunRig rig({"A.PDF"});
+        rig.portText = "E:";
+        EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
+        EXPECT_TRUE(rig.os.opened.empty());
+        EXPECT_TRUE(rig.os.Logged("Nom de port invalide : E:"));
+    }
+    {
         SCOPED_TRACE("description unreadable");
         RunRig rig({"A.PDF"});
         rig.scenario.desc = rsim::DescMode::BadCrc;

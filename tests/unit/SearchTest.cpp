@@ -78,28 +78,55 @@ TEST(Search, NoAnswerAtAnyRateClosesThePort)
     EXPECT_EQ(t.GetUsbHubPort(), 4);
 }
 
-TEST(Search, NameWithoutDigitsKeepsNumberZero)
+// Only a COM port is ever opened: a drive, a device, a pipe or a name that does not fit is
+// refused before any lookup. The library's lookup carries one byte: above COM255 it would
+// find another port's device, so it is not made.
+TEST(Search, OnlyComPortNamesAreOpened)
 {
-    FakeOs os;
-    CTerminal t;
-    EXPECT_FALSE(t.FindTerminal("COMX"));
-    EXPECT_EQ(t.GetPortNumber(), 0);
-    EXPECT_EQ(os.opened, std::vector<std::string>{"\\\\.\\COMX"});
-    EXPECT_TRUE(os.Logged("Read driver by com (COM0) -> \"\" (ret 0)"));
-}
-
-TEST(Search, TextThatNamesNoPortIsRefusedUntouched)
-{
-    FakeOs os;
-    CTerminal t;
-    EXPECT_FALSE(t.FindTerminal("Lecteur (COM5) branche en USB"));
-    EXPECT_FALSE(t.FindTerminal("COM12345"));
-    EXPECT_FALSE(t.FindTerminal(""));
-    EXPECT_TRUE(os.opened.empty());
-    EXPECT_TRUE(os.sleeps.empty());
-    EXPECT_TRUE(os.Logged("Nom de port invalide : Lecteur (COM5) branche en USB"));
-    t.FindTerminal("COM1234"); // seven characters still fit
-    EXPECT_EQ(os.opened, std::vector<std::string>{"\\\\.\\COM1234"});
+    const struct {
+        const char* text;
+        const char* opened;  // null: refused
+        std::size_t lookups;
+    } cases[] = {
+        {"Port COM5 (COM5)", "\\\\.\\COM5", 3},
+        {"COM7", "\\\\.\\COM7", 1},
+        {"COM255", "\\\\.\\COM255", 3},
+        {"COM263", "\\\\.\\COM263", 0},  // 263 & 0xFF is the reader's COM7
+        {"COM1234", "\\\\.\\COM1234", 0}, // seven characters still fit
+        {"E:", nullptr, 0},
+        {"NUL", nullptr, 0},
+        {"CON", nullptr, 0},
+        {"\\\\.\\pipe\\lecteur", nullptr, 0},
+        {"Lecteur (COM5) branche en USB", nullptr, 0},
+        {"COM12345", nullptr, 0},
+        {"COMX", nullptr, 0},
+        {"COM", nullptr, 0},
+        {"COM0", nullptr, 0},
+        {"COM05", nullptr, 0},
+        {"COM5:", nullptr, 0},
+        {"LPT1", nullptr, 0},
+        {"", nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        FakeOs os;
+        CTerminal t;
+        EXPECT_FALSE(t.FindTerminal(c.text));
+        const std::size_t lookups = static_cast<std::size_t>(
+            std::count_if(os.lines.begin(), os.lines.end(), [](const std::string& line) {
+                return line.rfind("Read driver by com", 0) == 0;
+            }));
+        EXPECT_EQ(lookups, c.lookups);
+        if (c.opened != nullptr) {
+            EXPECT_EQ(os.opened, std::vector<std::string>{c.opened});
+            continue;
+        }
+        EXPECT_TRUE(os.opened.empty());
+        EXPECT_TRUE(os.sleeps.empty());
+        EXPECT_TRUE(os.boxes.empty());
+        EXPECT_EQ(t.GetOpenFailure(), CTerminal::OpenFailure::None);
+        EXPECT_TRUE(os.Logged(std::string("Nom de port invalide : ") + c.text));
+    }
 }
 
 TEST(Search, PortThatCannotBeOpenedIsNotProbed)

@@ -21,10 +21,13 @@ TEST(UsbPosition, FoundDeviceIsRecordedAndLogged)
     EXPECT_EQ(os.lines[1], "Search position (COM7)-> HUB= 2, HUBPORT = 4");
     EXPECT_TRUE(os.boxes.empty());
 
-    // Only the low 8 bits of the number reach the library; the log keeps the whole number.
+    // The library takes one byte: COM263 would be looked up as COM7, so it is not.
     CTerminal wide;
-    EXPECT_TRUE(wide.recordUsbPosition(263));
-    EXPECT_EQ(os.lines[2].rfind("Read driver by com (COM263) -> \"{4d36", 0), 0u) << os.lines[2];
+    EXPECT_FALSE(wide.recordUsbPosition(263));
+    EXPECT_EQ(wide.GetUsbHub(), 0);
+    EXPECT_EQ(wide.GetUsbDriverKey()[0], L'\0');
+    ASSERT_EQ(os.lines.size(), 3u);
+    EXPECT_EQ(os.lines[2], "Position USB non recherchee : COM263 depasse COM255");
 }
 
 TEST(UsbPosition, PortOfNoMakerDeviceFails)

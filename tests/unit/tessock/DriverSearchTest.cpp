@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "SimMachine.h"
 #include "Tessock.h"
@@ -124,6 +126,7 @@ TEST(DriverSearch, ArgumentAndListFailures)
 TEST(PortRenumbering, MovesEveryRecordFromCom5ToCom7)
 {
     SimMachine sim;
+    sim.Elevate();
     SimDevice& d = AddTerminalOnCom5(sim);
     EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
     EXPECT_EQ(*d.friendlyName, L"DORAN Kavron USB (COM7)");
@@ -145,6 +148,7 @@ TEST(PortRenumbering, MovesEveryRecordFromCom5ToCom7)
 TEST(PortRenumbering, NothingChangesWhileTheOldPortIsHeldOpen)
 {
     SimMachine sim;
+    sim.Elevate();
     SimDevice& d = AddTerminalOnCom5(sim);
     sim.heldOpen.insert(L"COM5");
     EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
@@ -159,6 +163,7 @@ TEST(PortRenumbering, NothingChangesWhileTheOldPortIsHeldOpen)
 TEST(PortRenumbering, AnUndefinableNewNameRestoresTheOldOne)
 {
     SimMachine sim;
+    sim.Elevate();
     SimDevice& d = AddTerminalOnCom5(sim);
     sim.undefinable.insert(L"COM7");
     EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
@@ -170,13 +175,13 @@ TEST(PortRenumbering, AnUndefinableNewNameRestoresTheOldOne)
 
 TEST(PortRenumbering, WithoutThePortDatabaseTheOtherRecordsStillMove)
 {
-    for (int variant = 0; variant < 3; ++variant) {
+    for (int variant = 0; variant < 2; ++variant) {
         SimMachine sim;
+        sim.Elevate();
         SimDevice& d = AddTerminalOnCom5(sim);
         sim.msportsMissing = variant == 0;
         if (variant == 1)
             sim.missingExports.insert("ComDBReleasePort");
-        sim.databaseOpenFails = variant == 2;
         EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
         EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM7") << variant;
         EXPECT_EQ(*d.friendlyName, L"DORAN Kavron USB (COM7)") << variant;
@@ -189,6 +194,7 @@ TEST(PortRenumbering, WithoutThePortDatabaseTheOtherRecordsStillMove)
 TEST(PortRenumbering, MapEntriesTooLongToReadDoNotHideOurs)
 {
     SimMachine sim;
+    sim.Elevate();
     SimDevice& d = AddTerminalOnCom5(sim);
     sim.serialMap.insert(sim.serialMap.begin(), {std::wstring(100, L'n'), REG_SZ, L"COM3"});
     sim.serialMap.insert(sim.serialMap.begin(), {L"\\Device\\Odd", REG_DWORD, L"COM5"});
@@ -202,6 +208,7 @@ TEST(PortRenumbering, MapEntriesTooLongToReadDoNotHideOurs)
 TEST(PortRenumbering, HighNumbersAndLongDescriptions)
 {
     SimMachine sim;
+    sim.Elevate();
     SimDevice& d = AddTerminalOnCom5(sim);
     d.description = L"DORAN " + std::wstring(100, L'x');
     EXPECT_EQ(setComByDriverBrenix(kKey5, 255), 0);
@@ -215,6 +222,7 @@ TEST(PortRenumbering, HighNumbersAndLongDescriptions)
 TEST(PortRenumbering, RefusedArguments)
 {
     SimMachine sim;
+    sim.Elevate();
     SimDevice& d = AddTerminalOnCom5(sim);
     EXPECT_EQ(setComByDriverBrenix(L"", 7), 0xFF);
     EXPECT_EQ(setComByDriverBrenix(nullptr, 7), 0xFF);
@@ -222,4 +230,65 @@ TEST(PortRenumbering, RefusedArguments)
     EXPECT_EQ(setComByDriverBrenix(L"{no such key}", 7), 0);
     EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM5");
     EXPECT_EQ(sim.dosNames.count(L"COM7"), 0u);
+}
+
+// A standard user reads every record the lookups need; a renumbering that any store refuses
+// to write fails as refused and leaves every record as it was.
+TEST(AccessRights, LookupsNeedReadingOnlyAndARefusedRenumberingChangesNothing)
+{
+    using S = SimStore;
+    const struct {
+        const char* what;
+        std::set<SimStore> writable;
+        const char* refusedStore;  // null: the renumbering goes through
+    } cases[] = {
+        {"standard user", {}, "cle materielle"},
+        {"elevated", {S::HardwareKeys, S::SerialMap, S::PortDatabase}, nullptr},
+        {"hardware key read-only", {S::SerialMap, S::PortDatabase}, "cle materielle"},
+        {"serial map read-only", {S::HardwareKeys, S::PortDatabase}, "table des ports serie"},
+        {"port database refused", {S::HardwareKeys, S::SerialMap}, "base des ports COM"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimMachine sim;
+        sim.writable = c.writable;
+        SimDevice& d = AddTerminalOnCom5(sim);
+        // Its friendly name is stale: only "PortName" gives its number.
+        sim.AddPort(L"DORAN B", L"DORAN B (COM3)", L"COM4", L"{k}\\0004");
+
+        PortTable table;
+        std::int32_t count = 0;
+        ASSERT_EQ(getPortComAvailable(table.Rows(), &count, SPDRP_DEVICEDESC), 1);
+        ASSERT_EQ(count, 2);
+        EXPECT_EQ(table.Row(0).portNumber, 5);
+        EXPECT_EQ(table.Row(1).portNumber, 4);
+        Key key;
+        EXPECT_EQ(searchDriverByComBrenix(4, key.text), 0);
+        EXPECT_STREQ(key.text, L"{k}\\0004");
+        Key port;
+        EXPECT_EQ(searchComByDriverBrenix(kKey5, port.text), 0);
+        EXPECT_STREQ(port.text, L"COM5");
+
+        ::SetLastError(ERROR_SUCCESS);
+        const unsigned char result = setComByDriverBrenix(kKey5, 7);
+        const DWORD error = ::GetLastError();
+        EXPECT_EQ(sim.OpenHandles(), 0);
+        if (c.refusedStore == nullptr) {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM7");
+            EXPECT_TRUE(sim.debugLines.empty());
+            continue;
+        }
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(sim.debugLines, std::vector<std::string>{
+                                      std::string("Changement de COM5 en COM7 refuse : ecriture "
+                                                  "non autorisee (") + c.refusedStore + ")"});
+        EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM5");
+        EXPECT_EQ(*d.friendlyName, L"DORAN Kavron USB (COM5)");
+        EXPECT_EQ(sim.serialMap[1].data, L"COM5");
+        EXPECT_EQ(sim.claimedPorts, (std::set<DWORD>{1, 5}));
+        EXPECT_EQ(sim.dosNames[L"COM5"], kTarget5);
+        EXPECT_EQ(sim.dosNames.count(L"COM7"), 0u);
+    }
 }

@@ -34,6 +34,23 @@ bool SameText(const std::wstring& a, const std::wstring& b)
     return a.size() == b.size() && _wcsicmp(a.c_str(), b.c_str()) == 0;
 }
 
+// Rights that change a key: KEY_WRITE and KEY_ALL_ACCESS include them, KEY_READ does not.
+constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE |
+                                WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL |
+                                MAXIMUM_ALLOWED;
+
+bool Refused(SimStore store, REGSAM access)
+{
+    return (access & kWriteRights) != 0 && g_sim->writable.count(store) == 0;
+}
+
+// A value is read or written only through a key opened with the right to do it
+// (RegQueryValueEx, RegSetValueEx: ERROR_ACCESS_DENIED otherwise).
+bool Grants(const H* key, REGSAM right)
+{
+    return (key->access & right) == right;
+}
+
 // --- device lists and properties
 
 HDEVINFO WINAPI GetClassDevs(const GUID* guid, PCWSTR, HWND, DWORD flags)
@@ -123,6 +140,11 @@ BOOL WINAPI SetProperty(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD property, co
     auto* value = d ? PropertyOf(*d, property) : nullptr;
     if (value == nullptr)
         return FALSE;
+    // Device properties live beside the hardware key, under the same administrators' ACL.
+    if (Refused(SimStore::HardwareKeys, KEY_SET_VALUE)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     *value = TextOf(buffer, size);
     return TRUE;
 }
@@ -142,12 +164,22 @@ BOOL WINAPI GetInstanceId(HDEVINFO list, PSP_DEVINFO_DATA data, PWSTR buffer, DW
     return TRUE;
 }
 
-HKEY WINAPI OpenDevRegKey(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD, DWORD, DWORD, REGSAM)
+// A standard user may open a hardware key for reading only (see SetupDiOpenDevRegKey:
+// some samDesired values need the Administrators group).
+HKEY WINAPI OpenDevRegKey(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD, DWORD, DWORD, REGSAM access)
 {
     SimDevice* d = DeviceOf(list, data);
-    if (d == nullptr || !d->hasHardwareKey)
+    if (d == nullptr || !d->hasHardwareKey) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
         return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
-    return reinterpret_cast<HKEY>(g_sim->NewHandle(H::DeviceKey, static_cast<int>(data->DevInst)));
+    }
+    if (Refused(SimStore::HardwareKeys, access)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
+    }
+    H* key = g_sim->NewHandle(H::DeviceKey, static_cast<int>(data->DevInst));
+    key->access = access;
+    return reinterpret_cast<HKEY>(key);
 }
 
 HDEVINFO WINAPI CreateList(const GUID*, HWND, PCWSTR, PVOID)
@@ -247,11 +279,15 @@ BOOL WINAPI InterfaceDetail(HDEVINFO, PSP_DEVICE_INTERFACE_DATA item,
 
 const wchar_t kSerialMapPath[] = L"Hardware\\DeviceMap\\SerialComm";
 
-LSTATUS WINAPI OpenKey(HKEY root, LPCWSTR path, DWORD, REGSAM, PHKEY out)
+LSTATUS WINAPI OpenKey(HKEY root, LPCWSTR path, DWORD, REGSAM access, PHKEY out)
 {
     if (root != HKEY_LOCAL_MACHINE || !SameText(path, kSerialMapPath))
         return ERROR_FILE_NOT_FOUND;
-    *out = reinterpret_cast<HKEY>(g_sim->NewHandle(H::MapKey, -1));
+    if (Refused(SimStore::SerialMap, access))
+        return ERROR_ACCESS_DENIED;
+    H* key = g_sim->NewHandle(H::MapKey, -1);
+    key->access = access;
+    *out = reinterpret_cast<HKEY>(key);
     return ERROR_SUCCESS;
 }
 
@@ -260,6 +296,8 @@ LSTATUS WINAPI QueryValue(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE 
     H* h = g_sim->Find(key, H::DeviceKey);
     if (h == nullptr)
         return ERROR_INVALID_HANDLE;
+    if (!Grants(h, KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
     const auto& values = g_sim->devices[static_cast<std::size_t>(h->index)].hardwareValues;
     const auto it = values.find(name);
     if (it == values.end())
@@ -282,12 +320,17 @@ LSTATUS WINAPI QueryValue(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE 
 
 LSTATUS WINAPI SetValue(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD bytes)
 {
-    if (H* h = g_sim->Find(key, H::DeviceKey)) {
+    H* h = g_sim->Find(key, H::DeviceKey);
+    if (h == nullptr)
+        h = g_sim->Find(key, H::MapKey);
+    if (h == nullptr)
+        return ERROR_INVALID_HANDLE;
+    if (!Grants(h, KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (h->kind == H::DeviceKey) {
         g_sim->devices[static_cast<std::size_t>(h->index)].hardwareValues[name] = TextOf(data, bytes);
         return ERROR_SUCCESS;
     }
-    if (g_sim->Find(key, H::MapKey) == nullptr)
-        return ERROR_INVALID_HANDLE;
     for (auto& entry : g_sim->serialMap)
         if (SameText(entry.name, name)) {
             entry.type = type;
@@ -301,8 +344,11 @@ LSTATUS WINAPI SetValue(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* d
 LSTATUS WINAPI EnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameUnits, LPDWORD, LPDWORD type,
                          LPBYTE data, LPDWORD dataBytes)
 {
-    if (g_sim->Find(key, H::MapKey) == nullptr)
+    H* h = g_sim->Find(key, H::MapKey);
+    if (h == nullptr)
         return ERROR_INVALID_HANDLE;
+    if (!Grants(h, KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
     if (index >= g_sim->serialMap.size())
         return ERROR_NO_MORE_ITEMS;
     const SerialMapEntry& entry = g_sim->serialMap[index];
@@ -465,10 +511,13 @@ BOOL WINAPI Close(HANDLE handle)
 
 // --- the port database library
 
+// ComDBOpen asks for write access to the database: ERROR_ACCESS_DENIED is its one failure.
 LONG WINAPI DbOpen(HANDLE* db)
 {
-    if (g_sim->databaseOpenFails)
+    if (g_sim->writable.count(SimStore::PortDatabase) == 0) {
+        *db = INVALID_HANDLE_VALUE;
         return ERROR_ACCESS_DENIED;
+    }
     *db = g_sim->NewHandle(H::Database, -1);
     return ERROR_SUCCESS;
 }
@@ -533,6 +582,11 @@ BOOL WINAPI FreeLib(HMODULE module)
     return TRUE;
 }
 
+void WINAPI DebugLine(LPCSTR line)
+{
+    g_sim->debugLines.push_back(line);
+}
+
 const PortSysCalls kSimCalls = {
     GetClassDevs, EnumDeviceInfo, DestroyList, GetProperty, SetProperty, GetInstanceId,
     OpenDevRegKey, CreateList, OpenDeviceInfo, SetClassInstallParams, CallClassInstaller,
@@ -540,6 +594,7 @@ const PortSysCalls kSimCalls = {
     OpenKey, QueryValue, SetValue, EnumValue, CloseKey,
     QueryDos, DefineDos, CreateFile, IoControl, Close,
     LoadLibrary, GetProc, FreeLib,
+    DebugLine,
 };
 
 } // namespace
@@ -563,6 +618,11 @@ SimDevice& SimMachine::AddPort(const std::wstring& description, const std::wstri
     d.instanceId = instanceId.empty() ? L"USB\\VID_079B&PID_0028\\5&1234&0&" + number : instanceId;
     devices.push_back(d);
     return devices.back();
+}
+
+void SimMachine::Elevate()
+{
+    writable = {SimStore::HardwareKeys, SimStore::SerialMap, SimStore::PortDatabase};
 }
 
 SimDevice* SimMachine::DeviceWithKey(const std::wstring& driverKey)
@@ -597,7 +657,7 @@ int SimMachine::OpenHandles() const
 
 SimMachine::Handle* SimMachine::NewHandle(Handle::Kind kind, int index)
 {
-    m_handles.push_back(Handle{kind, index, true, {}, {}});
+    m_handles.push_back(Handle{kind, index, true, 0, {}, {}});
     return &m_handles.back();
 }
 

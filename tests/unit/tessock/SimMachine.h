@@ -2,6 +2,8 @@
 // properties and hardware-key values, the serial-port map, the COM port database, DOS
 // names and ports held open, and a USB tree of host controllers, hubs and ports.
 // Every handle the library gets is counted, so a test can tell that all were released.
+// Like a standard user's process (UAC filters even an administrator's token), the machine
+// grants read access only until a test makes a store writable.
 #pragma once
 #include <windows.h>
 #include <setupapi.h>
@@ -67,6 +69,9 @@ struct SerialMapEntry {
     std::wstring data;
 };
 
+// What a standard user may read but not write.
+enum class SimStore { HardwareKeys, SerialMap, PortDatabase };
+
 class SimMachine {
 public:
     SimMachine();
@@ -86,6 +91,11 @@ public:
     // Handles of any kind the library has not released.
     int OpenHandles() const;
 
+    // Every store writable, as for an elevated process.
+    void Elevate();
+    std::set<SimStore> writable;
+    std::vector<std::string> debugLines;
+
     std::deque<SimDevice> devices;
     bool classListFails = false;
     int enumerationFailsAt = -1;  // index at which enumeration ends on an error
@@ -97,7 +107,6 @@ public:
 
     bool msportsMissing = false;
     std::set<std::string> missingExports;
-    bool databaseOpenFails = false;
     std::set<DWORD> claimedPorts;
     int databaseCallsWhileClosed = 0;
 
@@ -111,6 +120,7 @@ public:
         enum Kind { List, DeviceKey, MapKey, Port, Controller, HubDevice, Library, Database } kind;
         int index = -1;
         bool open = true;
+        REGSAM access = 0;         // what a registry key was opened for
         std::vector<int> members;  // a device list's devices or controllers
         SP_PROPCHANGE_PARAMS change = {};
     };
