@@ -5,3 +5,6 @@
 
 std::string AnsiToUtf8(const std::string& text);
 std::string Utf8ToAnsi(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
+// 8-bit text that holds one byte per UTF-16 unit below 256 (the port library's).
+std::string Latin1ToUtf8(const std::string& text);
