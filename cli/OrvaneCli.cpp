@@ -90,9 +90,12 @@ ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::str
         code = terminal.DownloadFile(file);
     }
     // What a technician needs to judge the link: how long the transfer took, and its cost.
-    std::fprintf(stderr, "download: %ld bytes in %.3f s, CPU %.3f s, result %d\n",
-                 static_cast<long>(terminal.GetFileSize()), WallSeconds() - wallStart,
-                 ProcessCpuSeconds() - cpuStart, static_cast<int>(code));
+    // After the bar's last figure, through the console's one writer.
+    char cost[128];
+    std::snprintf(cost, sizeof cost, "download: %ld bytes in %.3f s, CPU %.3f s, result %d",
+                  static_cast<long>(terminal.GetFileSize()), WallSeconds() - wallStart,
+                  ProcessCpuSeconds() - cpuStart, static_cast<int>(code));
+    WriteStderrLine(cost);
     return code;
 }
 
@@ -269,7 +272,6 @@ const Command* FindCommand(const std::string& name, const Args& args)
 
 int main(int argc, char** argv)
 {
-    ::SetConsoleOutputCP(CP_UTF8);
     bool verbose = false;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {

@@ -29,6 +29,13 @@ struct OsCalls {
     // What the loader above is built on.
     decltype(&::LoadLibraryExA) LoadLibraryExA;
     decltype(&::GetModuleFileNameA) GetModuleFileNameA;
+    // Standard error as bytes (a console, a pipe or a file): a console with a selection
+    // open blocks here.
+    bool (*WriteStandardError)(const char* bytes, DWORD size);
+    decltype(&::GetConsoleMode) GetConsoleMode;
+    decltype(&::SetConsoleMode) SetConsoleMode;
+    decltype(&::GetConsoleOutputCP) GetConsoleOutputCP;
+    decltype(&::SetConsoleOutputCP) SetConsoleOutputCP;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;
