@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CheckCommand.h"
+#include "EndSessionGuard.h"
 #include "ExitCodes.h"
 #include "PortCommands.h"
 #include "UpdateCommand.h"
@@ -147,6 +148,7 @@ ExitStatus Update(const Args& args)
     UpdateRequest request;
     if (!ParseUpdateArguments(args, request))
         return Usage();
+    EndSessionGuard guard;
     return RunUpdates(request);
 }
 

@@ -107,7 +107,7 @@ target_include_directories(ov_cli SYSTEM PRIVATE ${OV_JSON_INCLUDE})
 target_link_libraries(ov_cli PUBLIC ov_run ov_portlist)
 target_compile_options(ov_cli PRIVATE ${OV_WARNINGS})
 
-add_executable(OrvaneCli cli/OrvaneCli.cpp res/strings.rc)
+add_executable(OrvaneCli cli/OrvaneCli.cpp cli/EndSessionGuard.cpp res/strings.rc)
 target_link_libraries(OrvaneCli PRIVATE ov_cli)
 # The updater's lookup and the port commands load Tessock.dll from beside the program.
 add_dependencies(OrvaneCli Tessock)
