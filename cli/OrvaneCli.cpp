@@ -256,7 +256,10 @@ std::string UsageText()
 
 ExitStatus Usage()
 {
-    std::fputs(UsageText().c_str(), stderr);
+    // After any line already queued for standard error (a port named twice, say).
+    std::string text = UsageText();
+    text.pop_back();
+    WriteStderrLine(text);
     return ExitCode::BadArguments;
 }
 

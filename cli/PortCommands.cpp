@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "Progress.h"
 #include "portlib/Tessock.h"
 #include "res/resource.h"
 #include "terminal/Protocol.h"
@@ -28,7 +29,7 @@ Fn Bind(const char* name)
 // What the updater's own box says when the library is missing.
 void NoLibrary()
 {
-    std::fprintf(stderr, "%s\n", AnsiToUtf8(LoadResString(IDS_NO_PORT_LIBRARY)).c_str());
+    WriteStderrLine(AnsiToUtf8(LoadResString(IDS_NO_PORT_LIBRARY)));
 }
 
 } // namespace
@@ -61,7 +62,7 @@ ExitStatus RunUsb(const std::string& portText)
     const std::string name = proto::PortNameOfText(portText);
     const int number = name.compare(0, 3, "COM") == 0 ? proto::PortNumberOfName(name) : 0;
     if (number <= 0 || number > 255) {
-        std::fprintf(stderr, "Nom de port invalide : %s\n", portText.c_str());
+        WriteStderrLine("Nom de port invalide : " + portText);
         return ExitCode::Failed;
     }
     wchar_t driverKey[tessock::kTextUnits] = {};
