@@ -31,10 +31,10 @@ void WriteStderrLine(const std::string& utf8);
 ExitStatus SearchFailed(const CTerminal& terminal, ExitStatus otherwise);
 
 // Binds message boxes to standard error and, with `verbose`, echoes diagnostic lines there
-// too, for its lifetime; the console speaks UTF-8 meanwhile. Callers only queue their lines: one writer thread of its own
-// writes them whole and in order, so a console that blocks (a selection, a paused
-// terminal, a full pipe) never holds up a run. Every line queued is written before the
-// object is gone.
+// too, for its lifetime; the console speaks UTF-8 meanwhile. Callers only queue their
+// lines: one writer thread of its own writes them whole and in order, so a console that
+// blocks (a selection, a paused terminal, a full pipe) never holds up a run. Every line
+// queued is written before the object is gone.
 class ConsoleSeam {
 public:
     explicit ConsoleSeam(bool verbose);
