@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CheckCommand.h"
+#include "EndSessionGuard.h"
 #include "ExitCodes.h"
 #include "PortCommands.h"
 #include "UpdateCommand.h"
@@ -90,9 +91,12 @@ ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::str
         code = terminal.DownloadFile(file);
     }
     // What a technician needs to judge the link: how long the transfer took, and its cost.
-    std::fprintf(stderr, "download: %ld bytes in %.3f s, CPU %.3f s, result %d\n",
-                 static_cast<long>(terminal.GetFileSize()), WallSeconds() - wallStart,
-                 ProcessCpuSeconds() - cpuStart, static_cast<int>(code));
+    // After the bar's last figure, through the console's one writer.
+    char cost[128];
+    std::snprintf(cost, sizeof cost, "download: %ld bytes in %.3f s, CPU %.3f s, result %d",
+                  static_cast<long>(terminal.GetFileSize()), WallSeconds() - wallStart,
+                  ProcessCpuSeconds() - cpuStart, static_cast<int>(code));
+    WriteStderrLine(cost);
     return code;
 }
 
@@ -147,6 +151,7 @@ ExitStatus Update(const Args& args)
     for (const std::string& port : request.named)
         if (!IsComPortArgument(port))
             return ExitCode::BadArguments;
+    EndSessionGuard guard;
     return RunUpdates(request);
 }
 
@@ -258,7 +263,10 @@ std::string UsageText()
 
 ExitStatus Usage()
 {
-    std::fputs(UsageText().c_str(), stderr);
+    // After any line already queued for standard error (a port named twice, say).
+    std::string text = UsageText();
+    text.pop_back();
+    WriteStderrLine(text);
     return ExitCode::BadArguments;
 }
 
@@ -276,7 +284,6 @@ const Command* FindCommand(const std::string& name, const Args& args)
 
 int main(int argc, char** argv)
 {
-    ::SetConsoleOutputCP(CP_UTF8);
     bool verbose = false;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {

@@ -26,37 +26,10 @@ Fn Bind(const char* name)
     return library == nullptr ? nullptr : BindExport<Fn>(library, name);
 }
 
-// The library's 8-bit texts hold one byte per UTF-16 unit below 256.
-std::string Latin1ToUtf8(const char* text)
-{
-    std::string out;
-    for (const char* p = text; *p != '\0'; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
-std::string WideToUtf8(const wchar_t* text)
-{
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1)
-        return std::string();
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], bytes, nullptr, nullptr);
-    out.resize(static_cast<std::size_t>(bytes - 1));
-    return out;
-}
-
 // What the updater's own box says when the library is missing.
 void NoLibrary()
 {
-    std::fprintf(stderr, "%s\n", AnsiToUtf8(LoadResString(IDS_NO_PORT_LIBRARY)).c_str());
+    WriteStderrLine(AnsiToUtf8(LoadResString(IDS_NO_PORT_LIBRARY)));
 }
 
 } // namespace
@@ -89,7 +62,7 @@ ExitStatus RunUsb(const std::string& portText)
     const std::string name = proto::PortNameOfText(portText);
     const int number = name.compare(0, 3, "COM") == 0 ? proto::PortNumberOfName(name) : 0;
     if (number <= 0 || number > 255) {
-        std::fprintf(stderr, "Nom de port invalide : %s\n", portText.c_str());
+        WriteStderrLine("Nom de port invalide : " + portText);
         return ExitCode::Failed;
     }
     wchar_t driverKey[tessock::kTextUnits] = {};

@@ -50,16 +50,58 @@ ExitStatus SearchFailed(const CTerminal& terminal, ExitStatus otherwise)
     return RUN_PORT_BUSY;
 }
 
-OsCalls ConsoleSeam::Calls(ConsoleSeam* self)
+OsCalls ConsoleSeam::Calls(const OsCalls& below, ConsoleSeam* self)
 {
-    OsCalls calls = RealOsCalls();
+    OsCalls calls = below;
     calls.MessageBoxA = MessageToStderr;
     calls.OutputDebugStringA = DebugLineToStderr;
     calls.binding = self;
     return calls;
 }
 
-ConsoleSeam::ConsoleSeam(bool verbose) : m_verbose(verbose), m_swap(Calls(this)) {}
+ConsoleSeam::ConsoleSeam(bool verbose)
+    : m_below(Os()), m_verbose(verbose), m_outerCodePage(m_below.GetConsoleOutputCP()),
+      m_swap(Calls(m_below, this))
+{
+    // The console is the technician's, shared with the shell that started us: its code
+    // page is ours only while we run.
+    if (m_outerCodePage != 0 && m_outerCodePage != CP_UTF8) {
+        m_below.SetConsoleOutputCP(CP_UTF8);
+        ::SetConsoleCtrlHandler(GiveBackOnInterrupt, TRUE);
+    }
+    try {
+        m_writer = std::thread([this] { WriteQueued(); });
+    } catch (...) {
+        // No thread to spare: lines are then written by whoever writes them.
+        m_writerGone = true;
+    }
+}
+
+ConsoleSeam::~ConsoleSeam()
+{
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_closing = true;
+    }
+    m_queued.notify_one();
+    if (m_writer.joinable())
+        m_writer.join();
+    if (m_outerCodePage != 0 && m_outerCodePage != CP_UTF8) {
+        ::SetConsoleCtrlHandler(GiveBackOnInterrupt, FALSE);
+        GiveBackCodePage();
+    }
+}
+
+void ConsoleSeam::GiveBackCodePage() { m_below.SetConsoleOutputCP(m_outerCodePage); }
+
+BOOL WINAPI ConsoleSeam::GiveBackOnInterrupt(DWORD)
+{
+    // Called when an interrupt is not refused: the default handler then ends the process
+    // without any destructor.
+    if (ConsoleSeam* self = Bound())
+        self->GiveBackCodePage();
+    return FALSE;
+}
 
 ConsoleSeam* ConsoleSeam::Bound()
 {
@@ -75,82 +117,107 @@ int WINAPI ConsoleSeam::MessageToStderr(HWND, LPCSTR text, LPCSTR caption, UINT)
 
 void WINAPI ConsoleSeam::DebugLineToStderr(LPCSTR line)
 {
-    RealOsCalls().OutputDebugStringA(line);
     ConsoleSeam* self = Bound();
-    if (self == nullptr || line == nullptr)
+    if (self == nullptr)
         return;
-    if (self->m_capture != nullptr)
-        self->m_capture->Add(line);
-    if (self->m_verbose)
+    self->m_below.OutputDebugStringA(line);
+    if (self->m_verbose && line != nullptr)
         self->WriteLine("  " + AnsiToUtf8(line));
 }
 
-void ConsoleSeam::WriteLocked(const std::string& text)
-{
-    if (m_barOpen) {
-        WriteStderr("\n");
-        m_barOpen = false;
-    }
-    WriteStderr(text);
-}
+namespace {
+
+// The calling thread's line prefix: each run thread names its own port.
+thread_local std::string t_prefix;
+
+} // namespace
 
 void ConsoleSeam::WriteLine(const std::string& utf8)
 {
-    std::lock_guard<std::mutex> hold(m_lock);
-    const auto prefix = m_prefixes.find(std::this_thread::get_id());
-    WriteLocked((prefix != m_prefixes.end() ? prefix->second : std::string()) + utf8 + "\n");
-}
-
-void ConsoleSeam::SetThreadPrefix(const std::string& prefix)
-{
-    std::lock_guard<std::mutex> hold(m_lock);
-    if (prefix.empty())
-        m_prefixes.erase(std::this_thread::get_id());
-    else
-        m_prefixes[std::this_thread::get_id()] = prefix;
-}
-
-LinePrefix::LinePrefix(const std::string& prefix)
-{
-    if (ConsoleSeam* console = ConsoleSeam::Bound())
-        console->SetThreadPrefix(prefix);
-}
-
-LinePrefix::~LinePrefix()
-{
-    if (ConsoleSeam* console = ConsoleSeam::Bound())
-        console->SetThreadPrefix(std::string());
+    Queue({Entry::Line, t_prefix + utf8 + "\n"});
 }
 
 void ConsoleSeam::DrawBar(const std::string& utf8)
 {
-    std::lock_guard<std::mutex> hold(m_lock);
-    WriteStderr("\r" + utf8 + (m_verbose ? "\n" : ""));
-    m_barOpen = !m_verbose;
+    Queue({Entry::Bar, utf8});
 }
 
-void ConsoleSeam::EndBar()
+void ConsoleSeam::EndBar() { Queue({Entry::EndOfBar, std::string()}); }
+
+void ConsoleSeam::Queue(Entry entry)
 {
-    std::lock_guard<std::mutex> hold(m_lock);
-    if (m_barOpen) {
-        WriteStderr("\n");
+    std::unique_lock<std::mutex> hold(m_lock);
+    if (m_writerGone) {
+        // No writer (any more): the caller writes, in turn with the others.
+        Write(entry);
+        return;
+    }
+    if (entry.kind == Entry::Bar)
+        for (auto it = m_queue.begin(); it != m_queue.end(); ++it)
+            if (it->kind == Entry::Bar) {
+                m_queue.erase(it);
+                break;
+            }
+    m_queue.push_back(std::move(entry));
+    hold.unlock();
+    m_queued.notify_one();
+}
+
+void ConsoleSeam::WriteQueued()
+{
+    std::unique_lock<std::mutex> hold(m_lock);
+    for (;;) {
+        m_queued.wait(hold, [this] { return m_closing || !m_queue.empty(); });
+        if (m_queue.empty()) {
+            m_writerGone = true;
+            return;
+        }
+        const Entry next = std::move(m_queue.front());
+        m_queue.pop_front();
+        // The console may block here: callers queue meanwhile.
+        hold.unlock();
+        Write(next);
+        hold.lock();
+    }
+}
+
+void ConsoleSeam::Write(const Entry& entry)
+{
+    std::string text;
+    if (m_barOpen && entry.kind != Entry::Bar) {
+        text = "\n";
         m_barOpen = false;
     }
-}
-
-LineCapture::LineCapture() : m_previous(nullptr)
-{
-    if (ConsoleSeam* console = ConsoleSeam::Bound()) {
-        m_previous = console->Capturing();
-        console->Capture(this);
+    if (entry.kind == Entry::Bar) {
+        text += "\r" + entry.text + (m_verbose ? "\n" : "");
+        m_barOpen = !m_verbose;
+    } else {
+        text += entry.text;
     }
+    if (!text.empty())
+        m_below.WriteStandardError(text.data(), static_cast<DWORD>(text.size()));
 }
 
-LineCapture::~LineCapture()
+QuickEditOff::QuickEditOff() : m_input(::GetStdHandle(STD_INPUT_HANDLE))
 {
-    if (ConsoleSeam* console = ConsoleSeam::Bound())
-        console->Capture(m_previous);
+    // Extended flags are what QuickEdit is one of: without ENABLE_EXTENDED_FLAGS the call
+    // leaves it as it is.
+    if (m_input == nullptr || m_input == INVALID_HANDLE_VALUE ||
+        !Os().GetConsoleMode(m_input, &m_mode) || (m_mode & ENABLE_QUICK_EDIT_MODE) == 0)
+        return;
+    m_changed = Os().SetConsoleMode(m_input, (m_mode & ~ENABLE_QUICK_EDIT_MODE) |
+                                                 ENABLE_EXTENDED_FLAGS) != FALSE;
 }
+
+QuickEditOff::~QuickEditOff()
+{
+    if (m_changed)
+        Os().SetConsoleMode(m_input, m_mode | ENABLE_EXTENDED_FLAGS);
+}
+
+LinePrefix::LinePrefix(const std::string& prefix) : m_outer(t_prefix) { t_prefix = prefix; }
+
+LinePrefix::~LinePrefix() { t_prefix = m_outer; }
 
 void ConsoleBar::Module(const CString& module)
 {

@@ -4,7 +4,8 @@
 #pragma once
 #include "winfw/Text.h"
 
-#include <map>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,6 +13,7 @@
 
 #include "ExitCodes.h"
 #include "terminal/Terminal.h"
+#include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
 
 // Seconds of the performance counter: what the console's timings are measured with.
@@ -28,13 +30,15 @@ void WriteStderrLine(const std::string& utf8);
 // else gives `otherwise`.
 ExitStatus SearchFailed(const CTerminal& terminal, ExitStatus otherwise);
 
-class LineCapture;
-
 // Binds message boxes to standard error and, with `verbose`, echoes diagnostic lines there
-// too, for its lifetime. Lines from several threads are written whole.
+// too, for its lifetime; the console speaks UTF-8 meanwhile. Callers only queue their
+// lines: one writer thread of its own writes them whole and in order, so a console that
+// blocks (a selection, a paused terminal, a full pipe) never holds up a run. Every line
+// queued is written before the object is gone.
 class ConsoleSeam {
 public:
     explicit ConsoleSeam(bool verbose);
+    ~ConsoleSeam();
     ConsoleSeam(const ConsoleSeam&) = delete;
     ConsoleSeam& operator=(const ConsoleSeam&) = delete;
 
@@ -43,51 +47,84 @@ public:
 
     void WriteLine(const std::string& utf8);
     // Redraws the bar in place (one line of its own with -v, where diagnostic lines
-    // interleave).
+    // interleave). A bar still waiting for the writer is replaced: the console shows
+    // the latest figure, never a backlog of them.
     void DrawBar(const std::string& utf8);
     void EndBar();
-    void Capture(LineCapture* capture) { m_capture = capture; }
-    LineCapture* Capturing() const { return m_capture; }
-    // Lines the calling thread writes start with `prefix` (none when empty): runs side by
-    // side say whose line it is.
-    void SetThreadPrefix(const std::string& prefix);
 
 private:
+    struct Entry {
+        enum Kind { Line, Bar, EndOfBar } kind;
+        std::string text;
+    };
+
     static int WINAPI MessageToStderr(HWND, LPCSTR text, LPCSTR caption, UINT);
     static void WINAPI DebugLineToStderr(LPCSTR line);
-    static OsCalls Calls(ConsoleSeam* self);
-    void WriteLocked(const std::string& text);
+    static OsCalls Calls(const OsCalls& below, ConsoleSeam* self);
+    static BOOL WINAPI GiveBackOnInterrupt(DWORD event);
+    void GiveBackCodePage();
+    void Queue(Entry entry);
+    void WriteQueued();
+    void Write(const Entry& entry);
 
-    std::mutex m_lock;
+    const OsCalls m_below; // the table the seam was bound over: the writer's output
     bool m_verbose;
-    bool m_barOpen = false; // a bar drawn in place waits for its line's end
-    LineCapture* m_capture = nullptr;
-    std::map<std::thread::id, std::string> m_prefixes;
+    // The console's output code page before ours (UTF-8), given back when the seam goes
+    // or an interrupt ends the program; 0 when there is no console.
+    const UINT m_outerCodePage;
+    std::mutex m_lock;
+    std::condition_variable m_queued;
+    std::deque<Entry> m_queue;
+    bool m_closing = false;    // the seam is going: the writer ends once the queue is empty
+    bool m_writerGone = false; // no writer (it could not start, or it ended): callers write
+    bool m_barOpen = false;    // a bar drawn in place waits for its line's end
+    std::thread m_writer;
     ScopedOsCalls m_swap;
 };
 
-// Prefixes the calling thread's console lines for the object's lifetime.
+// Turns the console's QuickEdit off for the object's lifetime, then gives the console its
+// mode back: with QuickEdit on, a click in the console opens a selection that blocks
+// every write to it until it ends. Nothing is done when standard input is no console.
+class QuickEditOff {
+public:
+    QuickEditOff();
+    ~QuickEditOff();
+    QuickEditOff(const QuickEditOff&) = delete;
+    QuickEditOff& operator=(const QuickEditOff&) = delete;
+
+private:
+    HANDLE m_input;
+    DWORD m_mode = 0;
+    bool m_changed = false;
+};
+
+// Prefixes the calling thread's console lines for the object's lifetime: runs side by
+// side say whose line it is.
 class LinePrefix {
 public:
     explicit LinePrefix(const std::string& prefix);
     ~LinePrefix();
     LinePrefix(const LinePrefix&) = delete;
     LinePrefix& operator=(const LinePrefix&) = delete;
+
+private:
+    std::string m_outer;
 };
 
-// Keeps every diagnostic line written while it lives (for a verdict's reason).
-class LineCapture {
+// Keeps every diagnostic line the calling thread writes while it lives (for a verdict's
+// reason).
+class LineCapture : private LineSink {
 public:
-    LineCapture();
-    ~LineCapture();
+    LineCapture() : m_scope(*this) {}
     LineCapture(const LineCapture&) = delete;
     LineCapture& operator=(const LineCapture&) = delete;
     const std::vector<std::string>& Lines() const { return m_lines; }
-    void Add(const std::string& line) { m_lines.push_back(line); }
 
 private:
+    void Line(const char* text) override { m_lines.emplace_back(text); }
+
     std::vector<std::string> m_lines;
-    LineCapture* m_previous;
+    ScopedLineSink m_scope;
 };
 
 // A file's progress bar: the module and its percentage, drawn in place on the console.

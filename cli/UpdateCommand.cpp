@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <exception>
 #include <string>
-#include <thread>
 
 #include "Progress.h"
 #include "Report.h"
@@ -17,6 +15,8 @@
 #include "engine/UpdateRun.h"
 #include "terminal/Protocol.h"
 #include "terminal/Terminal.h"
+#include "winfw/Handle.h"
+#include "winfw/OsSeam.h"
 
 namespace {
 
@@ -87,27 +87,59 @@ void RunOnPort(PortRun& run, bool drawBar)
         update.SetJournalDirectory(JournalDirectory());
         run.result = update.Execute();
         run.record = update.Record();
-    } catch (const std::exception&) {
-        // The run ends its own failures; what escapes it leaves the outcome unknown.
+    } catch (...) {
+        // The run ends its own failures; what escapes it, of any type, leaves the outcome
+        // unknown.
         run.result = RUN_DOWNLOAD_UNDEFINED;
     }
     run.finished = IsoLocalNow();
-    run.message = AnsiToUtf8(ResultBoxText(run.result));
 }
 
-// Runs side by side, one thread each, every line on standard error naming its port.
+struct Lane {
+    PortRun* run;
+    bool drawBar;
+};
+
+// The top of a run's own thread: nothing escapes it.
+DWORD WINAPI RunThread(LPVOID parameter)
+{
+    const Lane& lane = *static_cast<const Lane*>(parameter);
+    try {
+        LinePrefix prefix(lane.run->port + ": ");
+        RunOnPort(*lane.run, lane.drawBar);
+    } catch (...) {
+        lane.run->result = RUN_DOWNLOAD_UNDEFINED;
+    }
+    return 0;
+}
+
+// Runs side by side, one thread each, every line on standard error naming its port. A run
+// whose thread cannot be made ends as undefined; the others go on and are waited for.
 void RunSideBySide(std::vector<PortRun>& runs)
 {
-    std::vector<std::thread> threads;
-    threads.reserve(runs.size());
-    const bool drawBar = runs.size() == 1;
+    // Everything is allocated before the first thread starts: nothing can throw once one
+    // runs.
+    std::vector<Lane> lanes;
+    lanes.reserve(runs.size());
     for (PortRun& run : runs)
-        threads.emplace_back([&run, drawBar] {
-            LinePrefix prefix(run.port + ": ");
-            RunOnPort(run, drawBar);
-        });
-    for (std::thread& thread : threads)
-        thread.join();
+        lanes.push_back({&run, runs.size() == 1});
+    std::vector<ScopedHandle> threads(runs.size());
+    for (std::size_t i = 0; i < lanes.size(); ++i) {
+        threads[i].Reset(Os().CreateThread(nullptr, 0, RunThread, &lanes[i], 0, nullptr));
+        if (threads[i].IsValid())
+            continue;
+        PortRun& run = *lanes[i].run;
+        run.result = RUN_DOWNLOAD_UNDEFINED;
+        try {
+            run.started = run.finished = IsoLocalNow();
+            WriteStderrLine(run.port + ": update: the run could not be started (no thread)");
+        } catch (...) {
+            // Out of memory: the result says enough, and the others are still waited for.
+        }
+    }
+    for (const ScopedHandle& thread : threads)
+        if (thread.IsValid())
+            ::WaitForSingleObject(thread.Get(), INFINITE);
 }
 
 // Whether one of `texts` names the port `port` ("COMn").
@@ -230,6 +262,7 @@ bool ParseUpdateArguments(const std::vector<std::string>& args, UpdateRequest& r
 ExitStatus RunUpdates(const UpdateRequest& request)
 {
     HoldInterrupts interrupts;
+    QuickEditOff quickEdit;
     UpdateReport report;
     report.package = CurrentDirectory();
     report.started = IsoLocalNow();
@@ -253,6 +286,8 @@ ExitStatus RunUpdates(const UpdateRequest& request)
             RunSideBySide(report.runs);
         else
             RunOnPort(report.runs.front(), true);
+        for (PortRun& run : report.runs)
+            run.message = AnsiToUtf8(ResultBoxText(run.result));
         for (const PortRun& run : report.runs) {
             if (lines)
                 std::printf("%s\t%d\t%s\n", run.port.c_str(), static_cast<int>(run.result),

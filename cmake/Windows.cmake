@@ -31,10 +31,15 @@ add_library(ov_terminal STATIC
 target_link_libraries(ov_terminal PUBLIC ov_winfw)
 target_compile_options(ov_terminal PRIVATE ${OV_WARNINGS})
 
-# The update engine: the run written once, and the progress window that hosts it.
-add_library(ov_engine STATIC engine/UpdateRun.cpp engine/RunResult.cpp engine/Background.cpp
-  engine/ChargementDlg.cpp engine/Journal.cpp)
-target_link_libraries(ov_engine PUBLIC ov_terminal comctl32)
+# The update run, written once, with its results and journal: no window code, so the
+# console program links it alone.
+add_library(ov_run STATIC engine/UpdateRun.cpp engine/RunResult.cpp engine/Journal.cpp)
+target_link_libraries(ov_run PUBLIC ov_terminal)
+target_compile_options(ov_run PRIVATE ${OV_WARNINGS})
+
+# The progress window that hosts the run in the updater.
+add_library(ov_engine STATIC engine/Background.cpp engine/ChargementDlg.cpp)
+target_link_libraries(ov_engine PUBLIC ov_run comctl32)
 target_compile_options(ov_engine PRIVATE ${OV_WARNINGS})
 
 # The port list as the main window builds it; OrvaneCli's --auto and --all take it too.
@@ -95,10 +100,15 @@ set(OV_JSON_INCLUDE ${CMAKE_BINARY_DIR}/json-include)
 file(MAKE_DIRECTORY ${OV_JSON_INCLUDE})
 file(CREATE_LINK ${OV_JSON_HEADERS} ${OV_JSON_INCLUDE}/nlohmann SYMBOLIC)
 
-add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp cli/PortCommands.cpp cli/CheckCommand.cpp
-               cli/UpdateCommand.cpp cli/Report.cpp res/strings.rc)
-target_include_directories(OrvaneCli SYSTEM PRIVATE ${OV_JSON_INCLUDE})
-target_link_libraries(OrvaneCli PRIVATE ov_engine ov_portlist)
+# The console program's commands, apart from its entry point so the unit tests reach them.
+add_library(ov_cli STATIC cli/Progress.cpp cli/PortCommands.cpp cli/CheckCommand.cpp
+            cli/UpdateCommand.cpp cli/Report.cpp)
+target_include_directories(ov_cli SYSTEM PRIVATE ${OV_JSON_INCLUDE})
+target_link_libraries(ov_cli PUBLIC ov_run ov_portlist)
+target_compile_options(ov_cli PRIVATE ${OV_WARNINGS})
+
+add_executable(OrvaneCli cli/OrvaneCli.cpp cli/EndSessionGuard.cpp res/strings.rc)
+target_link_libraries(OrvaneCli PRIVATE ov_cli)
 # The updater's lookup and the port commands load Tessock.dll from beside the program.
 add_dependencies(OrvaneCli Tessock)
 target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})

@@ -9,8 +9,8 @@ namespace {
 
 constexpr std::size_t kLogBufferSize = 255;
 
-// The sink of the calling thread's run, if any: per thread, so runs never share one.
-thread_local LineSink* t_lineSink = nullptr;
+// The innermost sink of the calling thread, if any: per thread, so runs never share one.
+thread_local ScopedLineSink* t_lineSink = nullptr;
 
 // Lines are composed on the stack: no buffer asks for more than the standard one.
 void WriteFormatted(std::size_t bufferSize, const char* fmt, va_list args)
@@ -23,8 +23,7 @@ void WriteFormatted(std::size_t bufferSize, const char* fmt, va_list args)
     std::vsnprintf(buffer, bufferSize, fmt, args);
     buffer[bufferSize - 1] = '\0';
     Os().OutputDebugStringA(buffer);
-    if (t_lineSink != nullptr)
-        t_lineSink->Line(buffer);
+    ScopedLineSink::Deliver(buffer);
 }
 
 std::string ExecutableBaseName()
@@ -45,9 +44,18 @@ std::string ExecutableBaseName()
 
 } // namespace
 
-ScopedLineSink::ScopedLineSink(LineSink& sink) : m_previous(t_lineSink) { t_lineSink = &sink; }
+ScopedLineSink::ScopedLineSink(LineSink& sink) : m_sink(sink), m_outer(t_lineSink)
+{
+    t_lineSink = this;
+}
 
-ScopedLineSink::~ScopedLineSink() { t_lineSink = m_previous; }
+ScopedLineSink::~ScopedLineSink() { t_lineSink = m_outer; }
+
+void ScopedLineSink::Deliver(const char* line)
+{
+    for (ScopedLineSink* scope = t_lineSink; scope != nullptr; scope = scope->m_outer)
+        scope->m_sink.Line(line);
+}
 
 void LogLine(const char* fmt, ...)
 {

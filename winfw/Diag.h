@@ -8,7 +8,8 @@
 #define OV_PRINTF_FORMAT(fmt, args) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, args)))
 #endif
 
-// Where a thread's diagnostic lines go besides the debugger output: a run's journal.
+// Where a thread's diagnostic lines go besides the debugger output: a run's journal, or
+// the console's record of a step's lines.
 class LineSink {
 public:
     virtual void Line(const char* text) = 0;
@@ -19,7 +20,8 @@ protected:
 
 // Sends the calling thread's diagnostic lines to `sink` too, for the object's lifetime.
 // A run is one thread, so its lines are found by the thread that writes them and never
-// mix with another run's.
+// mix with another run's. Sinks nest: a line reaches every sink in force on its thread,
+// the innermost first.
 class ScopedLineSink {
 public:
     explicit ScopedLineSink(LineSink& sink);
@@ -27,8 +29,11 @@ public:
     ScopedLineSink(const ScopedLineSink&) = delete;
     ScopedLineSink& operator=(const ScopedLineSink&) = delete;
 
+    static void Deliver(const char* line);
+
 private:
-    LineSink* m_previous;
+    LineSink& m_sink;
+    ScopedLineSink* m_outer;
 };
 
 // One line composed in a 255-byte buffer (longer text is cut), written without terminator.

@@ -1,5 +1,6 @@
 #include "OsSeam.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -12,6 +13,12 @@ bool RealFileExists(const char* path)
     if (path == nullptr || path[0] == '\0' || std::strpbrk(path, "*?") != nullptr)
         return false;
     return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RealWriteStandardError(const char* bytes, DWORD size)
+{
+    const bool written = std::fwrite(bytes, 1, size, stderr) == size;
+    return std::fflush(stderr) == 0 && written;
 }
 
 // The longest path GetModuleFileNameA can give.
@@ -81,6 +88,11 @@ OsCalls MakeRealCalls()
     c.GetCurrentProcessId = ::GetCurrentProcessId;
     c.GetSystemTimeAsFileTime = ::GetSystemTimeAsFileTime;
     c.FileTimeToLocalFileTime = ::FileTimeToLocalFileTime;
+    c.WriteStandardError = RealWriteStandardError;
+    c.GetConsoleMode = ::GetConsoleMode;
+    c.SetConsoleMode = ::SetConsoleMode;
+    c.GetConsoleOutputCP = ::GetConsoleOutputCP;
+    c.SetConsoleOutputCP = ::SetConsoleOutputCP;
     return c;
 }
 

@@ -43,6 +43,13 @@ struct OsCalls {
     // The wall clock in UTC and the local zone it is shown in: what a report is stamped with.
     decltype(&::GetSystemTimeAsFileTime) GetSystemTimeAsFileTime;
     decltype(&::FileTimeToLocalFileTime) FileTimeToLocalFileTime;
+    // Standard error as bytes (a console, a pipe or a file): a console with a selection
+    // open blocks here.
+    bool (*WriteStandardError)(const char* bytes, DWORD size);
+    decltype(&::GetConsoleMode) GetConsoleMode;
+    decltype(&::SetConsoleMode) SetConsoleMode;
+    decltype(&::GetConsoleOutputCP) GetConsoleOutputCP;
+    decltype(&::SetConsoleOutputCP) SetConsoleOutputCP;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;

@@ -26,6 +26,27 @@ std::string Convert(const std::string& text, UINT from, UINT to)
 
 } // namespace
 
+std::string WideToUtf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int length = static_cast<int>(text.size());
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return std::string();
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+
+std::string Latin1ToUtf8(const std::string& text)
+{
+    std::wstring wide(text.size(), L'\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
+    return WideToUtf8(wide);
+}
+
 std::string AnsiToUtf8(const std::string& text) { return Convert(text, CP_ACP, CP_UTF8); }
 
 std::string Utf8ToAnsi(const std::string& text) { return Convert(text, CP_UTF8, CP_ACP); }

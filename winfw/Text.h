@@ -7,3 +7,6 @@ std::string AnsiToUtf8(const std::string& text);
 std::string Utf8ToAnsi(const std::string& text);
 // A system text in UTF-16 to the ANSI code page.
 std::string WideToAnsi(const std::wstring& text);
+std::string WideToUtf8(const std::wstring& text);
+// 8-bit text that holds one byte per UTF-16 unit below 256 (the port library's).
+std::string Latin1ToUtf8(const std::string& text);

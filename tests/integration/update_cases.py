@@ -11,8 +11,9 @@ import signal
 import sys
 import time
 
-from harness import (APPS, BIN_DIR, GOOD_OPTIONS, M30_FILES, SAMPLE, Device, Reader, check, cli,
-                     journals, new_journal, run_case, scratch, start_windows, winpath)
+from harness import (APPS, BIN_DIR, GOOD_OPTIONS, M30_FILES, SAMPLE, TOOLS_DIR, Device, Reader,
+                     check, cli, journals, new_journal, run_case, run_windows, scratch,
+                     start_windows, winpath)
 
 SUCCESS = "La mise à jour s'est effectuée avec succès"
 UNREACHABLE = "Erreur 108:\nImpossible de communiquer avec le lecteur."
@@ -180,6 +181,10 @@ def case_three_readers_at_once():
         # Ctrl+C in the middle of the transfers would leave three readers half-updated.
         time.sleep(10)
         started.process.send_signal(signal.SIGINT)
+        # So would the end of the session: the console's hidden window refuses it.
+        asked = run_windows(os.path.join(TOOLS_DIR, "windriver.exe"), "queryendclass",
+                            "OrvaneCliEndSession")
+        check(asked.out.strip() == "refused", asked)
         run = started.wait(240)
         check(run.code == 0, run)
         check("update: Ctrl+C is ignored while readers are being updated" in run.err, run)

@@ -26,6 +26,8 @@
 //   capture CLASS FILE MS          waits for a visible window of that class and saves the
 //                                  screen around it (24-bit BMP)
 //   close TITLE                    posts WM_CLOSE
+//   queryendclass CLASS            what a window of that class, shown or not, answers when
+//                                  Windows asks whether the session may end
 #include <windows.h>
 
 #include <cstdio>
@@ -234,6 +236,15 @@ int Run(const std::vector<std::wstring>& a)
     if (command == L"queryend" && n == 2) {
         // What the window answers when Windows asks whether it may shut down.
         HWND window = VisibleWindow(nullptr, a[1].c_str());
+        DWORD_PTR answer = 1;
+        if (window == nullptr ||
+            !::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 5000, &answer))
+            return Fail("no answer"), 1;
+        PrintLine(answer != 0 ? L"allowed" : L"refused");
+        return 0;
+    }
+    if (command == L"queryendclass" && n == 2) {
+        HWND window = ::FindWindowW(a[1].c_str(), nullptr);
         DWORD_PTR answer = 1;
         if (window == nullptr ||
             !::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 5000, &answer))

@@ -162,8 +162,12 @@ HANDLE WINAPI FakeCreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stack, LPTHREAD_
 {
     {
         Hold hold(g_fake->lock);
-        if (g_fake->failCreateThread)
+        const int call = g_fake->threadCalls++;
+        if (g_fake->failCreateThread || call == g_fake->failThreadNumber) {
+            // What CreateThread says when no thread can be had.
+            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
+        }
         ++g_fake->threadsCreated;
     }
     return RealOsCalls().CreateThread(sa, stack, start, parameter, flags, id);
@@ -201,6 +205,45 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE library, LPCSTR name)
     return g_fake->exportsMissing ? nullptr : RealOsCalls().GetProcAddress(library, name);
 }
 
+bool FakeWriteStandardError(const char* bytes, DWORD size)
+{
+    return g_fake->console.Write(bytes, size);
+}
+
+BOOL WINAPI FakeGetConsoleMode(HANDLE, LPDWORD mode)
+{
+    Hold hold(g_fake->lock);
+    *mode = g_fake->console.inputMode;
+    return TRUE;
+}
+
+BOOL WINAPI FakeSetConsoleMode(HANDLE, DWORD mode)
+{
+    Hold hold(g_fake->lock);
+    FakeConsole& console = g_fake->console;
+    console.modesSet.push_back(mode);
+    // Insert and QuickEdit change only with ENABLE_EXTENDED_FLAGS (SetConsoleMode's page).
+    constexpr DWORD kExtended = ENABLE_INSERT_MODE | ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS;
+    console.inputMode = (mode & ENABLE_EXTENDED_FLAGS) != 0
+                            ? mode
+                            : (mode & ~kExtended) | (console.inputMode & kExtended);
+    return TRUE;
+}
+
+UINT WINAPI FakeGetConsoleOutputCP()
+{
+    Hold hold(g_fake->lock);
+    return g_fake->console.outputCodePage;
+}
+
+BOOL WINAPI FakeSetConsoleOutputCP(UINT codePage)
+{
+    Hold hold(g_fake->lock);
+    g_fake->console.codePagesSet.push_back(codePage);
+    g_fake->console.outputCodePage = codePage;
+    return TRUE;
+}
+
 OsCalls FakeCalls()
 {
     OsCalls calls = RealOsCalls();
@@ -221,6 +264,11 @@ OsCalls FakeCalls()
     calls.FileExists = FakeFileExists;
     calls.LoadLibraryA = FakeLoadLibrary;
     calls.GetProcAddress = FakeGetProcAddress;
+    calls.WriteStandardError = FakeWriteStandardError;
+    calls.GetConsoleMode = FakeGetConsoleMode;
+    calls.SetConsoleMode = FakeSetConsoleMode;
+    calls.GetConsoleOutputCP = FakeGetConsoleOutputCP;
+    calls.SetConsoleOutputCP = FakeSetConsoleOutputCP;
     return calls;
 }
 
@@ -294,6 +342,35 @@ DWORD FakeOs::TotalSleep() const
     for (DWORD ms : sleeps)
         total += ms;
     return total;
+}
+
+void FakeConsole::Block()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_blocked = true;
+}
+
+void FakeConsole::Release()
+{
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_blocked = false;
+    }
+    m_released.notify_all();
+}
+
+std::string FakeConsole::Written()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_written;
+}
+
+bool FakeConsole::Write(const char* bytes, DWORD size)
+{
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_released.wait(hold, [this] { return !m_blocked; });
+    m_written.append(bytes, size);
+    return true;
 }
 
 Bytes Reply(std::uint8_t status)

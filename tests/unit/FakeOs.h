@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -46,6 +47,28 @@ struct FakePort {
     void QueueFailure() { incoming.push_back({PortEvent::Fail, {}}); }
 };
 
+// The console behind standard error and input. A console with a selection open (QuickEdit),
+// a paused terminal or a full pipe blocks every write until it is released.
+struct FakeConsole {
+    void Block();
+    void Release();
+    std::string Written();            // every byte written so far, in order
+    bool Write(const char* bytes, DWORD size);
+
+    // Guarded by the machine's lock, like its other state.
+    DWORD inputMode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
+                      ENABLE_INSERT_MODE | ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS;
+    std::vector<DWORD> modesSet;      // every SetConsoleMode, in order
+    UINT outputCodePage = 850;
+    std::vector<UINT> codePagesSet;   // every SetConsoleOutputCP, in order
+
+private:
+    std::mutex m_lock;                // apart from the machine's: a blocked write holds no run
+    std::condition_variable m_released;
+    bool m_blocked = false;
+    std::string m_written;
+};
+
 struct FakeOs {
     // The port every device path opens, unless another port was given that path.
     FakePort port;
@@ -65,7 +88,10 @@ struct FakeOs {
     bool libraryMissing = false;
     std::vector<EXECUTION_STATE> executionStates; // every SetThreadExecutionState, in order
     bool failCreateThread = false;
+    int failThreadNumber = -1;        // 0-based index of the thread creation refused
+    int threadCalls = 0;
     int threadsCreated = 0;
+    FakeConsole console;
 
     // The virtual clock: milliseconds slept so far; local time is 2026-12-08 09:30:00.000
     // plus that.

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -18,6 +20,8 @@
 #include "LoaderPeer.h"
 #include "PackageDir.h"
 #include "ScratchDir.h"
+#include "cli/Progress.h"
+#include "cli/UpdateCommand.h"
 #include "engine/Journal.h"
 #include "engine/RunResult.h"
 #include "engine/UpdateRun.h"
@@ -793,6 +797,153 @@ TEST(UpdateRun, TwoRunsAtOnceEachCompleteTheirOwnUpdate)
         ASSERT_FALSE(journal.empty());
         EXPECT_EQ(journal.back().substr(13), "Resultat de la mise a jour : 0 (message 107)");
     }
+}
+
+// ---- several readers from the console ----
+
+// Two readers, of two models, named to `OrvaneCli update` as COM8 and COM9, in a package
+// directory, with the journals in a folder of the test's own.
+struct ConsoleRig {
+    FakeOs os;
+    PackageDir dir;
+    ScratchDir appData{"ovappdata"};
+    const std::vector<std::string> files[2] = {{"A.PDF", "B.DDF", "C.BIN"}, {"3648LDR.SGN", "D.PDF"}};
+    std::unique_ptr<LoaderPeer> peers[2];
+
+    ConsoleRig()
+    {
+        const char* models[2] = {"M30", "M31"};
+        const char* paths[2] = {"\\\\.\\COM8", "\\\\.\\COM9"};
+        int seed = 1;
+        for (int i = 0; i < 2; ++i) {
+            for (const std::string& file : files[i]) {
+                dir.Write(file, Content(200 + 150 * static_cast<std::size_t>(seed), seed));
+                ++seed;
+            }
+            WriteOpenCatalogue(dir, files[i], models[i]);
+            peers[i] = std::make_unique<LoaderPeer>(os, os.PortAt(paths[i]),
+                                                    LoaderScenario(models[i], kNoOptions, kApps));
+        }
+        ::SetEnvironmentVariableA("LOCALAPPDATA", appData.Path().c_str());
+    }
+    ~ConsoleRig() { ::SetEnvironmentVariableA("LOCALAPPDATA", m_appData.c_str()); }
+
+    // The command's exit code, or -1 when it did not end within a minute of real time.
+    int Update()
+    {
+        UpdateRequest request;
+        request.named = {"COM8", "COM9"};
+        auto command = std::async(std::launch::async, [&request] { return RunUpdates(request).Code(); });
+        if (command.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            os.console.Release();
+            command.wait();
+            return -1;
+        }
+        return command.get();
+    }
+
+private:
+    std::string m_appData = EnvironmentText("LOCALAPPDATA");
+
+    static std::string EnvironmentText(const char* name)
+    {
+        char value[MAX_PATH] = {};
+        const DWORD n = ::GetEnvironmentVariableA(name, value, MAX_PATH);
+        return n < MAX_PATH ? std::string(value, n) : std::string();
+    }
+};
+
+// The lines written, each without its end.
+std::vector<std::string> WrittenLines(const std::string& written)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = written.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(written.substr(start, end - start));
+    EXPECT_EQ(start, written.size()) << "the last line was cut";
+    return lines;
+}
+
+TEST(ConsoleUpdate, ABlockedConsoleHoldsUpNoRunAndGetsEveryLineWholeAndInOrder)
+{
+    ConsoleRig rig;
+    std::string written;
+    {
+        ConsoleSeam console(true);
+        EXPECT_EQ(rig.os.console.outputCodePage, static_cast<UINT>(CP_UTF8));
+        // A selection is open in the console from the start to the end of the runs.
+        rig.os.console.Block();
+        ASSERT_EQ(rig.Update(), 0) << "a run waited on the console";
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(rig.peers[i]->StoredOrder(), rig.files[i]);
+        // QuickEdit was off for the runs, and the console has its mode back.
+        const DWORD quickEditOff = (rig.os.console.modesSet.empty() ? 0 : rig.os.console.modesSet[0]);
+        EXPECT_EQ(quickEditOff & (ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS),
+                  static_cast<DWORD>(ENABLE_EXTENDED_FLAGS));
+        EXPECT_EQ(rig.os.console.modesSet.size(), 2u);
+        EXPECT_NE(rig.os.console.inputMode & ENABLE_QUICK_EDIT_MODE, 0u);
+        // A bar late for the console is replaced by the next one, not queued behind it.
+        for (int percent = 0; percent <= 100; percent += 10)
+            console.DrawBar("bar " + std::to_string(percent));
+        console.WriteLine("after the bar");
+        rig.os.console.Release();
+    }
+    // The technician's shell gets its code page back.
+    EXPECT_EQ(rig.os.console.outputCodePage, 850u);
+    std::vector<std::string> lines = WrittenLines(rig.os.console.Written());
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{"\rbar 100", "after the bar"}));
+    lines.resize(lines.size() - 2);
+
+    // Each run's own lines, in the order it wrote them, stamps aside; every diagnostic line
+    // of either run, whole.
+    const std::vector<std::string> expected[2] = {
+        {"step: Recherche du terminal...", "step: Terminal Falko. Collecte des informations",
+         "step: Diffusion en cours...", "total: 1/3 files", "step: Diffusion en cours...",
+         "total: 2/3 files", "step: Diffusion en cours...", "total: 3/3 files",
+         "step: Diffusion en cours...", u8"step: Activation des modules chargés",
+         "step: Fin du chargement", "result: 0 (success)"},
+        {"step: Recherche du terminal...", "step: Terminal Garnet. Collecte des informations",
+         "step: Diffusion en cours...", "total: 1/2 files", u8"file: Mise à jour du chargeur",
+         u8"file: Redémarrage... Ne pas débrancher votre terminal",
+         u8"file: Redémarrage du lecteur...", "file: Recherche du terminal...",
+         "step: Diffusion en cours...", "total: 2/2 files",
+         "step: Diffusion en cours...", u8"step: Activation des modules chargés",
+         "step: Fin du chargement", "result: 0 (success)"}};
+    const std::string prefixes[2] = {"COM8: ", "COM9: "};
+    std::vector<std::string> shown[2];
+    std::size_t diagnostics = 0;
+    for (const std::string& line : lines) {
+        if (line.compare(0, 8, "update: ") == 0)
+            continue;
+        const int lane = line.compare(0, 6, prefixes[0]) == 0   ? 0
+                         : line.compare(0, 6, prefixes[1]) == 0 ? 1
+                                                                : -1;
+        ASSERT_NE(lane, -1) << line;
+        const std::string text = line.substr(6);
+        if (text.compare(0, 2, "  ") == 0) {
+            ++diagnostics;
+            EXPECT_TRUE(rig.os.Logged(Utf8ToAnsi(text.substr(2)))) << line;
+            continue;
+        }
+        const std::size_t stamp = text.find(" s] ");
+        ASSERT_TRUE(text.compare(0, 1, "[") == 0 && stamp != std::string::npos) << line;
+        shown[lane].push_back(text.substr(stamp + 4));
+    }
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(shown[i], expected[i]) << prefixes[i];
+    EXPECT_EQ(diagnostics, rig.os.lines.size());
+}
+
+TEST(ConsoleUpdate, ARunWhoseThreadCannotBeMadeEndsUndefinedAndTheOtherCompletes)
+{
+    ConsoleRig rig;
+    rig.os.failThreadNumber = 1; // COM9's
+    ConsoleSeam console(false);
+    EXPECT_EQ(rig.Update(), RUN_DOWNLOAD_UNDEFINED);
+    EXPECT_EQ(rig.peers[0]->StoredOrder(), rig.files[0]);
+    EXPECT_TRUE(rig.os.PortAt("\\\\.\\COM9").writes.empty());
 }
 
 // ---- result codes ----
