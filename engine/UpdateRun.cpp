@@ -125,6 +125,9 @@ void UpdateRun::PrepareLoadLoop()
     m_module.clear();
     m_file.clear();
     m_record.files.clear();
+    // A signature file's module is named from the upper-case copy of the list: taken
+    // first, the record names each file's module as its announce will.
+    m_terminal.SnapshotLoadList();
     for (const CString& file : m_terminal.GetLoadList()) {
         RunRecord::File entry;
         entry.name = file;
@@ -133,7 +136,6 @@ void UpdateRun::PrepareLoadLoop()
             entry.bytes = -1;
         m_record.files.push_back(entry);
     }
-    m_terminal.SnapshotLoadList();
     m_state = kApplications;
     m_filesSent = 0;
     m_done = false;
