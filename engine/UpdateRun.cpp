@@ -60,7 +60,7 @@ RunResult UpdateRun::Execute()
 RunResult UpdateRun::RunSteps()
 {
     m_view.SetStepText(LoadResString(IDS_SEARCHING));
-    m_found = m_terminal.FindTerminal(m_portText);
+    m_found = Search(m_portText);
     if (!m_found && m_terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy)
         return End(RUN_PORT_BUSY, false);
     if (!m_found)
@@ -84,6 +84,14 @@ RunResult UpdateRun::RunSteps()
     if (m_lost)
         return End(m_lostResult, false);
     return Ending();
+}
+
+bool UpdateRun::Search(const CString& portText)
+{
+    m_view.SearchStarting(proto::PortNameOfText(portText));
+    const bool found = m_terminal.FindTerminal(portText);
+    m_view.SearchEnded();
+    return found;
 }
 
 UpdateRun::Identity UpdateRun::Identify()
@@ -227,6 +235,9 @@ void UpdateRun::Authorise()
 void UpdateRun::Download()
 {
     LogLine("%s", kDownloading);
+    const auto index = static_cast<std::size_t>(m_filesSent);
+    m_view.FileStarting(m_filesSent + 1, static_cast<int>(m_record.files.size()), m_file,
+                        m_module, index < m_record.files.size() ? m_record.files[index].bytes : -1);
     const ULONGLONG start = Os().GetTickCount64();
     const DownloadResult code = m_terminal.DownloadFile(m_file);
     if (code != DL_OK) {
@@ -282,7 +293,7 @@ UpdateRun::Return UpdateRun::RestartAfterLoader()
     WaitForRestart();
 
     m_view.SetFileText(LoadResString(IDS_SEARCHING));
-    const bool found = m_terminal.FindTerminal(m_portText);
+    const bool found = Search(m_portText);
     // A port that no longer exists was unplugged, unless the reader turns up elsewhere.
     const bool portGone = !found && m_terminal.GetOpenFailure() == CTerminal::OpenFailure::Absent;
     if (!found && !FindAtFirstPosition()) {
@@ -322,13 +333,16 @@ bool UpdateRun::FindAtFirstPosition()
     LogLine("Terminal absent du port COM%d, recherche du port a sa position USB (HUB= %d, "
             "HUBPORT = %d)", previous, m_hub, m_hubPort);
     int moved = 0;
-    if (!m_terminal.FindPortAtUsbPosition(m_hub, m_hubPort, &moved) || moved == previous) {
+    m_view.SearchStarting(CString());
+    const bool there = m_terminal.FindPortAtUsbPosition(m_hub, m_hubPort, &moved);
+    m_view.SearchEnded();
+    if (!there || moved == previous) {
         LogLine("Aucun autre port a cette position USB");
         return false;
     }
     LogLine("Terminal revenu sur le port COM%d, recherche sur ce port", moved);
     m_portText = "COM" + std::to_string(moved);
-    m_moved = m_terminal.FindTerminal(m_portText);
+    m_moved = Search(m_portText);
     if (m_moved)
         m_record.portAfterRestart = proto::PortNameOfText(m_portText);
     return m_moved;
@@ -336,11 +350,14 @@ bool UpdateRun::FindAtFirstPosition()
 
 void UpdateRun::WaitForRestart()
 {
+    constexpr unsigned long kWaitMs = kRestartSlices * kRestartSliceMs;
     for (int slice = 0; slice < kRestartSlices; ++slice) {
+        m_view.RestartWaiting(static_cast<unsigned long>(slice) * kRestartSliceMs, kWaitMs);
         m_terminal.SetPercent(slice * 5 / 2);
         SleepAtLeast(kRestartSliceMs);
     }
     m_terminal.SetPercent(100);
+    m_view.RestartWaiting(kWaitMs, kWaitMs);
 }
 
 void UpdateRun::Activate()
