@@ -96,7 +96,8 @@ file(MAKE_DIRECTORY ${OV_JSON_INCLUDE})
 file(CREATE_LINK ${OV_JSON_HEADERS} ${OV_JSON_INCLUDE}/nlohmann SYMBOLIC)
 
 add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp cli/PortCommands.cpp cli/CheckCommand.cpp
-               cli/UpdateCommand.cpp cli/Report.cpp res/strings.rc)
+               cli/UpdateCommand.cpp cli/Report.cpp cli/CommandLine.cpp cli/Explain.cpp
+               res/strings.rc)
 target_include_directories(OrvaneCli SYSTEM PRIVATE ${OV_JSON_INCLUDE})
 target_link_libraries(OrvaneCli PRIVATE ov_engine ov_portlist)
 # The updater's lookup and the port commands load Tessock.dll from beside the program.
