@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "Explain.h"
 #include "Progress.h"
 #include "engine/RunResult.h"
 #include "engine/UpdateRun.h"
@@ -147,9 +148,14 @@ RunResult CheckReader(CTerminal& terminal)
 
 ExitStatus RunCheck(CTerminal& terminal, const std::string& portText)
 {
-    if (!terminal.FindTerminal(portText)) {
+    bool found = false;
+    {
+        SlowWaitNotice notice(LookingForReaderLine(portText));
+        found = terminal.FindTerminal(portText);
+    }
+    if (!found) {
         Say("reader: not found");
-        return SearchFailed(terminal, ExitCode::ReaderNotFound);
+        return SearchFailed("check", terminal, portText, ExitCode::ReaderNotFound);
     }
     ConfigureUpdateLink(terminal);
 

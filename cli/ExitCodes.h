@@ -16,6 +16,8 @@ enum class ExitCode : int {
     ReaderNotFound = 30,
     // `update --report`: every run succeeded, but the report could not be written.
     ReportNotWritten = 31,
+    // `check` and `update`: started in a folder that holds no package's catalogue.
+    NotAPackageFolder = 32,
 };
 
 // A run's result passes through as the exit code: it must never be read as one of these.

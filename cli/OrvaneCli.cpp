@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "CheckCommand.h"
+#include "CommandLine.h"
 #include "EndSessionGuard.h"
 #include "ExitCodes.h"
+#include "Explain.h"
 #include "PortCommands.h"
 #include "UpdateCommand.h"
 #include "engine/RunResult.h"
@@ -23,33 +25,40 @@
 
 namespace {
 
-// The reader found and the link set up as the update run does it.
-bool FindAndConfigure(CTerminal& terminal, const std::string& portText)
+using Args = std::vector<std::string>;
+
+// The reader's search, said to go on when it lasts (the USB lookup, a silent port).
+bool Search(CTerminal& terminal, const std::string& portText)
 {
-    if (!terminal.FindTerminal(portText))
-        return false;
-    ConfigureUpdateLink(terminal);
-    return true;
+    SlowWaitNotice notice(LookingForReaderLine(portText));
+    return terminal.FindTerminal(portText);
 }
 
 // A link operation on the reader of `portText`, found and set up first; `notFound` when no
-// reader answers there.
+// reader answers there. The operation gives its failure's cause in `cause`.
 template <typename Operation>
-ExitStatus OnReader(const std::string& portText, ExitStatus notFound, Operation operation)
+ExitStatus OnReader(const char* command, const std::string& portText, ExitStatus notFound,
+                    Operation operation)
 {
     CTerminal terminal;
-    if (!FindAndConfigure(terminal, portText))
-        return SearchFailed(terminal, notFound);
-    const ExitStatus status = operation(terminal);
+    if (!Search(terminal, portText))
+        return SearchFailed(command, terminal, portText, notFound);
+    ConfigureUpdateLink(terminal);
+    std::string cause;
+    const ExitStatus status = operation(terminal, cause);
     terminal.ClosePort();
+    if (!cause.empty())
+        SayFailure(command, portText, cause);
     return status;
 }
 
-ExitStatus DescribeReader(CTerminal& terminal)
+ExitStatus DescribeReader(CTerminal& terminal, std::string& cause)
 {
     TerminalDescription description = {};
-    if (!terminal.ReadTerminalDescription(&description))
+    if (!terminal.ReadTerminalDescription(&description)) {
+        cause = "the reader answered but its description could not be read";
         return ExitCode::Failed;
+    }
     std::printf("%s\n", ModelCodeText(description).c_str());
     const auto* bytes = reinterpret_cast<const unsigned char*>(&description);
     for (std::size_t i = 0; i < sizeof description; ++i)
@@ -58,11 +67,13 @@ ExitStatus DescribeReader(CTerminal& terminal)
     return ExitCode::Done;
 }
 
-ExitStatus ListApplications(CTerminal& terminal)
+ExitStatus ListApplications(CTerminal& terminal, std::string& cause)
 {
     CStringList names;
-    if (!terminal.ReadApplicationNames(names))
+    if (!terminal.ReadApplicationNames(names)) {
+        cause = "the reader answered but its applications could not be read";
         return ExitCode::Failed;
+    }
     for (const CString& name : names)
         std::printf("%s\n", AnsiToUtf8(name).c_str());
     return ExitCode::Done;
@@ -76,12 +87,19 @@ std::string WindowsPath(std::string path)
     return path;
 }
 
-ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::string& module)
+ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::string& module,
+                    std::string& cause)
 {
-    if (!terminal.AnnounceFile(file, module))
+    const std::string name = AnsiToUtf8(AnnouncedNameOfPath(file));
+    if (!terminal.AnnounceFile(file, module)) {
+        cause = "the announce of " + name +
+                " failed: the file is missing, unreadable or too large, or the reader refused it";
         return ExitCode::AnnounceFailed;
-    if (!terminal.RequestAuthorisation())
+    }
+    if (!terminal.RequestAuthorisation()) {
+        cause = "the reader refused the authorisation to send " + name;
         return ExitCode::AuthorisationRefused;
+    }
     TimerResolution resolution;
     const double wallStart = WallSeconds();
     const double cpuStart = ProcessCpuSeconds();
@@ -97,226 +115,370 @@ ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::str
                   static_cast<long>(terminal.GetFileSize()), WallSeconds() - wallStart,
                   ProcessCpuSeconds() - cpuStart, static_cast<int>(code));
     WriteStderrLine(cost);
+    if (code != DL_OK)
+        cause = "the download of " + name + " failed with result " + std::to_string(code);
     return code;
 }
 
-using Args = std::vector<std::string>; // a command's own arguments, after its name
-
-ExitStatus Find(const Args& args)
+// A command's port: false, the line or the name refused, otherwise.
+bool TakePort(ArgumentReader& args, std::string& port)
 {
+    return args.Take("PORT", port) && IsComPortArgument(port);
+}
+
+// A command that takes one port and nothing else; false, the line refused, otherwise.
+bool OnePort(ArgumentReader& args, std::string& port)
+{
+    return TakePort(args, port) && args.Done();
+}
+
+ExitStatus Find(const GlobalOptions&, ArgumentReader& args)
+{
+    std::string port;
+    if (!OnePort(args, port))
+        return ExitCode::BadArguments;
     CTerminal terminal;
-    if (!terminal.FindTerminal(args[0]))
-        return SearchFailed(terminal, ExitCode::Failed);
-    std::printf("%s %d\n", proto::PortNameOfText(args[0]).c_str(), terminal.GetBaudRate());
+    if (!Search(terminal, port))
+        return SearchFailed("find", terminal, port, ExitCode::Failed);
+    std::printf("%s %d\n", proto::PortNameOfText(port).c_str(), terminal.GetBaudRate());
     terminal.ClosePort();
     return ExitCode::Done;
 }
 
-ExitStatus Describe(const Args& args)
+ExitStatus Describe(const GlobalOptions&, ArgumentReader& args)
 {
-    return OnReader(args[0], ExitCode::Failed, DescribeReader);
+    std::string port;
+    if (!OnePort(args, port))
+        return ExitCode::BadArguments;
+    return OnReader("describe", port, ExitCode::Failed, DescribeReader);
 }
 
-ExitStatus Apps(const Args& args) { return OnReader(args[0], ExitCode::Failed, ListApplications); }
-
-ExitStatus Send(const Args& args)
+ExitStatus Apps(const GlobalOptions&, ArgumentReader& args)
 {
-    const std::string file = WindowsPath(args[1]);
-    const std::string module = args.size() == 3 ? args[2] : AnnouncedNameOfPath(file);
-    return OnReader(args[0], ExitCode::ReaderNotFound,
-                    [&](CTerminal& terminal) { return SendFile(terminal, file, module); });
+    std::string port;
+    if (!OnePort(args, port))
+        return ExitCode::BadArguments;
+    return OnReader("apps", port, ExitCode::Failed, ListApplications);
 }
 
-ExitStatus Activate(const Args& args)
+ExitStatus Send(const GlobalOptions&, ArgumentReader& args)
 {
-    return OnReader(args[0], ExitCode::Failed, [](CTerminal& terminal) -> ExitStatus {
-        return terminal.ActivateModules() ? ExitCode::Done : ExitCode::Failed;
-    });
+    std::string port;
+    std::string file;
+    std::string module;
+    if (!TakePort(args, port) || !args.Take("FILE", file))
+        return ExitCode::BadArguments;
+    file = WindowsPath(file);
+    if (!args.TakeOptional(module))
+        module = AnnouncedNameOfPath(file);
+    if (!args.Done())
+        return ExitCode::BadArguments;
+    return OnReader("send", port, ExitCode::ReaderNotFound,
+                    [&](CTerminal& terminal, std::string& cause) {
+                        return SendFile(terminal, file, module, cause);
+                    });
 }
 
-ExitStatus Restart(const Args& args)
+ExitStatus Activate(const GlobalOptions&, ArgumentReader& args)
 {
-    return OnReader(args[0], ExitCode::Failed, [](CTerminal& terminal) -> ExitStatus {
-        return terminal.RestartTerminal() ? ExitCode::Done : ExitCode::Failed;
-    });
+    std::string port;
+    if (!OnePort(args, port))
+        return ExitCode::BadArguments;
+    return OnReader("activate", port, ExitCode::Failed,
+                    [](CTerminal& terminal, std::string& cause) -> ExitStatus {
+                        if (terminal.ActivateModules())
+                            return ExitCode::Done;
+                        cause = "the reader did not accept the activation";
+                        return ExitCode::Failed;
+                    });
 }
 
-ExitStatus Usage();
+ExitStatus Restart(const GlobalOptions&, ArgumentReader& args)
+{
+    std::string port;
+    if (!OnePort(args, port))
+        return ExitCode::BadArguments;
+    return OnReader("restart", port, ExitCode::Failed,
+                    [](CTerminal& terminal, std::string& cause) -> ExitStatus {
+                        if (terminal.RestartTerminal())
+                            return ExitCode::Done;
+                        cause = "the reader did not acknowledge the restart";
+                        return ExitCode::Failed;
+                    });
+}
 
-ExitStatus Update(const Args& args)
+ExitStatus Update(const GlobalOptions&, ArgumentReader& args)
 {
     UpdateRequest request;
     if (!ParseUpdateArguments(args, request))
-        return Usage();
+        return ExitCode::BadArguments;
     for (const std::string& port : request.named)
         if (!IsComPortArgument(port))
             return ExitCode::BadArguments;
+    // Nothing is opened before the two things a whole update needs at its end and its start.
+    if (!InPackageFolder())
+        return NotInPackageFolder("update");
+    std::string reason;
+    if (!request.reportPath.empty() && !ReportPathUsable(request.reportPath, reason)) {
+        WriteStderrLine("update: the report cannot be written to " +
+                        AnsiToUtf8(request.reportPath) + ": " + reason);
+        return ExitCode::BadArguments;
+    }
     EndSessionGuard guard;
     return RunUpdates(request);
 }
 
-ExitStatus Check(const Args& args)
+ExitStatus Check(const GlobalOptions&, ArgumentReader& args)
 {
+    std::string port;
+    if (!OnePort(args, port))
+        return ExitCode::BadArguments;
+    if (!InPackageFolder())
+        return NotInPackageFolder("check");
     CTerminal terminal;
-    return RunCheck(terminal, args[0]);
+    return RunCheck(terminal, port);
 }
 
-ExitStatus Ports(const Args&) { return RunPorts(); }
+ExitStatus Ports(const GlobalOptions&, ArgumentReader& args)
+{
+    if (!args.Done())
+        return ExitCode::BadArguments;
+    return RunPorts();
+}
 
-ExitStatus Usb(const Args& args) { return RunUsb(args[0]); }
+ExitStatus Usb(const GlobalOptions&, ArgumentReader& args)
+{
+    std::string port;
+    if (!OnePort(args, port))
+        return ExitCode::BadArguments;
+    SlowWaitNotice notice("looking for the USB position of " +
+                          AnsiToUtf8(proto::PortNameOfText(port)) + "...");
+    return RunUsb(port);
+}
+
+ExitStatus Help(const GlobalOptions&, ArgumentReader& args);
 
 struct Command {
     const char* name;
-    const char* form;     // its arguments, as the usage shows them
-    const char* help;     // the usage's lines for it, separated by '\n'
-    std::size_t minArgs;  // how many arguments it takes
-    std::size_t maxArgs;
-    ExitStatus (*run)(const Args& args);
+    const char* form;   // its arguments, as the usage shows them
+    const char* help;   // the usage's lines for it, separated by '\n'
+    const char* exits;  // its exit codes besides 2 (bad arguments); null on a second form
+    ExitStatus (*run)(const GlobalOptions& options, ArgumentReader& args);
 };
 
-// Every port a machine can number, and the report's two words.
-constexpr std::size_t kMaxUpdateArgs = 258;
+// The run results run up to the last one the updater knows.
+const std::string kUpdateExits =
+    "the run's result (0 success, 1 to " + std::to_string(kLastRunResult) +
+    " as the updater's\n"
+    "messages; with several ports the first failed run's),\n"
+    "2 also when the report's folder cannot be written (nothing sent),\n"
+    "31 every run succeeded but the report was not written,\n"
+    "32 not started in a package folder (nothing opened)";
 
-// One entry per command, in the order of the usage; a command may have several forms.
+// One entry per form, in the order of the usage; a command's first entry runs it.
 const Command kCommands[] = {
-    {"find", "PORT", "find the reader's loader; prints \"PORTNAME BAUD\"", 1, 1, Find},
-    {"describe", "PORT", "prints the model code and the 97-byte description in hex", 1, 1,
-     Describe},
-    {"apps", "PORT", "prints the reader's application names, one per line", 1, 1, Apps},
+    {"find", "PORT", "find the reader's loader; prints \"PORTNAME BAUD\"",
+     "0 found, 1 no reader found, 22 the port is held by another program", Find},
+    {"describe", "PORT", "prints the model code and the 97-byte description in hex",
+     "0 done, 1 no reader found or no description, 22 the port is held", Describe},
+    {"apps", "PORT", "prints the reader's application names, one per line",
+     "0 done, 1 no reader found or no list, 22 the port is held", Apps},
     {"send", "PORT FILE [MOD]",
      "announces, authorises and downloads FILE (module MOD,\n"
      "by default the file name in upper case)",
-     2, 3, Send},
-    {"activate", "PORT", "activates the loaded modules", 1, 1, Activate},
-    {"restart", "PORT", "restarts the reader", 1, 1, Restart},
+     "the download's result (0 done, 1 to 13), 20 announce failed,\n"
+     "21 authorisation refused, 22 the port is held, 30 no reader found",
+     Send},
+    {"activate", "PORT", "activates the loaded modules",
+     "0 done, 1 no reader found or activation refused, 22 the port is held", Activate},
+    {"restart", "PORT", "restarts the reader",
+     "0 done, 1 no reader found or no answer, 22 the port is held", Restart},
     {"update", "[--report FILE] PORT|--auto",
-     "in a package directory: the whole update, as the updater\n"
+     "in a package folder: the whole update, as the updater\n"
      "runs it, without windows; its texts and bars on standard\n"
      "error, the operator's message on standard output; --auto\n"
      "takes the port the updater would select by itself",
-     1, 3, Update},
+     kUpdateExits.c_str(), Update},
     {"update", "[--report FILE] PORT PORT...|--all",
      "the same on several readers at once (--all: every\n"
      "\"DORAN Kavron\" port); one \"PORT<TAB>CODE<TAB>MESSAGE\"\n"
      "line per port; --report writes a JSON report to FILE",
-     1, kMaxUpdateArgs, Update},
+     nullptr, Update},
     {"check", "PORT",
-     "in a package directory: what the update would decide about\n"
+     "in a package folder: what the update would decide about\n"
      "the reader (model, catalogue, constraints), then the load\n"
      "list in sending order, one \"FILE<TAB>MODULE\" line per file",
-     1, 1, Check},
+     "0 the update would be allowed, otherwise the update's result\n"
+     "(2 description, 3 applications, 4 constraints, 5 load list,\n"
+     "20 model or catalogue, 25 a listed name that is not a file of\n"
+     "the package), 22 the port is held, 30 no reader found,\n"
+     "32 not started in a package folder (nothing opened)",
+     Check},
     {"ports", "",
      "the port library's COM port list:\n"
      "DESCRIPTION<TAB>NUMBER<TAB>INSTANCEID per port",
-     0, 0, Ports},
-    {"usb", "PORT", "the port's USB position: DRIVERKEY<TAB>HUB<TAB>PORT", 1, 1, Usb},
+     "0 done (also with no port), 1 the library or its list failed", Ports},
+    {"usb", "PORT", "the port's USB position: DRIVERKEY<TAB>HUB<TAB>PORT",
+     "0 found, 1 not found or the library failed", Usb},
+    {"help", "[COMMAND]", "this text, or COMMAND's", "0", Help},
 };
 
 const char kUsageHead[] =
-    "usage: OrvaneCli [-v] COMMAND [PORT] [ARGS]\n"
+    "usage: OrvaneCli [-v] COMMAND [ARGS]\n"
     "  PORT is a port-list text such as COM5 or \"Port COM5 (COM5)\".\n"
     "commands:\n";
 
-const char kUsageTail[] =
-    "options:\n"
+const char kOptions[] =
+    "options, anywhere on the line:\n"
     "  -v                     echo every diagnostic line on standard error\n"
-    "  --help                 this text\n"
-    "  --version              the version of the updater it belongs to\n"
-    "exit codes: 0 done; 1 failed; 2 bad arguments; 30 reader not found;\n"
-    "  send: the download result code (0 to 13), 20 announce failed,\n"
-    "  21 authorisation refused;\n"
-    "  update: the run result code (0 success, 1 to ";
-// The usage goes on after the last run result.
-const char kUsageTailAfterLastResult[] =
-    " as the updater's messages;\n"
-    "  with several ports the first failed run's), 31 when every run succeeded\n"
-    "  but the report could not be written;\n"
-    "  check: 0 the update would be allowed, otherwise the update's result code\n"
-    "  (2 description, 3 applications, 4 constraints, 5 load list, 20 model or\n"
-    "  catalogue, 25 a listed name that is not a file of the package), 30 reader\n"
-    "  not found.\n";
+    "  -h, --help             this text (with a command: that command's)\n"
+    "  --version              the version of the updater it belongs to\n";
 
 // Where a command's help starts on its usage lines.
 constexpr std::size_t kHelpColumn = 25;
 
+// `text`'s lines, the first after `line` (padded to the column, or on a line of its own
+// when `line` reaches it), the others in the column.
+std::string InColumn(std::string line, const char* text)
+{
+    if (line.size() >= kHelpColumn)
+        line += "\n" + std::string(kHelpColumn, ' ');
+    else
+        line.resize(kHelpColumn, ' ');
+    for (const char* c = text; *c != '\0'; ++c) {
+        line += *c;
+        if (*c == '\n')
+            line.append(kHelpColumn, ' ');
+    }
+    return line + "\n";
+}
+
+std::string FormLine(const Command& command)
+{
+    std::string line = command.name;
+    if (command.form[0] != '\0')
+        line += std::string(" ") + command.form;
+    return line;
+}
+
 std::string UsageText()
 {
     std::string text = kUsageHead;
-    for (const Command& command : kCommands) {
-        std::string line = std::string("  ") + command.name;
-        if (command.form[0] != '\0')
-            line += std::string(" ") + command.form;
-        // A long form puts its help on the next line, in the column.
-        if (line.size() >= kHelpColumn)
-            line += "\n" + std::string(kHelpColumn, ' ');
-        else
-            line.resize(kHelpColumn, ' ');
-        for (const char* c = command.help; *c != '\0'; ++c) {
-            line += *c;
-            if (*c == '\n')
-                line.append(kHelpColumn, ' ');
-        }
-        text += line + "\n";
-    }
-    return text + kUsageTail + std::to_string(kLastRunResult) + kUsageTailAfterLastResult;
+    for (const Command& command : kCommands)
+        text += InColumn("  " + FormLine(command), command.help);
+    text += kOptions;
+    text += "exit codes (every command: 2 bad arguments):\n";
+    for (const Command& command : kCommands)
+        if (command.exits != nullptr)
+            text += InColumn(std::string("  ") + command.name, command.exits);
+    return text;
 }
 
-ExitStatus Usage()
+// The usage lines of one command: each of its forms.
+std::string CommandUsage(const std::string& name)
 {
-    // After any line already queued for standard error (a port named twice, say).
-    std::string text = UsageText();
-    text.pop_back();
-    WriteStderrLine(text);
+    std::string text;
+    for (const Command& command : kCommands)
+        if (name == command.name)
+            text += "usage: OrvaneCli [-v] " + FormLine(command) + "\n";
+    return text;
+}
+
+// One command's whole help: its forms, what they do, and its exit codes.
+std::string CommandHelp(const std::string& name)
+{
+    std::string text = CommandUsage(name);
+    for (const Command& command : kCommands)
+        if (name == command.name) {
+            text += InColumn("  " + FormLine(command), command.help);
+            if (command.exits != nullptr)
+                text += InColumn("  exit codes", command.exits);
+        }
+    return text;
+}
+
+const Command* FindCommand(const std::string& name)
+{
+    for (const Command& command : kCommands)
+        if (name == command.name)
+            return &command;
+    return nullptr;
+}
+
+// Writes what was wrong with the line, then `usage`; the command exits 2.
+ExitStatus RefuseLine(const std::string& reason, const std::string& usage)
+{
+    // Through the console's one writer, after any line already queued.
+    WriteStderrLine("OrvaneCli: " + reason);
+    WriteStderrLine(usage.substr(0, usage.size() - 1));
     return ExitCode::BadArguments;
 }
 
-// The command that `name` names and whose argument count `args` meets; null when none.
-const Command* FindCommand(const std::string& name, const Args& args)
+ExitStatus UnknownCommand(const std::string& name)
 {
+    std::vector<std::string> names;
     for (const Command& command : kCommands)
-        if (name == command.name && args.size() >= command.minArgs &&
-            args.size() <= command.maxArgs)
-            return &command;
-    return nullptr;
+        names.push_back(command.name);
+    const std::string nearest = NearestName(name, names);
+    if (nearest.empty())
+        return RefuseLine("unknown command \"" + name + "\" (OrvaneCli help lists them)",
+                          "usage: OrvaneCli [-v] COMMAND [ARGS]\n");
+    return RefuseLine("unknown command \"" + name + "\"; did you mean \"" + nearest + "\"?",
+                      CommandUsage(nearest));
+}
+
+ExitStatus Help(const GlobalOptions&, ArgumentReader& args)
+{
+    std::string name;
+    const bool named = args.TakeOptional(name);
+    if (!args.Done())
+        return ExitCode::BadArguments;
+    if (!named) {
+        std::fputs(UsageText().c_str(), stdout);
+        return ExitCode::Done;
+    }
+    if (FindCommand(name) == nullptr)
+        return UnknownCommand(name);
+    std::fputs(CommandHelp(name).c_str(), stdout);
+    return ExitCode::Done;
+}
+
+ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
+{
+    if (options.help) {
+        const bool one = !words.empty() && FindCommand(words[0]) != nullptr;
+        std::fputs(one ? CommandHelp(words[0]).c_str() : UsageText().c_str(), stdout);
+        return ExitCode::Done;
+    }
+    if (words.empty())
+        return RefuseLine("no command given", UsageText());
+    const Command* command = FindCommand(words[0]);
+    if (command == nullptr)
+        return UnknownCommand(words[0]);
+    ArgumentReader args(command->name, Args(words.begin() + 1, words.end()));
+    try {
+        const ExitStatus status = command->run(options, args);
+        if (args.Failed())
+            return RefuseLine(std::string(command->name) + ": " + args.Reason(),
+                              CommandUsage(command->name));
+        return status;
+    } catch (const std::bad_alloc&) {
+        // The terminal closed its port as the stack unwound; an update ends as undefined.
+        std::fputs("OrvaneCli: memoire insuffisante\n", stderr);
+        return command->run == Update ? ExitStatus(RUN_DOWNLOAD_UNDEFINED) : ExitCode::Failed;
+    }
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    bool verbose = false;
-    std::vector<std::string> words;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(UsageText().c_str(), stdout);
-            return static_cast<int>(ExitCode::Done);
-        }
-        if (arg == "--version") {
-            std::printf("OrvaneCli %s\n", OV_VERSION_TEXT);
-            return static_cast<int>(ExitCode::Done);
-        }
-        if (arg == "-v" && words.empty())
-            verbose = true;
-        else
-            words.push_back(arg);
+    GlobalOptions options;
+    const Args words = TakeGlobalOptions(Args(argv + 1, argv + argc), options);
+    if (options.version && !options.help) {
+        std::printf("OrvaneCli %s\n", OV_VERSION_TEXT);
+        return static_cast<int>(ExitCode::Done);
     }
-    if (words.empty())
-        return Usage().Code();
-    const Args args(words.begin() + 1, words.end());
-    const Command* command = FindCommand(words[0], args);
-    if (command == nullptr)
-        return Usage().Code();
-    if (std::strncmp(command->form, "PORT", 4) == 0 && !IsComPortArgument(args[0]))
-        return static_cast<int>(ExitCode::BadArguments);
-    ConsoleSeam console(verbose);
-    try {
-        return command->run(args).Code();
-    } catch (const std::bad_alloc&) {
-        // The terminal closed its port as the stack unwound; an update ends as undefined.
-        std::fputs("OrvaneCli: memoire insuffisante\n", stderr);
-        const ExitStatus status =
-            command->run == Update ? ExitStatus(RUN_DOWNLOAD_UNDEFINED) : ExitCode::Failed;
-        return status.Code();
-    }
+    ConsoleSeam console(options.verbose);
+    return RunCommand(options, words).Code();
 }

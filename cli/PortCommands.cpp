@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "Explain.h"
 #include "Progress.h"
 #include "portlib/Tessock.h"
 #include "res/resource.h"
@@ -43,8 +44,12 @@ ExitStatus RunPorts()
     }
     PortTable table;
     std::int32_t count = 0;
-    if (getPorts(table.Rows(), &count, kDeviceDescription) != 1)
+    if (getPorts(table.Rows(), &count, kDeviceDescription) != 1) {
+        WriteStderrLine("ports: the port library could not list the COM ports");
         return ExitCode::Failed;
+    }
+    if (count <= 0)
+        WriteStderrLine("ports: no COM port in the port list");
     for (std::int32_t i = 0; i < count && i < tessock::kMaxPortRows; ++i)
         std::printf("%s\t%d\t%s\n", Latin1ToUtf8(table.Row(i).propertyText).c_str(),
                     table.Row(i).portNumber, Latin1ToUtf8(table.Row(i).instanceId).c_str());
@@ -66,13 +71,18 @@ ExitStatus RunUsb(const std::string& portText)
         return ExitCode::Failed;
     }
     wchar_t driverKey[tessock::kTextUnits] = {};
-    if (searchDriver(static_cast<unsigned char>(number), driverKey) != 0 || driverKey[0] == L'\0')
+    if (searchDriver(static_cast<unsigned char>(number), driverKey) != 0 || driverKey[0] == L'\0') {
+        SayFailure("usb", name, "the port library found no device for this port");
         return ExitCode::Failed;
+    }
     driverKey[tessock::kTextUnits - 1] = L'\0';
     unsigned char hub = 0;
     unsigned char hubPort = 0;
-    if (searchPosition(driverKey, &hub, &hubPort) != 0)
+    if (searchPosition(driverKey, &hub, &hubPort) != 0) {
+        SayFailure("usb", name, "the device " + WideToUtf8(driverKey) +
+                                    " was not found in the USB tree");
         return ExitCode::Failed;
+    }
     std::printf("%s\t%d\t%d\n", WideToUtf8(driverKey).c_str(), hub, hubPort);
     return ExitCode::Done;
 }

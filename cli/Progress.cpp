@@ -42,14 +42,6 @@ void WriteStderrLine(const std::string& utf8)
         WriteStderr(utf8 + "\n");
 }
 
-ExitStatus SearchFailed(const CTerminal& terminal, ExitStatus otherwise)
-{
-    if (terminal.GetOpenFailure() != CTerminal::OpenFailure::Busy)
-        return otherwise;
-    WriteStderrLine(AnsiToUtf8(LoadResString(ResultMessageId(RUN_PORT_BUSY))));
-    return RUN_PORT_BUSY;
-}
-
 OsCalls ConsoleSeam::Calls(const OsCalls& below, ConsoleSeam* self)
 {
     OsCalls calls = below;

@@ -25,10 +25,6 @@ double ProcessCpuSeconds();
 // Writes one line of UTF-8 text on standard error, after any bar drawn in place.
 void WriteStderrLine(const std::string& utf8);
 
-// What a command exits with when the reader's search failed: a port held by another
-// program says so on standard error and gives the run's own result for it; anything
-// else gives `otherwise`.
-ExitStatus SearchFailed(const CTerminal& terminal, ExitStatus otherwise);
 
 // Binds message boxes to standard error and, with `verbose`, echoes diagnostic lines there
 // too, for its lifetime; the console speaks UTF-8 meanwhile. Callers only queue their

@@ -4,8 +4,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
+#include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 
+#include "CommandLine.h"
+#include "Explain.h"
 #include "Progress.h"
 #include "Report.h"
 #include "app/PortQuery.h"
@@ -25,7 +31,11 @@ namespace {
 // draw no file bar: their lines would tear it.
 class ConsoleRunView : public RunView {
 public:
-    explicit ConsoleRunView(bool drawBar) : m_start(WallSeconds()), m_drawBar(drawBar) {}
+    // `prefix` starts the lines written for the run from other threads.
+    ConsoleRunView(bool drawBar, std::string prefix)
+        : m_start(WallSeconds()), m_drawBar(drawBar), m_prefix(std::move(prefix))
+    {
+    }
 
     void SetStepText(const CString& text) override { Line("step", text); }
     void SetFileText(const CString& text) override { Line("file", text); }
@@ -41,15 +51,32 @@ public:
         std::snprintf(text, sizeof text, "%d/%d files", m_position, m_count);
         Line("total", text);
     }
+    // The bar names the file it shows, not the module that files share.
     void SetModule(const CString& module) override
     {
         if (m_drawBar)
-            m_bar.Module(module);
+            m_bar.Module(m_file.empty() ? module : m_file);
     }
     void SetFilePercent(int percent) override
     {
-        if (m_drawBar)
+        if (m_drawBar && !m_waiting)
             m_bar.Percent(percent);
+    }
+    void SearchStarting(const CString& portName) override
+    {
+        m_notice.reset();
+        m_notice = std::make_unique<SlowWaitNotice>(m_prefix + LookingForReaderLine(portName));
+    }
+    void SearchEnded() override { m_notice.reset(); }
+    void FileStarting(int number, int count, const CString& file, const CString& module,
+                      long long bytes) override
+    {
+        m_file = file;
+        Stamped(FileStartingLine(number, count, file, module, bytes));
+    }
+    void RestartWaiting(unsigned long elapsedMs, unsigned long totalMs) override
+    {
+        ShowRestartWait(elapsedMs, totalMs);
     }
     void ShowErrorBox(const CString& text) override { Line("box", text); }
     void EndRun(RunResult result, bool succeeded) override
@@ -68,25 +95,67 @@ private:
         WriteStderrLine(stamp + AnsiToUtf8(ansi));
     }
 
+    void Stamped(const std::string& utf8)
+    {
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "[%7.2f s] ", WallSeconds() - m_start);
+        WriteStderrLine(stamp + utf8);
+    }
+
+    // The restart wait as a wait: drawn in place each second for one reader, said once
+    // among several readers' lines. The file bar stays still meanwhile.
+    void ShowRestartWait(unsigned long elapsedMs, unsigned long totalMs)
+    {
+        const bool starting = !m_waiting;
+        m_waiting = elapsedMs < totalMs;
+        ConsoleSeam* console = ConsoleSeam::Bound();
+        if (!m_drawBar || console == nullptr) {
+            if (starting && m_waiting)
+                Stamped(RestartWaitLine(totalMs));
+            return;
+        }
+        const unsigned long second = elapsedMs / 1000;
+        if (starting || second != m_waitSecond || !m_waiting)
+            console->DrawBar(RestartWaitText(elapsedMs, totalMs));
+        m_waitSecond = second;
+        if (!m_waiting)
+            console->EndBar();
+    }
+
     double m_start;
     bool m_drawBar;
     int m_count = 100;
     int m_step = 10;
     int m_position = 0;
     ConsoleBar m_bar;
+    std::string m_prefix;
+    CString m_file;           // the file being sent, once one is
+    bool m_waiting = false;   // the reader's restart is being waited for
+    unsigned long m_waitSecond = 0;
+    std::unique_ptr<SlowWaitNotice> m_notice;
 };
 
-// One reader's whole update, on the calling thread, with its own terminal and journal.
-void RunOnPort(PortRun& run, bool drawBar)
+// Whether the run ended at its first search: the reader never described itself.
+bool NeverFound(const PortRun& run)
+{
+    return run.record.model.empty() &&
+           (run.result == RUN_READER_UNREACHABLE || run.result == RUN_PORT_BUSY);
+}
+
+// One reader's whole update, on the calling thread, with its own terminal and journal;
+// `prefix` starts its lines.
+void RunOnPort(PortRun& run, bool drawBar, const std::string& prefix)
 {
     run.started = IsoLocalNow();
     try {
         CTerminal terminal;
-        ConsoleRunView view(drawBar);
+        ConsoleRunView view(drawBar, prefix);
         UpdateRun update(terminal, run.portText, view);
         update.SetJournalDirectory(JournalDirectory());
         run.result = update.Execute();
         run.record = update.Record();
+        if (NeverFound(run))
+            SayFailure("update", run.portText, SearchFailureCause(terminal, run.portText));
     } catch (...) {
         // The run ends its own failures; what escapes it, of any type, leaves the outcome
         // unknown.
@@ -105,8 +174,9 @@ DWORD WINAPI RunThread(LPVOID parameter)
 {
     const Lane& lane = *static_cast<const Lane*>(parameter);
     try {
-        LinePrefix prefix(lane.run->port + ": ");
-        RunOnPort(*lane.run, lane.drawBar);
+        const std::string text = lane.run->port + ": ";
+        LinePrefix prefix(text);
+        RunOnPort(*lane.run, lane.drawBar, text);
     } catch (...) {
         lane.run->result = RUN_DOWNLOAD_UNDEFINED;
     }
@@ -162,6 +232,8 @@ std::vector<std::string> ReaderEntries()
         // A port listed twice would be opened by two runs: the second would fail for nothing.
         if (ports::IsReaderEntry(text) && !NamesPort(readers, proto::PortNameOfText(text)))
             readers.push_back(text);
+    if (readers.empty() && outcome == PortQuery::Listed)
+        WriteStderrLine(NoReaderEntryLine(texts.size()));
     return readers;
 }
 
@@ -225,32 +297,24 @@ private:
 
 } // namespace
 
-bool ParseUpdateArguments(const std::vector<std::string>& args, UpdateRequest& request)
+bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request)
 {
     request = UpdateRequest();
-    bool automatic = false;
-    bool all = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--report" && i + 1 < args.size() && request.reportPath.empty())
-            request.reportPath = args[++i];
-        else if (args[i] == "--auto")
-            automatic = true;
-        else if (args[i] == "--all")
-            all = true;
-        else if (args[i].compare(0, 2, "--") == 0)
-            return false;
-        else
-            request.named.push_back(args[i]);
-    }
-    if (automatic + all + !request.named.empty() != 1)
+    const bool automatic = args.Flag("--auto");
+    const bool all = args.Flag("--all");
+    if (!args.Option("--report", "FILE", request.reportPath))
         return false;
+    request.named = args.TakeRest();
+    if (args.Failed())
+        return false;
+    if (automatic + all + !request.named.empty() != 1)
+        return args.Refuse(automatic || all ? "name ports, --auto or --all, only one of them"
+                                            : "missing PORT (or --auto, or --all)");
     std::vector<std::string> earlier;
     for (const std::string& text : request.named) {
         const std::string port = proto::PortNameOfText(text);
-        if (NamesPort(earlier, port)) {
-            WriteStderrLine("update: " + port + " is named twice");
-            return false;
-        }
+        if (NamesPort(earlier, port))
+            return args.Refuse(port + " is named twice");
         earlier.push_back(text);
     }
     request.ports = automatic ? UpdateRequest::Ports::Auto
@@ -285,7 +349,7 @@ ExitStatus RunUpdates(const UpdateRequest& request)
         if (lines)
             RunSideBySide(report.runs);
         else
-            RunOnPort(report.runs.front(), true);
+            RunOnPort(report.runs.front(), true, std::string());
         for (PortRun& run : report.runs)
             run.message = AnsiToUtf8(ResultBoxText(run.result));
         for (const PortRun& run : report.runs) {

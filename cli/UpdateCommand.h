@@ -13,9 +13,11 @@ struct UpdateRequest {
     std::string reportPath;          // where the JSON report goes; none when empty
 };
 
-// Reads `update`'s arguments: [--report FILE] then PORT..., --auto or --all. False, with
-// the reason on standard error, when they do not make one request.
-bool ParseUpdateArguments(const std::vector<std::string>& args, UpdateRequest& request);
+class ArgumentReader;
+
+// Reads `update`'s arguments: PORT..., --auto or --all, and --report FILE anywhere. False,
+// the reader holding the reason, when they do not make one request.
+bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request);
 
 // Runs the updates the request names, writes the report when asked, and says what the
 // command exits with.

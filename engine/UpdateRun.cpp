@@ -91,7 +91,7 @@ RunResult UpdateRun::Execute()
 RunResult UpdateRun::RunSteps()
 {
     m_view.SetStepText(LoadResString(IDS_SEARCHING));
-    m_found = m_terminal.FindTerminal(m_portText);
+    m_found = Search(m_portText);
     if (!m_found && m_terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy)
         return End(RUN_PORT_BUSY, false);
     if (!m_found)
@@ -115,6 +115,14 @@ RunResult UpdateRun::RunSteps()
     if (m_lost)
         return End(m_lostResult, false);
     return Ending();
+}
+
+bool UpdateRun::Search(const CString& portText)
+{
+    m_view.SearchStarting(proto::PortNameOfText(portText));
+    const bool found = m_terminal.FindTerminal(portText);
+    m_view.SearchEnded();
+    return found;
 }
 
 UpdateRun::Identity UpdateRun::Identify()
@@ -151,6 +159,9 @@ void UpdateRun::PrepareLoadLoop()
     m_module.clear();
     m_file.clear();
     m_record.files.clear();
+    // A signature file's module is named from the upper-case copy of the list: taken
+    // first, the record names each file's module as its announce will.
+    m_terminal.SnapshotLoadList();
     for (const CString& file : m_terminal.GetLoadList()) {
         RunRecord::File entry;
         entry.name = file;
@@ -159,7 +170,6 @@ void UpdateRun::PrepareLoadLoop()
             entry.bytes = -1;
         m_record.files.push_back(entry);
     }
-    m_terminal.SnapshotLoadList();
     m_state = kApplications;
     m_filesSent = 0;
     m_done = false;
@@ -251,6 +261,9 @@ void UpdateRun::Authorise()
 void UpdateRun::Download()
 {
     LogLine("%s", kDownloading);
+    const auto index = static_cast<std::size_t>(m_filesSent);
+    m_view.FileStarting(m_filesSent + 1, static_cast<int>(m_record.files.size()), m_file,
+                        m_module, index < m_record.files.size() ? m_record.files[index].bytes : -1);
     const ULONGLONG start = Os().GetTickCount64();
     const DownloadResult code = m_terminal.DownloadFile(m_file);
     if (code != DL_OK) {
@@ -306,7 +319,7 @@ UpdateRun::Return UpdateRun::RestartAfterLoader()
     WaitForRestart();
 
     m_view.SetFileText(LoadResString(IDS_SEARCHING));
-    const bool found = m_terminal.FindTerminal(m_portText);
+    const bool found = Search(m_portText);
     // A port that no longer exists was unplugged, unless the reader turns up elsewhere.
     const bool portGone = !found && m_terminal.GetOpenFailure() == CTerminal::OpenFailure::Absent;
     if (!found && !FindAtFirstPosition()) {
@@ -346,13 +359,16 @@ bool UpdateRun::FindAtFirstPosition()
     LogLine("Terminal absent du port COM%d, recherche du port a sa position USB (HUB= %d, "
             "HUBPORT = %d)", previous, m_hub, m_hubPort);
     int moved = 0;
-    if (!m_terminal.FindPortAtUsbPosition(m_hub, m_hubPort, &moved) || moved == previous) {
+    m_view.SearchStarting(CString());
+    const bool there = m_terminal.FindPortAtUsbPosition(m_hub, m_hubPort, &moved);
+    m_view.SearchEnded();
+    if (!there || moved == previous) {
         LogLine("Aucun autre port a cette position USB");
         return false;
     }
     LogLine("Terminal revenu sur le port COM%d, recherche sur ce port", moved);
     m_portText = "COM" + std::to_string(moved);
-    m_moved = m_terminal.FindTerminal(m_portText);
+    m_moved = Search(m_portText);
     if (m_moved)
         m_record.portAfterRestart = proto::PortNameOfText(m_portText);
     return m_moved;
@@ -360,11 +376,14 @@ bool UpdateRun::FindAtFirstPosition()
 
 void UpdateRun::WaitForRestart()
 {
+    constexpr unsigned long kWaitMs = kRestartSlices * kRestartSliceMs;
     for (int slice = 0; slice < kRestartSlices; ++slice) {
+        m_view.RestartWaiting(static_cast<unsigned long>(slice) * kRestartSliceMs, kWaitMs);
         m_terminal.SetPercent(slice * 5 / 2);
         SleepAtLeast(kRestartSliceMs);
     }
     m_terminal.SetPercent(100);
+    m_view.RestartWaiting(kWaitMs, kWaitMs);
 }
 
 void UpdateRun::Activate()

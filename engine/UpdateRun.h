@@ -29,6 +29,19 @@ public:
     virtual void ShowErrorBox(const CString& text) = 0;
     // The run is over: `result` is final; the front end closes.
     virtual void EndRun(RunResult result, bool succeeded) = 0;
+
+    // What a front end may show beyond the window's texts and bars. A search for the reader
+    // starts on the port `portName` (empty: at the reader's USB position) and lasts until
+    // SearchEnded.
+    virtual void SearchStarting(const CString& /*portName*/) {}
+    virtual void SearchEnded() {}
+    // File `number` of `count` is being sent: its name, its module and its size (-1 when
+    // it could not be read).
+    virtual void FileStarting(int /*number*/, int /*count*/, const CString& /*file*/,
+                              const CString& /*module*/, long long /*bytes*/) {}
+    // The reader restarts after its loader's files: `elapsedMs` of the `totalMs` wait have
+    // passed; the wait is over when they are equal. The file bar moves with it meanwhile.
+    virtual void RestartWaiting(unsigned long /*elapsedMs*/, unsigned long /*totalMs*/) {}
 };
 
 // What the identification of a reader found, for the run and for `check`.
@@ -89,6 +102,8 @@ private:
 
     enum class Identity { Known, Refused, Unreadable };
     Identity Identify();
+    // The reader searched on `portText`, the view told while it lasts.
+    bool Search(const CString& portText);
     void PrepareLoadLoop();
     void RunState();
     void ReadApplications();

@@ -22,10 +22,17 @@ SAMPLE = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__))
                                       "samples", "package"))
 GOOD_OPTIONS = "00ff0003010000000000000000"  # option bytes 27 to 39 the M30 catalogue accepts
 APPS = "SANTE,TIERSPAYANT,LECTEUR"
-# The M30 catalogue's files in sending order: the loader's own files first.
-M30_FILES = ["3648LDR.SGN", "3648LDR.LDF", "K30APP.SGN", "K30APP.LDF", "K30CFG.SGN",
-             "K30CFG.ADF", "VIT3777.PDF", "VIT3778.PDF", "TABLES.DDF", "3592PARAM.BIN",
-             "LISEZMOI.TXT"]
+# The M30 catalogue's files in sending order (the loader's own files first), each with the
+# module it is announced under (a signature file takes its companion's).
+M30_LOAD_LIST = [
+    ("3648LDR.SGN", "KAVRON MANAGER"), ("3648LDR.LDF", "KAVRON MANAGER"),
+    ("K30APP.SGN", "KAVRON MANAGER"), ("K30APP.LDF", "KAVRON MANAGER"),
+    ("K30CFG.SGN", "K30CFG.SGN"), ("K30CFG.ADF", "K30CFG.ADF"),
+    ("VIT3777.PDF", "KAVRON SYSTEM"), ("VIT3778.PDF", "KAVRON MANAGER"),
+    ("TABLES.DDF", "KAVRON SYSTEM"), ("3592PARAM.BIN", "KAVRON MANAGER"),
+    ("LISEZMOI.TXT", "LISEZMOI.TXT"),
+]
+M30_FILES = [name for name, _ in M30_LOAD_LIST]
 
 
 class Failure(Exception):

@@ -3,10 +3,11 @@
 Each case is one CTest test: `link_cases.py NAME`. Every case uses its own COM number so
 that cases can run side by side.
 """
+import os
 import sys
-import tempfile
 
-from harness import Reader, check, cli, percentages, run_case, sample_file, winpath
+from harness import (SAMPLE, Reader, check, cli, percentages, run_case, sample_file, scratch,
+                     winpath)
 
 BOX_122 = "Un élément logiciel est absent du lecteur."
 NO_LIBRARY = "Impossible de charger la dll Tessock"
@@ -43,11 +44,15 @@ def case_found_at_each_rate():
 
 def case_no_reader():
     with Reader(13, "--loader", "silent") as sim:
-        run = cli("-v", "find", "COM13")
+        run = cli("find", "COM13", "-v")
         check(run.code == 1, run)
         # Three 1 s lookup waits, then three 0.5 s read time-outs at each of five rates.
         check(run.seconds >= 10, run)
         check("Port correctement ferme" in run.err, run)
+        # The silent wait is said once, and its end says why on one line.
+        check(run.err.count("looking for the reader on COM13...") == 1, run)
+        check(run.err.splitlines()[-1] ==
+              "find: COM13: no reader's loader answered at any rate (9600 to 115200 baud)", run)
         check(sim.summary()["probes_b"] == 0, sim.summary())
         check(len(set(sim.summary()["probe_bauds"])) == 5, sim.summary())
 
@@ -160,11 +165,32 @@ def case_activate_and_restart():
 
 
 def case_bad_arguments():
-    for args in (["bogus", "COM5"], ["send", "COM5"], ["find"], ["apps", "COM5", "extra"]):
+    # Each refusal names what was wrong on its first line, then the command's own usage.
+    for args, reason, usage in (
+            (["fnd", "COM5"], 'unknown command "fnd"; did you mean "find"?', "find PORT"),
+            (["bogus", "COM5"], 'unknown command "bogus" (OrvaneCli help lists them)',
+             "COMMAND [ARGS]"),
+            (["find"], "find: missing PORT", "find PORT"),
+            (["send", "COM5"], "send: missing FILE", "send PORT FILE [MOD]"),
+            (["apps", "COM5", "extra", "-v"], 'apps: unexpected argument "extra"', "apps PORT"),
+            (["describe", "--report", "r.json", "COM5"],
+             'describe: "--report" is not an option of describe', "describe PORT"),
+            (["update", "COM5", "--report"], "update: --report without its FILE",
+             "update [--report FILE] PORT|--auto"),
+            (["update", "--auto", "COM5"], "update: name ports, --auto or --all, only one of them",
+             "update [--report FILE] PORT|--auto")):
         run = cli(*args)
-        check(run.code == 2 and run.out == "" and "usage:" in run.err, run)
-    run = cli("--help")
-    check(run.code == 0 and "send PORT FILE" in run.out, run)
+        lines = run.err.splitlines()
+        check(run.code == 2 and run.out == "" and lines[0] == "OrvaneCli: " + reason and
+              lines[1] == "usage: OrvaneCli [-v] " + usage and len(lines) <= 3, run)
+    # Help, whole or one command's, is no error.
+    for args, shown, left_out in ((["--help"], "send PORT FILE", None),
+                                  (["help"], "send PORT FILE", None),
+                                  (["find", "-h"], "find PORT", "send PORT"),
+                                  (["help", "send"], "send PORT FILE", "find PORT")):
+        run = cli(*args)
+        check(run.code == 0 and shown in run.out and run.err == "", run)
+        check(left_out is None or left_out not in run.out, run)
 
 
 def case_not_a_port():
@@ -175,6 +201,32 @@ def case_not_a_port():
         run = cli(*args)
         check(run.code == 2 and run.out == "", run)
         check(run.err.count("\n") == 1 and "is not a COM port name" in run.err, run)
+
+
+def case_failures_say_why():
+    # No reader, or outside a package, or an unwritable report: one line names the port (or
+    # the folder) and the cause; a reader on the port hears nothing.
+    empty = scratch("ov-empty-")
+    missing = winpath(os.path.join(empty, "absent", "r.json"))
+    outside = "no update package in %s: no catalogue*.ini" % winpath(empty)
+    with Reader(26) as sim:
+        for args, cwd, code, line in (
+                (["find", "COM67"], None, 1,
+                 "find: COM67: the port cannot be opened: there is no such port"),
+                (["usb", "COM68"], None, 1,
+                 "usb: COM68: the port library found no device for this port"),
+                (["check", "COM26"], empty, 32, "check: " + outside),
+                (["update", "COM26"], empty, 32, "update: " + outside),
+                (["update", "--all"], empty, 32, "update: " + outside),
+                (["update", "--report", missing, "COM26"], SAMPLE, 2,
+                 "update: the report cannot be written to %s: its folder does not exist"
+                 % missing)):
+            run = cli(*args, cwd=cwd)
+            lines = [l for l in run.err.splitlines() if not l.startswith("looking for")]
+            check(run.code == code and lines == [line], run)
+            check(run.seconds < 5, "%s took %.1f s" % (args, run.seconds))
+        check("rx " not in sim.log(), "the reader heard: " + sim.log()[:300])
+    check(os.listdir(empty) == [], os.listdir(empty))
 
 
 if __name__ == "__main__":

@@ -7,22 +7,13 @@ import os
 import shutil
 import sys
 
-from harness import Reader, check, cli, run_case, scratch
+from harness import M30_LOAD_LIST, Reader, check, cli, run_case, scratch
 
 SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples",
                       "package")
 # The sample reader: option bytes 27 to 39 that the M30 catalogue accepts.
 GOOD_OPTIONS = "00ff0003010000000000000000"
 APPS = "SANTE,TIERSPAYANT,LECTEUR"
-
-M30_LOAD_LIST = [
-    ("3648LDR.SGN", "KAVRON MANAGER"), ("3648LDR.LDF", "KAVRON MANAGER"),
-    ("K30APP.SGN", "KAVRON MANAGER"), ("K30APP.LDF", "KAVRON MANAGER"),
-    ("K30CFG.SGN", "K30CFG.SGN"), ("K30CFG.ADF", "K30CFG.ADF"),
-    ("VIT3777.PDF", "KAVRON SYSTEM"), ("VIT3778.PDF", "KAVRON MANAGER"),
-    ("TABLES.DDF", "KAVRON SYSTEM"), ("3592PARAM.BIN", "KAVRON MANAGER"),
-    ("LISEZMOI.TXT", "LISEZMOI.TXT"),
-]
 
 
 def load_list(out):
@@ -121,6 +112,8 @@ def case_load_list_paths_refused():
 def case_no_reader():
     run = cli("check", "COM66", cwd=SAMPLE)
     check(run.code == 30 and "reader: not found" in run.out, run)
+    check(run.err.splitlines()[-1] ==
+          "check: COM66: the port cannot be opened: there is no such port", run)
 
 
 if __name__ == "__main__":

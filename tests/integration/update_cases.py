@@ -11,9 +11,9 @@ import signal
 import sys
 import time
 
-from harness import (APPS, BIN_DIR, GOOD_OPTIONS, M30_FILES, SAMPLE, TOOLS_DIR, Device, Reader,
-                     check, cli, journals, new_journal, run_case, run_windows, scratch,
-                     start_windows, winpath)
+from harness import (APPS, BIN_DIR, GOOD_OPTIONS, M30_FILES, M30_LOAD_LIST, SAMPLE, TOOLS_DIR,
+                     Device, Reader, check, cli, journals, new_journal, run_case, run_windows,
+                     scratch, start_windows, winpath)
 
 SUCCESS = "La mise à jour s'est effectuée avec succès"
 UNREACHABLE = "Erreur 108:\nImpossible de communiquer avec le lecteur."
@@ -32,7 +32,9 @@ def stamped(err, what):
 
 def case_whole_update_with_loader_restart():
     before = journals()
-    run, sim = update(70, "--apps", APPS)
+    report = os.path.join(scratch("ov-report-"), "r.json")
+    with Reader(70, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS) as sim:
+        run = cli("update", "COM70", "--report", winpath(report), cwd=SAMPLE, timeout=240)
     summary = sim.summary()
     check(run.code == 0 and SUCCESS in run.out, run)
     # Every file byte for byte, in the load list's order, then the last one announced again.
@@ -60,12 +62,26 @@ def case_whole_update_with_loader_restart():
     check(any(l[13:] == "Terminal detecte sur le port : COM70" for l in lines), lines[:20])
     check(lines[-1][13:] == "Resultat de la mise a jour : 0 (message 107)", lines[-3:])
     check(all(re.match(r"\d\d:\d\d:\d\d\.\d\d\d ", l) for l in lines), lines[:5])
+    # Each file named with its module as `check` lists it and the journal announces it; the
+    # report says the same.
+    announced = [l[13:] for l in lines if l[13:].startswith("Autorisation ")]
+    check(announced == ["Autorisation %s (%s)" % f for f in M30_LOAD_LIST], announced)
+    sizes = [os.path.getsize(os.path.join(SAMPLE, name)) for name in M30_FILES]
+    shown = re.findall(r"\] (file \d+/\d+: .*)", run.err)
+    check(shown == ["file %d/11: %s (%s), %d bytes" % (i + 1, name, module, size)
+                    for i, ((name, module), size) in enumerate(zip(M30_LOAD_LIST, sizes))], shown)
+    with open(report, encoding="utf-8") as f:
+        files = json.load(f)["runs"][0]["files"]
+    check([(f["name"], f["module"]) for f in files] == M30_LOAD_LIST, files)
+    # The restart is shown as a wait, not as a file's bar.
+    check("reader restarting: 30 of 30 s" in run.err and "KAVRON MANAGER [" not in run.err, run)
 
 
 def case_no_reader():
     run = cli("update", "COM71", cwd=SAMPLE)
     check(run.code == 21 and UNREACHABLE in run.out, run)
     check("step: Terminal non détecté" in run.err, run)
+    check("update: COM71: the port cannot be opened: there is no such port" in run.err, run)
 
 
 def case_constraints_refused():
@@ -241,17 +257,17 @@ def case_all_registered_readers_and_no_other_port():
 
 
 def case_auto_takes_the_registered_reader_only():
-    # The report goes to a folder that does not exist: the update stands, the exit code says
-    # the report is missing.
-    missing = os.path.join(scratch("ov-report-"), "absent", "r.json")
+    report = os.path.join(scratch("ov-report-"), "r.json")
     with maker(89), plain(90), reader(89) as sim, reader(90) as other:
-        run = cli("update", "--auto", "--report", winpath(missing), cwd=SAMPLE, timeout=240)
-        check(run.code == 31 and run.out == SUCCESS + "\n", run)
+        run = cli("update", "--auto", "--report", winpath(report), cwd=SAMPLE, timeout=240)
+        check(run.code == 0 and run.out == SUCCESS + "\n", run)
         check("update: DORAN Kavron USB (COM89)" in run.err, run)
-        check("update: the report could not be written" in run.err, run)
         check_whole_update(sim)
         check_untouched(other)
-    check(not os.path.exists(os.path.dirname(missing)), "a folder was made for the report")
+    with open(report, encoding="utf-8") as f:
+        document = json.load(f)
+    check(document["result"] == 0 and [r["port"] for r in document["runs"]] == ["COM89"],
+          document)
 
 
 def case_auto_or_all_without_registered_reader_sends_nothing():
@@ -262,6 +278,8 @@ def case_auto_or_all_without_registered_reader_sends_nothing():
         for form in ("--auto", "--all"):
             run = cli("update", form, "--report", winpath(report), cwd=SAMPLE, env={"TZ": "AST4"})
             check(run.code == 1 and run.out.startswith(NO_PORT), run)
+            check(re.search(r'^update: no "DORAN Kavron" entry in the port list '
+                            r'\(\d+ ports? listed\)$', run.err, re.M), run)
             with open(report, encoding="utf-8") as f:
                 document = json.load(f)
             check(document["result"] == 1 and document["runs"] == [], document)

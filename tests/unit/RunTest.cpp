@@ -255,33 +255,39 @@ TEST(UpdateRun, RestartWaitMovesTheFileBarForThirtySecondsThenSettles)
 
 TEST(UpdateRun, MixedPackageRestartsAfterTheLoaderFilesAndGoesOn)
 {
-    RunRig rig({"K30APP.SGN", "3648LDR.SGN", "VIT.PDF"});
+    RunRig rig({"K30APP.SGN", "K30APP.LDF", "3648LDR.SGN", "VIT.PDF"});
     EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
     const Events loop = {"step:Diffusion en cours...", "stepit"};
-    Events expected = Then(Then(kIdentified, {"range:3", "stepsize:1", "pos:0"}), loop);
-    expected = Then(Then(Then(Then(expected, LoaderRestartTexts()), loop), loop), SuccessfulEnding());
+    Events expected = Then(Then(kIdentified, {"range:4", "stepsize:1", "pos:0"}), loop);
+    expected = Then(Then(Then(Then(Then(expected, LoaderRestartTexts()), loop), loop), loop),
+                    SuccessfulEnding());
     EXPECT_EQ(rig.Shown(), expected);
-    EXPECT_EQ(rig.Announced(),
-              (std::vector<std::string>{"3648LDR.SGN", "K30APP.SGN", "VIT.PDF", "VIT.PDF"}));
-    EXPECT_TRUE(rig.Received("3648LDR.SGN", 1));
+    EXPECT_EQ(rig.Announced(), (std::vector<std::string>{"3648LDR.SGN", "K30APP.SGN",
+                                                         "K30APP.LDF", "VIT.PDF", "VIT.PDF"}));
+    EXPECT_TRUE(rig.Received("3648LDR.SGN", 2));
     EXPECT_TRUE(rig.Received("K30APP.SGN", 0));
-    EXPECT_TRUE(rig.Received("VIT.PDF", 2));
+    EXPECT_TRUE(rig.Received("K30APP.LDF", 1));
+    EXPECT_TRUE(rig.Received("VIT.PDF", 3));
     // Back on its own port the reader is not asked to describe itself again.
     EXPECT_EQ(rig.peer->Stats().commands.at(rsim::kCmdDescribe), 1u);
 
-    // The record a report is written from: every file in sending order, its size and its
-    // transfer time on the run's clock.
+    // The record a report is written from: every file in sending order, its size, its
+    // transfer time on the run's clock, and the module it was announced under (a signature
+    // file takes its companion's).
     EXPECT_EQ(rig.record.model, "M30");
     EXPECT_EQ(rig.record.portAfterRestart, "");
-    ASSERT_EQ(rig.record.files.size(), 3u);
+    ASSERT_EQ(rig.record.files.size(), 4u);
     EXPECT_EQ(rig.RecordedSent(), rig.peer->StoredOrder());
-    const std::size_t sizes[] = {500, 350, 650};
-    for (std::size_t i = 0; i < 3; ++i) {
+    const std::size_t sizes[] = {650, 350, 500, 800};
+    const char* modules[] = {"3648LDR.SGN", "KAVRON MANAGER", "KAVRON MANAGER", "VIT.PDF"};
+    for (std::size_t i = 0; i < 4; ++i) {
         const RunRecord::File& file = rig.record.files[i];
         SCOPED_TRACE(file.name);
         EXPECT_EQ(file.bytes, static_cast<long long>(sizes[i]));
         EXPECT_GT(file.seconds, 0.0);
         EXPECT_LT(file.seconds, 10.0);
+        EXPECT_EQ(file.module, modules[i]);
+        EXPECT_TRUE(rig.os.Logged("Autorisation " + file.name + " (" + file.module + ")"));
     }
 }
 

@@ -1,0 +1,57 @@
+// The console's command line, as pure rules: the options every command reads, the known
+// command nearest a misspelt one, and a command's own arguments taken one by one, each
+// refusal with a reason that names what was wrong.
+#pragma once
+#include <string>
+#include <vector>
+
+// Options that hold for every command, wherever they stand on the line.
+struct GlobalOptions {
+    bool verbose = false;  // -v: every diagnostic line echoed on standard error
+    bool help = false;     // -h, --help
+    bool version = false;  // --version
+};
+
+// Takes the global options out of `words`; what is left, in order, is the command and its
+// own arguments.
+std::vector<std::string> TakeGlobalOptions(const std::vector<std::string>& words,
+                                           GlobalOptions& options);
+
+// The one name of `names` that `word` is one letter away from (one letter changed, added or
+// left out, or two neighbours swapped); empty when none is, or when several are.
+std::string NearestName(const std::string& word, const std::vector<std::string>& names);
+
+// One command's arguments, taken in the order the command reads them. A taking that fails
+// keeps the first reason; the command then refuses its line.
+class ArgumentReader {
+public:
+    ArgumentReader(std::string command, std::vector<std::string> args);
+
+    // A flag anywhere on the line (`--auto`), taken out; false when it is absent.
+    bool Flag(const char* name);
+    // An option and its value anywhere on the line (`--report FILE`), taken out. True when
+    // it is absent (`value` left as it was) or whole; false, refused, when its value is
+    // missing or it is given twice.
+    bool Option(const char* name, const char* what, std::string& value);
+    // The next argument, `what` naming it (PORT, FILE); refused when there is none.
+    bool Take(const char* what, std::string& value);
+    // The next argument when one is left.
+    bool TakeOptional(std::string& value);
+    // Every argument left.
+    std::vector<std::string> TakeRest();
+    // Whether every argument was taken; otherwise refuses the first one left.
+    bool Done();
+    // Refuses the line for a reason of the command's own.
+    bool Refuse(const std::string& reason);
+
+    bool Failed() const { return !m_reason.empty(); }
+    const std::string& Reason() const { return m_reason; }
+
+private:
+    // The first word left that looks like an option and was not taken: refused.
+    bool NoUnknownOption();
+
+    std::string m_command;
+    std::vector<std::string> m_args;
+    std::string m_reason;
+};

@@ -1,0 +1,194 @@
+#include "Explain.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+#include "Progress.h"
+#include "app/PortRules.h"
+#include "terminal/Protocol.h"
+#include "winfw/Handle.h"
+#include "winfw/OsSeam.h"
+
+namespace {
+
+// The COM name a port text gives, or the text itself when it gives none.
+std::string PortOf(const std::string& portText)
+{
+    const std::string name = proto::PortNameOfText(portText);
+    return name.empty() || name.size() > proto::kPortNameMaxLength ? portText : name;
+}
+
+// A directory search's handle, closed with its owner.
+class FileSearch {
+public:
+    FileSearch(const char* pattern, WIN32_FIND_DATAA& found)
+        : m_search(::FindFirstFileA(pattern, &found))
+    {
+    }
+    ~FileSearch()
+    {
+        if (IsValid())
+            ::FindClose(m_search);
+    }
+    FileSearch(const FileSearch&) = delete;
+    FileSearch& operator=(const FileSearch&) = delete;
+    bool IsValid() const { return m_search != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_search; }
+
+private:
+    HANDLE m_search;
+};
+
+// Whether a file, not a folder, matches `pattern`.
+bool AnyFileMatches(const char* pattern)
+{
+    WIN32_FIND_DATAA found = {};
+    FileSearch search(pattern, found);
+    if (!search.IsValid())
+        return false;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            return true;
+    } while (::FindNextFileA(search.Get(), &found));
+    return false;
+}
+
+std::string CurrentFolder()
+{
+    char path[MAX_PATH * 2] = {};
+    const DWORD length = ::GetCurrentDirectoryA(sizeof path, path);
+    return length > 0 && length < sizeof path ? AnsiToUtf8(std::string(path, length)) : ".";
+}
+
+} // namespace
+
+void SayFailure(const char* command, const std::string& portText, const std::string& cause)
+{
+    WriteStderrLine(std::string(command) + ": " + AnsiToUtf8(PortOf(portText)) + ": " + cause);
+}
+
+std::string SearchFailureCause(const CTerminal& terminal, const std::string& portText)
+{
+    const std::string name = proto::PortNameOfText(portText);
+    if (name.empty() || name.size() > proto::kPortNameMaxLength)
+        return "not a port name";
+    switch (terminal.GetOpenFailure()) {
+    case CTerminal::OpenFailure::Busy:
+        return "the port cannot be opened: another program holds it";
+    case CTerminal::OpenFailure::Absent: return "the port cannot be opened: there is no such port";
+    case CTerminal::OpenFailure::Other: return "the port cannot be opened";
+    case CTerminal::OpenFailure::None: break;
+    }
+    return "no reader's loader answered at any rate (9600 to 115200 baud)";
+}
+
+ExitStatus SearchFailed(const char* command, const CTerminal& terminal,
+                        const std::string& portText, ExitStatus otherwise)
+{
+    SayFailure(command, portText, SearchFailureCause(terminal, portText));
+    if (terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy)
+        return RUN_PORT_BUSY;
+    return otherwise;
+}
+
+bool InPackageFolder() { return AnyFileMatches(".\\catalogue*.ini"); }
+
+ExitStatus NotInPackageFolder(const char* command)
+{
+    WriteStderrLine(std::string(command) + ": no update package in " + CurrentFolder() +
+                    ": no catalogue*.ini");
+    return ExitCode::NotAPackageFolder;
+}
+
+bool ReportPathUsable(const std::string& path, std::string& reason)
+{
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        reason = "it is a folder";
+        return false;
+    }
+    // A file made beside the report and gone when closed: the folder exists and takes the
+    // report's temporary file.
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%lu.probe", ::GetCurrentProcessId());
+    ScopedHandle probe(Os().CreateFileA((path + suffix).c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_NEW,
+                                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                        nullptr));
+    if (probe.IsValid())
+        return true;
+    const DWORD error = ::GetLastError();
+    switch (error) {
+    case ERROR_PATH_NOT_FOUND: reason = "its folder does not exist"; break;
+    case ERROR_ACCESS_DENIED: reason = "its folder cannot be written"; break;
+    default: reason = "its folder cannot be written (system error " + std::to_string(error) + ")";
+    }
+    return false;
+}
+
+std::string RestartWaitLine(unsigned long totalMs)
+{
+    return "reader restarting: waiting " + std::to_string(totalMs / 1000) + " s";
+}
+
+std::string NoReaderEntryLine(std::size_t portCount)
+{
+    return std::string("update: no \"") + ports::kReaderPrefix + "\" entry in the port list (" +
+           std::to_string(portCount) + (portCount == 1 ? " port" : " ports") + " listed)";
+}
+
+std::string LookingForReaderLine(const std::string& portText)
+{
+    if (portText.empty())
+        return "looking for the reader at its USB position...";
+    return "looking for the reader on " + AnsiToUtf8(PortOf(portText)) + "...";
+}
+
+std::string FileStartingLine(int number, int count, const std::string& file,
+                             const std::string& module, long long bytes)
+{
+    std::string line = "file " + std::to_string(number) + "/" + std::to_string(count) + ": " +
+                       AnsiToUtf8(file) + " (" + AnsiToUtf8(module) + ")";
+    return bytes >= 0 ? line + ", " + std::to_string(bytes) + " bytes" : line;
+}
+
+std::string RestartWaitText(unsigned long elapsedMs, unsigned long totalMs)
+{
+    return "reader restarting: " + std::to_string(elapsedMs / 1000) + " of " +
+           std::to_string(totalMs / 1000) + " s";
+}
+
+SlowWaitNotice::SlowWaitNotice(std::string line) : m_line(std::move(line))
+{
+    try {
+        m_watcher = std::thread(&SlowWaitNotice::Watch, this);
+    } catch (const std::system_error&) {
+        // No thread for it: the wait goes on without its notice.
+    }
+}
+
+SlowWaitNotice::~SlowWaitNotice()
+{
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_over = true;
+    }
+    m_ended.notify_one();
+    if (m_watcher.joinable())
+        m_watcher.join();
+}
+
+void SlowWaitNotice::Watch()
+{
+    bool over = false;
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        over = m_ended.wait_for(hold, std::chrono::seconds(1), [this] { return m_over; });
+    }
+    if (!over)
+        WriteStderrLine(m_line);
+}
