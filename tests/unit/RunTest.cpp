@@ -906,15 +906,19 @@ TEST(ConsoleUpdate, ABlockedConsoleHoldsUpNoRunAndGetsEveryLineWholeAndInOrder)
     // of either run, whole.
     const std::vector<std::string> expected[2] = {
         {"step: Recherche du terminal...", "step: Terminal Falko. Collecte des informations",
-         "step: Diffusion en cours...", "total: 1/3 files", "step: Diffusion en cours...",
-         "total: 2/3 files", "step: Diffusion en cours...", "total: 3/3 files",
+         "step: Diffusion en cours...", "file 1/3: A.PDF (A.PDF), 350 bytes", "total: 1/3 files",
+         "step: Diffusion en cours...", "file 2/3: B.DDF (KAVRON SYSTEM), 500 bytes",
+         "total: 2/3 files", "step: Diffusion en cours...",
+         "file 3/3: C.BIN (C.BIN), 650 bytes", "total: 3/3 files",
          "step: Diffusion en cours...", u8"step: Activation des modules chargés",
          "step: Fin du chargement", "result: 0 (success)"},
         {"step: Recherche du terminal...", "step: Terminal Garnet. Collecte des informations",
-         "step: Diffusion en cours...", "total: 1/2 files", u8"file: Mise à jour du chargeur",
+         "step: Diffusion en cours...", "file 1/2: 3648LDR.SGN (3648LDR.SGN), 800 bytes",
+         "total: 1/2 files", u8"file: Mise à jour du chargeur",
          u8"file: Redémarrage... Ne pas débrancher votre terminal",
-         u8"file: Redémarrage du lecteur...", "file: Recherche du terminal...",
-         "step: Diffusion en cours...", "total: 2/2 files",
+         u8"file: Redémarrage du lecteur...", "reader restarting: waiting 30 s",
+         "file: Recherche du terminal...", "step: Diffusion en cours...",
+         "file 2/2: D.PDF (D.PDF), 950 bytes", "total: 2/2 files",
          "step: Diffusion en cours...", u8"step: Activation des modules chargés",
          "step: Fin du chargement", "result: 0 (success)"}};
     const std::string prefixes[2] = {"COM8: ", "COM9: "};
