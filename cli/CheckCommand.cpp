@@ -135,7 +135,11 @@ ExitStatus RunCheck(CTerminal& terminal, const std::string& portText)
         Say("reader: not found");
         return SearchFailed(terminal, ExitCode::ReaderNotFound);
     }
-    ConfigureUpdateLink(terminal);
+    if (!ConfigureUpdateLink(terminal)) {
+        terminal.ClosePort();
+        Say("reader: the link cannot be set up");
+        return SearchFailed(terminal, ExitCode::ReaderNotFound);
+    }
 
     const RunResult result = CheckReader(terminal);
     terminal.ClosePort();

@@ -27,8 +27,10 @@ bool FindAndConfigure(CTerminal& terminal, const std::string& portText)
 {
     if (!terminal.FindTerminal(portText))
         return false;
-    ConfigureUpdateLink(terminal);
-    return true;
+    if (ConfigureUpdateLink(terminal))
+        return true;
+    terminal.ClosePort();
+    return false;
 }
 
 // A link operation on the reader of `portText`, found and set up first; `notFound` when no

@@ -65,11 +65,11 @@ DownloadResult CTerminal::StartDownload(const CString& path, DownloadState& s)
     }
     DWORD count = 0;
     if (!WriteFrame(s.frame, kCommandFrameSize, &count)) {
-        LogLine("%s", kCannotWrite);
+        ReportPortFailure(kCannotWrite);
         return DL_START_WRITE_FAILED;
     }
     if (!ReadReply(s.reply, sizeof s.reply, &count)) {
-        LogLine("%s", kCannotRead);
+        ReportPortFailure(kCannotRead);
         return DL_START_READ_FAILED;
     }
     if (count == 0) {
@@ -110,7 +110,10 @@ DownloadResult CTerminal::DownloadTurn(DownloadState& s)
             read = wanted;
         // A file that ends before its announced size would otherwise be read for ever.
         if (!readOk || read == 0) {
-            LogLine("Impossible de lire le fichier");
+            if (readOk)
+                LogLine("Impossible de lire le fichier");
+            else
+                LogFailedCall("Impossible de lire le fichier");
             code = DL_FILE_READ_FAILED;
         }
         BuildBlockFrame(s.blockNumber++, data, read, s.frame);
@@ -120,7 +123,7 @@ DownloadResult CTerminal::DownloadTurn(DownloadState& s)
             static_cast<std::int64_t>(s.bytesSent) * 100 / m_fileSize);
         NotifyPercent();
         if (!WriteFrame(s.frame, kBlockFrameSize, &count)) {
-            LogLine("%s", kCannotWrite);
+            ReportPortFailure(kCannotWrite);
             code = DL_BLOCK_WRITE_FAILED;
         }
         break;
@@ -133,7 +136,7 @@ DownloadResult CTerminal::DownloadTurn(DownloadState& s)
         LogLine("Acquittement KO, reemission de la trame");
         StoreCrc(s.frame, kBlockFrameSize - 2);
         if (!WriteFrame(s.frame, kBlockFrameSize, &count)) {
-            LogLine("%s", kCannotWrite);
+            ReportPortFailure(kCannotWrite);
             code = DL_RESEND_WRITE_FAILED;
         }
         break;
@@ -154,7 +157,7 @@ DownloadResult CTerminal::ReadBlockReply(DownloadState& s)
     std::memset(s.reply, 0, sizeof s.reply);
     DWORD count = 0;
     if (!ReadReply(s.reply, sizeof s.reply, &count)) {
-        LogLine("%s", kCannotRead);
+        ReportPortFailure(kCannotRead);
         return DL_REPLY_READ_FAILED;
     }
     if (count == 0) {
