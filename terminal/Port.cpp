@@ -232,11 +232,25 @@ void CTerminal::NoteIoError()
     m_ioError = Os().GetLastError();
 }
 
-void CTerminal::ReportPortFailure(const char* line)
+DWORD CTerminal::ReportPortFailure(const char* line)
 {
     LogLine("%s", line);
-    if (m_ioRefusedBySystem)
-        LogSystemError(m_ioError);
+    if (!m_ioRefusedBySystem)
+        return 0;
+    LogSystemError(m_ioError);
+    return ClearLineErrors();
+}
+
+DWORD CTerminal::ClearLineErrors()
+{
+    DWORD errors = 0;
+    if (!Os().ClearCommError(m_hPort, &errors, nullptr)) {
+        LogFailedCall("Impossible d'acquitter les erreurs de ligne");
+        return 0;
+    }
+    if (errors != 0)
+        LogLine("Erreur de ligne 0x%lX", errors);
+    return errors;
 }
 
 bool CTerminal::PortVanished() const

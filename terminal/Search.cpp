@@ -56,6 +56,8 @@ void CTerminal::LookUpUsbPosition()
 bool CTerminal::ProbeAtEachRate()
 {
     for (int baud : kBaudRates) {
+        // A reader heard at another rate leaves framing errors that would fail every probe.
+        ClearLineErrors();
         // A rate the port refused would be probed at whatever rate the line still has.
         if (!ConfigurePort(baud, ONESTOPBIT, NOPARITY, 8))
             continue;

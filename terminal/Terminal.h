@@ -187,8 +187,12 @@ private:
     bool ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received);
     // Whether the open port's device has gone: opened once more, it is not found.
     bool PortVanished() const;
-    // The caller's line for the read or write that just failed, then the system's error.
-    void ReportPortFailure(const char* line);
+    // The caller's line for the read or write that just failed, then the system's error;
+    // then the line errors acknowledged, which are returned (0 for none). With abort-on-
+    // error set, a framing, parity or overrun error fails every read and write until then.
+    DWORD ReportPortFailure(const char* line);
+    // Acknowledges the port's line errors, logging them; returns them.
+    DWORD ClearLineErrors();
     void NoteIoError();
     // Writes a command frame and reads its reply, logging a port failure with its text.
     bool ExchangeCommand(const std::uint8_t (&command)[proto::kCommandFrameSize],
@@ -200,5 +204,10 @@ private:
     bool ProbeAtEachRate();
     DownloadResult StartDownload(const CString& path, struct DownloadState& s);
     DownloadResult DownloadTurn(struct DownloadState& s);
+    DownloadResult SendNextBlock(struct DownloadState& s);
+    DownloadResult ResendBlock(struct DownloadState& s, const char* why);
+    // Writes the block in hand; `failure` when the port fails, DL_OK with the block marked
+    // for sending again when a line error refused it.
+    DownloadResult WriteBlock(struct DownloadState& s, DownloadResult failure);
     DownloadResult ReadBlockReply(struct DownloadState& s);
 };

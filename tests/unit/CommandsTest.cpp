@@ -265,6 +265,12 @@ TEST(Commands, AnnounceFailures)
         {[](FakePort& p) { p.Queue(Reply(ACK_KO)); }, "Trame recue, acquittement KO"},
         {[](FakePort&) {}, "Aucune donnee lue sur la liaison"},
         {[](FakePort& p) { p.failWriteNumber = 0; }, "Impossible d'ecrire sur le port"},
+        // The command fails, and the error is acknowledged so that the next one can go.
+        {[](FakePort& p) {
+             p.dcb.fAbortOnError = TRUE;
+             p.QueueLineError(CE_RXPARITY);
+         },
+         "Erreur de ligne 0x4"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.second);
@@ -272,6 +278,7 @@ TEST(Commands, AnnounceFailures)
         c.first(r.os.port);
         EXPECT_FALSE(r.t.AnnounceFile(file.Path(), "M"));
         EXPECT_TRUE(r.os.Logged(c.second));
+        EXPECT_EQ(r.os.port.lineErrors, 0u);
     }
     {
         SCOPED_TRACE("size unreadable");

@@ -177,3 +177,20 @@ TEST(Search, RatesTheDriverRefusesAreNotProbed)
     EXPECT_FALSE(u.IsOpen());
     EXPECT_TRUE(refused.LoggedThen("Impossible de fixer les delais du port", "Erreur systeme 31"));
 }
+
+TEST(Search, LineErrorAtAWrongRateDoesNotHideTheReader)
+{
+    FakeOs os;
+    AnswerAt(os, 19200);
+    const auto answer = os.port.onWrite;
+    os.port.onWrite = [answer](FakePort& port, const Bytes& frame) {
+        // The reader's reply, sent at its own rate, reads as a framing error at 9600.
+        if (port.dcb.BaudRate == 9600)
+            port.QueueLineError(CE_FRAME);
+        answer(port, frame);
+    };
+    CTerminal t;
+    ASSERT_TRUE(t.FindTerminal("COM5"));
+    EXPECT_EQ(t.GetBaudRate(), 19200);
+    EXPECT_TRUE(os.Logged("Erreur de ligne 0x8"));
+}
