@@ -157,7 +157,11 @@ ExitStatus RunCheck(CTerminal& terminal, const std::string& portText)
         Say("reader: not found");
         return SearchFailed("check", terminal, portText, ExitCode::ReaderNotFound);
     }
-    ConfigureUpdateLink(terminal);
+    if (!ConfigureUpdateLink(terminal)) {
+        terminal.ClosePort();
+        Say("reader: the link cannot be set up");
+        return SearchFailed("check", terminal, portText, ExitCode::ReaderNotFound);
+    }
 
     const RunResult result = CheckReader(terminal);
     terminal.ClosePort();

@@ -34,6 +34,17 @@ bool Search(CTerminal& terminal, const std::string& portText)
     return terminal.FindTerminal(portText);
 }
 
+// The reader found and the link set up as the update run does it.
+bool FindAndConfigure(CTerminal& terminal, const std::string& portText)
+{
+    if (!Search(terminal, portText))
+        return false;
+    if (ConfigureUpdateLink(terminal))
+        return true;
+    terminal.ClosePort();
+    return false;
+}
+
 // A link operation on the reader of `portText`, found and set up first; `notFound` when no
 // reader answers there. The operation gives its failure's cause in `cause`.
 template <typename Operation>
@@ -41,9 +52,8 @@ ExitStatus OnReader(const char* command, const std::string& portText, ExitStatus
                     Operation operation)
 {
     CTerminal terminal;
-    if (!Search(terminal, portText))
+    if (!FindAndConfigure(terminal, portText))
         return SearchFailed(command, terminal, portText, notFound);
-    ConfigureUpdateLink(terminal);
     std::string cause;
     const ExitStatus status = operation(terminal, cause);
     terminal.ClosePort();

@@ -100,7 +100,10 @@ RunResult UpdateRun::RunSteps()
     m_hub = m_terminal.GetUsbHub();
     m_hubPort = m_terminal.GetUsbHubPort();
 
-    ConfigureUpdateLink(m_terminal);
+    if (!ConfigureUpdateLink(m_terminal)) {
+        m_terminal.ClosePort();
+        return End(RUN_READER_UNREACHABLE, false);
+    }
     switch (Identify()) {
     case Identity::Unreadable: return End(UnpluggedOr(RUN_DESCRIPTION_UNREADABLE), false);
     case Identity::Refused: return Ending();
@@ -332,7 +335,11 @@ UpdateRun::Return UpdateRun::RestartAfterLoader()
         m_view.ShowErrorBox(LoadResString(ResultMessageId(m_lostResult)));
         return Return::Lost;
     }
-    ConfigureUpdateLink(m_terminal);
+    if (!ConfigureUpdateLink(m_terminal)) {
+        m_lostResult = RUN_READER_UNREACHABLE;
+        m_terminal.ClosePort();
+        return Return::Lost;
+    }
     Os().Sleep(kSettleAfterReopen);
     Os().Sleep(kAfterSettle);
     if (m_moved && !IsTheSameReader()) {

@@ -165,6 +165,8 @@ LineSettings lineSettingsOf(const termios& tio)
     line.parity = (tio.c_cflag & PARENB) == 0 ? 'N' : ((tio.c_cflag & PARODD) != 0 ? 'O' : 'E');
     line.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
     line.raw = (tio.c_lflag & (ICANON | ECHO)) == 0;
+    line.xonChar = tio.c_cc[VSTART];
+    line.xoffChar = tio.c_cc[VSTOP];
     return line;
 }
 

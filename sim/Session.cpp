@@ -271,6 +271,11 @@ void Session::checkLine(const LineSettings& line)
                   " data bits, the loader uses 8");
     if (line.parity != 'N')
         violation(std::string("line set to parity ") + line.parity + ", the loader uses none");
+    // Wine passes them on; a Windows serial driver refuses equal characters outright.
+    if (line.xonChar == line.xoffChar)
+        violation("line set with equal XON and XOFF characters (" +
+                  number(static_cast<std::uint64_t>(line.xonChar)) +
+                  "), which a serial driver refuses");
 }
 
 // ---- commands ----

@@ -24,6 +24,9 @@ struct LineSettings {
     char parity = 'N';
     int stopBits = 1;
     bool raw = true;
+    // The flow-control characters the line was given (XON/XOFF itself stays off).
+    int xonChar = 0x11;
+    int xoffChar = 0x13;
 };
 
 // What the state machine needs from outside; the pty program and the tests each bind one.

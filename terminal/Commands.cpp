@@ -39,11 +39,11 @@ bool CTerminal::ExchangeCommand(const std::uint8_t (&command)[kCommandFrameSize]
                                 const char* writeError, const char* readError)
 {
     if (!WriteFrame(command, sizeof command, received)) {
-        LogLine("%s", writeError);
+        ReportPortFailure(writeError);
         return false;
     }
     if (!ReadReply(reply, replySize, received)) {
-        LogLine("%s", readError);
+        ReportPortFailure(readError);
         return false;
     }
     return true;
@@ -99,14 +99,14 @@ bool CTerminal::ReadApplicationNames(CStringList& names)
     BuildCommandFrame(CMD_LIST_APPLICATIONS, command);
     DWORD count = 0;
     if (!WriteFrame(command, sizeof command, &count)) {
-        LogLine("%s", kCannotWrite);
+        ReportPortFailure(kCannotWrite);
         return false;
     }
     names.RemoveAll();
 
     std::uint8_t reply[kReplySize] = {};
     if (!ReadReply(reply, sizeof reply, &count)) {
-        LogLine("%s", kCannotRead);
+        ReportPortFailure(kCannotRead);
         return false;
     }
     while (reply[1] != 0) {
@@ -120,23 +120,30 @@ bool CTerminal::ReadApplicationNames(CStringList& names)
         LogLine("Applications presentes sur le terminal : %s", name.c_str());
         std::memset(reply, 0, sizeof reply);
         if (!ReadReply(reply, sizeof reply, &count)) {
-            LogLine("%s", kCannotRead);
+            ReportPortFailure(kCannotRead);
             return false;
         }
     }
     return true;
 }
 
-FileSizeRead ReadFileSize(const CString& path, long long* size)
+FileSizeRead ReadFileSize(const CString& path, long long* size, DWORD* systemError)
 {
     ScopedHandle file(Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid())
+    if (!file.IsValid()) {
+        if (systemError != nullptr)
+            *systemError = Os().GetLastError();
         return FileSizeRead::NotOpened;
+    }
     DWORD high = 0;
     const DWORD low = Os().GetFileSize(file.Get(), &high);
-    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR)
+    const DWORD error = low == INVALID_FILE_SIZE ? Os().GetLastError() : NO_ERROR;
+    if (error != NO_ERROR) {
+        if (systemError != nullptr)
+            *systemError = error;
         return FileSizeRead::NotRead;
+    }
     *size = static_cast<long long>((static_cast<unsigned long long>(high) << 32) | low);
     return FileSizeRead::Ok;
 }
@@ -148,13 +155,16 @@ bool CTerminal::AnnounceFile(const CString& path, const CString& moduleName)
         return false;
     }
     long long size = 0;
-    switch (ReadFileSize(path, &size)) {
+    DWORD error = NO_ERROR;
+    switch (ReadFileSize(path, &size, &error)) {
     case FileSizeRead::NotOpened:
         // A file that cannot be opened has no size to announce.
         LogLine("Impossible d'ouvrir le fichier %s", path.c_str());
+        LogSystemError(error);
         return false;
     case FileSizeRead::NotRead:
         LogLine("Impossible de lire la taille du fichier %s", path.c_str());
+        LogSystemError(error);
         return false;
     case FileSizeRead::Ok:
         break;
@@ -217,7 +227,7 @@ bool CTerminal::ActivateModules()
     for (int extra = 0; count == 0 && extra < kActivationExtraReads; ++extra) {
         Os().Sleep(kWaitForActivation);
         if (!ReadReply(reply, sizeof reply, &count)) {
-            LogLine("%s", kReadProblem);
+            ReportPortFailure(kReadProblem);
             return false;
         }
     }

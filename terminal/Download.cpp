@@ -18,6 +18,8 @@ struct DownloadState {
     std::uint16_t blockNumber = 0;
     std::int32_t bytesSent = 0;
     int resendsOfBlock = 0;
+    // The block in hand or its reply met a line error: it goes again.
+    bool lineError = false;
     DownloadResult code = DL_OK;
 };
 
@@ -26,10 +28,11 @@ namespace {
 constexpr DWORD kWaitPerTurn = 1;
 
 // A reader that rejects or stops on the last block has not taken the whole file: that
-// reply is acted on like any other, never reported as a success.
-bool LastBlockRefused(const DownloadState& s)
+// reply is acted on like any other, never reported as a success; nor is a last block
+// whose write or reply met a line error.
+bool LastBlockNotTaken(const DownloadState& s)
 {
-    return s.reply[kStatusOffset] == ACK_KO || s.reply[kStatusOffset] == ACK_STOP;
+    return s.lineError || s.reply[kStatusOffset] == ACK_KO || s.reply[kStatusOffset] == ACK_STOP;
 }
 
 } // namespace
@@ -43,14 +46,15 @@ DownloadResult CTerminal::DownloadFile(const CString& path)
         NotifyPercent(); // still the previous file's percentage, as the window expects
         LogLine("Chargement de l'application %s", path.c_str());
         while (m_fileSize > 0 && s.code == DL_OK &&
-               (s.bytesSent < m_fileSize || LastBlockRefused(s)))
+               (s.bytesSent < m_fileSize || LastBlockNotTaken(s)))
             s.code = DownloadTurn(s);
     }
     s.file.Reset();
     // Whatever the reader sends after the transfer is taken off the line.
     std::memset(s.reply, 0, sizeof s.reply);
     DWORD count = 0;
-    ReadReply(s.reply, sizeof s.reply, &count);
+    if (!ReadReply(s.reply, sizeof s.reply, &count) && m_ioRefusedBySystem)
+        ClearLineErrors();
     return s.code;
 }
 
@@ -65,11 +69,11 @@ DownloadResult CTerminal::StartDownload(const CString& path, DownloadState& s)
     }
     DWORD count = 0;
     if (!WriteFrame(s.frame, kCommandFrameSize, &count)) {
-        LogLine("%s", kCannotWrite);
+        ReportPortFailure(kCannotWrite);
         return DL_START_WRITE_FAILED;
     }
     if (!ReadReply(s.reply, sizeof s.reply, &count)) {
-        LogLine("%s", kCannotRead);
+        ReportPortFailure(kCannotRead);
         return DL_START_READ_FAILED;
     }
     if (count == 0) {
@@ -91,62 +95,83 @@ DownloadResult CTerminal::StartDownload(const CString& path, DownloadState& s)
     return DL_OK;
 }
 
-// One turn: act on the last reply, then read the next one.
+// One turn: act on the last reply (or on a line error), then read the next one.
 DownloadResult CTerminal::DownloadTurn(DownloadState& s)
 {
     Os().Sleep(kWaitPerTurn);
     DownloadResult code = DL_OK;
-    DWORD count = 0;
-    switch (s.reply[kStatusOffset]) {
-    case ACK_NEXT: {
-        std::uint8_t data[kBlockDataMax];
-        // Never more than was announced. The file is open without write sharing, so it
-        // cannot grow while it is sent; this holds the blocks to the announce regardless.
-        const DWORD wanted = static_cast<DWORD>(
-            std::min<std::int32_t>(static_cast<std::int32_t>(kBlockDataMax), m_fileSize - s.bytesSent));
-        DWORD read = 0;
-        const BOOL readOk = Os().ReadFile(s.file.Get(), data, wanted, &read, nullptr);
-        if (read > wanted)
-            read = wanted;
-        // A file that ends before its announced size would otherwise be read for ever.
-        if (!readOk || read == 0) {
-            LogLine("Impossible de lire le fichier");
-            code = DL_FILE_READ_FAILED;
+    if (s.lineError) {
+        s.lineError = false;
+        code = ResendBlock(s, "Erreur de ligne, reemission de la trame");
+    } else {
+        switch (s.reply[kStatusOffset]) {
+        case ACK_NEXT: code = SendNextBlock(s); break;
+        case ACK_KO: code = ResendBlock(s, "Acquittement KO, reemission de la trame"); break;
+        case ACK_STOP:
+            LogLine("Acquittement STOP, erreur critique, arret du chargement du module...");
+            code = DL_READER_STOP;
+            break;
+        default: code = DL_UNKNOWN_STATUS; break;
         }
-        BuildBlockFrame(s.blockNumber++, data, read, s.frame);
-        s.resendsOfBlock = 0;
-        s.bytesSent += static_cast<std::int32_t>(read);
-        m_percent = static_cast<std::int32_t>(
-            static_cast<std::int64_t>(s.bytesSent) * 100 / m_fileSize);
-        NotifyPercent();
-        if (!WriteFrame(s.frame, kBlockFrameSize, &count)) {
-            LogLine("%s", kCannotWrite);
-            code = DL_BLOCK_WRITE_FAILED;
-        }
-        break;
     }
-    case ACK_KO:
-        if (++s.resendsOfBlock > kMaxResendsPerBlock) {
-            LogLine("Trop de rejets de la trame, arret du chargement du module...");
-            return DL_TOO_MANY_RESENDS;
-        }
-        LogLine("Acquittement KO, reemission de la trame");
-        StoreCrc(s.frame, kBlockFrameSize - 2);
-        if (!WriteFrame(s.frame, kBlockFrameSize, &count)) {
-            LogLine("%s", kCannotWrite);
-            code = DL_RESEND_WRITE_FAILED;
-        }
-        break;
-    case ACK_STOP:
-        LogLine("Acquittement STOP, erreur critique, arret du chargement du module...");
-        code = DL_READER_STOP;
-        break;
-    default:
-        code = DL_UNKNOWN_STATUS;
-        break;
-    }
+    if (code == DL_TOO_MANY_RESENDS)
+        return code;
+    // A block refused by a line error never went whole: no reply to wait for.
+    if (s.lineError)
+        return code;
     const DownloadResult replyCode = ReadBlockReply(s);
     return replyCode != DL_OK ? replyCode : code;
+}
+
+DownloadResult CTerminal::SendNextBlock(DownloadState& s)
+{
+    DownloadResult code = DL_OK;
+    std::uint8_t data[kBlockDataMax];
+    // Never more than was announced. The file is open without write sharing, so it
+    // cannot grow while it is sent; this holds the blocks to the announce regardless.
+    const DWORD wanted = static_cast<DWORD>(
+        std::min<std::int32_t>(static_cast<std::int32_t>(kBlockDataMax), m_fileSize - s.bytesSent));
+    DWORD read = 0;
+    const BOOL readOk = Os().ReadFile(s.file.Get(), data, wanted, &read, nullptr);
+    if (read > wanted)
+        read = wanted;
+    // A file that ends before its announced size would otherwise be read for ever.
+    if (!readOk || read == 0) {
+        if (readOk)
+            LogLine("Impossible de lire le fichier");
+        else
+            LogFailedCall("Impossible de lire le fichier");
+        code = DL_FILE_READ_FAILED;
+    }
+    BuildBlockFrame(s.blockNumber++, data, read, s.frame);
+    s.resendsOfBlock = 0;
+    s.bytesSent += static_cast<std::int32_t>(read);
+    m_percent = static_cast<std::int32_t>(static_cast<std::int64_t>(s.bytesSent) * 100 / m_fileSize);
+    NotifyPercent();
+    const DownloadResult writeCode = WriteBlock(s, DL_BLOCK_WRITE_FAILED);
+    return writeCode != DL_OK ? writeCode : code;
+}
+
+DownloadResult CTerminal::ResendBlock(DownloadState& s, const char* why)
+{
+    if (++s.resendsOfBlock > kMaxResendsPerBlock) {
+        LogLine("Trop de rejets de la trame, arret du chargement du module...");
+        return DL_TOO_MANY_RESENDS;
+    }
+    LogLine("%s", why);
+    StoreCrc(s.frame, kBlockFrameSize - 2);
+    return WriteBlock(s, DL_RESEND_WRITE_FAILED);
+}
+
+DownloadResult CTerminal::WriteBlock(DownloadState& s, DownloadResult failure)
+{
+    DWORD count = 0;
+    if (WriteFrame(s.frame, kBlockFrameSize, &count))
+        return DL_OK;
+    if (ReportPortFailure(kCannotWrite) == 0)
+        return failure;
+    s.lineError = true;
+    return DL_OK;
 }
 
 DownloadResult CTerminal::ReadBlockReply(DownloadState& s)
@@ -154,8 +179,10 @@ DownloadResult CTerminal::ReadBlockReply(DownloadState& s)
     std::memset(s.reply, 0, sizeof s.reply);
     DWORD count = 0;
     if (!ReadReply(s.reply, sizeof s.reply, &count)) {
-        LogLine("%s", kCannotRead);
-        return DL_REPLY_READ_FAILED;
+        if (ReportPortFailure(kCannotRead) == 0)
+            return DL_REPLY_READ_FAILED;
+        s.lineError = true;
+        return DL_OK;
     }
     if (count == 0) {
         LogLine("%s", kNoData);
@@ -163,7 +190,10 @@ DownloadResult CTerminal::ReadBlockReply(DownloadState& s)
     }
     if (count < sizeof s.reply) {
         DWORD more = 0;
-        ReadReply(s.reply + count, static_cast<DWORD>(sizeof s.reply - count), &more);
+        // The rest of a reply that a line error cut is no reply to act on.
+        if (!ReadReply(s.reply + count, static_cast<DWORD>(sizeof s.reply - count), &more) &&
+            m_ioRefusedBySystem && ClearLineErrors() != 0)
+            s.lineError = true;
     }
     return DL_OK;
 }

@@ -1,9 +1,16 @@
-// Diagnostic texts shared by the loader commands and the download.
+// Diagnostic texts and lines shared by the port channel, the loader commands and the
+// download.
 #pragma once
+#include <windows.h>
 
 namespace linktext {
 constexpr char kCannotWrite[] = "Impossible d'ecrire sur le port";
 constexpr char kCannotRead[] = "Impossible de lire sur le port";
 constexpr char kNoData[] = "Aucune donnee lue sur la liaison";
 constexpr char kAckKo[] = "Trame recue, acquittement KO";
+
+// The line that follows a failed system call's own line: the error the system gave.
+void LogSystemError(DWORD error);
+// A failed system call's line, then its error (the thread's last error, read first).
+void LogFailedCall(const char* line);
 } // namespace linktext

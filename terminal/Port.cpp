@@ -1,38 +1,71 @@
 // Port channel of CTerminal: open, configure, time-outs, close.
 #include "Terminal.h"
 
-#include <cstddef>
-#include <cstring>
-
+#include "LinkTexts.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
 
+using namespace linktext;
+
 namespace {
 
-// Flag word of the DCB: keep these bits as read (parity check, reserved bits) ...
-constexpr DWORD kDcbFlagsKept = 0xFFFFD093;
-// ... then set binary mode, DTR and RTS enabled, continue on XOFF, abort on error.
-constexpr DWORD kDcbFlagsSet = 0x5091;
+// XON/XOFF flow control stays off, but serial drivers refuse a DCB whose two characters
+// are equal (SetCommState fails with ERROR_INVALID_PARAMETER): the usual DC1 and DC3.
+constexpr char kXonChar = 0x11;
+constexpr char kXoffChar = 0x13;
 
-// The bit fields of the DCB share the 32-bit word that follows BaudRate.
-constexpr std::size_t kDcbFlagOffset = offsetof(DCB, BaudRate) + sizeof(DWORD);
+static_assert(sizeof(DCB) == 28, "the DCB's length as the port is given it");
 
-void MaskDcbFlags(DCB& dcb)
+// The line as the link wants it: no flow control of any kind, DTR and RTS raised, and a
+// line error stopping every read and write until it is acknowledged. The parity check and
+// the reserved bits keep what the port held.
+void SetLinkFields(DCB& dcb, int baud, int stopBits, int parity, int byteSize)
 {
-    DWORD flags = 0;
-    std::memcpy(&flags, reinterpret_cast<const BYTE*>(&dcb) + kDcbFlagOffset, sizeof flags);
-    flags = (flags & kDcbFlagsKept) | kDcbFlagsSet;
-    std::memcpy(reinterpret_cast<BYTE*>(&dcb) + kDcbFlagOffset, &flags, sizeof flags);
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = static_cast<DWORD>(baud);
+    dcb.fBinary = TRUE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = TRUE;
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 2048;
+    dcb.ByteSize = static_cast<BYTE>(byteSize);
+    dcb.Parity = static_cast<BYTE>(parity);
+    dcb.StopBits = static_cast<BYTE>(stopBits);
+    dcb.XonChar = kXonChar;
+    dcb.XoffChar = kXoffChar;
+    dcb.ErrorChar = 0;
+    dcb.EofChar = 0;
+    dcb.EvtChar = 0;
 }
 
 } // namespace
 
-void ConfigureUpdateLink(CTerminal& terminal)
+void linktext::LogSystemError(DWORD error) { LogLine("Erreur systeme %lu", error); }
+
+void linktext::LogFailedCall(const char* line)
+{
+    // Read before anything else can touch it: logging itself may.
+    const DWORD error = Os().GetLastError();
+    LogLine("%s", line);
+    LogSystemError(error);
+}
+
+bool ConfigureUpdateLink(CTerminal& terminal)
 {
     terminal.WatchForRemoval();
-    terminal.ConfigurePort(115200, ONESTOPBIT, NOPARITY, 8);
+    if (!terminal.ConfigurePort(115200, ONESTOPBIT, NOPARITY, 8))
+        return false;
     Os().Sleep(100);
-    terminal.SetPortTimeouts(5000, 0, 5000, 5000, 0);
+    return terminal.SetPortTimeouts(5000, 0, 5000, 5000, 0) != FALSE;
 }
 
 CTerminal::CTerminal()
@@ -80,8 +113,10 @@ bool CTerminal::OpenPort(const CString& name)
     const CString device = DevicePath(name);
     HANDLE h = OpenDevice(name);
     if (h == INVALID_HANDLE_VALUE) {
-        m_openFailure = OpenFailureOf(::GetLastError());
+        const DWORD error = Os().GetLastError();
+        m_openFailure = OpenFailureOf(error);
         LogLine("Impossible d'ouvrir le port %s", device.c_str());
+        LogSystemError(error);
         return false;
     }
     m_openFailure = OpenFailure::None;
@@ -113,7 +148,7 @@ bool CTerminal::ClosePort()
         return true;
     }
     if (!Os().CloseHandle(m_hPort)) {
-        LogLine("Probleme de fermeture du port");
+        LogFailedCall("Probleme de fermeture du port");
         return false;
     }
     LogLine("Port correctement ferme");
@@ -123,28 +158,15 @@ bool CTerminal::ClosePort()
 
 bool CTerminal::ConfigurePort(int baud, int stopBits, int parity, int byteSize)
 {
-    DCB dcb;
-    std::memset(&dcb, 0, sizeof dcb);
+    DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     if (!Os().GetCommState(m_hPort, &dcb)) {
-        LogLine("Impossible d'obtenir les parametres du port");
+        LogFailedCall("Impossible d'obtenir les parametres du port");
         return false;
     }
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = static_cast<DWORD>(baud);
-    MaskDcbFlags(dcb);
-    dcb.XonLim = 2048;
-    dcb.XoffLim = 2048;
-    dcb.ByteSize = static_cast<BYTE>(byteSize);
-    dcb.Parity = static_cast<BYTE>(parity);
-    dcb.StopBits = static_cast<BYTE>(stopBits);
-    dcb.XonChar = 0;
-    dcb.XoffChar = 0;
-    dcb.ErrorChar = 0;
-    dcb.EofChar = 0;
-    dcb.EvtChar = 0;
+    SetLinkFields(dcb, baud, stopBits, parity, byteSize);
     if (!Os().SetCommState(m_hPort, &dcb)) {
-        LogLine("Impossible de parametrer le port");
+        LogFailedCall("Impossible de parametrer le port");
         return false;
     }
     LogLine("Port correctement configure");
@@ -160,7 +182,10 @@ BOOL CTerminal::SetPortTimeouts(DWORD readInterval, DWORD readMultiplier, DWORD 
     timeouts.ReadTotalTimeoutConstant = readConstant;
     timeouts.WriteTotalTimeoutConstant = writeConstant;
     timeouts.WriteTotalTimeoutMultiplier = writeMultiplier;
-    return Os().SetCommTimeouts(m_hPort, &timeouts);
+    if (Os().SetCommTimeouts(m_hPort, &timeouts))
+        return TRUE;
+    LogFailedCall("Impossible de fixer les delais du port");
+    return FALSE;
 }
 
 bool CTerminal::ComputeCrc(const std::uint8_t* data, int length, std::uint8_t* out) const
@@ -174,9 +199,12 @@ bool CTerminal::ComputeCrc(const std::uint8_t* data, int length, std::uint8_t* o
 bool CTerminal::WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written)
 {
     *written = 0;
+    m_ioRefusedBySystem = false;
     if (m_portGone)
         return false;
     const bool ok = Os().WriteFile(m_hPort, frame, size, written, nullptr) != FALSE;
+    if (!ok)
+        NoteIoError();
     if (!ok && m_watchRemoval && PortVanished())
         m_portGone = true;
     return ok;
@@ -185,14 +213,44 @@ bool CTerminal::WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written
 bool CTerminal::ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received)
 {
     *received = 0;
+    m_ioRefusedBySystem = false;
     if (m_portGone)
         return false;
     const bool ok = Os().ReadFile(m_hPort, buffer, size, received, nullptr) != FALSE;
+    if (!ok)
+        NoteIoError();
     if ((!ok || *received == 0) && m_watchRemoval && PortVanished()) {
         m_portGone = true;
         return false;
     }
     return ok;
+}
+
+void CTerminal::NoteIoError()
+{
+    m_ioRefusedBySystem = true;
+    m_ioError = Os().GetLastError();
+}
+
+DWORD CTerminal::ReportPortFailure(const char* line)
+{
+    LogLine("%s", line);
+    if (!m_ioRefusedBySystem)
+        return 0;
+    LogSystemError(m_ioError);
+    return ClearLineErrors();
+}
+
+DWORD CTerminal::ClearLineErrors()
+{
+    DWORD errors = 0;
+    if (!Os().ClearCommError(m_hPort, &errors, nullptr)) {
+        LogFailedCall("Impossible d'acquitter les erreurs de ligne");
+        return 0;
+    }
+    if (errors != 0)
+        LogLine("Erreur de ligne 0x%lX", errors);
+    return errors;
 }
 
 bool CTerminal::PortVanished() const
@@ -203,7 +261,7 @@ bool CTerminal::PortVanished() const
         return false;
     }
     // Held by this very handle, a present port answers "access denied".
-    return OpenFailureOf(::GetLastError()) == OpenFailure::Absent;
+    return OpenFailureOf(Os().GetLastError()) == OpenFailure::Absent;
 }
 
 void CTerminal::SetPercentCallback(TerminalCallback callback, std::uint32_t context)

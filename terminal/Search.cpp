@@ -31,8 +31,9 @@ bool CTerminal::FindTerminal(const CString& portText)
             LogLine("Port %s utilise par une autre application", name.c_str());
         return false;
     }
-    SetPortTimeouts(kSearchTimeout, 0, kSearchTimeout, kSearchTimeout, 0);
-    if (!ProbeAtEachRate()) {
+    // Without its time-outs a probe's read could wait for ever.
+    if (!SetPortTimeouts(kSearchTimeout, 0, kSearchTimeout, kSearchTimeout, 0) ||
+        !ProbeAtEachRate()) {
         ClosePort();
         return false;
     }
@@ -59,7 +60,11 @@ void CTerminal::LookUpUsbPosition()
 bool CTerminal::ProbeAtEachRate()
 {
     for (int baud : kBaudRates) {
-        ConfigurePort(baud, ONESTOPBIT, NOPARITY, 8);
+        // A reader heard at another rate leaves framing errors that would fail every probe.
+        ClearLineErrors();
+        // A rate the port refused would be probed at whatever rate the line still has.
+        if (!ConfigurePort(baud, ONESTOPBIT, NOPARITY, 8))
+            continue;
         if (ProbeLoader()) {
             m_baudRate = baud;
             return true;

@@ -19,13 +19,13 @@ CString UpperAnsi(CString text);
 class CTerminal;
 
 // A package file's size, the file opened for reading through the seam; how it failed
-// otherwise (`size` is then left as it was).
+// otherwise (`size` is then left as it was, and `systemError`, when given, says why).
 enum class FileSizeRead { Ok, NotOpened, NotRead };
-FileSizeRead ReadFileSize(const CString& path, long long* size);
+FileSizeRead ReadFileSize(const CString& path, long long* size, DWORD* systemError = nullptr);
 
 // The link as an update uses it once the reader is found: 115200 baud 8N1, a 100 ms pause,
-// then 5000 ms time-outs.
-void ConfigureUpdateLink(CTerminal& terminal);
+// then 5000 ms time-outs. False when the port refused either: the reader cannot be reached.
+[[nodiscard]] bool ConfigureUpdateLink(CTerminal& terminal);
 
 // Working state of one download.
 struct DownloadState;
@@ -180,11 +180,22 @@ private:
     CString m_openedName; // the port the last OpenPort asked for
     bool m_watchRemoval = false;
     bool m_portGone = false;
+    // The last port read or write that failed: whether the system refused it (not the link
+    // itself, its port gone) and the error it gave.
+    bool m_ioRefusedBySystem = false;
+    DWORD m_ioError = NO_ERROR;
 
     bool WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written);
     bool ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received);
     // Whether the open port's device has gone: opened once more, it is not found.
     bool PortVanished() const;
+    // The caller's line for the read or write that just failed, then the system's error;
+    // then the line errors acknowledged, which are returned (0 for none). With abort-on-
+    // error set, a framing, parity or overrun error fails every read and write until then.
+    DWORD ReportPortFailure(const char* line);
+    // Acknowledges the port's line errors, logging them; returns them.
+    DWORD ClearLineErrors();
+    void NoteIoError();
     // Writes a command frame and reads its reply, logging a port failure with its text.
     bool ExchangeCommand(const std::uint8_t (&command)[proto::kCommandFrameSize],
                          std::uint8_t* reply, DWORD replySize, DWORD* received,
@@ -195,5 +206,10 @@ private:
     bool ProbeAtEachRate();
     DownloadResult StartDownload(const CString& path, struct DownloadState& s);
     DownloadResult DownloadTurn(struct DownloadState& s);
+    DownloadResult SendNextBlock(struct DownloadState& s);
+    DownloadResult ResendBlock(struct DownloadState& s, const char* why);
+    // Writes the block in hand; `failure` when the port fails, DL_OK with the block marked
+    // for sending again when a line error refused it.
+    DownloadResult WriteBlock(struct DownloadState& s, DownloadResult failure);
     DownloadResult ReadBlockReply(struct DownloadState& s);
 };

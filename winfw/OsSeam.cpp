@@ -63,6 +63,8 @@ OsCalls MakeRealCalls()
     c.GetCommState = ::GetCommState;
     c.SetCommState = ::SetCommState;
     c.SetCommTimeouts = ::SetCommTimeouts;
+    c.ClearCommError = ::ClearCommError;
+    c.GetLastError = ::GetLastError;
     c.GetFileSize = ::GetFileSize;
     c.FileExists = RealFileExists;
     c.Sleep = ::Sleep;

@@ -12,6 +12,9 @@ struct OsCalls {
     decltype(&::GetCommState) GetCommState;
     decltype(&::SetCommState) SetCommState;
     decltype(&::SetCommTimeouts) SetCommTimeouts;
+    decltype(&::ClearCommError) ClearCommError;
+    // The calling thread's last error, as the calls above left it.
+    decltype(&::GetLastError) GetLastError;
     decltype(&::GetFileSize) GetFileSize;
     bool (*FileExists)(const char* path);
     decltype(&::Sleep) Sleep;

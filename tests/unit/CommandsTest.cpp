@@ -265,6 +265,12 @@ TEST(Commands, AnnounceFailures)
         {[](FakePort& p) { p.Queue(Reply(ACK_KO)); }, "Trame recue, acquittement KO"},
         {[](FakePort&) {}, "Aucune donnee lue sur la liaison"},
         {[](FakePort& p) { p.failWriteNumber = 0; }, "Impossible d'ecrire sur le port"},
+        // The command fails, and the error is acknowledged so that the next one can go.
+        {[](FakePort& p) {
+             p.dcb.fAbortOnError = TRUE;
+             p.QueueLineError(CE_RXPARITY);
+         },
+         "Erreur de ligne 0x4"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.second);
@@ -272,6 +278,7 @@ TEST(Commands, AnnounceFailures)
         c.first(r.os.port);
         EXPECT_FALSE(r.t.AnnounceFile(file.Path(), "M"));
         EXPECT_TRUE(r.os.Logged(c.second));
+        EXPECT_EQ(r.os.port.lineErrors, 0u);
     }
     {
         SCOPED_TRACE("size unreadable");
@@ -281,7 +288,8 @@ TEST(Commands, AnnounceFailures)
             return INVALID_FILE_SIZE;
         };
         EXPECT_FALSE(r.t.AnnounceFile(file.Path(), "M"));
-        EXPECT_EQ(r.os.lines, Lines{"Impossible de lire la taille du fichier " + file.Path()});
+        EXPECT_EQ(r.os.lines, (Lines{"Impossible de lire la taille du fichier " + file.Path(),
+                                     "Erreur systeme 5"}));
         EXPECT_TRUE(r.os.port.writes.empty());
     }
     Rig r;
@@ -296,7 +304,7 @@ TEST(Commands, AnnounceFailures)
     ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
     EXPECT_FALSE(dir.t.AnnounceFile(folder, "M"));
     ::RemoveDirectoryA(folder.c_str());
-    EXPECT_EQ(dir.os.lines, Lines{"Impossible d'ouvrir le fichier " + folder});
+    EXPECT_EQ(dir.os.lines, (Lines{"Impossible d'ouvrir le fichier " + folder, "Erreur systeme 5"}));
     EXPECT_TRUE(dir.os.port.writes.empty());
 }
 
@@ -370,22 +378,25 @@ TEST(Commands, ActivationWaitsTenSecondsBetweenSilentReads)
 
 TEST(Commands, ActivationFailures)
 {
-    const std::pair<void (*)(FakePort&), const char*> cases[] = {
-        {[](FakePort& p) { p.Queue(Reply(ACK_KO)); }, "Trame recue, acquittement KO"},
-        {[](FakePort& p) { p.failWriteNumber = 0; }, "Probl\xE8me d'ecriture sur le port"},
-        {[](FakePort& p) { p.QueueFailure(); }, "Probl\xE8me de lecture sur le port"},
+    // A port failure's line is followed by the system's error.
+    const char kSystemError[] = "Erreur systeme 31";
+    const std::pair<void (*)(FakePort&), Lines> cases[] = {
+        {[](FakePort& p) { p.Queue(Reply(ACK_KO)); }, {"Trame recue, acquittement KO"}},
+        {[](FakePort& p) { p.failWriteNumber = 0; },
+         {"Probl\xE8me d'ecriture sur le port", kSystemError}},
+        {[](FakePort& p) { p.QueueFailure(); }, {"Probl\xE8me de lecture sur le port", kSystemError}},
         {[](FakePort& p) {
              p.QueueSilence();
              p.QueueFailure();
          },
-         "Probl\xE8me de lecture sur le port"},
+         {"Probl\xE8me de lecture sur le port", kSystemError}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.second);
+        SCOPED_TRACE(c.second.front());
         Rig r;
         c.first(r.os.port);
         EXPECT_FALSE(r.t.ActivateModules());
-        EXPECT_EQ(r.os.lines, Lines{c.second});
+        EXPECT_EQ(r.os.lines, c.second);
     }
 }
 

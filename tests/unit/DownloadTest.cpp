@@ -353,3 +353,59 @@ TEST(Download, ShortReplyIsCompletedByOneMoreRead)
     EXPECT_EQ(r.os.port.readSizes, (std::vector<DWORD>{32, 32, 30, 32, 32}));
     EXPECT_EQ(CheckBlocks(r.Blocks()), r.file.Content());
 }
+
+TEST(Download, LineErrorCostsOneResendNotTheTransfer)
+{
+    constexpr std::size_t kBlocks = 200;
+    // Around the 100th block: its reply garbled on the line, or an error left on the line
+    // just before it is written.
+    const struct {
+        const char* name;
+        bool replyGarbled;
+        const char* failedLine;
+        const char* errorLine;
+        std::size_t blocksOnLine;
+    } cases[] = {
+        {"reply garbled", true, "Impossible de lire sur le port", "Erreur de ligne 0x8", kBlocks + 1},
+        {"write refused", false, "Impossible d'ecrire sur le port", "Erreur de ligne 0x2", kBlocks},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig r("dl_line.bin", kBlocks * 122);
+        r.os.port.dcb.fAbortOnError = TRUE;
+        const bool garbled = c.replyGarbled;
+        r.os.port.onWrite = [garbled](FakePort& port, const Bytes&) {
+            if (garbled && port.writes.size() == 101)
+                port.QueueLineError(CE_FRAME);
+            else
+                port.Queue(Reply(ACK_NEXT));
+        };
+        r.os.port.onRead = [garbled](FakePort& port) {
+            if (!garbled && port.readSizes.size() == 100)
+                port.lineErrors = CE_OVERRUN; // once this reply is in
+        };
+        EXPECT_EQ(r.Run(), DL_OK);
+        std::vector<Bytes> blocks = r.Blocks();
+        ASSERT_EQ(blocks.size(), c.blocksOnLine);
+        if (garbled) {
+            EXPECT_EQ(blocks[100], blocks[99]);
+            blocks.erase(blocks.begin() + 100);
+        }
+        EXPECT_EQ(CheckBlocks(blocks), r.file.Content());
+        EXPECT_EQ(r.os.port.clearCalls, 1);
+        EXPECT_TRUE(r.os.LoggedThen(c.failedLine, "Erreur systeme 995"));
+        EXPECT_TRUE(r.os.LoggedThen("Erreur systeme 995", c.errorLine));
+    }
+
+    // A line that errs on every reply still ends within the bounded resends.
+    Rig r("dl_noisy.bin", 300);
+    r.os.port.dcb.fAbortOnError = TRUE;
+    r.os.port.onWrite = [](FakePort& port, const Bytes&) {
+        if (port.writes.size() == 1)
+            port.Queue(Reply(ACK_NEXT));
+        else
+            port.QueueLineError(CE_FRAME);
+    };
+    EXPECT_EQ(r.Run(), DL_TOO_MANY_RESENDS);
+    EXPECT_EQ(r.Blocks().size(), 1u + CTerminal::kMaxResendsPerBlock);
+}

@@ -42,24 +42,43 @@ HANDLE WINAPI FakeCreateFile(LPCSTR path, DWORD access, DWORD share, LPSECURITY_
     return handle;
 }
 
-BOOL WINAPI FakeReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED ov)
+// A call that fails as Windows fails it: FALSE, with the thread's last error. Called once
+// the machine's lock is given back, which may touch the last error.
+BOOL Refuse(DWORD error)
 {
-    Hold hold(g_fake->lock);
-    FakePort* found = g_fake->PortOfHandle(h);
-    if (found == nullptr)
-        return RealOsCalls().ReadFile(h, buffer, size, read, ov);
-    FakePort& port = *found;
+    ::SetLastError(error);
+    return FALSE;
+}
+
+// A failed call of the scripted port that carries no cause of its own.
+constexpr DWORD kInjectedError = ERROR_GEN_FAILURE;
+
+// With fAbortOnError, a line error ends the read or write under way and refuses every
+// later one until ClearCommError (learn.microsoft.com, "Communications Errors").
+bool AbortsOnLineError(const FakePort& port) { return port.lineErrors != 0 && port.dcb.fAbortOnError; }
+
+// What one read gets from the port: NO_ERROR or why it failed.
+DWORD ServeRead(FakePort& port, LPVOID buffer, DWORD size, LPDWORD read)
+{
     port.readSizes.push_back(size);
     *read = 0;
+    if (AbortsOnLineError(port))
+        return ERROR_OPERATION_ABORTED;
     if (port.onRead)
         port.onRead(port);
+    while (!port.incoming.empty() && port.incoming.front().kind == PortEvent::LineError) {
+        port.lineErrors |= port.incoming.front().lineErrors;
+        port.incoming.pop_front();
+        if (AbortsOnLineError(port))
+            return ERROR_OPERATION_ABORTED;
+    }
     if (port.incoming.empty())
-        return TRUE;
+        return NO_ERROR;
     PortEvent& next = port.incoming.front();
     if (next.kind != PortEvent::Data) {
         const bool fail = next.kind == PortEvent::Fail;
         port.incoming.pop_front();
-        return fail ? FALSE : TRUE;
+        return fail ? kInjectedError : NO_ERROR;
     }
     const std::size_t n = std::min<std::size_t>(size, next.bytes.size());
     std::memcpy(buffer, next.bytes.data(), n);
@@ -67,69 +86,138 @@ BOOL WINAPI FakeReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOV
     if (next.bytes.empty())
         port.incoming.pop_front();
     *read = static_cast<DWORD>(n);
-    return TRUE;
+    return NO_ERROR;
+}
+
+BOOL WINAPI FakeReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED ov)
+{
+    DWORD error = NO_ERROR;
+    {
+        Hold hold(g_fake->lock);
+        FakePort* port = g_fake->PortOfHandle(h);
+        if (port == nullptr)
+            return RealOsCalls().ReadFile(h, buffer, size, read, ov);
+        error = ServeRead(*port, buffer, size, read);
+    }
+    return error == NO_ERROR ? TRUE : Refuse(error);
+}
+
+DWORD ServeWrite(FakePort& port, LPCVOID buffer, DWORD size, LPDWORD written)
+{
+    *written = 0;
+    // Refused by the driver: nothing reaches the line.
+    if (AbortsOnLineError(port))
+        return ERROR_OPERATION_ABORTED;
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    const int index = static_cast<int>(port.writes.size());
+    port.writes.emplace_back(bytes, bytes + size);
+    if (index == port.failWriteNumber)
+        return kInjectedError;
+    *written = size;
+    if (port.onWrite)
+        port.onWrite(port, port.writes.back());
+    return NO_ERROR;
 }
 
 BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED ov)
 {
-    Hold hold(g_fake->lock);
-    FakePort* found = g_fake->PortOfHandle(h);
-    if (found == nullptr)
-        return RealOsCalls().WriteFile(h, buffer, size, written, ov);
-    FakePort& port = *found;
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    const int index = static_cast<int>(port.writes.size());
-    port.writes.emplace_back(bytes, bytes + size);
-    if (index == port.failWriteNumber) {
-        *written = 0;
-        return FALSE;
+    DWORD error = NO_ERROR;
+    {
+        Hold hold(g_fake->lock);
+        FakePort* port = g_fake->PortOfHandle(h);
+        if (port == nullptr)
+            return RealOsCalls().WriteFile(h, buffer, size, written, ov);
+        error = ServeWrite(*port, buffer, size, written);
     }
-    *written = size;
-    if (port.onWrite)
-        port.onWrite(port, port.writes.back());
-    return TRUE;
+    return error == NO_ERROR ? TRUE : Refuse(error);
 }
 
 BOOL WINAPI FakeCloseHandle(HANDLE h)
 {
-    Hold hold(g_fake->lock);
-    FakePort* port = g_fake->PortOfHandle(h);
-    if (port == nullptr)
-        return RealOsCalls().CloseHandle(h);
-    if (port->failClose)
-        return FALSE;
-    ++g_fake->portCloses;
-    return TRUE;
+    {
+        Hold hold(g_fake->lock);
+        FakePort* port = g_fake->PortOfHandle(h);
+        if (port == nullptr)
+            return RealOsCalls().CloseHandle(h);
+        if (!port->failClose) {
+            ++g_fake->portCloses;
+            return TRUE;
+        }
+    }
+    return Refuse(kInjectedError);
 }
 
 BOOL WINAPI FakeGetCommState(HANDLE h, LPDCB dcb)
 {
-    Hold hold(g_fake->lock);
-    FakePort* port = g_fake->PortOfHandle(h);
-    if (port == nullptr || port->failGetState)
-        return FALSE;
-    *dcb = port->dcb;
-    return TRUE;
+    DWORD error = ERROR_INVALID_HANDLE;
+    {
+        Hold hold(g_fake->lock);
+        if (FakePort* port = g_fake->PortOfHandle(h)) {
+            error = port->failGetState ? kInjectedError : NO_ERROR;
+            if (error == NO_ERROR)
+                *dcb = port->dcb;
+        }
+    }
+    return error == NO_ERROR ? TRUE : Refuse(error);
+}
+
+// What serial.sys refuses (learn.microsoft.com, SetCommState): equal XON and XOFF
+// characters, no baud rate, a byte size outside 5 to 8.
+bool LineSettingsRefused(const DCB& dcb)
+{
+    return dcb.XonChar == dcb.XoffChar || dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8;
 }
 
 BOOL WINAPI FakeSetCommState(HANDLE h, LPDCB dcb)
 {
-    Hold hold(g_fake->lock);
-    FakePort* port = g_fake->PortOfHandle(h);
-    if (port == nullptr || port->failSetState)
-        return FALSE;
-    port->dcb = *dcb;
-    return TRUE;
+    DWORD error = ERROR_INVALID_HANDLE;
+    {
+        Hold hold(g_fake->lock);
+        if (FakePort* port = g_fake->PortOfHandle(h)) {
+            if (port->failSetState)
+                error = kInjectedError;
+            else if (LineSettingsRefused(*dcb) ||
+                     std::count(port->unsupportedRates.begin(), port->unsupportedRates.end(),
+                                dcb->BaudRate) != 0)
+                error = ERROR_INVALID_PARAMETER;
+            else
+                error = NO_ERROR;
+            if (error == NO_ERROR)
+                port->dcb = *dcb;
+        }
+    }
+    return error == NO_ERROR ? TRUE : Refuse(error);
 }
 
 BOOL WINAPI FakeSetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS timeouts)
 {
-    Hold hold(g_fake->lock);
-    FakePort* port = g_fake->PortOfHandle(h);
-    if (port == nullptr)
-        return FALSE;
-    port->timeouts = *timeouts;
-    return TRUE;
+    DWORD error = ERROR_INVALID_HANDLE;
+    {
+        Hold hold(g_fake->lock);
+        if (FakePort* port = g_fake->PortOfHandle(h)) {
+            error = port->failTimeouts ? kInjectedError : NO_ERROR;
+            if (error == NO_ERROR)
+                port->timeouts = *timeouts;
+        }
+    }
+    return error == NO_ERROR ? TRUE : Refuse(error);
+}
+
+BOOL WINAPI FakeClearCommError(HANDLE h, LPDWORD errors, LPCOMSTAT status)
+{
+    {
+        Hold hold(g_fake->lock);
+        if (FakePort* port = g_fake->PortOfHandle(h)) {
+            ++port->clearCalls;
+            if (errors != nullptr)
+                *errors = port->lineErrors;
+            if (status != nullptr)
+                *status = COMSTAT{};
+            port->lineErrors = 0;
+            return TRUE;
+        }
+    }
+    return Refuse(ERROR_INVALID_HANDLE);
 }
 
 void WINAPI FakeSleep(DWORD ms)
@@ -254,6 +342,7 @@ OsCalls FakeCalls()
     calls.GetCommState = FakeGetCommState;
     calls.SetCommState = FakeSetCommState;
     calls.SetCommTimeouts = FakeSetCommTimeouts;
+    calls.ClearCommError = FakeClearCommError;
     calls.Sleep = FakeSleep;
     calls.GetTickCount64 = FakeTickCount;
     calls.GetLocalTime = FakeLocalTime;
@@ -334,6 +423,14 @@ SYSTEMTIME FakeOs::LocalTime() const
 bool FakeOs::Logged(const std::string& line) const
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool FakeOs::LoggedThen(const std::string& line, const std::string& next) const
+{
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+        if (lines[i] == line && lines[i + 1] == next)
+            return true;
+    return false;
 }
 
 DWORD FakeOs::TotalSleep() const

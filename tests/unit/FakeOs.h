@@ -20,10 +20,12 @@
 using Bytes = std::vector<std::uint8_t>;
 
 // One thing the port does at a read: hand over bytes (one read takes at most what one
-// item holds, so items model gaps on the line), return nothing, or fail.
+// item holds, so items model gaps on the line), return nothing, fail, or meet a line
+// error (framing, parity, overrun: CE_* flags).
 struct PortEvent {
-    enum Kind { Data, Silence, Fail } kind = Data;
+    enum Kind { Data, Silence, Fail, LineError } kind = Data;
     Bytes bytes;
+    DWORD lineErrors = 0;
 };
 
 struct FakePort {
@@ -37,14 +39,21 @@ struct FakePort {
     DWORD openError = ERROR_FILE_NOT_FOUND; // what a failed open says
     bool failGetState = false;
     bool failSetState = false;
+    bool failTimeouts = false;
+    std::vector<DWORD> unsupportedRates; // refused by SetCommState, as a driver refuses them
     bool failClose = false;
     int failWriteNumber = -1;         // 0-based index of the write that fails
     DCB dcb = {};                     // the line settings the port holds
     COMMTIMEOUTS timeouts = {};
+    // CE_* flags of line errors not yet acknowledged: with fAbortOnError set, every read
+    // and write fails until ClearCommError takes them.
+    DWORD lineErrors = 0;
+    int clearCalls = 0;
 
     void Queue(const Bytes& bytes) { incoming.push_back({PortEvent::Data, bytes}); }
     void QueueSilence() { incoming.push_back({PortEvent::Silence, {}}); }
     void QueueFailure() { incoming.push_back({PortEvent::Fail, {}}); }
+    void QueueLineError(DWORD errors) { incoming.push_back({PortEvent::LineError, {}, errors}); }
 };
 
 // The console behind standard error and input. A console with a selection open (QuickEdit),
@@ -110,6 +119,8 @@ struct FakeOs {
     FakeOs& operator=(const FakeOs&) = delete;
 
     bool Logged(const std::string& line) const;
+    // Whether `next` was logged right after some `line`.
+    bool LoggedThen(const std::string& line, const std::string& next) const;
     DWORD TotalSleep() const;
 
     // Every call of the simulated machine holds this: runs on several threads share it.

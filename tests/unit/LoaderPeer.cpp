@@ -54,6 +54,8 @@ rsim::LineSettings LoaderPeer::lineSettings()
     line.dataBits = dcb.ByteSize;
     line.parity = dcb.Parity == NOPARITY ? 'N' : 'P';
     line.stopBits = dcb.StopBits == ONESTOPBIT ? 1 : 2;
+    line.xonChar = static_cast<unsigned char>(dcb.XonChar);
+    line.xoffChar = static_cast<unsigned char>(dcb.XoffChar);
     return line;
 }
 

@@ -396,6 +396,16 @@ TEST(UpdateRun, FailuresBeforeTheLoopEndWithTheirOwnTexts)
         EXPECT_TRUE(rig.os.Logged("Nom de port invalide : E:"));
     }
     {
+        SCOPED_TRACE("update link refused");
+        RunRig rig({"A.PDF"});
+        rig.os.port.unsupportedRates = {115200};
+        EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
+        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "end:21 failed"}));
+        EXPECT_TRUE(rig.os.LoggedThen("Impossible de parametrer le port", "Erreur systeme 87"));
+        EXPECT_TRUE(rig.peer->Stats().commands.empty());
+        EXPECT_FALSE(rig.terminal.IsOpen());
+    }
+    {
         SCOPED_TRACE("description unreadable");
         RunRig rig({"A.PDF"});
         rig.scenario.desc = rsim::DescMode::BadCrc;

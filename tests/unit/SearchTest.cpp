@@ -179,3 +179,45 @@ TEST(Search, AbsentLoaderShowsOneBoxPerRate)
     EXPECT_EQ(os.boxes.size(), 5u);
     EXPECT_EQ(os.boxes[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONHAND));
 }
+
+TEST(Search, RatesTheDriverRefusesAreNotProbed)
+{
+    FakeOs os;
+    // Left at 115200 by the last user; this adapter cannot do the two slowest rates.
+    os.port.dcb.BaudRate = 115200;
+    os.port.unsupportedRates = {9600, 19200};
+    AnswerAt(os, 115200);
+    CTerminal t;
+    ASSERT_TRUE(t.FindTerminal("COM5"));
+    EXPECT_EQ(t.GetBaudRate(), 115200);
+    EXPECT_EQ(CountProbeA(os), 3u + 3u + 1u);
+    EXPECT_EQ(std::count(os.lines.begin(), os.lines.end(), "Erreur systeme 87"), 2);
+    EXPECT_TRUE(os.LoggedThen("Impossible de parametrer le port", "Erreur systeme 87"));
+
+    // Without its time-outs a read could wait for ever: nothing is probed.
+    FakeOs refused;
+    refused.port.failTimeouts = true;
+    AnswerAt(refused, 9600);
+    CTerminal u;
+    EXPECT_FALSE(u.FindTerminal("COM5"));
+    EXPECT_TRUE(refused.port.writes.empty());
+    EXPECT_FALSE(u.IsOpen());
+    EXPECT_TRUE(refused.LoggedThen("Impossible de fixer les delais du port", "Erreur systeme 31"));
+}
+
+TEST(Search, LineErrorAtAWrongRateDoesNotHideTheReader)
+{
+    FakeOs os;
+    AnswerAt(os, 19200);
+    const auto answer = os.port.onWrite;
+    os.port.onWrite = [answer](FakePort& port, const Bytes& frame) {
+        // The reader's reply, sent at its own rate, reads as a framing error at 9600.
+        if (port.dcb.BaudRate == 9600)
+            port.QueueLineError(CE_FRAME);
+        answer(port, frame);
+    };
+    CTerminal t;
+    ASSERT_TRUE(t.FindTerminal("COM5"));
+    EXPECT_EQ(t.GetBaudRate(), 19200);
+    EXPECT_TRUE(os.Logged("Erreur de ligne 0x8"));
+}
