@@ -69,6 +69,20 @@ OsCalls MakeRealCalls()
     c.GetProcAddress = ::GetProcAddress;
     c.LoadLibraryExA = ::LoadLibraryExA;
     c.GetModuleFileNameA = ::GetModuleFileNameA;
+    c.SHGetKnownFolderPath = ::SHGetKnownFolderPath;
+    c.CoTaskMemFree = ::CoTaskMemFree;
+    c.OpenProcessToken = ::OpenProcessToken;
+    c.GetTokenInformation = ::GetTokenInformation;
+    c.CreateDirectoryA = ::CreateDirectoryA;
+    c.GetTimeZoneInformation = ::GetTimeZoneInformation;
+    c.MoveFileExA = ::MoveFileExA;
+    c.RegCreateKeyExW = ::RegCreateKeyExW;
+    c.RegSetValueExW = ::RegSetValueExW;
+    c.RegCloseKey = ::RegCloseKey;
+    c.RegisterEventSourceW = ::RegisterEventSourceW;
+    c.ReportEventW = ::ReportEventW;
+    c.DeregisterEventSource = ::DeregisterEventSource;
+    c.GetModuleFileNameW = ::GetModuleFileNameW;
     return c;
 }
 

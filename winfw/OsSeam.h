@@ -3,6 +3,7 @@
 // clock and recorders. Code above the seam calls Os().X(...) as it would call X(...).
 #pragma once
 #include <windows.h>
+#include <shlobj.h>
 
 struct OsCalls {
     decltype(&::CreateFileA) CreateFileA;
@@ -29,6 +30,23 @@ struct OsCalls {
     // What the loader above is built on.
     decltype(&::LoadLibraryExA) LoadLibraryExA;
     decltype(&::GetModuleFileNameA) GetModuleFileNameA;
+    // Where the journals go, and who the process runs as.
+    decltype(&::SHGetKnownFolderPath) SHGetKnownFolderPath;
+    decltype(&::CoTaskMemFree) CoTaskMemFree;
+    decltype(&::OpenProcessToken) OpenProcessToken;
+    decltype(&::GetTokenInformation) GetTokenInformation;
+    decltype(&::CreateDirectoryA) CreateDirectoryA;
+    // The report: its zone offset and its move into place.
+    decltype(&::GetTimeZoneInformation) GetTimeZoneInformation;
+    decltype(&::MoveFileExA) MoveFileExA;
+    // The event of each run, and its source's registration.
+    decltype(&::RegCreateKeyExW) RegCreateKeyExW;
+    decltype(&::RegSetValueExW) RegSetValueExW;
+    decltype(&::RegCloseKey) RegCloseKey;
+    decltype(&::RegisterEventSourceW) RegisterEventSourceW;
+    decltype(&::ReportEventW) ReportEventW;
+    decltype(&::DeregisterEventSource) DeregisterEventSource;
+    decltype(&::GetModuleFileNameW) GetModuleFileNameW;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;

@@ -5,3 +5,8 @@
 
 std::string AnsiToUtf8(const std::string& text);
 std::string Utf8ToAnsi(const std::string& text);
+
+// The same texts as the system's wide calls take and give them.
+std::wstring Utf8ToWide(const std::string& text);
+std::wstring AnsiToWide(const std::string& text);
+std::string WideToAnsi(const std::wstring& text);
