@@ -670,6 +670,26 @@ TEST(RunJournal, NamesDoNotCollideAndTheThirtyNewestOrAMonthAreKept)
         EXPECT_TRUE(exists(todays(reader))) << reader;
 }
 
+TEST(RunJournal, LocalSystemKeepsItsJournalsInProgramData)
+{
+    // A deployment tool runs as LocalSystem, whose own profile nobody looks into.
+    for (const bool system : {false, true}) {
+        SCOPED_TRACE(system ? "LocalSystem" : "a standard user");
+        FakeOs os;
+        ScratchDir programData("ovprogramdata");
+        ScratchDir localAppData("ovlocalappdata");
+        os.localSystem = system;
+        os.programData = programData.Path();
+        os.localAppData = localAppData.Path();
+        const std::string expected =
+            (system ? programData.Path() : localAppData.Path()) + "\\Orvane\\Journal";
+        EXPECT_EQ(JournalDirectory(), expected);
+        const DWORD attributes = ::GetFileAttributesA(expected.c_str());
+        EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES &&
+                    (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    }
+}
+
 // ---- several runs in one process ----
 
 TEST(UpdateRun, TwoRunsAtOnceEachCompleteTheirOwnUpdate)
