@@ -10,6 +10,7 @@
 
 #include "Progress.h"
 #include "Report.h"
+#include "RunEvent.h"
 #include "app/PortQuery.h"
 #include "app/PortRules.h"
 #include "engine/Journal.h"
@@ -93,6 +94,16 @@ void RunOnPort(PortRun& run, bool drawBar)
     }
     run.finished = IsoLocalNow();
     run.message = AnsiToUtf8(ResultBoxText(run.result));
+    WriteRunEvent(run);
+}
+
+// What the event log is told when no reader was found to run on.
+PortRun NoReaderRun()
+{
+    PortRun run;
+    run.result = RUN_NO_PORT;
+    run.message = AnsiToUtf8(ResultBoxText(RUN_NO_PORT));
+    return run;
 }
 
 // Runs side by side, one thread each, every line on standard error naming its port.
@@ -248,6 +259,7 @@ ExitStatus RunUpdates(const UpdateRequest& request)
         // No reader of the maker in the list: nothing is sent anywhere.
         report.result = RUN_NO_PORT;
         std::printf("%s\n", AnsiToUtf8(ResultBoxText(RUN_NO_PORT)).c_str());
+        WriteRunEvent(NoReaderRun());
     } else {
         if (lines)
             RunSideBySide(report.runs);

@@ -105,6 +105,28 @@ target_link_libraries(OrvaneCli PRIVATE ov_engine ov_portlist)
 add_dependencies(OrvaneCli Tessock)
 target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})
 
+# The texts of OrvaneCli's events, one message per run result (ids 1000 + result), compiled
+# into OrvaneCli.exe as a message table: the event viewer reads them from the program that
+# registered the source. Insertions: port, model, result, the operator's message, journal.
+find_program(OV_WINDMC x86_64-w64-mingw32-windmc REQUIRED)
+set(OV_EVENTS_DIR ${OV_GENERATED_DIR}/events)
+set(OV_EVENT_TEXT "Reader update on %1 (model %2): result %3.%n%4%nJournal: %5")
+set(OV_EVENTS_MC_TEXT "MessageIdTypedef=DWORD\nLanguageNames=(English=0x409:MSG00409)\n")
+foreach(result RANGE 0 29)
+  math(EXPR event_id "1000 + ${result}")
+  string(APPEND OV_EVENTS_MC_TEXT
+    "\nMessageId=${event_id}\nLanguage=English\n${OV_EVENT_TEXT}\n.\n")
+endforeach()
+file(CONFIGURE OUTPUT ${OV_EVENTS_DIR}/OrvaneEvents.mc CONTENT "${OV_EVENTS_MC_TEXT}" @ONLY)
+add_custom_command(OUTPUT ${OV_EVENTS_DIR}/OrvaneEvents.rc ${OV_EVENTS_DIR}/MSG00409.bin
+  COMMAND ${OV_WINDMC} -U -h ${OV_EVENTS_DIR} -r ${OV_EVENTS_DIR} ${OV_EVENTS_DIR}/OrvaneEvents.mc
+  DEPENDS ${OV_EVENTS_DIR}/OrvaneEvents.mc
+  COMMENT "Compiling OrvaneCli's event messages")
+set_source_files_properties(${OV_EVENTS_DIR}/OrvaneEvents.rc PROPERTIES
+  GENERATED TRUE OBJECT_DEPENDS ${OV_EVENTS_DIR}/MSG00409.bin)
+target_sources(OrvaneCli PRIVATE cli/RunEvent.cpp ${OV_EVENTS_DIR}/OrvaneEvents.rc)
+target_include_directories(OrvaneCli PRIVATE ${OV_EVENTS_DIR})
+
 # Orvane.exe, the updater.
 add_executable(Orvane WIN32 app/OrvaneMain.cpp app/ChargeurApp.cpp ${OV_UPDATER_RC})
 target_include_directories(Orvane PRIVATE ${OV_DRAWN_DIR} ${OV_GENERATED_DIR} ${CMAKE_SOURCE_DIR}/res)

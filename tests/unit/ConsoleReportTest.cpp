@@ -1,4 +1,5 @@
-// What `OrvaneCli update` leaves for a deployment tool: the report's times and its file.
+// What `OrvaneCli update` leaves for a deployment tool: the report's times and its file,
+// and the run's event in the Application log.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,6 +10,7 @@
 #include "FakeOs.h"
 #include "ScratchDir.h"
 #include "cli/Report.h"
+#include "cli/RunEvent.h"
 
 namespace {
 
@@ -75,6 +77,75 @@ TEST(Report, ARenameBrieflyRefusedIsTriedAgainForASecond)
         EXPECT_EQ(search, INVALID_HANDLE_VALUE) << found.cFileName;
         if (search != INVALID_HANDLE_VALUE)
             ::FindClose(search);
+    }
+}
+
+TEST(RunEvent, EachResultHasItsTypeAndId)
+{
+    // Warnings for what the administrator's table says to retry later; errors for what
+    // needs a person.
+    const WORD info = EVENTLOG_INFORMATION_TYPE, warn = EVENTLOG_WARNING_TYPE,
+               error = EVENTLOG_ERROR_TYPE;
+    const WORD expected[] = {
+        info,                                                   // 0
+        warn,                                                   // 1 no reader's port
+        error, error, error, error, error,                      // 2 to 6
+        error, error, error, error, error, error,               // 7 to 12
+        error, error, error, error, error, error,               // 13 to 18
+        error, error,                                           // 19, 20
+        warn, warn, warn,                                       // 21 to 23
+        error,                                                  // 24
+    };
+    for (int result = 0; result < static_cast<int>(sizeof expected / sizeof expected[0]); ++result) {
+        SCOPED_TRACE(result);
+        FakeOs os;
+        PortRun run;
+        run.port = "COM5";
+        run.result = static_cast<RunResult>(result);
+        WriteRunEvent(run);
+        ASSERT_EQ(os.events.size(), 1u);
+        EXPECT_EQ(os.events[0].type, expected[result]);
+        EXPECT_EQ(os.events[0].id, 1000u + static_cast<DWORD>(result));
+        EXPECT_EQ(os.openEventSources, 0);
+    }
+}
+
+TEST(RunEvent, TheEventIsWrittenWhetherOrNotTheSourceCanBeRegistered)
+{
+    wchar_t program[MAX_PATH] = {};
+    ASSERT_GT(::GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
+    for (const bool system : {false, true}) {
+        SCOPED_TRACE(system ? "LocalSystem" : "a standard user");
+        FakeOs os;
+        os.localSystem = system;
+        PortRun run;
+        run.port = "COM7";
+        run.result = RUN_SUCCEEDED;
+        run.message = "La mise à jour s'est effectuée avec succès";
+        run.record.model = "M30";
+        run.record.journal = "C:\\ProgramData\\Orvane\\Journal\\20261208-093000-COM7.log";
+        WriteRunEvent(run);
+        ASSERT_EQ(os.events.size(), 1u);
+        EXPECT_EQ(os.events[0].strings,
+                  (std::vector<std::wstring>{
+                      L"COM7", L"M30", L"0", L"La mise à jour s'est effectuée avec succès",
+                      L"C:\\ProgramData\\Orvane\\Journal\\20261208-093000-COM7.log"}));
+        EXPECT_EQ(os.openKeys, 0);
+        if (!system) {
+            // Refused the machine's key: nothing registered, the event written all the same.
+            EXPECT_TRUE(os.machineValues.empty());
+            continue;
+        }
+        const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Orvane";
+        EXPECT_EQ(os.machineKey, key);
+        const FakeOs::Value& file = os.machineValues[{key, L"EventMessageFile"}];
+        EXPECT_EQ(file.type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(file.data.data())), program);
+        const FakeOs::Value& types = os.machineValues[{key, L"TypesSupported"}];
+        ASSERT_EQ(types.data.size(), sizeof(DWORD));
+        EXPECT_EQ(*reinterpret_cast<const DWORD*>(types.data.data()),
+                  static_cast<DWORD>(EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
+                                     EVENTLOG_INFORMATION_TYPE));
     }
 }
 

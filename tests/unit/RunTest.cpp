@@ -606,8 +606,10 @@ TEST(UpdateRun, KeepsThePcAwakeAndJournalsItsLinesWhateverTheOutcome)
         EXPECT_EQ(rig.Run(), c.result);
         EXPECT_EQ(rig.os.executionStates,
                   (std::vector<EXECUTION_STATE>{ES_CONTINUOUS | ES_SYSTEM_REQUIRED, ES_CONTINUOUS}));
-        const std::vector<std::string> lines =
-            JournalLines(journals.Path() + "\\20261208-093000-COM7.log");
+        const std::string path = journals.Path() + "\\20261208-093000-COM7.log";
+        const std::vector<std::string> lines = JournalLines(path);
+        // The record names the journal, for the run's event; none when none was written.
+        EXPECT_EQ(rig.record.journal, c.writable ? path : std::string());
         if (!c.writable) {
             EXPECT_TRUE(lines.empty());
             continue;
