@@ -7,7 +7,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "winfw/FileTime.h"
 #include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
 #include "winfw/Text.h"
@@ -61,24 +60,53 @@ bool WriteWhole(const std::string& path, const std::string& text)
            written == text.size() && Os().FlushFileBuffers(file.Get()) != 0;
 }
 
+// UTC minus local time, in minutes, as the zone stands now (daylight saving included); 0
+// when the zone cannot be read.
+long CurrentBiasMinutes()
+{
+    TIME_ZONE_INFORMATION zone = {};
+    switch (Os().GetTimeZoneInformation(&zone)) {
+    case TIME_ZONE_ID_STANDARD: return zone.Bias + zone.StandardBias;
+    case TIME_ZONE_ID_DAYLIGHT: return zone.Bias + zone.DaylightBias;
+    case TIME_ZONE_ID_UNKNOWN: return zone.Bias;
+    default: return 0;
+    }
+}
+
+// Another process (an anti-virus scanning the new file, an indexer) may hold the target
+// for a moment: the move is tried again over about a second before the report is given up.
+constexpr int kMoveTries = 5;
+constexpr DWORD kMovePauseMs = 250;
+
+bool IsBrieflyHeld(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+bool MoveIntoPlace(const std::string& from, const std::string& to)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (Os().MoveFileExA(from.c_str(), to.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        if (attempt == kMoveTries || !IsBrieflyHeld(::GetLastError()))
+            return false;
+        Os().Sleep(kMovePauseMs);
+    }
+}
+
 } // namespace
 
 std::string IsoLocalNow()
 {
-    FILETIME utc, local;
-    Os().GetSystemTimeAsFileTime(&utc);
-    Os().FileTimeToLocalFileTime(&utc, &local);
-    // The offset of the zone, as it stands now, in 100 ns ticks: its size is rounded to whole
-    // minutes apart from its sign, so that a zone west of UTC is not a minute short.
-    const bool west = TicksOf(local) < TicksOf(utc);
-    const unsigned long long offsetTicks =
-        west ? TicksOf(utc) - TicksOf(local) : TicksOf(local) - TicksOf(utc);
-    const unsigned long long ticksPerMinute = 60 * kTicksPerSecond;
-    const unsigned long long minutes = (offsetTicks + ticksPerMinute / 2) / ticksPerMinute;
-    SYSTEMTIME time;
-    ::FileTimeToSystemTime(&local, &time);
+    SYSTEMTIME time = {};
+    Os().GetLocalTime(&time);
+    const long bias = CurrentBiasMinutes();
+    // The bias is UTC minus local time: a zone east of UTC has a negative one.
+    const bool west = bias > 0;
+    const long minutes = west ? bias : -bias;
     char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u%c%02llu:%02llu", time.wYear,
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u%c%02ld:%02ld", time.wYear,
                   time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
                   west ? '-' : '+', minutes / 60, minutes % 60);
     return text;
@@ -112,9 +140,7 @@ bool WriteReport(const std::string& path, const UpdateReport& report)
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%lu.tmp", Os().GetCurrentProcessId());
     const std::string temporary = path + suffix;
-    if (!WriteWhole(temporary, text) ||
-        !Os().MoveFileExA(temporary.c_str(), path.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!WriteWhole(temporary, text) || !MoveIntoPlace(temporary, path)) {
         Os().DeleteFileA(temporary.c_str());
         return false;
     }

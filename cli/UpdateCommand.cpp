@@ -14,6 +14,7 @@
 #include "Explain.h"
 #include "Progress.h"
 #include "Report.h"
+#include "RunEvent.h"
 #include "app/PortQuery.h"
 #include "app/PortRules.h"
 #include "engine/Journal.h"
@@ -162,6 +163,15 @@ void RunOnPort(PortRun& run, bool drawBar, const std::string& prefix)
         run.result = RUN_DOWNLOAD_UNDEFINED;
     }
     run.finished = IsoLocalNow();
+}
+
+// What the event log is told when no reader was found to run on.
+PortRun NoReaderRun()
+{
+    PortRun run;
+    run.result = RUN_NO_PORT;
+    run.message = AnsiToUtf8(ResultBoxText(RUN_NO_PORT));
+    return run;
 }
 
 struct Lane {
@@ -345,13 +355,17 @@ ExitStatus RunUpdates(const UpdateRequest& request)
         // No reader of the maker in the list: nothing is sent anywhere.
         report.result = RUN_NO_PORT;
         std::printf("%s\n", AnsiToUtf8(ResultBoxText(RUN_NO_PORT)).c_str());
+        WriteRunEvent(NoReaderRun());
     } else {
         if (lines)
             RunSideBySide(report.runs);
         else
             RunOnPort(report.runs.front(), true, std::string());
-        for (PortRun& run : report.runs)
+        // Every run has its event, a run whose thread could not be made too.
+        for (PortRun& run : report.runs) {
             run.message = AnsiToUtf8(ResultBoxText(run.result));
+            WriteRunEvent(run);
+        }
         for (const PortRun& run : report.runs) {
             if (lines)
                 std::printf("%s\t%d\t%s\n", run.port.c_str(), static_cast<int>(run.result),

@@ -20,6 +20,8 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp winfw/Text.cpp winfw/TimerResolution.cpp
   winfw/Window.cpp winfw/WindowImpl.cpp winfw/Dialog.cpp winfw/App.cpp winfw/KeepAwake.cpp)
 target_link_libraries(ov_winfw PUBLIC winmm)
+target_sources(ov_winfw PRIVATE winfw/KnownPlaces.cpp)
+target_link_libraries(ov_winfw PUBLIC shell32 ole32 advapi32)
 target_include_directories(ov_winfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(ov_winfw PRIVATE ${OV_WARNINGS})
 
@@ -103,7 +105,7 @@ file(CREATE_LINK ${OV_JSON_HEADERS} ${OV_JSON_INCLUDE}/nlohmann SYMBOLIC)
 # The console program's commands, apart from its entry point so the unit tests reach them.
 add_library(ov_cli STATIC cli/Progress.cpp cli/PortCommands.cpp cli/CheckCommand.cpp
             cli/UpdateCommand.cpp cli/Report.cpp cli/CommandLine.cpp
-            cli/Explain.cpp)
+            cli/Explain.cpp cli/RunEvent.cpp)
 target_include_directories(ov_cli SYSTEM PRIVATE ${OV_JSON_INCLUDE})
 target_link_libraries(ov_cli PUBLIC ov_run ov_portlist)
 target_compile_options(ov_cli PRIVATE ${OV_WARNINGS})
@@ -113,6 +115,28 @@ target_link_libraries(OrvaneCli PRIVATE ov_cli)
 # The updater's lookup and the port commands load Tessock.dll from beside the program.
 add_dependencies(OrvaneCli Tessock)
 target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})
+
+# The texts of OrvaneCli's events, one message per run result (ids 1000 + result), compiled
+# into OrvaneCli.exe as a message table: the event viewer reads them from the program that
+# registered the source. Insertions: port, model, result, the operator's message, journal.
+find_program(OV_WINDMC x86_64-w64-mingw32-windmc REQUIRED)
+set(OV_EVENTS_DIR ${OV_GENERATED_DIR}/events)
+set(OV_EVENT_TEXT "Reader update on %1 (model %2): result %3.%n%4%nJournal: %5")
+set(OV_EVENTS_MC_TEXT "MessageIdTypedef=DWORD\nLanguageNames=(English=0x409:MSG00409)\n")
+foreach(result RANGE 0 29)
+  math(EXPR event_id "1000 + ${result}")
+  string(APPEND OV_EVENTS_MC_TEXT
+    "\nMessageId=${event_id}\nLanguage=English\n${OV_EVENT_TEXT}\n.\n")
+endforeach()
+file(CONFIGURE OUTPUT ${OV_EVENTS_DIR}/OrvaneEvents.mc CONTENT "${OV_EVENTS_MC_TEXT}" @ONLY)
+add_custom_command(OUTPUT ${OV_EVENTS_DIR}/OrvaneEvents.rc ${OV_EVENTS_DIR}/MSG00409.bin
+  COMMAND ${OV_WINDMC} -U -h ${OV_EVENTS_DIR} -r ${OV_EVENTS_DIR} ${OV_EVENTS_DIR}/OrvaneEvents.mc
+  DEPENDS ${OV_EVENTS_DIR}/OrvaneEvents.mc
+  COMMENT "Compiling OrvaneCli's event messages")
+set_source_files_properties(${OV_EVENTS_DIR}/OrvaneEvents.rc PROPERTIES
+  GENERATED TRUE OBJECT_DEPENDS ${OV_EVENTS_DIR}/MSG00409.bin)
+target_sources(OrvaneCli PRIVATE ${OV_EVENTS_DIR}/OrvaneEvents.rc)
+target_include_directories(OrvaneCli PRIVATE ${OV_EVENTS_DIR})
 
 # Orvane.exe, the updater.
 add_executable(Orvane WIN32 app/OrvaneMain.cpp app/ChargeurApp.cpp ${OV_UPDATER_RC})

@@ -7,6 +7,7 @@
 
 #include "winfw/FileTime.h"
 #include "winfw/Handle.h"
+#include "winfw/KnownPlaces.h"
 #include "winfw/OsSeam.h"
 
 namespace {
@@ -15,10 +16,10 @@ constexpr char kJournalPattern[] = "*.log";
 // Names of one second and one port, told apart by their suffix: far more than one
 // person can start.
 constexpr int kMaxAttempts = 100;
-constexpr DWORD kLongestPath = 32768;
 
 bool MakeDirectory(const std::string& path)
 {
+    // No security descriptor: the folder takes its parent's inherited permissions.
     return Os().CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
@@ -66,11 +67,12 @@ std::string DayDigitsBefore(int days)
 
 std::string JournalDirectory()
 {
-    std::string base(kLongestPath, '\0');
-    const DWORD length = Os().GetEnvironmentVariableA("LOCALAPPDATA", &base[0], kLongestPath);
-    if (length == 0 || length >= kLongestPath)
+    // LocalSystem's own profile is where nobody looks: a deployment tool's runs keep their
+    // journals with the machine's data, under ProgramData's inherited permissions.
+    const std::string base = RunsAsLocalSystem() ? KnownFolderPath(FOLDERID_ProgramData)
+                                                 : KnownFolderPath(FOLDERID_LocalAppData);
+    if (base.empty())
         return std::string();
-    base.resize(length);
     const std::string program = base + "\\Orvane";
     const std::string journal = program + "\\Journal";
     return MakeDirectory(program) && MakeDirectory(journal) ? journal : std::string();

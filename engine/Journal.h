@@ -10,7 +10,8 @@
 #include "winfw/Diag.h"
 #include "winfw/Handle.h"
 
-// "%LOCALAPPDATA%\Orvane\Journal", made if missing; empty when it cannot be had.
+// "%LOCALAPPDATA%\Orvane\Journal", or "%ProgramData%\Orvane\Journal" for LocalSystem,
+// made if missing; empty when it cannot be had.
 std::string JournalDirectory();
 
 // "YYYYMMDD-HHMMSS-COMn.log", or "...-COMn-K.log" for the K-th file of the same name

@@ -73,6 +73,7 @@ RunResult UpdateRun::Execute()
     // A PC that sleeps mid-transfer leaves the reader half-written.
     KeepAwake awake;
     RunJournal journal(m_journalDirectory, proto::PortNameOfText(m_portText));
+    m_record.journal = journal.Path();
     ScopedLineSink toJournal(journal);
     try {
         return RunSteps();

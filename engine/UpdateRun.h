@@ -71,6 +71,7 @@ struct RunRecord {
     std::string model;             // the three characters the reader gave; empty before
     std::string portAfterRestart;  // "COMn" where the reader came back, when it moved
     std::vector<File> files;       // the load list in sending order, once it is known
+    std::string journal;           // the run's journal file; empty when none was written
 };
 
 class UpdateRun : private ProgressSink {

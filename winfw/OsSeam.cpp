@@ -95,6 +95,18 @@ OsCalls MakeRealCalls()
     c.SetConsoleMode = ::SetConsoleMode;
     c.GetConsoleOutputCP = ::GetConsoleOutputCP;
     c.SetConsoleOutputCP = ::SetConsoleOutputCP;
+    c.SHGetKnownFolderPath = ::SHGetKnownFolderPath;
+    c.CoTaskMemFree = ::CoTaskMemFree;
+    c.OpenProcessToken = ::OpenProcessToken;
+    c.GetTokenInformation = ::GetTokenInformation;
+    c.GetTimeZoneInformation = ::GetTimeZoneInformation;
+    c.RegCreateKeyExW = ::RegCreateKeyExW;
+    c.RegSetValueExW = ::RegSetValueExW;
+    c.RegCloseKey = ::RegCloseKey;
+    c.RegisterEventSourceW = ::RegisterEventSourceW;
+    c.ReportEventW = ::ReportEventW;
+    c.DeregisterEventSource = ::DeregisterEventSource;
+    c.GetModuleFileNameW = ::GetModuleFileNameW;
     return c;
 }
 

@@ -3,6 +3,7 @@
 // clock and recorders. Code above the seam calls Os().X(...) as it would call X(...).
 #pragma once
 #include <windows.h>
+#include <shlobj.h>
 
 struct OsCalls {
     decltype(&::CreateFileA) CreateFileA;
@@ -53,6 +54,21 @@ struct OsCalls {
     decltype(&::SetConsoleMode) SetConsoleMode;
     decltype(&::GetConsoleOutputCP) GetConsoleOutputCP;
     decltype(&::SetConsoleOutputCP) SetConsoleOutputCP;
+    // Where the journals go, and who the process runs as.
+    decltype(&::SHGetKnownFolderPath) SHGetKnownFolderPath;
+    decltype(&::CoTaskMemFree) CoTaskMemFree;
+    decltype(&::OpenProcessToken) OpenProcessToken;
+    decltype(&::GetTokenInformation) GetTokenInformation;
+    // The report: its zone offset and its move into place.
+    decltype(&::GetTimeZoneInformation) GetTimeZoneInformation;
+    // The event of each run, and its source's registration.
+    decltype(&::RegCreateKeyExW) RegCreateKeyExW;
+    decltype(&::RegSetValueExW) RegSetValueExW;
+    decltype(&::RegCloseKey) RegCloseKey;
+    decltype(&::RegisterEventSourceW) RegisterEventSourceW;
+    decltype(&::ReportEventW) ReportEventW;
+    decltype(&::DeregisterEventSource) DeregisterEventSource;
+    decltype(&::GetModuleFileNameW) GetModuleFileNameW;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;

@@ -10,3 +10,6 @@ std::string WideToAnsi(const std::wstring& text);
 std::string WideToUtf8(const std::wstring& text);
 // 8-bit text that holds one byte per UTF-16 unit below 256 (the port library's).
 std::string Latin1ToUtf8(const std::string& text);
+// The same texts as the system's wide calls take and give them.
+std::wstring Utf8ToWide(const std::string& text);
+std::wstring AnsiToWide(const std::string& text);

@@ -19,10 +19,44 @@ SUCCESS = "La mise à jour s'est effectuée avec succès"
 UNREACHABLE = "Erreur 108:\nImpossible de communiquer avec le lecteur."
 
 
+# Wine 8 logs each ReportEventW: its type and id on advapi's fixme line, then each text on
+# the eventlog channel, at a level that follows the type.
+EVENT_LOG = {"WINEDEBUG": "-all,+eventlog,fixme+advapi"}
+EVENT_LEVELS = {0x4: "trace", 0x2: "warn", 0x1: "err"}
+
+
 def update(number, *options, timeout=240):
     with Reader(number, "--model", "M30", "--options", GOOD_OPTIONS, *options) as sim:
-        run = cli("update", "COM%d" % number, cwd=SAMPLE, timeout=timeout)
+        run = cli("update", "COM%d" % number, cwd=SAMPLE, timeout=timeout, env=EVENT_LOG)
         return run, sim
+
+
+def wine_text(debug):
+    """A text as Wine's debug line escapes it, as it was."""
+    plain = {"\\": "\\", "n": "\n", "r": "\r", "t": "\t", '"': '"'}
+    return re.sub(r'\\(\\|n|r|t|"|[0-9a-f]{4})',
+                  lambda m: plain.get(m.group(1)) or chr(int(m.group(1), 16)), debug)
+
+
+def check_event(run, kind, result, port, model, journal):
+    """The run wrote one event, of `kind` and id 1000 + `result`: its port, model, result, the
+    operator's message (what the console printed) and the path of its journal, named
+    `journal` (None: no journal)."""
+    calls = re.findall(r"fixme:advapi:ReportEventW \(\w+,0x(\w{4}),0x\w{4},0x(\w{8}),", run.err)
+    check(calls == [("%04x" % kind, "%08x" % (1000 + result))], (calls, run.err[-2000:]))
+    texts = [wine_text(t) for t in
+             re.findall(r'%s:eventlog:ReportEventW L"(.*)"' % EVENT_LEVELS[kind], run.err)]
+    check(len(texts) == 5 and texts[:3] == [port, model, str(result)], texts)
+    check(texts[3] == run.out.rstrip("\n"), (texts[3], run.out))
+    if journal:
+        check(texts[4].endswith("\\AppData\\Local\\Orvane\\Journal\\" + journal), texts)
+
+
+def journal_name(before, port):
+    """The name of the one journal a run on `port` made since `before`."""
+    made = [os.path.basename(p) for p in journals() if p not in before and p.endswith("-%s.log" % port)]
+    check(len(made) == 1, "one new journal expected: %r" % made)
+    return made[0]
 
 
 def stamped(err, what):
@@ -59,6 +93,7 @@ def case_whole_update_with_loader_restart():
     check("11/11 files" in run.err, run)
     # The run's journal: its lines stamped, the search among them, the result last.
     lines = new_journal(before, "COM70")
+    check_event(run, 0x4, 0, "COM70", "M30", journal_name(before, "COM70"))
     check(any(l[13:] == "Terminal detecte sur le port : COM70" for l in lines), lines[:20])
     check(lines[-1][13:] == "Resultat de la mise a jour : 0 (message 107)", lines[-3:])
     check(all(re.match(r"\d\d:\d\d:\d\d\.\d\d\d ", l) for l in lines), lines[:5])
@@ -78,15 +113,18 @@ def case_whole_update_with_loader_restart():
 
 
 def case_no_reader():
-    run = cli("update", "COM71", cwd=SAMPLE)
+    before = journals()
+    run = cli("update", "COM71", cwd=SAMPLE, env=EVENT_LOG)
     check(run.code == 21 and UNREACHABLE in run.out, run)
     check("step: Terminal non détecté" in run.err, run)
     check("update: COM71: the port cannot be opened: there is no such port" in run.err, run)
+    check_event(run, 0x2, 21, "COM71", "-", journal_name(before, "COM71"))
 
 
 def case_constraints_refused():
     run, sim = update(72, "--apps", "TIERSPAYANT,ANCIENSANTE")
     check(run.code == 4, run)
+    check_event(run, 0x1, 4, "COM72", "M30", None)
     check("Erreur 104:\nLa configuration logicielle du terminal" in run.out, run)
     check("step: Erreur critique lors du chargement" in run.err, run)
     check(sim.summary()["files"] == [], "nothing may be sent")

@@ -332,6 +332,167 @@ BOOL WINAPI FakeSetConsoleOutputCP(UINT codePage)
     return TRUE;
 }
 
+HRESULT WINAPI FakeKnownFolderPath(REFKNOWNFOLDERID folder, DWORD flags, HANDLE token, PWSTR* path)
+{
+    std::string given;
+    {
+        Hold hold(g_fake->lock);
+        if (IsEqualGUID(folder, FOLDERID_ProgramData))
+            given = g_fake->programData;
+        else if (IsEqualGUID(folder, FOLDERID_LocalAppData))
+            given = g_fake->localAppData;
+    }
+    if (given.empty())
+        return RealOsCalls().SHGetKnownFolderPath(folder, flags, token, path);
+    const std::wstring wide(given.begin(), given.end());
+    *path = static_cast<PWSTR>(::CoTaskMemAlloc((wide.size() + 1) * sizeof(wchar_t)));
+    if (*path == nullptr)
+        return E_OUTOFMEMORY;
+    std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, *path);
+    return S_OK;
+}
+
+// The token's user as Windows gives it: the size first, then the SID after the structure.
+BOOL WINAPI FakeTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS kind, LPVOID buffer, DWORD size,
+                                 PDWORD needed)
+{
+    if (kind != TokenUser) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+    DWORD sidSize = sizeof sid;
+    const bool system = [] {
+        Hold hold(g_fake->lock);
+        return g_fake->localSystem;
+    }();
+    // A standard user: S-1-5-21-1-2-3-1001.
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID user = nullptr;
+    if (system)
+        ::CreateWellKnownSid(WinLocalSystemSid, nullptr, sid, &sidSize);
+    else if (::AllocateAndInitializeSid(&nt, 5, SECURITY_NT_NON_UNIQUE, 1, 2, 3, 1001, 0, 0, 0,
+                                        &user)) {
+        sidSize = ::GetLengthSid(user);
+        ::CopySid(sidSize, sid, user);
+        ::FreeSid(user);
+    }
+    *needed = static_cast<DWORD>(sizeof(TOKEN_USER)) + sidSize;
+    if (buffer == nullptr || size < *needed) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* out = static_cast<TOKEN_USER*>(buffer);
+    BYTE* sidCopy = static_cast<BYTE*>(buffer) + sizeof(TOKEN_USER);
+    std::memcpy(sidCopy, sid, sidSize);
+    out->User.Sid = sidCopy;
+    out->User.Attributes = 0;
+    return TRUE;
+}
+
+DWORD WINAPI FakeTimeZone(LPTIME_ZONE_INFORMATION zone)
+{
+    Hold hold(g_fake->lock);
+    if (!g_fake->zoneGiven)
+        return RealOsCalls().GetTimeZoneInformation(zone);
+    *zone = g_fake->zone;
+    return g_fake->zoneId;
+}
+
+BOOL WINAPI FakeMoveFile(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    DWORD error = NO_ERROR;
+    {
+        Hold hold(g_fake->lock);
+        ++g_fake->moves;
+        if (g_fake->heldMoves > 0) {
+            --g_fake->heldMoves;
+            error = g_fake->heldError;
+        }
+    }
+    if (error == NO_ERROR)
+        return RealOsCalls().MoveFileExA(from, to, flags);
+    ::SetLastError(error);
+    return FALSE;
+}
+
+HKEY const kMachineKey = reinterpret_cast<HKEY>(static_cast<std::intptr_t>(0x7FFE0001));
+HANDLE const kEventSource = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0x7FFD0001));
+
+// Only an elevated administrator or LocalSystem may create a key under the machine's
+// services; the test machine knows no other key.
+LSTATUS WINAPI FakeRegCreateKey(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
+                                LPSECURITY_ATTRIBUTES, PHKEY key, LPDWORD)
+{
+    Hold hold(g_fake->lock);
+    if (root != HKEY_LOCAL_MACHINE || subKey == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (!g_fake->localSystem)
+        return ERROR_ACCESS_DENIED;
+    g_fake->machineKey = subKey;
+    ++g_fake->openKeys;
+    *key = kMachineKey;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI FakeRegSetValue(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
+                               DWORD size)
+{
+    Hold hold(g_fake->lock);
+    if (key != kMachineKey)
+        return ERROR_INVALID_HANDLE;
+    g_fake->machineValues[{g_fake->machineKey, name != nullptr ? name : L""}] =
+        FakeOs::Value{type, std::vector<BYTE>(data, data + size)};
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI FakeRegCloseKey(HKEY key)
+{
+    Hold hold(g_fake->lock);
+    if (key != kMachineKey)
+        return ERROR_INVALID_HANDLE;
+    --g_fake->openKeys;
+    return ERROR_SUCCESS;
+}
+
+// Windows writes to the Application log under a source nobody registered.
+HANDLE WINAPI FakeRegisterEventSource(LPCWSTR server, LPCWSTR source)
+{
+    Hold hold(g_fake->lock);
+    if (server != nullptr || source == nullptr) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    ++g_fake->openEventSources;
+    return kEventSource;
+}
+
+BOOL WINAPI FakeReportEvent(HANDLE source, WORD type, WORD, DWORD id, PSID, WORD count, DWORD,
+                            LPCWSTR* strings, LPVOID)
+{
+    Hold hold(g_fake->lock);
+    if (source != kEventSource || (count > 0 && strings == nullptr)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    FakeOs::Event event{type, id, {}};
+    for (WORD i = 0; i < count; ++i)
+        event.strings.emplace_back(strings[i] != nullptr ? strings[i] : L"");
+    g_fake->events.push_back(event);
+    return TRUE;
+}
+
+BOOL WINAPI FakeDeregisterEventSource(HANDLE source)
+{
+    Hold hold(g_fake->lock);
+    if (source != kEventSource) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    --g_fake->openEventSources;
+    return TRUE;
+}
+
 OsCalls FakeCalls()
 {
     OsCalls calls = RealOsCalls();
@@ -358,6 +519,16 @@ OsCalls FakeCalls()
     calls.SetConsoleMode = FakeSetConsoleMode;
     calls.GetConsoleOutputCP = FakeGetConsoleOutputCP;
     calls.SetConsoleOutputCP = FakeSetConsoleOutputCP;
+    calls.SHGetKnownFolderPath = FakeKnownFolderPath;
+    calls.GetTokenInformation = FakeTokenInformation;
+    calls.GetTimeZoneInformation = FakeTimeZone;
+    calls.MoveFileExA = FakeMoveFile;
+    calls.RegCreateKeyExW = FakeRegCreateKey;
+    calls.RegSetValueExW = FakeRegSetValue;
+    calls.RegCloseKey = FakeRegCloseKey;
+    calls.RegisterEventSourceW = FakeRegisterEventSource;
+    calls.ReportEventW = FakeReportEvent;
+    calls.DeregisterEventSource = FakeDeregisterEventSource;
     return calls;
 }
 

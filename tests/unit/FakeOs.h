@@ -113,6 +113,38 @@ struct FakeOs {
     }
     bool exportsMissing = false;      // a library without the exports asked for
 
+    // The account the process runs as: a standard user, whom the machine's registry
+    // refuses, or LocalSystem (S-1-5-18).
+    bool localSystem = false;
+    // What SHGetKnownFolderPath gives for these folders; the real folder when empty.
+    std::string programData;
+    std::string localAppData;
+    // The zone GetTimeZoneInformation reports, once given.
+    bool zoneGiven = false;
+    DWORD zoneId = TIME_ZONE_ID_UNKNOWN;
+    TIME_ZONE_INFORMATION zone = {};
+    // Another process holds a move's target for this many MoveFileExA calls, which fail
+    // with `heldError`.
+    int heldMoves = 0;
+    DWORD heldError = ERROR_SHARING_VIOLATION;
+    int moves = 0;
+    // The event log: every event reported, and the values written under the machine's keys
+    // (key path, value name) as their type and bytes.
+    struct Event {
+        WORD type;
+        DWORD id;
+        std::vector<std::wstring> strings;
+    };
+    std::vector<Event> events;
+    struct Value {
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    std::map<std::pair<std::wstring, std::wstring>, Value> machineValues;
+    std::wstring machineKey;  // the key last created
+    int openKeys = 0;
+    int openEventSources = 0;
+
     FakeOs();
     ~FakeOs();
     FakeOs(const FakeOs&) = delete;

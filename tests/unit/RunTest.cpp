@@ -654,8 +654,10 @@ TEST(UpdateRun, KeepsThePcAwakeAndJournalsItsLinesWhateverTheOutcome)
         EXPECT_EQ(rig.Run(), c.result);
         EXPECT_EQ(rig.os.executionStates,
                   (std::vector<EXECUTION_STATE>{ES_CONTINUOUS | ES_SYSTEM_REQUIRED, ES_CONTINUOUS}));
-        const std::vector<std::string> lines =
-            JournalLines(journals.Path() + "\\20261208-093000-COM7.log");
+        const std::string path = journals.Path() + "\\20261208-093000-COM7.log";
+        const std::vector<std::string> lines = JournalLines(path);
+        // The record names the journal, for the run's event; none when none was written.
+        EXPECT_EQ(rig.record.journal, c.writable ? path : std::string());
         if (!c.writable) {
             EXPECT_TRUE(lines.empty());
             continue;
@@ -716,6 +718,26 @@ TEST(RunJournal, NamesDoNotCollideAndTheThirtyNewestOrAMonthAreKept)
     EXPECT_TRUE(exists("20261108-080000-COM5.log"));
     for (int reader = 0; reader < 40; ++reader)
         EXPECT_TRUE(exists(todays(reader))) << reader;
+}
+
+TEST(RunJournal, LocalSystemKeepsItsJournalsInProgramData)
+{
+    // A deployment tool runs as LocalSystem, whose own profile nobody looks into.
+    for (const bool system : {false, true}) {
+        SCOPED_TRACE(system ? "LocalSystem" : "a standard user");
+        FakeOs os;
+        ScratchDir programData("ovprogramdata");
+        ScratchDir localAppData("ovlocalappdata");
+        os.localSystem = system;
+        os.programData = programData.Path();
+        os.localAppData = localAppData.Path();
+        const std::string expected =
+            (system ? programData.Path() : localAppData.Path()) + "\\Orvane\\Journal";
+        EXPECT_EQ(JournalDirectory(), expected);
+        const DWORD attributes = ::GetFileAttributesA(expected.c_str());
+        EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES &&
+                    (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    }
 }
 
 // ---- several runs in one process ----
