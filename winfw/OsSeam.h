@@ -29,6 +29,11 @@ struct OsCalls {
     // What the loader above is built on.
     decltype(&::LoadLibraryExA) LoadLibraryExA;
     decltype(&::GetModuleFileNameA) GetModuleFileNameA;
+    // The DPI a window is drawn at: GetDpiForWindow where the system has it (Windows 10
+    // 1607 on), the system DPI otherwise.
+    UINT (*GetDpiForWindow)(HWND window);
+    // The system parameters the windows follow (SPI_GETHIGHCONTRAST).
+    decltype(&::SystemParametersInfoA) SystemParametersInfoA;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;

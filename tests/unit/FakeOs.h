@@ -76,6 +76,9 @@ struct FakeOs {
         m_clockMs += ms;
     }
     bool exportsMissing = false;      // a library without the exports asked for
+    // The screen the windows are on: its DPI, and whether high contrast is on.
+    UINT dpi = USER_DEFAULT_SCREEN_DPI;
+    bool highContrast = false;
 
     FakeOs();
     ~FakeOs();
