@@ -128,6 +128,7 @@ BOOL CChargeurDlg::OnInitDialog()
     DrawIndicator(m_notDetected);
     m_detectionText.SetWindowTextA(LoadResString(IDS_READER_NOT_DETECTED));
     m_startButton.EnableWindow(false);
+    LogTextFit(m_hWnd, m_dpi);
 
     // A splash made while its owner is still hidden can end up beneath it once the owner
     // appears (X servers without a window manager stack by order of appearance).
@@ -208,6 +209,7 @@ LRESULT CChargeurDlg::OnDpiChanged(WPARAM w, LPARAM l)
     ScalePicture(m_readerPicture, m_pictureRect);
     PlacePortList();
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    LogTextFit(m_hWnd, m_dpi);
     return 0;
 }
 
@@ -486,6 +488,7 @@ void CChargeurDlg::UpdateDetectionDisplay(bool force)
         LoadResString(m_readerDetected ? IDS_READER_DETECTED : IDS_READER_NOT_DETECTED));
     DrawIndicator(*wanted);
     m_shownIndicator = wanted;
+    LogTextFit(m_hWnd, m_dpi);
 }
 
 LRESULT CChargeurDlg::OnPortListDropDown(WPARAM, LPARAM)

@@ -81,6 +81,7 @@ BOOL CChargementDlg::OnInitDialog()
     m_dpi = WindowDpi(m_hWnd);
     m_layout.Record(m_hWnd, m_dpi);
     FollowContrast();
+    LogTextFit(m_hWnd, m_dpi);
     PostUpdateStart(m_hWnd);
     return TRUE;
 }
@@ -96,6 +97,7 @@ LRESULT CChargementDlg::OnDpiChanged(WPARAM w, LPARAM l)
                        SWP_NOZORDER | SWP_NOACTIVATE);
     m_layout.Apply(m_dpi);
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    LogTextFit(m_hWnd, m_dpi);
     return 0;
 }
 

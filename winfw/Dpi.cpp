@@ -1,6 +1,10 @@
 #include "Dpi.h"
 
+#include <string>
+
+#include "Diag.h"
 #include "OsSeam.h"
+#include "Window.h"
 
 int ScaleToDpi(int value, int dpi) { return ::MulDiv(value, dpi, kDefaultDpi); }
 
@@ -77,4 +81,47 @@ void DialogLayout::Apply(int dpi)
         if (child.dialogFont && m_scaledFont)
             ::SendMessageA(child.window, WM_SETFONT, reinterpret_cast<WPARAM>(m_scaledFont.Get()), TRUE);
     }
+}
+
+namespace {
+
+// Whether a static text control's text fits it, word-wrapped as the control draws it.
+bool TextFits(HWND control)
+{
+    const LONG style = ::GetWindowLongA(control, GWL_STYLE);
+    const LONG kind = style & SS_TYPEMASK;
+    if (kind != SS_LEFT && kind != SS_CENTER && kind != SS_RIGHT)
+        return true; // pictures and frames hold no text to read
+    std::string text = CWindow(control).GetWindowTextA();
+    // Blank lines at the end show nothing that could be cut.
+    text.erase(text.find_last_not_of(" \t\r\n") + 1);
+    if (text.empty())
+        return true;
+    RECT client = {};
+    ::GetClientRect(control, &client);
+    WindowDC dc(control);
+    const auto font = reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0));
+    Selection selected(dc.Get(), font != nullptr ? static_cast<HGDIOBJ>(font) : ::GetStockObject(SYSTEM_FONT));
+    RECT needed = {0, 0, client.right, 0};
+    UINT format = DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS;
+    if (style & SS_NOPREFIX)
+        format |= DT_NOPREFIX;
+    ::DrawTextA(dc.Get(), text.c_str(), -1, &needed, format);
+    return needed.bottom <= client.bottom && needed.right <= client.right;
+}
+
+} // namespace
+
+void LogTextFit(HWND dialog, int dpi)
+{
+    std::string cut;
+    for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (WindowClassName(child) == "Static" && !TextFits(child))
+            cut += " " + std::to_string(::GetDlgCtrlID(child));
+    }
+    if (cut.empty())
+        LogLine("Fenetre a %d ppp : tous les textes tiennent", dpi);
+    else
+        LogLine("Fenetre a %d ppp : texte coupe dans%s", dpi, cut.c_str());
 }

@@ -53,3 +53,8 @@ private:
     std::vector<Child> m_children;
     Font m_scaledFont;
 };
+
+// Writes one diagnostic line on whether every static text of the dialog fits its control
+// in its own font (measured here: a font cannot be read from another process), naming the
+// controls whose text is cut.
+void LogTextFit(HWND dialog, int dpi);
