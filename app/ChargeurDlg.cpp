@@ -14,6 +14,7 @@
 #include "engine/RunResult.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
+#include "winfw/Dpi.h"
 
 namespace {
 
@@ -28,7 +29,8 @@ constexpr UINT kFirstPollDelay = 1;
 constexpr UINT kPollInterval = 1000;
 constexpr UINT kPollAgainAtOnce = 1;
 
-// Where the port list stands beside the detection text (pixels, client coordinates).
+// Where the port list stands beside the detection text (pixels at 96 DPI, client
+// coordinates).
 constexpr RECT kListWhenDetected = {350, 110, 350 + 209, 110 + 21};
 constexpr RECT kListWhenNotDetected = {418, 128, 418 + 209, 128 + 21};
 
@@ -39,11 +41,26 @@ constexpr UINT WM_SHOW_SPLASH = WM_APP + 1;
 constexpr int kSplashStyle = CSplashScreenEx::kFadeIn | CSplashScreenEx::kFadeOut |
                              CSplashScreenEx::kDropShadow | CSplashScreenEx::kCenterParent;
 
-// The five fonts differ only in height and weight.
-Font MakeArialFont(int height, int weight)
+// The cell height the font mapper gives a font asked for with height 0 ("the default").
+int DefaultFontCellHeight()
 {
     LOGFONTA font = {};
-    font.lfHeight = height;
+    std::strcpy(font.lfFaceName, "Arial");
+    Font made(::CreateFontIndirectA(&font));
+    WindowDC screen(nullptr);
+    TEXTMETRICA metrics = {};
+    if (!made || screen.Get() == nullptr)
+        return 0;
+    Selection selected(screen.Get(), made.Get());
+    return ::GetTextMetricsA(screen.Get(), &metrics) ? static_cast<int>(metrics.tmHeight) : 0;
+}
+
+// The five fonts differ only in height and weight; heights are given at 96 DPI.
+Font MakeArialFont(int height, int weight, int dpi)
+{
+    LOGFONTA font = {};
+    const bool defaultHeight = height == 0 && dpi != kDefaultDpi;
+    font.lfHeight = draw::FontHeightAt(height, dpi, defaultHeight ? DefaultFontCellHeight() : 0);
     font.lfWeight = weight;
     font.lfCharSet = ANSI_CHARSET;
     font.lfQuality = PROOF_QUALITY;
@@ -94,8 +111,11 @@ void CChargeurDlg::DoDataExchange(DataExchange& dx)
 BOOL CChargeurDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    m_dpi = WindowDpi(m_hWnd);
+    m_highContrast = HighContrastOn();
     ShowPackageTexts();
     CreateFonts();
+    m_layout.Record(m_hWnd, m_dpi);
     m_legalNotice.SetWindowTextA(GetLegalNoticeText());
     SendMessageA(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     LoadPictures();
@@ -108,6 +128,7 @@ BOOL CChargeurDlg::OnInitDialog()
     DrawIndicator(m_notDetected);
     m_detectionText.SetWindowTextA(LoadResString(IDS_READER_NOT_DETECTED));
     m_startButton.EnableWindow(false);
+    LogTextFit(m_hWnd, m_dpi);
 
     // A splash made while its owner is still hidden can end up beneath it once the owner
     // appears (X servers without a window manager stack by order of appearance).
@@ -123,11 +144,11 @@ void CChargeurDlg::ShowPackageTexts()
 
 void CChargeurDlg::CreateFonts()
 {
-    m_labelFont = MakeArialFont(0, FW_BOLD);
-    m_detectionFont = MakeArialFont(0, FW_MEDIUM);
-    m_typeFont = MakeArialFont(-20, FW_BOLD);
-    m_readMeFont = MakeArialFont(15, FW_NORMAL);
-    m_noticeFont = MakeArialFont(12, FW_NORMAL);
+    m_labelFont = MakeArialFont(0, FW_BOLD, m_dpi);
+    m_detectionFont = MakeArialFont(0, FW_MEDIUM, m_dpi);
+    m_typeFont = MakeArialFont(-20, FW_BOLD, m_dpi);
+    m_readMeFont = MakeArialFont(15, FW_NORMAL, m_dpi);
+    m_noticeFont = MakeArialFont(12, FW_NORMAL, m_dpi);
     m_stateLabel.SetFont(m_labelFont.Get());
     m_updateLabel.SetFont(m_labelFont.Get());
     m_detectionText.SetFont(m_detectionFont.Get());
@@ -158,8 +179,73 @@ void CChargeurDlg::LoadPictures()
 void CChargeurDlg::MakePicture(const PngImage& image, Picture& picture, const RECT& area)
 {
     picture.bitmap = CreateBitmapFromPixels(image.GetWidth(), image.GetHeight(), image.GetPixels(), m_hWnd);
+    ScalePicture(picture, area);
+}
+
+void CChargeurDlg::ScalePicture(Picture& picture, const RECT& area)
+{
     if (picture.bitmap)
         picture.scaled = ScaleBitmapToFit(picture.bitmap.Get(), m_hWnd, Width(area), Height(area));
+}
+
+LRESULT CChargeurDlg::OnDpiChanged(WPARAM w, LPARAM l)
+{
+    // Moved to a screen of another DPI: the suggested rectangle, the controls re-laid, and
+    // the fonts, pictures and the list's place made again for the new DPI.
+    m_dpi = DpiOfMessage(w);
+    const auto* suggested = reinterpret_cast<const RECT*>(l);
+    if (suggested != nullptr)
+        ::SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top,
+                       suggested->right - suggested->left, suggested->bottom - suggested->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    m_layout.Apply(m_dpi);
+    CreateFonts();
+    m_logoRect = m_logoArea.RectIn(m_hWnd);
+    m_indicatorRect = m_indicatorArea.RectIn(m_hWnd);
+    m_pictureRect = m_pictureArea.RectIn(m_hWnd);
+    ScalePicture(m_logo, m_logoRect);
+    ScalePicture(m_detected, m_indicatorRect);
+    ScalePicture(m_notDetected, m_indicatorRect);
+    ScalePicture(m_readerPicture, m_pictureRect);
+    PlacePortList();
+    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    LogTextFit(m_hWnd, m_dpi);
+    return 0;
+}
+
+LRESULT CChargeurDlg::OnColoursChanged(WPARAM, LPARAM)
+{
+    // Leaving or entering high contrast needs no restart: the next paint follows it.
+    const bool highContrast = HighContrastOn();
+    if (highContrast != m_highContrast) {
+        m_highContrast = highContrast;
+        ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
+    }
+    return 0;
+}
+
+RECT CChargeurDlg::PortListPlace() const
+{
+    return ScaleToDpi(m_readerDetected ? kListWhenDetected : kListWhenNotDetected, m_dpi);
+}
+
+SIZE CChargeurDlg::ShownPictureSize(int areaId) const
+{
+    const Picture* picture = areaId == IDC_LOGO             ? &m_logo
+                             : areaId == IDC_READER_PICTURE ? &m_readerPicture
+                             : areaId == IDC_INDICATOR      ? m_shownIndicator
+                                                            : nullptr;
+    BITMAP data = {};
+    if (picture == nullptr || !picture->scaled ||
+        ::GetObjectA(picture->scaled.Get(), sizeof data, &data) != sizeof data)
+        return SIZE{0, 0};
+    return SIZE{data.bmWidth, data.bmHeight};
+}
+
+void CChargeurDlg::PlacePortList()
+{
+    const RECT place = PortListPlace();
+    ::MoveWindow(m_portList.GetSafeHwnd(), place.left, place.top, Width(place), Height(place), TRUE);
 }
 
 LRESULT CChargeurDlg::OnShowSplash(WPARAM, LPARAM)
@@ -204,6 +290,9 @@ bool CChargeurDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
         Entry::Message(WM_SHOW_SPLASH, &CChargeurDlg::OnShowSplash),
         Entry::Message(WM_QUERYENDSESSION, &CChargeurDlg::OnQueryEndSession),
         Entry::Notice(WM_DESTROY, &CChargeurDlg::OnDestroy),
+        Entry::Message(WM_DPICHANGED, &CChargeurDlg::OnDpiChanged),
+        Entry::Notice(WM_SYSCOLORCHANGE, &CChargeurDlg::OnColoursChanged),
+        Entry::Notice(WM_SETTINGCHANGE, &CChargeurDlg::OnColoursChanged),
     };
     return DispatchMessageMap(this, kEntries, message, w, l, result);
 }
@@ -249,7 +338,7 @@ LRESULT CChargeurDlg::OnEraseBackground(WPARAM w, LPARAM)
 {
     RECT client = {};
     ::GetClientRect(m_hWnd, &client);
-    m_background.Paint(reinterpret_cast<HDC>(w), client);
+    m_background.Paint(reinterpret_cast<HDC>(w), client, m_dpi, m_highContrast);
     return TRUE;
 }
 
@@ -257,9 +346,11 @@ HBRUSH CChargeurDlg::OnCtlColor(UINT message, WPARAM w, LPARAM l)
 {
     m_ctlBrush = DefaultCtlColor(message, w, l);
     const CString className = WindowClassName(reinterpret_cast<HWND>(l));
-    // Texts and the button show the gradient through.
+    // Texts and the button show the gradient through; in high contrast there is none, and
+    // they take the system's colours.
     if (className == "Static" || className == "Button")
-        m_ctlBrush = TextOverBackground(reinterpret_cast<HDC>(w));
+        m_ctlBrush = m_highContrast ? TextInSystemColours(reinterpret_cast<HDC>(w))
+                                    : TextOverBackground(reinterpret_cast<HDC>(w));
     return m_ctlBrush;
 }
 
@@ -392,12 +483,12 @@ void CChargeurDlg::UpdateDetectionDisplay(bool force)
 
     if (!m_readerDetected && !force)
         return;
-    const RECT& place = m_readerDetected ? kListWhenDetected : kListWhenNotDetected;
-    ::MoveWindow(m_portList.GetSafeHwnd(), place.left, place.top, Width(place), Height(place), TRUE);
+    PlacePortList();
     m_detectionText.SetWindowTextA(
         LoadResString(m_readerDetected ? IDS_READER_DETECTED : IDS_READER_NOT_DETECTED));
     DrawIndicator(*wanted);
     m_shownIndicator = wanted;
+    LogTextFit(m_hWnd, m_dpi);
 }
 
 LRESULT CChargeurDlg::OnPortListDropDown(WPARAM, LPARAM)

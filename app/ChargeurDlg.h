@@ -9,6 +9,7 @@
 
 #include "engine/Background.h"
 #include "winfw/Dialog.h"
+#include "winfw/Dpi.h"
 #include "winfw/Gdi.h"
 #include "winfw/Strings.h"
 
@@ -25,6 +26,14 @@ public:
     // Brings the list's position, the detection text and the indicator in line with
     // m_readerDetected; without `force` a reader not detected changes nothing.
     void UpdateDetectionDisplay(bool force);
+    // What the window is drawn at: its DPI, and whether in the system's high-contrast colours.
+    int Dpi() const { return m_dpi; }
+    bool InHighContrast() const { return m_highContrast; }
+    // Where the port list stands now, at the window's DPI (client coordinates).
+    RECT PortListPlace() const;
+    // The size the picture of an area (IDC_LOGO, IDC_INDICATOR, IDC_READER_PICTURE) is
+    // drawn at; 0 x 0 when it has none.
+    SIZE ShownPictureSize(int areaId) const;
 
 protected:
     BOOL OnInitDialog() override;
@@ -66,12 +75,16 @@ private:
     LRESULT OnClose(WPARAM, LPARAM);
     LRESULT OnShowSplash(WPARAM, LPARAM);
     LRESULT OnDestroy(WPARAM, LPARAM);
+    LRESULT OnDpiChanged(WPARAM, LPARAM);
+    LRESULT OnColoursChanged(WPARAM, LPARAM);
     HBRUSH OnCtlColor(UINT message, WPARAM w, LPARAM l);
 
     void ShowPackageTexts();
     void CreateFonts();
     void LoadPictures();
     void MakePicture(const PngImage& image, Picture& picture, const RECT& area);
+    void ScalePicture(Picture& picture, const RECT& area);
+    void PlacePortList();
     void DrawPicture(HDC dc, const Picture& picture, const RECT& area) const;
     void DrawIndicator(const Picture& indicator);
     int RebuildPortListIfChanged();
@@ -84,6 +97,9 @@ private:
 
     HICON m_hIcon;
     BackgroundPainter m_background;
+    int m_dpi = kDefaultDpi;
+    bool m_highContrast = false;
+    DialogLayout m_layout;
     Font m_labelFont;      // F1
     Font m_detectionFont;  // F2
     Font m_typeFont;       // F3

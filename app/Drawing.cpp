@@ -15,20 +15,31 @@ int ClampPen(int pen)
 
 } // namespace
 
-int BackgroundPen(int y, int bottom)
+int BackgroundPen(int y, int bottom, int dpi)
 {
-    if (y == kFirstSeparatorRow || y == kSecondSeparatorRow)
+    const int first = ScaleToDpi(kFirstSeparatorRow, dpi);
+    const int second = ScaleToDpi(kSecondSeparatorRow, dpi);
+    if (y == first || y == second)
         return kSeparatorPen;
-    if (y < kFirstSeparatorRow)
-        return ClampPen(kGradientPens * y / kFirstSeparatorRow);
-    if (y < kSecondSeparatorRow)
-        return ClampPen(kGradientPens * (y - kFirstSeparatorRow) /
-                        (kSecondSeparatorRow - kFirstSeparatorRow));
-    // The third band exists only below row 330; a row beyond the bottom takes the last pen.
-    const int bandHeight = bottom - kSecondSeparatorRow;
+    if (y < first)
+        return ClampPen(kGradientPens * y / first);
+    if (y < second)
+        return ClampPen(kGradientPens * (y - first) / (second - first));
+    // The third band exists only below the second separator; a row beyond the bottom takes
+    // the last pen.
+    const int bandHeight = bottom - second;
     if (bandHeight <= 0)
         return kGradientPens - 1;
-    return ClampPen(kGradientPens * (y - kSecondSeparatorRow) / bandHeight);
+    return ClampPen(kGradientPens * (y - second) / bandHeight);
+}
+
+int FontHeightAt(int height96, int dpi, int defaultCell)
+{
+    if (dpi == kDefaultDpi)
+        return height96;
+    if (height96 == 0)
+        return defaultCell > 0 ? ScaleToDpi(defaultCell, dpi) : 0;
+    return ScaleToDpi(height96, dpi);
 }
 
 std::vector<PixelRun> OpaqueRuns(const std::uint8_t* bgrx, int width, int height, int keyRed,

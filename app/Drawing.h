@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/Background.h"
+#include "winfw/Dpi.h"
 #include "winfw/Gdi.h"
 
 namespace draw {
@@ -20,8 +21,15 @@ constexpr int kFirstSeparatorRow = 170;
 constexpr int kSecondSeparatorRow = 330;
 
 // The pen of row y (0 to 44, or kSeparatorPen) in a client area whose bottom coordinate is
-// `bottom`; rows 0 to `bottom` inclusive are drawn.
-int BackgroundPen(int y, int bottom);
+// `bottom`; rows 0 to `bottom` inclusive are drawn. The separator rows are those of 96 DPI
+// scaled to `dpi`, so the bands stay behind the controls they frame.
+int BackgroundPen(int y, int bottom, int dpi = kDefaultDpi);
+
+// The height to ask a font for at `dpi`, given its height at 96 DPI: scaled as MulDiv
+// scales, sign kept (cell or character height). Height 0 asks the font mapper for its
+// default, whose cell is `defaultCell` pixels at every DPI: at 96 DPI it stays 0, elsewhere
+// that cell is scaled. 96 DPI gives every height as it is.
+int FontHeightAt(int height96, int dpi, int defaultCell);
 
 // One horizontal run of pixels that are not the key colour: row y, columns first to last
 // inclusive.

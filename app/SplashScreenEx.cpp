@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
+#include <utility>
 
 #include "Drawing.h"
+#include "winfw/Dpi.h"
 #include "winfw/Dialog.h"
 #include "winfw/MessageMap.h"
 
@@ -37,8 +39,9 @@ Region RegionOfRectangles(const RECT* rects, std::size_t count)
                                     reinterpret_cast<const RGNDATA*>(buffer.data())));
 }
 
-// The union of one-pixel-high rectangles, one per run (last column inclusive).
-Region RegionOfRuns(const std::vector<draw::PixelRun>& runs)
+// The union of one-pixel-high rectangles, one per run (last column inclusive), scaled from
+// the bitmap's pixels to the window's at `dpi`.
+Region RegionOfRuns(const std::vector<draw::PixelRun>& runs, int dpi)
 {
     Region total(::CreateRectRgn(0, 0, 0, 0));
     if (!total)
@@ -46,7 +49,7 @@ Region RegionOfRuns(const std::vector<draw::PixelRun>& runs)
     std::vector<RECT> rects;
     rects.reserve(runs.size());
     for (const draw::PixelRun& run : runs)
-        rects.push_back(RECT{run.first, run.y, run.last + 1, run.y + 1});
+        rects.push_back(ScaleToDpi(RECT{run.first, run.y, run.last + 1, run.y + 1}, dpi));
     for (std::size_t start = 0; start < rects.size(); start += kRectanglesPerRegion) {
         const std::size_t count = std::min(kRectanglesPerRegion, rects.size() - start);
         Region part = RegionOfRectangles(rects.data() + start, count);
@@ -54,6 +57,24 @@ Region RegionOfRuns(const std::vector<draw::PixelRun>& runs)
             return Region();
     }
     return total;
+}
+
+// A copy of the bitmap at `width` x `height`, smoothed; empty when it cannot be made.
+Bitmap StretchedCopy(HWND window, HBITMAP source, int sourceWidth, int sourceHeight, int width,
+                     int height)
+{
+    WindowDC dc(window);
+    MemoryDC from(dc.Get());
+    MemoryDC to(dc.Get());
+    Bitmap copy(::CreateCompatibleBitmap(dc.Get(), width, height));
+    if (from.Get() == nullptr || to.Get() == nullptr || !copy)
+        return Bitmap();
+    Selection sourceSelection(from.Get(), source);
+    Selection copySelection(to.Get(), copy.Get());
+    ::SetStretchBltMode(to.Get(), HALFTONE);
+    ::SetBrushOrgEx(to.Get(), 0, 0, nullptr);
+    ::StretchBlt(to.Get(), 0, 0, width, height, from.Get(), 0, 0, sourceWidth, sourceHeight, SRCCOPY);
+    return copy;
 }
 
 bool IsInputMessage(UINT message)
@@ -92,6 +113,8 @@ bool CSplashScreenEx::Create(HWND parent, const char* text, int timeoutMs, int s
     m_text = text != nullptr ? text : "";
     m_timeout = timeoutMs;
     m_style = style;
+    m_dpi = parent != nullptr ? WindowDpi(parent) : kDefaultDpi;
+    m_highContrast = HighContrastOn();
     if (!RegisterWindowClass()) {
         delete this;
         return false;
@@ -130,8 +153,9 @@ bool CSplashScreenEx::SetBitmap(int bitmapId, int red, int green, int blue)
         return false;
     BITMAP data = {};
     ::GetObjectA(m_bitmap.Get(), sizeof data, &data);
-    m_width = data.bmWidth;
-    m_height = data.bmHeight;
+    // The bitmap is drawn for 96 DPI: on another screen it is shown at that screen's scale.
+    m_width = ScaleToDpi(data.bmWidth, m_dpi);
+    m_height = ScaleToDpi(data.bmHeight, m_dpi);
     m_textRect = RECT{0, 0, m_width, m_height};
 
     if (m_style & kCenterScreen) {
@@ -144,24 +168,29 @@ bool CSplashScreenEx::SetBitmap(int bitmapId, int red, int green, int blue)
         m_y = parent.top + (parent.bottom - parent.top - m_height) / 2;
     }
 
-    if (red == -1 || green == -1 || blue == -1)
-        return true;
-    ApplyKeyColourRegion(red, green, blue);
+    // High contrast shows a plain rectangle in the system's colours: nothing to cut.
+    if (!m_highContrast && red != -1 && green != -1 && blue != -1)
+        ApplyKeyColourRegion(data.bmWidth, data.bmHeight, red, green, blue);
+    if (m_dpi != kDefaultDpi && m_width > 0 && m_height > 0) {
+        Bitmap scaled = StretchedCopy(m_hWnd, m_bitmap.Get(), data.bmWidth, data.bmHeight, m_width, m_height);
+        if (scaled)
+            m_bitmap = std::move(scaled);
+    }
     return true;
 }
 
-void CSplashScreenEx::ApplyKeyColourRegion(int red, int green, int blue)
+void CSplashScreenEx::ApplyKeyColourRegion(int width, int height, int red, int green, int blue)
 {
-    if (m_hWnd == nullptr || m_width <= 0 || m_height <= 0)
+    if (m_hWnd == nullptr || width <= 0 || height <= 0)
         return;
     std::vector<std::uint8_t> pixels;
     {
         WindowDC dc(m_hWnd);
-        pixels = ReadBitmapPixels(dc.Get(), m_bitmap.Get(), m_width, m_height);
+        pixels = ReadBitmapPixels(dc.Get(), m_bitmap.Get(), width, height);
     }
     if (pixels.empty())
         return;
-    Region region = RegionOfRuns(draw::OpaqueRuns(pixels.data(), m_width, m_height, red, green, blue));
+    Region region = RegionOfRuns(draw::OpaqueRuns(pixels.data(), width, height, red, green, blue), m_dpi);
     // Once given to the window, the region is the system's.
     if (region && ::SetWindowRgn(m_hWnd, region.Get(), TRUE) != 0)
         region.Release();
@@ -240,6 +269,10 @@ void CSplashScreenEx::PaintTo(HDC dc)
 {
     if (dc == nullptr || !m_bitmap)
         return;
+    if (m_highContrast) {
+        PaintInSystemColours(dc);
+        return;
+    }
     {
         MemoryDC memory(dc);
         Selection bitmap(memory.Get(), m_bitmap.Get());
@@ -252,6 +285,22 @@ void CSplashScreenEx::PaintTo(HDC dc)
     ::SetTextColor(dc, m_textColor);
     RECT area = m_textRect;
     ::DrawTextA(dc, m_text.c_str(), -1, &area, m_textFormat);
+}
+
+void CSplashScreenEx::PaintInSystemColours(HDC dc)
+{
+    // No picture in high contrast: the window's colour, a frame and the owner's title in
+    // the text's colour.
+    RECT area = {0, 0, m_width, m_height};
+    ::FillRect(dc, &area, ::GetSysColorBrush(COLOR_WINDOW));
+    ::FrameRect(dc, &area, ::GetSysColorBrush(COLOR_WINDOWTEXT));
+    CString text = m_text;
+    if (text.empty() && m_parent != nullptr)
+        text = CWindow(m_parent).GetWindowTextA();
+    Selection font(dc, m_font.Get());
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    ::DrawTextA(dc, text.c_str(), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 }
 
 void CSplashScreenEx::PostNcDestroy() { delete this; }

@@ -44,8 +44,10 @@ private:
     LRESULT OnDisplayTimer(WPARAM, LPARAM);
     void PostNcDestroy() override;
     bool RegisterWindowClass();
-    void ApplyKeyColourRegion(int red, int green, int blue);
+    // Cuts the key colour out of the bitmap as loaded (width x height at 96 DPI).
+    void ApplyKeyColourRegion(int width, int height, int red, int green, int blue);
     void PaintTo(HDC dc);
+    void PaintInSystemColours(HDC dc);
 
     using AnimateWindowFn = BOOL(WINAPI*)(HWND, DWORD, DWORD);
     AnimateWindowFn m_animateWindow = nullptr;
@@ -62,4 +64,7 @@ private:
     int m_height = 0;
     int m_x = 0;
     int m_y = 0;
+    // The owner's DPI and whether high contrast is on, when the splash was made.
+    int m_dpi = 96;
+    bool m_highContrast = false;
 };

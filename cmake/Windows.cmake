@@ -18,7 +18,8 @@ file(WRITE ${CMAKE_BINARY_DIR}/version.txt "${OV_VERSION}\n")
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp winfw/Text.cpp winfw/TimerResolution.cpp
-  winfw/Window.cpp winfw/WindowImpl.cpp winfw/Dialog.cpp winfw/App.cpp winfw/KeepAwake.cpp)
+  winfw/Window.cpp winfw/WindowImpl.cpp winfw/Dialog.cpp winfw/App.cpp winfw/KeepAwake.cpp
+  winfw/Dpi.cpp)
 target_link_libraries(ov_winfw PUBLIC winmm)
 target_sources(ov_winfw PRIVATE winfw/KnownPlaces.cpp)
 target_link_libraries(ov_winfw PUBLIC shell32 ole32 advapi32)
@@ -79,7 +80,7 @@ configure_file(${CMAKE_SOURCE_DIR}/res/Orvane.manifest.in ${OV_GENERATED_DIR}/Or
 
 set(OV_UPDATER_RC ${CMAKE_SOURCE_DIR}/res/Orvane.rc)
 set_source_files_properties(${OV_UPDATER_RC} PROPERTIES
-  OBJECT_DEPENDS "${OV_DRAWN_FILES};${CMAKE_SOURCE_DIR}/res/strings.rc;${CMAKE_SOURCE_DIR}/res/ChargementDialog.rc;${CMAKE_SOURCE_DIR}/res/resource.h;${OV_GENERATED_DIR}/OrvaneVersion.h;${OV_GENERATED_DIR}/Orvane.manifest")
+  OBJECT_DEPENDS "${OV_DRAWN_FILES};${CMAKE_SOURCE_DIR}/res/strings.rc;${CMAKE_SOURCE_DIR}/res/ChargementDialog.rc;${CMAKE_SOURCE_DIR}/res/MainDialog.rc;${CMAKE_SOURCE_DIR}/res/resource.h;${OV_GENERATED_DIR}/OrvaneVersion.h;${OV_GENERATED_DIR}/Orvane.manifest")
 
 # Tessock.dll, the COM port manager library. Its code is also compiled into its unit tests,
 # which swap its OS seam for a simulated machine.

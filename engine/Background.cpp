@@ -20,11 +20,15 @@ HPEN BackgroundPainter::PenOf(int index) const
     return m_grays[index].Get();
 }
 
-void BackgroundPainter::Paint(HDC dc, const RECT& client) const
+void BackgroundPainter::Paint(HDC dc, const RECT& client, int dpi, bool highContrast) const
 {
+    if (highContrast) {
+        PaintInSystemColours(dc, client, dpi);
+        return;
+    }
     Selection keep(dc, m_grays[0].Get());
     for (int y = 0; y <= client.bottom; ++y) {
-        ::SelectObject(dc, PenOf(m_rule(y, client.bottom)));
+        ::SelectObject(dc, PenOf(m_rule(y, client.bottom, dpi)));
         ::MoveToEx(dc, 0, y, nullptr);
         ::LineTo(dc, client.right, y);
     }
@@ -36,4 +40,26 @@ HBRUSH TextOverBackground(HDC dc)
     ::SetBkColor(dc, RGB(230, 250, 210));
     ::SetBkMode(dc, TRANSPARENT);
     return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+}
+
+void BackgroundPainter::PaintInSystemColours(HDC dc, const RECT& client, int dpi) const
+{
+    const RECT whole = {0, 0, client.right + 1, client.bottom + 1};
+    ::FillRect(dc, &whole, ::GetSysColorBrush(COLOR_WINDOW));
+    Pen separator(::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_WINDOWTEXT)));
+    Selection keep(dc, separator.Get());
+    for (int y = 0; y <= client.bottom; ++y) {
+        if (m_rule(y, client.bottom, dpi) != kSeparatorPen)
+            continue;
+        ::MoveToEx(dc, 0, y, nullptr);
+        ::LineTo(dc, client.right, y);
+    }
+}
+
+HBRUSH TextInSystemColours(HDC dc)
+{
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+    ::SetBkMode(dc, OPAQUE);
+    return ::GetSysColorBrush(COLOR_WINDOW);
 }

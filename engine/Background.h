@@ -15,8 +15,8 @@ public:
     static constexpr int kSeparatorPen = -1;
 
     // The pen of row y (0 to kPenCount - 1, or kSeparatorPen) in a client area whose
-    // bottom coordinate is `bottom`.
-    using RowRule = int (*)(int y, int bottom);
+    // bottom coordinate is `bottom`, in a window drawn at `dpi`.
+    using RowRule = int (*)(int y, int bottom, int dpi);
 
     // The pens are made here, once for the life of the window that holds the painter.
     explicit BackgroundPainter(RowRule rule);
@@ -24,11 +24,13 @@ public:
     BackgroundPainter& operator=(const BackgroundPainter&) = delete;
 
     // Rows 0 to the client area's bottom inclusive, from the left edge to the right one;
-    // the context's own pen is selected back afterwards.
-    void Paint(HDC dc, const RECT& client) const;
+    // the context's own pen is selected back afterwards. In high contrast no grey is
+    // drawn: the window's system colour, with the separators in the text's.
+    void Paint(HDC dc, const RECT& client, int dpi, bool highContrast) const;
 
 private:
     HPEN PenOf(int index) const;
+    void PaintInSystemColours(HDC dc, const RECT& client, int dpi) const;
 
     RowRule m_rule;
     Pen m_grays[kPenCount];
@@ -38,3 +40,7 @@ private:
 // Colours a control's text black over the background, which shows through: the brush a
 // control-colour handler returns for it.
 HBRUSH TextOverBackground(HDC dc);
+
+// Colours a control's text in the system's text colour on the system's window colour, as
+// high contrast asks: the brush a control-colour handler returns for it.
+HBRUSH TextInSystemColours(HDC dc);

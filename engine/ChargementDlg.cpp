@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <initializer_list>
 
 #include "Journal.h"
 #include "RunResult.h"
@@ -16,8 +17,11 @@ namespace {
 constexpr int kGradientPens = BackgroundPainter::kPenCount;
 
 // Row y shows the pen that follows row y - 1, row 0 the first pen: the gradient starts one
-// row down.
-int ProgressRowPen(int y, int height) { return y == 0 ? 0 : ProgressGradientPen(y - 1, height); }
+// row down. It spans the client height, whatever the DPI.
+int ProgressRowPen(int y, int height, int /*dpi*/)
+{
+    return y == 0 ? 0 : ProgressGradientPen(y - 1, height);
+}
 
 } // namespace
 
@@ -74,8 +78,49 @@ BOOL CChargementDlg::OnInitDialog()
     m_terminal.SetPercentCallback(PercentCallback, HandleToContext(m_hWnd));
     m_terminal.SetModuleCallback(ModuleCallback, HandleToContext(m_hWnd));
     SendMessageA(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    m_dpi = WindowDpi(m_hWnd);
+    m_layout.Record(m_hWnd, m_dpi);
+    FollowContrast();
+    LogTextFit(m_hWnd, m_dpi);
     PostUpdateStart(m_hWnd);
     return TRUE;
+}
+
+LRESULT CChargementDlg::OnDpiChanged(WPARAM w, LPARAM l)
+{
+    // Moved to a screen of another DPI: the suggested rectangle, and the controls re-laid.
+    m_dpi = DpiOfMessage(w);
+    const auto* suggested = reinterpret_cast<const RECT*>(l);
+    if (suggested != nullptr)
+        ::SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top,
+                       suggested->right - suggested->left, suggested->bottom - suggested->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    m_layout.Apply(m_dpi);
+    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    LogTextFit(m_hWnd, m_dpi);
+    return 0;
+}
+
+LRESULT CChargementDlg::OnColoursChanged(WPARAM, LPARAM)
+{
+    FollowContrast();
+    return 0;
+}
+
+void CChargementDlg::FollowContrast()
+{
+    const bool highContrast = HighContrastOn();
+    if (highContrast == m_highContrast)
+        return;
+    m_highContrast = highContrast;
+    // In high contrast the bars take the system's colours; otherwise their own again.
+    const LPARAM bar = highContrast ? static_cast<LPARAM>(::GetSysColor(COLOR_HIGHLIGHT)) : CLR_DEFAULT;
+    const LPARAM back = highContrast ? static_cast<LPARAM>(::GetSysColor(COLOR_WINDOW)) : CLR_DEFAULT;
+    for (CWindow* bars : {&m_totalProgress, &m_fileProgress}) {
+        bars->SendMessageA(PBM_SETBARCOLOR, 0, bar);
+        bars->SendMessageA(PBM_SETBKCOLOR, 0, back);
+    }
+    ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 bool CChargementDlg::PreTranslateMessage(MSG& msg)
@@ -99,6 +144,9 @@ bool CChargementDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result
         Entry::Message(WM_ERASEBKGND, &CChargementDlg::OnEraseBackground),
         Entry::ControlColors(&CChargementDlg::OnCtlColor),
         Entry::Message(WM_HELP, &CChargementDlg::OnHelpInfo),
+        Entry::Message(WM_DPICHANGED, &CChargementDlg::OnDpiChanged),
+        Entry::Notice(WM_SYSCOLORCHANGE, &CChargementDlg::OnColoursChanged),
+        Entry::Notice(WM_SETTINGCHANGE, &CChargementDlg::OnColoursChanged),
     };
     return DispatchMessageMap(this, kEntries, message, w, l, result);
 }
@@ -241,7 +289,7 @@ LRESULT CChargementDlg::OnEraseBackground(WPARAM w, LPARAM)
 {
     RECT client = {};
     ::GetClientRect(m_hWnd, &client);
-    m_background.Paint(reinterpret_cast<HDC>(w), client);
+    m_background.Paint(reinterpret_cast<HDC>(w), client, m_dpi, m_highContrast);
     return TRUE;
 }
 
@@ -249,7 +297,8 @@ HBRUSH CChargementDlg::OnCtlColor(UINT message, WPARAM w, LPARAM l)
 {
     m_ctlBrush = DefaultCtlColor(message, w, l);
     if (WindowClassName(reinterpret_cast<HWND>(l)) == "Static")
-        m_ctlBrush = TextOverBackground(reinterpret_cast<HDC>(w));
+        m_ctlBrush = m_highContrast ? TextInSystemColours(reinterpret_cast<HDC>(w))
+                                    : TextOverBackground(reinterpret_cast<HDC>(w));
     return m_ctlBrush;
 }
 

@@ -10,6 +10,7 @@
 #include "UpdateRun.h"
 #include "terminal/Terminal.h"
 #include "winfw/Dialog.h"
+#include "winfw/Dpi.h"
 #include "winfw/Strings.h"
 
 // One poster per run message, each taking the window handle and returning PostMessageA's
@@ -42,6 +43,9 @@ public:
 
     // Whether the run ended with success; read once the window has closed.
     bool Succeeded() const { return m_succeeded; }
+    // What the window is drawn at: its DPI, and whether in the system's high-contrast colours.
+    int Dpi() const { return m_dpi; }
+    bool InHighContrast() const { return m_highContrast; }
 
     static DWORD WINAPI UpdateThreadProc(LPVOID window);
 
@@ -58,6 +62,9 @@ private:
     CWindow m_fileProgress;
     HBRUSH m_ctlBrush;
     RunResult m_result;
+    int m_dpi = kDefaultDpi;
+    bool m_highContrast = false;
+    DialogLayout m_layout;
 
     BOOL OnInitDialog() override;
     void DoDataExchange(DataExchange& dx) override;
@@ -86,6 +93,10 @@ private:
     LRESULT OnEraseBackground(WPARAM, LPARAM);
     HBRUSH OnCtlColor(UINT message, WPARAM w, LPARAM l);
     LRESULT OnHelpInfo(WPARAM, LPARAM);
+    LRESULT OnDpiChanged(WPARAM, LPARAM);
+    LRESULT OnColoursChanged(WPARAM, LPARAM);
+    // Reads whether high contrast is on and, when that changed, repaints in the new colours.
+    void FollowContrast();
     void ReplaceText(CWindow& control, const CString& text);
     void EndWithoutRun(RunResult result);
 

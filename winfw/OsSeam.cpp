@@ -52,6 +52,24 @@ HMODULE LoadFromTrustedDirectories(const char* name)
     return Os().LoadLibraryExA((directory + name).c_str(), nullptr, 0);
 }
 
+UINT RealDpiForWindow(HWND window)
+{
+    // Found at run time: older systems have no per-window DPI, only the system's.
+    using DpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto dpiForWindow = reinterpret_cast<DpiForWindowFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (dpiForWindow != nullptr) {
+        const UINT dpi = dpiForWindow(window);
+        if (dpi != 0)
+            return dpi;
+    }
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen != nullptr)
+        ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
 // Filled by member name, so a new member can never shift the others.
 OsCalls MakeRealCalls()
 {
@@ -107,6 +125,8 @@ OsCalls MakeRealCalls()
     c.ReportEventW = ::ReportEventW;
     c.DeregisterEventSource = ::DeregisterEventSource;
     c.GetModuleFileNameW = ::GetModuleFileNameW;
+    c.GetDpiForWindow = RealDpiForWindow;
+    c.SystemParametersInfoA = ::SystemParametersInfoA;
     return c;
 }
 

@@ -69,6 +69,11 @@ struct OsCalls {
     decltype(&::ReportEventW) ReportEventW;
     decltype(&::DeregisterEventSource) DeregisterEventSource;
     decltype(&::GetModuleFileNameW) GetModuleFileNameW;
+    // The DPI a window is drawn at: GetDpiForWindow where the system has it (Windows 10
+    // 1607 on), the system DPI otherwise.
+    UINT (*GetDpiForWindow)(HWND window);
+    // The system parameters the windows follow (SPI_GETHIGHCONTRAST).
+    decltype(&::SystemParametersInfoA) SystemParametersInfoA;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;

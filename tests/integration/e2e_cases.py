@@ -8,13 +8,14 @@ Each case is one CTest test: `e2e_cases.py NAME`.
 """
 import os
 import shutil
+import subprocess
 import sys
 import time
 
-from window_cases import (PORTS, READER, READER_ENTRY, START, TITLE, Device, Updater, drive,
-                          screenshot)
-from harness import (APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, Reader, check, journals,
-                     new_journal, run_case, scratch, start_windows)
+from window_cases import (CAPTION, DETECTED, DETECTION, PORTS, READER, READER_ENTRY, START, TITLE,
+                          Device, Updater, drive, screenshot)
+from harness import (APPS, GOOD_OPTIONS, M30_FILES, SAMPLE, WINE_RUN, Reader, check, journals,
+                     new_journal, run_case, run_windows, scratch, start_windows)
 
 TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
 
@@ -181,6 +182,121 @@ def case_enter_and_escape_during_a_run():
     check(watched.boxes == [SUCCESS], watched)
     check(received_names(summary) == names, summary["files"])
     check(summary["restarts"] == 1, summary)
+
+
+PROGRESS = "Chargement"
+DPIS = (96, 120, 144, 192)
+# Children that overlap by design: the port list stands at the end of the detection text's
+# area, the indicator at the end of the state label's.
+OVERLAPS = {frozenset((1028, 1019)), frozenset((1035, 1033))}
+# Dialog units round: a size is within 8 % of its 96-DPI size scaled, and two pixels.
+SLACK = 0.08
+
+
+def layout(title):
+    """The client size and the children (id -> (x, y, width, height)) of a window."""
+    lines = drive("layout", title).splitlines()
+    client = tuple(int(v) for v in lines[0].split()[1:])
+    children = {}
+    for line in lines[1:]:
+        ident, _, x, y, w, h, visible = line.split()
+        if visible == "1" and int(ident) not in children:
+            children[int(ident)] = tuple(int(v) for v in (x, y, w, h))
+    return client, children
+
+
+def near(value, expected):
+    return abs(value - expected) <= 2 + SLACK * abs(expected)
+
+
+def check_layout(name, dpi, shown, at96):
+    """A window's layout at `dpi` against its layout at 96 DPI, and against itself."""
+    (width, height), children = shown
+    (width96, height96), children96 = at96
+    scale = dpi / 96.0
+    check(near(width, width96 * scale) and near(height, height96 * scale),
+          "%s at %d DPI: client %dx%d for %dx%d at 96" % (name, dpi, width, height, width96, height96))
+    check(set(children) == set(children96), "%s at %d DPI: children %s" % (name, dpi, sorted(children)))
+    for ident, (x, y, w, h) in children.items():
+        x96, y96, w96, h96 = children96[ident]
+        # A drop-down list's height is its edit field's, which follows its font.
+        check(near(x, x96 * scale) and near(y, y96 * scale) and near(w, w96 * scale) and
+              (ident == PORTS or near(h, h96 * scale)),
+              "%s at %d DPI: control %d at %s, at 96 %s" % (name, dpi, ident, (x, y, w, h),
+                                                             children96[ident]))
+        check(x >= 0 and y >= 0 and x + w <= width and y + h <= height,
+              "%s at %d DPI: control %d outside the client area" % (name, dpi, ident))
+    ids = sorted(children)
+    for i, a in enumerate(ids):
+        for b in ids[i + 1:]:
+            ax, ay, aw, ah = children[a]
+            bx, by, bw, bh = children[b]
+            overlap = ax < bx + bw and bx < ax + aw and ay < by + bh and by < ay + ah
+            check(not overlap or frozenset((a, b)) in OVERLAPS,
+                  "%s at %d DPI: controls %d and %d overlap" % (name, dpi, a, b))
+
+
+def set_dpi(dpi):
+    """The DPI Wine gives the programs started from now on (HKCU LogPixels)."""
+    key = r"HKCU\Control Panel\Desktop"
+    args = (["reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"]
+            if dpi else ["reg", "delete", key, "/v", "LogPixels", "/f"])
+    subprocess.run([WINE_RUN] + args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=120, check=False)
+
+
+def screens_at(dpi):
+    """The main window with the reader, the progress window held in a download (the reader
+    goes silent at block 3 of the first file) and the result box, at one DPI: their layouts,
+    and a screenshot of each."""
+    set_dpi(dpi)
+    # Whether each window's texts fit their controls is measured in the program itself,
+    # which says so on its diagnostic output.
+    monitor = start_windows(os.path.join(TOOLS_DIR, "windriver.exe"), "debuglines", "150000")
+    time.sleep(0.5)
+    with Device(*READER), Reader(5, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS,
+                                 "--silent-at", "3", "--fault-file", "3648LDR.SGN") as sim, \
+            Updater(SAMPLE) as app:
+        app.wait_window()
+        drive("waitselected", TITLE, PORTS, READER_ENTRY, 20000)
+        drive("waittext", TITLE, DETECTION, DETECTED, 5000)
+        time.sleep(0.5)
+        main = layout(TITLE)
+        screenshot("dpi-%d-main.png" % dpi)
+        drive("click", TITLE, START)
+        drive("wait", PROGRESS, 10000)
+        deadline = time.time() + 30
+        while time.time() < deadline and "rx block 3" not in sim.log():
+            time.sleep(0.05)
+        check("rx block 3" in sim.log(), "no download at %d DPI" % dpi)
+        time.sleep(0.5)
+        progress = layout(PROGRESS)
+        screenshot("dpi-%d-progress.png" % dpi)
+        # The reader is gone: the run ends and its outcome is shown.
+        sim.stop()
+        drive("gone", PROGRESS, 120000)
+        drive("box", CAPTION, 30000)
+        time.sleep(0.3)
+        screenshot("dpi-%d-result.png" % dpi)
+        drive("answer", CAPTION, 5000)
+        drive("waitenabled", TITLE, 0, 1, 10000)
+    lines = [l for l in monitor.wait(0.1).out.splitlines() if l.startswith("Fenetre a ")]
+    # The main window at start and once the reader is found, the progress window at start.
+    check(len(lines) >= 3 and all(l == "Fenetre a %d ppp : tous les textes tiennent" % dpi
+                                  for l in lines), "texts at %d DPI: %s" % (dpi, lines))
+    return main, progress
+
+
+def case_screens_at_every_dpi():
+    shown = {}
+    try:
+        for dpi in DPIS:
+            shown[dpi] = screens_at(dpi)
+    finally:
+        set_dpi(None)
+    for dpi in DPIS:
+        check_layout("main window", dpi, shown[dpi][0], shown[96][0])
+        check_layout("progress window", dpi, shown[dpi][1], shown[96][1])
 
 
 if __name__ == "__main__":

@@ -175,7 +175,7 @@ def case_main_window_texts_and_keys():
         check(text(READ_ME) == readme + "\r\n", repr(text(READ_ME)))
         check(text(STATE) == "Etat du lecteur :" and text(UPDATE) == "Mise à jour du lecteur",
               text(STATE))
-        check(text(START) == "Démarrer", text(START))
+        check(text(START) == "&Démarrer", text(START))
         check(text(NOTICE) == os.environ["OV_LEGAL_COPYRIGHT"], text(NOTICE))
         check(text(DETECTION) == NOT_DETECTED, text(DETECTION))
         # No reader's port: nothing is selected and Démarrer stays disabled.

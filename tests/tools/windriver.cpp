@@ -28,10 +28,15 @@
 //   close TITLE                    posts WM_CLOSE
 //   queryendclass CLASS            what a window of that class, shown or not, answers when
 //                                  Windows asks whether the session may end
+//   debuglines MS                  prints every diagnostic line any program writes for MS
+//                                  milliseconds, as a debug monitor reads them (DBWIN_BUFFER)
+//   layout TITLE                   "client W H", then one line per child window in z order:
+//                                  "id class x y width height visible" (client coordinates)
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -290,6 +295,51 @@ int Run(const std::vector<std::wstring>& a)
         ::Sleep(60);
         WaitFor(300, [&] { return !::GetUpdateRect(window, nullptr, FALSE); });
         return Capture(window, a[2].c_str()) ? 0 : 1;
+    }
+    if (command == L"debuglines" && n == 2) {
+        // The debug monitor's protocol: the buffer holds the writer's process id, then the line.
+        constexpr DWORD kBufferSize = 4096;
+        HANDLE bufferReady = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
+        HANDLE dataReady = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
+        HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                              kBufferSize, L"DBWIN_BUFFER");
+        const void* view = mapping != nullptr ? ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kBufferSize) : nullptr;
+        if (bufferReady == nullptr || dataReady == nullptr || view == nullptr)
+            return Fail("no debug buffer"), 1;
+        const char* text = static_cast<const char*>(view) + sizeof(DWORD);
+        const ULONGLONG end = ::GetTickCount64() + ms(1);
+        ::SetEvent(bufferReady);
+        while (::GetTickCount64() < end) {
+            if (::WaitForSingleObject(dataReady, 100) != WAIT_OBJECT_0)
+                continue;
+            std::printf("%.*s\n", static_cast<int>(::strnlen(text, kBufferSize - sizeof(DWORD))), text);
+            std::fflush(stdout);
+            ::SetEvent(bufferReady);
+        }
+        ::UnmapViewOfFile(view);
+        ::CloseHandle(mapping);
+        ::CloseHandle(dataReady);
+        ::CloseHandle(bufferReady);
+        return 0;
+    }
+    if (command == L"layout" && n == 2) {
+        HWND window = VisibleWindow(nullptr, a[1].c_str());
+        RECT client = {};
+        if (window == nullptr || !::GetClientRect(window, &client))
+            return Fail("no window"), 1;
+        std::printf("client %ld %ld\n", client.right, client.bottom);
+        for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr;
+             child = ::GetWindow(child, GW_HWNDNEXT)) {
+            RECT r = {};
+            ::GetWindowRect(child, &r);
+            ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+            wchar_t className[64] = {};
+            ::GetClassNameW(child, className, 63);
+            std::printf("%d %s %ld %ld %ld %ld %d\n", ::GetDlgCtrlID(child), Utf8(className).c_str(),
+                        r.left, r.top, r.right - r.left, r.bottom - r.top,
+                        ::IsWindowVisible(child) ? 1 : 0);
+        }
+        return 0;
     }
     if (command == L"close" && n == 2) {
         HWND window = VisibleWindow(nullptr, a[1].c_str());

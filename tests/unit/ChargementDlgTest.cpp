@@ -8,8 +8,10 @@
 #include "FakeOs.h"
 #include "LoaderPeer.h"
 #include "PackageDir.h"
+#include "PostedMessageHook.h"
 #include "engine/ChargementDlg.h"
 #include "engine/RunResult.h"
+#include "res/resource.h"
 
 namespace {
 
@@ -114,6 +116,79 @@ TEST(ChargementDlg, GradientPenFollowsTheRowsAndNeverPassesTheLast)
         for (int y = 0; y <= height; ++y)
             ASSERT_LE(ProgressGradientPen(y, height), 44) << y << " of " << height;
     EXPECT_EQ(ProgressGradientPen(0, 0), 0); // no client height: no division
+}
+
+TEST(ChargementDlg, MovedToAnotherDpiAndIntoHighContrastBeforeTheRun)
+{
+    // Looked at when the run is about to start: the window then ends, having no port.
+    FakeOs os;
+    os.dpi = 120;
+    CChargementDlg dialog;
+    int dpiAtStart = 0;
+    RECT bar = {}, barAfter = {}, window = {}, suggested = {};
+    LONG fontBefore = 0, fontAfter = 0;
+    COLORREF normal = 0, contrast = 0, normalAgain = 0;
+    const auto rectOf = [](HWND control) {
+        RECT r = {};
+        ::GetWindowRect(control, &r);
+        ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    const auto fontOf = [](HWND control) {
+        LOGFONTA font = {};
+        ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)), sizeof font, &font);
+        return font.lfHeight;
+    };
+    const auto background = [](HWND w) {
+        HDC screen = ::GetDC(w);
+        HDC memory = ::CreateCompatibleDC(screen);
+        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 8, 8);
+        HGDIOBJ previous = ::SelectObject(memory, bitmap);
+        ::SendMessageA(w, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory), 0);
+        const COLORREF colour = ::GetPixel(memory, 2, 2);
+        ::SelectObject(memory, previous);
+        ::DeleteObject(bitmap);
+        ::DeleteDC(memory);
+        ::ReleaseDC(w, screen);
+        return colour;
+    };
+    PostedMessageHook hook(WM_UPDATE_START, [&](HWND w) {
+        dpiAtStart = dialog.Dpi();
+        HWND total = ::GetDlgItem(w, IDC_TOTAL_PROGRESS);
+        bar = rectOf(total);
+        fontBefore = fontOf(::GetDlgItem(w, IDC_STEP_TEXT));
+        ::GetWindowRect(w, &suggested);
+        suggested.right = suggested.left + (suggested.right - suggested.left) * 2;
+        suggested.bottom = suggested.top + (suggested.bottom - suggested.top) * 2;
+        ::SendMessageA(w, WM_DPICHANGED, MAKEWPARAM(240, 240), reinterpret_cast<LPARAM>(&suggested));
+        ::GetWindowRect(w, &window);
+        barAfter = rectOf(total);
+        fontAfter = fontOf(::GetDlgItem(w, IDC_STEP_TEXT));
+        normal = background(w);
+        os.highContrast = true;
+        ::SendMessageA(w, WM_SYSCOLORCHANGE, 0, 0);
+        contrast = background(w);
+        os.highContrast = false;
+        ::SendMessageA(w, WM_SYSCOLORCHANGE, 0, 0);
+        normalAgain = background(w);
+        return true;
+    });
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    ASSERT_TRUE(hook.Ran());
+    EXPECT_EQ(dpiAtStart, 120);
+    EXPECT_EQ(dialog.Dpi(), 240);
+    EXPECT_TRUE(EqualRect(&window, &suggested));
+    // Every control and the dialog's font, from 120 DPI to 240: twice the size.
+    EXPECT_EQ(barAfter.left, bar.left * 2);
+    EXPECT_EQ(barAfter.top, bar.top * 2);
+    EXPECT_EQ(barAfter.right, bar.right * 2);
+    EXPECT_EQ(barAfter.bottom, bar.bottom * 2);
+    EXPECT_NE(fontBefore, 0);
+    EXPECT_EQ(fontAfter, fontBefore * 2);
+    // The gradient's first rows, the system's window colour in high contrast, and back.
+    EXPECT_EQ(normal, RGB(250, 250, 250));
+    EXPECT_EQ(contrast, ::GetSysColor(COLOR_WINDOW));
+    EXPECT_EQ(normalAgain, RGB(250, 250, 250));
 }
 
 TEST(ChargementDlg, CallbackContextCarriesTheWindowHandle)

@@ -40,6 +40,46 @@ TEST(MainBackground, NoRowEverUsesAPenBeyondTheLast)
     }
 }
 
+TEST(MainBackground, SeparatorsStayBehindTheControlsAtEveryDpi)
+{
+    // The separators' rows at each DPI; 96 gives the rows the window has always had.
+    const struct {
+        int dpi, first, second;
+    } table[] = {{96, 170, 330}, {120, 213, 413}, {144, 255, 495}, {192, 340, 660}};
+    for (const auto& row : table) {
+        const int bottom = row.second + 100;
+        EXPECT_EQ(draw::BackgroundPen(row.first, bottom, row.dpi), kSeparatorPen) << row.dpi;
+        EXPECT_EQ(draw::BackgroundPen(row.second, bottom, row.dpi), kSeparatorPen) << row.dpi;
+        // Each band runs from the lightest grey to the darkest just above its separator.
+        EXPECT_EQ(draw::BackgroundPen(row.first - 1, bottom, row.dpi), 44) << row.dpi;
+        EXPECT_EQ(draw::BackgroundPen(row.first + 1, bottom, row.dpi), 0) << row.dpi;
+        EXPECT_EQ(draw::BackgroundPen(row.second - 1, bottom, row.dpi), 44) << row.dpi;
+        EXPECT_EQ(draw::BackgroundPen(bottom, bottom, row.dpi), 44) << row.dpi;
+        for (int y = 0; y <= bottom; ++y) {
+            const int pen = draw::BackgroundPen(y, bottom, row.dpi);
+            if (y != row.first && y != row.second) {
+                ASSERT_TRUE(pen >= 0 && pen <= 44) << y << " at " << row.dpi;
+            }
+        }
+    }
+}
+
+TEST(FontHeights, ScaledFromNinetySixDpiAndTheDefaultStaysAtNinetySix)
+{
+    // Height at 96 DPI, DPI, the default font's cell, height asked for.
+    const int table[][4] = {
+        {-20, 96, 16, -20}, {15, 96, 16, 15}, {12, 96, 16, 12}, {0, 96, 16, 0},
+        {-20, 120, 16, -25}, {15, 120, 16, 19}, {0, 120, 16, 20},
+        {-20, 144, 16, -30}, {15, 144, 16, 23}, {12, 144, 16, 18}, {0, 144, 16, 24},
+        {-20, 192, 16, -40}, {15, 192, 16, 30}, {12, 192, 16, 24}, {0, 192, 16, 32},
+        // A default cell that could not be measured leaves the default to the font mapper.
+        {0, 144, 0, 0},
+    };
+    for (const auto& row : table)
+        EXPECT_EQ(draw::FontHeightAt(row[0], row[1], row[2]), row[3])
+            << row[0] << " at " << row[1];
+}
+
 TEST(ProgressBackground, PensFollowTheRowsDownToTheLast)
 {
     // Row y is drawn with the pen chosen after row y - 1: (y * 45 + 45) / h, at most 44.

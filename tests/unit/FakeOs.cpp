@@ -493,6 +493,31 @@ BOOL WINAPI FakeDeregisterEventSource(HANDLE source)
     return TRUE;
 }
 
+UINT FakeDpiForWindow(HWND window)
+{
+    // As GetDpiForWindow: 0 for a handle that names no window.
+    if (!::IsWindow(window))
+        return 0;
+    Hold hold(g_fake->lock);
+    return g_fake->dpi;
+}
+
+BOOL WINAPI FakeSystemParameters(UINT action, UINT size, PVOID value, UINT flags)
+{
+    if (action != SPI_GETHIGHCONTRAST)
+        return RealOsCalls().SystemParametersInfoA(action, size, value, flags);
+    // Windows asks for the structure's size both in the argument and in cbSize.
+    auto* contrast = static_cast<HIGHCONTRASTA*>(value);
+    if (contrast == nullptr || size != sizeof *contrast || contrast->cbSize != sizeof *contrast) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Hold hold(g_fake->lock);
+    contrast->dwFlags = HCF_AVAILABLE | (g_fake->highContrast ? HCF_HIGHCONTRASTON : 0);
+    contrast->lpszDefaultScheme = nullptr;
+    return TRUE;
+}
+
 OsCalls FakeCalls()
 {
     OsCalls calls = RealOsCalls();
@@ -529,6 +554,8 @@ OsCalls FakeCalls()
     calls.RegisterEventSourceW = FakeRegisterEventSource;
     calls.ReportEventW = FakeReportEvent;
     calls.DeregisterEventSource = FakeDeregisterEventSource;
+    calls.GetDpiForWindow = FakeDpiForWindow;
+    calls.SystemParametersInfoA = FakeSystemParameters;
     return calls;
 }
 

@@ -112,6 +112,9 @@ struct FakeOs {
         m_clockMs += ms;
     }
     bool exportsMissing = false;      // a library without the exports asked for
+    // The screen the windows are on: its DPI, and whether high contrast is on.
+    UINT dpi = USER_DEFAULT_SCREEN_DPI;
+    bool highContrast = false;
 
     // The account the process runs as: a standard user, whom the machine's registry
     // refuses, or LocalSystem (S-1-5-18).

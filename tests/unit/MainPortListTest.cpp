@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "FakeOs.h"
+#include "PostedMessageHook.h"
+#include "app/ChargeurDlg.h"
 #include "app/PortQuery.h"
 #include "app/PortRules.h"
 #include "portlib/Tessock.h"
+#include "res/resource.h"
 
 using Texts = std::vector<std::string>;
 
@@ -193,4 +196,203 @@ TEST(PortQuery, FailuresAreToldApart)
     EXPECT_EQ(CollectPortTexts(texts), PortQuery::NoLibrary);
     // The window tells the operator; the collection itself shows nothing.
     EXPECT_TRUE(os.boxes.empty());
+}
+
+namespace {
+
+LONG FontHeightOf(HWND control)
+{
+    LOGFONTA font = {};
+    const auto handle = reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0));
+    return ::GetObjectA(handle, sizeof font, &font) == sizeof font ? font.lfHeight : 9999;
+}
+
+RECT RectInParent(HWND control)
+{
+    RECT r = {};
+    ::GetWindowRect(control, &r);
+    ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+RECT WindowRect(HWND window)
+{
+    RECT r = {};
+    ::GetWindowRect(window, &r);
+    return r;
+}
+
+bool SameRect(const RECT& a, const RECT& b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// The window's DPI changes as when it is moved to another screen: to the suggested
+// rectangle, its size scaled from the DPI it has.
+RECT MoveToScreenOf(HWND window, int fromDpi, int dpi)
+{
+    const RECT now = WindowRect(window);
+    RECT suggested = {now.left, now.top, now.left + ::MulDiv(now.right - now.left, dpi, fromDpi),
+                      now.top + ::MulDiv(now.bottom - now.top, dpi, fromDpi)};
+    ::SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    return suggested;
+}
+
+// The colour the window's background paints at (x, y).
+COLORREF BackgroundAt(HWND window, int x, int y)
+{
+    RECT client = {};
+    ::GetClientRect(window, &client);
+    HDC screen = ::GetDC(window);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, client.right + 1, client.bottom + 1);
+    HGDIOBJ previous = ::SelectObject(memory, bitmap);
+    ::SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory), 0);
+    const COLORREF colour = ::GetPixel(memory, x, y);
+    ::SelectObject(memory, previous);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(window, screen);
+    return colour;
+}
+
+// What a control-colour message gives a static text: its brush and its text colour.
+std::pair<HBRUSH, COLORREF> StaticColours(HWND window, int controlId)
+{
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    const auto brush = reinterpret_cast<HBRUSH>(::SendMessageA(
+        window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+        reinterpret_cast<LPARAM>(::GetDlgItem(window, controlId))));
+    const COLORREF text = ::GetTextColor(dc);
+    ::DeleteDC(dc);
+    return {brush, text};
+}
+
+} // namespace
+
+TEST(MainWindowDpi, FontsListPlaceAndPicturesFollowTheWindowsDpi)
+{
+    FakeOs os;
+    os.port.failOpen = true;
+    os.dpi = 144;
+    ScriptPorts("", {}, 0, 0);
+    // The fonts' heights (type, read-me, notice) and the list's place when no reader is
+    // detected, by DPI: 96 gives the pixels the window has always had.
+    struct Expected {
+        int dpi;
+        LONG type, readMe, notice;
+        RECT list; // left, top, width (a drop-down list sets its own height)
+    };
+    const Expected table[] = {
+        {144, -30, 23, 18, {627, 192, 314, 0}},
+        {192, -40, 30, 24, {836, 256, 418, 0}},
+        {120, -25, 19, 15, {523, 160, 261, 0}},
+        {96, -20, 15, 12, {418, 128, 209, 0}},
+    };
+    CChargeurDlg dialog;
+    std::vector<std::string> failures;
+    LONG labelAt[4] = {};
+    PostedMessageHook hook(WM_TIMER, [&](HWND window) {
+        const RECT logoAt144 = RectInParent(::GetDlgItem(window, IDC_LOGO));
+        int dpi = 144;
+        SIZE previousLogo = {0, 0};
+        for (std::size_t i = 0; i < 4; ++i) {
+            const Expected& e = table[i];
+            if (e.dpi != dpi) {
+                const RECT suggested = MoveToScreenOf(window, dpi, e.dpi);
+                if (!SameRect(WindowRect(window), suggested))
+                    failures.push_back("window not at the suggested rectangle at " + std::to_string(e.dpi));
+                dpi = e.dpi;
+            }
+            const std::string at = " at " + std::to_string(e.dpi);
+            if (dialog.Dpi() != e.dpi)
+                failures.push_back("dpi" + at);
+            if (FontHeightOf(::GetDlgItem(window, IDC_READER_TYPE)) != e.type ||
+                FontHeightOf(::GetDlgItem(window, IDC_READ_ME)) != e.readMe ||
+                FontHeightOf(::GetDlgItem(window, IDC_LEGAL_NOTICE)) != e.notice)
+                failures.push_back("fonts" + at);
+            labelAt[i] = FontHeightOf(::GetDlgItem(window, IDC_STATE_LABEL));
+            dialog.UpdateDetectionDisplay(true);
+            const RECT list = RectInParent(::GetDlgItem(window, IDC_PORT_LIST));
+            if (list.left != e.list.left || list.top != e.list.top || list.right - list.left != e.list.right)
+                failures.push_back("list place" + at);
+            // The picture areas are re-laid with the controls, and the logo fills its area
+            // again, keeping its proportions.
+            const RECT logo = RectInParent(::GetDlgItem(window, IDC_LOGO));
+            if (logo.left != ::MulDiv(logoAt144.left, e.dpi, 144) ||
+                logo.right != ::MulDiv(logoAt144.right, e.dpi, 144))
+                failures.push_back("logo area" + at);
+            const SIZE shown = dialog.ShownPictureSize(IDC_LOGO);
+            const int areaWidth = logo.right - logo.left;
+            const int areaHeight = logo.bottom - logo.top;
+            if (shown.cx > areaWidth || shown.cy > areaHeight ||
+                (shown.cx < areaWidth - 1 && shown.cy < areaHeight - 1) ||
+                (i > 0 && (shown.cx > previousLogo.cx) != (e.dpi > table[i - 1].dpi)))
+                failures.push_back("logo size" + at);
+            previousLogo = shown;
+        }
+        ::PostMessageA(window, WM_CLOSE, 0, 0);
+        return true;
+    });
+    dialog.DoModal();
+    ASSERT_TRUE(hook.Ran());
+    EXPECT_TRUE(failures.empty()) << ::testing::PrintToString(failures);
+    // The labels' default height (0 at 96 DPI) is the default cell scaled elsewhere.
+    EXPECT_EQ(labelAt[3], 0);
+    HDC screen = ::GetDC(nullptr);
+    LOGFONTA arial = {};
+    std::strcpy(arial.lfFaceName, "Arial");
+    HFONT font = ::CreateFontIndirectA(&arial);
+    HGDIOBJ previous = ::SelectObject(screen, font);
+    TEXTMETRICA metrics = {};
+    ::GetTextMetricsA(screen, &metrics);
+    ::SelectObject(screen, previous);
+    ::DeleteObject(font);
+    ::ReleaseDC(nullptr, screen);
+    EXPECT_EQ(labelAt[0], ::MulDiv(metrics.tmHeight, 144, 96));
+    EXPECT_EQ(labelAt[1], ::MulDiv(metrics.tmHeight, 192, 96));
+}
+
+TEST(MainWindowDpi, HighContrastPaintsInSystemColoursAndLeavesWithoutARestart)
+{
+    FakeOs os;
+    os.port.failOpen = true;
+    os.dpi = 144;
+    ScriptPorts("", {}, 0, 0);
+    CChargeurDlg dialog;
+    // (row, colour) of the background and a label's colours, normal, then high contrast, then
+    // normal again. At 144 DPI the first separator is row 255.
+    struct Look {
+        COLORREF top, separator;
+        std::pair<HBRUSH, COLORREF> label;
+    };
+    std::vector<Look> looks;
+    PostedMessageHook hook(WM_TIMER, [&](HWND window) {
+        const auto look = [&] {
+            looks.push_back({BackgroundAt(window, 5, 5), BackgroundAt(window, 5, 255),
+                             StaticColours(window, IDC_STATE_LABEL)});
+        };
+        look();
+        os.highContrast = true;
+        ::SendMessageA(window, WM_SYSCOLORCHANGE, 0, 0);
+        look();
+        os.highContrast = false;
+        ::SendMessageA(window, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+        look();
+        ::PostMessageA(window, WM_CLOSE, 0, 0);
+        return true;
+    });
+    dialog.DoModal();
+    ASSERT_EQ(looks.size(), 3u);
+    const HBRUSH hollow = static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+    for (std::size_t normal : {0u, 2u}) {
+        EXPECT_EQ(looks[normal].top, RGB(250, 250, 250)) << normal;
+        EXPECT_EQ(looks[normal].separator, RGB(128, 128, 128)) << normal;
+        EXPECT_EQ(looks[normal].label.first, hollow) << normal;
+        EXPECT_EQ(looks[normal].label.second, RGB(0, 0, 0)) << normal;
+    }
+    EXPECT_EQ(looks[1].top, ::GetSysColor(COLOR_WINDOW));
+    EXPECT_EQ(looks[1].separator, ::GetSysColor(COLOR_WINDOWTEXT));
+    EXPECT_EQ(looks[1].label.first, ::GetSysColorBrush(COLOR_WINDOW));
+    EXPECT_EQ(looks[1].label.second, ::GetSysColor(COLOR_WINDOWTEXT));
 }

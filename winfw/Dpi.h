@@ -1,0 +1,60 @@
+// What a window is drawn at: its DPI, and whether the operator asked for high contrast.
+// Sizes are written at 96 DPI (the system's default) and scaled here, so 96 DPI gives
+// them to the pixel.
+#pragma once
+#include <windows.h>
+
+#include <vector>
+
+#include "Gdi.h"
+
+constexpr int kDefaultDpi = USER_DEFAULT_SCREEN_DPI;
+
+// A length given at 96 DPI, at `dpi` (rounded as MulDiv rounds).
+int ScaleToDpi(int value, int dpi);
+RECT ScaleToDpi(const RECT& rect, int dpi);
+// A length given at `fromDpi`, at `toDpi`: what a window moved to another screen re-lays.
+int RescaleDpi(int value, int fromDpi, int toDpi);
+
+// The DPI the window is drawn at, through the seam; never 0.
+int WindowDpi(HWND window);
+
+// Whether the high-contrast feature is on, through the seam.
+bool HighContrastOn();
+
+// The DPI of a WM_DPICHANGED message (both axes are the same on Windows).
+inline int DpiOfMessage(WPARAM w) { return static_cast<int>(HIWORD(w)); }
+
+// The controls of a dialog as laid out at one DPI, re-laid at another as Windows re-lays
+// a per-monitor dialog: every rectangle scaled, and the dialog's own font made again for
+// the controls that use it. Fonts the window gives its controls itself are its own to
+// make again.
+class DialogLayout {
+public:
+    DialogLayout() = default;
+    DialogLayout(const DialogLayout&) = delete;
+    DialogLayout& operator=(const DialogLayout&) = delete;
+
+    // Takes every child's rectangle (client coordinates) and font as they are now, at `dpi`.
+    void Record(HWND dialog, int dpi);
+    // Moves every recorded child to its rectangle at `dpi`.
+    void Apply(int dpi);
+
+private:
+    struct Child {
+        HWND window;
+        RECT rect;
+        bool dialogFont;
+    };
+    HWND m_dialog = nullptr;
+    int m_dpi = kDefaultDpi;
+    LOGFONTA m_font = {};
+    bool m_hasFont = false;
+    std::vector<Child> m_children;
+    Font m_scaledFont;
+};
+
+// Writes one diagnostic line on whether every static text of the dialog fits its control
+// in its own font (measured here: a font cannot be read from another process), naming the
+// controls whose text is cut.
+void LogTextFit(HWND dialog, int dpi);
