@@ -18,6 +18,7 @@
 #include "engine/RunResult.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
+#include "winfw/SystemLibrary.h"
 #include "winfw/TimerResolution.h"
 
 namespace {
@@ -269,6 +270,8 @@ const Command* FindCommand(const std::string& name, const Args& args)
 
 int main(int argc, char** argv)
 {
+    // Before anything can load a library: the package folder is no place to find one.
+    RestrictDllSearchToSystem32();
     ::SetConsoleOutputCP(CP_UTF8);
     bool verbose = false;
     std::vector<std::string> words;

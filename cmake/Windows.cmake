@@ -19,7 +19,7 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp winfw/Text.cpp winfw/TimerResolution.cpp
   winfw/Window.cpp winfw/WindowImpl.cpp winfw/Dialog.cpp winfw/App.cpp winfw/KeepAwake.cpp)
-target_link_libraries(ov_winfw PUBLIC winmm)
+target_sources(ov_winfw PRIVATE winfw/SystemLibrary.cpp)
 target_include_directories(ov_winfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(ov_winfw PRIVATE ${OV_WARNINGS})
 
@@ -47,7 +47,7 @@ add_library(ov_app STATIC app/Drawing.cpp app/PngImage.cpp app/PngResource.cpp
   app/DisplayTexts.cpp app/SplashScreenEx.cpp app/ChargeurDlg.cpp)
 target_include_directories(ov_app PUBLIC ${OV_DEPS_DIR}/include)
 target_link_libraries(ov_app PUBLIC ov_engine ov_portlist ${OV_DEPS_DIR}/lib/libpng16.a
-  ${OV_DEPS_DIR}/lib/libz.a version)
+  ${OV_DEPS_DIR}/lib/libz.a)
 target_compile_options(ov_app PRIVATE ${OV_WARNINGS})
 
 # Pictures drawn by our own script at build time, found by the resource compiler.

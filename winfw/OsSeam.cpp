@@ -69,6 +69,10 @@ OsCalls MakeRealCalls()
     c.GetProcAddress = ::GetProcAddress;
     c.LoadLibraryExA = ::LoadLibraryExA;
     c.GetModuleFileNameA = ::GetModuleFileNameA;
+    c.GetModuleHandleA = ::GetModuleHandleA;
+    c.SetDllDirectoryA = ::SetDllDirectoryA;
+    c.GetSystemDirectoryA = ::GetSystemDirectoryA;
+    c.FreeLibrary = ::FreeLibrary;
     return c;
 }
 
