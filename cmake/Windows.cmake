@@ -11,6 +11,9 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
 # Static runtime: the binaries run on a bare Windows (and Wine) without MinGW DLLs.
 add_link_options(-static -static-libgcc -static-libstdc++)
+# Terminal-server aware, with DEP and ASLR (high entropy): binutils defaults to the last three
+# today; named here so that no toolchain drops them.
+add_link_options(LINKER:--tsaware,--nxcompat,--dynamicbase,--high-entropy-va)
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 OV_VERSION_TEXT="${OV_VERSION}")
 # The release script reads the version from here.
 file(WRITE ${CMAKE_BINARY_DIR}/version.txt "${OV_VERSION}\n")
@@ -69,6 +72,10 @@ list(GET OV_VERSION_PARTS 3 OV_VERSION_TWEAK)
 set(OV_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_SOURCE_DIR}/res/OrvaneVersion.h.in ${OV_GENERATED_DIR}/OrvaneVersion.h @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/res/Orvane.manifest.in ${OV_GENERATED_DIR}/Orvane.manifest @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/res/OrvaneCli.manifest.in ${OV_GENERATED_DIR}/OrvaneCli.manifest @ONLY)
+# Tessock.dll and OrvaneCli.exe carry version blocks of their own, from the same version.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/res/Tessock.rc ${CMAKE_SOURCE_DIR}/res/OrvaneCli.rc
+  PROPERTIES OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/VersionInfo.rc;${CMAKE_SOURCE_DIR}/res/strings.rc;${CMAKE_SOURCE_DIR}/res/resource.h;${OV_GENERATED_DIR}/OrvaneVersion.h;${OV_GENERATED_DIR}/OrvaneCli.manifest")
 
 set(OV_UPDATER_RC ${CMAKE_SOURCE_DIR}/res/Orvane.rc)
 set_source_files_properties(${OV_UPDATER_RC} PROPERTIES
@@ -83,7 +90,8 @@ add_library(ov_portlib OBJECT
 target_include_directories(ov_portlib PUBLIC ${CMAKE_SOURCE_DIR}/portlib)
 target_compile_options(ov_portlib PRIVATE ${OV_WARNINGS})
 
-add_library(Tessock SHARED $<TARGET_OBJECTS:ov_portlib> portlib/Tessock.def)
+add_library(Tessock SHARED $<TARGET_OBJECTS:ov_portlib> portlib/Tessock.def res/Tessock.rc)
+target_include_directories(Tessock PRIVATE ${OV_GENERATED_DIR} ${CMAKE_SOURCE_DIR}/res)
 set_target_properties(Tessock PROPERTIES OUTPUT_NAME Tessock PREFIX ""
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 target_link_libraries(Tessock PRIVATE setupapi cfgmgr32 advapi32)
@@ -96,7 +104,8 @@ file(MAKE_DIRECTORY ${OV_JSON_INCLUDE})
 file(CREATE_LINK ${OV_JSON_HEADERS} ${OV_JSON_INCLUDE}/nlohmann SYMBOLIC)
 
 add_executable(OrvaneCli cli/OrvaneCli.cpp cli/Progress.cpp cli/PortCommands.cpp cli/CheckCommand.cpp
-               cli/UpdateCommand.cpp cli/Report.cpp res/strings.rc)
+               cli/UpdateCommand.cpp cli/Report.cpp res/OrvaneCli.rc)
+target_include_directories(OrvaneCli PRIVATE ${OV_GENERATED_DIR} ${CMAKE_SOURCE_DIR}/res)
 target_include_directories(OrvaneCli SYSTEM PRIVATE ${OV_JSON_INCLUDE})
 target_link_libraries(OrvaneCli PRIVATE ov_engine ov_portlist)
 # The updater's lookup and the port commands load Tessock.dll from beside the program.

@@ -4,6 +4,7 @@ removed after it (kept when the case fails).
 
 Each case is one CTest test: `release_cases.py NAME`.
 """
+import codecs
 import hashlib
 import os
 import re
@@ -173,6 +174,90 @@ def case_signed_archive_verifies():
         with open(signed, "rb") as f:
             check(f.read() != built[name], name + " packed unsigned")
 
+
+# DLLs that Windows 7 to 11 always take from System32 (their KnownDLLs): a DLL outside this
+# list named in an import table is looked for in the program's folder first, and that folder
+# may be an update package. comctl32 comes through the manifest's Common-Controls dependency.
+KNOWN_DLLS = {"advapi32", "clbcatq", "comdlg32", "difxapi", "gdi32", "imagehlp", "imm32",
+              "kernel32", "msctf", "msvcrt", "normaliz", "nsi", "ole32", "oleaut32", "psapi",
+              "rpcrt4", "sechost", "setupapi", "shell32", "shlwapi", "user32", "wldap32", "ws2_32"}
+# IMAGE_DLLCHARACTERISTICS_: HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE.
+PE_FLAGS = {"high-entropy ASLR": 0x20, "ASLR": 0x40, "DEP": 0x100, "terminal-server aware": 0x8000}
+SUPPORTED_OS = {"Windows 7": "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                "Windows 8": "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
+                "Windows 8.1": "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                "Windows 10 and 11": "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}
+
+
+def tool(name):
+    return subprocess.run(["x86_64-w64-mingw32-" + name[0]] + name[1:], capture_output=True,
+                          text=True, timeout=60, errors="replace")
+
+
+def resources(path):
+    """The binary's resources as windres writes them back as a script."""
+    out = tool(["windres", "-i", path, "-O", "rc"])
+    check(out.returncode == 0, out.stderr)
+    return out.stdout
+
+
+def manifest_of(script):
+    """The RT_MANIFEST text of a resource script; None without one."""
+    m = re.search(r"^1 24 /\* RT_MANIFEST \*/\nBEGIN\n(.*?)^END", script, re.M | re.S)
+    if m is None:
+        return None
+    raw = "".join(line.strip()[1:-1].replace('""', '"') for line in m.group(1).splitlines())
+    return codecs.escape_decode(raw.encode("latin-1"))[0].decode("utf-8")
+
+
+def case_binaries_import_system_dlls_only_and_say_what_they_are():
+    numbers = ", ".join(VERSION.split("."))
+    expected = {  # binary: (its version block, whether it has a manifest)
+        "Orvane.exe": ("000C04B0", True),  # the block the about box reads
+        "Tessock.dll": ("040C04B0", False),
+        "OrvaneCli.exe": ("040C04B0", True),
+    }
+    for name, (block, has_manifest) in expected.items():
+        path = os.path.join(BIN_DIR, name)
+        headers = tool(["objdump", "-p", path])
+        check(headers.returncode == 0, headers.stderr)
+        script = resources(path)
+        manifest = manifest_of(script)
+        check((manifest is not None) == has_manifest, "%s: manifest %r" % (name, manifest))
+
+        allowed = set(KNOWN_DLLS)
+        if manifest and "Microsoft.Windows.Common-Controls" in manifest:
+            allowed.add("comctl32")
+        imports = {dll.lower()[:-4] for dll in re.findall(r"DLL Name: (\S+)", headers.stdout)}
+        check("kernel32" in imports, "%s: no import table read: %s" % (name, sorted(imports)))
+        check(imports <= allowed, "%s imports DLLs Windows may take from the program's folder: %s"
+              % (name, sorted(imports - allowed)))
+
+        flags = int(re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", headers.stdout, re.M)
+                    .group(1), 16)
+        missing = [what for what, bit in PE_FLAGS.items() if not flags & bit]
+        check(not missing, "%s is not linked %s" % (name, ", ".join(missing)))
+
+        check(re.search(r"^ FILEVERSION %s$" % numbers, script, re.M), name + ": FILEVERSION")
+        m = re.search(r'BLOCK "StringFileInfo"\s*BEGIN\s*BLOCK "(\w+)"\s*BEGIN(.*?)\n    END',
+                      script, re.S)
+        check(m is not None and m.group(1) == block, "%s: version block %s"
+              % (name, m and m.group(1)))
+        values = dict(re.findall(r'VALUE "(\w+)", L?"([^"]*)"', m.group(2)))
+        for key, value in (("FileVersion", numbers), ("ProductVersion", numbers),
+                           ("OriginalFilename", name), ("CompanyName", "Doran")):
+            check(values.get(key) == value, "%s: %s is %r" % (name, key, values.get(key)))
+        check(values.get("LegalCopyright"), name + ": no LegalCopyright")
+        check(re.search(r'VALUE "Translation", 0x%x, 1200' % int(block[:4], 16), script),
+              name + ": the translation does not name the block")
+
+        if manifest:
+            check(re.search(r'requestedExecutionLevel level="asInvoker"', manifest),
+                  name + ": not asInvoker")
+            absent = [os_ for os_, guid in SUPPORTED_OS.items()
+                      if '<supportedOS Id="{%s}"/>' % guid not in manifest]
+            check(not absent, "%s: no supportedOS for %s" % (name, ", ".join(absent)))
+            check('processorArchitecture="amd64"' in manifest, name + ": not an x64 manifest")
 
 if __name__ == "__main__":
     sys.exit(run_case(globals(), sys.argv))
