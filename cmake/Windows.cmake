@@ -18,6 +18,27 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 OV_VERS
 # The release script reads the version from here.
 file(WRITE ${CMAKE_BINARY_DIR}/version.txt "${OV_VERSION}\n")
 
+# Reproducible binaries: two builds of one commit, in any two folders, give the same bytes.
+# The PE time stamps are the commit's date (ld reads SOURCE_DATE_EPOCH; a source tree without
+# git names it in the environment), and no build path reaches the objects.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(OV_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+else()
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                  OUTPUT_VARIABLE OV_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+                  ERROR_QUIET)
+endif()
+if(OV_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+  set_property(GLOBAL PROPERTY RULE_LAUNCH_LINK
+               "${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${OV_SOURCE_DATE_EPOCH}")
+  file(WRITE ${CMAKE_BINARY_DIR}/source-date.txt "${OV_SOURCE_DATE_EPOCH}\n")
+else()
+  message(WARNING "No commit date (no git, no SOURCE_DATE_EPOCH): the binaries carry the build's time")
+  file(REMOVE ${CMAKE_BINARY_DIR}/source-date.txt)
+endif()
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>"
+                    "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>")
+
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp winfw/Text.cpp winfw/TimerResolution.cpp
