@@ -24,11 +24,19 @@ git clone -q "$here" "$work/src"
 git -C "$work/src" checkout -q --detach "$commit"
 second=$work/src/build
 echo "check-reproducible: second build in $work/src"
-"$work/src/scripts/build-deps.sh" "$second/deps" >/dev/null
-env -u CMAKE_CXX_COMPILER_LAUNCHER -u CMAKE_C_COMPILER_LAUNCHER \
-  cmake -S "$work/src" -B "$second/win" -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DOV_DEPS_DIR="$second/deps/mingw" >/dev/null
-cmake --build "$second/win" --target Orvane OrvaneCli Tessock -j"${JOBS:-$(nproc)}" >/dev/null
+# The second build's output is shown only when it fails.
+log=$work/second-build.log
+if ! { "$work/src/scripts/build-deps.sh" "$second/deps" &&
+       env -u CMAKE_CXX_COMPILER_LAUNCHER -u CMAKE_C_COMPILER_LAUNCHER \
+         cmake -S "$work/src" -B "$second/win" \
+         -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/mingw-w64-x86_64.cmake" \
+         -DCMAKE_BUILD_TYPE=Release -DOV_DEPS_DIR="$second/deps/mingw" &&
+       cmake --build "$second/win" --target Orvane OrvaneCli Tessock -j"${JOBS:-$(nproc)}"
+     } >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "check-reproducible: the second build failed" >&2
+  exit 2
+fi
 unsigned python3 "$work/src/scripts/package-release.py" --out "$work/second" "$second" >/dev/null
 
 status=0

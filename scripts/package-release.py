@@ -52,7 +52,7 @@ def signing_key(env):
                      "and OV_SIGN_CERT")
         module, key, cert = token
         return (["-pkcs11module", module, "-certs", os.path.abspath(cert), "-key", key],
-                "%s on %s" % (key, module))
+                "on the token of %s" % module)  # a key URI may carry its PIN: never shown
     return None
 
 
