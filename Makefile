@@ -8,7 +8,7 @@ WIN := $(BUILD)/win
 FUZZ := $(BUILD)/fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build test demo bench release fuzz clean
+.PHONY: all setup build test demo bench release release-check fuzz clean
 
 all: build
 
@@ -43,6 +43,10 @@ bench: build
 
 release: build
 	python3 scripts/package-release.py $(abspath $(BUILD))
+
+# Slow, not part of `test`: a second build of the commit elsewhere, compared byte for byte.
+release-check: build
+	JOBS=$(JOBS) scripts/check-reproducible.sh $(abspath $(BUILD))
 
 # Not part of `test`: every fuzz target for FUZZ_SECONDS, exit 1 on a crash (see the README).
 fuzz:

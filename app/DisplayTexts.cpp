@@ -7,6 +7,7 @@
 
 #include "res/resource.h"
 #include "winfw/Diag.h"
+#include "winfw/SystemLibrary.h"
 
 namespace {
 
@@ -40,16 +41,23 @@ bool ReadVersionValue(const char* key, CString& value)
     const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return false;
+    // version.dll is no KnownDLL: bound at run time from System32, never from the package.
+    const SystemLibrary library("version.dll");
+    const auto sizeOf = library.Bind<decltype(&::GetFileVersionInfoSizeA)>("GetFileVersionInfoSizeA");
+    const auto readBlock = library.Bind<decltype(&::GetFileVersionInfoA)>("GetFileVersionInfoA");
+    const auto query = library.Bind<decltype(&::VerQueryValueA)>("VerQueryValueA");
+    if (sizeOf == nullptr || readBlock == nullptr || query == nullptr)
+        return false;
     DWORD handle = 0;
-    const DWORD size = ::GetFileVersionInfoSizeA(path, &handle);
+    const DWORD size = sizeOf(path, &handle);
     if (size == 0)
         return false;
     std::vector<char> block(size);
-    if (!::GetFileVersionInfoA(path, 0, size, block.data()))
+    if (!readBlock(path, 0, size, block.data()))
         return false;
     char* text = nullptr;
     UINT textLength = 0;
-    if (!::VerQueryValueA(block.data(), key, reinterpret_cast<void**>(&text), &textLength) ||
+    if (!query(block.data(), key, reinterpret_cast<void**>(&text), &textLength) ||
         text == nullptr || textLength == 0)
         return false;
     // The length counts the terminator when there is one; never read past the block.

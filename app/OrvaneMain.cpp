@@ -2,5 +2,11 @@
 #include <windows.h>
 
 #include "winfw/App.h"
+#include "winfw/SystemLibrary.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunApplication(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    // Before anything can load a library: the package folder is no place to find one.
+    RestrictDllSearchToSystem32();
+    return RunApplication();
+}

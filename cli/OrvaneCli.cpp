@@ -2,7 +2,6 @@
 // reader on the port named by a port-list text; results on standard output, progress and
 // messages on standard error, the outcome in the exit code.
 #include <windows.h>
-#include <mmsystem.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,6 +20,7 @@
 #include "engine/RunResult.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
+#include "winfw/SystemLibrary.h"
 #include "winfw/TimerResolution.h"
 
 namespace {
@@ -483,6 +483,8 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
 
 int main(int argc, char** argv)
 {
+    // Before anything can load a library: the package folder is no place to find one.
+    RestrictDllSearchToSystem32();
     GlobalOptions options;
     const Args words = TakeGlobalOptions(Args(argv + 1, argv + argc), options);
     if (options.version && !options.help) {

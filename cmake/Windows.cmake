@@ -11,17 +11,40 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
 # Static runtime: the binaries run on a bare Windows (and Wine) without MinGW DLLs.
 add_link_options(-static -static-libgcc -static-libstdc++)
+# Terminal-server aware, with DEP and ASLR (high entropy): binutils defaults to the last three
+# today; named here so that no toolchain drops them.
+add_link_options(LINKER:--tsaware,--nxcompat,--dynamicbase,--high-entropy-va)
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 OV_VERSION_TEXT="${OV_VERSION}")
 # The release script reads the version from here.
 file(WRITE ${CMAKE_BINARY_DIR}/version.txt "${OV_VERSION}\n")
+
+# Reproducible binaries: two builds of one commit, in any two folders, give the same bytes.
+# The PE time stamps are the commit's date (ld reads SOURCE_DATE_EPOCH; a source tree without
+# git names it in the environment), and no build path reaches the objects.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(OV_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+else()
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                  OUTPUT_VARIABLE OV_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+                  ERROR_QUIET)
+endif()
+if(OV_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+  set_property(GLOBAL PROPERTY RULE_LAUNCH_LINK
+               "${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${OV_SOURCE_DATE_EPOCH}")
+  file(WRITE ${CMAKE_BINARY_DIR}/source-date.txt "${OV_SOURCE_DATE_EPOCH}\n")
+else()
+  message(WARNING "No commit date (no git, no SOURCE_DATE_EPOCH): the binaries carry the build's time")
+  file(REMOVE ${CMAKE_BINARY_DIR}/source-date.txt)
+endif()
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>"
+                    "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>")
 
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp winfw/Text.cpp winfw/TimerResolution.cpp
   winfw/Window.cpp winfw/WindowImpl.cpp winfw/Dialog.cpp winfw/App.cpp winfw/KeepAwake.cpp
   winfw/Dpi.cpp)
-target_link_libraries(ov_winfw PUBLIC winmm)
-target_sources(ov_winfw PRIVATE winfw/KnownPlaces.cpp)
+target_sources(ov_winfw PRIVATE winfw/KnownPlaces.cpp winfw/SystemLibrary.cpp)
 target_link_libraries(ov_winfw PUBLIC shell32 ole32 advapi32)
 target_include_directories(ov_winfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(ov_winfw PRIVATE ${OV_WARNINGS})
@@ -55,7 +78,7 @@ add_library(ov_app STATIC app/Drawing.cpp app/PngImage.cpp app/PngResource.cpp
   app/DisplayTexts.cpp app/SplashScreenEx.cpp app/ChargeurDlg.cpp)
 target_include_directories(ov_app PUBLIC ${OV_DEPS_DIR}/include)
 target_link_libraries(ov_app PUBLIC ov_engine ov_portlist ${OV_DEPS_DIR}/lib/libpng16.a
-  ${OV_DEPS_DIR}/lib/libz.a version)
+  ${OV_DEPS_DIR}/lib/libz.a)
 target_compile_options(ov_app PRIVATE ${OV_WARNINGS})
 
 # Pictures drawn by our own script at build time, found by the resource compiler.
@@ -77,6 +100,10 @@ list(GET OV_VERSION_PARTS 3 OV_VERSION_TWEAK)
 set(OV_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_SOURCE_DIR}/res/OrvaneVersion.h.in ${OV_GENERATED_DIR}/OrvaneVersion.h @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/res/Orvane.manifest.in ${OV_GENERATED_DIR}/Orvane.manifest @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/res/OrvaneCli.manifest.in ${OV_GENERATED_DIR}/OrvaneCli.manifest @ONLY)
+# Tessock.dll and OrvaneCli.exe carry version blocks of their own, from the same version.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/res/Tessock.rc ${CMAKE_SOURCE_DIR}/res/OrvaneCli.rc
+  PROPERTIES OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/VersionInfo.rc;${CMAKE_SOURCE_DIR}/res/strings.rc;${CMAKE_SOURCE_DIR}/res/resource.h;${OV_GENERATED_DIR}/OrvaneVersion.h;${OV_GENERATED_DIR}/OrvaneCli.manifest")
 
 set(OV_UPDATER_RC ${CMAKE_SOURCE_DIR}/res/Orvane.rc)
 set_source_files_properties(${OV_UPDATER_RC} PROPERTIES
@@ -91,7 +118,8 @@ add_library(ov_portlib OBJECT
 target_include_directories(ov_portlib PUBLIC ${CMAKE_SOURCE_DIR}/portlib)
 target_compile_options(ov_portlib PRIVATE ${OV_WARNINGS})
 
-add_library(Tessock SHARED $<TARGET_OBJECTS:ov_portlib> portlib/Tessock.def)
+add_library(Tessock SHARED $<TARGET_OBJECTS:ov_portlib> portlib/Tessock.def res/Tessock.rc)
+target_include_directories(Tessock PRIVATE ${OV_GENERATED_DIR} ${CMAKE_SOURCE_DIR}/res)
 set_target_properties(Tessock PROPERTIES OUTPUT_NAME Tessock PREFIX ""
                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 target_link_libraries(Tessock PRIVATE setupapi cfgmgr32 advapi32)
@@ -111,7 +139,8 @@ target_include_directories(ov_cli SYSTEM PRIVATE ${OV_JSON_INCLUDE})
 target_link_libraries(ov_cli PUBLIC ov_run ov_portlist)
 target_compile_options(ov_cli PRIVATE ${OV_WARNINGS})
 
-add_executable(OrvaneCli cli/OrvaneCli.cpp cli/EndSessionGuard.cpp res/strings.rc)
+add_executable(OrvaneCli cli/OrvaneCli.cpp cli/EndSessionGuard.cpp res/OrvaneCli.rc)
+target_include_directories(OrvaneCli PRIVATE ${OV_GENERATED_DIR} ${CMAKE_SOURCE_DIR}/res)
 target_link_libraries(OrvaneCli PRIVATE ov_cli)
 # The updater's lookup and the port commands load Tessock.dll from beside the program.
 add_dependencies(OrvaneCli Tessock)

@@ -127,6 +127,10 @@ OsCalls MakeRealCalls()
     c.GetModuleFileNameW = ::GetModuleFileNameW;
     c.GetDpiForWindow = RealDpiForWindow;
     c.SystemParametersInfoA = ::SystemParametersInfoA;
+    c.GetModuleHandleA = ::GetModuleHandleA;
+    c.SetDllDirectoryA = ::SetDllDirectoryA;
+    c.GetSystemDirectoryA = ::GetSystemDirectoryA;
+    c.FreeLibrary = ::FreeLibrary;
     return c;
 }
 

@@ -74,6 +74,11 @@ struct OsCalls {
     UINT (*GetDpiForWindow)(HWND window);
     // The system parameters the windows follow (SPI_GETHIGHCONTRAST).
     decltype(&::SystemParametersInfoA) SystemParametersInfoA;
+    // The process's DLL search and the system libraries bound at run time (SystemLibrary.h).
+    decltype(&::GetModuleHandleA) GetModuleHandleA;
+    decltype(&::SetDllDirectoryA) SetDllDirectoryA;
+    decltype(&::GetSystemDirectoryA) GetSystemDirectoryA;
+    decltype(&::FreeLibrary) FreeLibrary;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;

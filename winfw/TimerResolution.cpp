@@ -5,12 +5,40 @@
 
 #include "OsSeam.h"
 
-TimerResolution::TimerResolution() : m_raised(::timeBeginPeriod(1) == TIMERR_NOERROR) {}
+namespace {
+
+using TimePeriodFn = MMRESULT(WINAPI*)(UINT);
+
+// Windows 11 drops a raised resolution while the process's windows are hidden or minimised
+// unless the process opts out; before Windows 11 the call is absent or changes nothing.
+// https://learn.microsoft.com/windows/win32/api/processthreadsapi/nf-processthreadsapi-setprocessinformation
+void KeepTimerResolutionWhenHidden()
+{
+    using SetProcessInformationFn = BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
+    const auto setInformation = BindKernel32<SetProcessInformationFn>("SetProcessInformation");
+    if (setInformation == nullptr)
+        return;
+    PROCESS_POWER_THROTTLING_STATE state = {};
+    state.Version = PROCESS_POWER_THROTTLING_CURRENT_VERSION;
+    state.ControlMask = PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION;
+    state.StateMask = 0; // the throttling of the resolution is off: requests are honoured
+    setInformation(::GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof state);
+}
+
+} // namespace
+
+TimerResolution::TimerResolution() : m_winmm("winmm.dll"), m_raised(false)
+{
+    KeepTimerResolutionWhenHidden();
+    const auto begin = m_winmm.Bind<TimePeriodFn>("timeBeginPeriod");
+    m_raised = begin != nullptr && begin(1) == TIMERR_NOERROR;
+}
 
 TimerResolution::~TimerResolution()
 {
-    if (m_raised)
-        ::timeEndPeriod(1);
+    const auto end = m_winmm.Bind<TimePeriodFn>("timeEndPeriod");
+    if (m_raised && end != nullptr)
+        end(1);
 }
 
 void SleepAtLeast(unsigned long ms)

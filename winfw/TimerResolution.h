@@ -2,6 +2,8 @@
 // whole scheduler tick (about 15.6 ms) and the transfer's pacing halves its speed.
 #pragma once
 
+#include "SystemLibrary.h"
+
 class TimerResolution {
 public:
     TimerResolution();
@@ -11,6 +13,8 @@ public:
     bool Raised() const { return m_raised; }
 
 private:
+    // winmm is no KnownDLL: bound at run time from System32, never from the package folder.
+    SystemLibrary m_winmm;
     bool m_raised;
 };
 

@@ -4,13 +4,17 @@ removed after it (kept when the case fails).
 
 Each case is one CTest test: `release_cases.py NAME`.
 """
+import codecs
 import hashlib
+import http.server
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import zipfile
 
@@ -132,17 +136,27 @@ def case_archive_runs_in_a_fresh_prefix():
                     updater.wait()
 
 
+def openssl(*args):
+    made = subprocess.run(["openssl"] + list(args), capture_output=True, text=True, timeout=60)
+    check(made.returncode == 0, made.stderr)
+
+
+def certificate(work, stem, usage, key_usage="digitalSignature,keyCertSign"):
+    """A throw-away self-signed certificate for `usage` (codeSigning, timeStamping): key, cert."""
+    key, cert = os.path.join(work, stem + ".key"), os.path.join(work, stem + ".pem")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+            "-days", "2", "-subj", "/CN=Orvane release test " + stem,
+            "-addext", "keyUsage=critical," + key_usage,
+            "-addext", "extendedKeyUsage=critical," + usage)
+    return key, cert
+
+
 def case_signed_archive_verifies():
     work = scratch("ov-release-sign-")
-    key, cert, pfx = (os.path.join(work, name) for name in ("key.pem", "cert.pem", "sign.pfx"))
-    for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                     "-days", "2", "-subj", "/CN=Orvane release test",
-                     "-addext", "keyUsage=critical,digitalSignature,keyCertSign",
-                     "-addext", "extendedKeyUsage=codeSigning"],
-                    ["pkcs12", "-export", "-inkey", key, "-in", cert, "-out", pfx,
-                     "-passout", "pass:test-Pass 1"]):
-        made = subprocess.run(["openssl"] + command, capture_output=True, text=True, timeout=60)
-        check(made.returncode == 0, made.stderr)
+    key, cert = certificate(work, "sign", "codeSigning")
+    pfx = os.path.join(work, "sign.pfx")
+    openssl("pkcs12", "-export", "-inkey", key, "-in", cert, "-out", pfx,
+            "-passout", "pass:test-Pass 1")
     built = {name: open(os.path.join(BIN_DIR, name), "rb").read() for name in BINARIES}
 
     # A certificate that cannot be opened fails the release: no unsigned archive instead.
@@ -154,7 +168,7 @@ def case_signed_archive_verifies():
 
     archive, out = build_archive("--out", os.path.join(work, "out"),
                                  env=dict(os.environ, OV_SIGN_PFX=pfx, OV_SIGN_PASS="test-Pass 1"))
-    check("unsigned" not in out.stdout, out.stdout)
+    check("release: signed, not timestamped (OV_SIGN_TIMESTAMP not set)" in out.stdout, out.stdout)
     check(os.path.dirname(archive) == os.path.join(work, "out"), archive)
     top = "Orvane-%s-x64/" % VERSION
     with zipfile.ZipFile(archive) as z:
@@ -173,6 +187,203 @@ def case_signed_archive_verifies():
         with open(signed, "rb") as f:
             check(f.read() != built[name], name + " packed unsigned")
 
+
+SOFTHSM_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
+
+
+class TimeStampingAuthority:
+    """An RFC 3161 authority on 127.0.0.1: OpenSSL's `ts` answers each query posted to it."""
+
+    def __init__(self, work):
+        # A time-stamping certificate may be used for nothing else (RFC 3161, 2.3).
+        self.key, self.cert = certificate(work, "tsa", "timeStamping", "digitalSignature")
+        self.config = os.path.join(work, "tsa.cnf")
+        with open(self.config, "w") as f:
+            f.write("[tsa]\ndefault_tsa = ov\n[ov]\nserial = %s\ncrypto_device = builtin\n"
+                    "signer_digest = sha256\ndefault_policy = 1.2.3.4.1\n"
+                    "digests = sha1, sha256, sha384, sha512\naccuracy = secs:1\nordering = no\n"
+                    "tsa_name = no\ness_cert_id_chain = no\ness_cert_id_alg = sha256\n"
+                    % os.path.join(work, "tsa.serial"))
+        self.work = work
+        self.answered = 0
+        authority = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                query = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+                reply = authority.reply(query)
+                self.send_response(200 if reply else 500)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+
+    def reply(self, query):
+        with tempfile.TemporaryDirectory(dir=self.work) as d:
+            request, response = os.path.join(d, "q.tsq"), os.path.join(d, "r.tsr")
+            with open(request, "wb") as f:
+                f.write(query)
+            made = subprocess.run(["openssl", "ts", "-reply", "-config", self.config,
+                                   "-queryfile", request, "-signer", self.cert, "-inkey", self.key,
+                                   "-out", response], capture_output=True, timeout=60)
+            if made.returncode != 0:
+                return b""
+            self.answered += 1
+            with open(response, "rb") as f:
+                return f.read()
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.server.shutdown()
+        self.server.server_close()
+        return False
+
+
+def closed_port_url():
+    """A URL on 127.0.0.1 where nothing answers."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return "http://127.0.0.1:%d/" % s.getsockname()[1]
+
+
+def case_key_on_a_token_signs_and_timestamps():
+    work = scratch("ov-release-token-")
+    key, cert = certificate(work, "sign", "codeSigning")
+    # A SoftHSM token of the case's own, holding the signing key.
+    config = os.path.join(work, "softhsm2.conf")
+    os.makedirs(os.path.join(work, "tokens"))
+    with open(config, "w") as f:
+        f.write("directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n"
+                % os.path.join(work, "tokens"))
+    env = dict(os.environ, SOFTHSM2_CONF=config, OV_SIGN_PFX="", OV_SIGN_PKCS11_MODULE=SOFTHSM_MODULE,
+               OV_SIGN_PKCS11_KEY="pkcs11:token=ov-release;object=ov-sign;type=private",
+               OV_SIGN_CERT=cert, OV_SIGN_PASS="4711-pin")
+    for command in (["--init-token", "--free", "--label", "ov-release", "--pin", "4711-pin",
+                     "--so-pin", "so-4711"],
+                    ["--import", key, "--token", "ov-release", "--label", "ov-sign", "--id", "01",
+                     "--pin", "4711-pin"]):
+        made = subprocess.run(["softhsm2-util"] + command, env=env, capture_output=True, text=True,
+                              timeout=60)
+        check(made.returncode == 0, made.stdout + made.stderr)
+
+    with TimeStampingAuthority(work) as tsa:
+        # A wrong PIN, or an authority that does not answer, fails the release: no archive.
+        for what, changes in (("wrong PIN", dict(OV_SIGN_PASS="0000", OV_SIGN_TIMESTAMP=tsa.url)),
+                              ("no authority", dict(OV_SIGN_TIMESTAMP=closed_port_url()))):
+            out_dir = os.path.join(work, what.replace(" ", "-"))
+            _, out = build_archive("--out", out_dir, must_pass=False, env=dict(env, **changes))
+            left = os.listdir(out_dir) if os.path.isdir(out_dir) else []
+            check(out.returncode != 0 and not left, (what, out.returncode, out.stderr, left))
+
+        archive, out = build_archive("--out", os.path.join(work, "out"),
+                                     env=dict(env, OV_SIGN_TIMESTAMP=tsa.url))
+        check("release: signed, timestamped by %s" % tsa.url in out.stdout, out.stdout)
+        check(tsa.answered >= len(BINARIES), "the authority answered %d times" % tsa.answered)
+    top = "Orvane-%s-x64/" % VERSION
+    with zipfile.ZipFile(archive) as z:
+        z.extractall(os.path.join(work, "unpacked"))
+    for name in BINARIES:
+        verified = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-TSA-CAfile", tsa.cert,
+                                   "-in", os.path.join(work, "unpacked", top, name)],
+                                  capture_output=True, text=True, timeout=60)
+        text = verified.stdout + verified.stderr
+        check(verified.returncode == 0 and "Signature verification: ok" in text
+              and "Timestamp Server Signature verification: ok" in text
+              and re.search(r"Timestamp time: \S", text), name + ":\n" + text)
+
+# DLLs that Windows 7 to 11 always take from System32 (their KnownDLLs): a DLL outside this
+# list named in an import table is looked for in the program's folder first, and that folder
+# may be an update package. comctl32 comes through the manifest's Common-Controls dependency.
+KNOWN_DLLS = {"advapi32", "clbcatq", "comdlg32", "difxapi", "gdi32", "imagehlp", "imm32",
+              "kernel32", "msctf", "msvcrt", "normaliz", "nsi", "ole32", "oleaut32", "psapi",
+              "rpcrt4", "sechost", "setupapi", "shell32", "shlwapi", "user32", "wldap32", "ws2_32"}
+# IMAGE_DLLCHARACTERISTICS_: HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE.
+PE_FLAGS = {"high-entropy ASLR": 0x20, "ASLR": 0x40, "DEP": 0x100, "terminal-server aware": 0x8000}
+SUPPORTED_OS = {"Windows 7": "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                "Windows 8": "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
+                "Windows 8.1": "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                "Windows 10 and 11": "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}
+
+
+def tool(name):
+    return subprocess.run(["x86_64-w64-mingw32-" + name[0]] + name[1:], capture_output=True,
+                          text=True, timeout=60, errors="replace")
+
+
+def resources(path):
+    """The binary's resources as windres writes them back as a script."""
+    out = tool(["windres", "-i", path, "-O", "rc"])
+    check(out.returncode == 0, out.stderr)
+    return out.stdout
+
+
+def manifest_of(script):
+    """The RT_MANIFEST text of a resource script; None without one."""
+    m = re.search(r"^1 24 /\* RT_MANIFEST \*/\nBEGIN\n(.*?)^END", script, re.M | re.S)
+    if m is None:
+        return None
+    raw = "".join(line.strip()[1:-1].replace('""', '"') for line in m.group(1).splitlines())
+    return codecs.escape_decode(raw.encode("latin-1"))[0].decode("utf-8")
+
+
+def case_binaries_import_system_dlls_only_and_say_what_they_are():
+    numbers = ", ".join(VERSION.split("."))
+    expected = {  # binary: (its version block, whether it has a manifest)
+        "Orvane.exe": ("000C04B0", True),  # the block the about box reads
+        "Tessock.dll": ("040C04B0", False),
+        "OrvaneCli.exe": ("040C04B0", True),
+    }
+    for name, (block, has_manifest) in expected.items():
+        path = os.path.join(BIN_DIR, name)
+        headers = tool(["objdump", "-p", path])
+        check(headers.returncode == 0, headers.stderr)
+        script = resources(path)
+        manifest = manifest_of(script)
+        check((manifest is not None) == has_manifest, "%s: manifest %r" % (name, manifest))
+
+        allowed = set(KNOWN_DLLS)
+        if manifest and "Microsoft.Windows.Common-Controls" in manifest:
+            allowed.add("comctl32")
+        imports = {dll.lower()[:-4] for dll in re.findall(r"DLL Name: (\S+)", headers.stdout)}
+        check("kernel32" in imports, "%s: no import table read: %s" % (name, sorted(imports)))
+        check(imports <= allowed, "%s imports DLLs Windows may take from the program's folder: %s"
+              % (name, sorted(imports - allowed)))
+
+        flags = int(re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", headers.stdout, re.M)
+                    .group(1), 16)
+        missing = [what for what, bit in PE_FLAGS.items() if not flags & bit]
+        check(not missing, "%s is not linked %s" % (name, ", ".join(missing)))
+
+        check(re.search(r"^ FILEVERSION %s$" % numbers, script, re.M), name + ": FILEVERSION")
+        m = re.search(r'BLOCK "StringFileInfo"\s*BEGIN\s*BLOCK "(\w+)"\s*BEGIN(.*?)\n    END',
+                      script, re.S)
+        check(m is not None and m.group(1) == block, "%s: version block %s"
+              % (name, m and m.group(1)))
+        values = dict(re.findall(r'VALUE "(\w+)", L?"([^"]*)"', m.group(2)))
+        for key, value in (("FileVersion", numbers), ("ProductVersion", numbers),
+                           ("OriginalFilename", name), ("CompanyName", "Doran")):
+            check(values.get(key) == value, "%s: %s is %r" % (name, key, values.get(key)))
+        check(values.get("LegalCopyright"), name + ": no LegalCopyright")
+        check(re.search(r'VALUE "Translation", 0x%x, 1200' % int(block[:4], 16), script),
+              name + ": the translation does not name the block")
+
+        if manifest:
+            check(re.search(r'requestedExecutionLevel level="asInvoker"', manifest),
+                  name + ": not asInvoker")
+            absent = [os_ for os_, guid in SUPPORTED_OS.items()
+                      if '<supportedOS Id="{%s}"/>' % guid not in manifest]
+            check(not absent, "%s: no supportedOS for %s" % (name, ", ".join(absent)))
+            check('processorArchitecture="amd64"' in manifest, name + ": not an x64 manifest")
 
 if __name__ == "__main__":
     sys.exit(run_case(globals(), sys.argv))

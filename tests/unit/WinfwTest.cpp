@@ -2,6 +2,9 @@
 // is contained, how a message map matches.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <mmsystem.h>
+
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -11,6 +14,8 @@
 #include "res/resource.h"
 #include "winfw/Dialog.h"
 #include "winfw/OsSeam.h"
+#include "winfw/SystemLibrary.h"
+#include "winfw/TimerResolution.h"
 #include "winfw/WindowImpl.h"
 
 namespace {
@@ -315,6 +320,175 @@ TEST(OsSeam, LibraryIsLoadedByFullPathOnlyWhereSearchFlagsAreRefused)
             names.push_back(a.name);
         EXPECT_EQ(names, c.attempts);
         EXPECT_NE(g_attempts.front().flags, 0u); // the first load never searches the defaults
+    }
+}
+
+// ---- the process's DLL search, system libraries and the timer ----
+
+// A Windows whose kernel32 and winmm answer through recorders, each export present or not.
+struct SystemDouble {
+    bool hasSetDefaultDllDirectories = true;
+    BOOL setDefaultResult = TRUE;
+    bool hasSetProcessInformation = true;
+    DWORD loadError = 0;        // what a load with search flags fails with; 0: it succeeds
+    std::vector<std::string> calls; // every call, with its arguments, in order
+};
+SystemDouble g_system;
+HMODULE const kKernel32 = reinterpret_cast<HMODULE>(0x20000);
+HMODULE const kWinmm = reinterpret_cast<HMODULE>(0x30000);
+
+HMODULE WINAPI SystemModuleHandle(LPCSTR name)
+{
+    return lstrcmpiA(name, "kernel32.dll") == 0 ? kKernel32 : nullptr;
+}
+
+HMODULE WINAPI SystemLoad(LPCSTR name, HANDLE, DWORD flags)
+{
+    g_system.calls.push_back("load " + std::string(name) + " " + std::to_string(flags));
+    if (flags != 0 && g_system.loadError != 0) {
+        ::SetLastError(g_system.loadError);
+        return nullptr;
+    }
+    return kWinmm;
+}
+
+BOOL WINAPI SystemFree(HMODULE module)
+{
+    g_system.calls.push_back(module == kWinmm ? "free winmm" : "free other");
+    return TRUE;
+}
+
+UINT WINAPI SystemDirectory(LPSTR buffer, UINT size)
+{
+    const std::string path = "C:\\windows\\system32";
+    if (size <= path.size())
+        return static_cast<UINT>(path.size() + 1);
+    path.copy(buffer, path.size());
+    buffer[path.size()] = '\0';
+    return static_cast<UINT>(path.size());
+}
+
+BOOL WINAPI SetDllDirectoryRecord(LPCSTR path)
+{
+    g_system.calls.push_back("SetDllDirectoryA '" + std::string(path ? path : "null") + "'");
+    return TRUE;
+}
+
+BOOL WINAPI SetDefaultDllDirectoriesRecord(DWORD flags)
+{
+    g_system.calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
+    return g_system.setDefaultResult;
+}
+
+BOOL WINAPI SetProcessInformationRecord(HANDLE process, PROCESS_INFORMATION_CLASS kind, LPVOID data,
+                                        DWORD size)
+{
+    const auto* state = static_cast<const PROCESS_POWER_THROTTLING_STATE*>(data);
+    g_system.calls.push_back(
+        "SetProcessInformation " + std::string(process == ::GetCurrentProcess() ? "self" : "other") +
+        " " + std::to_string(kind) + " size " + std::to_string(size) + " version " +
+        std::to_string(state->Version) + " control " + std::to_string(state->ControlMask) +
+        " state " + std::to_string(state->StateMask));
+    return TRUE;
+}
+
+MMRESULT WINAPI BeginPeriodRecord(UINT ms)
+{
+    g_system.calls.push_back("timeBeginPeriod " + std::to_string(ms));
+    return TIMERR_NOERROR;
+}
+
+MMRESULT WINAPI EndPeriodRecord(UINT ms)
+{
+    g_system.calls.push_back("timeEndPeriod " + std::to_string(ms));
+    return TIMERR_NOERROR;
+}
+
+template <typename Fn>
+FARPROC Export(Fn fn)
+{
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(fn));
+}
+
+FARPROC WINAPI SystemExport(HMODULE module, LPCSTR name)
+{
+    const std::string export_ = name;
+    if (module == kKernel32 && export_ == "SetDefaultDllDirectories")
+        return g_system.hasSetDefaultDllDirectories ? Export(SetDefaultDllDirectoriesRecord) : nullptr;
+    if (module == kKernel32 && export_ == "SetProcessInformation")
+        return g_system.hasSetProcessInformation ? Export(SetProcessInformationRecord) : nullptr;
+    if (module == kWinmm && export_ == "timeBeginPeriod")
+        return Export(BeginPeriodRecord);
+    if (module == kWinmm && export_ == "timeEndPeriod")
+        return Export(EndPeriodRecord);
+    return nullptr;
+}
+
+OsCalls SystemCalls()
+{
+    OsCalls calls = RealOsCalls();
+    calls.GetModuleHandleA = SystemModuleHandle;
+    calls.LoadLibraryExA = SystemLoad;
+    calls.FreeLibrary = SystemFree;
+    calls.GetSystemDirectoryA = SystemDirectory;
+    calls.SetDllDirectoryA = SetDllDirectoryRecord;
+    calls.GetProcAddress = SystemExport;
+    return calls;
+}
+
+TEST(DllSearch, TheProcessSearchesTheSystemDirectoryOnlyOrAtLeastNotTheCurrentOne)
+{
+    const struct {
+        const char* name;
+        bool present;
+        BOOL result;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"Windows 8 and later", true, TRUE, {"SetDefaultDllDirectories 2048"}},
+        {"Windows 7 without the update", false, TRUE, {"SetDllDirectoryA ''"}},
+        {"refused", true, FALSE, {"SetDefaultDllDirectories 2048", "SetDllDirectoryA ''"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_system = SystemDouble();
+        g_system.hasSetDefaultDllDirectories = c.present;
+        g_system.setDefaultResult = c.result;
+        ScopedOsCalls swap(SystemCalls());
+        RestrictDllSearchToSystem32();
+        EXPECT_EQ(g_system.calls, c.calls);
+    }
+}
+
+TEST(TimerResolution, KeptWhenHiddenWhereWindowsCanAndWinmmComesFromTheSystemDirectory)
+{
+    const std::string keep = "SetProcessInformation self 4 size 12 version 1 control 4 state 0";
+    const struct {
+        const char* name;
+        bool hasSetProcessInformation;
+        DWORD loadError;
+        bool raised;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"Windows 11", true, 0, true,
+         {"load winmm.dll 2048", keep, "timeBeginPeriod 1", "timeEndPeriod 1", "free winmm"}},
+        {"before Windows 11", false, 0, true,
+         {"load winmm.dll 2048", "timeBeginPeriod 1", "timeEndPeriod 1", "free winmm"}},
+        {"search flags refused", false, ERROR_INVALID_PARAMETER, true,
+         {"load winmm.dll 2048", "load C:\\windows\\system32\\winmm.dll 0", "timeBeginPeriod 1",
+          "timeEndPeriod 1", "free winmm"}},
+        {"winmm missing", true, ERROR_MOD_NOT_FOUND, false, {"load winmm.dll 2048", keep}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_system = SystemDouble();
+        g_system.hasSetProcessInformation = c.hasSetProcessInformation;
+        g_system.loadError = c.loadError;
+        ScopedOsCalls swap(SystemCalls());
+        {
+            TimerResolution resolution;
+            EXPECT_EQ(resolution.Raised(), c.raised);
+        }
+        EXPECT_EQ(g_system.calls, c.calls);
     }
 }
 
