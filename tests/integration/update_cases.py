@@ -68,7 +68,8 @@ def case_whole_update_with_loader_restart():
     before = journals()
     report = os.path.join(scratch("ov-report-"), "r.json")
     with Reader(70, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS) as sim:
-        run = cli("update", "COM70", "--report", winpath(report), cwd=SAMPLE, timeout=240)
+        run = cli("update", "COM70", "--report", winpath(report), cwd=SAMPLE, timeout=240,
+                  env=EVENT_LOG)
     summary = sim.summary()
     check(run.code == 0 and SUCCESS in run.out, run)
     # Every file byte for byte, in the load list's order, then the last one announced again.
