@@ -361,7 +361,8 @@ TEST(MainWindowDpi, HighContrastPaintsInSystemColoursAndLeavesWithoutARestart)
     ScriptPorts("", {}, 0, 0);
     CChargeurDlg dialog;
     // (row, colour) of the background and a label's colours, normal, then high contrast, then
-    // normal again. At 144 DPI the first separator is row 255.
+    // normal again. The separators follow the controls, which the dialog lays out at the
+    // test prefix's 96 DPI whatever the seam reports: the first is row 170.
     struct Look {
         COLORREF top, separator;
         std::pair<HBRUSH, COLORREF> label;
@@ -369,7 +370,7 @@ TEST(MainWindowDpi, HighContrastPaintsInSystemColoursAndLeavesWithoutARestart)
     std::vector<Look> looks;
     PostedMessageHook hook(WM_TIMER, [&](HWND window) {
         const auto look = [&] {
-            looks.push_back({BackgroundAt(window, 5, 5), BackgroundAt(window, 5, 255),
+            looks.push_back({BackgroundAt(window, 5, 2), BackgroundAt(window, 5, 170),
                              StaticColours(window, IDC_STATE_LABEL)});
         };
         look();
