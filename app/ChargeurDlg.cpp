@@ -116,6 +116,7 @@ BOOL CChargeurDlg::OnInitDialog()
     ShowPackageTexts();
     CreateFonts();
     m_layout.Record(m_hWnd, m_dpi);
+    PlaceSeparators();
     m_legalNotice.SetWindowTextA(GetLegalNoticeText());
     SendMessageA(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     LoadPictures();
@@ -199,6 +200,7 @@ LRESULT CChargeurDlg::OnDpiChanged(WPARAM w, LPARAM l)
                        suggested->right - suggested->left, suggested->bottom - suggested->top,
                        SWP_NOZORDER | SWP_NOACTIVATE);
     m_layout.Apply(m_dpi);
+    PlaceSeparators();
     CreateFonts();
     m_logoRect = m_logoArea.RectIn(m_hWnd);
     m_indicatorRect = m_indicatorArea.RectIn(m_hWnd);
@@ -211,6 +213,22 @@ LRESULT CChargeurDlg::OnDpiChanged(WPARAM w, LPARAM l)
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
     LogTextFit(m_hWnd, m_dpi);
     return 0;
+}
+
+LRESULT CChargeurDlg::OnSize(WPARAM, LPARAM)
+{
+    PlaceSeparators();
+    return 0;
+}
+
+void CChargeurDlg::PlaceSeparators()
+{
+    // The controls are known only once the dialog has made them.
+    if (m_legalNotice.GetSafeHwnd() == nullptr)
+        return;
+    m_separators = draw::MainSeparatorRows({m_detectionText.RectIn(m_hWnd), m_updateLabel.RectIn(m_hWnd),
+                                            m_readMe.RectIn(m_hWnd), m_pictureArea.RectIn(m_hWnd),
+                                            m_legalNotice.RectIn(m_hWnd)});
 }
 
 LRESULT CChargeurDlg::OnColoursChanged(WPARAM, LPARAM)
@@ -291,6 +309,7 @@ bool CChargeurDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
         Entry::Message(WM_QUERYENDSESSION, &CChargeurDlg::OnQueryEndSession),
         Entry::Notice(WM_DESTROY, &CChargeurDlg::OnDestroy),
         Entry::Message(WM_DPICHANGED, &CChargeurDlg::OnDpiChanged),
+        Entry::Notice(WM_SIZE, &CChargeurDlg::OnSize),
         Entry::Notice(WM_SYSCOLORCHANGE, &CChargeurDlg::OnColoursChanged),
         Entry::Notice(WM_SETTINGCHANGE, &CChargeurDlg::OnColoursChanged),
     };
@@ -338,7 +357,7 @@ LRESULT CChargeurDlg::OnEraseBackground(WPARAM w, LPARAM)
 {
     RECT client = {};
     ::GetClientRect(m_hWnd, &client);
-    m_background.Paint(reinterpret_cast<HDC>(w), client, m_dpi, m_highContrast);
+    m_background.Paint(reinterpret_cast<HDC>(w), client, m_separators, m_highContrast);
     return TRUE;
 }
 

@@ -76,6 +76,7 @@ private:
     LRESULT OnShowSplash(WPARAM, LPARAM);
     LRESULT OnDestroy(WPARAM, LPARAM);
     LRESULT OnDpiChanged(WPARAM, LPARAM);
+    LRESULT OnSize(WPARAM, LPARAM);
     LRESULT OnColoursChanged(WPARAM, LPARAM);
     HBRUSH OnCtlColor(UINT message, WPARAM w, LPARAM l);
 
@@ -85,6 +86,7 @@ private:
     void MakePicture(const PngImage& image, Picture& picture, const RECT& area);
     void ScalePicture(Picture& picture, const RECT& area);
     void PlacePortList();
+    void PlaceSeparators();
     void DrawPicture(HDC dc, const Picture& picture, const RECT& area) const;
     void DrawIndicator(const Picture& indicator);
     int RebuildPortListIfChanged();
@@ -97,6 +99,7 @@ private:
 
     HICON m_hIcon;
     BackgroundPainter m_background;
+    SeparatorRows m_separators;
     int m_dpi = kDefaultDpi;
     bool m_highContrast = false;
     DialogLayout m_layout;

@@ -15,10 +15,39 @@ int ClampPen(int pen)
 
 } // namespace
 
-int BackgroundPen(int y, int bottom, int dpi)
+namespace {
+
+// How far down its gap each separator lies, as a fraction: 29 of the 39 rows from 141 to 180
+// and 27 of the 29 from 303 to 332 at 96 DPI.
+constexpr int kFirstSeparatorParts = 29;
+constexpr int kFirstGapParts = 39;
+constexpr int kSecondSeparatorParts = 27;
+constexpr int kSecondGapParts = 29;
+
+// The row `parts` / `whole` of the way from `above` (the first row below the upper
+// controls) to `below` (the first row of the lower ones); `above` when there is no gap.
+int RowInGap(int above, int below, int parts, int whole)
 {
-    const int first = ScaleToDpi(kFirstSeparatorRow, dpi);
-    const int second = ScaleToDpi(kSecondSeparatorRow, dpi);
+    return below > above ? above + ::MulDiv(below - above, parts, whole) : above;
+}
+
+} // namespace
+
+SeparatorRows MainSeparatorRows(const BandControls& c)
+{
+    SeparatorRows rows;
+    rows.first = RowInGap(c.detectionText.bottom, c.updateLabel.top, kFirstSeparatorParts,
+                          kFirstGapParts);
+    const int middleEnd = c.readMe.bottom > c.readerPicture.bottom ? c.readMe.bottom
+                                                                     : c.readerPicture.bottom;
+    rows.second = RowInGap(middleEnd, c.legalNotice.top, kSecondSeparatorParts, kSecondGapParts);
+    return rows;
+}
+
+int BackgroundPen(int y, int bottom, const SeparatorRows& separators)
+{
+    const int first = separators.first;
+    const int second = separators.second;
     if (y == first || y == second)
         return kSeparatorPen;
     if (y < first)

@@ -14,16 +14,30 @@
 namespace draw {
 
 // The main window's background: the painter's 45 grays from 250 down, three bands with a
-// separator row at 170 and at 330.
+// separator row between them.
 constexpr int kGradientPens = BackgroundPainter::kPenCount;
 constexpr int kSeparatorPen = BackgroundPainter::kSeparatorPen;
-constexpr int kFirstSeparatorRow = 170;
-constexpr int kSecondSeparatorRow = 330;
+
+// The controls (client coordinates) whose gaps hold the main window's separators.
+struct BandControls {
+    RECT detectionText;
+    RECT updateLabel;
+    RECT readMe;
+    RECT readerPicture;
+    RECT legalNotice;
+};
+
+// The separators' rows, taken from the controls rather than scaled from 96 DPI: a dialog
+// grows by its font's metrics, not exactly by the DPI. Each lies in the gap between the
+// texts of the band above and those of the band below, as far down that gap as at 96 DPI:
+// the first between the detection text and the update label, the second between the
+// read-me or the reader's picture, whichever ends lower, and the legal notice. At 96 DPI
+// (gaps 141 to 180 and 303 to 332) that gives rows 170 and 330, as always.
+SeparatorRows MainSeparatorRows(const BandControls& controls);
 
 // The pen of row y (0 to 44, or kSeparatorPen) in a client area whose bottom coordinate is
-// `bottom`; rows 0 to `bottom` inclusive are drawn. The separator rows are those of 96 DPI
-// scaled to `dpi`, so the bands stay behind the controls they frame.
-int BackgroundPen(int y, int bottom, int dpi = kDefaultDpi);
+// `bottom`; rows 0 to `bottom` inclusive are drawn, the separators on their rows.
+int BackgroundPen(int y, int bottom, const SeparatorRows& separators);
 
 // The height to ask a font for at `dpi`, given its height at 96 DPI: scaled as MulDiv
 // scales, sign kept (cell or character height). Height 0 asks the font mapper for its

@@ -20,15 +20,16 @@ HPEN BackgroundPainter::PenOf(int index) const
     return m_grays[index].Get();
 }
 
-void BackgroundPainter::Paint(HDC dc, const RECT& client, int dpi, bool highContrast) const
+void BackgroundPainter::Paint(HDC dc, const RECT& client, const SeparatorRows& separators,
+                              bool highContrast) const
 {
     if (highContrast) {
-        PaintInSystemColours(dc, client, dpi);
+        PaintInSystemColours(dc, client, separators);
         return;
     }
     Selection keep(dc, m_grays[0].Get());
     for (int y = 0; y <= client.bottom; ++y) {
-        ::SelectObject(dc, PenOf(m_rule(y, client.bottom, dpi)));
+        ::SelectObject(dc, PenOf(m_rule(y, client.bottom, separators)));
         ::MoveToEx(dc, 0, y, nullptr);
         ::LineTo(dc, client.right, y);
     }
@@ -42,14 +43,15 @@ HBRUSH TextOverBackground(HDC dc)
     return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
 }
 
-void BackgroundPainter::PaintInSystemColours(HDC dc, const RECT& client, int dpi) const
+void BackgroundPainter::PaintInSystemColours(HDC dc, const RECT& client,
+                                             const SeparatorRows& separators) const
 {
     const RECT whole = {0, 0, client.right + 1, client.bottom + 1};
     ::FillRect(dc, &whole, ::GetSysColorBrush(COLOR_WINDOW));
     Pen separator(::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_WINDOWTEXT)));
     Selection keep(dc, separator.Get());
     for (int y = 0; y <= client.bottom; ++y) {
-        if (m_rule(y, client.bottom, dpi) != kSeparatorPen)
+        if (m_rule(y, client.bottom, separators) != kSeparatorPen)
             continue;
         ::MoveToEx(dc, 0, y, nullptr);
         ::LineTo(dc, client.right, y);

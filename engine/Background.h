@@ -6,6 +6,12 @@
 
 #include "winfw/Gdi.h"
 
+// The rows a window's separators are drawn on (client coordinates); -1 where it has none.
+struct SeparatorRows {
+    int first = -1;
+    int second = -1;
+};
+
 class BackgroundPainter {
 public:
     static constexpr int kPenCount = 45;
@@ -15,8 +21,8 @@ public:
     static constexpr int kSeparatorPen = -1;
 
     // The pen of row y (0 to kPenCount - 1, or kSeparatorPen) in a client area whose
-    // bottom coordinate is `bottom`, in a window drawn at `dpi`.
-    using RowRule = int (*)(int y, int bottom, int dpi);
+    // bottom coordinate is `bottom`, in a window whose separators lie on `separators`.
+    using RowRule = int (*)(int y, int bottom, const SeparatorRows& separators);
 
     // The pens are made here, once for the life of the window that holds the painter.
     explicit BackgroundPainter(RowRule rule);
@@ -26,11 +32,11 @@ public:
     // Rows 0 to the client area's bottom inclusive, from the left edge to the right one;
     // the context's own pen is selected back afterwards. In high contrast no grey is
     // drawn: the window's system colour, with the separators in the text's.
-    void Paint(HDC dc, const RECT& client, int dpi, bool highContrast) const;
+    void Paint(HDC dc, const RECT& client, const SeparatorRows& separators, bool highContrast) const;
 
 private:
     HPEN PenOf(int index) const;
-    void PaintInSystemColours(HDC dc, const RECT& client, int dpi) const;
+    void PaintInSystemColours(HDC dc, const RECT& client, const SeparatorRows& separators) const;
 
     RowRule m_rule;
     Pen m_grays[kPenCount];

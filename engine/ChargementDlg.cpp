@@ -17,8 +17,8 @@ namespace {
 constexpr int kGradientPens = BackgroundPainter::kPenCount;
 
 // Row y shows the pen that follows row y - 1, row 0 the first pen: the gradient starts one
-// row down. It spans the client height, whatever the DPI.
-int ProgressRowPen(int y, int height, int /*dpi*/)
+// row down. It spans the client height, whatever the DPI; the window has no separator.
+int ProgressRowPen(int y, int height, const SeparatorRows& /*separators*/)
 {
     return y == 0 ? 0 : ProgressGradientPen(y - 1, height);
 }
@@ -289,7 +289,7 @@ LRESULT CChargementDlg::OnEraseBackground(WPARAM w, LPARAM)
 {
     RECT client = {};
     ::GetClientRect(m_hWnd, &client);
-    m_background.Paint(reinterpret_cast<HDC>(w), client, m_dpi, m_highContrast);
+    m_background.Paint(reinterpret_cast<HDC>(w), client, SeparatorRows(), m_highContrast);
     return TRUE;
 }
 

@@ -3,35 +3,44 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "app/Drawing.h"
 #include "engine/ChargementDlg.h"
+#include "res/resource.h"
 
 using draw::kSeparatorPen;
+
+namespace {
+
+// The main window's separators at 96 DPI.
+constexpr SeparatorRows kRowsAt96 = {170, 330};
+
+} // namespace
 
 TEST(MainBackground, ThreeBandsWithSeparatorRows)
 {
     const int bottom = 400;
-    EXPECT_EQ(draw::BackgroundPen(0, bottom), 0);
-    EXPECT_EQ(draw::BackgroundPen(169, bottom), 44);
-    EXPECT_EQ(draw::BackgroundPen(170, bottom), kSeparatorPen);
-    EXPECT_EQ(draw::BackgroundPen(171, bottom), 0);
-    EXPECT_EQ(draw::BackgroundPen(250, bottom), 22);   // 45 * 80 / 160
-    EXPECT_EQ(draw::BackgroundPen(329, bottom), 44);
-    EXPECT_EQ(draw::BackgroundPen(330, bottom), kSeparatorPen);
-    EXPECT_EQ(draw::BackgroundPen(331, bottom), 0);    // 45 * 1 / 70
-    EXPECT_EQ(draw::BackgroundPen(365, bottom), 22);   // 45 * 35 / 70
-    EXPECT_EQ(draw::BackgroundPen(bottom, bottom), 44);
+    EXPECT_EQ(draw::BackgroundPen(0, bottom, kRowsAt96), 0);
+    EXPECT_EQ(draw::BackgroundPen(169, bottom, kRowsAt96), 44);
+    EXPECT_EQ(draw::BackgroundPen(170, bottom, kRowsAt96), kSeparatorPen);
+    EXPECT_EQ(draw::BackgroundPen(171, bottom, kRowsAt96), 0);
+    EXPECT_EQ(draw::BackgroundPen(250, bottom, kRowsAt96), 22);   // 45 * 80 / 160
+    EXPECT_EQ(draw::BackgroundPen(329, bottom, kRowsAt96), 44);
+    EXPECT_EQ(draw::BackgroundPen(330, bottom, kRowsAt96), kSeparatorPen);
+    EXPECT_EQ(draw::BackgroundPen(331, bottom, kRowsAt96), 0);    // 45 * 1 / 70
+    EXPECT_EQ(draw::BackgroundPen(365, bottom, kRowsAt96), 22);   // 45 * 35 / 70
+    EXPECT_EQ(draw::BackgroundPen(bottom, bottom, kRowsAt96), 44);
 }
 
 TEST(MainBackground, NoRowEverUsesAPenBeyondTheLast)
 {
     // A bottom of 330 or less has no third band; 331 gives its single row the last pen.
-    EXPECT_EQ(draw::BackgroundPen(331, 331), 44);
+    EXPECT_EQ(draw::BackgroundPen(331, 331, kRowsAt96), 44);
     for (int bottom : {0, 1, 169, 170, 200, 330, 331, 332, 345, 1000}) {
         for (int y = 0; y <= bottom; ++y) {
-            const int pen = draw::BackgroundPen(y, bottom);
+            const int pen = draw::BackgroundPen(y, bottom, kRowsAt96);
             if (y == 170 || y == 330)
                 EXPECT_EQ(pen, kSeparatorPen) << y;
             else
@@ -40,27 +49,86 @@ TEST(MainBackground, NoRowEverUsesAPenBeyondTheLast)
     }
 }
 
-TEST(MainBackground, SeparatorsStayBehindTheControlsAtEveryDpi)
+namespace {
+
+// The main window's controls by their rows in dialog units (top, bottom exclusive), as its
+// template lays them out; a separator may run behind a picture or the button, which cover
+// it, but never through a text.
+struct ControlRows {
+    int id;
+    int top;
+    int bottom;
+    bool text;
+};
+constexpr ControlRows kMainControls[] = {
+    {IDC_LOGO, 10, 35, false},           {IDC_READER_TYPE, 14, 32, true},
+    {IDC_STATE_LABEL, 51, 63, true},     {IDC_INDICATOR, 52, 62, false},
+    {IDC_DETECTION_TEXT, 68, 94, true},  {IDC_READER_PICTURE, 112, 202, false},
+    {IDC_UPDATE_LABEL, 120, 133, true},  {IDC_READ_ME, 140, 195, true},
+    {IDC_START, 217, 232, false},        {IDC_LEGAL_NOTICE, 221, 232, true},
+};
+
+// The rows drawn in the separator's grey, top to bottom.
+template <class Pen>
+std::vector<int> SeparatorRowsDrawn(int bottom, Pen pen)
 {
-    // The separators' rows at each DPI; 96 gives the rows the window has always had.
+    std::vector<int> rows;
+    for (int y = 0; y <= bottom; ++y)
+        if (pen(y) == kSeparatorPen)
+            rows.push_back(y);
+    return rows;
+}
+
+} // namespace
+
+TEST(MainBackground, SeparatorsStayBetweenTheTextsAtEveryDpi)
+{
+    // A dialog grows by its font's metrics, not exactly by the DPI: under Wine the vertical
+    // base unit is 12, 15, 17 and 23 pixels at 96, 120, 144 and 192 DPI (client height 363,
+    // 454, 514, 696 where 454, 545, 726 would be exact). A move to another screen re-lays the
+    // 96-DPI rectangles scaled exactly: both kinds of layout are checked.
     const struct {
-        int dpi, first, second;
-    } table[] = {{96, 170, 330}, {120, 213, 413}, {144, 255, 495}, {192, 340, 660}};
+        int dpi;
+        int baseUnitY; // 0: the 96-DPI layout scaled by dpi / 96
+    } table[] = {{96, 12}, {120, 15}, {144, 17}, {192, 23}, {120, 0}, {144, 0}, {192, 0}};
     for (const auto& row : table) {
-        const int bottom = row.second + 100;
-        EXPECT_EQ(draw::BackgroundPen(row.first, bottom, row.dpi), kSeparatorPen) << row.dpi;
-        EXPECT_EQ(draw::BackgroundPen(row.second, bottom, row.dpi), kSeparatorPen) << row.dpi;
-        // Each band runs from the lightest grey to the darkest just above its separator.
-        EXPECT_EQ(draw::BackgroundPen(row.first - 1, bottom, row.dpi), 44) << row.dpi;
-        EXPECT_EQ(draw::BackgroundPen(row.first + 1, bottom, row.dpi), 0) << row.dpi;
-        EXPECT_EQ(draw::BackgroundPen(row.second - 1, bottom, row.dpi), 44) << row.dpi;
-        EXPECT_EQ(draw::BackgroundPen(bottom, bottom, row.dpi), 44) << row.dpi;
-        for (int y = 0; y <= bottom; ++y) {
-            const int pen = draw::BackgroundPen(y, bottom, row.dpi);
-            if (y != row.first && y != row.second) {
-                ASSERT_TRUE(pen >= 0 && pen <= 44) << y << " at " << row.dpi;
-            }
+        const auto pixels = [&](int dialogUnits) {
+            const int at96 = ::MulDiv(dialogUnits, 12, 8);
+            return row.baseUnitY != 0 ? ::MulDiv(dialogUnits, row.baseUnitY, 8)
+                                      : ::MulDiv(at96, row.dpi, 96);
+        };
+        const int bottom = pixels(242) - 1;
+        const auto rect = [&](int id) {
+            for (const ControlRows& control : kMainControls)
+                if (control.id == id)
+                    return RECT{0, pixels(control.top), 1, pixels(control.bottom)};
+            return RECT{};
+        };
+        const SeparatorRows separators = draw::MainSeparatorRows(
+            {rect(IDC_DETECTION_TEXT), rect(IDC_UPDATE_LABEL), rect(IDC_READ_ME),
+             rect(IDC_READER_PICTURE), rect(IDC_LEGAL_NOTICE)});
+        const auto pen = [&](int y) { return draw::BackgroundPen(y, bottom, separators); };
+        const std::vector<int> rows = SeparatorRowsDrawn(bottom, pen);
+        const std::string at = std::to_string(row.dpi) + " DPI, base unit " + std::to_string(row.baseUnitY);
+        ASSERT_EQ(rows.size(), 2u) << at;
+        if (row.dpi == 96) {
+            EXPECT_EQ(rows, (std::vector<int>{170, 330})); // the rows the window has always had
         }
+        for (const ControlRows& control : kMainControls)
+            for (int y : rows)
+                EXPECT_TRUE(!control.text || y < pixels(control.top) || y >= pixels(control.bottom))
+                    << "separator " << y << " through control " << control.id << " at " << at;
+        // The bands keep their texts: the detection text above the first separator, the
+        // read-me between the two, the legal notice below the second.
+        EXPECT_GE(rows[0], pixels(94)) << at;
+        EXPECT_LT(rows[0], pixels(120)) << at;
+        EXPECT_GE(rows[1], pixels(195)) << at;
+        EXPECT_LT(rows[1], pixels(221)) << at;
+        // Each band runs from the lightest grey to the darkest just above its separator.
+        EXPECT_EQ(pen(rows[0] - 1), 44) << at;
+        EXPECT_EQ(pen(rows[0] + 1), 0) << at;
+        EXPECT_EQ(pen(rows[1] - 1), 44) << at;
+        EXPECT_EQ(pen(bottom), 44) << at;
     }
 }
 
