@@ -325,7 +325,7 @@ const Command kCommands[] = {
     {"restart", "PORT", "restarts the reader",
      "0 done, 1 no reader found or no answer, 22 the port is held", Restart},
     {"update", "[--report FILE] PORT|--auto",
-     "in the package's folder: the whole update, as the updater\n"
+     "in a package folder: the whole update, as the updater\n"
      "runs it, without windows; its texts and bars on standard\n"
      "error, the operator's message on standard output; --auto\n"
      "takes the port the updater would select by itself",
@@ -336,15 +336,15 @@ const Command kCommands[] = {
      "line per port; --report writes a JSON report to FILE",
      nullptr, Update},
     {"check", "PORT",
-     "in the package's folder: what the update would decide about\n"
+     "in a package folder: what the update would decide about\n"
      "the reader (model, catalogue, constraints), then the load\n"
      "list in sending order, one \"FILE<TAB>MODULE\" line per file",
      "0 the update would be allowed, otherwise the update's result\n"
      "(2 description, 3 applications, 4 constraints, 5 load list,\n"
      "20 model or catalogue, 25 a listed name that is not a file of\n"
-     "the package), 2 also when the --package folder cannot be read,\n"
-     "22 the port is held, 30 no reader found,\n"
-     "32 not started in a package folder (nothing opened)",
+     "the package), 22 the port is held, 30 no reader found,\n"
+     "32 not started in a package folder (nothing opened),\n"
+     "2 also when the --package folder cannot be read",
      Check},
     {"ports", "",
      "the port library's COM port list:\n"
