@@ -4,7 +4,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "ChargeurDlg.h"
+#include "package/PackageFolder.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
 
@@ -33,12 +39,33 @@ private:
     bool m_granted = false;
 };
 
+// The folder named on the command line (`Orvane.exe DIR`) made the current directory: the
+// package is read, and the run's files are left, there. False, the folder named in a box,
+// when it cannot be used; without a folder named, the current directory is the package's.
+bool EnterNamedPackageFolder()
+{
+    if (__argc < 2 || __argv == nullptr || __argv[1] == nullptr)
+        return true;
+    const std::string folder = __argv[1];
+    std::string reason;
+    if (EnterPackageFolder(folder, reason))
+        return true;
+    LogLine("package folder %s refused: %s", folder.c_str(), reason.c_str());
+    const std::string format = LoadResString(IDS_PACKAGE_FOLDER_FAILED);
+    std::vector<char> text(format.size() + folder.size() + 1);
+    std::snprintf(text.data(), text.size(), format.c_str(), folder.c_str());
+    ShowMessage(text.data(), MB_OK | MB_ICONSTOP);
+    return false;
+}
+
 } // namespace
 
 CChargeurApp theApp;
 
 bool CChargeurApp::InitInstance()
 {
+    if (!EnterNamedPackageFolder())
+        return false;
     SocketsSession sockets;
     if (!sockets.Granted()) {
         ShowMessage(LoadResString(IDS_SOCKETS_FAILED), MB_OK);
@@ -48,7 +75,6 @@ bool CChargeurApp::InitInstance()
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);
 
-    // The command line is ignored.
     CChargeurDlg dialog;
     m_pMainWnd = &dialog;
     dialog.DoModal();

@@ -37,8 +37,18 @@ std::vector<std::string> TakeGlobalOptions(const std::vector<std::string>& words
                                            GlobalOptions& options)
 {
     std::vector<std::string> rest;
-    for (const std::string& word : words) {
-        if (word == "-v")
+    for (auto it = words.begin(); it != words.end(); ++it) {
+        const std::string& word = *it;
+        if (word == "--package") {
+            if (!options.package.empty() && options.refusal.empty())
+                options.refusal = "--package given twice";
+            if (it + 1 == words.end() || LooksLikeOption(*(it + 1))) {
+                if (options.refusal.empty())
+                    options.refusal = "--package without its DIR";
+                continue;
+            }
+            options.package = *++it;
+        } else if (word == "-v")
             options.verbose = true;
         else if (word == "-h" || word == "--help")
             options.help = true;

@@ -10,10 +10,13 @@ struct GlobalOptions {
     bool verbose = false;  // -v: every diagnostic line echoed on standard error
     bool help = false;     // -h, --help
     bool version = false;  // --version
+    std::string package;   // --package DIR: the folder the package is read from
+    std::string refusal;   // why the options were refused; empty when they were not
 };
 
 // Takes the global options out of `words`; what is left, in order, is the command and its
-// own arguments.
+// own arguments. An option without its value, or given twice, leaves its reason in
+// `options.refusal`.
 std::vector<std::string> TakeGlobalOptions(const std::vector<std::string>& words,
                                            GlobalOptions& options);
 

@@ -18,6 +18,7 @@
 #include "PortCommands.h"
 #include "UpdateCommand.h"
 #include "engine/RunResult.h"
+#include "package/PackageFolder.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
 #include "winfw/SystemLibrary.h"
@@ -130,6 +131,19 @@ ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::str
     return code;
 }
 
+// The package's folder named by --package made the current directory, before anything is
+// opened; without it, the current directory is the package's as it is. False, said on one
+// line, when the folder cannot be used.
+bool EnterPackage(const GlobalOptions& options, const char* command)
+{
+    std::string reason;
+    if (options.package.empty() || EnterPackageFolder(options.package, reason))
+        return true;
+    WriteStderrLine(std::string(command) + ": the package folder \"" +
+                    AnsiToUtf8(options.package) + "\" cannot be used: " + reason);
+    return false;
+}
+
 // A command's port: false, the line or the name refused, otherwise.
 bool TakePort(ArgumentReader& args, std::string& port)
 {
@@ -217,7 +231,7 @@ ExitStatus Restart(const GlobalOptions&, ArgumentReader& args)
                     });
 }
 
-ExitStatus Update(const GlobalOptions&, ArgumentReader& args)
+ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
 {
     UpdateRequest request;
     if (!ParseUpdateArguments(args, request))
@@ -225,6 +239,10 @@ ExitStatus Update(const GlobalOptions&, ArgumentReader& args)
     for (const std::string& port : request.named)
         if (!IsComPortArgument(port))
             return ExitCode::BadArguments;
+    // The report's path names a file from where the command was started.
+    request.reportPath = WholePath(request.reportPath);
+    if (!EnterPackage(options, "update"))
+        return ExitCode::BadArguments;
     // Nothing is opened before the two things a whole update needs at its end and its start.
     if (!InPackageFolder())
         return NotInPackageFolder("update");
@@ -238,10 +256,12 @@ ExitStatus Update(const GlobalOptions&, ArgumentReader& args)
     return RunUpdates(request);
 }
 
-ExitStatus Check(const GlobalOptions&, ArgumentReader& args)
+ExitStatus Check(const GlobalOptions& options, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
+        return ExitCode::BadArguments;
+    if (!EnterPackage(options, "check"))
         return ExitCode::BadArguments;
     if (!InPackageFolder())
         return NotInPackageFolder("check");
@@ -281,7 +301,8 @@ const std::string kUpdateExits =
     "the run's result (0 success, 1 to " + std::to_string(kLastRunResult) +
     " as the updater's\n"
     "messages; with several ports the first failed run's),\n"
-    "2 also when the report's folder cannot be written (nothing sent),\n"
+    "2 also when the report's folder cannot be written or the\n"
+    "--package folder cannot be read (nothing sent),\n"
     "31 every run succeeded but the report was not written,\n"
     "32 not started in a package folder (nothing opened)";
 
@@ -322,7 +343,8 @@ const Command kCommands[] = {
      "(2 description, 3 applications, 4 constraints, 5 load list,\n"
      "20 model or catalogue, 25 a listed name that is not a file of\n"
      "the package), 22 the port is held, 30 no reader found,\n"
-     "32 not started in a package folder (nothing opened)",
+     "32 not started in a package folder (nothing opened),\n"
+     "2 also when the --package folder cannot be read",
      Check},
     {"ports", "",
      "the port library's COM port list:\n"
@@ -333,14 +355,18 @@ const Command kCommands[] = {
     {"help", "[COMMAND]", "this text, or COMMAND's", "0", Help},
 };
 
+const char kShortUsage[] = "usage: OrvaneCli [-v] [--package DIR] COMMAND [ARGS]\n";
+
 const char kUsageHead[] =
-    "usage: OrvaneCli [-v] COMMAND [ARGS]\n"
+    "usage: OrvaneCli [-v] [--package DIR] COMMAND [ARGS]\n"
     "  PORT is a port-list text such as COM5 or \"Port COM5 (COM5)\".\n"
     "commands:\n";
 
 const char kOptions[] =
     "options, anywhere on the line:\n"
     "  -v                     echo every diagnostic line on standard error\n"
+    "  --package DIR          read the update package from DIR, not from the\n"
+    "                         current folder (check, update)\n"
     "  -h, --help             this text (with a command: that command's)\n"
     "  --version              the version of the updater it belongs to\n";
 
@@ -390,7 +416,7 @@ std::string CommandUsage(const std::string& name)
     std::string text;
     for (const Command& command : kCommands)
         if (name == command.name)
-            text += "usage: OrvaneCli [-v] " + FormLine(command) + "\n";
+            text += "usage: OrvaneCli [-v] [--package DIR] " + FormLine(command) + "\n";
     return text;
 }
 
@@ -432,7 +458,7 @@ ExitStatus UnknownCommand(const std::string& name)
     const std::string nearest = NearestName(name, names);
     if (nearest.empty())
         return RefuseLine("unknown command \"" + name + "\" (OrvaneCli help lists them)",
-                          "usage: OrvaneCli [-v] COMMAND [ARGS]\n");
+                          kShortUsage);
     return RefuseLine("unknown command \"" + name + "\"; did you mean \"" + nearest + "\"?",
                       CommandUsage(nearest));
 }
@@ -460,6 +486,8 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
         std::fputs(one ? CommandHelp(words[0]).c_str() : UsageText().c_str(), stdout);
         return ExitCode::Done;
     }
+    if (!options.refusal.empty())
+        return RefuseLine(options.refusal, kShortUsage);
     if (words.empty())
         return RefuseLine("no command given", UsageText());
     const Command* command = FindCommand(words[0]);

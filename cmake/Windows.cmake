@@ -53,7 +53,7 @@ add_library(ov_terminal STATIC
   terminal/Protocol.cpp terminal/Description.cpp terminal/Port.cpp terminal/Commands.cpp
   terminal/Download.cpp terminal/Search.cpp usbpos/UsbPosition.cpp
   package/PackageRules.cpp package/IniFile.cpp package/Catalogue.cpp package/LoadList.cpp
-  package/Models.cpp)
+  package/Models.cpp package/PackageFolder.cpp)
 target_link_libraries(ov_terminal PUBLIC ov_winfw)
 target_compile_options(ov_terminal PRIVATE ${OV_WARNINGS})
 

@@ -131,6 +131,8 @@ OsCalls MakeRealCalls()
     c.SetDllDirectoryA = ::SetDllDirectoryA;
     c.GetSystemDirectoryA = ::GetSystemDirectoryA;
     c.FreeLibrary = ::FreeLibrary;
+    c.SetCurrentDirectoryA = ::SetCurrentDirectoryA;
+    c.GetFullPathNameA = ::GetFullPathNameA;
     return c;
 }
 

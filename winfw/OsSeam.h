@@ -79,6 +79,9 @@ struct OsCalls {
     decltype(&::SetDllDirectoryA) SetDllDirectoryA;
     decltype(&::GetSystemDirectoryA) GetSystemDirectoryA;
     decltype(&::FreeLibrary) FreeLibrary;
+    // The package's folder entered at start, and a path taken whole before it is.
+    decltype(&::SetCurrentDirectoryA) SetCurrentDirectoryA;
+    decltype(&::GetFullPathNameA) GetFullPathNameA;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;

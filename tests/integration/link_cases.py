@@ -178,11 +178,15 @@ def case_bad_arguments():
             (["update", "COM5", "--report"], "update: --report without its FILE",
              "update [--report FILE] PORT|--auto"),
             (["update", "--auto", "COM5"], "update: name ports, --auto or --all, only one of them",
-             "update [--report FILE] PORT|--auto")):
+             "update [--report FILE] PORT|--auto"),
+            (["check", "COM5", "--package"], "--package without its DIR", "COMMAND [ARGS]"),
+            (["--package", "a", "check", "--package", "b", "COM5"], "--package given twice",
+             "COMMAND [ARGS]")):
         run = cli(*args)
         lines = run.err.splitlines()
         check(run.code == 2 and run.out == "" and lines[0] == "OrvaneCli: " + reason and
-              lines[1] == "usage: OrvaneCli [-v] " + usage and len(lines) <= 3, run)
+              lines[1] == "usage: OrvaneCli [-v] [--package DIR] " + usage and len(lines) <= 3,
+              run)
     # Help, whole or one command's, is no error.
     for args, shown, left_out in ((["--help"], "send PORT FILE", None),
                                   (["help"], "send PORT FILE", None),
@@ -208,6 +212,7 @@ def case_failures_say_why():
     # the folder) and the cause; a reader on the port hears nothing.
     empty = scratch("ov-empty-")
     missing = winpath(os.path.join(empty, "absent", "r.json"))
+    absent = winpath(os.path.join(empty, "absent"))
     outside = "no update package in %s: no catalogue*.ini" % winpath(empty)
     with Reader(26) as sim:
         for args, cwd, code, line in (
@@ -218,6 +223,12 @@ def case_failures_say_why():
                 (["check", "COM26"], empty, 32, "check: " + outside),
                 (["update", "COM26"], empty, 32, "update: " + outside),
                 (["update", "--all"], empty, 32, "update: " + outside),
+                # --package names the folder instead of the current one.
+                (["--package", winpath(empty), "check", "COM26"], SAMPLE, 32, "check: " + outside),
+                (["check", "COM26", "--package", absent], empty, 2,
+                 'check: the package folder "%s" cannot be used: no such folder' % absent),
+                (["update", "--package", absent, "--all"], empty, 2,
+                 'update: the package folder "%s" cannot be used: no such folder' % absent),
                 (["update", "--report", missing, "COM26"], SAMPLE, 2,
                  "update: the report cannot be written to %s: its folder does not exist"
                  % missing)):

@@ -66,10 +66,13 @@ def stamped(err, what):
 
 def case_whole_update_with_loader_restart():
     before = journals()
-    report = os.path.join(scratch("ov-report-"), "r.json")
+    # Started from another folder, the package named: the report's relative path still
+    # names a file of the folder it was started from.
+    elsewhere = scratch("ov-report-")
+    report = os.path.join(elsewhere, "r.json")
     with Reader(70, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS) as sim:
-        run = cli("update", "COM70", "--report", winpath(report), cwd=SAMPLE, timeout=240,
-                  env=EVENT_LOG)
+        run = cli("--package", winpath(SAMPLE), "update", "COM70", "--report", "r.json",
+                  cwd=elsewhere, timeout=240, env=EVENT_LOG)
     summary = sim.summary()
     check(run.code == 0 and SUCCESS in run.out, run)
     # Every file byte for byte, in the load list's order, then the last one announced again.
@@ -107,7 +110,9 @@ def case_whole_update_with_loader_restart():
     check(shown == ["file %d/11: %s (%s), %d bytes" % (i + 1, name, module, size)
                     for i, ((name, module), size) in enumerate(zip(M30_LOAD_LIST, sizes))], shown)
     with open(report, encoding="utf-8") as f:
-        files = json.load(f)["runs"][0]["files"]
+        document = json.load(f)
+    check(document["package"] == winpath(SAMPLE), document["package"])
+    files = document["runs"][0]["files"]
     check([(f["name"], f["module"]) for f in files] == M30_LOAD_LIST, files)
     # The restart is shown as a wait, not as a file's bar.
     check("reader restarting: 30 of 30 s" in run.err and "KAVRON MANAGER [" not in run.err, run)

@@ -97,17 +97,19 @@ def bmp_pixels(path):
 
 
 class Updater:
-    """Orvane.exe started in a package directory, closed and awaited at the end."""
+    """Orvane.exe started in a directory (with `args`: its command line), closed and awaited
+    at the end."""
 
-    def __init__(self, directory, program=None):
+    def __init__(self, directory, program=None, args=()):
         self.directory = directory
         self.program = program or os.path.join(BIN_DIR, "Orvane.exe")
+        self.args = list(args)
         self.process = None
 
     def __enter__(self):
         ensure_prefix()
         self.out = tempfile.TemporaryFile()
-        self.process = subprocess.Popen([WINE_RUN, self.program], cwd=self.directory,
+        self.process = subprocess.Popen([WINE_RUN, self.program] + self.args, cwd=self.directory,
                                         stdin=subprocess.DEVNULL, stdout=self.out, stderr=self.out)
         return self
 
@@ -153,13 +155,15 @@ def case_main_window_texts_and_keys():
     with open(os.path.join(directory, "temp.png"), "wb") as f:
         f.write(b"not ours")
     before = listing(directory)
+    # Started from another folder, the package named on the command line.
+    elsewhere = scratch("ov-win-")
     splash_bmp = os.path.join(scratch("ov-win-"), "splash.bmp")
     capture = subprocess.Popen([WINE_RUN, os.path.join(TOOLS_DIR, "windriver.exe"), "capture",
                                 SPLASH_CLASS, "Z:" + splash_bmp.replace("/", "\\"), "20000"],
                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     time.sleep(1)  # the splash lives half a second: the watcher must be up first
-    with Updater(directory) as updater:
+    with Updater(elsewhere, args=["Z:" + directory.replace("/", "\\")]) as updater:
         updater.wait_window()
         check(capture.wait(timeout=60) == 0, "the splash was not seen")
         # The splash is cut along its magenta; it shows its lettering, then goes.
@@ -206,8 +210,9 @@ def case_main_window_texts_and_keys():
 
         drive("close", TITLE)
         check(updater.ended(15), "the updater did not end when its window was closed")
-    # Nothing was written into, or taken from, the package directory.
+    # Nothing was written into, or taken from, the package directory, nor where it started.
     check(listing(directory) == before, sorted(listing(directory)))
+    check(os.listdir(elsewhere) == [], os.listdir(elsewhere))
 
 
 def case_reader_entry_selected_by_itself():
@@ -288,6 +293,14 @@ def case_library_only_beside_the_program():
         check(box == "Impossible de charger la dll Tessock", repr(box))
         drive("answer", CAPTION, 5000)
         check(updater.ended(15), "the updater did not end after the library was missing")
+    # A package folder that is not there is refused first, named in its box.
+    absent = "Z:" + os.path.join(directory, "absent").replace("/", "\\")
+    with Updater(directory, os.path.join(program_dir, "Orvane.exe"), [absent]) as updater:
+        box = unescape(drive("box", CAPTION, 20000).rstrip("\n"))
+        check(box == "Le dossier de mise à jour « %s » est introuvable ou illisible.\n"
+              "L'application va se terminer" % absent, repr(box))
+        drive("answer", CAPTION, 5000)
+        check(updater.ended(15), "the updater did not end after its folder was refused")
 
 
 if __name__ == "__main__":

@@ -39,6 +39,27 @@ TEST(CommandLine, GlobalOptionsAreTakenAnywhere)
     EXPECT_TRUE(options.verbose);
     EXPECT_FALSE(options.help);
     EXPECT_EQ(rest, (std::vector<std::string>{"find", "COM5"}));
+
+    // --package takes its folder with it, wherever it stands: a folder named "check" is no
+    // command.
+    GlobalOptions package;
+    EXPECT_EQ(TakeGlobalOptions({"check", "--package", "check", "COM5"}, package),
+              (std::vector<std::string>{"check", "COM5"}));
+    EXPECT_EQ(package.package, "check");
+    EXPECT_EQ(package.refusal, "");
+    const struct {
+        std::vector<std::string> words;
+        const char* refusal;
+    } refused[] = {
+        {{"check", "COM5", "--package"}, "--package without its DIR"},
+        {{"--package", "-v", "check", "COM5"}, "--package without its DIR"},
+        {{"--package", "a", "check", "--package", "b", "COM5"}, "--package given twice"},
+    };
+    for (const auto& c : refused) {
+        GlobalOptions options;
+        TakeGlobalOptions(c.words, options);
+        EXPECT_EQ(options.refusal, c.refusal) << c.words.back();
+    }
 }
 
 // The arguments of `update` as its parser takes them: ports, --auto, and --report FILE.

@@ -8,6 +8,7 @@
 #include "FakeOs.h"
 #include "PackageDir.h"
 #include "package/IniFile.h"
+#include "package/PackageFolder.h"
 #include "terminal/Terminal.h"
 
 namespace {
@@ -334,6 +335,56 @@ TEST(LoadList, LoaderStageEndsAfterTheLastLoaderFileOnly)
     ASSERT_TRUE(none.t.CheckCatalogue("M30", Record()));
     EXPECT_FALSE(none.t.LoaderStageDone(0));
     EXPECT_FALSE(none.t.LoaderStageDone(1));
+}
+
+// ---- The package's folder named at start ----
+
+std::string CurrentDirectory()
+{
+    char path[MAX_PATH] = {};
+    const DWORD length = ::GetCurrentDirectoryA(sizeof path, path);
+    return std::string(path, length < sizeof path ? length : 0);
+}
+
+HANDLE WINAPI ListingDenied(LPCSTR, LPWIN32_FIND_DATAA)
+{
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+}
+
+TEST(PackageFolder, OnlyAFolderThatCanBeListedIsEntered)
+{
+    PackageDir start;
+    start.MakeDirectory("paquet");
+    start.Write("notes.txt", "");
+    const struct {
+        const char* folder;
+        bool denyListing;
+        const char* reason;
+    } refused[] = {
+        {"absent", false, "no such folder"},
+        {"notes.txt", false, "it is a file, not a folder"},
+        {"", false, "no folder named"},
+        // Entering needs only the right to traverse; a folder that cannot be listed would
+        // look like a folder without a catalogue.
+        {"paquet", true, "it cannot be read (access denied)"},
+    };
+    for (const auto& c : refused) {
+        OsCalls calls = RealOsCalls();
+        if (c.denyListing)
+            calls.FindFirstFileA = ListingDenied;
+        ScopedOsCalls swap(calls);
+        std::string reason;
+        EXPECT_FALSE(EnterPackageFolder(c.folder, reason)) << c.folder;
+        EXPECT_EQ(reason, c.reason) << c.folder;
+        EXPECT_EQ(CurrentDirectory(), start.Path()) << c.folder;
+    }
+    // A path named relative to where the program started keeps its meaning once inside.
+    const std::string report = WholePath("r.json");
+    std::string reason;
+    ASSERT_TRUE(EnterPackageFolder("paquet", reason)) << reason;
+    EXPECT_EQ(CurrentDirectory(), start.Path() + "\\paquet");
+    EXPECT_EQ(report, start.Path() + "\\r.json");
 }
 
 } // namespace

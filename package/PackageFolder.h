@@ -1,0 +1,14 @@
+// The folder an update package is read from: the current directory, or one named at start
+// (`OrvaneCli --package DIR`, `Orvane.exe DIR`) and made the current directory, so that
+// every reader of the package, and the files the programs leave beside it, find it there.
+#pragma once
+#include <string>
+
+// Makes `folder` the process's current directory, before any thread or relative path uses
+// it. False, with why in `reason`, when it is missing, a file, cannot be listed or cannot
+// be entered; the current directory is then left as it was.
+bool EnterPackageFolder(const std::string& folder, std::string& reason);
+
+// `path` taken whole against the current directory, for a path named on the line to keep
+// its meaning once the package's folder is entered; `path` itself when it cannot be.
+std::string WholePath(const std::string& path);
