@@ -22,46 +22,18 @@ std::string PortOf(const std::string& portText)
     return name.empty() || name.size() > proto::kPortNameMaxLength ? portText : name;
 }
 
-// A directory search's handle, closed with its owner.
-class FileSearch {
-public:
-    FileSearch(const char* pattern, WIN32_FIND_DATAA& found)
-        : m_search(::FindFirstFileA(pattern, &found))
-    {
-    }
-    ~FileSearch()
-    {
-        if (IsValid())
-            ::FindClose(m_search);
-    }
-    FileSearch(const FileSearch&) = delete;
-    FileSearch& operator=(const FileSearch&) = delete;
-    bool IsValid() const { return m_search != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_search; }
-
-private:
-    HANDLE m_search;
-};
-
 // Whether a file, not a folder, matches `pattern`.
 bool AnyFileMatches(const char* pattern)
 {
     WIN32_FIND_DATAA found = {};
-    FileSearch search(pattern, found);
+    ScopedFind search(pattern, &found);
     if (!search.IsValid())
         return false;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             return true;
-    } while (::FindNextFileA(search.Get(), &found));
+    } while (search.Next(&found));
     return false;
-}
-
-std::string CurrentFolder()
-{
-    char path[MAX_PATH * 2] = {};
-    const DWORD length = ::GetCurrentDirectoryA(sizeof path, path);
-    return length > 0 && length < sizeof path ? AnsiToUtf8(std::string(path, length)) : ".";
 }
 
 } // namespace
@@ -95,33 +67,43 @@ ExitStatus SearchFailed(const char* command, const CTerminal& terminal,
     return otherwise;
 }
 
+std::string CurrentDirectory()
+{
+    char path[MAX_PATH * 2] = {};
+    const DWORD length = Os().GetCurrentDirectoryA(sizeof path, path);
+    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+}
+
 bool InPackageFolder() { return AnyFileMatches(".\\catalogue*.ini"); }
 
 ExitStatus NotInPackageFolder(const char* command)
 {
-    WriteStderrLine(std::string(command) + ": no update package in " + CurrentFolder() +
+    const std::string folder = CurrentDirectory();
+    WriteStderrLine(std::string(command) + ": no update package in " +
+                    (folder.empty() ? std::string(".") : AnsiToUtf8(folder)) +
                     ": no catalogue*.ini");
     return ExitCode::NotAPackageFolder;
 }
 
 bool ReportPathUsable(const std::string& path, std::string& reason)
 {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+    if (Os().GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes) &&
+        (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         reason = "it is a folder";
         return false;
     }
     // A file made beside the report and gone when closed: the folder exists and takes the
     // report's temporary file.
     char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%lu.probe", ::GetCurrentProcessId());
+    std::snprintf(suffix, sizeof suffix, ".%lu.probe", Os().GetCurrentProcessId());
     ScopedHandle probe(Os().CreateFileA((path + suffix).c_str(), GENERIC_WRITE, 0, nullptr,
                                         CREATE_NEW,
                                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
                                         nullptr));
     if (probe.IsValid())
         return true;
-    const DWORD error = ::GetLastError();
+    const DWORD error = Os().GetLastError();
     switch (error) {
     case ERROR_PATH_NOT_FOUND: reason = "its folder does not exist"; break;
     case ERROR_ACCESS_DENIED: reason = "its folder cannot be written"; break;

@@ -22,6 +22,9 @@ std::string SearchFailureCause(const CTerminal& terminal, const std::string& por
 ExitStatus SearchFailed(const char* command, const CTerminal& terminal,
                         const std::string& portText, ExitStatus otherwise);
 
+// The process's current directory in the ANSI code page; empty when it cannot be read.
+std::string CurrentDirectory();
+
 // Whether the current directory holds a package's catalogue (a file "catalogue*.ini").
 bool InPackageFolder();
 

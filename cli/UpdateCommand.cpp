@@ -259,13 +259,6 @@ std::vector<std::string> PortTexts(const UpdateRequest& request)
     return readers;
 }
 
-std::string CurrentDirectory()
-{
-    char path[MAX_PATH * 2] = {};
-    const DWORD length = ::GetCurrentDirectoryA(sizeof path, path);
-    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
-}
-
 // The operator's message on one line, for a line per port.
 std::string OnOneLine(std::string text)
 {

@@ -132,6 +132,7 @@ OsCalls MakeRealCalls()
     c.GetSystemDirectoryA = ::GetSystemDirectoryA;
     c.FreeLibrary = ::FreeLibrary;
     c.SetCurrentDirectoryA = ::SetCurrentDirectoryA;
+    c.GetCurrentDirectoryA = ::GetCurrentDirectoryA;
     c.GetFullPathNameA = ::GetFullPathNameA;
     return c;
 }

@@ -81,6 +81,7 @@ struct OsCalls {
     decltype(&::FreeLibrary) FreeLibrary;
     // The package's folder entered at start, and a path taken whole before it is.
     decltype(&::SetCurrentDirectoryA) SetCurrentDirectoryA;
+    decltype(&::GetCurrentDirectoryA) GetCurrentDirectoryA;
     decltype(&::GetFullPathNameA) GetFullPathNameA;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
