@@ -29,11 +29,6 @@ constexpr UINT kFirstPollDelay = 1;
 constexpr UINT kPollInterval = 1000;
 constexpr UINT kPollAgainAtOnce = 1;
 
-// Where the port list stands beside the detection text (pixels at 96 DPI, client
-// coordinates).
-constexpr RECT kListWhenDetected = {350, 110, 350 + 209, 110 + 21};
-constexpr RECT kListWhenNotDetected = {418, 128, 418 + 209, 128 + 21};
-
 
 constexpr int kSplashMs = 500;
 // Posted at the end of the initialisation: the splash is shown once the window itself is.
@@ -218,6 +213,7 @@ LRESULT CChargeurDlg::OnDpiChanged(WPARAM w, LPARAM l)
 LRESULT CChargeurDlg::OnSize(WPARAM, LPARAM)
 {
     PlaceSeparators();
+    PlacePortList();
     return 0;
 }
 
@@ -244,7 +240,7 @@ LRESULT CChargeurDlg::OnColoursChanged(WPARAM, LPARAM)
 
 RECT CChargeurDlg::PortListPlace() const
 {
-    return ScaleToDpi(m_readerDetected ? kListWhenDetected : kListWhenNotDetected, m_dpi);
+    return draw::MainPortListPlace(m_detectionText.RectIn(m_hWnd), m_readerDetected, m_dpi);
 }
 
 SIZE CChargeurDlg::ShownPictureSize(int areaId) const
@@ -262,6 +258,9 @@ SIZE CChargeurDlg::ShownPictureSize(int areaId) const
 
 void CChargeurDlg::PlacePortList()
 {
+    // The list stands beside the detection text: both must exist.
+    if (m_portList.GetSafeHwnd() == nullptr || m_detectionText.GetSafeHwnd() == nullptr)
+        return;
     const RECT place = PortListPlace();
     ::MoveWindow(m_portList.GetSafeHwnd(), place.left, place.top, Width(place), Height(place), TRUE);
 }

@@ -44,6 +44,37 @@ SeparatorRows MainSeparatorRows(const BandControls& c)
     return rows;
 }
 
+namespace {
+
+// The detection text's rectangle at 96 DPI and the list's two places beside it.
+constexpr RECT kDetectionTextAt96 = {77, 102, 77 + 362, 102 + 39};
+constexpr RECT kListWhenDetected = {350, 110, 350 + 209, 110 + 21};
+constexpr RECT kListWhenNotDetected = {418, 128, 418 + 209, 128 + 21};
+
+// `offset96` (from the text's edge at 96 DPI) in the proportion of the text's `length` to
+// its 96-DPI length `length96`.
+int InProportion(int length, int offset96, int length96)
+{
+    return length96 > 0 ? ::MulDiv(length, offset96, length96) : offset96;
+}
+
+} // namespace
+
+RECT MainPortListPlace(const RECT& text, bool readerDetected, int dpi)
+{
+    const RECT& at96 = readerDetected ? kListWhenDetected : kListWhenNotDetected;
+    const int across96 = at96.left - kDetectionTextAt96.left;
+    const int down96 = at96.top - kDetectionTextAt96.top;
+    const int across = InProportion(text.right - text.left, across96,
+                                    kDetectionTextAt96.right - kDetectionTextAt96.left);
+    const int room = ScaleToDpi(across96, dpi);
+    const int left = text.left + (across > room ? across : room);
+    const int top = text.top + InProportion(text.bottom - text.top, down96,
+                                            kDetectionTextAt96.bottom - kDetectionTextAt96.top);
+    return RECT{left, top, left + ScaleToDpi(at96.right - at96.left, dpi),
+                top + ScaleToDpi(at96.bottom - at96.top, dpi)};
+}
+
 int BackgroundPen(int y, int bottom, const SeparatorRows& separators)
 {
     const int first = separators.first;

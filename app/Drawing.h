@@ -35,6 +35,14 @@ struct BandControls {
 // (gaps 141 to 180 and 303 to 332) that gives rows 170 and 330, as always.
 SeparatorRows MainSeparatorRows(const BandControls& controls);
 
+// Where the port list stands at the end of the detection text's area (client coordinates):
+// beside its only line when the reader is detected, beside its second when not. At 96 DPI
+// (text at 77, 102, 362 by 39) that is 350, 110 or 418, 128, 209 by 21, as always. The
+// list keeps its 96-DPI place within the text's rectangle, however the dialog grew; it
+// stands no nearer the text's left edge than the 96-DPI gap scaled to `dpi`, since the
+// text's font is scaled exactly by the DPI and its lines need that room.
+RECT MainPortListPlace(const RECT& detectionText, bool readerDetected, int dpi);
+
 // The pen of row y (0 to 44, or kSeparatorPen) in a client area whose bottom coordinate is
 // `bottom`; rows 0 to `bottom` inclusive are drawn, the separators on their rows.
 int BackgroundPen(int y, int bottom, const SeparatorRows& separators);

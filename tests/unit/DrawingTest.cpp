@@ -81,20 +81,27 @@ std::vector<int> SeparatorRowsDrawn(int bottom, Pen pen)
 
 } // namespace
 
-TEST(MainBackground, SeparatorsStayBetweenTheTextsAtEveryDpi)
+TEST(MainBackground, SeparatorsAndPortListStayClearOfTheTextsAtEveryDpi)
 {
-    // A dialog grows by its font's metrics, not exactly by the DPI: under Wine the vertical
-    // base unit is 12, 15, 17 and 23 pixels at 96, 120, 144 and 192 DPI (client height 363,
-    // 454, 514, 696 where 454, 545, 726 would be exact). A move to another screen re-lays the
-    // 96-DPI rectangles scaled exactly: both kinds of layout are checked.
+    // A dialog grows by its font's metrics, not exactly by the DPI: under Wine the base
+    // units are 6 by 12, 8 by 15, 9 by 17 and 12 by 23 pixels at 96, 120, 144 and 192 DPI
+    // (client 638x363, 850x454, 956x514, 1275x696 where 798x454, 957x545, 1276x726 would be
+    // exact). A move to another screen re-lays the 96-DPI rectangles scaled exactly: both
+    // kinds of layout are checked.
     const struct {
         int dpi;
-        int baseUnitY; // 0: the 96-DPI layout scaled by dpi / 96
-    } table[] = {{96, 12}, {120, 15}, {144, 17}, {192, 23}, {120, 0}, {144, 0}, {192, 0}};
+        int baseUnitX, baseUnitY; // 0: the 96-DPI layout scaled by dpi / 96
+    } table[] = {{96, 6, 12}, {120, 8, 15}, {144, 9, 17}, {192, 12, 23},
+                 {120, 0, 0}, {144, 0, 0},   {192, 0, 0}};
     for (const auto& row : table) {
         const auto pixels = [&](int dialogUnits) {
             const int at96 = ::MulDiv(dialogUnits, 12, 8);
             return row.baseUnitY != 0 ? ::MulDiv(dialogUnits, row.baseUnitY, 8)
+                                      : ::MulDiv(at96, row.dpi, 96);
+        };
+        const auto across = [&](int dialogUnits) {
+            const int at96 = ::MulDiv(dialogUnits, 6, 4);
+            return row.baseUnitX != 0 ? ::MulDiv(dialogUnits, row.baseUnitX, 4)
                                       : ::MulDiv(at96, row.dpi, 96);
         };
         const int bottom = pixels(242) - 1;
@@ -129,6 +136,33 @@ TEST(MainBackground, SeparatorsStayBetweenTheTextsAtEveryDpi)
         EXPECT_EQ(pen(rows[0] + 1), 0) << at;
         EXPECT_EQ(pen(rows[1] - 1), 44) << at;
         EXPECT_EQ(pen(bottom), 44) << at;
+
+        // The port list stands at the end of the detection text (51, 68, 241 by 26 dialog
+        // units), whose font is scaled exactly by the DPI: beside the end of its only line
+        // when detected, of its second when not. It must leave the text the room its lines
+        // had at 96 DPI, scaled (273 and 341 pixels from the text's left edge, and the first
+        // line's 16 rows above the second), and stay in the band, inside the window.
+        const RECT text = {across(51), pixels(68), across(51) + across(241), pixels(68) + pixels(26)};
+        const struct {
+            bool detected;
+            RECT at96;
+            int room96, rowsAbove96;
+        } places[] = {{true, {350, 110, 559, 131}, 273, 0}, {false, {418, 128, 627, 149}, 341, 16}};
+        for (const auto& place : places) {
+            const RECT list = draw::MainPortListPlace(text, place.detected, row.dpi);
+            const std::string which = at + (place.detected ? ", detected" : ", not detected");
+            if (row.dpi == 96) {
+                EXPECT_EQ(list.left, place.at96.left) << which;
+                EXPECT_EQ(list.top, place.at96.top) << which;
+                EXPECT_EQ(list.right, place.at96.right) << which;
+                EXPECT_EQ(list.bottom, place.at96.bottom) << which;
+            }
+            EXPECT_GE(list.left, text.left + ::MulDiv(place.room96, row.dpi, 96)) << which;
+            EXPECT_GE(list.top, text.top + ::MulDiv(place.rowsAbove96, row.dpi, 96)) << which;
+            EXPECT_LT(list.top, text.bottom) << which;
+            EXPECT_LT(list.bottom, rows[0]) << which;
+            EXPECT_LE(list.right, across(425)) << which;
+        }
     }
 }
 

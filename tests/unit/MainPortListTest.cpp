@@ -11,6 +11,7 @@
 #include "FakeOs.h"
 #include "PostedMessageHook.h"
 #include "app/ChargeurDlg.h"
+#include "app/Drawing.h"
 #include "app/PortQuery.h"
 #include "app/PortRules.h"
 #include "portlib/Tessock.h"
@@ -305,19 +306,20 @@ TEST(MainWindowDpi, FontsListPlaceAndPicturesFollowTheWindowsDpi)
     os.port.failOpen = true;
     os.dpi = 144;
     ScriptPorts("", {}, 0, 0);
-    // The fonts' heights (type, read-me, notice) and the list's place when no reader is
-    // detected, by DPI: 96 gives the pixels the window has always had. At each, the
-    // background's separators stay between the bands.
+    // The fonts' heights (type, read-me, notice) and the list's width when no reader is
+    // detected, by DPI: 96 gives the pixels the window has always had. At each, the list
+    // stands beside the detection text as re-laid for that DPI, and the background's
+    // separators stay between the bands.
     struct Expected {
         int dpi;
         LONG type, readMe, notice;
-        RECT list; // left, top, width (a drop-down list sets its own height)
+        int listWidth; // a drop-down list sets its own height
     };
     const Expected table[] = {
-        {144, -30, 23, 18, {627, 192, 314, 0}},
-        {192, -40, 30, 24, {836, 256, 418, 0}},
-        {120, -25, 19, 15, {523, 160, 261, 0}},
-        {96, -20, 15, 12, {418, 128, 209, 0}},
+        {144, -30, 23, 18, 314},
+        {192, -40, 30, 24, 418},
+        {120, -25, 19, 15, 261},
+        {96, -20, 15, 12, 209},
     };
     CChargeurDlg dialog;
     std::vector<std::string> failures;
@@ -344,7 +346,9 @@ TEST(MainWindowDpi, FontsListPlaceAndPicturesFollowTheWindowsDpi)
             labelAt[i] = FontHeightOf(::GetDlgItem(window, IDC_STATE_LABEL));
             dialog.UpdateDetectionDisplay(true);
             const RECT list = RectInParent(::GetDlgItem(window, IDC_PORT_LIST));
-            if (list.left != e.list.left || list.top != e.list.top || list.right - list.left != e.list.right)
+            const RECT beside = draw::MainPortListPlace(
+                RectInParent(::GetDlgItem(window, IDC_DETECTION_TEXT)), false, e.dpi);
+            if (list.left != beside.left || list.top != beside.top || list.right - list.left != e.listWidth)
                 failures.push_back("list place" + at);
             if (!SeparatorsBetweenTheBands(window))
                 failures.push_back("separators" + at);
