@@ -189,11 +189,7 @@ LRESULT CChargeurDlg::OnDpiChanged(WPARAM w, LPARAM l)
     // Moved to a screen of another DPI: the suggested rectangle, the controls re-laid, and
     // the fonts, pictures and the list's place made again for the new DPI.
     m_dpi = DpiOfMessage(w);
-    const auto* suggested = reinterpret_cast<const RECT*>(l);
-    if (suggested != nullptr)
-        ::SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top,
-                       suggested->right - suggested->left, suggested->bottom - suggested->top,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+    TakeSuggestedRect(m_hWnd, l);
     m_layout.Apply(m_dpi);
     PlaceSeparators();
     CreateFonts();

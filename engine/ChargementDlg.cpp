@@ -90,11 +90,7 @@ LRESULT CChargementDlg::OnDpiChanged(WPARAM w, LPARAM l)
 {
     // Moved to a screen of another DPI: the suggested rectangle, and the controls re-laid.
     m_dpi = DpiOfMessage(w);
-    const auto* suggested = reinterpret_cast<const RECT*>(l);
-    if (suggested != nullptr)
-        ::SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top,
-                       suggested->right - suggested->left, suggested->bottom - suggested->top,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+    TakeSuggestedRect(m_hWnd, l);
     m_layout.Apply(m_dpi);
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
     LogTextFit(m_hWnd, m_dpi);

@@ -25,6 +25,16 @@ bool HighContrastOn();
 // The DPI of a WM_DPICHANGED message (both axes are the same on Windows).
 inline int DpiOfMessage(WPARAM w) { return static_cast<int>(HIWORD(w)); }
 
+// Moves `window` to the rectangle a WM_DPICHANGED message suggests (its LPARAM), if any.
+inline void TakeSuggestedRect(HWND window, LPARAM l)
+{
+    const auto* suggested = reinterpret_cast<const RECT*>(l);
+    if (suggested != nullptr)
+        ::SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                       suggested->right - suggested->left, suggested->bottom - suggested->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // The controls of a dialog as laid out at one DPI, re-laid at another as Windows re-lays
 // a per-monitor dialog: every rectangle scaled, and the dialog's own font made again for
 // the controls that use it. Fonts the window gives its controls itself are its own to
