@@ -51,8 +51,9 @@ bool IsPackageFile(const CString& path)
 {
     if (!Os().FileExists(path.c_str()))
         return false;
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+    return Os().GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes) &&
+           (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 void Refuse(PackageRefusal* refusal, const CString& section, const CString& reason)
