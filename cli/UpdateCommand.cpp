@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <exception>
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "CommandLine.h"

@@ -96,7 +96,6 @@ OsCalls MakeRealCalls()
     c.GetProcAddress = ::GetProcAddress;
     c.LoadLibraryExA = ::LoadLibraryExA;
     c.GetModuleFileNameA = ::GetModuleFileNameA;
-    c.GetEnvironmentVariableA = ::GetEnvironmentVariableA;
     c.CreateDirectoryA = ::CreateDirectoryA;
     c.FindFirstFileA = ::FindFirstFileA;
     c.FindNextFileA = ::FindNextFileA;
@@ -106,8 +105,6 @@ OsCalls MakeRealCalls()
     c.FlushFileBuffers = ::FlushFileBuffers;
     c.GetFileAttributesExA = ::GetFileAttributesExA;
     c.GetCurrentProcessId = ::GetCurrentProcessId;
-    c.GetSystemTimeAsFileTime = ::GetSystemTimeAsFileTime;
-    c.FileTimeToLocalFileTime = ::FileTimeToLocalFileTime;
     c.WriteStandardError = RealWriteStandardError;
     c.GetConsoleMode = ::GetConsoleMode;
     c.SetConsoleMode = ::SetConsoleMode;

@@ -34,7 +34,6 @@ struct OsCalls {
     decltype(&::LoadLibraryExA) LoadLibraryExA;
     decltype(&::GetModuleFileNameA) GetModuleFileNameA;
     // The journal's folder and files, the report's file, the check's look at listed files.
-    decltype(&::GetEnvironmentVariableA) GetEnvironmentVariableA;
     decltype(&::CreateDirectoryA) CreateDirectoryA;
     decltype(&::FindFirstFileA) FindFirstFileA;
     decltype(&::FindNextFileA) FindNextFileA;
@@ -44,9 +43,6 @@ struct OsCalls {
     decltype(&::FlushFileBuffers) FlushFileBuffers;
     decltype(&::GetFileAttributesExA) GetFileAttributesExA;
     decltype(&::GetCurrentProcessId) GetCurrentProcessId;
-    // The wall clock in UTC and the local zone it is shown in: what a report is stamped with.
-    decltype(&::GetSystemTimeAsFileTime) GetSystemTimeAsFileTime;
-    decltype(&::FileTimeToLocalFileTime) FileTimeToLocalFileTime;
     // Standard error as bytes (a console, a pipe or a file): a console with a selection
     // open blocks here.
     bool (*WriteStandardError)(const char* bytes, DWORD size);
