@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <mmsystem.h>
+#include <sddl.h>
 
 #include <functional>
 #include <stdexcept>
@@ -13,6 +14,7 @@
 
 #include "res/resource.h"
 #include "winfw/Dialog.h"
+#include "winfw/FolderRule.h"
 #include "winfw/OsSeam.h"
 #include "winfw/SystemLibrary.h"
 #include "winfw/TimerResolution.h"
@@ -493,3 +495,64 @@ TEST(TimerResolution, KeptWhenHiddenWhereWindowsCanAndWinmmComesFromTheSystemDir
 }
 
 } // namespace
+
+// The rule for folders a privileged run writes in, over security descriptors written as
+// Windows gives them: what ProgramData hands down to a folder created without one, what a
+// user who creates the folder first gets, and what the program gives its own folders.
+TEST(FolderRule, OnlyTrustedOwnersAndNoWriteForOthersPass)
+{
+    const wchar_t* user = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+    struct Case {
+        const wchar_t* sddl;
+        bool userProfile;  // judged as that user's own folder
+        FolderFault expected;
+    } cases[] = {
+        {kMachineFolderSddl, false, FolderFault::Sound},
+        // Created under ProgramData with no descriptor: Users may add files and folders.
+        {L"O:SYD:(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;OICIIOID;GA;;;CO)(A;OICIID;0x1200a9;;;BU)"
+         L"(A;CIID;0x100116;;;BU)",
+         false, FolderFault::OthersMayWrite},
+        // Created first by a standard user.
+        {L"O:S-1-5-21-1004336348-1177238915-682003330-1001D:P(A;OICI;FA;;;SY)", false,
+         FolderFault::UntrustedOwner},
+        {L"O:S-1-5-21-1004336348-1177238915-682003330-1001D:P(A;OICI;FA;;;SY)"
+         L"(A;OICI;FA;;;S-1-5-21-1004336348-1177238915-682003330-1001)",
+         true, FolderFault::Sound},
+        {L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:P(A;;FA;;;SY)",
+         false, FolderFault::Sound},
+        // Generic write, mapped for files, is write.
+        {L"O:BAD:P(A;;GW;;;BU)", false, FolderFault::OthersMayWrite},
+        {L"O:BAD:P(A;;GRGX;;;BU)(D;;FA;;;WD)", false, FolderFault::Sound},
+        // Delete-child alone lets another account remove and replace what is inside.
+        {L"O:BAD:P(A;;0x1200e9;;;AU)", false, FolderFault::OthersMayWrite},
+        {L"O:BAD:P(A;OICIIO;FA;;;CO)", false, FolderFault::Sound},
+        {L"O:BAD:P(A;;FA;;;CO)", false, FolderFault::OthersMayWrite},
+    };
+    PSID userSid = nullptr;
+    ASSERT_TRUE(::ConvertStringSidToSidW(user, &userSid));
+    for (const Case& c : cases) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            c.sddl, SDDL_REVISION_1, &descriptor, nullptr))
+            << std::wstring(c.sddl).size();
+        EXPECT_EQ(JudgeDescriptor(descriptor, c.userProfile ? userSid : nullptr), c.expected)
+            << "case " << (&c - cases);
+        ::LocalFree(descriptor);
+    }
+    ::LocalFree(userSid);
+
+    // A NULL DACL, and an entry the rule cannot read (a callback entry, laid out as an allow).
+    PSID admins = nullptr;
+    ASSERT_TRUE(::ConvertStringSidToSidW(L"BA", &admins));
+    EXPECT_EQ(JudgeSecurity(admins, nullptr, TRUE, nullptr), FolderFault::NoDacl);
+    DWORD cells[64] = {};
+    PACL acl = reinterpret_cast<PACL>(cells);
+    ASSERT_TRUE(::InitializeAcl(acl, sizeof cells, ACL_REVISION));
+    ASSERT_TRUE(::AddAccessAllowedAce(acl, ACL_REVISION, FILE_GENERIC_READ, admins));
+    void* entry = nullptr;
+    ASSERT_TRUE(::GetAce(acl, 0, &entry));
+    EXPECT_EQ(JudgeSecurity(admins, acl, TRUE, nullptr), FolderFault::Sound);
+    static_cast<ACE_HEADER*>(entry)->AceType = ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    EXPECT_EQ(JudgeSecurity(admins, acl, TRUE, nullptr), FolderFault::UnknownAce);
+    ::LocalFree(admins);
+}
