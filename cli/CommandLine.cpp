@@ -109,6 +109,11 @@ bool ArgumentReader::Option(const char* name, const char* what, std::string& val
     return true;
 }
 
+bool ArgumentReader::Has(const char* name) const
+{
+    return std::find(m_args.begin(), m_args.end(), name) != m_args.end();
+}
+
 bool ArgumentReader::NoUnknownOption()
 {
     const auto option = std::find_if(m_args.begin(), m_args.end(), LooksLikeOption);

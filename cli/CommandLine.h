@@ -36,6 +36,8 @@ public:
     // it is absent (`value` left as it was) or whole; false, refused, when its value is
     // missing or it is given twice.
     bool Option(const char* name, const char* what, std::string& value);
+    // Whether `name` is on the line still, as an argument of its own.
+    bool Has(const char* name) const;
     // The next argument, `what` naming it (PORT, FILE); refused when there is none.
     bool Take(const char* what, std::string& value);
     // The next argument when one is left.

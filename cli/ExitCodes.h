@@ -14,7 +14,8 @@ enum class ExitCode : int {
     AuthorisationRefused = 21,
     // `check` and `send`: no reader answered on the port.
     ReaderNotFound = 30,
-    // `update --report`: every run succeeded, but the report could not be written.
+    // `update --report` or `--record`: every run succeeded, but the report or the record
+    // could not be written.
     ReportNotWritten = 31,
     // `check` and `update`: started in a folder that holds no package's catalogue.
     NotAPackageFolder = 32,

@@ -301,9 +301,11 @@ const std::string kUpdateExits =
     "the run's result (0 success, 1 to " + std::to_string(kLastRunResult) +
     " as the updater's\n"
     "messages; with several ports the first failed run's),\n"
-    "2 also when the report's folder cannot be written or the\n"
-    "--package folder cannot be read (nothing sent),\n"
-    "31 every run succeeded but the report was not written,\n"
+    "2 also when the report's folder cannot be written, the\n"
+    "--package folder cannot be read or the record cannot be\n"
+    "opened for writing (nothing sent),\n"
+    "31 every run succeeded but the report or the record was not\n"
+    "written,\n"
     "32 not started in a package folder (nothing opened)";
 
 // One entry per form, in the order of the usage; a command's first entry runs it.
@@ -324,16 +326,20 @@ const Command kCommands[] = {
      "0 done, 1 no reader found or activation refused, 22 the port is held", Activate},
     {"restart", "PORT", "restarts the reader",
      "0 done, 1 no reader found or no answer, 22 the port is held", Restart},
-    {"update", "[--report FILE] PORT|--auto",
+    {"update", "[--report FILE] [--record NAME] PORT|--auto",
      "in a package folder: the whole update, as the updater\n"
      "runs it, without windows; its texts and bars on standard\n"
      "error, the operator's message on standard output; --auto\n"
      "takes the port the updater would select by itself",
      kUpdateExits.c_str(), Update},
-    {"update", "[--report FILE] PORT PORT...|--all",
+    {"update", "[--report FILE] [--record NAME] PORT PORT...|--all",
      "the same on several readers at once (--all: every\n"
      "\"DORAN Kavron\" port); one \"PORT<TAB>CODE<TAB>MESSAGE\"\n"
-     "line per port; --report writes a JSON report to FILE",
+     "line per port; --report writes a JSON report to FILE;\n"
+     "--record writes the exit code (Result), the time (Finished)\n"
+     "and each port's result (Readers) to the registry key\n"
+     "HKLM\\SOFTWARE\\Orvane\\Records\\NAME (NAME: 1 to 64 letters,\n"
+     "digits, -, _ or .), as SYSTEM or an elevated administrator",
      nullptr, Update},
     {"check", "PORT",
      "in a package folder: what the update would decide about\n"

@@ -10,6 +10,7 @@
 
 #include "CommandLine.h"
 #include "Explain.h"
+#include "MachineRecord.h"
 #include "Progress.h"
 #include "Report.h"
 #include "RunEvent.h"
@@ -296,6 +297,21 @@ private:
     }
 };
 
+// The record's key held for writing, or why the command is refused: an account that may not
+// write it (a standard user, an administrator whose token UAC filters) is told before a
+// reader is touched, not after an update no tool could detect.
+bool OpenRecord(MachineRecord& record, const std::string& name)
+{
+    const LSTATUS status = record.Open(name);
+    if (status == ERROR_SUCCESS)
+        return true;
+    const std::string reason = status == ERROR_ACCESS_DENIED
+                                   ? "access denied (run it as SYSTEM or as an elevated administrator)"
+                                   : "Windows error " + std::to_string(status);
+    WriteStderrLine("update: the record " + RecordKeyText(name) + " cannot be written: " + reason);
+    return false;
+}
+
 } // namespace
 
 bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request)
@@ -303,8 +319,12 @@ bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request)
     request = UpdateRequest();
     const bool automatic = args.Flag("--auto");
     const bool all = args.Flag("--all");
-    if (!args.Option("--report", "FILE", request.reportPath))
+    const bool recorded = args.Has("--record");
+    if (!args.Option("--report", "FILE", request.reportPath) ||
+        !args.Option("--record", "NAME", request.recordName))
         return false;
+    if (recorded && !IsRecordName(request.recordName))
+        return args.Refuse("--record NAME takes 1 to 64 letters, digits, \"-\", \"_\" or \".\"");
     request.named = args.TakeRest();
     if (args.Failed())
         return false;
@@ -326,6 +346,9 @@ bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request)
 
 ExitStatus RunUpdates(const UpdateRequest& request)
 {
+    MachineRecord record;
+    if (!request.recordName.empty() && !OpenRecord(record, request.recordName))
+        return ExitCode::BadArguments;
     HoldInterrupts interrupts;
     QuickEditOff quickEdit;
     UpdateReport report;
@@ -374,12 +397,21 @@ ExitStatus RunUpdates(const UpdateRequest& request)
     WriteStderrLine(cost);
 
     report.finished = IsoLocalNow();
+    ExitStatus status(static_cast<RunResult>(report.result));
     if (!request.reportPath.empty() && !WriteReport(request.reportPath, report)) {
         WriteStderrLine("update: the report could not be written: " +
                         AnsiToUtf8(request.reportPath));
         // The runs stand as they are; a deployment tool still learns the report is missing.
         if (report.result == RUN_SUCCEEDED)
-            return ExitCode::ReportNotWritten;
+            status = ExitCode::ReportNotWritten;
     }
-    return ExitStatus(static_cast<RunResult>(report.result));
+    if (record.IsOpen() &&
+        !record.Write(status.Code(), report.finished, ReadersText(report.runs))) {
+        WriteStderrLine("update: the record " + RecordKeyText(request.recordName) +
+                        " could not be written");
+        // Its detection rule would take the readers for not updated: the tool must hear why.
+        if (status.Code() == RUN_SUCCEEDED)
+            status = ExitCode::ReportNotWritten;
+    }
+    return status;
 }

@@ -11,14 +11,17 @@ struct UpdateRequest {
     Ports ports = Ports::Named;
     std::vector<std::string> named;  // port-list texts, for Named
     std::string reportPath;          // where the JSON report goes; none when empty
+    std::string recordName;          // the machine's record written at the end; none when empty
 };
 
 class ArgumentReader;
 
-// Reads `update`'s arguments: PORT..., --auto or --all, and --report FILE anywhere. False,
+// Reads `update`'s arguments: PORT..., --auto or --all, and --report FILE and --record NAME
+// anywhere. False,
 // the reader holding the reason, when they do not make one request.
 bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request);
 
-// Runs the updates the request names, writes the report when asked, and says what the
-// command exits with.
+// Runs the updates the request names, writes the report and the record when asked, and says
+// what the command exits with. A record that cannot be opened for writing refuses the command
+// before any reader is touched.
 ExitStatus RunUpdates(const UpdateRequest& request);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/CommandLine.h"
+#include "cli/UpdateCommand.h"
 
 namespace {
 
@@ -102,6 +103,38 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
     EXPECT_TRUE(extra.Take("PORT", port));
     EXPECT_FALSE(extra.Done());
     EXPECT_EQ(extra.Reason(), "unexpected argument \"COM6\"");
+}
+
+TEST(CommandLine, ARecordIsNamedWithAFewCharactersThatNameNoOtherKey)
+{
+    const std::string longest(64, 'k');
+    const struct {
+        std::vector<std::string> words;
+        std::string reason;  // empty: taken, as `name`
+        std::string name;
+    } cases[] = {
+        {{"COM5", "--record", "Kavron-2026.11_M30"}, "", "Kavron-2026.11_M30"},
+        {{"--record", longest, "--all"}, "", longest},
+        {{"COM5"}, "", ""},
+        {{"--record", longest + "k", "COM5"}, "bad", ""},
+        {{"--record", "", "--auto"}, "bad", ""},              // a script's empty variable
+        {{"--record", "Kavron\\M30", "COM5"}, "bad", ""},    // a key below another
+        {{"--record", "Kavron 2026", "COM5"}, "bad", ""},
+        {{"--record", "Mise\xC3\xA0jour", "COM5"}, "bad", ""},  // not ASCII
+        {{"COM5", "--record"}, "--record without its NAME", ""},
+        {{"--record", "a", "--record", "b", "COM5"}, "--record given twice", ""},
+    };
+    const std::string bad = "--record NAME takes 1 to 64 letters, digits, \"-\", \"_\" or \".\"";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.words));
+        ArgumentReader args("update", c.words);
+        UpdateRequest request;
+        EXPECT_EQ(ParseUpdateArguments(args, request), c.reason.empty());
+        EXPECT_EQ(args.Reason(), c.reason == "bad" ? bad : c.reason);
+        if (c.reason.empty()) {
+            EXPECT_EQ(request.recordName, c.name);
+        }
+    }
 }
 
 } // namespace

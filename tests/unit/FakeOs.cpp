@@ -419,19 +419,39 @@ BOOL WINAPI FakeMoveFile(LPCSTR from, LPCSTR to, DWORD flags)
 HKEY const kMachineKey = reinterpret_cast<HKEY>(static_cast<std::intptr_t>(0x7FFE0001));
 HANDLE const kEventSource = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0x7FFD0001));
 
+// The path a key of HKLM has in the view asked for (learn.microsoft.com, "Accessing an
+// Alternate Registry View"): KEY_WOW64_32KEY, or a 32-bit process that does not ask for
+// KEY_WOW64_64KEY, reaches SOFTWARE through WOW6432Node; both flags at once are refused.
+std::wstring InView(const std::wstring& path, REGSAM access, bool wow64)
+{
+    const std::wstring software = L"SOFTWARE\\";
+    const bool view32 =
+        (access & KEY_WOW64_32KEY) != 0 || (wow64 && (access & KEY_WOW64_64KEY) == 0);
+    if (!view32 || _wcsnicmp(path.c_str(), software.c_str(), software.size()) != 0)
+        return path;
+    return software + L"WOW6432Node\\" + path.substr(software.size());
+}
+
 // Only an elevated administrator or LocalSystem may create a key under the machine's
-// services; the test machine knows no other key.
-LSTATUS WINAPI FakeRegCreateKey(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
+// services or SOFTWARE, whose default access lists let Users read only; the test machine
+// knows no key a user could open.
+LSTATUS WINAPI FakeRegCreateKey(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM access,
                                 LPSECURITY_ATTRIBUTES, PHKEY key, LPDWORD)
 {
     Hold hold(g_fake->lock);
-    if (root != HKEY_LOCAL_MACHINE || subKey == nullptr)
+    constexpr REGSAM kBothViews = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
+    if (root != HKEY_LOCAL_MACHINE || subKey == nullptr || (access & kBothViews) == kBothViews)
         return ERROR_INVALID_PARAMETER;
     if (!g_fake->localSystem)
         return ERROR_ACCESS_DENIED;
-    g_fake->machineKey = subKey;
+    g_fake->machineKey = InView(subKey, access, g_fake->wow64);
     ++g_fake->openKeys;
-    *key = kMachineKey;
+    // A handle no open key holds, as Windows may give a closed one again.
+    std::intptr_t handle = reinterpret_cast<std::intptr_t>(kMachineKey);
+    while (g_fake->keyPaths.count(reinterpret_cast<HKEY>(handle)) != 0)
+        ++handle;
+    *key = reinterpret_cast<HKEY>(handle);
+    g_fake->keyPaths[*key] = g_fake->machineKey;
     return ERROR_SUCCESS;
 }
 
@@ -439,9 +459,12 @@ LSTATUS WINAPI FakeRegSetValue(HKEY key, LPCWSTR name, DWORD, DWORD type, const 
                                DWORD size)
 {
     Hold hold(g_fake->lock);
-    if (key != kMachineKey)
+    const auto open = g_fake->keyPaths.find(key);
+    if (open == g_fake->keyPaths.end())
         return ERROR_INVALID_HANDLE;
-    g_fake->machineValues[{g_fake->machineKey, name != nullptr ? name : L""}] =
+    if (g_fake->machineWriteError != ERROR_SUCCESS)
+        return g_fake->machineWriteError;
+    g_fake->machineValues[{open->second, name != nullptr ? name : L""}] =
         FakeOs::Value{type, std::vector<BYTE>(data, data + size)};
     return ERROR_SUCCESS;
 }
@@ -449,7 +472,7 @@ LSTATUS WINAPI FakeRegSetValue(HKEY key, LPCWSTR name, DWORD, DWORD type, const 
 LSTATUS WINAPI FakeRegCloseKey(HKEY key)
 {
     Hold hold(g_fake->lock);
-    if (key != kMachineKey)
+    if (g_fake->keyPaths.erase(key) == 0)
         return ERROR_INVALID_HANDLE;
     --g_fake->openKeys;
     return ERROR_SUCCESS;

@@ -146,6 +146,12 @@ struct FakeOs {
     std::map<std::pair<std::wstring, std::wstring>, Value> machineValues;
     std::wstring machineKey;  // the key last created
     int openKeys = 0;
+    std::map<HKEY, std::wstring> keyPaths;  // each open key's path, by its handle
+    // A 32-bit process on 64-bit Windows, which sees HKLM\SOFTWARE through WOW6432Node.
+    bool wow64 = false;
+    // What RegSetValueExW answers once it fails (ERROR_KEY_DELETED: an administrator deleted
+    // the key while it was held).
+    LSTATUS machineWriteError = ERROR_SUCCESS;
     int openEventSources = 0;
 
     FakeOs();

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -867,10 +868,11 @@ struct ConsoleRig {
     ~ConsoleRig() { ::SetEnvironmentVariableA("LOCALAPPDATA", m_appData.c_str()); }
 
     // The command's exit code, or -1 when it did not end within a minute of real time.
-    int Update()
+    int Update(const std::string& record = std::string())
     {
         UpdateRequest request;
         request.named = {"COM8", "COM9"};
+        request.recordName = record;
         auto command = std::async(std::launch::async, [&request] { return RunUpdates(request).Code(); });
         if (command.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
             os.console.Release();
@@ -986,6 +988,71 @@ TEST(ConsoleUpdate, ARunWhoseThreadCannotBeMadeEndsUndefinedAndTheOtherCompletes
     EXPECT_EQ(rig.Update(), RUN_DOWNLOAD_UNDEFINED);
     EXPECT_EQ(rig.peers[0]->StoredOrder(), rig.files[0]);
     EXPECT_TRUE(rig.os.PortAt("\\\\.\\COM9").writes.empty());
+}
+
+// What a deployment tool's detection rule reads: Result, Finished and Readers, in the 64-bit
+// view whoever built the program, or the command refused before a reader hears a byte.
+TEST(ConsoleUpdate, TheRecordHoldsTheOutcomeOrNothingIsSent)
+{
+    const struct {
+        const char* name;
+        bool system;
+        bool wow64;
+        bool silentCom9;
+        LSTATUS writeError;
+        int exit;
+        const wchar_t* readers;  // null: no record written
+    } cases[] = {
+        {"both updated", true, false, false, ERROR_SUCCESS, 0, L"COM8=0 COM9=0"},
+        {"by a 32-bit build", true, true, false, ERROR_SUCCESS, 0, L"COM8=0 COM9=0"},
+        {"COM9 silent", true, false, true, ERROR_SUCCESS, 21, L"COM8=0 COM9=21"},
+        {"a standard user", false, false, false, ERROR_SUCCESS, 2, nullptr},
+        {"the key deleted meanwhile", true, false, false, ERROR_KEY_DELETED, 31, nullptr},
+    };
+    const std::wstring key = L"SOFTWARE\\Orvane\\Records\\Kavron-2026-11";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConsoleRig rig;
+        rig.os.localSystem = c.system;
+        rig.os.programData = rig.appData.Path();
+        rig.os.wow64 = c.wow64;
+        rig.os.machineWriteError = c.writeError;
+        if (c.silentCom9) {
+            rig.peers[1].reset();
+            rsim::Scenario silent = LoaderScenario("M31", kNoOptions, kApps);
+            silent.loader = rsim::LoaderMode::Silent;
+            rig.peers[1] = std::make_unique<LoaderPeer>(rig.os, rig.os.PortAt("\\\\.\\COM9"), silent);
+        }
+        ConsoleSeam console(false);
+        EXPECT_EQ(rig.Update("Kavron-2026-11"), c.exit);
+        EXPECT_EQ(rig.os.openKeys, 0);
+        if (c.exit == 2) {
+            EXPECT_TRUE(rig.os.PortAt("\\\\.\\COM8").writes.empty());
+            EXPECT_TRUE(rig.os.PortAt("\\\\.\\COM9").writes.empty());
+        } else {
+            EXPECT_EQ(rig.peers[0]->StoredOrder(), rig.files[0]);
+        }
+        std::map<std::wstring, FakeOs::Value> record;
+        for (const auto& value : rig.os.machineValues)
+            if (value.first.first == key)
+                record[value.first.second] = value.second;
+        if (c.readers == nullptr) {
+            EXPECT_TRUE(record.empty());
+            continue;
+        }
+        ASSERT_EQ(record.size(), 3u);
+        ASSERT_EQ(record[L"Result"].type, static_cast<DWORD>(REG_DWORD));
+        EXPECT_EQ(*reinterpret_cast<const DWORD*>(record[L"Result"].data.data()),
+                  static_cast<DWORD>(c.exit));
+        const auto text = [&record](const wchar_t* name) {
+            EXPECT_EQ(record[name].type, static_cast<DWORD>(REG_SZ)) << name;
+            return WideToUtf8(reinterpret_cast<const wchar_t*>(record[name].data.data()));
+        };
+        EXPECT_EQ(text(L"Readers"), WideToUtf8(c.readers));
+        EXPECT_TRUE(std::regex_match(text(L"Finished"),
+                                     std::regex(R"(2026-12-08T\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+            << text(L"Finished");
+    }
 }
 
 // ---- result codes ----

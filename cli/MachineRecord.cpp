@@ -1,0 +1,85 @@
+#include "MachineRecord.h"
+
+#include <algorithm>
+
+#include "winfw/OsSeam.h"
+#include "winfw/Text.h"
+
+namespace {
+
+constexpr std::size_t kLongestName = 64;
+constexpr wchar_t kRecordsKey[] = L"SOFTWARE\\Orvane\\Records\\";
+
+bool IsNameCharacter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '_' || c == '.';
+}
+
+bool SetText(HKEY key, const wchar_t* name, const std::string& ansi)
+{
+    const std::wstring text = AnsiToWide(ansi);
+    const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    return Os().RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                               bytes) == ERROR_SUCCESS;
+}
+
+bool SetNumber(HKEY key, const wchar_t* name, DWORD value)
+{
+    return Os().RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                               sizeof value) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+bool IsRecordName(const std::string& name)
+{
+    return !name.empty() && name.size() <= kLongestName &&
+           std::all_of(name.begin(), name.end(), IsNameCharacter);
+}
+
+std::string RecordKeyText(const std::string& name)
+{
+    return "HKLM\\SOFTWARE\\Orvane\\Records\\" + name;
+}
+
+std::string ReadersText(const std::vector<PortRun>& runs)
+{
+    std::string text;
+    for (const PortRun& run : runs) {
+        if (!text.empty())
+            text += ' ';
+        text += run.port + "=" + std::to_string(static_cast<int>(run.result));
+    }
+    return text;
+}
+
+MachineRecord::~MachineRecord()
+{
+    if (m_key != nullptr)
+        Os().RegCloseKey(m_key);
+}
+
+LSTATUS MachineRecord::Open(const std::string& name)
+{
+    // No security descriptor of our own: the key takes HKLM\SOFTWARE's, under which Users
+    // may read and not write, nor create the key first. The 64-bit view is the one a
+    // detection rule reads when it is not "associated with a 32-bit app".
+    const std::wstring path = kRecordsKey + AnsiToWide(name);
+    HKEY key = nullptr;
+    const LSTATUS status =
+        Os().RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS)
+        m_key = key;
+    return status;
+}
+
+bool MachineRecord::Write(int result, const std::string& finished, const std::string& readers)
+{
+    if (m_key == nullptr)
+        return false;
+    // Result last: a rule never reads a new result beside the last run's other values.
+    return SetText(m_key, L"Readers", readers) && SetText(m_key, L"Finished", finished) &&
+           SetNumber(m_key, L"Result", static_cast<DWORD>(result));
+}
