@@ -332,35 +332,21 @@ def case_auto_or_all_without_registered_reader_sends_nothing():
         check_untouched(other)
 
 
-RECORDS = "HKLM\\SOFTWARE\\Orvane\\Records\\"
-
-
-def record(key):
-    """The values of a key of the 64-bit view, by name, as `reg query` shows them."""
-    run = run_windows("reg", "query", key, "/reg:64", timeout=60)
-    check(run.code == 0, run)
-    values = {}
-    for line in run.out.splitlines():
-        parts = line.split(None, 2)
-        if len(parts) == 3 and parts[1].startswith("REG_"):
-            values[parts[0]] = parts[2]
-    return values
-
-
 def case_record_for_a_success_and_a_silent_reader():
-    # What a detection rule reads, written whatever the outcome. Wine keeps no rights on its
-    # registry: a standard user's refusal is shown on the simulated machine.
+    # What a detection rule reads, whatever the outcome. Wine's registry keeps no rights: a
+    # standard user's refusal is shown on the simulated machine.
     for number, options, result in ((92, ["--loader", "silent"], 21), (93, [], 0)):
-        key = RECORDS + "ov-case-COM%d" % number
+        name = "ov-case-COM%d" % number
+        key = "HKLM\\SOFTWARE\\Orvane\\Records\\" + name
         run_windows("reg", "delete", key, "/f", "/reg:64", timeout=60)  # an earlier run's
         with reader(number, *options) as sim:
-            run = cli("update", "COM%d" % number, "--record", "ov-case-COM%d" % number,
-                      cwd=SAMPLE, timeout=240)
+            run = cli("update", "COM%d" % number, "--record", name, cwd=SAMPLE, timeout=240)
         check(run.code == result, run)
-        values = record(key)
-        check(values.get("Result") == "0x%x" % result, values)
-        check(values.get("Readers") == "COM%d=%d" % (number, result), values)
-        check(re.match(ISO_LOCAL, values.get("Finished", "")), values)
+        shown = run_windows("reg", "query", key, "/reg:64", timeout=60).out
+        values = dict(re.findall(r"^ +(\w+) +REG_\w+ +(.*)$", shown, re.M))
+        check(values.pop("Result", None) == "0x%x" % result and
+              values.pop("Readers", None) == "COM%d=%d" % (number, result) and
+              re.match(ISO_LOCAL, values.pop("Finished", "")) and not values, shown)
         if result == 0:
             check_whole_update(sim)
         run_windows("reg", "delete", key, "/f", "/reg:64", timeout=60)

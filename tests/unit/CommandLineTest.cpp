@@ -63,22 +63,19 @@ TEST(CommandLine, GlobalOptionsAreTakenAnywhere)
     }
 }
 
-// The arguments of `update` as its parser takes them: ports, --auto, and --report FILE.
+// Why `update` refuses its arguments; empty when it takes them.
 std::string UpdateRefusal(std::vector<std::string> words)
 {
     ArgumentReader args("update", std::move(words));
-    std::string report;
-    const bool automatic = args.Flag("--auto");
-    if (args.Option("--report", "FILE", report)) {
-        const std::vector<std::string> ports = args.TakeRest();
-        if (!args.Failed() && ports.empty() && !automatic)
-            args.Refuse("missing PORT");
-    }
+    UpdateRequest request;
+    ParseUpdateArguments(args, request);
     return args.Reason();
 }
 
 TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
 {
+    const std::string longest(64, 'k');
+    const char badName[] = "--record NAME takes 1 to 64 letters, digits, \"-\", \"_\" or \".\"";
     const struct {
         std::vector<std::string> words;
         const char* reason;
@@ -89,7 +86,16 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
         {{"--report", "--auto"}, "--report without its FILE"},
         {{"--report", "a", "--report", "b", "COM5"}, "--report given twice"},
         {{"--force", "COM5"}, "\"--force\" is not an option of update"},
-        {{"--report", "r.json"}, "missing PORT"},
+        {{"--report", "r.json"}, "missing PORT (or --auto, or --all)"},
+        // A record's name names one key below Records, and none other.
+        {{"COM5", "--record", "Kavron-2026.11_M30"}, ""},
+        {{"--record", longest, "--all"}, ""},
+        {{"--record", longest + "k", "COM5"}, badName},
+        {{"--record", "", "--auto"}, badName},  // a script's empty variable
+        {{"--record", "Kavron\\M30", "COM5"}, badName},
+        {{"--record", "Kavron 2026", "COM5"}, badName},
+        {{"--record", "Mise\xC3\xA0jour", "COM5"}, badName},
+        {{"COM5", "--record"}, "--record without its NAME"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(UpdateRefusal(c.words), c.reason) << ::testing::PrintToString(c.words);
@@ -103,38 +109,6 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
     EXPECT_TRUE(extra.Take("PORT", port));
     EXPECT_FALSE(extra.Done());
     EXPECT_EQ(extra.Reason(), "unexpected argument \"COM6\"");
-}
-
-TEST(CommandLine, ARecordIsNamedWithAFewCharactersThatNameNoOtherKey)
-{
-    const std::string longest(64, 'k');
-    const struct {
-        std::vector<std::string> words;
-        std::string reason;  // empty: taken, as `name`
-        std::string name;
-    } cases[] = {
-        {{"COM5", "--record", "Kavron-2026.11_M30"}, "", "Kavron-2026.11_M30"},
-        {{"--record", longest, "--all"}, "", longest},
-        {{"COM5"}, "", ""},
-        {{"--record", longest + "k", "COM5"}, "bad", ""},
-        {{"--record", "", "--auto"}, "bad", ""},              // a script's empty variable
-        {{"--record", "Kavron\\M30", "COM5"}, "bad", ""},    // a key below another
-        {{"--record", "Kavron 2026", "COM5"}, "bad", ""},
-        {{"--record", "Mise\xC3\xA0jour", "COM5"}, "bad", ""},  // not ASCII
-        {{"COM5", "--record"}, "--record without its NAME", ""},
-        {{"--record", "a", "--record", "b", "COM5"}, "--record given twice", ""},
-    };
-    const std::string bad = "--record NAME takes 1 to 64 letters, digits, \"-\", \"_\" or \".\"";
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.words));
-        ArgumentReader args("update", c.words);
-        UpdateRequest request;
-        EXPECT_EQ(ParseUpdateArguments(args, request), c.reason.empty());
-        EXPECT_EQ(args.Reason(), c.reason == "bad" ? bad : c.reason);
-        if (c.reason.empty()) {
-            EXPECT_EQ(request.recordName, c.name);
-        }
-    }
 }
 
 } // namespace
