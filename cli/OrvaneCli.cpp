@@ -304,8 +304,8 @@ const std::string kUpdateExits =
     "2 also when the report's folder cannot be written, the\n"
     "--package folder cannot be read or the record cannot be\n"
     "opened for writing (nothing sent),\n"
-    "31 every run succeeded but the report or the record was not\n"
-    "written,\n"
+    "31 every run succeeded but the report or the record\n"
+    "was not written,\n"
     "32 not started in a package folder (nothing opened)";
 
 // One entry per form, in the order of the usage; a command's first entry runs it.
@@ -336,10 +336,11 @@ const Command kCommands[] = {
      "the same on several readers at once (--all: every\n"
      "\"DORAN Kavron\" port); one \"PORT<TAB>CODE<TAB>MESSAGE\"\n"
      "line per port; --report writes a JSON report to FILE;\n"
-     "--record writes the exit code (Result), the time (Finished)\n"
-     "and each port's result (Readers) to the registry key\n"
-     "HKLM\\SOFTWARE\\Orvane\\Records\\NAME (NAME: 1 to 64 letters,\n"
-     "digits, -, _ or .), as SYSTEM or an elevated administrator",
+     "--record writes the exit code (Result), the time\n"
+     "(Finished) and each port's result (Readers) to the\n"
+     "registry key HKLM\\SOFTWARE\\Orvane\\Records\\NAME (NAME:\n"
+     "1 to 64 letters, digits, -, _ or .); SYSTEM or an\n"
+     "elevated administrator only",
      nullptr, Update},
     {"check", "PORT",
      "in a package folder: what the update would decide about\n"
