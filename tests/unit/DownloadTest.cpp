@@ -13,6 +13,7 @@
 
 #include "FakeOs.h"
 #include "terminal/Terminal.h"
+#include "winfw/Sha256.h"
 
 using namespace proto;
 
@@ -41,7 +42,7 @@ int OnModule(std::uint32_t context)
     return 0;
 }
 
-// A simulated machine, the port open, a file of `size` bytes taken as announced, the callbacks
+// A simulated machine, the port open, a file of `size` bytes announced, the callbacks
 // hooked after a previous file left 42 %.
 struct Rig {
     FakeOs os;
@@ -50,7 +51,7 @@ struct Rig {
     Rig(const std::string& name, std::size_t size) : file(name, size)
     {
         EXPECT_TRUE(t.OpenPort("COM5"));
-        AnnounceAs(size);
+        Announce(size);
         t.SetPercent(42);
         g_terminal = &t;
         g_notes.clear();
@@ -60,26 +61,14 @@ struct Rig {
     }
     int Run() { return t.DownloadFile(file.Path()); }
 
-    // Announces the file as it would have been at `size` bytes, then puts it back.
-    void AnnounceAs(std::size_t size)
+    void Announce(std::size_t size)
     {
-        const Bytes content = file.Content();
-        Bytes announced(size, 0x11);
-        std::copy_n(content.begin(), std::min(size, content.size()), announced.begin());
-        Rewrite(announced);
         os.port.Queue(Reply(ACK_NEXT));
         EXPECT_TRUE(t.AnnounceFile(file.Path(), "M"));
         EXPECT_EQ(t.GetFileSize(), static_cast<std::int32_t>(size));
-        Rewrite(content);
         os.port.writes.clear();
         os.port.readSizes.clear();
         os.lines.clear();
-    }
-    void Rewrite(const Bytes& content) const
-    {
-        std::ofstream out(file.Path(), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(content.data()),
-                  static_cast<std::streamsize>(content.size()));
     }
     std::size_t Logged(const char* line) const
     {
@@ -311,29 +300,66 @@ TEST(Download, FileDeletedAfterItsAnnounceIsNotStarted)
     EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>{32});
 }
 
-TEST(Download, FileShorterThanAnnouncedEndsWithReadError)
+TEST(Download, WhatIsSentIsWhatTheAnnounceRead)
 {
-    Rig r("dl_short.bin", 100);
-    r.AnnounceAs(300);
-    r.Answer({{ACK_NEXT, 10}});
-    EXPECT_EQ(r.Run(), DL_FILE_READ_FAILED);
-    EXPECT_EQ(r.Logged("Impossible de lire le fichier"), 1u);
-    const std::vector<Bytes> blocks = r.Blocks();
-    ASSERT_EQ(blocks.size(), 2u);
-    EXPECT_EQ(CheckBlocks(blocks), r.file.Content());
-    EXPECT_EQ(blocks[1][3], 0);
-    // Start, both block replies, the final read.
-    EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>(4, 32));
-}
+    // A 2000-byte file (17 blocks) on a share that others write to, changed after its
+    // announce: before its download starts, or once its tenth block is on the line.
+    const Bytes other(2000, 0x5A);
+    const struct {
+        const char* name;
+        bool afterTenthBlock;
+        Bytes now;
+    } cases[] = {
+        {"rewritten after its tenth block", true, other},
+        {"cut after its tenth block", true, Bytes(500, 0x5A)},
+        {"rewritten before its download", false, other},
+        {"cut before its download", false, Bytes(100, 0x5A)},
+        {"grown before its download", false, Bytes(3000, 0x5A)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeOs os;
+        CTerminal t;
+        TempFile file("dl_share.bin", 2000);
+        const Bytes announced = file.Content();
+        ASSERT_TRUE(t.OpenPort("COM5"));
+        os.port.Queue(Reply(ACK_NEXT));
+        ASSERT_TRUE(t.AnnounceFile(file.Path(), "M"));
+        const Bytes announce = os.port.writes.at(0);
+        EXPECT_EQ(std::string(announce.begin() + 2, announce.begin() + 8), "002000");
+        std::string hash;
+        ASSERT_TRUE(Sha256Hex(announced.data(), announced.size(), &hash));
+        EXPECT_EQ(t.GetFileSha256(), hash);
+        EXPECT_TRUE(os.Logged("Taille du fichier " + file.Path() + " : 2000 octets, SHA-256 : " + hash));
 
-TEST(Download, FileThatGrewSinceItsAnnounceIsNotSent)
-{
-    Rig r("dl_grown.bin", 300);
-    r.AnnounceAs(200); // the size it had when it was announced
-    r.Answer({{ACK_NEXT, 10}});
-    EXPECT_EQ(r.Run(), DL_FILE_READ_FAILED);
-    EXPECT_TRUE(r.os.Logged("Fichier modifie depuis son annonce : " + r.file.Path()));
-    EXPECT_TRUE(r.Blocks().empty());
+        const auto rewrite = [&file](const Bytes& content) {
+            std::ofstream out(file.Path(), std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(content.data()),
+                      static_cast<std::streamsize>(content.size()));
+        };
+        if (!c.afterTenthBlock)
+            rewrite(c.now);
+        const Bytes now = c.now;
+        os.port.onWrite = [&, now](FakePort& port, const Bytes&) {
+            // The announce and the start frame come first: the tenth block is the 12th write.
+            if (c.afterTenthBlock && port.writes.size() == 12)
+                rewrite(now);
+            port.Queue(Reply(ACK_NEXT));
+        };
+        EXPECT_EQ(t.DownloadFile(file.Path()), DL_OK);
+        std::vector<Bytes> blocks;
+        std::copy_if(os.port.writes.begin(), os.port.writes.end(), std::back_inserter(blocks),
+                     [](const Bytes& w) { return w.size() == 128; });
+        EXPECT_EQ(blocks.size(), 17u);
+        EXPECT_EQ(CheckBlocks(blocks), announced);
+        EXPECT_EQ(t.GetFileSha256(), hash);
+
+        // The activation names the file last sent: announced again as it was sent.
+        os.port.writes.clear();
+        EXPECT_TRUE(t.AnnounceAgain(file.Path(), "M"));
+        ASSERT_FALSE(os.port.writes.empty());
+        EXPECT_EQ(os.port.writes[0], announce);
+    }
 }
 
 TEST(Download, ShortReplyIsCompletedByOneMoreRead)
