@@ -24,6 +24,25 @@ constexpr int kActivationExtraReads = 3;
 const char kWriteProblem[] = "Probl\xE8me d'ecriture sur le port";
 const char kReadProblem[] = "Probl\xE8me de lecture sur le port";
 
+// Fills `content` from the file's start; false when a read fails (its error given) or the
+// file ends before the content does (no error).
+bool ReadWhole(HANDLE file, std::vector<std::uint8_t>& content, DWORD* error)
+{
+    const DWORD size = static_cast<DWORD>(content.size());
+    DWORD taken = 0;
+    while (taken < size) {
+        DWORD read = 0;
+        if (!Os().ReadFile(file, content.data() + taken, size - taken, &read, nullptr)) {
+            *error = Os().GetLastError();
+            return false;
+        }
+        if (read == 0 || read > size - taken)
+            return false;
+        taken += read;
+    }
+    return true;
+}
+
 } // namespace
 
 CString UpperAnsi(CString text)
@@ -206,21 +225,12 @@ bool CTerminal::HoldFile(const CString& path)
         return false;
     }
     std::vector<std::uint8_t> content(low);
-    DWORD taken = 0;
-    while (taken < low) {
-        DWORD read = 0;
-        if (!Os().ReadFile(file.Get(), content.data() + taken, low - taken, &read, nullptr)) {
-            const DWORD error = Os().GetLastError();
-            LogLine("Impossible de lire le fichier %s", path.c_str());
+    DWORD error = NO_ERROR;
+    if (!ReadWhole(file.Get(), content, &error)) {
+        LogLine("Impossible de lire le fichier %s", path.c_str());
+        if (error != NO_ERROR)
             LogSystemError(error);
-            return false;
-        }
-        // A file that ends before its size is not one state of it.
-        if (read == 0 || read > low - taken) {
-            LogLine("Impossible de lire le fichier %s", path.c_str());
-            return false;
-        }
-        taken += read;
+        return false;
     }
     if (!Sha256Hex(content.data(), content.size(), &m_fileSha256))
         m_fileSha256.clear();

@@ -310,14 +310,6 @@ TEST(Commands, AnnounceFailures)
              };
          },
          {kUnread, "Erreur systeme 33"}},
-        {"shorter than its size",
-         [](OsCalls& os) {
-             os.GetFileSize = [](HANDLE, LPDWORD high) -> DWORD {
-                 *high = 0;
-                 return 20;
-             };
-         },
-         {kUnread}},
     };
     for (const auto& c : unreadable) {
         SCOPED_TRACE(c.name);

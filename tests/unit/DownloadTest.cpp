@@ -48,6 +48,7 @@ struct Rig {
     FakeOs os;
     CTerminal t;
     TempFile file;
+    Bytes announce; // the announce frame
     Rig(const std::string& name, std::size_t size) : file(name, size)
     {
         EXPECT_TRUE(t.OpenPort("COM5"));
@@ -66,9 +67,16 @@ struct Rig {
         os.port.Queue(Reply(ACK_NEXT));
         EXPECT_TRUE(t.AnnounceFile(file.Path(), "M"));
         EXPECT_EQ(t.GetFileSize(), static_cast<std::int32_t>(size));
+        announce = os.port.writes.at(0);
         os.port.writes.clear();
         os.port.readSizes.clear();
         os.lines.clear();
+    }
+    void Rewrite(const Bytes& content) const
+    {
+        std::ofstream out(file.Path(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(content.data()),
+                  static_cast<std::streamsize>(content.size()));
     }
     std::size_t Logged(const char* line) const
     {
@@ -304,61 +312,36 @@ TEST(Download, WhatIsSentIsWhatTheAnnounceRead)
 {
     // A 2000-byte file (17 blocks) on a share that others write to, changed after its
     // announce: before its download starts, or once its tenth block is on the line.
-    const Bytes other(2000, 0x5A);
     const struct {
         const char* name;
         bool afterTenthBlock;
-        Bytes now;
+        std::size_t sizeNow;
     } cases[] = {
-        {"rewritten after its tenth block", true, other},
-        {"cut after its tenth block", true, Bytes(500, 0x5A)},
-        {"rewritten before its download", false, other},
-        {"cut before its download", false, Bytes(100, 0x5A)},
-        {"grown before its download", false, Bytes(3000, 0x5A)},
+        {"rewritten after its tenth block", true, 2000},
+        {"cut after its tenth block", true, 500},
+        {"grown before its download", false, 3000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeOs os;
-        CTerminal t;
-        TempFile file("dl_share.bin", 2000);
-        const Bytes announced = file.Content();
-        ASSERT_TRUE(t.OpenPort("COM5"));
-        os.port.Queue(Reply(ACK_NEXT));
-        ASSERT_TRUE(t.AnnounceFile(file.Path(), "M"));
-        const Bytes announce = os.port.writes.at(0);
-        EXPECT_EQ(std::string(announce.begin() + 2, announce.begin() + 8), "002000");
+        Rig r("dl_share.bin", 2000);
+        const Bytes announced = r.file.Content();
         std::string hash;
         ASSERT_TRUE(Sha256Hex(announced.data(), announced.size(), &hash));
-        EXPECT_EQ(t.GetFileSha256(), hash);
-        EXPECT_TRUE(os.Logged("Taille du fichier " + file.Path() + " : 2000 octets, SHA-256 : " + hash));
-
-        const auto rewrite = [&file](const Bytes& content) {
-            std::ofstream out(file.Path(), std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(content.data()),
-                      static_cast<std::streamsize>(content.size()));
-        };
+        EXPECT_EQ(r.t.GetFileSha256(), hash);
+        const Bytes now(c.sizeNow, 0x5A);
         if (!c.afterTenthBlock)
-            rewrite(c.now);
-        const Bytes now = c.now;
-        os.port.onWrite = [&, now](FakePort& port, const Bytes&) {
-            // The announce and the start frame come first: the tenth block is the 12th write.
-            if (c.afterTenthBlock && port.writes.size() == 12)
-                rewrite(now);
+            r.Rewrite(now);
+        r.os.port.onWrite = [&r, &c, now](FakePort& port, const Bytes&) {
+            if (c.afterTenthBlock && port.writes.size() == 11) // the start frame, ten blocks
+                r.Rewrite(now);
             port.Queue(Reply(ACK_NEXT));
         };
-        EXPECT_EQ(t.DownloadFile(file.Path()), DL_OK);
-        std::vector<Bytes> blocks;
-        std::copy_if(os.port.writes.begin(), os.port.writes.end(), std::back_inserter(blocks),
-                     [](const Bytes& w) { return w.size() == 128; });
-        EXPECT_EQ(blocks.size(), 17u);
-        EXPECT_EQ(CheckBlocks(blocks), announced);
-        EXPECT_EQ(t.GetFileSha256(), hash);
-
+        EXPECT_EQ(r.Run(), DL_OK);
+        EXPECT_EQ(CheckBlocks(r.Blocks()), announced);
         // The activation names the file last sent: announced again as it was sent.
-        os.port.writes.clear();
-        EXPECT_TRUE(t.AnnounceAgain(file.Path(), "M"));
-        ASSERT_FALSE(os.port.writes.empty());
-        EXPECT_EQ(os.port.writes[0], announce);
+        r.os.port.writes.clear();
+        EXPECT_TRUE(r.t.AnnounceAgain(r.file.Path(), "M"));
+        EXPECT_EQ(r.os.port.writes.at(0), r.announce);
     }
 }
 
