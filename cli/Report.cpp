@@ -28,6 +28,7 @@ Json FileJson(const RunRecord::File& file)
     entry["bytes"] = file.bytes >= 0 ? Json(file.bytes) : Json(nullptr);
     entry["sent"] = file.sent;
     entry["seconds"] = file.seconds >= 0.0 ? Json(file.seconds) : Json(nullptr);
+    entry["sha256"] = OrNull(file.sha256);
     return entry;
 }
 

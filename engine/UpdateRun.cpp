@@ -246,7 +246,9 @@ void UpdateRun::Announce()
         LogLine("Activation %s (%s)", m_file.c_str(), m_module.c_str());
         m_state = kActivation;
     }
-    if (!m_terminal.AnnounceFile(m_file, m_module)) {
+    const bool announced = m_state == kActivation ? m_terminal.AnnounceAgain(m_file, m_module)
+                                                  : m_terminal.AnnounceFile(m_file, m_module);
+    if (!announced) {
         LogLine("%s", kAnnounceFailed);
         Fail(RUN_ANNOUNCE_FAILED);
     }
@@ -298,6 +300,7 @@ void UpdateRun::RecordSent(ULONGLONG milliseconds)
     file.sent = true;
     file.seconds = static_cast<double>(milliseconds) / 1000.0;
     file.bytes = m_terminal.GetFileSize();
+    file.sha256 = m_terminal.GetFileSha256();
 }
 
 UpdateRun::Return UpdateRun::RestartAfterLoader()

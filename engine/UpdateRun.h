@@ -67,6 +67,7 @@ struct RunRecord {
         long long bytes = -1;   // its size; -1 when it could not be read
         bool sent = false;      // its download completed
         double seconds = -1.0;  // its transfer time; -1 until it was sent
+        std::string sha256;     // of the bytes sent, lowercase hex; empty until it was sent
     };
     std::string model;             // the three characters the reader gave; empty before
     std::string portAfterRestart;  // "COMn" where the reader came back, when it moved

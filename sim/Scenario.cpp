@@ -203,6 +203,16 @@ bool applyUnplugAt(const std::string& v, Scenario& s, std::string& error)
     return setBlockNumber(v, s.faults.unplugAt, error);
 }
 
+bool applyLateAt(const std::string& v, Scenario& s, std::string& error)
+{
+    std::string k;
+    std::string ms;
+    if (!splitPair(v, k, ms) || !setBlockNumber(k, s.faults.lateAt, error) ||
+        !parseUnsigned(ms, kMaxMs, s.faults.lateMs))
+        return fail(error, "want K:MS (block number, milliseconds)");
+    return true;
+}
+
 bool applyStatusAt(const std::string& v, Scenario& s, std::string& error)
 {
     std::string k;
@@ -299,6 +309,7 @@ const OptionDef kOptions[] = {
     {"stop-at", "K", "answer STOP to block K, then silence until the next command or probe", applyStopAt},
     {"silent-at", "K", "no reply to block K, nor after it until the next command or probe", applySilentAt},
     {"status-at", "K:HEX", "reply this status to block K, once per file", applyStatusAt},
+    {"late-at", "K:MS", "take block K but reply to it MS ms late", applyLateAt},
     {"unplug-at", "K", "at block K the cable is pulled: the pty is closed, the COM link removed", applyUnplugAt},
     {"fault-file", "NAME", "block faults apply to this file only (default every file)", applyFaultFile},
     {"activate", "MODE", "activation reply: ok|ko|ko-first|silent|late:MS (default ok)", applyActivate},

@@ -29,6 +29,8 @@ struct BlockFaults {
     std::optional<std::uint32_t> unplugAt; // the cable is pulled when this block comes
     std::optional<std::uint32_t> statusAtBlock;
     std::uint8_t statusAtValue = kAckNext;
+    std::optional<std::uint32_t> lateAt; // this block is taken, its reply coming lateMs late
+    std::uint32_t lateMs = 0;
     std::string onlyFile; // empty: every file
 };
 

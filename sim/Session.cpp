@@ -599,15 +599,19 @@ void Session::acceptBlock(const BlockFields& block, const Bytes& frame, FileReco
     ++file.blocks;
     ++stats_.blocks;
     ++nextBlock_;
-    replyToBlock(kAckNext, file, now, "block " + number(block.number) + " taken");
+    const bool late = faultsApplyTo(file) && scenario_.faults.lateAt == block.number;
+    replyToBlock(kAckNext, file, now,
+                 "block " + number(block.number) + " taken" + (late ? ", late (scenario)" : ""),
+                 late ? static_cast<Micros>(scenario_.faults.lateMs) * 1000 : 0);
     if (file.data.size() == file.announced)
         completeFile(file, now);
 }
 
 void Session::replyToBlock(std::uint8_t status, FileRecord& file, Micros now,
-                           const std::string& why)
+                           const std::string& why, Micros delay)
 {
-    file.lastReplyAt = queueReply(buildReply(status), now, why + " [" + statusName(status) + "]");
+    file.lastReplyAt =
+        queueReply(buildReply(status), now, why + " [" + statusName(status) + "]", delay);
 }
 
 void Session::completeFile(FileRecord& file, Micros now)

@@ -100,7 +100,8 @@ private:
     bool applyFault(std::uint16_t number, FileRecord& file, Micros now);
     void acceptBlock(const BlockFields& block, const Bytes& frame, FileRecord& file, Micros now);
     void completeFile(FileRecord& file, Micros now);
-    void replyToBlock(std::uint8_t status, FileRecord& file, Micros now, const std::string& why);
+    void replyToBlock(std::uint8_t status, FileRecord& file, Micros now, const std::string& why,
+                      Micros delay = 0);
 
     FileRecord* currentFile();
     bool faultsApplyTo(const FileRecord& file) const;

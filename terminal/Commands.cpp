@@ -8,6 +8,7 @@
 #include "winfw/Diag.h"
 #include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
+#include "winfw/Sha256.h"
 
 using namespace proto;
 using namespace linktext;
@@ -22,6 +23,25 @@ constexpr int kActivationExtraReads = 3;
 
 const char kWriteProblem[] = "Probl\xE8me d'ecriture sur le port";
 const char kReadProblem[] = "Probl\xE8me de lecture sur le port";
+
+// Fills `content` from the file's start; false when a read fails (its error given) or the
+// file ends before the content does (no error).
+bool ReadWhole(HANDLE file, std::vector<std::uint8_t>& content, DWORD* error)
+{
+    const DWORD size = static_cast<DWORD>(content.size());
+    DWORD taken = 0;
+    while (taken < size) {
+        DWORD read = 0;
+        if (!Os().ReadFile(file, content.data() + taken, size - taken, &read, nullptr)) {
+            *error = Os().GetLastError();
+            return false;
+        }
+        if (read == 0 || read > size - taken)
+            return false;
+        taken += read;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -150,41 +170,89 @@ FileSizeRead ReadFileSize(const CString& path, long long* size, DWORD* systemErr
 
 bool CTerminal::AnnounceFile(const CString& path, const CString& moduleName)
 {
+    ReleaseHeldFile();
     if (!Os().FileExists(path.c_str())) {
         LogLine("Impossible de trouver le fichier %s", path.c_str());
         return false;
     }
-    long long size = 0;
-    DWORD error = NO_ERROR;
-    switch (ReadFileSize(path, &size, &error)) {
-    case FileSizeRead::NotOpened:
+    if (!HoldFile(path))
+        return false;
+    m_moduleName = moduleName;
+    return SendAnnounce();
+}
+
+bool CTerminal::AnnounceAgain(const CString& path, const CString& moduleName)
+{
+    if (m_heldPath.empty() || path != m_heldPath)
+        return AnnounceFile(path, moduleName);
+    m_moduleName = moduleName;
+    return SendAnnounce();
+}
+
+void CTerminal::ReleaseHeldFile()
+{
+    m_heldPath.clear();
+    m_heldContent.clear();
+    m_fileSha256.clear();
+    m_fileSize = 0;
+}
+
+bool CTerminal::HoldFile(const CString& path)
+{
+    // Without write sharing, nobody can change the file while it is read: the bytes held are
+    // one state of it, whatever happens to it afterwards.
+    ScopedHandle file(Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
         // A file that cannot be opened has no size to announce.
+        const DWORD error = Os().GetLastError();
         LogLine("Impossible d'ouvrir le fichier %s", path.c_str());
         LogSystemError(error);
         return false;
-    case FileSizeRead::NotRead:
-        LogLine("Impossible de lire la taille du fichier %s", path.c_str());
-        LogSystemError(error);
-        return false;
-    case FileSizeRead::Ok:
-        break;
     }
-    m_fileSize = size > 0x7FFFFFFF ? -1 : static_cast<std::int32_t>(size);
-    m_moduleName = moduleName;
-
-    // The six size digits and the 22 name bytes are all the frame has: a file beyond them
-    // would be announced with a wrong size or name, so it is not announced at all.
-    const CString name = AnnouncedNameOfPath(path);
-    std::uint8_t command[kCommandFrameSize];
-    if (m_fileSize < 0 || m_fileSize > kAnnounceMaxFileSize) {
+    DWORD high = 0;
+    const DWORD low = Os().GetFileSize(file.Get(), &high);
+    const DWORD sizeError = low == INVALID_FILE_SIZE ? Os().GetLastError() : NO_ERROR;
+    if (sizeError != NO_ERROR) {
+        LogLine("Impossible de lire la taille du fichier %s", path.c_str());
+        LogSystemError(sizeError);
+        return false;
+    }
+    // The six size digits are all the frame has: a larger file would be announced with a
+    // wrong size, so it is not announced at all.
+    if (high != 0 || low > static_cast<DWORD>(kAnnounceMaxFileSize)) {
         LogLine("Fichier trop volumineux pour etre annonce : %s", path.c_str());
         return false;
     }
+    std::vector<std::uint8_t> content(low);
+    DWORD error = NO_ERROR;
+    if (!ReadWhole(file.Get(), content, &error)) {
+        LogLine("Impossible de lire le fichier %s", path.c_str());
+        if (error != NO_ERROR)
+            LogSystemError(error);
+        return false;
+    }
+    if (!Sha256Hex(content.data(), content.size(), &m_fileSha256))
+        m_fileSha256.clear();
+    m_heldContent.swap(content);
+    m_heldPath = path;
+    m_fileSize = static_cast<std::int32_t>(m_heldContent.size());
+    return true;
+}
+
+bool CTerminal::SendAnnounce()
+{
+    // The 22 name bytes are all the frame has for the name.
+    const CString& path = m_heldPath;
+    const CString name = AnnouncedNameOfPath(path);
+    std::uint8_t command[kCommandFrameSize];
     if (!BuildAnnounceFrame(m_fileSize, name, command)) {
         LogLine("Nom de fichier trop long pour etre annonce : %s", path.c_str());
         return false;
     }
-    LogLine("Taille du fichier %s : %ld octets", path.c_str(), static_cast<long>(m_fileSize));
+    LogLine("Taille du fichier %s : %ld octets, SHA-256 : %s", path.c_str(),
+            static_cast<long>(m_fileSize),
+            m_fileSha256.empty() ? "non calcule" : m_fileSha256.c_str());
 
     DWORD count = 0;
     std::uint8_t reply[kReplySize] = {};

@@ -1,11 +1,11 @@
-// DownloadFile: one package file sent to the loader in acknowledged 122-byte blocks.
+// DownloadFile: one package file sent to the loader in acknowledged 122-byte blocks, taken
+// from the bytes its announce read.
 #include <algorithm>
 #include <cstring>
 
 #include "LinkTexts.h"
 #include "Terminal.h"
 #include "winfw/Diag.h"
-#include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
 
 using namespace proto;
@@ -14,7 +14,6 @@ using namespace linktext;
 struct DownloadState {
     std::uint8_t frame[kBlockFrameSize] = {};
     std::uint8_t reply[kReplySize] = {};
-    ScopedHandle file;
     std::uint16_t blockNumber = 0;
     std::int32_t bytesSent = 0;
     int resendsOfBlock = 0;
@@ -49,7 +48,6 @@ DownloadResult CTerminal::DownloadFile(const CString& path)
                (s.bytesSent < m_fileSize || LastBlockNotTaken(s)))
             s.code = DownloadTurn(s);
     }
-    s.file.Reset();
     // Whatever the reader sends after the transfer is taken off the line.
     std::memset(s.reply, 0, sizeof s.reply);
     DWORD count = 0;
@@ -80,18 +78,10 @@ DownloadResult CTerminal::StartDownload(const CString& path, DownloadState& s)
         LogLine("%s", kNoData);
         return DL_START_NO_REPLY;
     }
-    s.file.Reset(Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!s.file.IsValid())
+    // Only the bytes the announce read are sent: never another file, nor this one as it
+    // may have become since.
+    if (path != m_heldPath)
         return DL_FILE_OPEN_FAILED;
-    // The reader expects exactly the announced size: a file that changed since is not the
-    // one announced, and none of it is sent.
-    DWORD high = 0;
-    const DWORD low = Os().GetFileSize(s.file.Get(), &high);
-    if (high != 0 || (low != INVALID_FILE_SIZE && low > static_cast<DWORD>(m_fileSize))) {
-        LogLine("Fichier modifie depuis son annonce : %s", path.c_str());
-        return DL_FILE_READ_FAILED;
-    }
     return DL_OK;
 }
 
@@ -125,31 +115,16 @@ DownloadResult CTerminal::DownloadTurn(DownloadState& s)
 
 DownloadResult CTerminal::SendNextBlock(DownloadState& s)
 {
-    DownloadResult code = DL_OK;
-    std::uint8_t data[kBlockDataMax];
-    // Never more than was announced. The file is open without write sharing, so it
-    // cannot grow while it is sent; this holds the blocks to the announce regardless.
-    const DWORD wanted = static_cast<DWORD>(
+    // Never more than was announced: the held bytes are the announce's.
+    const std::size_t count = static_cast<std::size_t>(
         std::min<std::int32_t>(static_cast<std::int32_t>(kBlockDataMax), m_fileSize - s.bytesSent));
-    DWORD read = 0;
-    const BOOL readOk = Os().ReadFile(s.file.Get(), data, wanted, &read, nullptr);
-    if (read > wanted)
-        read = wanted;
-    // A file that ends before its announced size would otherwise be read for ever.
-    if (!readOk || read == 0) {
-        if (readOk)
-            LogLine("Impossible de lire le fichier");
-        else
-            LogFailedCall("Impossible de lire le fichier");
-        code = DL_FILE_READ_FAILED;
-    }
-    BuildBlockFrame(s.blockNumber++, data, read, s.frame);
+    const std::uint8_t* data = m_heldContent.data() + s.bytesSent;
+    BuildBlockFrame(s.blockNumber++, data, count, s.frame);
     s.resendsOfBlock = 0;
-    s.bytesSent += static_cast<std::int32_t>(read);
+    s.bytesSent += static_cast<std::int32_t>(count);
     m_percent = static_cast<std::int32_t>(static_cast<std::int64_t>(s.bytesSent) * 100 / m_fileSize);
     NotifyPercent();
-    const DownloadResult writeCode = WriteBlock(s, DL_BLOCK_WRITE_FAILED);
-    return writeCode != DL_OK ? writeCode : code;
+    return WriteBlock(s, DL_BLOCK_WRITE_FAILED);
 }
 
 DownloadResult CTerminal::ResendBlock(DownloadState& s, const char* why)

@@ -8,6 +8,8 @@ enum DownloadResult : int {
     DL_START_WRITE_FAILED = 2,
     DL_START_READ_FAILED = 3,
     DL_START_NO_REPLY = 4,
+    // The file's bytes are read whole at its announce: 5 is a download of a file not
+    // announced last, and 6 is no longer met.
     DL_FILE_OPEN_FAILED = 5,
     DL_FILE_READ_FAILED = 6,
     DL_BLOCK_WRITE_FAILED = 7,

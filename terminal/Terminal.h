@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "Description.h"
 #include "DownloadResult.h"
@@ -92,7 +94,12 @@ public:
     bool ProbeLoader();
     bool ReadTerminalDescription(TerminalDescription* description);
     bool ReadApplicationNames(CStringList& names);
+    // Reads the file whole and announces it: its size, its blocks and its SHA-256 all come
+    // from the bytes read here, held until the next announce.
     bool AnnounceFile(const CString& path, const CString& moduleName);
+    // The file last announced, announced again from the bytes held (the activation names the
+    // file last sent); any other path is read and announced as AnnounceFile does.
+    bool AnnounceAgain(const CString& path, const CString& moduleName);
     bool RequestAuthorisation();
     bool ActivateModules();
     bool RestartTerminal();
@@ -108,6 +115,9 @@ public:
     CString GetModuleName() const { return m_moduleName; }
     // The size the last announce gave the reader.
     std::int32_t GetFileSize() const { return m_fileSize; }
+    // The SHA-256 of the bytes the last announce holds, lowercase hex; empty when the
+    // system could not compute it.
+    const std::string& GetFileSha256() const { return m_fileSha256; }
 
     // Reader search.
     bool FindTerminal(const CString& portText);
@@ -179,6 +189,10 @@ private:
     OpenFailure m_openFailure = OpenFailure::None;
     CString m_openedName; // the port the last OpenPort asked for
     bool m_watchRemoval = false;
+    // The file the last announce read, and its bytes: what its download sends.
+    CString m_heldPath;
+    std::vector<std::uint8_t> m_heldContent;
+    std::string m_fileSha256;
     bool m_portGone = false;
     // The last port read or write that failed: whether the system refused it (not the link
     // itself, its port gone) and the error it gave.
@@ -204,6 +218,12 @@ private:
     int NotifyModule();
     void LookUpUsbPosition();
     bool ProbeAtEachRate();
+    // The file at `path` read whole into the held bytes, its hash taken; false, logged, when
+    // it cannot be read whole or is beyond what an announce carries.
+    bool HoldFile(const CString& path);
+    void ReleaseHeldFile();
+    // The announce of the file held, under the name of its path.
+    bool SendAnnounce();
     DownloadResult StartDownload(const CString& path, struct DownloadState& s);
     DownloadResult DownloadTurn(struct DownloadState& s);
     DownloadResult SendNextBlock(struct DownloadState& s);

@@ -45,7 +45,7 @@ TEST(Scenario, ReadsEveryOptionInBothForms)
                                "0102030405060708090A0B0C0D", "--desc", "short", "--loader=absent",
                                "--baud", "115200", "--apps", "PAY,LOYALTY", "--announce", "ko",
                                "--auth", "refuse", "--start-status", "33", "--reject-block", "4:2",
-                               "--stop-at", "7", "--silent-at", "8", "--status-at", "9:0x99",
+                               "--stop-at", "7", "--silent-at", "8", "--status-at", "9:0x99", "--late-at", "10:2000",
                                "--fault-file", "APP.BIN", "--activate", "late:2500",
                                "--restart-silence", "never", "--pace", "--lifetime", "20"});
     EXPECT_EQ("X12", s.description.model);
@@ -64,6 +64,8 @@ TEST(Scenario, ReadsEveryOptionInBothForms)
     EXPECT_EQ(8U, s.faults.silentAt.value_or(0));
     EXPECT_EQ(9U, s.faults.statusAtBlock.value_or(0));
     EXPECT_EQ(0x99, s.faults.statusAtValue);
+    EXPECT_EQ(10U, s.faults.lateAt.value_or(0));
+    EXPECT_EQ(2000U, s.faults.lateMs);
     EXPECT_EQ("APP.BIN", s.faults.onlyFile);
     EXPECT_EQ(ActivateMode::Late, s.activate.kind);
     EXPECT_EQ(2500U, s.activate.lateMs);

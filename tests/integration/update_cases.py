@@ -4,9 +4,11 @@ package directory, against readersim, with the reader's restart for real (a 30 s
 Each case is one CTest test: `update_cases.py NAME`, with a COM number of its own.
 """
 import contextlib
+import hashlib
 import json
 import os
 import re
+import shutil
 import signal
 import sys
 import time
@@ -181,6 +183,41 @@ def case_reader_unplugged_during_a_download():
     check("cable pulled" in sim.log(), sim.log()[-500:])
 
 
+def case_file_rewritten_during_its_transfer():
+    """A package on a share others can write to: a 60 KB file rewritten once its tenth block
+    is on the line reaches the reader as it was announced, and the report names those bytes."""
+    package = scratch("ov-share-")
+    for name in os.listdir(SAMPLE):
+        shutil.copy(os.path.join(SAMPLE, name), package)
+    target = os.path.join(package, "LISEZMOI.TXT")
+    announced = bytes((i * 7 + 3) & 0xFF for i in range(60000))
+    with open(target, "wb") as f:
+        f.write(announced)
+    report = os.path.join(scratch("ov-report-"), "r.json")
+    before = journals()
+    # The reply to its tenth block comes 2 s late: the file is rewritten meanwhile.
+    with Reader(93, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS,
+                "--fault-file", "LISEZMOI.TXT", "--late-at", "9:2000") as sim:
+        started = start_windows(os.path.join(BIN_DIR, "OrvaneCli.exe"), "update", "COM93",
+                                "--report", winpath(report), cwd=package)
+        deadline = time.time() + 200
+        while "block 9 taken, late (scenario)" not in sim.log() and time.time() < deadline:
+            time.sleep(0.02)
+        with open(target, "wb") as f:
+            f.write(bytes(60000 * [0x5A]))
+        run = started.wait(240)
+        check(run.code == 0 and SUCCESS in run.out, run)
+        check(sim.received("LISEZMOI.TXT") == announced, "LISEZMOI.TXT is not what was announced")
+    digest = hashlib.sha256(announced).hexdigest()
+    with open(report, encoding="utf-8") as f:
+        sent = json.load(f)["runs"][0]["files"][-1]
+    check(sent["name"] == "LISEZMOI.TXT" and sent["bytes"] == 60000 and sent["sha256"] == digest,
+          sent)
+    lines = new_journal(before, "COM93")
+    check(any(l.endswith("LISEZMOI.TXT : 60000 octets, SHA-256 : " + digest) for l in lines),
+          [l for l in lines if "LISEZMOI" in l])
+
+
 # ---- several readers at once, and the ports found by themselves ----
 
 ISO_LOCAL = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d$"
@@ -230,6 +267,8 @@ def check_report(path, run, ports):
             for f in files:
                 size = os.path.getsize(os.path.join(SAMPLE, f["name"]))
                 check(f["sent"] and f["bytes"] == size and f["seconds"] >= 0, f)
+                with open(os.path.join(SAMPLE, f["name"]), "rb") as sent:
+                    check(f["sha256"] == hashlib.sha256(sent.read()).hexdigest(), f)
     return report
 
 

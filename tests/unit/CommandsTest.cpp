@@ -7,6 +7,7 @@
 
 #include "FakeOs.h"
 #include "terminal/Terminal.h"
+#include "winfw/Sha256.h"
 
 using namespace proto;
 
@@ -253,7 +254,11 @@ TEST(Commands, AnnounceCarriesSizeAndUpperCaseName)
     EXPECT_EQ(std::string(f.begin() + 2, f.begin() + 19), "0050003648ABC.SGN");
     EXPECT_EQ(Bytes(f.begin() + 19, f.begin() + 30), Bytes(11, 0));
     EXPECT_TRUE(HasValidCrc(f.data(), 30));
-    EXPECT_EQ(r.os.lines, Lines{"Taille du fichier " + file.Path() + " : 5000 octets"});
+    const Bytes content = file.Content();
+    std::string hash;
+    ASSERT_TRUE(Sha256Hex(content.data(), content.size(), &hash));
+    EXPECT_EQ(r.os.lines,
+              Lines{"Taille du fichier " + file.Path() + " : 5000 octets, SHA-256 : " + hash});
     EXPECT_EQ(r.t.GetFileSize(), 5000);
     EXPECT_EQ(r.t.GetModuleName(), "Module 1");
 }
@@ -280,16 +285,40 @@ TEST(Commands, AnnounceFailures)
         EXPECT_TRUE(r.os.Logged(c.second));
         EXPECT_EQ(r.os.port.lineErrors, 0u);
     }
-    {
-        SCOPED_TRACE("size unreadable");
+    // The file cannot be read whole: nothing is announced.
+    const char* const kUnread = "Impossible de lire le fichier ";
+    const struct {
+        const char* name;
+        void (*arrange)(OsCalls&);
+        Lines lines; // after the line naming the file
+    } unreadable[] = {
+        {"size unreadable",
+         [](OsCalls& os) {
+             os.GetFileSize = [](HANDLE, LPDWORD) -> DWORD {
+                 ::SetLastError(ERROR_ACCESS_DENIED);
+                 return INVALID_FILE_SIZE;
+             };
+         },
+         {"Impossible de lire la taille du fichier ", "Erreur systeme 5"}},
+        // Another process locked a range of it (LockFileEx).
+        {"read refused",
+         [](OsCalls& os) {
+             os.ReadFile = [](HANDLE, LPVOID, DWORD, LPDWORD read, LPOVERLAPPED) -> BOOL {
+                 *read = 0;
+                 ::SetLastError(ERROR_LOCK_VIOLATION);
+                 return FALSE;
+             };
+         },
+         {kUnread, "Erreur systeme 33"}},
+    };
+    for (const auto& c : unreadable) {
+        SCOPED_TRACE(c.name);
         Rig r;
-        Os().GetFileSize = [](HANDLE, LPDWORD) -> DWORD {
-            ::SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_FILE_SIZE;
-        };
+        c.arrange(Os());
         EXPECT_FALSE(r.t.AnnounceFile(file.Path(), "M"));
-        EXPECT_EQ(r.os.lines, (Lines{"Impossible de lire la taille du fichier " + file.Path(),
-                                     "Erreur systeme 5"}));
+        Lines expected = c.lines;
+        expected[0] += file.Path();
+        EXPECT_EQ(r.os.lines, expected);
         EXPECT_TRUE(r.os.port.writes.empty());
     }
     Rig r;

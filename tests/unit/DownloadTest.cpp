@@ -13,6 +13,7 @@
 
 #include "FakeOs.h"
 #include "terminal/Terminal.h"
+#include "winfw/Sha256.h"
 
 using namespace proto;
 
@@ -41,16 +42,17 @@ int OnModule(std::uint32_t context)
     return 0;
 }
 
-// A simulated machine, the port open, a file of `size` bytes taken as announced, the callbacks
+// A simulated machine, the port open, a file of `size` bytes announced, the callbacks
 // hooked after a previous file left 42 %.
 struct Rig {
     FakeOs os;
     CTerminal t;
     TempFile file;
+    Bytes announce; // the announce frame
     Rig(const std::string& name, std::size_t size) : file(name, size)
     {
         EXPECT_TRUE(t.OpenPort("COM5"));
-        AnnounceAs(size);
+        Announce(size);
         t.SetPercent(42);
         g_terminal = &t;
         g_notes.clear();
@@ -60,17 +62,12 @@ struct Rig {
     }
     int Run() { return t.DownloadFile(file.Path()); }
 
-    // Announces the file as it would have been at `size` bytes, then puts it back.
-    void AnnounceAs(std::size_t size)
+    void Announce(std::size_t size)
     {
-        const Bytes content = file.Content();
-        Bytes announced(size, 0x11);
-        std::copy_n(content.begin(), std::min(size, content.size()), announced.begin());
-        Rewrite(announced);
         os.port.Queue(Reply(ACK_NEXT));
         EXPECT_TRUE(t.AnnounceFile(file.Path(), "M"));
         EXPECT_EQ(t.GetFileSize(), static_cast<std::int32_t>(size));
-        Rewrite(content);
+        announce = os.port.writes.at(0);
         os.port.writes.clear();
         os.port.readSizes.clear();
         os.lines.clear();
@@ -311,29 +308,41 @@ TEST(Download, FileDeletedAfterItsAnnounceIsNotStarted)
     EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>{32});
 }
 
-TEST(Download, FileShorterThanAnnouncedEndsWithReadError)
+TEST(Download, WhatIsSentIsWhatTheAnnounceRead)
 {
-    Rig r("dl_short.bin", 100);
-    r.AnnounceAs(300);
-    r.Answer({{ACK_NEXT, 10}});
-    EXPECT_EQ(r.Run(), DL_FILE_READ_FAILED);
-    EXPECT_EQ(r.Logged("Impossible de lire le fichier"), 1u);
-    const std::vector<Bytes> blocks = r.Blocks();
-    ASSERT_EQ(blocks.size(), 2u);
-    EXPECT_EQ(CheckBlocks(blocks), r.file.Content());
-    EXPECT_EQ(blocks[1][3], 0);
-    // Start, both block replies, the final read.
-    EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>(4, 32));
-}
-
-TEST(Download, FileThatGrewSinceItsAnnounceIsNotSent)
-{
-    Rig r("dl_grown.bin", 300);
-    r.AnnounceAs(200); // the size it had when it was announced
-    r.Answer({{ACK_NEXT, 10}});
-    EXPECT_EQ(r.Run(), DL_FILE_READ_FAILED);
-    EXPECT_TRUE(r.os.Logged("Fichier modifie depuis son annonce : " + r.file.Path()));
-    EXPECT_TRUE(r.Blocks().empty());
+    // A 2000-byte file (17 blocks) on a share that others write to, changed after its
+    // announce: before its download starts, or once its tenth block is on the line.
+    const struct {
+        const char* name;
+        bool afterTenthBlock;
+        std::size_t sizeNow;
+    } cases[] = {
+        {"rewritten after its tenth block", true, 2000},
+        {"cut after its tenth block", true, 500},
+        {"grown before its download", false, 3000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig r("dl_share.bin", 2000);
+        const Bytes announced = r.file.Content();
+        std::string hash;
+        ASSERT_TRUE(Sha256Hex(announced.data(), announced.size(), &hash));
+        EXPECT_EQ(r.t.GetFileSha256(), hash);
+        const Bytes now(c.sizeNow, 0x5A);
+        if (!c.afterTenthBlock)
+            r.Rewrite(now);
+        r.os.port.onWrite = [&r, &c, now](FakePort& port, const Bytes&) {
+            if (c.afterTenthBlock && port.writes.size() == 11) // the start frame, ten blocks
+                r.Rewrite(now);
+            port.Queue(Reply(ACK_NEXT));
+        };
+        EXPECT_EQ(r.Run(), DL_OK);
+        EXPECT_EQ(CheckBlocks(r.Blocks()), announced);
+        // The activation names the file last sent: announced again as it was sent.
+        r.os.port.writes.clear();
+        EXPECT_TRUE(r.t.AnnounceAgain(r.file.Path(), "M"));
+        EXPECT_EQ(r.os.port.writes.at(0), r.announce);
+    }
 }
 
 TEST(Download, ShortReplyIsCompletedByOneMoreRead)

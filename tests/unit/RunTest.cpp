@@ -27,6 +27,7 @@
 #include "engine/RunResult.h"
 #include "engine/UpdateRun.h"
 #include "winfw/Diag.h"
+#include "winfw/Sha256.h"
 #include "winfw/Text.h"
 #include "winfw/TimerResolution.h"
 
@@ -289,6 +290,11 @@ TEST(UpdateRun, MixedPackageRestartsAfterTheLoaderFilesAndGoesOn)
         EXPECT_LT(file.seconds, 10.0);
         EXPECT_EQ(file.module, modules[i]);
         EXPECT_TRUE(rig.os.Logged("Autorisation " + file.name + " (" + file.module + ")"));
+        // The hash a report gives is that of the bytes the reader stored.
+        const Bytes& stored = rig.peer->Stored().at(file.name);
+        std::string hash;
+        ASSERT_TRUE(Sha256Hex(stored.data(), stored.size(), &hash));
+        EXPECT_EQ(file.sha256, hash);
     }
 }
 

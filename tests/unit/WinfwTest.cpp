@@ -16,6 +16,7 @@
 #include "winfw/Dialog.h"
 #include "winfw/FolderRule.h"
 #include "winfw/OsSeam.h"
+#include "winfw/Sha256.h"
 #include "winfw/SystemLibrary.h"
 #include "winfw/TimerResolution.h"
 #include "winfw/WindowImpl.h"
@@ -491,6 +492,27 @@ TEST(TimerResolution, KeptWhenHiddenWhereWindowsCanAndWinmmComesFromTheSystemDir
             EXPECT_EQ(resolution.Raised(), c.raised);
         }
         EXPECT_EQ(g_system.calls, c.calls);
+    }
+}
+
+// The system's SHA-256, against the published test vectors (FIPS 180-2 appendix B).
+TEST(Sha256, SystemProviderGivesThePublishedDigests)
+{
+    const std::string million(1000000, 'a');
+    const struct {
+        std::string input;
+        const char* digest;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input.substr(0, 8));
+        std::string hex = "unchanged";
+        ASSERT_TRUE(Sha256Hex(reinterpret_cast<const std::uint8_t*>(c.input.data()),
+                              c.input.size(), &hex));
+        EXPECT_EQ(hex, c.digest);
     }
 }
 
