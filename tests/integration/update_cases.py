@@ -196,9 +196,9 @@ def case_file_rewritten_during_its_transfer():
     report = os.path.join(scratch("ov-report-"), "r.json")
     before = journals()
     # The reply to its tenth block comes 2 s late: the file is rewritten meanwhile.
-    with Reader(93, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS,
+    with Reader(94, "--model", "M30", "--options", GOOD_OPTIONS, "--apps", APPS,
                 "--fault-file", "LISEZMOI.TXT", "--late-at", "9:2000") as sim:
-        started = start_windows(os.path.join(BIN_DIR, "OrvaneCli.exe"), "update", "COM93",
+        started = start_windows(os.path.join(BIN_DIR, "OrvaneCli.exe"), "update", "COM94",
                                 "--report", winpath(report), cwd=package)
         deadline = time.time() + 200
         while "block 9 taken, late (scenario)" not in sim.log() and time.time() < deadline:
@@ -213,7 +213,7 @@ def case_file_rewritten_during_its_transfer():
         sent = json.load(f)["runs"][0]["files"][-1]
     check(sent["name"] == "LISEZMOI.TXT" and sent["bytes"] == 60000 and sent["sha256"] == digest,
           sent)
-    lines = new_journal(before, "COM93")
+    lines = new_journal(before, "COM94")
     check(any(l.endswith("LISEZMOI.TXT : 60000 octets, SHA-256 : " + digest) for l in lines),
           [l for l in lines if "LISEZMOI" in l])
 
