@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "cli/CommandLine.h"
+#include "cli/UpdateCommand.h"
+#include "cli/PortCommands.h"
+#include "terminal/Protocol.h"
 
 namespace {
 
@@ -62,17 +65,12 @@ TEST(CommandLine, GlobalOptionsAreTakenAnywhere)
     }
 }
 
-// The arguments of `update` as its parser takes them: ports, --auto, and --report FILE.
+// Why `update`'s parser refuses its arguments; empty when it takes them.
 std::string UpdateRefusal(std::vector<std::string> words)
 {
     ArgumentReader args("update", std::move(words));
-    std::string report;
-    const bool automatic = args.Flag("--auto");
-    if (args.Option("--report", "FILE", report)) {
-        const std::vector<std::string> ports = args.TakeRest();
-        if (!args.Failed() && ports.empty() && !automatic)
-            args.Refuse("missing PORT");
-    }
+    UpdateRequest request;
+    ParseUpdateArguments(args, request);
     return args.Reason();
 }
 
@@ -88,7 +86,11 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
         {{"--report", "--auto"}, "--report without its FILE"},
         {{"--report", "a", "--report", "b", "COM5"}, "--report given twice"},
         {{"--force", "COM5"}, "\"--force\" is not an option of update"},
-        {{"--report", "r.json"}, "missing PORT"},
+        {{"--report", "r.json"}, "missing PORT (or --auto, or --all)"},
+        // Port names ignore case, as Windows' do: com5 is COM5.
+        {{"COM5", "com5"}, "COM5 is named twice"},
+        {{"Port com5 (com5)", "COM5"}, "COM5 is named twice"},
+        {{"com5", "cOm6"}, ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(UpdateRefusal(c.words), c.reason) << ::testing::PrintToString(c.words);
@@ -102,6 +104,17 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
     EXPECT_TRUE(extra.Take("PORT", port));
     EXPECT_FALSE(extra.Done());
     EXPECT_EQ(extra.Reason(), "unexpected argument \"COM6\"");
+
+    // A port in any case is taken, searched and written as COM and its number.
+    const struct {
+        const char* text;
+        const char* name;
+    } ports[] = {{"com5", "COM5"}, {"Com12", "COM12"}, {"Port com5 (com5)", "COM5"},
+                 {"DORAN Kavron USB (cOM7)", "COM7"}};
+    for (const auto& p : ports) {
+        EXPECT_TRUE(IsComPortArgument(p.text)) << p.text;
+        EXPECT_EQ(proto::PortNameOfText(p.text), p.name) << p.text;
+    }
 }
 
 } // namespace
