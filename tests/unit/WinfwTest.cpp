@@ -17,6 +17,7 @@
 #include "winfw/FolderRule.h"
 #include "winfw/OsSeam.h"
 #include "winfw/SystemLibrary.h"
+#include "winfw/Text.h"
 #include "winfw/TimerResolution.h"
 #include "winfw/WindowImpl.h"
 
@@ -491,6 +492,36 @@ TEST(TimerResolution, KeptWhenHiddenWhereWindowsCanAndWinmmComesFromTheSystemDir
             EXPECT_EQ(resolution.Raised(), c.raised);
         }
         EXPECT_EQ(g_system.calls, c.calls);
+    }
+}
+
+// ---- text for the A calls ----
+
+TEST(Text, AWideTextTheCodePageCannotHoldIsRefusedNotFittedToAnotherName)
+{
+    const struct {
+        const wchar_t* text;
+        unsigned int codePage;
+        bool held;
+        const char* bytes;  // what the code page holds when it does
+    } cases[] = {
+        {L"C:\\Paquets\\Mise a jour", 1252, true, "C:\\Paquets\\Mise a jour"},
+        {L"C:\\Donn\u00e9es\\\u00e9t\u00e9 \u00e7a", 1252, true, "C:\\Donn\xe9" "es\\\xe9t\xe9 \xe7" "a"},
+        {L"", 1252, true, ""},
+        // Best fits that would name another folder: L, "/", "\\".
+        {L"C:\\Users\\\u0141ukasz", 1252, false, ""},
+        {L"C:\\Users\u2215x", 1252, false, ""},
+        {L"C:\\Users\uff3cx", 1252, false, ""},
+        {L"\u0141ukasz", 850, false, ""},
+        // A UTF-8 code page holds every character, but no lone surrogate.
+        {L"C:\\Users\\\u0141ukasz", CP_UTF8, true, "C:\\Users\\\xc5\x81ukasz"},
+        {L"C:\\Users\\\xd800x", CP_UTF8, false, ""},
+    };
+    for (const auto& c : cases) {
+        std::string out = "left over";
+        EXPECT_EQ(WideToCodePage(c.text, c.codePage, out), c.held)
+            << c.codePage << " " << out;
+        EXPECT_EQ(out, c.bytes) << c.codePage;
     }
 }
 
