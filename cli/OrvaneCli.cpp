@@ -86,7 +86,7 @@ ExitStatus ListApplications(CTerminal& terminal, std::string& cause)
         return ExitCode::Failed;
     }
     for (const CString& name : names)
-        std::printf("%s\n", AnsiToUtf8(name).c_str());
+        WriteStdoutLine(AnsiToUtf8(name));
     return ExitCode::Done;
 }
 

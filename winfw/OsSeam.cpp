@@ -106,10 +106,9 @@ OsCalls MakeRealCalls()
     c.GetFileAttributesExA = ::GetFileAttributesExA;
     c.GetCurrentProcessId = ::GetCurrentProcessId;
     c.WriteStandardError = RealWriteStandardError;
+    c.GetStdHandle = ::GetStdHandle;
     c.GetConsoleMode = ::GetConsoleMode;
-    c.SetConsoleMode = ::SetConsoleMode;
-    c.GetConsoleOutputCP = ::GetConsoleOutputCP;
-    c.SetConsoleOutputCP = ::SetConsoleOutputCP;
+    c.WriteConsoleW = ::WriteConsoleW;
     c.SHGetKnownFolderPath = ::SHGetKnownFolderPath;
     c.CoTaskMemFree = ::CoTaskMemFree;
     c.OpenProcessToken = ::OpenProcessToken;
