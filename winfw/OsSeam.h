@@ -75,10 +75,11 @@ struct OsCalls {
     decltype(&::SetDllDirectoryA) SetDllDirectoryA;
     decltype(&::GetSystemDirectoryA) GetSystemDirectoryA;
     decltype(&::FreeLibrary) FreeLibrary;
-    // The package's folder entered at start, and a path taken whole before it is.
+    // The package's folder entered at start, and a path taken whole before it is: the
+    // current folder as the system has it (wide), never best-fitted to the code page.
     decltype(&::SetCurrentDirectoryA) SetCurrentDirectoryA;
-    decltype(&::GetCurrentDirectoryA) GetCurrentDirectoryA;
-    decltype(&::GetFullPathNameA) GetFullPathNameA;
+    decltype(&::GetCurrentDirectoryW) GetCurrentDirectoryW;
+    decltype(&::GetFullPathNameW) GetFullPathNameW;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;

@@ -286,14 +286,15 @@ HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE, DWORD flags)
     return kLoaded;
 }
 
-DWORD WINAPI ProgramPath(HMODULE, LPSTR buffer, DWORD size)
+std::wstring g_programPath;
+
+DWORD WINAPI ProgramPath(HMODULE, LPWSTR buffer, DWORD size)
 {
-    const std::string path = "C:\\Lecteur\\Orvane.exe";
-    if (size <= path.size())
+    if (size <= g_programPath.size())
         return 0;
-    path.copy(buffer, path.size());
-    buffer[path.size()] = '\0';
-    return static_cast<DWORD>(path.size());
+    g_programPath.copy(buffer, g_programPath.size());
+    buffer[g_programPath.size()] = L'\0';
+    return static_cast<DWORD>(g_programPath.size());
 }
 
 TEST(OsSeam, LibraryIsLoadedByFullPathOnlyWhereSearchFlagsAreRefused)
@@ -303,18 +304,23 @@ TEST(OsSeam, LibraryIsLoadedByFullPathOnlyWhereSearchFlagsAreRefused)
         DWORD searchFlagsError;
         std::vector<std::string> attempts;
         bool loaded;
+        const wchar_t* program = L"C:\\Lecteur\\Orvane.exe";
     } cases[] = {
         {"flags understood", 0, {"Tessock.dll"}, true},
         {"flags refused", ERROR_INVALID_PARAMETER,
          {"Tessock.dll", "C:\\Lecteur\\Tessock.dll"}, true},
         {"library absent", ERROR_MOD_NOT_FOUND, {"Tessock.dll"}, false},
+        // A folder no ANSI code page holds: never the best-fitted C:\Users\?ukasz.
+        {"folder out of the code page", ERROR_INVALID_PARAMETER, {"Tessock.dll"}, false,
+         L"C:\\Users\\\u0141\u0101\u0448\u4e00\\Orvane.exe"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         OsCalls calls = RealOsCalls();
         calls.LoadLibraryExA = RecordLoad;
-        calls.GetModuleFileNameA = ProgramPath;
+        calls.GetModuleFileNameW = ProgramPath;
         ScopedOsCalls swap(calls);
+        g_programPath = c.program;
         g_attempts.clear();
         g_searchFlagsError = c.searchFlagsError;
         EXPECT_EQ(Os().LoadLibraryA("Tessock.dll") != nullptr, c.loaded);
