@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "package/PackageFolder.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
+#include "winfw/Text.h"
 
 namespace {
 
@@ -39,21 +41,41 @@ private:
     bool m_granted = false;
 };
 
+// The folder named on the command line, from the wide command line: the runtime's ANSI
+// words would best-fit a name the code page lacks into another folder's. False when none is.
+bool NamedFolder(std::wstring& folder)
+{
+    int count = 0;
+    LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (words == nullptr)
+        return false;
+    const bool named = count >= 2 && words[1] != nullptr;
+    if (named)
+        folder = words[1];
+    ::LocalFree(words);
+    return named;
+}
+
 // The folder named on the command line (`Orvane.exe DIR`) made the current directory: the
 // package is read, and the run's files are left, there. False, the folder named in a box,
 // when it cannot be used; without a folder named, the current directory is the package's.
 bool EnterNamedPackageFolder()
 {
-    if (__argc < 2 || __argv == nullptr || __argv[1] == nullptr)
+    std::wstring named;
+    if (!NamedFolder(named))
         return true;
-    const std::string folder = __argv[1];
+    std::string folder;
     std::string reason;
-    if (EnterPackageFolder(folder, reason))
+    if (!WideToAnsi(named, folder))
+        reason = "its name has a character the ANSI code page cannot hold";
+    else if (EnterPackageFolder(folder, reason))
         return true;
-    LogLine("package folder %s refused: %s", folder.c_str(), reason.c_str());
+    // Shown only: a character the code page lacks is a '?' there.
+    const std::string shown = WideToAnsiShown(named);
+    LogLine("package folder %s refused: %s", shown.c_str(), reason.c_str());
     const std::string format = LoadResString(IDS_PACKAGE_FOLDER_FAILED);
-    std::vector<char> text(format.size() + folder.size() + 1);
-    std::snprintf(text.data(), text.size(), format.c_str(), folder.c_str());
+    std::vector<char> text(format.size() + shown.size() + 1);
+    std::snprintf(text.data(), text.size(), format.c_str(), shown.c_str());
     ShowMessage(text.data(), MB_OK | MB_ICONSTOP);
     return false;
 }

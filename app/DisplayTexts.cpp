@@ -8,6 +8,7 @@
 #include "res/resource.h"
 #include "winfw/Diag.h"
 #include "winfw/SystemLibrary.h"
+#include "winfw/Text.h"
 
 namespace {
 
@@ -37,15 +38,17 @@ bool ReadTextFile(const char* path, CString& text)
 // A value of the program's own version block; false when any step fails.
 bool ReadVersionValue(const char* key, CString& value)
 {
-    char path[MAX_PATH + 1] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    // The program's path as the system has it: in the ANSI code page a folder's name could
+    // be another's.
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return false;
     // version.dll is no KnownDLL: bound at run time from System32, never from the package.
     const SystemLibrary library("version.dll");
-    const auto sizeOf = library.Bind<decltype(&::GetFileVersionInfoSizeA)>("GetFileVersionInfoSizeA");
-    const auto readBlock = library.Bind<decltype(&::GetFileVersionInfoA)>("GetFileVersionInfoA");
-    const auto query = library.Bind<decltype(&::VerQueryValueA)>("VerQueryValueA");
+    const auto sizeOf = library.Bind<decltype(&::GetFileVersionInfoSizeW)>("GetFileVersionInfoSizeW");
+    const auto readBlock = library.Bind<decltype(&::GetFileVersionInfoW)>("GetFileVersionInfoW");
+    const auto query = library.Bind<decltype(&::VerQueryValueW)>("VerQueryValueW");
     if (sizeOf == nullptr || readBlock == nullptr || query == nullptr)
         return false;
     DWORD handle = 0;
@@ -55,13 +58,14 @@ bool ReadVersionValue(const char* key, CString& value)
     std::vector<char> block(size);
     if (!readBlock(path, 0, size, block.data()))
         return false;
-    char* text = nullptr;
+    wchar_t* text = nullptr;
     UINT textLength = 0;
-    if (!query(block.data(), key, reinterpret_cast<void**>(&text), &textLength) ||
+    if (!query(block.data(), AnsiToWide(key).c_str(), reinterpret_cast<void**>(&text),
+               &textLength) ||
         text == nullptr || textLength == 0)
         return false;
     // The length counts the terminator when there is one; never read past the block.
-    value.assign(text, strnlen(text, textLength));
+    value = WideToAnsiShown(std::wstring(text, wcsnlen(text, textLength)));
     return true;
 }
 

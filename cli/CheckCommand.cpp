@@ -15,7 +15,7 @@
 
 namespace {
 
-void Say(const std::string& text) { std::printf("%s\n", AnsiToUtf8(text).c_str()); }
+void Say(const std::string& text) { WriteStdoutLine(AnsiToUtf8(text)); }
 
 // A refusal with the last diagnostic line the step wrote as its reason.
 RunResult Refuse(const std::string& step, const LineCapture& capture, RunResult result)
@@ -69,8 +69,8 @@ void PrintLoadList(CTerminal& terminal)
 {
     terminal.SnapshotLoadList();
     for (const CString& file : terminal.GetLoadList())
-        std::printf("%s\t%s\n", AnsiToUtf8(file).c_str(),
-                    AnsiToUtf8(terminal.ModuleNameForFile(file)).c_str());
+        WriteStdoutLine(AnsiToUtf8(file) + "\t" +
+                        AnsiToUtf8(terminal.ModuleNameForFile(file)));
 }
 
 // What the run's identification found, said step by step; RUN_SUCCEEDED when the reader

@@ -9,6 +9,7 @@
 
 #include "Progress.h"
 #include "app/PortRules.h"
+#include "package/PackageFolder.h"
 #include "terminal/Protocol.h"
 #include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
@@ -67,20 +68,51 @@ ExitStatus SearchFailed(const char* command, const CTerminal& terminal,
     return otherwise;
 }
 
+namespace {
+
+std::wstring CurrentDirectoryWide()
+{
+    constexpr DWORD kUnits = MAX_PATH * 2;
+    wchar_t path[kUnits] = {};
+    const DWORD length = Os().GetCurrentDirectoryW(kUnits, path);
+    return length > 0 && length < kUnits ? std::wstring(path, length) : std::wstring();
+}
+
+} // namespace
+
 std::string CurrentDirectory()
 {
-    char path[MAX_PATH * 2] = {};
-    const DWORD length = Os().GetCurrentDirectoryA(sizeof path, path);
-    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+    std::string ansi;
+    return WideToAnsi(CurrentDirectoryWide(), ansi) ? ansi : std::string();
+}
+
+bool TakeWhole(const char* command, std::string& path)
+{
+    if (path.empty())
+        return true;
+    const std::string whole = WholePath(path);
+    if (!whole.empty()) {
+        path = whole;
+        return true;
+    }
+    WriteStderrLine(std::string(command) + ": the path " + WideToUtf8(CurrentDirectoryWide()) +
+                    "\\" + AnsiToUtf8(path) + " " + NotInCodePage());
+    return false;
+}
+
+std::string NotInCodePage()
+{
+    return "has a character the system's code page (" + std::to_string(::GetACP()) +
+           ") cannot hold: it would name another file";
 }
 
 bool InPackageFolder() { return AnyFileMatches(".\\catalogue*.ini"); }
 
 ExitStatus NotInPackageFolder(const char* command)
 {
-    const std::string folder = CurrentDirectory();
+    const std::wstring folder = CurrentDirectoryWide();
     WriteStderrLine(std::string(command) + ": no update package in " +
-                    (folder.empty() ? std::string(".") : AnsiToUtf8(folder)) +
+                    (folder.empty() ? std::string(".") : WideToUtf8(folder)) +
                     ": no catalogue*.ini");
     return ExitCode::NotAPackageFolder;
 }

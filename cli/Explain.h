@@ -22,8 +22,17 @@ std::string SearchFailureCause(const CTerminal& terminal, const std::string& por
 ExitStatus SearchFailed(const char* command, const CTerminal& terminal,
                         const std::string& portText, ExitStatus otherwise);
 
-// The process's current directory in the ANSI code page; empty when it cannot be read.
+// The process's current directory in the ANSI code page; empty when it cannot be read or
+// held there.
 std::string CurrentDirectory();
+
+// Why a text the ANSI code page cannot hold is refused, for the end of a line.
+std::string NotInCodePage();
+
+// A path named on the command line taken whole (WholePath) before the package's folder is
+// entered; false, said on one line, when the whole path cannot be held in the ANSI code
+// page.
+bool TakeWhole(const char* command, std::string& path);
 
 // Whether the current directory holds a package's catalogue (a file "catalogue*.ini").
 bool InPackageFolder();

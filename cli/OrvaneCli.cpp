@@ -86,7 +86,7 @@ ExitStatus ListApplications(CTerminal& terminal, std::string& cause)
         return ExitCode::Failed;
     }
     for (const CString& name : names)
-        std::printf("%s\n", AnsiToUtf8(name).c_str());
+        WriteStdoutLine(AnsiToUtf8(name));
     return ExitCode::Done;
 }
 
@@ -240,7 +240,8 @@ ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
         if (!IsComPortArgument(port))
             return ExitCode::BadArguments;
     // The report's path names a file from where the command was started.
-    request.reportPath = WholePath(request.reportPath);
+    if (!TakeWhole("update", request.reportPath))
+        return ExitCode::BadArguments;
     if (!EnterPackage(options, "update"))
         return ExitCode::BadArguments;
     // Nothing is opened before the two things a whole update needs at its end and its start.
@@ -514,14 +515,38 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
     }
 }
 
+// The line's words in the ANSI code page the commands speak, taken from the wide command
+// line: the runtime's own ANSI words would best-fit a name (C:\Users\Łukasz becoming
+// C:\Users\Lukasz, another folder). False, `refused` naming it, for a word the code page
+// cannot hold.
+bool WordsOfLine(int argc, wchar_t** argv, Args& words, std::wstring& refused)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string word;
+        if (!WideToAnsi(argv[i], word)) {
+            refused = argv[i];
+            return false;
+        }
+        words.push_back(word);
+    }
+    return true;
+}
+
 } // namespace
 
-int main(int argc, char** argv)
+int wmain(int argc, wchar_t** argv)
 {
     // Before anything can load a library: the package folder is no place to find one.
     RestrictDllSearchToSystem32();
+    Args line;
+    std::wstring refused;
+    if (!WordsOfLine(argc, argv, line, refused)) {
+        ConsoleSeam console(false);
+        return RefuseLine("\"" + WideToUtf8(refused) + "\" " + NotInCodePage(), kShortUsage)
+            .Code();
+    }
     GlobalOptions options;
-    const Args words = TakeGlobalOptions(Args(argv + 1, argv + argc), options);
+    const Args words = TakeGlobalOptions(line, options);
     if (options.version && !options.help) {
         std::printf("OrvaneCli %s\n", OV_VERSION_TEXT);
         return static_cast<int>(ExitCode::Done);

@@ -51,8 +51,9 @@ ExitStatus RunPorts()
     if (count <= 0)
         WriteStderrLine("ports: no COM port in the port list");
     for (std::int32_t i = 0; i < count && i < tessock::kMaxPortRows; ++i)
-        std::printf("%s\t%d\t%s\n", Latin1ToUtf8(table.Row(i).propertyText).c_str(),
-                    table.Row(i).portNumber, Latin1ToUtf8(table.Row(i).instanceId).c_str());
+        WriteStdoutLine(Latin1ToUtf8(table.Row(i).propertyText) + "\t" +
+                        std::to_string(table.Row(i).portNumber) + "\t" +
+                        Latin1ToUtf8(table.Row(i).instanceId));
     return ExitCode::Done;
 }
 
@@ -83,7 +84,8 @@ ExitStatus RunUsb(const std::string& portText)
                                     " was not found in the USB tree");
         return ExitCode::Failed;
     }
-    std::printf("%s\t%d\t%d\n", WideToUtf8(driverKey).c_str(), hub, hubPort);
+    WriteStdoutLine(WideToUtf8(driverKey) + "\t" + std::to_string(hub) + "\t" +
+                    std::to_string(hubPort));
     return ExitCode::Done;
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "winfw/Diag.h"
@@ -9,11 +10,52 @@
 
 namespace {
 
-void WriteStderr(const std::string& text)
+// WriteConsoleW in pieces the console's buffer takes, never between the two halves of a
+// surrogate pair; the units written, fewer when the console refused the rest.
+std::size_t WriteToConsole(const OsCalls& os, HANDLE console, const std::wstring& text)
 {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
+    constexpr std::size_t kPiece = 8192;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        std::size_t count = std::min(kPiece, text.size() - done);
+        if (done + count < text.size() && IS_HIGH_SURROGATE(text[done + count - 1]))
+            --count;
+        DWORD written = 0;
+        if (!os.WriteConsoleW(console, text.data() + done, static_cast<DWORD>(count), &written,
+                              nullptr) ||
+            written == 0)
+            return done;
+        done += std::min<std::size_t>(written, count);
+    }
+    return done;
 }
+
+// A console takes the text as UTF-16, whatever its code page, which stays the one its
+// owner chose (a run killed by a deployment tool cannot give back what it changed); a pipe
+// or a file takes the UTF-8 bytes. WriteConsole's page: it fails on a handle redirected to
+// a file, and GetConsoleMode succeeds only on a console. What a console refused goes on as
+// bytes.
+void WriteStandard(const OsCalls& os, DWORD which, const std::string& utf8)
+{
+    std::string rest = utf8;
+    const HANDLE handle = os.GetStdHandle(which);
+    DWORD mode = 0;
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE && os.GetConsoleMode(handle, &mode)) {
+        const std::wstring wide = Utf8ToWide(utf8);
+        const std::size_t done = WriteToConsole(os, handle, wide);
+        if (done == wide.size())
+            return;
+        rest = WideToUtf8(wide.substr(done));
+    }
+    if (which == STD_ERROR_HANDLE) {
+        os.WriteStandardError(rest.data(), static_cast<DWORD>(rest.size()));
+        return;
+    }
+    std::fwrite(rest.data(), 1, rest.size(), stdout);
+    std::fflush(stdout);
+}
+
+void WriteStderr(const std::string& text) { WriteStandard(Os(), STD_ERROR_HANDLE, text); }
 
 } // namespace
 
@@ -42,6 +84,13 @@ void WriteStderrLine(const std::string& utf8)
         WriteStderr(utf8 + "\n");
 }
 
+void WriteStdoutLine(const std::string& utf8)
+{
+    // printf's buffer first: the lines keep their order.
+    std::fflush(stdout);
+    WriteStandard(Os(), STD_OUTPUT_HANDLE, utf8 + "\n");
+}
+
 OsCalls ConsoleSeam::Calls(const OsCalls& below, ConsoleSeam* self)
 {
     OsCalls calls = below;
@@ -52,15 +101,8 @@ OsCalls ConsoleSeam::Calls(const OsCalls& below, ConsoleSeam* self)
 }
 
 ConsoleSeam::ConsoleSeam(bool verbose)
-    : m_below(Os()), m_verbose(verbose), m_outerCodePage(m_below.GetConsoleOutputCP()),
-      m_swap(Calls(m_below, this))
+    : m_below(Os()), m_verbose(verbose), m_swap(Calls(m_below, this))
 {
-    // The console is the technician's, shared with the shell that started us: its code
-    // page is ours only while we run.
-    if (m_outerCodePage != 0 && m_outerCodePage != CP_UTF8) {
-        m_below.SetConsoleOutputCP(CP_UTF8);
-        ::SetConsoleCtrlHandler(GiveBackOnInterrupt, TRUE);
-    }
     try {
         m_writer = std::thread([this] { WriteQueued(); });
     } catch (...) {
@@ -78,21 +120,6 @@ ConsoleSeam::~ConsoleSeam()
     m_queued.notify_one();
     if (m_writer.joinable())
         m_writer.join();
-    if (m_outerCodePage != 0 && m_outerCodePage != CP_UTF8) {
-        ::SetConsoleCtrlHandler(GiveBackOnInterrupt, FALSE);
-        GiveBackCodePage();
-    }
-}
-
-void ConsoleSeam::GiveBackCodePage() { m_below.SetConsoleOutputCP(m_outerCodePage); }
-
-BOOL WINAPI ConsoleSeam::GiveBackOnInterrupt(DWORD)
-{
-    // Called when an interrupt is not refused: the default handler then ends the process
-    // without any destructor.
-    if (ConsoleSeam* self = Bound())
-        self->GiveBackCodePage();
-    return FALSE;
 }
 
 ConsoleSeam* ConsoleSeam::Bound()
@@ -187,24 +214,7 @@ void ConsoleSeam::Write(const Entry& entry)
         text += entry.text;
     }
     if (!text.empty())
-        m_below.WriteStandardError(text.data(), static_cast<DWORD>(text.size()));
-}
-
-QuickEditOff::QuickEditOff() : m_input(::GetStdHandle(STD_INPUT_HANDLE))
-{
-    // Extended flags are what QuickEdit is one of: without ENABLE_EXTENDED_FLAGS the call
-    // leaves it as it is.
-    if (m_input == nullptr || m_input == INVALID_HANDLE_VALUE ||
-        !Os().GetConsoleMode(m_input, &m_mode) || (m_mode & ENABLE_QUICK_EDIT_MODE) == 0)
-        return;
-    m_changed = Os().SetConsoleMode(m_input, (m_mode & ~ENABLE_QUICK_EDIT_MODE) |
-                                                 ENABLE_EXTENDED_FLAGS) != FALSE;
-}
-
-QuickEditOff::~QuickEditOff()
-{
-    if (m_changed)
-        Os().SetConsoleMode(m_input, m_mode | ENABLE_EXTENDED_FLAGS);
+        WriteStandard(m_below, STD_ERROR_HANDLE, text);
 }
 
 LinePrefix::LinePrefix(const std::string& prefix) : m_outer(t_prefix) { t_prefix = prefix; }

@@ -25,12 +25,15 @@ double ProcessCpuSeconds();
 // Writes one line of UTF-8 text on standard error, after any bar drawn in place.
 void WriteStderrLine(const std::string& utf8);
 
+// Writes one line of UTF-8 text on standard output, after what printf left there.
+void WriteStdoutLine(const std::string& utf8);
+
 
 // Binds message boxes to standard error and, with `verbose`, echoes diagnostic lines there
-// too, for its lifetime; the console speaks UTF-8 meanwhile. Callers only queue their
-// lines: one writer thread of its own writes them whole and in order, so a console that
-// blocks (a selection, a paused terminal, a full pipe) never holds up a run. Every line
-// queued is written before the object is gone.
+// too, for its lifetime. Callers only queue their lines: one writer thread of its own
+// writes them whole and in order, so a console that blocks (a selection, a paused
+// terminal, a full pipe) never holds up a run. Every line queued is written before the
+// object is gone. The console itself is left as it is (code page, modes).
 class ConsoleSeam {
 public:
     explicit ConsoleSeam(bool verbose);
@@ -57,17 +60,12 @@ private:
     static int WINAPI MessageToStderr(HWND, LPCSTR text, LPCSTR caption, UINT);
     static void WINAPI DebugLineToStderr(LPCSTR line);
     static OsCalls Calls(const OsCalls& below, ConsoleSeam* self);
-    static BOOL WINAPI GiveBackOnInterrupt(DWORD event);
-    void GiveBackCodePage();
     void Queue(Entry entry);
     void WriteQueued();
     void Write(const Entry& entry);
 
     const OsCalls m_below; // the table the seam was bound over: the writer's output
     bool m_verbose;
-    // The console's output code page before ours (UTF-8), given back when the seam goes
-    // or an interrupt ends the program; 0 when there is no console.
-    const UINT m_outerCodePage;
     std::mutex m_lock;
     std::condition_variable m_queued;
     std::deque<Entry> m_queue;
@@ -76,22 +74,6 @@ private:
     bool m_barOpen = false;    // a bar drawn in place waits for its line's end
     std::thread m_writer;
     ScopedOsCalls m_swap;
-};
-
-// Turns the console's QuickEdit off for the object's lifetime, then gives the console its
-// mode back: with QuickEdit on, a click in the console opens a selection that blocks
-// every write to it until it ends. Nothing is done when standard input is no console.
-class QuickEditOff {
-public:
-    QuickEditOff();
-    ~QuickEditOff();
-    QuickEditOff(const QuickEditOff&) = delete;
-    QuickEditOff& operator=(const QuickEditOff&) = delete;
-
-private:
-    HANDLE m_input;
-    DWORD m_mode = 0;
-    bool m_changed = false;
 };
 
 // Prefixes the calling thread's console lines for the object's lifetime: runs side by

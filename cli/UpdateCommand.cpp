@@ -350,7 +350,6 @@ ExitStatus RunUpdates(const UpdateRequest& request)
     if (!request.recordName.empty() && !OpenRecord(record, request.recordName))
         return ExitCode::BadArguments;
     HoldInterrupts interrupts;
-    QuickEditOff quickEdit;
     UpdateReport report;
     report.package = CurrentDirectory();
     report.started = IsoLocalNow();
@@ -368,7 +367,7 @@ ExitStatus RunUpdates(const UpdateRequest& request)
     if (report.runs.empty()) {
         // No reader of the maker in the list: nothing is sent anywhere.
         report.result = RUN_NO_PORT;
-        std::printf("%s\n", AnsiToUtf8(ResultBoxText(RUN_NO_PORT)).c_str());
+        WriteStdoutLine(AnsiToUtf8(ResultBoxText(RUN_NO_PORT)));
         WriteRunEvent(NoReaderRun());
     } else {
         if (lines)
@@ -382,10 +381,10 @@ ExitStatus RunUpdates(const UpdateRequest& request)
         }
         for (const PortRun& run : report.runs) {
             if (lines)
-                std::printf("%s\t%d\t%s\n", run.port.c_str(), static_cast<int>(run.result),
-                            OnOneLine(run.message).c_str());
+                WriteStdoutLine(run.port + "\t" + std::to_string(static_cast<int>(run.result)) +
+                                "\t" + OnOneLine(run.message));
             else
-                std::printf("%s\n", run.message.c_str());
+                WriteStdoutLine(run.message);
         }
         report.result = CommandResult(report.runs);
     }

@@ -147,6 +147,8 @@ target_link_libraries(OrvaneCli PRIVATE ov_cli)
 # The updater's lookup and the port commands load Tessock.dll from beside the program.
 add_dependencies(OrvaneCli Tessock)
 target_compile_options(OrvaneCli PRIVATE ${OV_WARNINGS})
+# wmain: the command line's words as the system has them, in UTF-16.
+target_link_options(OrvaneCli PRIVATE -municode)
 
 # The texts of OrvaneCli's events, one message per run result (ids 1000 + result), compiled
 # into OrvaneCli.exe as a message table: the event viewer reads them from the program that

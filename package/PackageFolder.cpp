@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "winfw/OsSeam.h"
+#include "winfw/Text.h"
 
 namespace {
 
@@ -76,9 +77,11 @@ std::string WholePath(const std::string& path)
 {
     if (path.empty())
         return path;
-    char whole[MAX_PATH * 2] = {};
-    const DWORD length = Os().GetFullPathNameA(path.c_str(), sizeof whole, whole, nullptr);
-    if (length == 0 || length >= sizeof whole)
+    constexpr DWORD kUnits = MAX_PATH * 2;
+    wchar_t whole[kUnits] = {};
+    const DWORD length = Os().GetFullPathNameW(AnsiToWide(path).c_str(), kUnits, whole, nullptr);
+    if (length == 0 || length >= kUnits)
         return path;
-    return std::string(whole, length);
+    std::string ansi;
+    return WideToAnsi(std::wstring(whole, length), ansi) ? ansi : std::string();
 }

@@ -10,5 +10,7 @@
 bool EnterPackageFolder(const std::string& folder, std::string& reason);
 
 // `path` taken whole against the current directory, for a path named on the line to keep
-// its meaning once the package's folder is entered; `path` itself when it cannot be.
+// its meaning once the package's folder is entered; `path` itself when it cannot be, and
+// empty when the whole path has a character the ANSI code page cannot hold (the current
+// folder's name).
 std::string WholePath(const std::string& path);

@@ -100,14 +100,36 @@ std::string ApplicationNameOfReply(const std::uint8_t (&reply)[kReplySize])
     return name;
 }
 
+namespace {
+
+// Whether `text` holds "COM", in any case, at `at`.
+bool ComAt(const std::string& text, std::size_t at)
+{
+    static const char kCom[] = "COM";
+    if (text.size() < at + 3)
+        return false;
+    for (std::size_t i = 0; i < 3; ++i)
+        if ((text[at + i] & ~0x20) != kCom[i])
+            return false;
+    return true;
+}
+
+} // namespace
+
 std::string PortNameOfText(const std::string& text)
 {
     std::string name = text;
-    const std::size_t open = text.find("(COM");
-    if (open != std::string::npos)
-        name = text.substr(open + 1);
+    for (std::size_t open = text.find('('); open != std::string::npos;
+         open = text.find('(', open + 1))
+        if (ComAt(text, open + 1)) {
+            name = text.substr(open + 1);
+            break;
+        }
     if (!name.empty() && name.back() == ')')
         name.pop_back();
+    // Windows' device names ignore case: "com5" is COM5, and is written so.
+    if (ComAt(name, 0))
+        name.replace(0, 3, "COM");
     return name;
 }
 

@@ -74,7 +74,8 @@ bool ProbeReplyHoldsLoaderMark(const std::uint8_t (&reply)[kProbeReplySize]);
 // the announced length and at most the frame's end.
 std::string ApplicationNameOfReply(const std::uint8_t (&reply)[kReplySize]);
 
-// The part of a port-list entry text that names the port ("Port COM5 (COM5)" gives COM5).
+// The part of a port-list entry text that names the port ("Port COM5 (COM5)" gives COM5),
+// "COM" found and written in capitals whatever its case ("com5" gives COM5).
 std::string PortNameOfText(const std::string& text);
 
 // The COM number in a port name: the digits that follow its first three characters.

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "OsSeam.h"
+#include "Text.h"
 
 namespace {
 
@@ -28,11 +29,11 @@ void WriteFormatted(std::size_t bufferSize, const char* fmt, va_list args)
 
 std::string ExecutableBaseName()
 {
-    char path[MAX_PATH] = {};
-    DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::string name;
+    if (n == 0 || n >= MAX_PATH || !WideToAnsi(std::wstring(path, n), name))
         return "Orvane";
-    std::string name(path, n);
     std::size_t slash = name.find_last_of("\\/");
     if (slash != std::string::npos)
         name.erase(0, slash + 1);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "Text.h"
+
 namespace {
 
 bool RealFileExists(const char* path)
@@ -21,17 +23,21 @@ bool RealWriteStandardError(const char* bytes, DWORD size)
     return std::fflush(stderr) == 0 && written;
 }
 
-// The longest path GetModuleFileNameA can give.
+// The longest path GetModuleFileNameW can give.
 constexpr DWORD kLongestPath = 32768;
 
-// The program's own directory with its final backslash; empty when it cannot be read.
+// The program's own directory with its final backslash; empty when it cannot be read, or
+// cannot be held in the ANSI code page (a best fit would name another folder's library).
 std::string ProgramDirectory()
 {
-    std::string path(kLongestPath, '\0');
-    const DWORD length = Os().GetModuleFileNameA(nullptr, &path[0], kLongestPath);
+    std::wstring wide(kLongestPath, L'\0');
+    const DWORD length = Os().GetModuleFileNameW(nullptr, &wide[0], kLongestPath);
     if (length == 0 || length >= kLongestPath)
         return std::string();
-    path.resize(length);
+    wide.resize(length);
+    std::string path;
+    if (!WideToAnsi(wide, path))
+        return std::string();
     const std::size_t slash = path.find_last_of("\\/");
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
@@ -106,10 +112,9 @@ OsCalls MakeRealCalls()
     c.GetFileAttributesExA = ::GetFileAttributesExA;
     c.GetCurrentProcessId = ::GetCurrentProcessId;
     c.WriteStandardError = RealWriteStandardError;
+    c.GetStdHandle = ::GetStdHandle;
     c.GetConsoleMode = ::GetConsoleMode;
-    c.SetConsoleMode = ::SetConsoleMode;
-    c.GetConsoleOutputCP = ::GetConsoleOutputCP;
-    c.SetConsoleOutputCP = ::SetConsoleOutputCP;
+    c.WriteConsoleW = ::WriteConsoleW;
     c.SHGetKnownFolderPath = ::SHGetKnownFolderPath;
     c.CoTaskMemFree = ::CoTaskMemFree;
     c.OpenProcessToken = ::OpenProcessToken;
@@ -129,8 +134,8 @@ OsCalls MakeRealCalls()
     c.GetSystemDirectoryA = ::GetSystemDirectoryA;
     c.FreeLibrary = ::FreeLibrary;
     c.SetCurrentDirectoryA = ::SetCurrentDirectoryA;
-    c.GetCurrentDirectoryA = ::GetCurrentDirectoryA;
-    c.GetFullPathNameA = ::GetFullPathNameA;
+    c.GetCurrentDirectoryW = ::GetCurrentDirectoryW;
+    c.GetFullPathNameW = ::GetFullPathNameW;
     return c;
 }
 

@@ -43,13 +43,13 @@ struct OsCalls {
     decltype(&::FlushFileBuffers) FlushFileBuffers;
     decltype(&::GetFileAttributesExA) GetFileAttributesExA;
     decltype(&::GetCurrentProcessId) GetCurrentProcessId;
-    // Standard error as bytes (a console, a pipe or a file): a console with a selection
-    // open blocks here.
+    // Standard error as bytes (a pipe or a file): a full pipe blocks here.
     bool (*WriteStandardError)(const char* bytes, DWORD size);
+    // A console's text as UTF-16, whatever its code page: a console with a selection open
+    // blocks here. GetConsoleMode tells a console from a pipe or a file.
+    decltype(&::GetStdHandle) GetStdHandle;
     decltype(&::GetConsoleMode) GetConsoleMode;
-    decltype(&::SetConsoleMode) SetConsoleMode;
-    decltype(&::GetConsoleOutputCP) GetConsoleOutputCP;
-    decltype(&::SetConsoleOutputCP) SetConsoleOutputCP;
+    decltype(&::WriteConsoleW) WriteConsoleW;
     // Where the journals go, and who the process runs as.
     decltype(&::SHGetKnownFolderPath) SHGetKnownFolderPath;
     decltype(&::CoTaskMemFree) CoTaskMemFree;
@@ -75,10 +75,11 @@ struct OsCalls {
     decltype(&::SetDllDirectoryA) SetDllDirectoryA;
     decltype(&::GetSystemDirectoryA) GetSystemDirectoryA;
     decltype(&::FreeLibrary) FreeLibrary;
-    // The package's folder entered at start, and a path taken whole before it is.
+    // The package's folder entered at start, and a path taken whole before it is: the
+    // current folder as the system has it (wide), never best-fitted to the code page.
     decltype(&::SetCurrentDirectoryA) SetCurrentDirectoryA;
-    decltype(&::GetCurrentDirectoryA) GetCurrentDirectoryA;
-    decltype(&::GetFullPathNameA) GetFullPathNameA;
+    decltype(&::GetCurrentDirectoryW) GetCurrentDirectoryW;
+    decltype(&::GetFullPathNameW) GetFullPathNameW;
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;

@@ -26,6 +26,16 @@ def case_find_at_38400():
         check(NO_LIBRARY not in run.err, run)
 
 
+def case_find_com_in_lower_case():
+    # Windows' port names ignore case: com61 is COM61, searched and written so.
+    with Reader(61):
+        for text in ("com61", "Port com61 (com61)"):
+            run = cli("find", text, "-v")
+            check(run.code == 0 and run.out == "COM61 9600\n", run)
+            check("Terminal detecte sur le port : COM61" in run.err, run)
+            check("com61" not in run.err, run)
+
+
 def case_loader_absent():
     with Reader(12, "--loader", "absent"):
         run = cli("find", "COM12")
@@ -187,6 +197,18 @@ def case_bad_arguments():
         check(run.code == 2 and run.out == "" and lines[0] == "OrvaneCli: " + reason and
               lines[1] == "usage: OrvaneCli [-v] [--package DIR] " + usage and len(lines) <= 3,
               run)
+    # A name no ANSI code page holds whole is refused at the door, never fitted to another
+    # folder's (C:\\Users\\Lukasz for C:\\Users\\Łukasz); so is a report path whole in such a
+    # current folder.
+    outside = "\u0141\u0101\u0448\u4e00"
+    folder = os.path.join(scratch("ov-cp-"), outside)
+    os.mkdir(folder)
+    for args, named in ((["--package", "C:\\" + outside, "check", "COM5"], "\"C:\\%s\"" % outside),
+                        (["update", "--report", "r.json", "COM5"], winpath(folder) + "\\r.json")):
+        run = cli(*args, cwd=folder)
+        check(run.code == 2 and run.out == "" and named in run.err and
+              "cannot hold: it would name another file" in run.err, run)
+        check(os.listdir(folder) == [], os.listdir(folder))
     # Help, whole or one command's, is no error.
     for args, shown, left_out in ((["--help"], "send PORT FILE", None),
                                   (["help"], "send PORT FILE", None),

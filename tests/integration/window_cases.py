@@ -301,6 +301,18 @@ def case_library_only_beside_the_program():
               "L'application va se terminer" % absent, repr(box))
         drive("answer", CAPTION, 5000)
         check(updater.ended(15), "the updater did not end after its folder was refused")
+    # A folder whose name the ANSI code page cannot hold is refused, never entered under a
+    # best-fitted name; the box shows what it can of it.
+    outside = os.path.join(directory, "\u0141\u0101\u0448\u4e00")
+    os.mkdir(outside)
+    with Updater(directory, os.path.join(program_dir, "Orvane.exe"),
+                 ["Z:" + outside.replace("/", "\\")]) as updater:
+        box = unescape(drive("box", CAPTION, 20000).rstrip("\n"))
+        shown = "Z:" + os.path.join(directory, "????").replace("/", "\\")
+        check(box == "Le dossier de mise à jour « %s » est introuvable ou illisible.\n"
+              "L'application va se terminer" % shown, repr(box))
+        drive("answer", CAPTION, 5000)
+        check(updater.ended(15), "the updater did not end after its folder was refused")
 
 
 if __name__ == "__main__":

@@ -4,6 +4,8 @@
 
 #include "cli/CommandLine.h"
 #include "cli/UpdateCommand.h"
+#include "cli/PortCommands.h"
+#include "terminal/Protocol.h"
 
 namespace {
 
@@ -63,7 +65,7 @@ TEST(CommandLine, GlobalOptionsAreTakenAnywhere)
     }
 }
 
-// Why `update` refuses its arguments; empty when it takes them.
+// Why `update`'s parser refuses its arguments; empty when it takes them.
 std::string UpdateRefusal(std::vector<std::string> words)
 {
     ArgumentReader args("update", std::move(words));
@@ -96,6 +98,10 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
         {{"--record", "Kavron 2026", "COM5"}, badName},
         {{"--record", "Mise\xC3\xA0jour", "COM5"}, badName},
         {{"COM5", "--record"}, "--record without its NAME"},
+        // Port names ignore case, as Windows' do: com5 is COM5.
+        {{"COM5", "com5"}, "COM5 is named twice"},
+        {{"Port com5 (com5)", "COM5"}, "COM5 is named twice"},
+        {{"com5", "cOm6"}, ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(UpdateRefusal(c.words), c.reason) << ::testing::PrintToString(c.words);
@@ -109,6 +115,17 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
     EXPECT_TRUE(extra.Take("PORT", port));
     EXPECT_FALSE(extra.Done());
     EXPECT_EQ(extra.Reason(), "unexpected argument \"COM6\"");
+
+    // A port in any case is taken, searched and written as COM and its number.
+    const struct {
+        const char* text;
+        const char* name;
+    } ports[] = {{"com5", "COM5"}, {"Com12", "COM12"}, {"Port com5 (com5)", "COM5"},
+                 {"DORAN Kavron USB (cOM7)", "COM7"}};
+    for (const auto& p : ports) {
+        EXPECT_TRUE(IsComPortArgument(p.text)) << p.text;
+        EXPECT_EQ(proto::PortNameOfText(p.text), p.name) << p.text;
+    }
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "winfw/Text.h"
+
 namespace {
 
 FakeOs* g_fake = nullptr;
@@ -298,37 +300,48 @@ bool FakeWriteStandardError(const char* bytes, DWORD size)
     return g_fake->console.Write(bytes, size);
 }
 
-BOOL WINAPI FakeGetConsoleMode(HANDLE, LPDWORD mode)
+// Standard error is the machine's console; the other handles are the test program's own.
+HANDLE const kStandardError = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0x7FFE0012));
+
+HANDLE WINAPI FakeGetStdHandle(DWORD which)
 {
+    return which == STD_ERROR_HANDLE ? kStandardError : RealOsCalls().GetStdHandle(which);
+}
+
+// GetConsoleMode and WriteConsole fail with ERROR_INVALID_HANDLE on a handle that is no
+// console (WriteConsole's page: "fails if it is used with a standard handle that is
+// redirected to a file").
+bool NoConsole(HANDLE handle)
+{
+    if (handle != kStandardError)
+        return false;
     Hold hold(g_fake->lock);
-    *mode = g_fake->console.inputMode;
+    if (!g_fake->console.redirected)
+        return false;
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return true;
+}
+
+BOOL WINAPI FakeGetConsoleMode(HANDLE handle, LPDWORD mode)
+{
+    if (handle != kStandardError)
+        return RealOsCalls().GetConsoleMode(handle, mode);
+    if (NoConsole(handle))
+        return FALSE;
+    *mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
     return TRUE;
 }
 
-BOOL WINAPI FakeSetConsoleMode(HANDLE, DWORD mode)
+BOOL WINAPI FakeWriteConsole(HANDLE handle, const VOID* units, DWORD count, LPDWORD written,
+                             LPVOID reserved)
 {
-    Hold hold(g_fake->lock);
-    FakeConsole& console = g_fake->console;
-    console.modesSet.push_back(mode);
-    // Insert and QuickEdit change only with ENABLE_EXTENDED_FLAGS (SetConsoleMode's page).
-    constexpr DWORD kExtended = ENABLE_INSERT_MODE | ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS;
-    console.inputMode = (mode & ENABLE_EXTENDED_FLAGS) != 0
-                            ? mode
-                            : (mode & ~kExtended) | (console.inputMode & kExtended);
-    return TRUE;
-}
-
-UINT WINAPI FakeGetConsoleOutputCP()
-{
-    Hold hold(g_fake->lock);
-    return g_fake->console.outputCodePage;
-}
-
-BOOL WINAPI FakeSetConsoleOutputCP(UINT codePage)
-{
-    Hold hold(g_fake->lock);
-    g_fake->console.codePagesSet.push_back(codePage);
-    g_fake->console.outputCodePage = codePage;
+    if (handle != kStandardError)
+        return RealOsCalls().WriteConsoleW(handle, units, count, written, reserved);
+    if (NoConsole(handle))
+        return FALSE;
+    g_fake->console.WriteUnits(static_cast<const wchar_t*>(units), count);
+    if (written != nullptr)
+        *written = count;
     return TRUE;
 }
 
@@ -563,10 +576,9 @@ OsCalls FakeCalls()
     calls.LoadLibraryA = FakeLoadLibrary;
     calls.GetProcAddress = FakeGetProcAddress;
     calls.WriteStandardError = FakeWriteStandardError;
+    calls.GetStdHandle = FakeGetStdHandle;
     calls.GetConsoleMode = FakeGetConsoleMode;
-    calls.SetConsoleMode = FakeSetConsoleMode;
-    calls.GetConsoleOutputCP = FakeGetConsoleOutputCP;
-    calls.SetConsoleOutputCP = FakeSetConsoleOutputCP;
+    calls.WriteConsoleW = FakeWriteConsole;
     calls.SHGetKnownFolderPath = FakeKnownFolderPath;
     calls.GetTokenInformation = FakeTokenInformation;
     calls.GetTimeZoneInformation = FakeTimeZone;
@@ -683,11 +695,34 @@ std::string FakeConsole::Written()
     return m_written;
 }
 
+std::wstring FakeConsole::UnitsWritten()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_units;
+}
+
+std::string FakeConsole::BytesWritten()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_bytes;
+}
+
 bool FakeConsole::Write(const char* bytes, DWORD size)
 {
     std::unique_lock<std::mutex> hold(m_lock);
     m_released.wait(hold, [this] { return !m_blocked; });
     m_written.append(bytes, size);
+    m_bytes.append(bytes, size);
+    return true;
+}
+
+bool FakeConsole::WriteUnits(const wchar_t* units, DWORD count)
+{
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_released.wait(hold, [this] { return !m_blocked; });
+    const std::wstring text(units, count);
+    m_written += WideToUtf8(text);
+    m_units += text;
     return true;
 }
 

@@ -56,26 +56,27 @@ struct FakePort {
     void QueueLineError(DWORD errors) { incoming.push_back({PortEvent::LineError, {}, errors}); }
 };
 
-// The console behind standard error and input. A console with a selection open (QuickEdit),
-// a paused terminal or a full pipe blocks every write until it is released.
+// What standard error is: a console, or (redirected) a pipe or a file. A console with a
+// selection open (QuickEdit), a paused terminal or a full pipe blocks every write until it
+// is released.
 struct FakeConsole {
     void Block();
     void Release();
-    std::string Written();            // every byte written so far, in order
+    std::string Written();            // every line written so far, in order, in UTF-8
+    std::wstring UnitsWritten();      // what a console took, as UTF-16
+    std::string BytesWritten();       // what a pipe or a file took
     bool Write(const char* bytes, DWORD size);
+    bool WriteUnits(const wchar_t* units, DWORD count);
 
-    // Guarded by the machine's lock, like its other state.
-    DWORD inputMode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
-                      ENABLE_INSERT_MODE | ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS;
-    std::vector<DWORD> modesSet;      // every SetConsoleMode, in order
-    UINT outputCodePage = 850;
-    std::vector<UINT> codePagesSet;   // every SetConsoleOutputCP, in order
+    bool redirected = false;          // a pipe or a file: no console calls work on it
 
 private:
     std::mutex m_lock;                // apart from the machine's: a blocked write holds no run
     std::condition_variable m_released;
     bool m_blocked = false;
     std::string m_written;
+    std::wstring m_units;
+    std::string m_bytes;
 };
 
 struct FakeOs {

@@ -916,26 +916,17 @@ TEST(ConsoleUpdate, ABlockedConsoleHoldsUpNoRunAndGetsEveryLineWholeAndInOrder)
     std::string written;
     {
         ConsoleSeam console(true);
-        EXPECT_EQ(rig.os.console.outputCodePage, static_cast<UINT>(CP_UTF8));
         // A selection is open in the console from the start to the end of the runs.
         rig.os.console.Block();
         ASSERT_EQ(rig.Update(), 0) << "a run waited on the console";
         for (int i = 0; i < 2; ++i)
             EXPECT_EQ(rig.peers[i]->StoredOrder(), rig.files[i]);
-        // QuickEdit was off for the runs, and the console has its mode back.
-        const DWORD quickEditOff = (rig.os.console.modesSet.empty() ? 0 : rig.os.console.modesSet[0]);
-        EXPECT_EQ(quickEditOff & (ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS),
-                  static_cast<DWORD>(ENABLE_EXTENDED_FLAGS));
-        EXPECT_EQ(rig.os.console.modesSet.size(), 2u);
-        EXPECT_NE(rig.os.console.inputMode & ENABLE_QUICK_EDIT_MODE, 0u);
         // A bar late for the console is replaced by the next one, not queued behind it.
         for (int percent = 0; percent <= 100; percent += 10)
             console.DrawBar("bar " + std::to_string(percent));
         console.WriteLine("after the bar");
         rig.os.console.Release();
     }
-    // The technician's shell gets its code page back.
-    EXPECT_EQ(rig.os.console.outputCodePage, 850u);
     std::vector<std::string> lines = WrittenLines(rig.os.console.Written());
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
@@ -984,6 +975,35 @@ TEST(ConsoleUpdate, ABlockedConsoleHoldsUpNoRunAndGetsEveryLineWholeAndInOrder)
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(shown[i], expected[i]) << prefixes[i];
     EXPECT_EQ(diagnostics, rig.os.lines.size());
+}
+
+TEST(ConsoleUpdate, AConsoleTakesUtf16AndAPipeOrAFileUtf8)
+{
+    // The console keeps its owner's code page: French and Polish text still reach it whole,
+    // and a redirected standard error is UTF-8 for whatever reads it.
+    const std::string line = u8"step: Activation des modules chargés, C:\\Users\\Łukasz";
+    const struct {
+        const char* name;
+        bool redirected;
+        std::wstring units;
+        std::string bytes;
+    } cases[] = {
+        {"console", false, Utf8ToWide(line + "\n\r A.PDF [##] 100%\nend\n"), ""},
+        {"pipe or file", true, L"", line + "\n\r A.PDF [##] 100%\nend\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeOs os;
+        os.console.redirected = c.redirected;
+        {
+            ConsoleSeam console(false);
+            console.WriteLine(line);
+            console.DrawBar(" A.PDF [##] 100%");
+            console.WriteLine("end");
+        }
+        EXPECT_EQ(os.console.UnitsWritten(), c.units);
+        EXPECT_EQ(os.console.BytesWritten(), c.bytes);
+    }
 }
 
 TEST(ConsoleUpdate, ARunWhoseThreadCannotBeMadeEndsUndefinedAndTheOtherCompletes)

@@ -18,6 +18,7 @@
 #include "winfw/OsSeam.h"
 #include "winfw/Sha256.h"
 #include "winfw/SystemLibrary.h"
+#include "winfw/Text.h"
 #include "winfw/TimerResolution.h"
 #include "winfw/WindowImpl.h"
 
@@ -286,14 +287,15 @@ HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE, DWORD flags)
     return kLoaded;
 }
 
-DWORD WINAPI ProgramPath(HMODULE, LPSTR buffer, DWORD size)
+std::wstring g_programPath;
+
+DWORD WINAPI ProgramPath(HMODULE, LPWSTR buffer, DWORD size)
 {
-    const std::string path = "C:\\Lecteur\\Orvane.exe";
-    if (size <= path.size())
+    if (size <= g_programPath.size())
         return 0;
-    path.copy(buffer, path.size());
-    buffer[path.size()] = '\0';
-    return static_cast<DWORD>(path.size());
+    g_programPath.copy(buffer, g_programPath.size());
+    buffer[g_programPath.size()] = L'\0';
+    return static_cast<DWORD>(g_programPath.size());
 }
 
 TEST(OsSeam, LibraryIsLoadedByFullPathOnlyWhereSearchFlagsAreRefused)
@@ -303,18 +305,23 @@ TEST(OsSeam, LibraryIsLoadedByFullPathOnlyWhereSearchFlagsAreRefused)
         DWORD searchFlagsError;
         std::vector<std::string> attempts;
         bool loaded;
+        const wchar_t* program = L"C:\\Lecteur\\Orvane.exe";
     } cases[] = {
         {"flags understood", 0, {"Tessock.dll"}, true},
         {"flags refused", ERROR_INVALID_PARAMETER,
          {"Tessock.dll", "C:\\Lecteur\\Tessock.dll"}, true},
         {"library absent", ERROR_MOD_NOT_FOUND, {"Tessock.dll"}, false},
+        // A folder no ANSI code page holds: never the best-fitted C:\Users\?ukasz.
+        {"folder out of the code page", ERROR_INVALID_PARAMETER, {"Tessock.dll"}, false,
+         L"C:\\Users\\\u0141\u0101\u0448\u4e00\\Orvane.exe"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         OsCalls calls = RealOsCalls();
         calls.LoadLibraryExA = RecordLoad;
-        calls.GetModuleFileNameA = ProgramPath;
+        calls.GetModuleFileNameW = ProgramPath;
         ScopedOsCalls swap(calls);
+        g_programPath = c.program;
         g_attempts.clear();
         g_searchFlagsError = c.searchFlagsError;
         EXPECT_EQ(Os().LoadLibraryA("Tessock.dll") != nullptr, c.loaded);
@@ -513,6 +520,36 @@ TEST(Sha256, SystemProviderGivesThePublishedDigests)
         ASSERT_TRUE(Sha256Hex(reinterpret_cast<const std::uint8_t*>(c.input.data()),
                               c.input.size(), &hex));
         EXPECT_EQ(hex, c.digest);
+    }
+}
+
+// ---- text for the A calls ----
+
+TEST(Text, AWideTextTheCodePageCannotHoldIsRefusedNotFittedToAnotherName)
+{
+    const struct {
+        const wchar_t* text;
+        unsigned int codePage;
+        bool held;
+        const char* bytes;  // what the code page holds when it does
+    } cases[] = {
+        {L"C:\\Paquets\\Mise a jour", 1252, true, "C:\\Paquets\\Mise a jour"},
+        {L"C:\\Donn\u00e9es\\\u00e9t\u00e9 \u00e7a", 1252, true, "C:\\Donn\xe9" "es\\\xe9t\xe9 \xe7" "a"},
+        {L"", 1252, true, ""},
+        // Best fits that would name another folder: L, "/", "\\".
+        {L"C:\\Users\\\u0141ukasz", 1252, false, ""},
+        {L"C:\\Users\u2215x", 1252, false, ""},
+        {L"C:\\Users\uff3cx", 1252, false, ""},
+        {L"\u0141ukasz", 850, false, ""},
+        // A UTF-8 code page holds every character, but no lone surrogate.
+        {L"C:\\Users\\\u0141ukasz", CP_UTF8, true, "C:\\Users\\\xc5\x81ukasz"},
+        {L"C:\\Users\\\xd800x", CP_UTF8, false, ""},
+    };
+    for (const auto& c : cases) {
+        std::string out = "left over";
+        EXPECT_EQ(WideToCodePage(c.text, c.codePage, out), c.held)
+            << c.codePage << " " << out;
+        EXPECT_EQ(out, c.bytes) << c.codePage;
     }
 }
 
