@@ -882,6 +882,53 @@ TEST(RunJournal, ASystemRunJournalsOnlyInAFolderNoUserCanSteer)
     }
 }
 
+// What the pruning of a SYSTEM run's journals may delete: plain files of the journal's own
+// form in the held folder, never another file, a link or what a link leads to.
+TEST(RunJournal, PruningDeletesOnlyThePlainJournalsOfItsOwnFolder)
+{
+    using Kind = FakeFolders::Kind;
+    const std::wstring journal = L"C:\\ProgramData\\Orvane\\Journal";
+    const std::wstring outside = L"C:\\Users\\user\\AppData\\Local\\Kept";
+    const struct {
+        const char* name;
+        const wchar_t* odd;       // put among the journals
+        Kind kind;
+        const wchar_t* leadsTo;   // a link's target
+    } cases[] = {
+        {"a name of another form", L"1999-notes.log", Kind::File, L""},
+        {"a name only its short name matches", L"0-audit.logx", Kind::File, L""},
+        {"a folder of a journal's name", L"20260901-070000-COM9.log", Kind::Folder, L""},
+        {"a junction among the journals", L"20260901-070000-COM9.log", Kind::Folder, L"C:\\Users\\user\\AppData\\Local\\Kept"},
+        {"a link to a file outside", L"20260901-070000-COM9.log", Kind::File,
+         L"C:\\Users\\user\\AppData\\Local\\Kept\\20260901-060000-COM9.log"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeOs os;
+        FakeFolders folders;
+        folders.account = FakeFolders::Account::LocalSystem;
+        folders.Put(L"C:\\ProgramData\\Orvane", Kind::Folder, kMachineFolderSddl);
+        folders.Put(journal, Kind::Folder, kMachineFolderSddl);
+        folders.Put(outside, Kind::Folder, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)");
+        folders.Put(outside + L"\\20260901-060000-COM9.log", Kind::File, L"O:BAD:(A;;FA;;;BU)");
+        // Thirty-two journals of September and October, all older than a month.
+        for (int i = 0; i < 32; ++i) {
+            wchar_t name[64];
+            std::swprintf(name, 64, L"\\2026%02d%02d-080000-COM5.log", 9 + i / 20, 1 + i % 20);
+            folders.Put(journal + name, Kind::File, kMachineFolderSddl, std::wstring(), "old");
+        }
+        folders.Put(journal + L"\\" + c.odd, c.kind, kMachineFolderSddl, c.leadsTo);
+
+        EXPECT_TRUE(OpenJournal("COM5").open);
+        // Thirty-three journals: the three oldest go, and nothing else.
+        EXPECT_EQ(folders.deleted, (std::vector<std::wstring>{journal + L"\\20260901-080000-COM5.log",
+                                                              journal + L"\\20260902-080000-COM5.log",
+                                                              journal + L"\\20260903-080000-COM5.log"}));
+        EXPECT_TRUE(folders.Exists(journal + L"\\" + c.odd));
+        EXPECT_TRUE(folders.Exists(outside + L"\\20260901-060000-COM9.log"));
+    }
+}
+
 // ---- several runs in one process ----
 
 TEST(UpdateRun, TwoRunsAtOnceEachCompleteTheirOwnUpdate)
