@@ -691,6 +691,47 @@ TEST(UpdateRun, KeepsThePcAwakeAndJournalsItsLinesWhateverTheOutcome)
     }
 }
 
+// A run as SYSTEM or elevated follows no link a user made where Windows can refuse them,
+// and says in its journal when it could not ask.
+TEST(UpdateRun, APrivilegedRunTrustsNoUsersLinksOrSaysSo)
+{
+    using Account = FakeFolders::Account;
+    static std::vector<std::pair<int, DWORD>> asked;
+    const struct {
+        Account account;
+        bool systemHasIt;
+        bool asks;
+        bool said;
+    } cases[] = {
+        {Account::LocalSystem, true, true, false},
+        {Account::Administrator, true, true, false},
+        {Account::LocalSystem, false, false, true},
+        {Account::StandardUser, true, false, false},
+    };
+    const std::string line = "Redirection trust could not be enforced: links made by users may be followed";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.account) * 10 + c.systemHasIt);
+        asked.clear();
+        RunRig rig({"A.PDF"});
+        rig.KeepJournals();
+        rig.folders->account = c.account;
+        Os().SetProcessMitigationPolicy = nullptr;
+        if (c.systemHasIt)
+            Os().SetProcessMitigationPolicy = [](int policy, PVOID buffer, SIZE_T size) -> BOOL {
+                asked.emplace_back(policy, size == sizeof(DWORD) ? *static_cast<DWORD*>(buffer) : 0);
+                return TRUE;
+            };
+        rig.journals = OpenJournalFolder();
+        EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
+        // ProcessRedirectionTrustPolicy, enforced.
+        using Asked = std::vector<std::pair<int, DWORD>>;
+        const Asked expected = c.asks ? Asked{{16, 1}} : Asked();
+        EXPECT_EQ(asked, expected);
+        EXPECT_EQ(rig.os.Logged(line), c.said);
+        EXPECT_EQ(rig.folders->Content(AnsiToWide(rig.record.journal)).find(line) != std::string::npos, c.said);
+    }
+}
+
 TEST(RunJournal, NamesDoNotCollideAndTheThirtyNewestOrAMonthAreKept)
 {
     FakeOs os;
