@@ -1221,6 +1221,27 @@ TEST(ConsoleUpdate, ARunWhoseThreadCannotBeMadeEndsUndefinedAndTheOtherCompletes
     EXPECT_TRUE(rig.os.PortAt("\\\\.\\COM9").writes.empty());
 }
 
+TEST(ConsoleUpdate, AJournalFolderNoRunCanTrustIsSaidOnceAndNamedInEachEvent)
+{
+    ConsoleRig rig;
+    FakeFolders folders;
+    folders.realPrefixes = {AnsiToWide(rig.dir.Path())};
+    folders.account = FakeFolders::Account::LocalSystem;
+    ASSERT_TRUE(folders.UserCreates(L"C:\\ProgramData\\Orvane", FakeFolders::Kind::Folder));
+    ConsoleSeam console(false);
+    EXPECT_EQ(rig.Update(), 0);
+    EXPECT_TRUE(folders.created.empty());
+    const std::string refusal =
+        "C:\\ProgramData\\Orvane (owner S-1-5-21-1-2-3-1001): its owner is not a trusted owner";
+    const std::vector<std::string> lines = WrittenLines(rig.os.console.Written());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "update: no journal is kept: " + refusal), 1);
+    ASSERT_EQ(rig.os.events.size(), 2u);
+    for (const FakeOs::Event& event : rig.os.events) {
+        ASSERT_EQ(event.strings.size(), 5u);
+        EXPECT_EQ(event.strings[4], AnsiToWide("not kept: " + refusal));
+    }
+}
+
 // ---- result codes ----
 
 TEST(RunResult, DownloadCodesMapOntoRunResults)
