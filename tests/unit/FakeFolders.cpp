@@ -179,6 +179,14 @@ bool TakeDescriptor(PSECURITY_DESCRIPTOR descriptor, Object& object)
 
 bool TakeSddl(const std::wstring& sddl, Object& object)
 {
+    // Wine's parser makes an empty DACL of this, where Windows makes a NULL one.
+    const std::wstring nullDacl = L"D:NO_ACCESS_CONTROL";
+    const std::size_t at = sddl.find(nullDacl);
+    if (at != std::wstring::npos) {
+        object.hasDacl = false;
+        object.dacl.clear();
+        return at == 0 || TakeSddl(sddl.substr(0, at), object);
+    }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                                 &descriptor, nullptr))
@@ -208,6 +216,35 @@ std::wstring SddlOf(const Object& object)
                 L";;;" + ace.sid + L")";
     }
     return text;
+}
+
+// The object's owner and DACL as a self-relative descriptor from LocalAlloc, as
+// GetSecurityInfo hands it out; null when it cannot be made.
+PSECURITY_DESCRIPTOR DescriptorOf(const Object& object)
+{
+    PSECURITY_DESCRIPTOR parsed = nullptr;
+    if (object.hasDacl)
+        return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                   SddlOf(object).c_str(), SDDL_REVISION_1, &parsed, nullptr)
+                   ? parsed
+                   : nullptr;
+    // Built by hand: a NULL DACL is present but has no list at all.
+    PSID owner = nullptr;
+    if (!object.owner.empty() && !::ConvertStringSidToSidW(object.owner.c_str(), &owner))
+        return nullptr;
+    SECURITY_DESCRIPTOR absolute;
+    ::InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION);
+    ::SetSecurityDescriptorOwner(&absolute, owner, FALSE);
+    ::SetSecurityDescriptorDacl(&absolute, TRUE, nullptr, FALSE);
+    DWORD size = 0;
+    ::MakeSelfRelativeSD(&absolute, nullptr, &size);
+    PSECURITY_DESCRIPTOR made = ::LocalAlloc(LMEM_FIXED, size);
+    if (made != nullptr && !::MakeSelfRelativeSD(&absolute, made, &size)) {
+        ::LocalFree(made);
+        made = nullptr;
+    }
+    ::LocalFree(owner);
+    return made;
 }
 
 // The entries a new object takes from its parent, as "ACE Inheritance Rules"
@@ -575,11 +612,14 @@ DWORD WINAPI FakeGetSecurityInfo(HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMA
         return g_folders->Below().GetSecurityInfo(h, type, what, owner, group, dacl, sacl, descriptor);
     if ((open->access & READ_CONTROL) == 0)
         return ERROR_ACCESS_DENIED;
-    const Object& object = g_folders->objects.at(open->key);
-    PSECURITY_DESCRIPTOR made = nullptr;
-    const std::wstring sddl = OnVolumeWithoutAcls(open->key) ? L"D:NO_ACCESS_CONTROL" : SddlOf(object);
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                                &made, nullptr))
+    Object object = g_folders->objects.at(open->key);
+    // A volume without permissions gives no owner and a NULL DACL.
+    if (OnVolumeWithoutAcls(open->key)) {
+        object.owner.clear();
+        object.hasDacl = false;
+    }
+    PSECURITY_DESCRIPTOR made = DescriptorOf(object);
+    if (made == nullptr)
         return ERROR_INVALID_SECURITY_DESCR;
     BOOL defaulted = FALSE;
     BOOL present = FALSE;
