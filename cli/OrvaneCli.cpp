@@ -21,6 +21,7 @@
 #include "package/PackageFolder.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
+#include "winfw/HeldFolder.h"
 #include "winfw/SystemLibrary.h"
 #include "winfw/TimerResolution.h"
 
@@ -545,6 +546,8 @@ int wmain(int argc, wchar_t** argv)
         return RefuseLine("\"" + WideToUtf8(refused) + "\" " + NotInCodePage(), kShortUsage)
             .Code();
     }
+    // A privileged run follows no junction or link a user made (where Windows can tell).
+    ForbidUsersLinksWhenPrivileged();
     GlobalOptions options;
     const Args words = TakeGlobalOptions(line, options);
     if (options.version && !options.help) {

@@ -9,32 +9,64 @@
 #include "winfw/Handle.h"
 #include "winfw/KnownPlaces.h"
 #include "winfw/OsSeam.h"
+#include "winfw/Text.h"
 
 namespace {
 
-constexpr char kJournalPattern[] = "*.log";
 // Names of one second and one port, told apart by their suffix: far more than one
 // person can start.
 constexpr int kMaxAttempts = 100;
 
-bool MakeDirectory(const std::string& path)
+bool IsDigits(const std::wstring& text, std::size_t from, std::size_t count)
 {
-    // No security descriptor: the folder takes its parent's inherited permissions.
-    return Os().CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+    if (from + count > text.size())
+        return false;
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
+                       text.begin() + static_cast<std::ptrdiff_t>(from + count),
+                       [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }
 
-std::vector<std::string> JournalNames(const std::string& directory)
+bool IsLetterOrDigit(wchar_t c)
 {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found = {};
-    ScopedFind search((directory + "\\" + kJournalPattern).c_str(), &found);
-    if (!search.IsValid())
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+}
+
+// The names in the folder of the journal's own form, by their long names only: a search
+// for "*.log" would also match the short name of "x.logx".
+std::vector<std::wstring> JournalNames(const JournalFolder& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search = Os().FindFirstFileW((folder.Path() + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
         return names;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        if (IsJournalName(found.cFileName))
             names.emplace_back(found.cFileName);
-    } while (search.Next(&found));
+    } while (Os().FindNextFileW(search, &found));
+    Os().FindClose(search);
     return names;
+}
+
+// Deletes the journal `name` through a handle: only a plain file, not a link, whose final
+// path lies in the held folder itself.
+void DeleteJournal(const JournalFolder& folder, const std::wstring& name)
+{
+    ScopedHandle file(Os().CreateFileW((folder.Path() + L"\\" + name).c_str(),
+                                       DELETE | FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                       nullptr));
+    if (!file.IsValid())
+        return;
+    FILE_BASIC_INFO basic = {};
+    if (!Os().GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic) ||
+        (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return;
+    const std::wstring finalPath = FinalPathOf(file.Get());
+    if (finalPath.empty() || !SamePath(ParentOf(finalPath), folder.FinalPath()))
+        return;
+    DeleteThroughHandle(file.Get());
 }
 
 // "YYYYMMDD": how a journal's name starts, so that names sort by day.
@@ -65,17 +97,40 @@ std::string DayDigitsBefore(int days)
 
 } // namespace
 
-std::string JournalDirectory()
+std::shared_ptr<const JournalFolder> OpenJournalFolder()
 {
+    auto folder = std::make_shared<JournalFolder>();
+    const RunningAccount account = CurrentAccount();
     // LocalSystem's own profile is where nobody looks: a deployment tool's runs keep their
-    // journals with the machine's data, under ProgramData's inherited permissions.
-    const std::string base = RunsAsLocalSystem() ? KnownFolderPath(FOLDERID_ProgramData)
-                                                 : KnownFolderPath(FOLDERID_LocalAppData);
-    if (base.empty())
-        return std::string();
-    const std::string program = base + "\\Orvane";
-    const std::string journal = program + "\\Journal";
-    return MakeDirectory(program) && MakeDirectory(journal) ? journal : std::string();
+    // journals with the machine's data, in a folder only SYSTEM and Administrators change.
+    const std::wstring base = KnownFolderWidePath(account.localSystem ? FOLDERID_ProgramData
+                                                                      : FOLDERID_LocalAppData);
+    const PSID user = account.localSystem ? nullptr : account.Sid();
+    const std::wstring sddl = account.localSystem ? std::wstring(kMachineFolderSddl)
+                                                  : UserFolderSddl(user);
+    const std::wstring orvane = base + L"\\Orvane";
+    folder->m_path = orvane + L"\\Journal";
+    if (base.empty() || sddl.empty()) {
+        folder->m_refusal = "no folder for the journals can be had";
+        return folder;
+    }
+    const std::wstring* failed = &orvane;
+    Judgement judgement = HoldFolder(orvane, sddl, user, folder->m_orvane);
+    if (judgement.fault == FolderFault::Sound) {
+        failed = &folder->m_path;
+        judgement = HoldFolder(folder->m_path, sddl, user, folder->m_journal);
+    }
+    if (judgement.fault == FolderFault::Sound)
+        folder->m_finalPath = FinalPathOf(folder->m_journal.Handle());
+    if (judgement.fault != FolderFault::Sound || folder->m_finalPath.empty()) {
+        folder->m_journal.Release();
+        folder->m_orvane.Release();
+        folder->m_refusal = WideToAnsi(*failed) + " (owner " +
+                            (judgement.owner.empty() ? std::string("unknown")
+                                                     : WideToAnsi(judgement.owner)) +
+                            "): " + FolderFaultText(judgement.fault);
+    }
+    return folder;
 }
 
 std::string JournalFileName(const SYSTEMTIME& start, const std::string& portName, int attempt)
@@ -100,23 +155,24 @@ std::string JournalLine(const SYSTEMTIME& at, const char* text)
     return stamp + std::string(text != nullptr ? text : "") + "\r\n";
 }
 
-RunJournal::RunJournal(const std::string& directory, const std::string& portName)
+RunJournal::RunJournal(const JournalFolder* folder, const std::string& portName)
 {
-    if (directory.empty())
+    if (folder == nullptr || !folder->IsHeld())
         return;
     SYSTEMTIME start = {};
     Os().GetLocalTime(&start);
     for (int attempt = 1; attempt <= kMaxAttempts && !m_file.IsValid(); ++attempt) {
-        const std::string path = directory + "\\" + JournalFileName(start, portName, attempt);
-        m_file.Reset(Os().CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+        const std::wstring path =
+            folder->Path() + L"\\" + AnsiToWide(JournalFileName(start, portName, attempt));
+        m_file.Reset(Os().CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (m_file.IsValid())
-            m_path = path;
-        else if (::GetLastError() != ERROR_FILE_EXISTS)
+            m_path = WideToAnsi(path);
+        else if (Os().GetLastError() != ERROR_FILE_EXISTS)
             return;
     }
     if (m_file.IsValid())
-        DeleteOldest(directory);
+        DeleteOldest(*folder);
 }
 
 void RunJournal::Line(const char* text)
@@ -133,16 +189,37 @@ void RunJournal::Line(const char* text)
         m_file.Reset();
 }
 
-void RunJournal::DeleteOldest(const std::string& directory)
+bool IsJournalName(const std::wstring& name)
 {
-    std::vector<std::string> names = JournalNames(directory);
+    // YYYYMMDD-HHMMSS-PORT[-K].log, the port of letters and digits, K from 2.
+    constexpr std::size_t kStamp = 16;
+    const std::wstring extension = L".log";
+    if (name.size() <= kStamp + extension.size() || !IsDigits(name, 0, 8) || name[8] != L'-' ||
+        !IsDigits(name, 9, 6) || name[15] != L'-' ||
+        name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
+        return false;
+    const std::wstring rest = name.substr(kStamp, name.size() - kStamp - extension.size());
+    const std::size_t dash = rest.find(L'-');
+    const std::wstring port = rest.substr(0, dash);
+    if (port.empty() || !std::all_of(port.begin(), port.end(), IsLetterOrDigit))
+        return false;
+    if (dash == std::wstring::npos)
+        return true;
+    const std::wstring attempt = rest.substr(dash + 1);
+    return !attempt.empty() && attempt.size() <= 3 && attempt[0] != L'0' &&
+           IsDigits(attempt, 0, attempt.size()) && attempt != L"1";
+}
+
+void RunJournal::DeleteOldest(const JournalFolder& folder)
+{
+    std::vector<std::wstring> names = JournalNames(folder);
     if (names.size() <= kKeptFiles)
         return;
     // The names start with the start time: their order is the runs' order, and a name
     // that sorts before the first day kept is older than that day.
     std::sort(names.begin(), names.end());
-    const std::string firstDayKept = DayDigitsBefore(kKeptDays);
+    const std::wstring firstDayKept = AnsiToWide(DayDigitsBefore(kKeptDays));
     for (std::size_t i = 0; i + kKeptFiles < names.size(); ++i)
         if (names[i] < firstDayKept || i + kMostFiles < names.size())
-            Os().DeleteFileA((directory + "\\" + names[i]).c_str());
+            DeleteJournal(folder, names[i]);
 }
