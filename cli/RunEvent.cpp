@@ -42,7 +42,9 @@ void Report(const PortRun& run)
         OrDash(AnsiToWide(run.record.model)),
         std::to_wstring(static_cast<int>(run.result)),
         OrDash(Utf8ToWide(run.message)),
-        OrDash(AnsiToWide(run.record.journal)),
+        OrDash(AnsiToWide(run.record.journal.empty() && !run.record.journalRefused.empty()
+                              ? "not kept: " + run.record.journalRefused
+                              : run.record.journal)),
     };
     constexpr WORD kCount = sizeof texts / sizeof texts[0];
     const wchar_t* strings[kCount];

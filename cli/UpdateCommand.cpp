@@ -143,14 +143,15 @@ bool NeverFound(const PortRun& run)
 
 // One reader's whole update, on the calling thread, with its own terminal and journal;
 // `prefix` starts its lines.
-void RunOnPort(PortRun& run, bool drawBar, const std::string& prefix)
+void RunOnPort(PortRun& run, bool drawBar, const std::string& prefix,
+               const std::shared_ptr<const JournalFolder>& journals)
 {
     run.started = IsoLocalNow();
     try {
         CTerminal terminal;
         ConsoleRunView view(drawBar, prefix);
         UpdateRun update(terminal, run.portText, view);
-        update.SetJournalDirectory(JournalDirectory());
+        update.SetJournalFolder(journals);
         run.result = update.Execute();
         run.record = update.Record();
         if (NeverFound(run))
@@ -175,6 +176,7 @@ PortRun NoReaderRun()
 struct Lane {
     PortRun* run;
     bool drawBar;
+    const std::shared_ptr<const JournalFolder>* journals;
 };
 
 // The top of a run's own thread: nothing escapes it.
@@ -184,7 +186,7 @@ DWORD WINAPI RunThread(LPVOID parameter)
     try {
         const std::string text = lane.run->port + ": ";
         LinePrefix prefix(text);
-        RunOnPort(*lane.run, lane.drawBar, text);
+        RunOnPort(*lane.run, lane.drawBar, text, *lane.journals);
     } catch (...) {
         lane.run->result = RUN_DOWNLOAD_UNDEFINED;
     }
@@ -193,14 +195,14 @@ DWORD WINAPI RunThread(LPVOID parameter)
 
 // Runs side by side, one thread each, every line on standard error naming its port. A run
 // whose thread cannot be made ends as undefined; the others go on and are waited for.
-void RunSideBySide(std::vector<PortRun>& runs)
+void RunSideBySide(std::vector<PortRun>& runs, const std::shared_ptr<const JournalFolder>& journals)
 {
     // Everything is allocated before the first thread starts: nothing can throw once one
     // runs.
     std::vector<Lane> lanes;
     lanes.reserve(runs.size());
     for (PortRun& run : runs)
-        lanes.push_back({&run, runs.size() == 1});
+        lanes.push_back({&run, runs.size() == 1, &journals});
     std::vector<ScopedHandle> threads(runs.size());
     for (std::size_t i = 0; i < lanes.size(); ++i) {
         threads[i].Reset(Os().CreateThread(nullptr, 0, RunThread, &lanes[i], 0, nullptr));
@@ -348,10 +350,14 @@ ExitStatus RunUpdates(const UpdateRequest& request)
         std::printf("%s\n", AnsiToUtf8(ResultBoxText(RUN_NO_PORT)).c_str());
         WriteRunEvent(NoReaderRun());
     } else {
+        // One folder for every run, held until the last has ended; said once when it fails.
+        const std::shared_ptr<const JournalFolder> journals = OpenJournalFolder();
+        if (!journals->IsHeld())
+            WriteStderrLine("update: no journal is kept: " + AnsiToUtf8(journals->Refusal()));
         if (lines)
-            RunSideBySide(report.runs);
+            RunSideBySide(report.runs, journals);
         else
-            RunOnPort(report.runs.front(), true, std::string());
+            RunOnPort(report.runs.front(), true, std::string(), journals);
         // Every run has its event, a run whose thread could not be made too.
         for (PortRun& run : report.runs) {
             run.message = AnsiToUtf8(ResultBoxText(run.result));

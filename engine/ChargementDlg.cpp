@@ -210,7 +210,7 @@ DWORD WINAPI CChargementDlg::UpdateThreadProc(LPVOID window)
     auto* self = static_cast<CChargementDlg*>(window);
     try {
         UpdateRun run(self->m_terminal, self->m_portName, *self);
-        run.SetJournalDirectory(JournalDirectory());
+        run.SetJournalFolder(OpenJournalFolder());
         run.Execute();
     } catch (...) {
         // Nothing may end the process in the middle of an update.

@@ -9,6 +9,7 @@
 #include "winfw/Handle.h"
 #include "winfw/KnownPlaces.h"
 #include "winfw/OsSeam.h"
+#include "winfw/Text.h"
 
 namespace {
 
@@ -16,12 +17,6 @@ constexpr char kJournalPattern[] = "*.log";
 // Names of one second and one port, told apart by their suffix: far more than one
 // person can start.
 constexpr int kMaxAttempts = 100;
-
-bool MakeDirectory(const std::string& path)
-{
-    // No security descriptor: the folder takes its parent's inherited permissions.
-    return Os().CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
-}
 
 std::vector<std::string> JournalNames(const std::string& directory)
 {
@@ -65,17 +60,40 @@ std::string DayDigitsBefore(int days)
 
 } // namespace
 
-std::string JournalDirectory()
+std::shared_ptr<const JournalFolder> OpenJournalFolder()
 {
+    auto folder = std::make_shared<JournalFolder>();
+    const RunningAccount account = CurrentAccount();
     // LocalSystem's own profile is where nobody looks: a deployment tool's runs keep their
-    // journals with the machine's data, under ProgramData's inherited permissions.
-    const std::string base = RunsAsLocalSystem() ? KnownFolderPath(FOLDERID_ProgramData)
-                                                 : KnownFolderPath(FOLDERID_LocalAppData);
-    if (base.empty())
-        return std::string();
-    const std::string program = base + "\\Orvane";
-    const std::string journal = program + "\\Journal";
-    return MakeDirectory(program) && MakeDirectory(journal) ? journal : std::string();
+    // journals with the machine's data, in a folder only SYSTEM and Administrators change.
+    const std::wstring base = KnownFolderWidePath(account.localSystem ? FOLDERID_ProgramData
+                                                                      : FOLDERID_LocalAppData);
+    const PSID user = account.localSystem ? nullptr : account.Sid();
+    const std::wstring sddl = account.localSystem ? std::wstring(kMachineFolderSddl)
+                                                  : UserFolderSddl(user);
+    const std::wstring orvane = base + L"\\Orvane";
+    folder->m_path = orvane + L"\\Journal";
+    if (base.empty() || sddl.empty()) {
+        folder->m_refusal = "no folder for the journals can be had";
+        return folder;
+    }
+    const std::wstring* failed = &orvane;
+    Judgement judgement = HoldFolder(orvane, sddl, user, folder->m_orvane);
+    if (judgement.fault == FolderFault::Sound) {
+        failed = &folder->m_path;
+        judgement = HoldFolder(folder->m_path, sddl, user, folder->m_journal);
+    }
+    if (judgement.fault == FolderFault::Sound)
+        folder->m_finalPath = FinalPathOf(folder->m_journal.Handle());
+    if (judgement.fault != FolderFault::Sound || folder->m_finalPath.empty()) {
+        folder->m_journal.Release();
+        folder->m_orvane.Release();
+        folder->m_refusal = WideToAnsi(*failed) + " (owner " +
+                            (judgement.owner.empty() ? std::string("unknown")
+                                                     : WideToAnsi(judgement.owner)) +
+                            "): " + FolderFaultText(judgement.fault);
+    }
+    return folder;
 }
 
 std::string JournalFileName(const SYSTEMTIME& start, const std::string& portName, int attempt)
@@ -100,23 +118,24 @@ std::string JournalLine(const SYSTEMTIME& at, const char* text)
     return stamp + std::string(text != nullptr ? text : "") + "\r\n";
 }
 
-RunJournal::RunJournal(const std::string& directory, const std::string& portName)
+RunJournal::RunJournal(const JournalFolder* folder, const std::string& portName)
 {
-    if (directory.empty())
+    if (folder == nullptr || !folder->IsHeld())
         return;
     SYSTEMTIME start = {};
     Os().GetLocalTime(&start);
     for (int attempt = 1; attempt <= kMaxAttempts && !m_file.IsValid(); ++attempt) {
-        const std::string path = directory + "\\" + JournalFileName(start, portName, attempt);
-        m_file.Reset(Os().CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+        const std::wstring path =
+            folder->Path() + L"\\" + AnsiToWide(JournalFileName(start, portName, attempt));
+        m_file.Reset(Os().CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (m_file.IsValid())
-            m_path = path;
-        else if (::GetLastError() != ERROR_FILE_EXISTS)
+            m_path = WideToAnsi(path);
+        else if (Os().GetLastError() != ERROR_FILE_EXISTS)
             return;
     }
     if (m_file.IsValid())
-        DeleteOldest(directory);
+        DeleteOldest(*folder);
 }
 
 void RunJournal::Line(const char* text)
@@ -133,8 +152,9 @@ void RunJournal::Line(const char* text)
         m_file.Reset();
 }
 
-void RunJournal::DeleteOldest(const std::string& directory)
+void RunJournal::DeleteOldest(const JournalFolder& folder)
 {
+    const std::string directory = WideToAnsi(folder.Path());
     std::vector<std::string> names = JournalNames(directory);
     if (names.size() <= kKeptFiles)
         return;

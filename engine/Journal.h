@@ -5,14 +5,39 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "winfw/Diag.h"
 #include "winfw/Handle.h"
+#include "winfw/HeldFolder.h"
 
-// "%LOCALAPPDATA%\Orvane\Journal", or "%ProgramData%\Orvane\Journal" for LocalSystem,
-// made if missing; empty when it cannot be had.
-std::string JournalDirectory();
+// The journals' folder of the account the process runs as, held open with its parent
+// "Orvane" for as long as a run uses it: while held, neither can be replaced by a junction
+// that would steer the journals' writes and deletes elsewhere.
+class JournalFolder {
+public:
+    bool IsHeld() const { return m_journal.IsHeld(); }
+    const std::wstring& Path() const { return m_path; }
+    // The held folder's final path, to which every journal pruned must belong.
+    const std::wstring& FinalPath() const { return m_finalPath; }
+    // Why no journal is kept, naming the folder and its owner's SID; empty when held.
+    const std::string& Refusal() const { return m_refusal; }
+
+private:
+    friend std::shared_ptr<const JournalFolder> OpenJournalFolder();
+    HeldObject m_orvane;
+    HeldObject m_journal;
+    std::wstring m_path;
+    std::wstring m_finalPath;
+    std::string m_refusal;
+};
+
+// "%ProgramData%\Orvane\Journal" for LocalSystem, "%LOCALAPPDATA%\Orvane\Journal" for
+// every other account (whose user is a trusted owner there), each folder made with an
+// explicit owner and protected DACL when missing. Never null; not held when a folder fails
+// the rule or cannot be had.
+std::shared_ptr<const JournalFolder> OpenJournalFolder();
 
 // "YYYYMMDD-HHMMSS-COMn.log", or "...-COMn-K.log" for the K-th file of the same name
 // (K from 2); only letters and digits of the port name are kept.
@@ -29,9 +54,9 @@ public:
     static constexpr int kKeptDays = 30;
     static constexpr std::size_t kMostFiles = 1000;
 
-    // Opens a new journal in `directory` for a run started now on `portName`; with an
-    // empty directory, or one that cannot be written, the journal stays closed.
-    RunJournal(const std::string& directory, const std::string& portName);
+    // Opens a new journal in `folder` for a run started now on `portName`; with no folder,
+    // or one not held or that cannot be written, the journal stays closed.
+    RunJournal(const JournalFolder* folder, const std::string& portName);
     RunJournal(const RunJournal&) = delete;
     RunJournal& operator=(const RunJournal&) = delete;
 
@@ -40,7 +65,7 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
-    void DeleteOldest(const std::string& directory);
+    void DeleteOldest(const JournalFolder& folder);
 
     ScopedHandle m_file;
     std::string m_path;

@@ -72,8 +72,10 @@ RunResult UpdateRun::Execute()
     TimerResolution resolution;
     // A PC that sleeps mid-transfer leaves the reader half-written.
     KeepAwake awake;
-    RunJournal journal(m_journalDirectory, proto::PortNameOfText(m_portText));
+    RunJournal journal(m_journalFolder.get(), proto::PortNameOfText(m_portText));
     m_record.journal = journal.Path();
+    if (m_journalFolder)
+        m_record.journalRefused = m_journalFolder->Refusal();
     ScopedLineSink toJournal(journal);
     try {
         return RunSteps();

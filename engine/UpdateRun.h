@@ -2,6 +2,7 @@
 // front end: the progress window and the console both bind a RunView. The run reaches the
 // reader through its CTerminal and the operating system only through the OS seam.
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include "winfw/Strings.h"
 
 // What the run shows while it works. Every call completes before the run goes on.
+class JournalFolder;
+
 class RunView {
 public:
     virtual ~RunView() = default;
@@ -72,6 +75,7 @@ struct RunRecord {
     std::string portAfterRestart;  // "COMn" where the reader came back, when it moved
     std::vector<File> files;       // the load list in sending order, once it is known
     std::string journal;           // the run's journal file; empty when none was written
+    std::string journalRefused;    // why none was kept: the folder, its owner and the fault
 };
 
 class UpdateRun : private ProgressSink {
@@ -88,8 +92,9 @@ public:
     UpdateRun(const UpdateRun&) = delete;
     UpdateRun& operator=(const UpdateRun&) = delete;
 
-    // Where the run keeps its journal; none without it.
-    void SetJournalDirectory(const std::string& directory) { m_journalDirectory = directory; }
+    // Where the run keeps its journal, held by the caller for the whole run; none without
+    // it.
+    void SetJournalFolder(std::shared_ptr<const JournalFolder> folder) { m_journalFolder = std::move(folder); }
 
     // Runs the update to its end and tells the view; returns the run result.
     RunResult Execute();
@@ -137,7 +142,7 @@ private:
     CTerminal& m_terminal;
     CString m_portText;
     RunView& m_view;
-    std::string m_journalDirectory;
+    std::shared_ptr<const JournalFolder> m_journalFolder;
 
     CString m_file;
     CString m_module;

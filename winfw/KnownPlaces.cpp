@@ -29,24 +29,45 @@ constexpr DWORD kMostTokenUserBytes = 1024;
 
 } // namespace
 
-bool RunsAsLocalSystem()
+RunningAccount CurrentAccount()
 {
+    RunningAccount account;
     HANDLE opened = nullptr;
     if (!Os().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened))
-        return false;
+        return account;
     ScopedHandle token(opened);
     DWORD needed = 0;
     Os().GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &needed);
     if (needed < sizeof(TOKEN_USER) || needed > kMostTokenUserBytes)
-        return false;
+        return account;
     // DWORD-sized cells keep the SID inside aligned as the structure wants.
     std::vector<DWORD> buffer((needed + sizeof(DWORD) - 1) / sizeof(DWORD));
     const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
     if (!Os().GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &needed))
-        return false;
+        return account;
     const TOKEN_USER* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
-    return user->User.Sid != nullptr && ::IsValidSid(user->User.Sid) &&
-           ::IsWellKnownSid(user->User.Sid, WinLocalSystemSid);
+    if (user->User.Sid == nullptr || !::IsValidSid(user->User.Sid))
+        return account;
+    const DWORD sidSize = ::GetLengthSid(user->User.Sid);
+    account.sid.assign((sidSize + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+    ::CopySid(sidSize, account.sid.data(), user->User.Sid);
+    account.localSystem = ::IsWellKnownSid(account.Sid(), WinLocalSystemSid) != FALSE;
+    TOKEN_ELEVATION elevation = {};
+    account.elevated = Os().GetTokenInformation(token.Get(), TokenElevation, &elevation,
+                                                sizeof elevation, &needed) &&
+                       elevation.TokenIsElevated != 0;
+    return account;
+}
+
+bool RunsAsLocalSystem() { return CurrentAccount().localSystem; }
+
+std::wstring KnownFolderWidePath(REFKNOWNFOLDERID folder)
+{
+    TaskMemoryText path;
+    if (FAILED(Os().SHGetKnownFolderPath(folder, KF_FLAG_DEFAULT, nullptr, path.Receive())) ||
+        path.Get() == nullptr)
+        return std::wstring();
+    return path.Get();
 }
 
 bool RunsElevated()

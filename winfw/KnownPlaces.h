@@ -4,6 +4,19 @@
 #include <shlobj.h>
 
 #include <string>
+#include <vector>
+
+// The account the process runs as.
+struct RunningAccount {
+    std::vector<DWORD> sid;  // DWORD cells keep the SID aligned; empty when unreadable
+    bool localSystem = false;
+    bool elevated = false;   // an administrator's full token
+    PSID Sid() const { return sid.empty() ? nullptr : const_cast<DWORD*>(sid.data()); }
+};
+RunningAccount CurrentAccount();
+
+// A known folder's path as the system gives it; empty when Windows gives none.
+std::wstring KnownFolderWidePath(REFKNOWNFOLDERID folder);
 
 // Whether the process's token is LocalSystem's (S-1-5-18): a deployment tool's account.
 bool RunsAsLocalSystem();

@@ -1,5 +1,7 @@
 #include "OsSeam.h"
 
+#include <ntsecapi.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -70,6 +72,19 @@ UINT RealDpiForWindow(HWND window)
     return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
 }
 
+bool RealRandomBytes(void* buffer, ULONG size)
+{
+    return ::RtlGenRandom(buffer, size) != FALSE;
+}
+
+using MitigationPolicyFn = BOOL(WINAPI*)(int, PVOID, SIZE_T);
+
+MitigationPolicyFn RealMitigationPolicy()
+{
+    return reinterpret_cast<MitigationPolicyFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetProcessMitigationPolicy")));
+}
+
 // Filled by member name, so a new member can never shift the others.
 OsCalls MakeRealCalls()
 {
@@ -132,6 +147,18 @@ OsCalls MakeRealCalls()
     c.SetCurrentDirectoryA = ::SetCurrentDirectoryA;
     c.GetCurrentDirectoryA = ::GetCurrentDirectoryA;
     c.GetFullPathNameA = ::GetFullPathNameA;
+    c.CreateFileW = ::CreateFileW;
+    c.CreateDirectoryW = ::CreateDirectoryW;
+    c.GetFileInformationByHandleEx = ::GetFileInformationByHandleEx;
+    c.GetSecurityInfo = ::GetSecurityInfo;
+    c.SetSecurityInfo = ::SetSecurityInfo;
+    c.GetFinalPathNameByHandleW = ::GetFinalPathNameByHandleW;
+    c.SetFileInformationByHandle = ::SetFileInformationByHandle;
+    c.FindFirstFileW = ::FindFirstFileW;
+    c.FindNextFileW = ::FindNextFileW;
+    c.GetVolumeInformationByHandleW = ::GetVolumeInformationByHandleW;
+    c.RandomBytes = RealRandomBytes;
+    c.SetProcessMitigationPolicy = RealMitigationPolicy();
     return c;
 }
 

@@ -3,6 +3,7 @@
 // clock and recorders. Code above the seam calls Os().X(...) as it would call X(...).
 #pragma once
 #include <windows.h>
+#include <aclapi.h>
 #include <shlobj.h>
 
 struct OsCalls {
@@ -81,6 +82,22 @@ struct OsCalls {
     decltype(&::SetCurrentDirectoryA) SetCurrentDirectoryA;
     decltype(&::GetCurrentDirectoryA) GetCurrentDirectoryA;
     decltype(&::GetFullPathNameA) GetFullPathNameA;
+    // Folders and files held by handle and judged by their owner and DACL (HeldFolder.h).
+    decltype(&::CreateFileW) CreateFileW;
+    decltype(&::CreateDirectoryW) CreateDirectoryW;
+    decltype(&::GetFileInformationByHandleEx) GetFileInformationByHandleEx;
+    decltype(&::GetSecurityInfo) GetSecurityInfo;
+    decltype(&::SetSecurityInfo) SetSecurityInfo;
+    decltype(&::GetFinalPathNameByHandleW) GetFinalPathNameByHandleW;
+    decltype(&::SetFileInformationByHandle) SetFileInformationByHandle;
+    decltype(&::FindFirstFileW) FindFirstFileW;
+    decltype(&::FindNextFileW) FindNextFileW;
+    decltype(&::GetVolumeInformationByHandleW) GetVolumeInformationByHandleW;
+    // Bytes of the system's cryptographic random source; false when it gives none.
+    bool (*RandomBytes)(void* buffer, ULONG size);
+    // SetProcessMitigationPolicy, which only Windows 8 on has: null elsewhere. Its policy
+    // is the PROCESS_MITIGATION_POLICY number, which older headers do not declare.
+    BOOL(WINAPI* SetProcessMitigationPolicy)(int policy, PVOID buffer, SIZE_T size);
     // The object a substituted table belongs to, for its calls to reach their state (a
     // console, a simulated machine); null for the real calls.
     void* binding;

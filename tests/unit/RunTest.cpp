@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "FakeFolders.h"
 #include "FakeOs.h"
 #include "LoaderPeer.h"
 #include "PackageDir.h"
@@ -26,6 +27,7 @@
 #include "engine/RunResult.h"
 #include "engine/UpdateRun.h"
 #include "winfw/Diag.h"
+#include "winfw/FolderRule.h"
 #include "winfw/Text.h"
 #include "winfw/TimerResolution.h"
 
@@ -105,14 +107,22 @@ struct RunRig {
         if (!peer)
             peer = std::make_unique<LoaderPeer>(os, scenario);
         UpdateRun run(terminal, portText, view);
-        run.SetJournalDirectory(journalDirectory);
+        run.SetJournalFolder(journals);
         const int result = run.Execute();
         record = run.Record();
         return result;
     }
 
-    std::string journalDirectory;
     RunRecord record;
+    // The journals' folders, once a test keeps journals; the package's folder is real.
+    std::unique_ptr<FakeFolders> folders;
+    std::shared_ptr<const JournalFolder> journals;
+
+    void KeepJournals()
+    {
+        folders = std::make_unique<FakeFolders>();
+        folders->realPrefixes = {AnsiToWide(dir.Path())};
+    }
 
     // The record's files said to be sent, in order.
     std::vector<std::string> RecordedSent() const
@@ -619,10 +629,11 @@ TEST(UpdateRun, BusyPortOrPulledCableEndWithTheirOwnResult)
 
 // ---- what a run leaves around it: the PC kept awake, its journal ----
 
-std::vector<std::string> JournalLines(const std::string& path)
+// A standard user's journals' folder.
+const std::wstring kUserJournals = L"C:\\Users\\user\\AppData\\Local\\Orvane\\Journal";
+
+std::vector<std::string> JournalLines(const std::string& text)
 {
-    std::ifstream in(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::string> lines;
     for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
         lines.push_back(text.substr(at, end - at));
@@ -647,15 +658,18 @@ TEST(UpdateRun, KeepsThePcAwakeAndJournalsItsLinesWhateverTheOutcome)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScratchDir journals("ovjournal");
         RunRig rig({"A.PDF"});
+        rig.KeepJournals();
         c.arrange(rig);
-        rig.journalDirectory = c.writable ? journals.Path() : journals.Path() + "\\absent";
+        // A file where the folder belongs keeps every journal out.
+        if (!c.writable)
+            rig.folders->Put(kUserJournals, FakeFolders::Kind::File, kMachineFolderSddl);
+        rig.journals = OpenJournalFolder();
         EXPECT_EQ(rig.Run(), c.result);
         EXPECT_EQ(rig.os.executionStates,
                   (std::vector<EXECUTION_STATE>{ES_CONTINUOUS | ES_SYSTEM_REQUIRED, ES_CONTINUOUS}));
-        const std::string path = journals.Path() + "\\20261208-093000-COM7.log";
-        const std::vector<std::string> lines = JournalLines(path);
+        const std::string path = WideToAnsi(kUserJournals) + "\\20261208-093000-COM7.log";
+        const std::vector<std::string> lines = JournalLines(rig.folders->Content(AnsiToWide(path)));
         // The record names the journal, for the run's event; none when none was written.
         EXPECT_EQ(rig.record.journal, c.writable ? path : std::string());
         if (!c.writable) {
@@ -680,26 +694,35 @@ TEST(UpdateRun, KeepsThePcAwakeAndJournalsItsLinesWhateverTheOutcome)
 TEST(RunJournal, NamesDoNotCollideAndTheThirtyNewestOrAMonthAreKept)
 {
     FakeOs os;
-    ScratchDir journals("ovjournal");
+    FakeFolders folders;
+    const std::shared_ptr<const JournalFolder> folder = OpenJournalFolder();
+    const std::string directory = WideToAnsi(kUserJournals);
+    const auto put = [&folders, &directory](const std::string& name, const char* content) {
+        folders.Put(AnsiToWide(directory + name), FakeFolders::Kind::File, kMachineFolderSddl,
+                    std::wstring(), content);
+    };
     for (int day = 1; day <= 30; ++day) {
         char name[64];
         std::snprintf(name, sizeof name, "\\202611%02d-080000-COM5.log", day);
-        std::ofstream(journals.Path() + name) << "old";
+        put(name, "old");
     }
-    RunJournal first(journals.Path(), "COM5");
-    RunJournal second(journals.Path(), "DORAN Kavron USB (COM5)");
+    struct Journals {
+        const std::string& Path() const { return path; }
+        std::string path;
+    } journals{directory};
+    RunJournal first(folder.get(), "COM5");
+    RunJournal second(folder.get(), "DORAN Kavron USB (COM5)");
     EXPECT_EQ(first.Path(), journals.Path() + "\\20261208-093000-COM5.log");
     EXPECT_EQ(second.Path(), journals.Path() + "\\20261208-093000-DORANKavronUSBCOM5.log");
-    RunJournal third(journals.Path(), "COM5");
+    RunJournal third(folder.get(), "COM5");
     EXPECT_EQ(third.Path(), journals.Path() + "\\20261208-093000-COM5-2.log");
     // 33 files were made: the three oldest have gone.
     for (int day = 1; day <= 3; ++day) {
         char name[64];
         std::snprintf(name, sizeof name, "\\202611%02d-080000-COM5.log", day);
-        EXPECT_EQ(::GetFileAttributesA((journals.Path() + name).c_str()), INVALID_FILE_ATTRIBUTES) << day;
+        EXPECT_FALSE(folders.Exists(AnsiToWide(journals.Path() + name))) << day;
     }
-    EXPECT_NE(::GetFileAttributesA((journals.Path() + "\\20261104-080000-COM5.log").c_str()),
-              INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(folders.Exists(AnsiToWide(journals.Path() + "\\20261104-080000-COM5.log")));
 
     // A depot's morning: forty readers updated today. Beyond the thirty newest, only what is
     // older than thirty days goes; none of today's journals does.
@@ -709,11 +732,11 @@ TEST(RunJournal, NamesDoNotCollideAndTheThirtyNewestOrAMonthAreKept)
         return std::string(name);
     };
     const auto exists = [&](const std::string& name) {
-        return ::GetFileAttributesA((journals.Path() + "\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+        return folders.Exists(AnsiToWide(journals.Path() + "\\" + name));
     };
     for (int reader = 0; reader < 40; ++reader)
-        std::ofstream(journals.Path() + "\\" + todays(reader)) << "today";
-    RunJournal fourth(journals.Path(), "COM5");
+        put("\\" + todays(reader), "today");
+    RunJournal fourth(folder.get(), "COM5");
     EXPECT_FALSE(exists("20261107-080000-COM5.log"));
     EXPECT_TRUE(exists("20261108-080000-COM5.log"));
     for (int reader = 0; reader < 40; ++reader)
@@ -726,17 +749,136 @@ TEST(RunJournal, LocalSystemKeepsItsJournalsInProgramData)
     for (const bool system : {false, true}) {
         SCOPED_TRACE(system ? "LocalSystem" : "a standard user");
         FakeOs os;
-        ScratchDir programData("ovprogramdata");
-        ScratchDir localAppData("ovlocalappdata");
-        os.localSystem = system;
-        os.programData = programData.Path();
-        os.localAppData = localAppData.Path();
-        const std::string expected =
-            (system ? programData.Path() : localAppData.Path()) + "\\Orvane\\Journal";
-        EXPECT_EQ(JournalDirectory(), expected);
-        const DWORD attributes = ::GetFileAttributesA(expected.c_str());
-        EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES &&
-                    (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+        FakeFolders folders;
+        folders.account = system ? FakeFolders::Account::LocalSystem : FakeFolders::Account::StandardUser;
+        const std::wstring expected = system ? L"C:\\ProgramData\\Orvane\\Journal" : kUserJournals;
+        const std::shared_ptr<const JournalFolder> folder = OpenJournalFolder();
+        EXPECT_TRUE(folder->IsHeld());
+        EXPECT_EQ(folder->Path(), expected);
+        EXPECT_TRUE(folders.Exists(expected));
+        EXPECT_FALSE(folders.Exists(system ? kUserJournals : L"C:\\ProgramData\\Orvane"));
+    }
+}
+
+// A journal opened for a run on `port` in the account's folder, with one line written.
+struct JournalOpening {
+    bool open;
+    std::string path;
+};
+
+JournalOpening OpenJournal(const std::string& port)
+{
+    const std::shared_ptr<const JournalFolder> folder = OpenJournalFolder();
+    RunJournal journal(folder.get(), port);
+    journal.Line("start");
+    return {journal.IsOpen(), journal.Path()};
+}
+
+// The journals' folder of a run as SYSTEM, which a standard user of the same PC may have
+// reached first: nothing is created, written or deleted anywhere but in a sound folder.
+TEST(RunJournal, ASystemRunJournalsOnlyInAFolderNoUserCanSteer)
+{
+    using Kind = FakeFolders::Kind;
+    const std::wstring orvane = L"C:\\ProgramData\\Orvane";
+    const std::wstring journal = orvane + L"\\Journal";
+    const std::wstring elsewhere = L"C:\\Users\\user\\AppData\\Local\\Target";
+    const struct {
+        const char* name;
+        FakeFolders::Account account;
+        void (*arrange)(FakeFolders&, const std::wstring&, const std::wstring&);
+        bool kept;
+    } cases[] = {
+        {"absent: made with its owner and protected DACL", FakeFolders::Account::LocalSystem,
+         [](FakeFolders&, const std::wstring&, const std::wstring&) {}, true},
+        {"Orvane made first by a user", FakeFolders::Account::LocalSystem,
+         [](FakeFolders& f, const std::wstring& o, const std::wstring&) {
+             ASSERT_TRUE(f.UserCreates(o, Kind::Folder));
+         }, false},
+        {"Journal made first by a user", FakeFolders::Account::LocalSystem,
+         [](FakeFolders& f, const std::wstring& o, const std::wstring& j) {
+             // Made by an earlier SYSTEM run with ProgramData's inherited rights, in which
+             // Users may create folders.
+             ASSERT_TRUE(Os().CreateDirectoryW(o.c_str(), nullptr));
+             ASSERT_TRUE(f.UserCreates(j, Kind::Folder));
+         }, false},
+        {"a junction at Orvane", FakeFolders::Account::LocalSystem,
+         [](FakeFolders& f, const std::wstring& o, const std::wstring&) {
+             ASSERT_TRUE(f.UserCreates(o, Kind::Folder, L"C:\\Users\\user\\AppData\\Local\\Target"));
+         }, false},
+        {"a junction at Journal", FakeFolders::Account::LocalSystem,
+         [](FakeFolders& f, const std::wstring& o, const std::wstring& j) {
+             ASSERT_TRUE(f.UserCreates(o, Kind::Folder));
+             ASSERT_TRUE(f.UserCreates(j, Kind::Folder, L"C:\\Users\\user\\AppData\\Local\\Target"));
+         }, false},
+        {"a file named Journal", FakeFolders::Account::LocalSystem,
+         [](FakeFolders& f, const std::wstring& o, const std::wstring& j) {
+             f.Put(o, Kind::Folder, kMachineFolderSddl);
+             f.Put(j, Kind::File, kMachineFolderSddl);
+         }, false},
+        {"a DACL that lets Users write", FakeFolders::Account::LocalSystem,
+         [](FakeFolders& f, const std::wstring& o, const std::wstring& j) {
+             f.Put(o, Kind::Folder, kMachineFolderSddl);
+             f.Put(j, Kind::Folder, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)");
+         }, false},
+        {"a sound folder", FakeFolders::Account::LocalSystem,
+         [](FakeFolders& f, const std::wstring& o, const std::wstring& j) {
+             f.Put(o, Kind::Folder, kMachineFolderSddl);
+             f.Put(j, Kind::Folder, kMachineFolderSddl);
+         }, true},
+        {"a standard user's own folder, absent", FakeFolders::Account::StandardUser,
+         [](FakeFolders&, const std::wstring&, const std::wstring&) {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeOs os;
+        FakeFolders folders;
+        folders.account = c.account;
+        const bool system = c.account == FakeFolders::Account::LocalSystem;
+        const std::wstring base = system ? orvane : L"C:\\Users\\user\\AppData\\Local\\Orvane";
+        const std::wstring folder = base + L"\\Journal";
+        // The place a junction leads to, full of what look like old journals.
+        folders.Put(elsewhere, Kind::Folder, L"O:" + std::wstring(FakeFolders::kUserSid) +
+                                                 L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)");
+        for (int i = 0; i < 40; ++i) {
+            wchar_t name[64];
+            std::swprintf(name, 64, L"\\2026%02d%02d-080000-COM5.log", 9 + i / 20, 1 + i % 20);
+            folders.Put(elsewhere + name, Kind::File, L"O:BAD:(A;;FA;;;BU)");
+        }
+        c.arrange(folders, orvane, journal);
+        folders.created.clear();
+        folders.written.clear();
+        const std::vector<std::wstring> before = folders.Names(elsewhere);
+        const std::wstring sddlBefore = folders.Sddl(folder);
+
+        const JournalOpening opened = OpenJournal("COM5");
+        EXPECT_EQ(opened.open, c.kept);
+        EXPECT_EQ(folders.Names(elsewhere), before);
+        EXPECT_TRUE(folders.deleted.empty());
+        for (const auto* touched : {&folders.created, &folders.written}) {
+            for (const std::wstring& path : *touched) {
+                EXPECT_TRUE(c.kept) << WideToAnsi(path);
+                const bool inside = path == base || path == folder ||
+                                    path.compare(0, folder.size() + 1, folder + L"\\") == 0;
+                EXPECT_TRUE(inside) << WideToAnsi(path);
+            }
+        }
+        if (!c.kept) {
+            EXPECT_EQ(folders.Sddl(folder), sddlBefore);
+            continue;
+        }
+        EXPECT_EQ(opened.path, WideToAnsi(folder) + "\\20261208-093000-COM5.log");
+        EXPECT_FALSE(folders.Content(folder + L"\\20261208-093000-COM5.log").empty());
+        // What a run made is SYSTEM's and Administrators' (or the user's own) alone.
+        const std::wstring user = FakeFolders::kUserSid;
+        const std::wstring made =
+            system ? L"O:S-1-5-32-544D:P(A;OICI;0x1f01ff;;;S-1-5-18)(A;OICI;0x1f01ff;;;S-1-5-32-544)"
+                     L"(A;OICI;0x1200a9;;;S-1-5-32-545)"
+                   : L"O:" + user + L"D:P(A;OICI;0x1f01ff;;;S-1-5-18)(A;OICI;0x1f01ff;;;S-1-5-32-544)"
+                     L"(A;OICI;0x1f01ff;;;" + user + L")";
+        if (std::string(c.name).find("absent") != std::string::npos) {
+            EXPECT_EQ(folders.Sddl(base), made);
+            EXPECT_EQ(folders.Sddl(folder), made);
+        }
     }
 }
 
@@ -777,12 +919,14 @@ TEST(UpdateRun, TwoRunsAtOnceEachCompleteTheirOwnUpdate)
                                                  LoaderScenario(lane.model, kNoOptions, kApps));
         lane.view = std::make_unique<RecordingView>(os);
     }
-    ScratchDir journals("ovjournal");
+    FakeFolders folders;
+    folders.realPrefixes = {AnsiToWide(dir.Path())};
+    const std::shared_ptr<const JournalFolder> journals = OpenJournalFolder();
     std::vector<std::thread> threads;
     for (Lane& lane : lanes)
         threads.emplace_back([&lane, &journals] {
             UpdateRun run(lane.terminal, lane.portText, *lane.view);
-            run.SetJournalDirectory(journals.Path());
+            run.SetJournalFolder(journals);
             lane.result = run.Execute();
         });
     for (std::thread& t : threads)
@@ -818,13 +962,14 @@ TEST(UpdateRun, TwoRunsAtOnceEachCompleteTheirOwnUpdate)
         EXPECT_EQ(lane.view->modules.size(), lane.files.size());
         // Each run's journal holds its own lines only.
         // Named after its own start, which the other run's waits may have moved on.
-        WIN32_FIND_DATAA found = {};
-        const HANDLE search = ::FindFirstFileA(
-            (journals.Path() + "\\*-" + lane.portText + ".log").c_str(), &found);
-        ASSERT_NE(search, INVALID_HANDLE_VALUE);
-        ::FindClose(search);
+        const std::vector<std::wstring> names = folders.Names(kUserJournals);
+        const std::wstring suffix = L"-" + AnsiToWide(lane.portText) + L".log";
+        const auto named = std::find_if(names.begin(), names.end(), [&suffix](const std::wstring& n) {
+            return n.size() > suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0;
+        });
+        ASSERT_NE(named, names.end());
         const std::vector<std::string> journal =
-            JournalLines(journals.Path() + "\\" + found.cFileName);
+            JournalLines(folders.Content(kUserJournals + L"\\" + *named));
         const auto mentions = [&journal](const std::string& text) {
             return std::count_if(journal.begin(), journal.end(), [&text](const std::string& l) {
                 return l.find(text) != std::string::npos;
