@@ -15,6 +15,7 @@
 #include "EndSessionGuard.h"
 #include "ExitCodes.h"
 #include "Explain.h"
+#include "PackageTrust.h"
 #include "PortCommands.h"
 #include "Registration.h"
 #include "UpdateCommand.h"
@@ -22,6 +23,7 @@
 #include "package/PackageFolder.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
+#include "winfw/KnownPlaces.h"
 #include "winfw/SystemLibrary.h"
 #include "winfw/TimerResolution.h"
 
@@ -543,5 +545,15 @@ int main(int argc, char** argv)
         return static_cast<int>(ExitCode::Done);
     }
     ConsoleSeam console(options.verbose);
+    // SYSTEM never loads a library a user can replace: the program's folder and Tessock.dll
+    // are judged, and held unchanged, before any command may load it.
+    HeldObject programFolder;
+    HeldObject library;
+    std::string reason;
+    if (RunsAsLocalSystem() && !HoldProgramAndLibrary(programFolder, library, reason)) {
+        WriteStderrLine("OrvaneCli: as SYSTEM it does not run where users may replace it: " +
+                        reason);
+        return static_cast<int>(ExitCode::BadArguments);
+    }
     return RunCommand(options, words).Code();
 }

@@ -18,6 +18,8 @@ struct PortRun {
     std::string started;
     std::string finished;
     RunRecord record;
+    // Run as SYSTEM, it sent from a package that users may change.
+    bool packageWritable = false;
 };
 
 struct UpdateReport {
@@ -25,6 +27,7 @@ struct UpdateReport {
     std::string started;
     std::string finished;
     int result = 0;        // the command's exit code
+    bool packageWritable = false;  // a run as SYSTEM found the package open to users
     std::vector<PortRun> runs;
 };
 

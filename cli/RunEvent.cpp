@@ -35,7 +35,10 @@ void Report(const PortRun& run)
     ScopedEventSource source(Os().RegisterEventSourceW(nullptr, kSourceName));
     if (source.Get() == nullptr)
         return;
-    const RunEventKind kind = RunEventOf(run.result);
+    RunEventKind kind = RunEventOf(run.result);
+    // A success as SYSTEM from a package users may change is for the administrator to see.
+    if (run.packageWritable && kind.type == EVENTLOG_INFORMATION_TYPE)
+        kind.type = EVENTLOG_WARNING_TYPE;
     // The message table's %1 to %5.
     const std::wstring texts[] = {
         OrDash(AnsiToWide(run.port)),
