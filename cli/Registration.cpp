@@ -2,11 +2,16 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Progress.h"
+#include "winfw/FolderRule.h"
+#include "winfw/HeldFolder.h"
+#include "winfw/Handle.h"
 #include "winfw/KnownPlaces.h"
 #include "winfw/OsSeam.h"
 #include "winfw/Text.h"
@@ -34,34 +39,26 @@ private:
     HKEY m_key = nullptr;
 };
 
-class TaskMemoryText {
-public:
-    TaskMemoryText() = default;
-    ~TaskMemoryText() { Os().CoTaskMemFree(m_text); }
-    TaskMemoryText(const TaskMemoryText&) = delete;
-    TaskMemoryText& operator=(const TaskMemoryText&) = delete;
-
-    PWSTR* Receive() { return &m_text; }
-    const wchar_t* Get() const { return m_text; }
-
-private:
-    PWSTR m_text = nullptr;
-};
-
 bool StartsWith(const std::wstring& text, const wchar_t* head)
 {
     return text.compare(0, std::wcslen(head), head) == 0;
+}
+
+// The path a "\\?\" path stands for, as the event viewer and people read it.
+std::wstring PlainPath(const std::wstring& path)
+{
+    if (StartsWith(path, L"\\\\?\\UNC\\"))
+        return L"\\\\" + path.substr(8);
+    if (StartsWith(path, L"\\\\?\\"))
+        return path.substr(4);
+    return path;
 }
 
 // A path's names from its root: "\\?\C:\a" and "C:\a" give {"C:", "a"}; a UNC path starts
 // with "\\" so that no server is taken for a drive.
 std::vector<std::wstring> PathNames(const std::wstring& path)
 {
-    std::wstring plain = path;
-    if (StartsWith(plain, L"\\\\?\\UNC\\"))
-        plain = L"\\\\" + plain.substr(8);
-    else if (StartsWith(plain, L"\\\\?\\"))
-        plain = plain.substr(4);
+    const std::wstring plain = PlainPath(path);
     std::vector<std::wstring> names;
     if (StartsWith(plain, L"\\\\"))
         names.push_back(L"\\\\");
@@ -101,16 +98,6 @@ std::wstring ProgramPath()
     return std::wstring();
 }
 
-std::wstring ProgramFilesPath()
-{
-    TaskMemoryText path;
-    if (FAILED(Os().SHGetKnownFolderPath(FOLDERID_ProgramFiles, KF_FLAG_DEFAULT, nullptr,
-                                         path.Receive())) ||
-        path.Get() == nullptr)
-        return std::wstring();
-    return path.Get();
-}
-
 std::string Utf8(const std::wstring& text) { return WideToUtf8(text); }
 
 ExitStatus Refuse(const char* command, const std::string& reason)
@@ -139,6 +126,119 @@ bool SetNumber(HKEY key, const wchar_t* name, DWORD value)
 {
     return Os().RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                                sizeof value) == ERROR_SUCCESS;
+}
+
+std::string FaultText(const Judgement& judgement)
+{
+    std::string text = FolderFaultText(judgement.fault);
+    if (!judgement.owner.empty())
+        text += ", owner " + Utf8(judgement.owner);
+    return text;
+}
+
+// The program and every folder from Program Files down to it, held while the source is
+// written; their final paths, so no link or short name hides where the program is. False,
+// with the reason, when one of them may be changed by users or lies elsewhere.
+bool HoldInstalledProgram(const std::wstring& program, std::vector<HeldObject>& held,
+                          std::wstring& finalProgram, std::string& reason)
+{
+    const std::wstring programFiles = KnownFolderWidePath(FOLDERID_ProgramFiles);
+    const std::string outside = Utf8(program) + " is not inside " + Utf8(programFiles) +
+                                ": install the programs there, then register that copy";
+    // As named first, then as the handles show them once held.
+    if (!LiesUnderFolder(program, programFiles)) {
+        reason = outside;
+        return false;
+    }
+    HeldObject root;
+    Judgement judgement = HoldExisting(programFiles, ObjectKind::Folder, nullptr, root);
+    if (judgement.fault != FolderFault::Sound) {
+        reason = "the Program Files folder " + Utf8(programFiles) + ": " + FaultText(judgement);
+        return false;
+    }
+    HeldObject file;
+    judgement = HoldExisting(program, ObjectKind::File, nullptr, file);
+    if (judgement.fault != FolderFault::Sound) {
+        reason = Utf8(program) + ": " + FaultText(judgement);
+        return false;
+    }
+    const std::wstring finalRoot = FinalPathOf(root.Handle());
+    finalProgram = FinalPathOf(file.Handle());
+    if (finalRoot.empty() || !LiesUnderFolder(finalProgram, finalRoot)) {
+        reason = outside;
+        return false;
+    }
+    held.push_back(std::move(root));
+    held.push_back(std::move(file));
+    for (std::wstring folder = ParentOf(finalProgram); LiesUnderFolder(folder, finalRoot);
+         folder = ParentOf(folder)) {
+        HeldObject step;
+        judgement = HoldExisting(folder, ObjectKind::Folder, nullptr, step);
+        if (judgement.fault != FolderFault::Sound) {
+            reason = "the folder " + Utf8(folder) + ": " + FaultText(judgement);
+            return false;
+        }
+        held.push_back(std::move(step));
+    }
+    return true;
+}
+
+// Renames what stands at `path` (a folder a user made, a link, a file) to a name of its
+// own beside it, through a handle to the object itself: a link is moved, not followed.
+bool MoveAside(const std::wstring& path)
+{
+    const HANDLE opened = Os().CreateFileW(
+        path.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return false;
+    ScopedHandle handle(opened);
+    const std::wstring aside = path + L".moved-" + std::to_wstring(Os().GetTickCount64());
+    const std::size_t nameBytes = aside.size() * sizeof(wchar_t);
+    // DWORD cells keep the structure aligned; the name runs on past its declared one letter.
+    std::vector<DWORD> buffer((sizeof(FILE_RENAME_INFO) + nameBytes) / sizeof(DWORD) + 1);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::wmemcpy(rename->FileName, aside.c_str(), aside.size());
+    return Os().SetFileInformationByHandle(handle.Get(), FileRenameInfo, rename,
+                                           static_cast<DWORD>(buffer.size() * sizeof(DWORD))) !=
+           FALSE;
+}
+
+// The machine's folder at `path` held, made with the protected DACL when missing; one that
+// fails the rule is moved aside and made anew.
+bool MakeMachineFolder(const std::wstring& path, HeldObject& held, std::string& reason)
+{
+    Judgement judgement = HoldFolder(path, kMachineFolderSddl, nullptr, held);
+    if (judgement.fault == FolderFault::Sound)
+        return true;
+    const std::string found = FaultText(judgement);
+    if (!MoveAside(path)) {
+        reason = Utf8(path) + " (" + found + ") cannot be moved aside";
+        return false;
+    }
+    WriteStderrLine("register: " + Utf8(path) + " (" + found + ") was moved aside");
+    judgement = HoldFolder(path, kMachineFolderSddl, nullptr, held);
+    if (judgement.fault == FolderFault::Sound)
+        return true;
+    reason = Utf8(path) + " cannot be made: " + FaultText(judgement);
+    return false;
+}
+
+// %ProgramData%\Orvane and its Journal, as only SYSTEM and Administrators may change them.
+bool MakeDataFolders(std::string& reason)
+{
+    const std::wstring programData = KnownFolderWidePath(FOLDERID_ProgramData);
+    if (programData.empty()) {
+        reason = "the ProgramData folder cannot be read";
+        return false;
+    }
+    HeldObject orvane;
+    HeldObject journal;
+    return MakeMachineFolder(programData + L"\\Orvane", orvane, reason) &&
+           MakeMachineFolder(programData + L"\\Orvane\\Journal", journal, reason);
 }
 
 LSTATUS WriteSource(const std::wstring& program)
@@ -179,19 +279,26 @@ ExitStatus RunRegister()
     if (RefusedUnlessElevated("register"))
         return ExitCode::BadArguments;
     const std::wstring program = ProgramPath();
-    const std::wstring programFiles = ProgramFilesPath();
-    if (program.empty() || programFiles.empty())
-        return Refuse("register", "the program's path or the Program Files folder cannot be read");
-    if (!LiesUnderFolder(program, programFiles))
-        return Refuse("register", Utf8(program) + " is not inside " + Utf8(programFiles) +
-                                      ": install the programs there, then register that copy");
-    const LSTATUS written = WriteSource(program);
+    if (program.empty())
+        return Refuse("register", "the program's own path cannot be read");
+    std::vector<HeldObject> held;
+    std::wstring finalProgram;
+    std::string reason;
+    if (!HoldInstalledProgram(program, held, finalProgram, reason))
+        return Refuse("register", reason);
+    if (!MakeDataFolders(reason)) {
+        WriteStderrLine("register: the machine's data folder: " + reason);
+        return ExitCode::Failed;
+    }
+    // The final path: the file the handles held, not a name that could lead elsewhere.
+    const std::wstring source = PlainPath(finalProgram);
+    const LSTATUS written = WriteSource(source);
     if (written != ERROR_SUCCESS) {
         WriteStderrLine("register: the event source cannot be written (error " +
                         std::to_string(written) + ")");
         return ExitCode::Failed;
     }
-    WriteStderrLine("register: the event source Orvane reads its texts from " + Utf8(program));
+    WriteStderrLine("register: the event source Orvane reads its texts from " + Utf8(source));
     return ExitCode::Done;
 }
 

@@ -72,17 +72,8 @@ std::wstring KnownFolderWidePath(REFKNOWNFOLDERID folder)
 
 bool RunsElevated()
 {
-    if (RunsAsLocalSystem())
-        return true;
-    HANDLE opened = nullptr;
-    if (!Os().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened))
-        return false;
-    ScopedHandle token(opened);
-    TOKEN_ELEVATION elevation = {};
-    DWORD needed = 0;
-    return Os().GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation,
-                                    &needed) &&
-           elevation.TokenIsElevated != 0;
+    const RunningAccount account = CurrentAccount();
+    return account.localSystem || account.elevated;
 }
 
 std::string KnownFolderPath(REFKNOWNFOLDERID folder)

@@ -354,6 +354,29 @@ HRESULT WINAPI FakeKnownFolderPath(REFKNOWNFOLDERID folder, DWORD flags, HANDLE 
     return S_OK;
 }
 
+// As GetModuleFileNameW: the length copied, or `size` with the text cut and
+// ERROR_INSUFFICIENT_BUFFER when it does not fit.
+DWORD WINAPI FakeModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
+{
+    std::wstring given;
+    {
+        Hold hold(g_fake->lock);
+        given = g_fake->programPath;
+    }
+    if (module != nullptr || given.empty())
+        return RealOsCalls().GetModuleFileNameW(module, buffer, size);
+    if (size == 0)
+        return 0;
+    const DWORD copied = static_cast<DWORD>(std::min<std::size_t>(given.size(), size - 1));
+    std::copy(given.c_str(), given.c_str() + copied, buffer);
+    buffer[copied] = L'\0';
+    if (copied < given.size()) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    return copied;
+}
+
 // The token's user as Windows gives it: the size first, then the SID after the structure.
 BOOL WINAPI FakeTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS kind, LPVOID buffer, DWORD size,
                                  PDWORD needed)
@@ -590,6 +613,7 @@ OsCalls FakeCalls()
     calls.RegSetValueExW = FakeRegSetValue;
     calls.RegCloseKey = FakeRegCloseKey;
     calls.RegDeleteKeyExW = FakeRegDeleteKey;
+    calls.GetModuleFileNameW = FakeModuleFileNameW;
     calls.RegisterEventSourceW = FakeRegisterEventSource;
     calls.ReportEventW = FakeReportEvent;
     calls.DeregisterEventSource = FakeDeregisterEventSource;

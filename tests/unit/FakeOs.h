@@ -125,6 +125,8 @@ struct FakeOs {
     std::string programData;
     std::string localAppData;
     std::string programFiles;
+    // What GetModuleFileNameW gives for the program; the real one when empty.
+    std::wstring programPath;
     // The zone GetTimeZoneInformation reports, once given.
     bool zoneGiven = false;
     DWORD zoneId = TIME_ZONE_ID_UNKNOWN;
