@@ -23,6 +23,7 @@
 #include "package/PackageFolder.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
+#include "winfw/HeldFolder.h"
 #include "winfw/KnownPlaces.h"
 #include "winfw/SystemLibrary.h"
 #include "winfw/TimerResolution.h"
@@ -538,6 +539,8 @@ int main(int argc, char** argv)
 {
     // Before anything can load a library: the package folder is no place to find one.
     RestrictDllSearchToSystem32();
+    // A privileged run follows no junction or link a user made (where Windows can tell).
+    ForbidUsersLinksWhenPrivileged();
     GlobalOptions options;
     const Args words = TakeGlobalOptions(Args(argv + 1, argv + argc), options);
     if (options.version && !options.help) {

@@ -7,7 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "winfw/FolderRule.h"
 #include "winfw/Handle.h"
+#include "winfw/HeldFolder.h"
+#include "winfw/KnownPlaces.h"
 #include "winfw/OsSeam.h"
 #include "winfw/Text.h"
 
@@ -48,16 +51,44 @@ Json RunJson(const PortRun& run)
     return entry;
 }
 
-bool WriteWhole(const std::string& path, const std::string& text)
+bool WriteWhole(HANDLE file, const std::string& text)
 {
-    ScopedHandle file(Os().CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid())
-        return false;
     DWORD written = 0;
-    return Os().WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written,
-                          nullptr) != 0 &&
-           written == text.size() && Os().FlushFileBuffers(file.Get()) != 0;
+    return Os().WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0 &&
+           written == text.size() && Os().FlushFileBuffers(file) != 0;
+}
+
+// "PATH.<16 hex digits>.tmp" from the system's random source: a name nobody can make first.
+bool TemporaryName(const std::string& path, std::string& name)
+{
+    unsigned char bytes[8];
+    if (!Os().RandomBytes(bytes, sizeof bytes))
+        return false;
+    char hex[2 * sizeof bytes + 1];
+    for (std::size_t i = 0; i < sizeof bytes; ++i)
+        std::snprintf(hex + 2 * i, 3, "%02x", bytes[i]);
+    name = path + "." + hex + ".tmp";
+    return true;
+}
+
+// Names tried before the random source is taken to be broken.
+constexpr int kNameTries = 8;
+
+// A new temporary file beside `path`, never one that was already there.
+HANDLE CreateTemporary(const std::string& path, bool protect, std::string& temporary)
+{
+    const DWORD access = GENERIC_WRITE | DELETE | (protect ? WRITE_DAC | WRITE_OWNER : 0);
+    for (int attempt = 0; attempt < kNameTries; ++attempt) {
+        if (!TemporaryName(path, temporary))
+            return INVALID_HANDLE_VALUE;
+        // Shared for deletion alone: the move into place renames it while it is held.
+        const HANDLE file = Os().CreateFileW(AnsiToWide(temporary).c_str(), access,
+                                             FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || Os().GetLastError() != ERROR_FILE_EXISTS)
+            return file;
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 // UTC minus local time, in minutes, as the zone stands now (daylight saving included); 0
@@ -130,6 +161,24 @@ std::string ReportJson(const UpdateReport& report)
     return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
+bool HoldReportFolder(const std::string& path, HeldObject& folder, std::string& reason)
+{
+    if (!CurrentAccount().localSystem)
+        return true;
+    char full[MAX_PATH];
+    const DWORD length = Os().GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    const std::wstring parent =
+        length > 0 && length < MAX_PATH ? ParentOf(AnsiToWide(std::string(full, length))) : std::wstring();
+    const Judgement judgement = parent.empty() ? Judgement()
+                                               : HoldExisting(parent, ObjectKind::Folder, nullptr, folder);
+    if (judgement.fault == FolderFault::Sound)
+        return true;
+    reason = WideToAnsi(parent) + " (owner " +
+             (judgement.owner.empty() ? std::string("unknown") : WideToAnsi(judgement.owner)) +
+             "): " + FolderFaultText(judgement.fault);
+    return false;
+}
+
 bool WriteReport(const std::string& path, const UpdateReport& report)
 {
     std::string text;
@@ -138,12 +187,18 @@ bool WriteReport(const std::string& path, const UpdateReport& report)
     } catch (const std::exception&) {
         return false;
     }
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%lu.tmp", Os().GetCurrentProcessId());
-    const std::string temporary = path + suffix;
-    if (!WriteWhole(temporary, text) || !MoveIntoPlace(temporary, path)) {
-        Os().DeleteFileA(temporary.c_str());
+    const RunningAccount account = CurrentAccount();
+    const bool protect = account.localSystem || account.elevated;
+    std::string temporary;
+    ScopedHandle file(CreateTemporary(path, protect, temporary));
+    if (!file.IsValid())
         return false;
-    }
-    return true;
+    // Protected before the move: a report planted there is replaced by one its planter
+    // cannot change.
+    const bool placed = WriteWhole(file.Get(), text) &&
+                        (!protect || ProtectWith(file.Get(), kMachineFolderSddl)) &&
+                        MoveIntoPlace(temporary, path);
+    if (!placed)
+        DeleteThroughHandle(file.Get());
+    return placed;
 }

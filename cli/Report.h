@@ -5,6 +5,7 @@
 
 #include "engine/RunResult.h"
 #include "engine/UpdateRun.h"
+#include "winfw/HeldFolder.h"
 
 // Local time in ISO 8601 with its offset from UTC: "2026-12-08T09:30:00+01:00".
 std::string IsoLocalNow();
@@ -34,6 +35,14 @@ struct UpdateReport {
 // The report as UTF-8 JSON text.
 std::string ReportJson(const UpdateReport& report);
 
-// Writes the report to `path` through a temporary file beside it, renamed into place, so
-// that nobody reads half a report; false when it could not be written whole.
+// For a LocalSystem run, holds the folder of `path` open once it passes the folder rule,
+// from before the first run until the report is written; false with the reason when it
+// does not. Any other account's folder is neither judged nor held.
+bool HoldReportFolder(const std::string& path, HeldObject& folder, std::string& reason);
+
+// Writes the report to `path` through a temporary file beside it, of a name nobody can
+// guess and made new, renamed into place, so that nobody reads half a report and nobody
+// gets a report they prepared; a LocalSystem or elevated run's report is SYSTEM's and
+// Administrators' alone. False when it could not be written whole: the temporary file is
+// then gone.
 bool WriteReport(const std::string& path, const UpdateReport& report);

@@ -349,6 +349,14 @@ bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request)
 
 ExitStatus RunUpdates(const UpdateRequest& request)
 {
+    // Before any run: SYSTEM writes its report only in a folder no user can steer, held
+    // until the report is in place.
+    HeldObject reportFolder;
+    std::string refusal;
+    if (!request.reportPath.empty() && !HoldReportFolder(request.reportPath, reportFolder, refusal)) {
+        WriteStderrLine("update: the report's folder is refused: " + AnsiToUtf8(refusal));
+        return ExitCode::BadArguments;
+    }
     HoldInterrupts interrupts;
     QuickEditOff quickEdit;
     UpdateReport report;

@@ -13,23 +13,60 @@
 
 namespace {
 
-constexpr char kJournalPattern[] = "*.log";
 // Names of one second and one port, told apart by their suffix: far more than one
 // person can start.
 constexpr int kMaxAttempts = 100;
 
-std::vector<std::string> JournalNames(const std::string& directory)
+bool IsDigits(const std::wstring& text, std::size_t from, std::size_t count)
 {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found = {};
-    ScopedFind search((directory + "\\" + kJournalPattern).c_str(), &found);
-    if (!search.IsValid())
+    if (from + count > text.size())
+        return false;
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
+                       text.begin() + static_cast<std::ptrdiff_t>(from + count),
+                       [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+bool IsLetterOrDigit(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+}
+
+// The names in the folder of the journal's own form, by their long names only: a search
+// for "*.log" would also match the short name of "x.logx".
+std::vector<std::wstring> JournalNames(const JournalFolder& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search = Os().FindFirstFileW((folder.Path() + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
         return names;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        if (IsJournalName(found.cFileName))
             names.emplace_back(found.cFileName);
-    } while (search.Next(&found));
+    } while (Os().FindNextFileW(search, &found));
+    Os().FindClose(search);
     return names;
+}
+
+// Deletes the journal `name` through a handle: only a plain file, not a link, whose final
+// path lies in the held folder itself.
+void DeleteJournal(const JournalFolder& folder, const std::wstring& name)
+{
+    ScopedHandle file(Os().CreateFileW((folder.Path() + L"\\" + name).c_str(),
+                                       DELETE | FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                       nullptr));
+    if (!file.IsValid())
+        return;
+    FILE_BASIC_INFO basic = {};
+    if (!Os().GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &basic, sizeof basic) ||
+        (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return;
+    const std::wstring finalPath = FinalPathOf(file.Get());
+    if (finalPath.empty() || !SamePath(ParentOf(finalPath), folder.FinalPath()))
+        return;
+    DeleteThroughHandle(file.Get());
 }
 
 // "YYYYMMDD": how a journal's name starts, so that names sort by day.
@@ -152,17 +189,37 @@ void RunJournal::Line(const char* text)
         m_file.Reset();
 }
 
+bool IsJournalName(const std::wstring& name)
+{
+    // YYYYMMDD-HHMMSS-PORT[-K].log, the port of letters and digits, K from 2.
+    constexpr std::size_t kStamp = 16;
+    const std::wstring extension = L".log";
+    if (name.size() <= kStamp + extension.size() || !IsDigits(name, 0, 8) || name[8] != L'-' ||
+        !IsDigits(name, 9, 6) || name[15] != L'-' ||
+        name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
+        return false;
+    const std::wstring rest = name.substr(kStamp, name.size() - kStamp - extension.size());
+    const std::size_t dash = rest.find(L'-');
+    const std::wstring port = rest.substr(0, dash);
+    if (port.empty() || !std::all_of(port.begin(), port.end(), IsLetterOrDigit))
+        return false;
+    if (dash == std::wstring::npos)
+        return true;
+    const std::wstring attempt = rest.substr(dash + 1);
+    return !attempt.empty() && attempt.size() <= 3 && attempt[0] != L'0' &&
+           IsDigits(attempt, 0, attempt.size()) && attempt != L"1";
+}
+
 void RunJournal::DeleteOldest(const JournalFolder& folder)
 {
-    const std::string directory = WideToAnsi(folder.Path());
-    std::vector<std::string> names = JournalNames(directory);
+    std::vector<std::wstring> names = JournalNames(folder);
     if (names.size() <= kKeptFiles)
         return;
     // The names start with the start time: their order is the runs' order, and a name
     // that sorts before the first day kept is older than that day.
     std::sort(names.begin(), names.end());
-    const std::string firstDayKept = DayDigitsBefore(kKeptDays);
+    const std::wstring firstDayKept = AnsiToWide(DayDigitsBefore(kKeptDays));
     for (std::size_t i = 0; i + kKeptFiles < names.size(); ++i)
         if (names[i] < firstDayKept || i + kMostFiles < names.size())
-            Os().DeleteFileA((directory + "\\" + names[i]).c_str());
+            DeleteJournal(folder, names[i]);
 }

@@ -43,6 +43,9 @@ std::shared_ptr<const JournalFolder> OpenJournalFolder();
 // (K from 2); only letters and digits of the port name are kept.
 std::string JournalFileName(const SYSTEMTIME& start, const std::string& portName, int attempt);
 
+// Whether `name` is of the form JournalFileName gives, and of no other.
+bool IsJournalName(const std::wstring& name);
+
 // "HH:MM:SS.mmm TEXT\r\n".
 std::string JournalLine(const SYSTEMTIME& at, const char* text);
 

@@ -5,6 +5,7 @@
 
 #include "RunResult.h"
 #include "Journal.h"
+#include "winfw/HeldFolder.h"
 #include "RunTexts.h"
 #include "package/Models.h"
 #include "package/PackageRules.h"
@@ -77,6 +78,10 @@ RunResult UpdateRun::Execute()
     if (m_journalFolder)
         m_record.journalRefused = m_journalFolder->Refusal();
     ScopedLineSink toJournal(journal);
+    // Set at the process's start already; a privileged run tells its journal when the
+    // system would not.
+    if (!ForbidUsersLinksWhenPrivileged())
+        LogLine("Redirection trust could not be enforced: links made by users may be followed");
     try {
         return RunSteps();
     } catch (const std::bad_alloc&) {

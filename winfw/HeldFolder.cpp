@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "KnownPlaces.h"
 #include "OsSeam.h"
 
 namespace {
@@ -228,4 +229,10 @@ bool EnforceRedirectionTrust()
     RedirectionTrustPolicy policy = {kEnforceRedirectionTrust};
     return Os().SetProcessMitigationPolicy(kProcessRedirectionTrustPolicy, &policy,
                                            sizeof policy) != FALSE;
+}
+
+bool ForbidUsersLinksWhenPrivileged()
+{
+    const RunningAccount account = CurrentAccount();
+    return !(account.localSystem || account.elevated) || EnforceRedirectionTrust();
 }

@@ -80,6 +80,10 @@ bool ProtectWith(HANDLE handle, const std::wstring& sddl);
 // last handle to it closes.
 bool DeleteThroughHandle(HANDLE handle);
 
+// For a LocalSystem or elevated process: EnforceRedirectionTrust. True when it holds or
+// the process is neither.
+bool ForbidUsersLinksWhenPrivileged();
+
 // Turns on the process's redirection trust (Windows 10 21H2 and later): junctions and
 // links made by non-administrators are no longer followed by this process. False where
 // the system lacks it or refuses.

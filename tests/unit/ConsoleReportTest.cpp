@@ -2,6 +2,8 @@
 // and the run's event in the Application log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -15,6 +17,7 @@
 #include "cli/Registration.h"
 #include "cli/Report.h"
 #include "cli/RunEvent.h"
+#include "cli/UpdateCommand.h"
 #include "winfw/FolderRule.h"
 #include "winfw/HeldFolder.h"
 #include "winfw/Text.h"
@@ -84,6 +87,119 @@ TEST(Report, ARenameBrieflyRefusedIsTriedAgainForASecond)
         EXPECT_EQ(search, INVALID_HANDLE_VALUE) << found.cFileName;
         if (search != INVALID_HANDLE_VALUE)
             ::FindClose(search);
+    }
+}
+
+// A report SYSTEM writes where a standard user of the same PC may have been first: only a
+// folder that passes the folder rule is written in, and the report ends up SYSTEM's and
+// Administrators' whatever was planted there.
+TEST(Report, OnlyTheRunCanHaveWrittenTheReport)
+{
+    using Kind = FakeFolders::Kind;
+    using Account = FakeFolders::Account;
+    const std::wstring user = FakeFolders::kUserSid;
+    const std::wstring usersOwn = L"O:" + user + L"D:(A;;FA;;;" + user + L")";
+    const struct {
+        const char* name;
+        Account account;
+        const wchar_t* folder;
+        void (*arrange)(FakeFolders&, const std::wstring& folder, const std::wstring& report);
+        bool refused;   // exit 2 before any run
+        bool written;
+    } cases[] = {
+        {"a planted report is replaced", Account::LocalSystem, L"C:\\ProgramData\\Orvane",
+         [](FakeFolders& f, const std::wstring& folder, const std::wstring& report) {
+             f.Put(folder, Kind::Folder, kMachineFolderSddl);
+             f.Put(report, Kind::File, L"O:" + std::wstring(FakeFolders::kUserSid) + L"D:(A;;FA;;;BU)",
+                   L"", "{\"result\":0}");
+         }, false, true},
+        {"planted temporary names are passed over", Account::LocalSystem, L"C:\\ProgramData\\Orvane",
+         [](FakeFolders& f, const std::wstring& folder, const std::wstring& report) {
+             f.Put(folder, Kind::Folder, kMachineFolderSddl);
+             const std::wstring planted = L"O:" + std::wstring(FakeFolders::kUserSid) + L"D:(A;;FA;;;BU)";
+             f.Put(report + L".0000000000000000.tmp", Kind::File, planted, L"", "planted");
+             f.Put(report + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp", Kind::File,
+                   planted, L"", "planted");
+         }, false, true},
+        {"a planted report held open", Account::LocalSystem, L"C:\\ProgramData\\Orvane",
+         [](FakeFolders& f, const std::wstring& folder, const std::wstring& report) {
+             f.Put(folder, Kind::Folder, kMachineFolderSddl);
+             f.Put(report, Kind::File, L"O:" + std::wstring(FakeFolders::kUserSid) + L"D:(A;;FA;;;BU)",
+                   L"", "{\"result\":0}");
+             // The user's process holds it, without FILE_SHARE_DELETE, for good.
+             f.account = Account::StandardUser;
+             ASSERT_NE(Os().CreateFileW(report.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+             f.account = Account::LocalSystem;
+         }, false, false},
+        {"a folder a user made first", Account::LocalSystem, L"C:\\ProgramData\\Orvane",
+         [](FakeFolders& f, const std::wstring& folder, const std::wstring&) {
+             ASSERT_TRUE(f.UserCreates(folder, Kind::Folder));
+         }, true, false},
+        {"a junction where the folder belongs", Account::LocalSystem, L"C:\\ProgramData\\Orvane",
+         [](FakeFolders& f, const std::wstring& folder, const std::wstring&) {
+             ASSERT_TRUE(f.UserCreates(folder, Kind::Folder, L"C:\\Users\\user\\AppData\\Local"));
+         }, true, false},
+        {"a standard user's own folder", Account::StandardUser, L"C:\\Users\\user\\AppData\\Local",
+         [](FakeFolders&, const std::wstring&, const std::wstring&) {}, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeOs os;
+        FakeFolders folders;
+        folders.account = c.account;
+        // Random bytes 00..., then 01..., and so on.
+        static BYTE next;
+        next = 0;
+        Os().RandomBytes = [](void* buffer, ULONG size) {
+            std::memset(buffer, next++, size);
+            return true;
+        };
+        const std::wstring folder = c.folder;
+        const std::wstring report = folder + L"\\rapport.json";
+        c.arrange(folders, folder, report);
+        folders.created.clear();
+        folders.written.clear();
+        const std::vector<std::wstring> before = folders.Names(folder);
+        const auto planted = [&folders, &before, &folder] {
+            std::vector<std::wstring> names;
+            for (const std::wstring& name : before)
+                if (name.find(L".tmp") != std::wstring::npos)
+                    names.push_back(folder + L"\\" + name);
+            return names;
+        }();
+        if (c.refused) {
+            UpdateRequest request;
+            request.named = {"COM8"};
+            request.reportPath = WideToAnsi(report);
+            EXPECT_EQ(RunUpdates(request).Code(), 2);
+            EXPECT_TRUE(os.opened.empty());
+            EXPECT_TRUE(folders.created.empty());
+            EXPECT_TRUE(folders.written.empty());
+            continue;
+        }
+        UpdateReport written;
+        written.result = 21;
+        EXPECT_EQ(WriteReport(WideToAnsi(report), written), c.written);
+        EXPECT_EQ(folders.Content(report).find("\"result\": 21") != std::string::npos, c.written);
+        for (const std::wstring& name : planted)
+            EXPECT_EQ(folders.Content(name), "planted") << WideToAnsi(name);
+        // No temporary file of the run is left, written or not.
+        std::vector<std::wstring> after = folders.Names(folder);
+        after.erase(std::remove(after.begin(), after.end(), L"rapport.json"), after.end());
+        std::vector<std::wstring> expected = before;
+        expected.erase(std::remove(expected.begin(), expected.end(), L"rapport.json"), expected.end());
+        EXPECT_EQ(after, expected);
+        if (!c.written)
+            continue;
+        const std::wstring owner = c.account == Account::LocalSystem ? L"S-1-5-32-544" : user;
+        EXPECT_EQ(folders.Sddl(report).compare(0, 2 + owner.size(), L"O:" + owner), 0)
+            << WideToAnsi(folders.Sddl(report));
+        if (c.account == Account::LocalSystem) {
+            EXPECT_EQ(folders.Sddl(report),
+                      L"O:S-1-5-32-544D:P(A;OICI;0x1f01ff;;;S-1-5-18)(A;OICI;0x1f01ff;;;S-1-5-32-544)"
+                      L"(A;OICI;0x1200a9;;;S-1-5-32-545)");
+        }
     }
 }
 

@@ -358,6 +358,10 @@ bool PassedThrough(FakeFolders& model, const std::wstring& path)
 
 bool IsDevicePath(const std::wstring& path) { return path.compare(0, 4, L"\\\\.\\") == 0; }
 
+// How a call that names a file to delete or rename opens it: sharing everything, so that
+// only another handle's own sharing stands in its way.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // A conflict of sharing modes with the handles already open ("Creating and Opening
 // Files", learn.microsoft.com/windows/win32/fileio/creating-and-opening-files).
 bool SharingConflict(FakeFolders& model, const std::wstring& key, ACCESS_MASK access, DWORD share)
@@ -916,7 +920,7 @@ BOOL WINAPI FakeDeleteFileA(LPCSTR path)
             error = at.error;
         else if (model.objects.at(at.key).kind == Kind::Folder || !MayDelete(model, at.key, model.account))
             error = ERROR_ACCESS_DENIED;
-        else if (SharingConflict(model, at.key, DELETE, 0))
+        else if (SharingConflict(model, at.key, DELETE, kShareAll))
             error = ERROR_SHARING_VIOLATION;
         else {
             model.deleted.push_back(model.objects.at(at.key).path);
@@ -946,7 +950,7 @@ BOOL WINAPI FakeMoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
             error = a.error;
         else if (!b.exists && b.error != ERROR_FILE_NOT_FOUND)
             error = b.error;
-        else if (!MayDelete(model, a.key, model.account) || SharingConflict(model, a.key, DELETE, 0))
+        else if (!MayDelete(model, a.key, model.account) || SharingConflict(model, a.key, DELETE, kShareAll))
             error = ERROR_ACCESS_DENIED;
         else if (b.exists && ((flags & MOVEFILE_REPLACE_EXISTING) == 0))
             error = ERROR_ALREADY_EXISTS;

@@ -691,6 +691,47 @@ TEST(UpdateRun, KeepsThePcAwakeAndJournalsItsLinesWhateverTheOutcome)
     }
 }
 
+// A run as SYSTEM or elevated follows no link a user made where Windows can refuse them,
+// and says in its journal when it could not ask.
+TEST(UpdateRun, APrivilegedRunTrustsNoUsersLinksOrSaysSo)
+{
+    using Account = FakeFolders::Account;
+    static std::vector<std::pair<int, DWORD>> asked;
+    const struct {
+        Account account;
+        bool systemHasIt;
+        bool asks;
+        bool said;
+    } cases[] = {
+        {Account::LocalSystem, true, true, false},
+        {Account::Administrator, true, true, false},
+        {Account::LocalSystem, false, false, true},
+        {Account::StandardUser, true, false, false},
+    };
+    const std::string line = "Redirection trust could not be enforced: links made by users may be followed";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.account) * 10 + c.systemHasIt);
+        asked.clear();
+        RunRig rig({"A.PDF"});
+        rig.KeepJournals();
+        rig.folders->account = c.account;
+        Os().SetProcessMitigationPolicy = nullptr;
+        if (c.systemHasIt)
+            Os().SetProcessMitigationPolicy = [](int policy, PVOID buffer, SIZE_T size) -> BOOL {
+                asked.emplace_back(policy, size == sizeof(DWORD) ? *static_cast<DWORD*>(buffer) : 0);
+                return TRUE;
+            };
+        rig.journals = OpenJournalFolder();
+        EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
+        // ProcessRedirectionTrustPolicy, enforced.
+        using Asked = std::vector<std::pair<int, DWORD>>;
+        const Asked expected = c.asks ? Asked{{16, 1}} : Asked();
+        EXPECT_EQ(asked, expected);
+        EXPECT_EQ(rig.os.Logged(line), c.said);
+        EXPECT_EQ(rig.folders->Content(AnsiToWide(rig.record.journal)).find(line) != std::string::npos, c.said);
+    }
+}
+
 TEST(RunJournal, NamesDoNotCollideAndTheThirtyNewestOrAMonthAreKept)
 {
     FakeOs os;
@@ -879,6 +920,53 @@ TEST(RunJournal, ASystemRunJournalsOnlyInAFolderNoUserCanSteer)
             EXPECT_EQ(folders.Sddl(base), made);
             EXPECT_EQ(folders.Sddl(folder), made);
         }
+    }
+}
+
+// What the pruning of a SYSTEM run's journals may delete: plain files of the journal's own
+// form in the held folder, never another file, a link or what a link leads to.
+TEST(RunJournal, PruningDeletesOnlyThePlainJournalsOfItsOwnFolder)
+{
+    using Kind = FakeFolders::Kind;
+    const std::wstring journal = L"C:\\ProgramData\\Orvane\\Journal";
+    const std::wstring outside = L"C:\\Users\\user\\AppData\\Local\\Kept";
+    const struct {
+        const char* name;
+        const wchar_t* odd;       // put among the journals
+        Kind kind;
+        const wchar_t* leadsTo;   // a link's target
+    } cases[] = {
+        {"a name of another form", L"1999-notes.log", Kind::File, L""},
+        {"a name only its short name matches", L"0-audit.logx", Kind::File, L""},
+        {"a folder of a journal's name", L"20260901-070000-COM9.log", Kind::Folder, L""},
+        {"a junction among the journals", L"20260901-070000-COM9.log", Kind::Folder, L"C:\\Users\\user\\AppData\\Local\\Kept"},
+        {"a link to a file outside", L"20260901-070000-COM9.log", Kind::File,
+         L"C:\\Users\\user\\AppData\\Local\\Kept\\20260901-060000-COM9.log"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeOs os;
+        FakeFolders folders;
+        folders.account = FakeFolders::Account::LocalSystem;
+        folders.Put(L"C:\\ProgramData\\Orvane", Kind::Folder, kMachineFolderSddl);
+        folders.Put(journal, Kind::Folder, kMachineFolderSddl);
+        folders.Put(outside, Kind::Folder, L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)");
+        folders.Put(outside + L"\\20260901-060000-COM9.log", Kind::File, L"O:BAD:(A;;FA;;;BU)");
+        // Thirty-two journals of September and October, all older than a month.
+        for (int i = 0; i < 32; ++i) {
+            wchar_t name[64];
+            std::swprintf(name, 64, L"\\2026%02d%02d-080000-COM5.log", 9 + i / 20, 1 + i % 20);
+            folders.Put(journal + name, Kind::File, kMachineFolderSddl, std::wstring(), "old");
+        }
+        folders.Put(journal + L"\\" + c.odd, c.kind, kMachineFolderSddl, c.leadsTo);
+
+        EXPECT_TRUE(OpenJournal("COM5").open);
+        // Thirty-three journals: the three oldest go, and nothing else.
+        EXPECT_EQ(folders.deleted, (std::vector<std::wstring>{journal + L"\\20260901-080000-COM5.log",
+                                                              journal + L"\\20260902-080000-COM5.log",
+                                                              journal + L"\\20260903-080000-COM5.log"}));
+        EXPECT_TRUE(folders.Exists(journal + L"\\" + c.odd));
+        EXPECT_TRUE(folders.Exists(outside + L"\\20260901-060000-COM9.log"));
     }
 }
 
@@ -1131,6 +1219,27 @@ TEST(ConsoleUpdate, ARunWhoseThreadCannotBeMadeEndsUndefinedAndTheOtherCompletes
     EXPECT_EQ(rig.Update(), RUN_DOWNLOAD_UNDEFINED);
     EXPECT_EQ(rig.peers[0]->StoredOrder(), rig.files[0]);
     EXPECT_TRUE(rig.os.PortAt("\\\\.\\COM9").writes.empty());
+}
+
+TEST(ConsoleUpdate, AJournalFolderNoRunCanTrustIsSaidOnceAndNamedInEachEvent)
+{
+    ConsoleRig rig;
+    FakeFolders folders;
+    folders.realPrefixes = {AnsiToWide(rig.dir.Path())};
+    folders.account = FakeFolders::Account::LocalSystem;
+    ASSERT_TRUE(folders.UserCreates(L"C:\\ProgramData\\Orvane", FakeFolders::Kind::Folder));
+    ConsoleSeam console(false);
+    EXPECT_EQ(rig.Update(), 0);
+    EXPECT_TRUE(folders.created.empty());
+    const std::string refusal =
+        "C:\\ProgramData\\Orvane (owner S-1-5-21-1-2-3-1001): its owner is not a trusted owner";
+    const std::vector<std::string> lines = WrittenLines(rig.os.console.Written());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "update: no journal is kept: " + refusal), 1);
+    ASSERT_EQ(rig.os.events.size(), 2u);
+    for (const FakeOs::Event& event : rig.os.events) {
+        ASSERT_EQ(event.strings.size(), 5u);
+        EXPECT_EQ(event.strings[4], AnsiToWide("not kept: " + refusal));
+    }
 }
 
 // ---- result codes ----
