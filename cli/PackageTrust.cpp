@@ -5,26 +5,19 @@
 
 namespace {
 
-// The longest path GetModuleFileNameW can give.
-constexpr DWORD kLongestPath = 32768;
-
-std::string FaultText(const Judgement& judgement)
-{
-    std::string text = FolderFaultText(judgement.fault);
-    if (!judgement.owner.empty())
-        text += ", owner " + WideToUtf8(judgement.owner);
-    return text;
-}
-
 // Why the object may be changed by users; empty when it is sound.
 std::string JudgedFault(const std::wstring& path, ObjectKind kind)
 {
     const Judgement judgement = JudgePath(path, kind, nullptr);
-    return judgement.fault == FolderFault::Sound ? std::string() : FaultText(judgement);
+    return judgement.fault == FolderFault::Sound ? std::string() : JudgementText(judgement);
 }
 
-std::wstring ProgramPath()
+} // namespace
+
+std::wstring RunningProgramPath()
 {
+    // The longest path GetModuleFileNameW can give.
+    constexpr DWORD kLongestPath = 32768;
     for (DWORD size = MAX_PATH; size <= kLongestPath; size *= 2) {
         std::wstring path(size, L'\0');
         const DWORD length = Os().GetModuleFileNameW(nullptr, &path[0], size);
@@ -38,7 +31,13 @@ std::wstring ProgramPath()
     return std::wstring();
 }
 
-} // namespace
+std::string JudgementText(const Judgement& judgement)
+{
+    std::string text = FolderFaultText(judgement.fault);
+    if (!judgement.owner.empty())
+        text += ", owner " + WideToUtf8(judgement.owner);
+    return text;
+}
 
 PackageTrust::PackageTrust(bool judge, const std::wstring& folder)
     : m_judge(judge), m_folder(folder)
@@ -65,7 +64,7 @@ std::string WritablePackageLine(const std::string& what, const std::string& reas
 
 bool HoldProgramAndLibrary(HeldObject& folder, HeldObject& library, std::string& reason)
 {
-    const std::wstring program = ProgramPath();
+    const std::wstring program = RunningProgramPath();
     const std::wstring directory = ParentOf(program);
     if (directory.empty()) {
         reason = "the program's own folder cannot be read";
@@ -73,13 +72,13 @@ bool HoldProgramAndLibrary(HeldObject& folder, HeldObject& library, std::string&
     }
     Judgement judgement = HoldExisting(directory, ObjectKind::Folder, nullptr, folder);
     if (judgement.fault != FolderFault::Sound) {
-        reason = "its folder " + WideToUtf8(directory) + ": " + FaultText(judgement);
+        reason = "its folder " + WideToUtf8(directory) + ": " + JudgementText(judgement);
         return false;
     }
     const std::wstring tessock = directory + L"\\Tessock.dll";
     judgement = HoldExisting(tessock, ObjectKind::File, nullptr, library);
     if (judgement.fault != FolderFault::Sound && !judgement.absent) {
-        reason = WideToUtf8(tessock) + ": " + FaultText(judgement);
+        reason = WideToUtf8(tessock) + ": " + JudgementText(judgement);
         return false;
     }
     return true;

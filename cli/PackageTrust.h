@@ -24,6 +24,12 @@ private:
     std::string m_folderFault;
 };
 
+// The running program's full path; empty when it cannot be read whole.
+std::wstring RunningProgramPath();
+
+// Why a judged object fails the rule, with its owner's SID when it could be read.
+std::string JudgementText(const Judgement& judgement);
+
 // "the package folder X may be changed by users (REASON): ..." as the console and the
 // journal say it.
 std::string WritablePackageLine(const std::string& what, const std::string& reason);

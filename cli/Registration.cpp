@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "PackageTrust.h"
 #include "Progress.h"
 #include "winfw/FolderRule.h"
 #include "winfw/HeldFolder.h"
@@ -17,9 +18,6 @@
 #include "winfw/Text.h"
 
 namespace {
-
-// The longest path GetModuleFileNameW can give.
-constexpr DWORD kLongestPath = 32768;
 
 class ScopedKey {
 public:
@@ -83,21 +81,6 @@ bool SameName(const std::wstring& a, const std::wstring& b)
 
 bool IsDotName(const std::wstring& name) { return name == L"." || name == L".."; }
 
-std::wstring ProgramPath()
-{
-    for (DWORD size = MAX_PATH; size <= kLongestPath; size *= 2) {
-        std::wstring path(size, L'\0');
-        const DWORD length = Os().GetModuleFileNameW(nullptr, &path[0], size);
-        if (length == 0)
-            return std::wstring();
-        if (length < size) {
-            path.resize(length);
-            return path;
-        }
-    }
-    return std::wstring();
-}
-
 std::string Utf8(const std::wstring& text) { return WideToUtf8(text); }
 
 ExitStatus Refuse(const char* command, const std::string& reason)
@@ -128,14 +111,6 @@ bool SetNumber(HKEY key, const wchar_t* name, DWORD value)
                                sizeof value) == ERROR_SUCCESS;
 }
 
-std::string FaultText(const Judgement& judgement)
-{
-    std::string text = FolderFaultText(judgement.fault);
-    if (!judgement.owner.empty())
-        text += ", owner " + Utf8(judgement.owner);
-    return text;
-}
-
 // The program and every folder from Program Files down to it, held while the source is
 // written; their final paths, so no link or short name hides where the program is. False,
 // with the reason, when one of them may be changed by users or lies elsewhere.
@@ -153,13 +128,13 @@ bool HoldInstalledProgram(const std::wstring& program, std::vector<HeldObject>& 
     HeldObject root;
     Judgement judgement = HoldExisting(programFiles, ObjectKind::Folder, nullptr, root);
     if (judgement.fault != FolderFault::Sound) {
-        reason = "the Program Files folder " + Utf8(programFiles) + ": " + FaultText(judgement);
+        reason = "the Program Files folder " + Utf8(programFiles) + ": " + JudgementText(judgement);
         return false;
     }
     HeldObject file;
     judgement = HoldExisting(program, ObjectKind::File, nullptr, file);
     if (judgement.fault != FolderFault::Sound) {
-        reason = Utf8(program) + ": " + FaultText(judgement);
+        reason = Utf8(program) + ": " + JudgementText(judgement);
         return false;
     }
     const std::wstring finalRoot = FinalPathOf(root.Handle());
@@ -175,7 +150,7 @@ bool HoldInstalledProgram(const std::wstring& program, std::vector<HeldObject>& 
         HeldObject step;
         judgement = HoldExisting(folder, ObjectKind::Folder, nullptr, step);
         if (judgement.fault != FolderFault::Sound) {
-            reason = "the folder " + Utf8(folder) + ": " + FaultText(judgement);
+            reason = "the folder " + Utf8(folder) + ": " + JudgementText(judgement);
             return false;
         }
         held.push_back(std::move(step));
@@ -214,7 +189,7 @@ bool MakeMachineFolder(const std::wstring& path, HeldObject& held, std::string& 
     Judgement judgement = HoldFolder(path, kMachineFolderSddl, nullptr, held);
     if (judgement.fault == FolderFault::Sound)
         return true;
-    const std::string found = FaultText(judgement);
+    const std::string found = JudgementText(judgement);
     if (!MoveAside(path)) {
         reason = Utf8(path) + " (" + found + ") cannot be moved aside";
         return false;
@@ -223,7 +198,7 @@ bool MakeMachineFolder(const std::wstring& path, HeldObject& held, std::string& 
     judgement = HoldFolder(path, kMachineFolderSddl, nullptr, held);
     if (judgement.fault == FolderFault::Sound)
         return true;
-    reason = Utf8(path) + " cannot be made: " + FaultText(judgement);
+    reason = Utf8(path) + " cannot be made: " + JudgementText(judgement);
     return false;
 }
 
@@ -278,7 +253,7 @@ ExitStatus RunRegister()
 {
     if (RefusedUnlessElevated("register"))
         return ExitCode::BadArguments;
-    const std::wstring program = ProgramPath();
+    const std::wstring program = RunningProgramPath();
     if (program.empty())
         return Refuse("register", "the program's own path cannot be read");
     std::vector<HeldObject> held;
