@@ -372,9 +372,11 @@ const Command kCommands[] = {
      "0 found, 1 not found or the library failed", Usb},
     {"register", "",
      "as an administrator, once: makes this OrvaneCli.exe, installed\n"
-     "under Program Files, the event source \"Orvane\"",
-     "0 registered, 1 the registry refused, 2 not elevated, or this\n"
-     "copy is not inside Program Files (nothing changed)",
+     "under Program Files, the event source \"Orvane\", and makes\n"
+     "the machine's data folder (%ProgramData%\\Orvane\\Journal)",
+     "0 registered, 1 the registry or the data folder refused,\n"
+     "2 not elevated, or this copy is not inside Program Files or\n"
+     "users may change it or a folder above it (nothing changed)",
      Register},
     {"unregister", "", "as an administrator: removes the event source (the journals stay)",
      "0 removed or there was none, 1 the registry refused, 2 not elevated", Unregister},
