@@ -15,13 +15,16 @@
 #include "EndSessionGuard.h"
 #include "ExitCodes.h"
 #include "Explain.h"
+#include "PackageTrust.h"
 #include "PortCommands.h"
+#include "Registration.h"
 #include "UpdateCommand.h"
 #include "engine/RunResult.h"
 #include "package/PackageFolder.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
 #include "winfw/HeldFolder.h"
+#include "winfw/KnownPlaces.h"
 #include "winfw/SystemLibrary.h"
 #include "winfw/TimerResolution.h"
 
@@ -288,6 +291,20 @@ ExitStatus Usb(const GlobalOptions&, ArgumentReader& args)
     return RunUsb(port);
 }
 
+ExitStatus Register(const GlobalOptions&, ArgumentReader& args)
+{
+    if (!args.Done())
+        return ExitCode::BadArguments;
+    return RunRegister();
+}
+
+ExitStatus Unregister(const GlobalOptions&, ArgumentReader& args)
+{
+    if (!args.Done())
+        return ExitCode::BadArguments;
+    return RunUnregister();
+}
+
 ExitStatus Help(const GlobalOptions&, ArgumentReader& args);
 
 struct Command {
@@ -361,6 +378,16 @@ const Command kCommands[] = {
      "0 done (also with no port), 1 the library or its list failed", Ports},
     {"usb", "PORT", "the port's USB position: DRIVERKEY<TAB>HUB<TAB>PORT",
      "0 found, 1 not found or the library failed", Usb},
+    {"register", "",
+     "as an administrator, once: makes this OrvaneCli.exe, installed\n"
+     "under Program Files, the event source \"Orvane\", and makes\n"
+     "the machine's data folder (%ProgramData%\\Orvane\\Journal)",
+     "0 registered, 1 the registry or the data folder refused,\n"
+     "2 not elevated, or this copy is not inside Program Files or\n"
+     "users may change it or a folder above it (nothing changed)",
+     Register},
+    {"unregister", "", "as an administrator: removes the event source (the journals stay)",
+     "0 removed or there was none, 1 the registry refused, 2 not elevated", Unregister},
     {"help", "[COMMAND]", "this text, or COMMAND's", "0", Help},
 };
 
@@ -555,5 +582,15 @@ int wmain(int argc, wchar_t** argv)
         return static_cast<int>(ExitCode::Done);
     }
     ConsoleSeam console(options.verbose);
+    // SYSTEM never loads a library a user can replace: the program's folder and Tessock.dll
+    // are judged, and held unchanged, before any command may load it.
+    HeldObject programFolder;
+    HeldObject library;
+    std::string reason;
+    if (RunsAsLocalSystem() && !HoldProgramAndLibrary(programFolder, library, reason)) {
+        WriteStderrLine("OrvaneCli: as SYSTEM it does not run where users may replace it: " +
+                        reason);
+        return static_cast<int>(ExitCode::BadArguments);
+    }
     return RunCommand(options, words).Code();
 }

@@ -153,6 +153,7 @@ std::string ReportJson(const UpdateReport& report)
     document["started"] = report.started;
     document["finished"] = report.finished;
     document["result"] = report.result;
+    document["package_writable"] = report.packageWritable;
     Json runs = Json::array();
     for (const PortRun& run : report.runs)
         runs.push_back(RunJson(run));

@@ -19,6 +19,8 @@ struct PortRun {
     std::string started;
     std::string finished;
     RunRecord record;
+    // Run as SYSTEM, it sent from a package that users may change.
+    bool packageWritable = false;
 };
 
 struct UpdateReport {
@@ -26,6 +28,7 @@ struct UpdateReport {
     std::string started;
     std::string finished;
     int result = 0;        // the command's exit code
+    bool packageWritable = false;  // a run as SYSTEM found the package open to users
     std::vector<PortRun> runs;
 };
 

@@ -11,6 +11,7 @@
 #include "CommandLine.h"
 #include "Explain.h"
 #include "MachineRecord.h"
+#include "PackageTrust.h"
 #include "Progress.h"
 #include "Report.h"
 #include "RunEvent.h"
@@ -22,6 +23,7 @@
 #include "terminal/Protocol.h"
 #include "terminal/Terminal.h"
 #include "winfw/Handle.h"
+#include "winfw/KnownPlaces.h"
 #include "winfw/OsSeam.h"
 
 namespace {
@@ -31,9 +33,11 @@ namespace {
 // draw no file bar: their lines would tear it.
 class ConsoleRunView : public RunView {
 public:
-    // `prefix` starts the lines written for the run from other threads.
-    ConsoleRunView(bool drawBar, std::string prefix)
-        : m_start(WallSeconds()), m_drawBar(drawBar), m_prefix(std::move(prefix))
+    // `prefix` starts the lines written for the run from other threads; `trust` judges
+    // each file before it is sent, `writable` set when one may be changed by users.
+    ConsoleRunView(bool drawBar, std::string prefix, const PackageTrust& trust, bool& writable)
+        : m_start(WallSeconds()), m_drawBar(drawBar), m_prefix(std::move(prefix)),
+          m_trust(trust), m_writable(writable)
     {
     }
 
@@ -73,6 +77,7 @@ public:
     {
         m_file = file;
         Stamped(FileStartingLine(number, count, file, module, bytes));
+        SayIfWritable(file);
     }
     void RestartWaiting(unsigned long elapsedMs, unsigned long totalMs) override
     {
@@ -88,6 +93,18 @@ public:
     }
 
 private:
+    // Sent all the same: the package is what the administrator deployed.
+    void SayIfWritable(const CString& file)
+    {
+        const std::string fault = m_trust.FileFault(file);
+        if (fault.empty())
+            return;
+        m_writable = true;
+        const std::string line = WritablePackageLine(AnsiToUtf8(file), fault);
+        Stamped(line);
+        LogLine("%s", line.c_str());
+    }
+
     void Line(const char* what, const std::string& ansi)
     {
         char stamp[32];
@@ -129,6 +146,8 @@ private:
     int m_position = 0;
     ConsoleBar m_bar;
     std::string m_prefix;
+    const PackageTrust& m_trust;
+    bool& m_writable;
     CString m_file;           // the file being sent, once one is
     bool m_waiting = false;   // the reader's restart is being waited for
     unsigned long m_waitSecond = 0;
@@ -145,12 +164,12 @@ bool NeverFound(const PortRun& run)
 // One reader's whole update, on the calling thread, with its own terminal and journal;
 // `prefix` starts its lines.
 void RunOnPort(PortRun& run, bool drawBar, const std::string& prefix,
-               const std::shared_ptr<const JournalFolder>& journals)
+               const std::shared_ptr<const JournalFolder>& journals, const PackageTrust& trust)
 {
     run.started = IsoLocalNow();
     try {
         CTerminal terminal;
-        ConsoleRunView view(drawBar, prefix);
+        ConsoleRunView view(drawBar, prefix, trust, run.packageWritable);
         UpdateRun update(terminal, run.portText, view);
         update.SetJournalFolder(journals);
         run.result = update.Execute();
@@ -178,6 +197,7 @@ struct Lane {
     PortRun* run;
     bool drawBar;
     const std::shared_ptr<const JournalFolder>* journals;
+    const PackageTrust* trust;
 };
 
 // The top of a run's own thread: nothing escapes it.
@@ -187,7 +207,7 @@ DWORD WINAPI RunThread(LPVOID parameter)
     try {
         const std::string text = lane.run->port + ": ";
         LinePrefix prefix(text);
-        RunOnPort(*lane.run, lane.drawBar, text, *lane.journals);
+        RunOnPort(*lane.run, lane.drawBar, text, *lane.journals, *lane.trust);
     } catch (...) {
         lane.run->result = RUN_DOWNLOAD_UNDEFINED;
     }
@@ -196,14 +216,15 @@ DWORD WINAPI RunThread(LPVOID parameter)
 
 // Runs side by side, one thread each, every line on standard error naming its port. A run
 // whose thread cannot be made ends as undefined; the others go on and are waited for.
-void RunSideBySide(std::vector<PortRun>& runs, const std::shared_ptr<const JournalFolder>& journals)
+void RunSideBySide(std::vector<PortRun>& runs, const std::shared_ptr<const JournalFolder>& journals,
+                   const PackageTrust& trust)
 {
     // Everything is allocated before the first thread starts: nothing can throw once one
     // runs.
     std::vector<Lane> lanes;
     lanes.reserve(runs.size());
     for (PortRun& run : runs)
-        lanes.push_back({&run, runs.size() == 1, &journals});
+        lanes.push_back({&run, runs.size() == 1, &journals, &trust});
     std::vector<ScopedHandle> threads(runs.size());
     for (std::size_t i = 0; i < lanes.size(); ++i) {
         threads[i].Reset(Os().CreateThread(nullptr, 0, RunThread, &lanes[i], 0, nullptr));
@@ -365,6 +386,13 @@ ExitStatus RunUpdates(const UpdateRequest& request)
     report.started = IsoLocalNow();
     const double wallStart = WallSeconds();
     const double cpuStart = ProcessCpuSeconds();
+    // Under SYSTEM, a package users can change is sent all the same, and said.
+    const PackageTrust trust(RunsAsLocalSystem(), AnsiToWide(report.package));
+    if (!trust.FolderReason().empty()) {
+        report.packageWritable = true;
+        WriteStderrLine(WritablePackageLine("the package folder " + AnsiToUtf8(report.package),
+                                            trust.FolderReason()));
+    }
 
     for (const std::string& text : PortTexts(request)) {
         PortRun run;
@@ -385,11 +413,12 @@ ExitStatus RunUpdates(const UpdateRequest& request)
         if (!journals->IsHeld())
             WriteStderrLine("update: no journal is kept: " + AnsiToUtf8(journals->Refusal()));
         if (lines)
-            RunSideBySide(report.runs, journals);
+            RunSideBySide(report.runs, journals, trust);
         else
-            RunOnPort(report.runs.front(), true, std::string(), journals);
+            RunOnPort(report.runs.front(), true, std::string(), journals, trust);
         // Every run has its event, a run whose thread could not be made too.
         for (PortRun& run : report.runs) {
+            report.packageWritable = report.packageWritable || run.packageWritable;
             run.message = AnsiToUtf8(ResultBoxText(run.result));
             WriteRunEvent(run);
         }

@@ -70,6 +70,12 @@ std::wstring KnownFolderWidePath(REFKNOWNFOLDERID folder)
     return path.Get();
 }
 
+bool RunsElevated()
+{
+    const RunningAccount account = CurrentAccount();
+    return account.localSystem || account.elevated;
+}
+
 std::string KnownFolderPath(REFKNOWNFOLDERID folder)
 {
     TaskMemoryText path;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -12,10 +13,13 @@
 #include "FakeFolders.h"
 #include "FakeOs.h"
 #include "ScratchDir.h"
+#include "cli/PackageTrust.h"
+#include "cli/Registration.h"
 #include "cli/Report.h"
 #include "cli/RunEvent.h"
 #include "cli/UpdateCommand.h"
 #include "winfw/FolderRule.h"
+#include "winfw/HeldFolder.h"
 #include "winfw/Text.h"
 
 namespace {
@@ -215,24 +219,27 @@ TEST(RunEvent, EachResultHasItsTypeAndId)
         warn, warn, warn,                                       // 21 to 23
         error,                                                  // 24
     };
+    // A success as SYSTEM from a package users may change is a warning for the administrator.
+    for (const bool writable : {false, true})
     for (int result = 0; result < static_cast<int>(sizeof expected / sizeof expected[0]); ++result) {
         SCOPED_TRACE(result);
+        SCOPED_TRACE(writable ? "package writable" : "package sound");
         FakeOs os;
         PortRun run;
         run.port = "COM5";
         run.result = static_cast<RunResult>(result);
+        run.packageWritable = writable;
         WriteRunEvent(run);
         ASSERT_EQ(os.events.size(), 1u);
-        EXPECT_EQ(os.events[0].type, expected[result]);
+        EXPECT_EQ(os.events[0].type, writable && result == 0 ? warn : expected[result]);
         EXPECT_EQ(os.events[0].id, 1000u + static_cast<DWORD>(result));
         EXPECT_EQ(os.openEventSources, 0);
     }
 }
 
-TEST(RunEvent, TheEventIsWrittenWhetherOrNotTheSourceCanBeRegistered)
+// Whoever runs it, a run leaves the source's key as the administrator's `register` made it.
+TEST(RunEvent, RunsWriteTheirEventAndNeverTheSource)
 {
-    wchar_t program[MAX_PATH] = {};
-    ASSERT_GT(::GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
     for (const bool system : {false, true}) {
         SCOPED_TRACE(system ? "LocalSystem" : "a standard user");
         FakeOs os;
@@ -250,21 +257,225 @@ TEST(RunEvent, TheEventIsWrittenWhetherOrNotTheSourceCanBeRegistered)
                       L"COM7", L"M30", L"0", L"La mise à jour s'est effectuée avec succès",
                       L"C:\\ProgramData\\Orvane\\Journal\\20261208-093000-COM7.log"}));
         EXPECT_EQ(os.openKeys, 0);
-        if (!system) {
-            // Refused the machine's key: nothing registered, the event written all the same.
-            EXPECT_TRUE(os.machineValues.empty());
+        EXPECT_EQ(os.machineValues.count({kEventSourceKey, L"EventMessageFile"}), 0u);
+    }
+}
+
+TEST(Registration, OnlyANameByNameInsideTheFolderCounts)
+{
+    const struct {
+        const wchar_t* path;
+        bool inside;
+    } cases[] = {
+        {L"\\\\?\\C:\\Program Files\\Orvane\\OrvaneCli.exe", true},
+        {L"c:\\PROGRAM FILES\\orvane\\OrvaneCli.exe", true},
+        {L"C:\\Program Files Evil\\OrvaneCli.exe", false},
+        {L"C:\\Program FilesOrvaneCli.exe", false},
+        {L"C:\\Program Files\\..\\Users\\Public\\OrvaneCli.exe", false},
+        {L"C:\\Program Files", false},
+        {L"D:\\Program Files\\Orvane\\OrvaneCli.exe", false},
+        {L"\\\\?\\UNC\\C:\\Program Files\\OrvaneCli.exe", false},
+        {L"\\\\srv\\C:\\Program Files\\OrvaneCli.exe", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.path));
+        EXPECT_EQ(LiesUnderFolder(c.path, L"C:\\Program Files\\"), c.inside);
+    }
+}
+
+// Only an administrator changes the source; removing one that is not there is no failure.
+TEST(Registration, OnlyTheAdministratorChangesTheSource)
+{
+    enum Who { User, Admin, System };
+    const struct {
+        const char* what;
+        Who who;
+        bool registered;  // the source there before
+        bool unregister;
+        int code;
+        bool sourceAfter;
+    } cases[] = {
+        {"a standard user registers", User, false, false, 2, false},
+        {"a standard user unregisters", User, true, true, 2, true},
+        {"unregister", Admin, true, true, 0, false},
+        {"unregister, none there", System, false, true, 0, false},
+    };
+    const std::pair<std::wstring, std::wstring> file{kEventSourceKey, L"EventMessageFile"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeOs os;
+        os.elevated = c.who == Admin;
+        os.localSystem = c.who == System;
+        if (c.registered)
+            os.machineValues[file] = FakeOs::Value{REG_SZ, {'o', 0, 'l', 0, 'd', 0, 0, 0}};
+        const ExitStatus status = c.unregister ? RunUnregister() : RunRegister();
+        EXPECT_EQ(status.Code(), c.code);
+        EXPECT_EQ(os.machineValues.count(file), c.sourceAfter ? 1u : 0u);
+    }
+}
+
+// Program Files as Windows makes it: TrustedInstaller's, SYSTEM and Administrators may
+// change it, Users read and execute; the entries for what is made inside apply to it not.
+const wchar_t kProgramFilesSddl[] =
+    L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+    L"D:P(A;OICIIO;GA;;;CO)(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)"
+    L"(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)";
+const wchar_t kSoundFile[] = L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+const wchar_t kUsersWrite[] = L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301bf;;;BU)";
+const wchar_t kUsersDeleteChildren[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200e9;;;BU)";
+const wchar_t kNullDacl[] = L"O:BAD:NO_ACCESS_CONTROL";
+const wchar_t kUserOwned[] = L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;SY)(A;;FA;;;S-1-5-21-1-2-3-1001)";
+
+// What SYSTEM sends from a package, and the program and library it loads: a writable
+// package is said and sent, a writable program folder or library refuses the run.
+TEST(PackageTrust, SystemJudgesThePackageItSendsAndTheLibraryItLoads)
+{
+    const struct {
+        const char* what;
+        const wchar_t* folder;
+        const wchar_t* folderSddl;
+        const wchar_t* fileSddl;
+        bool system;
+        bool folderFault, fileFault;
+    } packages[] = {
+        {"a sound package", L"C:\\Paquets\\K", kMachineFolderSddl, kSoundFile, true, false, false},
+        {"a folder without DACL", L"C:\\Paquets\\K", kNullDacl, kSoundFile, true, true, true},
+        {"a FAT stick", L"E:\\K", kMachineFolderSddl, kSoundFile, true, true, true},
+        {"Users may delete its files", L"C:\\Paquets\\K", kUsersDeleteChildren, kSoundFile, true,
+         true, true},
+        {"a file Users may write", L"C:\\Paquets\\K", kMachineFolderSddl, kUsersWrite, true, false,
+         true},
+        {"a user's folder", L"C:\\Paquets\\K", kUserOwned, kSoundFile, true, true, true},
+        {"a technician's run judges nothing", L"C:\\Paquets\\K", kUserOwned, kUsersWrite, false,
+         false, false},
+    };
+    for (const auto& c : packages) {
+        SCOPED_TRACE(c.what);
+        FakeOs os;
+        FakeFolders folders;
+        folders.account = FakeFolders::Account::LocalSystem;
+        folders.Put(L"C:\\Paquets", FakeFolders::Kind::Folder, kMachineFolderSddl);
+        folders.Put(c.folder, FakeFolders::Kind::Folder, c.folderSddl);
+        // Wine reads NO_ACCESS_CONTROL as an empty DACL: the model's null one is set by hand.
+        if (c.folderSddl == kNullDacl)
+            folders.objects.at(L"c:\\paquets\\k").hasDacl = false;
+        folders.Put(std::wstring(c.folder) + L"\\K30APP.LDF", FakeFolders::Kind::File, c.fileSddl);
+        const PackageTrust trust(c.system, c.folder);
+        EXPECT_EQ(!trust.FolderReason().empty(), c.folderFault) << trust.FolderReason();
+        EXPECT_EQ(!trust.FileFault("K30APP.LDF").empty(), c.fileFault);
+    }
+    const struct {
+        const char* what;
+        const wchar_t* folderSddl;
+        const wchar_t* librarySddl;  // null: no library there
+        bool runs;
+    } programs[] = {
+        {"installed", kMachineFolderSddl, kSoundFile, true},
+        {"no library beside it", kMachineFolderSddl, nullptr, true},
+        {"a folder Users may write", kUsersWrite, kSoundFile, false},
+        {"a library Users may replace", kMachineFolderSddl, kUsersWrite, false},
+        {"a user's copy", kUserOwned, kSoundFile, false},
+    };
+    for (const auto& c : programs) {
+        SCOPED_TRACE(c.what);
+        FakeOs os;
+        os.programPath = L"C:\\Program Files\\Orvane\\OrvaneCli.exe";
+        FakeFolders folders;
+        folders.account = FakeFolders::Account::LocalSystem;
+        folders.Put(L"C:\\Program Files", FakeFolders::Kind::Folder, kProgramFilesSddl);
+        folders.Put(L"C:\\Program Files\\Orvane", FakeFolders::Kind::Folder, c.folderSddl);
+        folders.Put(os.programPath, FakeFolders::Kind::File, kSoundFile);
+        if (c.librarySddl != nullptr)
+            folders.Put(L"C:\\Program Files\\Orvane\\Tessock.dll", FakeFolders::Kind::File,
+                        c.librarySddl);
+        HeldObject folder;
+        HeldObject library;
+        std::string reason;
+        EXPECT_EQ(HoldProgramAndLibrary(folder, library, reason), c.runs) << reason;
+        EXPECT_EQ(reason.empty(), c.runs);
+    }
+}
+
+// `register` as an administrator: the program and each folder from Program Files down to it
+// judged, the machine's data folder made sound whatever a user put there first.
+TEST(Registration, RegisterTrustsOnlyAnInstalledProgramAndMakesTheDataFolderSound)
+{
+    const std::wstring program = L"C:\\Program Files\\Orvane\\OrvaneCli.exe";
+    const std::wstring data = L"C:\\ProgramData\\Orvane";
+    using Kind = FakeFolders::Kind;
+    const struct {
+        const char* what;
+        std::function<void(FakeFolders&)> plant;
+        int code;
+        bool system = false;
+    } cases[] = {
+        {"installed", [](FakeFolders&) {}, 0},
+        {"installed, SYSTEM registers", [](FakeFolders&) {}, 0, true},
+        {"in a folder whose name only begins with Program Files",
+         [&](FakeFolders& f) {
+             f.Put(L"C:\\Program Files Evil", Kind::Folder, kMachineFolderSddl);
+             f.Put(L"C:\\Program Files Evil\\OrvaneCli.exe", Kind::File, kSoundFile);
+         },
+         2},
+        {"a program folder Users may write",
+         [](FakeFolders& f) { f.Put(L"C:\\Program Files\\Orvane", Kind::Folder, kUsersWrite); }, 2},
+        {"a program a user owns",
+         [&](FakeFolders& f) { f.Put(program, Kind::File, kUserOwned); }, 2},
+        {"the program folder a link to a user's folder",
+         [&](FakeFolders& f) {
+             f.Put(L"C:\\Users\\user\\x", Kind::Folder, kUserOwned);
+             f.Put(L"C:\\Users\\user\\x\\OrvaneCli.exe", Kind::File, kSoundFile);
+             f.Put(L"C:\\Program Files\\Orvane", Kind::Folder, kMachineFolderSddl,
+                   L"C:\\Users\\user\\x");
+         },
+         2},
+        {"Orvane made first by a user",
+         [&](FakeFolders& f) { EXPECT_TRUE(f.UserCreates(data, Kind::Folder)); }, 0},
+        {"Orvane a user's link to elsewhere",
+         [&](FakeFolders& f) {
+             EXPECT_TRUE(f.UserCreates(L"C:\\ProgramData\\elsewhere", Kind::Folder));
+             EXPECT_TRUE(f.UserCreates(data, Kind::Folder, L"C:\\ProgramData\\elsewhere"));
+         },
+         0},
+        {"Orvane a user's file", [&](FakeFolders& f) { EXPECT_TRUE(f.UserCreates(data, Kind::File)); },
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeOs os;
+        os.programFiles = "C:\\Program Files";
+        FakeFolders folders;
+        folders.account = c.system ? FakeFolders::Account::LocalSystem
+                                   : FakeFolders::Account::Administrator;
+        os.localSystem = c.system;
+        os.elevated = !c.system;
+        folders.Put(L"C:\\Program Files", Kind::Folder, kProgramFilesSddl);
+        folders.Put(L"C:\\Program Files\\Orvane", Kind::Folder, kMachineFolderSddl);
+        folders.Put(program, Kind::File, kSoundFile);
+        c.plant(folders);
+        os.programPath = folders.Exists(L"C:\\Program Files Evil") ? L"C:\\Program Files Evil\\OrvaneCli.exe"
+                                                                  : program;
+        const std::vector<std::wstring> before = folders.Names(L"C:\\ProgramData");
+        EXPECT_EQ(RunRegister().Code(), c.code);
+        const std::pair<std::wstring, std::wstring> file{kEventSourceKey, L"EventMessageFile"};
+        EXPECT_EQ(os.machineValues.count(file), c.code == 0 ? 1u : 0u);
+        if (c.code != 0) {
+            // Refused: nothing made, moved or written.
+            EXPECT_EQ(folders.Names(L"C:\\ProgramData"), before);
             continue;
         }
-        const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Orvane";
-        EXPECT_EQ(os.machineKey, key);
-        const FakeOs::Value& file = os.machineValues[{key, L"EventMessageFile"}];
-        EXPECT_EQ(file.type, static_cast<DWORD>(REG_SZ));
-        EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(file.data.data())), program);
-        const FakeOs::Value& types = os.machineValues[{key, L"TypesSupported"}];
-        ASSERT_EQ(types.data.size(), sizeof(DWORD));
-        EXPECT_EQ(*reinterpret_cast<const DWORD*>(types.data.data()),
-                  static_cast<DWORD>(EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
-                                     EVENTLOG_INFORMATION_TYPE));
+        EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(os.machineValues[file].data.data())),
+                  program);
+        EXPECT_NE(os.machineKeyAccess & KEY_WOW64_64KEY, 0u);
+        for (const std::wstring& folder : {data, data + L"\\Journal"}) {
+            HeldObject held;
+            EXPECT_EQ(HoldExisting(folder, ObjectKind::Folder, nullptr, held).fault,
+                      FolderFault::Sound);
+        }
+        // A link is moved as itself: where it led is left as it was.
+        if (folders.Exists(L"C:\\ProgramData\\elsewhere")) {
+            EXPECT_TRUE(folders.Names(L"C:\\ProgramData\\elsewhere").empty());
+        }
     }
 }
 

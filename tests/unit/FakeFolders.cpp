@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -681,6 +682,48 @@ DWORD WINAPI FakeFinalPath(HANDLE h, LPWSTR buffer, DWORD size, DWORD flags)
     return static_cast<DWORD>(path.size());
 }
 
+// Renaming through a handle (FILE_RENAME_INFO, a full path, no root handle) needs DELETE on
+// that handle and the right to add to the new parent; an existing name is replaced only when
+// asked. The object moves whole, a link as itself: what it leads to stays.
+BOOL RenameThroughHandle(FakeFolders& model, FakeFolders::Open& open, const FILE_RENAME_INFO* info,
+                         DWORD size)
+{
+    const DWORD head = offsetof(FILE_RENAME_INFO, FileName);
+    if (size < head || info->RootDirectory != nullptr || size - head < info->FileNameLength)
+        return Refuse(ERROR_INVALID_PARAMETER);
+    if ((open.access & DELETE) == 0)
+        return Refuse(ERROR_ACCESS_DENIED);
+    const std::wstring named(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    const std::wstring to = Lower(Normal(named));
+    auto parent = model.objects.find(Parent(to));
+    if (parent == model.objects.end())
+        return Refuse(ERROR_PATH_NOT_FOUND);
+    if (model.objects.count(to) != 0)
+        return Refuse(ERROR_ALREADY_EXISTS);
+    const bool folder = model.objects.at(open.key).kind == Kind::Folder;
+    if ((Granted(parent->second, model.account) &
+         (folder ? FILE_ADD_SUBDIRECTORY : FILE_ADD_FILE)) == 0)
+        return Refuse(ERROR_ACCESS_DENIED);
+    const std::wstring from = open.key;
+    std::map<std::wstring, Object> moved;
+    for (auto it = model.objects.begin(); it != model.objects.end();) {
+        const bool inside = it->first == from || it->first.compare(0, from.size() + 1, from + L"\\") == 0;
+        if (!inside) {
+            ++it;
+            continue;
+        }
+        Object object = it->second;
+        object.path = Normal(named) + object.path.substr(from.size());
+        moved[to + it->first.substr(from.size())] = object;
+        it = model.objects.erase(it);
+    }
+    model.objects.insert(moved.begin(), moved.end());
+    for (auto& other : model.opens)
+        if (other.second.key == from || other.second.key.compare(0, from.size() + 1, from + L"\\") == 0)
+            other.second.key = to + other.second.key.substr(from.size());
+    return TRUE;
+}
+
 // Deleting through a handle needs DELETE on that handle; a folder must be empty
 // (SetFileInformationByHandle, FILE_DISPOSITION_INFO).
 BOOL WINAPI FakeSetFileInformation(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
@@ -690,6 +733,8 @@ BOOL WINAPI FakeSetFileInformation(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPV
     FakeFolders::Open* open = OpenOf(h);
     if (open == nullptr)
         return model.Below().SetFileInformationByHandle(h, kind, info, size);
+    if (kind == FileRenameInfo)
+        return RenameThroughHandle(model, *open, static_cast<const FILE_RENAME_INFO*>(info), size);
     if (kind != FileDispositionInfo || size < sizeof(FILE_DISPOSITION_INFO))
         return Refuse(ERROR_INVALID_PARAMETER);
     if ((open->access & DELETE) == 0)

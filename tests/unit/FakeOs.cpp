@@ -354,6 +354,8 @@ HRESULT WINAPI FakeKnownFolderPath(REFKNOWNFOLDERID folder, DWORD flags, HANDLE 
             given = g_fake->programData;
         else if (IsEqualGUID(folder, FOLDERID_LocalAppData))
             given = g_fake->localAppData;
+        else if (IsEqualGUID(folder, FOLDERID_ProgramFiles))
+            given = g_fake->programFiles;
     }
     if (given.empty())
         return RealOsCalls().SHGetKnownFolderPath(folder, flags, token, path);
@@ -365,10 +367,44 @@ HRESULT WINAPI FakeKnownFolderPath(REFKNOWNFOLDERID folder, DWORD flags, HANDLE 
     return S_OK;
 }
 
+// As GetModuleFileNameW: the length copied, or `size` with the text cut and
+// ERROR_INSUFFICIENT_BUFFER when it does not fit.
+DWORD WINAPI FakeModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
+{
+    std::wstring given;
+    {
+        Hold hold(g_fake->lock);
+        given = g_fake->programPath;
+    }
+    if (module != nullptr || given.empty())
+        return RealOsCalls().GetModuleFileNameW(module, buffer, size);
+    if (size == 0)
+        return 0;
+    const DWORD copied = static_cast<DWORD>(std::min<std::size_t>(given.size(), size - 1));
+    std::copy(given.c_str(), given.c_str() + copied, buffer);
+    buffer[copied] = L'\0';
+    if (copied < given.size()) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    return copied;
+}
+
 // The token's user as Windows gives it: the size first, then the SID after the structure.
 BOOL WINAPI FakeTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS kind, LPVOID buffer, DWORD size,
                                  PDWORD needed)
 {
+    if (kind == TokenElevation) {
+        *needed = sizeof(TOKEN_ELEVATION);
+        if (buffer == nullptr || size < sizeof(TOKEN_ELEVATION)) {
+            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        Hold hold(g_fake->lock);
+        static_cast<TOKEN_ELEVATION*>(buffer)->TokenIsElevated =
+            g_fake->elevated || g_fake->localSystem;
+        return TRUE;
+    }
     if (kind != TokenUser) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -455,9 +491,10 @@ LSTATUS WINAPI FakeRegCreateKey(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD,
     constexpr REGSAM kBothViews = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
     if (root != HKEY_LOCAL_MACHINE || subKey == nullptr || (access & kBothViews) == kBothViews)
         return ERROR_INVALID_PARAMETER;
-    if (!g_fake->localSystem)
+    if (!g_fake->localSystem && !g_fake->elevated)
         return ERROR_ACCESS_DENIED;
     g_fake->machineKey = InView(subKey, access, g_fake->wow64);
+    g_fake->machineKeyAccess = access;
     ++g_fake->openKeys;
     // A handle no open key holds, as Windows may give a closed one again.
     std::intptr_t handle = reinterpret_cast<std::intptr_t>(kMachineKey);
@@ -488,6 +525,30 @@ LSTATUS WINAPI FakeRegCloseKey(HKEY key)
     if (g_fake->keyPaths.erase(key) == 0)
         return ERROR_INVALID_HANDLE;
     --g_fake->openKeys;
+    return ERROR_SUCCESS;
+}
+
+// RegDeleteKeyExW: refused to a standard user; ERROR_FILE_NOT_FOUND for a key that holds
+// no value here.
+LSTATUS WINAPI FakeRegDeleteKey(HKEY root, LPCWSTR subKey, REGSAM, DWORD)
+{
+    Hold hold(g_fake->lock);
+    if (root != HKEY_LOCAL_MACHINE || subKey == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (!g_fake->localSystem && !g_fake->elevated)
+        return ERROR_ACCESS_DENIED;
+    bool found = false;
+    for (auto it = g_fake->machineValues.begin(); it != g_fake->machineValues.end();) {
+        if (it->first.first != subKey) {
+            ++it;
+            continue;
+        }
+        found = true;
+        it = g_fake->machineValues.erase(it);
+    }
+    if (!found)
+        return ERROR_FILE_NOT_FOUND;
+    g_fake->deletedKeys.push_back(subKey);
     return ERROR_SUCCESS;
 }
 
@@ -586,6 +647,8 @@ OsCalls FakeCalls()
     calls.RegCreateKeyExW = FakeRegCreateKey;
     calls.RegSetValueExW = FakeRegSetValue;
     calls.RegCloseKey = FakeRegCloseKey;
+    calls.RegDeleteKeyExW = FakeRegDeleteKey;
+    calls.GetModuleFileNameW = FakeModuleFileNameW;
     calls.RegisterEventSourceW = FakeRegisterEventSource;
     calls.ReportEventW = FakeReportEvent;
     calls.DeregisterEventSource = FakeDeregisterEventSource;
