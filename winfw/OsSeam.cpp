@@ -70,6 +70,15 @@ UINT RealDpiForWindow(HWND window)
     return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
 }
 
+// An export of a system library the process has loaded, found at run time: null on a
+// system without it.
+template <typename Fn>
+Fn SystemExport(const char* module, const char* name)
+{
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA(module), name)));
+}
+
 // Filled by member name, so a new member can never shift the others.
 OsCalls MakeRealCalls()
 {
@@ -114,7 +123,10 @@ OsCalls MakeRealCalls()
     c.CoTaskMemFree = ::CoTaskMemFree;
     c.OpenProcessToken = ::OpenProcessToken;
     c.GetTokenInformation = ::GetTokenInformation;
-    c.GetTimeZoneInformation = ::GetTimeZoneInformation;
+    c.GetSystemTime = ::GetSystemTime;
+    c.SystemTimeToTzSpecificLocalTime = ::SystemTimeToTzSpecificLocalTime;
+    c.SystemTimeToTzSpecificLocalTimeEx = SystemExport<decltype(c.SystemTimeToTzSpecificLocalTimeEx)>(
+        "kernel32.dll", "SystemTimeToTzSpecificLocalTimeEx");
     c.RegCreateKeyExW = ::RegCreateKeyExW;
     c.RegSetValueExW = ::RegSetValueExW;
     c.RegCloseKey = ::RegCloseKey;

@@ -55,8 +55,13 @@ struct OsCalls {
     decltype(&::CoTaskMemFree) CoTaskMemFree;
     decltype(&::OpenProcessToken) OpenProcessToken;
     decltype(&::GetTokenInformation) GetTokenInformation;
-    // The report: its zone offset and its move into place.
-    decltype(&::GetTimeZoneInformation) GetTimeZoneInformation;
+    // The report's times: one UTC instant, and the zone's local time of that instant. The
+    // Ex form follows the zone's rules of the instant's year; it is found at run time and
+    // may be null.
+    decltype(&::GetSystemTime) GetSystemTime;
+    decltype(&::SystemTimeToTzSpecificLocalTime) SystemTimeToTzSpecificLocalTime;
+    BOOL(WINAPI* SystemTimeToTzSpecificLocalTimeEx)(const DYNAMIC_TIME_ZONE_INFORMATION* zone,
+                                                    const SYSTEMTIME* utc, SYSTEMTIME* local);
     // The event of each run, and its source's registration.
     decltype(&::RegCreateKeyExW) RegCreateKeyExW;
     decltype(&::RegSetValueExW) RegSetValueExW;

@@ -102,10 +102,22 @@ struct FakeOs {
     int threadsCreated = 0;
     FakeConsole console;
 
-    // The virtual clock: milliseconds slept so far; local time is 2026-12-08 09:30:00.000
-    // plus that.
+    // The virtual clock: milliseconds slept so far. The wall clock is `utcStart` plus that,
+    // and each reading of it takes `msPerClockRead`.
     ULONGLONG NowMs() const { return m_clockMs; }
-    SYSTEMTIME LocalTime() const;
+    SYSTEMTIME utcStart = {2026, 12, 2, 8, 9, 30, 0, 0};
+    DWORD msPerClockRead = 0;
+    // The machine's zone: UTC minus standard local time in minutes, and `daylightBias`
+    // added from `daylightFrom` until `daylightUntil` (UTC instants; none when unset). An
+    // unreadable zone converts nothing (GetLocalTime then gives UTC).
+    LONG zoneBias = 0;
+    LONG daylightBias = 0;
+    SYSTEMTIME daylightFrom = {}, daylightUntil = {};
+    bool zoneUnreadable = false;
+    // The zone's local time of a UTC instant; false when the zone is unreadable.
+    bool LocalOf(const SYSTEMTIME& utc, SYSTEMTIME& local) const;
+    // The wall clock now, in UTC, read once.
+    SYSTEMTIME ReadUtcClock();
     void Slept(DWORD ms)
     {
         sleeps.push_back(ms);
@@ -122,10 +134,6 @@ struct FakeOs {
     // What SHGetKnownFolderPath gives for these folders; the real folder when empty.
     std::string programData;
     std::string localAppData;
-    // The zone GetTimeZoneInformation reports, once given.
-    bool zoneGiven = false;
-    DWORD zoneId = TIME_ZONE_ID_UNKNOWN;
-    TIME_ZONE_INFORMATION zone = {};
     // Another process holds a move's target for this many MoveFileExA calls, which fail
     // with `heldError`.
     int heldMoves = 0;
