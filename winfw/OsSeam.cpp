@@ -135,6 +135,10 @@ OsCalls MakeRealCalls()
     c.DeregisterEventSource = ::DeregisterEventSource;
     c.GetModuleFileNameW = ::GetModuleFileNameW;
     c.GetDpiForWindow = RealDpiForWindow;
+    c.SetDialogDpiChangeBehavior = SystemExport<decltype(c.SetDialogDpiChangeBehavior)>(
+        "user32.dll", "SetDialogDpiChangeBehavior");
+    c.AdjustWindowRectExForDpi = SystemExport<decltype(c.AdjustWindowRectExForDpi)>(
+        "user32.dll", "AdjustWindowRectExForDpi");
     c.SystemParametersInfoA = ::SystemParametersInfoA;
     c.GetModuleHandleA = ::GetModuleHandleA;
     c.SetDllDirectoryA = ::SetDllDirectoryA;

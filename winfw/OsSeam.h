@@ -73,6 +73,10 @@ struct OsCalls {
     // The DPI a window is drawn at: GetDpiForWindow where the system has it (Windows 10
     // 1607 on), the system DPI otherwise.
     UINT (*GetDpiForWindow)(HWND window);
+    // A dialog's own re-layout on a DPI change turned off (Windows 10 1703 on), and a
+    // window's frame at a given DPI (1607 on): found at run time, null where absent.
+    BOOL(WINAPI* SetDialogDpiChangeBehavior)(HWND dialog, int mask, int values);
+    BOOL(WINAPI* AdjustWindowRectExForDpi)(RECT* rect, DWORD style, BOOL menu, DWORD exStyle, UINT dpi);
     // The system parameters the windows follow (SPI_GETHIGHCONTRAST).
     decltype(&::SystemParametersInfoA) SystemParametersInfoA;
     // The process's DLL search and the system libraries bound at run time (SystemLibrary.h).

@@ -537,6 +537,27 @@ BOOL WINAPI FakeSystemParameters(UINT action, UINT size, PVOID value, UINT flags
     return TRUE;
 }
 
+BOOL WINAPI FakeDialogDpiChangeBehavior(HWND dialog, int mask, int values)
+{
+    if (!::IsWindow(dialog))
+        return Refuse(ERROR_INVALID_WINDOW_HANDLE);
+    Hold hold(g_fake->lock);
+    g_fake->dialogDpiCalls.push_back({dialog, mask, values});
+    return TRUE;
+}
+
+BOOL WINAPI FakeAdjustWindowRectForDpi(RECT* rect, DWORD style, BOOL, DWORD, UINT dpi)
+{
+    const int side = ::MulDiv(4, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+    const bool titled = (style & WS_CAPTION) == WS_CAPTION;
+    const int caption = titled ? ::MulDiv(30, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI) : 0;
+    rect->left -= side;
+    rect->right += side;
+    rect->top -= side + caption;
+    rect->bottom += side;
+    return TRUE;
+}
+
 OsCalls FakeCalls()
 {
     OsCalls calls = RealOsCalls();
@@ -577,6 +598,8 @@ OsCalls FakeCalls()
     calls.DeregisterEventSource = FakeDeregisterEventSource;
     calls.GetDpiForWindow = FakeDpiForWindow;
     calls.SystemParametersInfoA = FakeSystemParameters;
+    calls.SetDialogDpiChangeBehavior = FakeDialogDpiChangeBehavior;
+    calls.AdjustWindowRectExForDpi = FakeAdjustWindowRectForDpi;
     return calls;
 }
 

@@ -127,6 +127,14 @@ struct FakeOs {
     // The screen the windows are on: its DPI, and whether high contrast is on.
     UINT dpi = USER_DEFAULT_SCREEN_DPI;
     bool highContrast = false;
+    // Every SetDialogDpiChangeBehavior, in order. AdjustWindowRectExForDpi grows a client
+    // rectangle by the frame of its style at its DPI, as documented; here 4 pixels a side
+    // and a caption of 30 (WS_CAPTION) at 96 DPI, scaled.
+    struct DialogDpiCall {
+        HWND dialog;
+        int mask, values;
+    };
+    std::vector<DialogDpiCall> dialogDpiCalls;
 
     // The account the process runs as: a standard user, whom the machine's registry
     // refuses, or LocalSystem (S-1-5-18).

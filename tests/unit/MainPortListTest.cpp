@@ -14,6 +14,7 @@
 #include "app/Drawing.h"
 #include "app/PortQuery.h"
 #include "app/PortRules.h"
+#include "engine/ChargementDlg.h"
 #include "portlib/Tessock.h"
 #include "res/resource.h"
 
@@ -432,4 +433,85 @@ TEST(MainWindowDpi, HighContrastPaintsInSystemColoursAndLeavesWithoutARestart)
     EXPECT_EQ(looks[1].separator, ::GetSysColor(COLOR_WINDOWTEXT));
     EXPECT_EQ(looks[1].label.first, ::GetSysColorBrush(COLOR_WINDOW));
     EXPECT_EQ(looks[1].label.second, ::GetSysColor(COLOR_WINDOWTEXT));
+}
+
+namespace {
+
+// What a dialog answers when Windows asks its window size at another DPI, as it stood then.
+struct ScaledSizeAnswer {
+    LRESULT answer = 0;
+    SIZE size = {1, 1};
+    RECT client = {}, window = {};
+    bool relayoutOff = false; // the dialog manager's own re-layout turned off
+};
+
+ScaledSizeAnswer AskScaledSize(const FakeOs& os, HWND window, int dpi)
+{
+    ScaledSizeAnswer a;
+    ::GetClientRect(window, &a.client);
+    ::GetWindowRect(window, &a.window);
+    a.answer = ::SendMessageA(window, 0x02E4, static_cast<WPARAM>(dpi), reinterpret_cast<LPARAM>(&a.size));
+    for (const FakeOs::DialogDpiCall& call : os.dialogDpiCalls)
+        a.relayoutOff = a.relayoutOff || (call.dialog == window && call.mask == 1 && call.values == 1);
+    return a;
+}
+
+} // namespace
+
+TEST(WindowDpi, BothDialogsGiveTheSizeOfTheirOwnLayoutAtANewDpi)
+{
+    // Left to Windows, the dialog manager would re-lay the controls our layout re-lays, and
+    // the window would be scaled frame and all: the client area would no longer hold them.
+    const struct {
+        const char* name;
+        bool progress;
+        int fromDpi, toDpi;
+        bool adjustForDpi; // the system has AdjustWindowRectExForDpi
+    } cases[] = {
+        {"main window, 144 to 240", false, 144, 240, true},
+        {"main window, 144 to 96", false, 144, 96, true},
+        {"progress window, 120 to 192", true, 120, 192, true},
+        {"progress window, no frame at another DPI", true, 96, 144, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeOs os;
+        os.port.failOpen = true;
+        os.dpi = static_cast<UINT>(c.fromDpi);
+        if (!c.adjustForDpi)
+            Os().AdjustWindowRectExForDpi = nullptr;
+        ScaledSizeAnswer a;
+        const auto ask = [&](HWND window) {
+            a = AskScaledSize(os, window, c.toDpi);
+            return true;
+        };
+        if (c.progress) {
+            CChargementDlg dialog;
+            PostedMessageHook hook(WM_UPDATE_START, ask);
+            dialog.DoModal();
+            ASSERT_TRUE(hook.Ran());
+        } else {
+            ScriptPorts("", {}, 0, 0);
+            CChargeurDlg dialog;
+            PostedMessageHook hook(WM_TIMER, [&](HWND window) {
+                ::PostMessageA(window, WM_CLOSE, 0, 0);
+                return ask(window);
+            });
+            dialog.DoModal();
+            ASSERT_TRUE(hook.Ran());
+        }
+        EXPECT_EQ(a.answer, TRUE);
+        EXPECT_TRUE(a.relayoutOff);
+        // The client area scaled as the controls are, in the frame drawn at the new DPI
+        // (the double's: 4 pixels a side and a caption of 30 at 96 DPI), or else the frame
+        // the window has, scaled.
+        const auto scaled = [&](LONG pixels) { return ::MulDiv(pixels, c.toDpi, c.fromDpi); };
+        const int frameX = c.adjustForDpi ? 2 * ::MulDiv(4, c.toDpi, 96)
+                                          : scaled(a.window.right - a.window.left - a.client.right);
+        const int frameY = c.adjustForDpi ? 2 * ::MulDiv(4, c.toDpi, 96) + ::MulDiv(30, c.toDpi, 96)
+                                          : scaled(a.window.bottom - a.window.top - a.client.bottom);
+        EXPECT_GT(a.client.right, 0);
+        EXPECT_EQ(a.size.cx, scaled(a.client.right) + frameX);
+        EXPECT_EQ(a.size.cy, scaled(a.client.bottom) + frameY);
+    }
 }
