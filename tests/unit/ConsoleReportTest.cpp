@@ -34,7 +34,6 @@ TEST(Report, ATimeAndItsOffsetAreOneInstant)
          "2026-12-08T09:30:00+05:30"},
         {"west, the day and year before UTC's", {2027, 1, 0, 1, 2, 15, 0, 0}, 300, false, false, false,
          "2026-12-31T21:15:00-05:00"},
-        {"Paris in summer", {2026, 7, 0, 1, 10, 0, 0, 0}, -60, true, false, false, "2026-07-01T12:00:00+02:00"},
         {"summer time ends a millisecond later", {2026, 10, 0, 25, 0, 59, 59, 999}, -60, true, false, false,
          "2026-10-25T02:59:59+02:00"},
         {"summer time starts a millisecond later", {2026, 3, 0, 29, 0, 59, 59, 999}, -60, true, false, false,

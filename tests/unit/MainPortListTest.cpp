@@ -435,83 +435,50 @@ TEST(MainWindowDpi, HighContrastPaintsInSystemColoursAndLeavesWithoutARestart)
     EXPECT_EQ(looks[1].label.second, ::GetSysColor(COLOR_WINDOWTEXT));
 }
 
-namespace {
-
-// What a dialog answers when Windows asks its window size at another DPI, as it stood then.
-struct ScaledSizeAnswer {
-    LRESULT answer = 0;
-    SIZE size = {1, 1};
-    RECT client = {}, window = {};
-    bool relayoutOff = false; // the dialog manager's own re-layout turned off
-};
-
-ScaledSizeAnswer AskScaledSize(const FakeOs& os, HWND window, int dpi)
-{
-    ScaledSizeAnswer a;
-    ::GetClientRect(window, &a.client);
-    ::GetWindowRect(window, &a.window);
-    a.answer = ::SendMessageA(window, 0x02E4, static_cast<WPARAM>(dpi), reinterpret_cast<LPARAM>(&a.size));
-    for (const FakeOs::DialogDpiCall& call : os.dialogDpiCalls)
-        a.relayoutOff = a.relayoutOff || (call.dialog == window && call.mask == 1 && call.values == 1);
-    return a;
-}
-
-} // namespace
-
 TEST(WindowDpi, BothDialogsGiveTheSizeOfTheirOwnLayoutAtANewDpi)
 {
     // Left to Windows, the dialog manager would re-lay the controls our layout re-lays, and
     // the window would be scaled frame and all: the client area would no longer hold them.
     const struct {
-        const char* name;
         bool progress;
         int fromDpi, toDpi;
-        bool adjustForDpi; // the system has AdjustWindowRectExForDpi
-    } cases[] = {
-        {"main window, 144 to 240", false, 144, 240, true},
-        {"main window, 144 to 96", false, 144, 96, true},
-        {"progress window, 120 to 192", true, 120, 192, true},
-        {"progress window, no frame at another DPI", true, 96, 144, false},
-    };
+    } cases[] = {{false, 144, 240}, {false, 144, 96}, {true, 120, 192}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::to_string(c.fromDpi) + " to " + std::to_string(c.toDpi));
         FakeOs os;
         os.port.failOpen = true;
         os.dpi = static_cast<UINT>(c.fromDpi);
-        if (!c.adjustForDpi)
-            Os().AdjustWindowRectExForDpi = nullptr;
-        ScaledSizeAnswer a;
+        LRESULT answer = 0;
+        SIZE size = {1, 1};
+        RECT client = {};
+        HWND asked = nullptr;
         const auto ask = [&](HWND window) {
-            a = AskScaledSize(os, window, c.toDpi);
+            asked = window;
+            ::GetClientRect(window, &client);
+            answer = ::SendMessageA(window, 0x02E4, static_cast<WPARAM>(c.toDpi), reinterpret_cast<LPARAM>(&size));
+            if (!c.progress) // the progress window ends by itself, having no port
+                ::PostMessageA(window, WM_CLOSE, 0, 0);
             return true;
         };
         if (c.progress) {
             CChargementDlg dialog;
             PostedMessageHook hook(WM_UPDATE_START, ask);
             dialog.DoModal();
-            ASSERT_TRUE(hook.Ran());
         } else {
             ScriptPorts("", {}, 0, 0);
             CChargeurDlg dialog;
-            PostedMessageHook hook(WM_TIMER, [&](HWND window) {
-                ::PostMessageA(window, WM_CLOSE, 0, 0);
-                return ask(window);
-            });
+            PostedMessageHook hook(WM_TIMER, ask);
             dialog.DoModal();
-            ASSERT_TRUE(hook.Ran());
         }
-        EXPECT_EQ(a.answer, TRUE);
-        EXPECT_TRUE(a.relayoutOff);
-        // The client area scaled as the controls are, in the frame drawn at the new DPI
-        // (the double's: 4 pixels a side and a caption of 30 at 96 DPI), or else the frame
-        // the window has, scaled.
-        const auto scaled = [&](LONG pixels) { return ::MulDiv(pixels, c.toDpi, c.fromDpi); };
-        const int frameX = c.adjustForDpi ? 2 * ::MulDiv(4, c.toDpi, 96)
-                                          : scaled(a.window.right - a.window.left - a.client.right);
-        const int frameY = c.adjustForDpi ? 2 * ::MulDiv(4, c.toDpi, 96) + ::MulDiv(30, c.toDpi, 96)
-                                          : scaled(a.window.bottom - a.window.top - a.client.bottom);
-        EXPECT_GT(a.client.right, 0);
-        EXPECT_EQ(a.size.cx, scaled(a.client.right) + frameX);
-        EXPECT_EQ(a.size.cy, scaled(a.client.bottom) + frameY);
+        ASSERT_NE(asked, nullptr);
+        EXPECT_EQ(answer, TRUE);
+        ASSERT_EQ(os.dialogDpiCalls.size(), 1u);
+        EXPECT_EQ(os.dialogDpiCalls[0].dialog, asked);
+        EXPECT_EQ(os.dialogDpiCalls[0].mask, 1);
+        EXPECT_EQ(os.dialogDpiCalls[0].values, 1);
+        // The client area scaled as the controls are, in the double's frame at the new DPI:
+        // 4 pixels a side and a caption of 30 at 96 DPI.
+        EXPECT_EQ(size.cx, ::MulDiv(client.right, c.toDpi, c.fromDpi) + 2 * ::MulDiv(4, c.toDpi, 96));
+        EXPECT_EQ(size.cy, ::MulDiv(client.bottom, c.toDpi, c.fromDpi) + ::MulDiv(38, c.toDpi, 96));
     }
 }
