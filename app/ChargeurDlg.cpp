@@ -107,6 +107,7 @@ BOOL CChargeurDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
     m_dpi = WindowDpi(m_hWnd);
+    KeepDialogRelayoutOurs(m_hWnd);
     m_highContrast = HighContrastOn();
     ShowPackageTexts();
     CreateFonts();
@@ -182,6 +183,11 @@ void CChargeurDlg::ScalePicture(Picture& picture, const RECT& area)
 {
     if (picture.bitmap)
         picture.scaled = ScaleBitmapToFit(picture.bitmap.Get(), m_hWnd, Width(area), Height(area));
+}
+
+LRESULT CChargeurDlg::OnGetDpiScaledSize(WPARAM w, LPARAM l)
+{
+    return AnswerDpiScaledSize(m_hWnd, m_dpi, w, l);
 }
 
 LRESULT CChargeurDlg::OnDpiChanged(WPARAM w, LPARAM l)
@@ -304,6 +310,7 @@ bool CChargeurDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result)
         Entry::Message(WM_QUERYENDSESSION, &CChargeurDlg::OnQueryEndSession),
         Entry::Notice(WM_DESTROY, &CChargeurDlg::OnDestroy),
         Entry::Message(WM_DPICHANGED, &CChargeurDlg::OnDpiChanged),
+        Entry::Message(kGetDpiScaledSize, &CChargeurDlg::OnGetDpiScaledSize),
         Entry::Notice(WM_SIZE, &CChargeurDlg::OnSize),
         Entry::Notice(WM_SYSCOLORCHANGE, &CChargeurDlg::OnColoursChanged),
         Entry::Notice(WM_SETTINGCHANGE, &CChargeurDlg::OnColoursChanged),

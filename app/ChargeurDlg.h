@@ -76,6 +76,7 @@ private:
     LRESULT OnShowSplash(WPARAM, LPARAM);
     LRESULT OnDestroy(WPARAM, LPARAM);
     LRESULT OnDpiChanged(WPARAM, LPARAM);
+    LRESULT OnGetDpiScaledSize(WPARAM, LPARAM);
     LRESULT OnSize(WPARAM, LPARAM);
     LRESULT OnColoursChanged(WPARAM, LPARAM);
     HBRUSH OnCtlColor(UINT message, WPARAM w, LPARAM l);

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "winfw/FolderRule.h"
+#include "winfw/FileTime.h"
 #include "winfw/Handle.h"
 #include "winfw/HeldFolder.h"
 #include "winfw/KnownPlaces.h"
@@ -92,17 +93,31 @@ HANDLE CreateTemporary(const std::string& path, bool protect, std::string& tempo
     return INVALID_HANDLE_VALUE;
 }
 
-// UTC minus local time, in minutes, as the zone stands now (daylight saving included); 0
-// when the zone cannot be read.
-long CurrentBiasMinutes()
+// The zone's local time of one UTC instant; false when the zone cannot give it.
+bool LocalTimeOf(const SYSTEMTIME& utc, SYSTEMTIME& local)
 {
-    TIME_ZONE_INFORMATION zone = {};
-    switch (Os().GetTimeZoneInformation(&zone)) {
-    case TIME_ZONE_ID_STANDARD: return zone.Bias + zone.StandardBias;
-    case TIME_ZONE_ID_DAYLIGHT: return zone.Bias + zone.DaylightBias;
-    case TIME_ZONE_ID_UNKNOWN: return zone.Bias;
-    default: return 0;
-    }
+    if (Os().SystemTimeToTzSpecificLocalTimeEx != nullptr)
+        return Os().SystemTimeToTzSpecificLocalTimeEx(nullptr, &utc, &local) != 0;
+    return Os().SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) != 0;
+}
+
+// Local minus UTC in minutes, both readings of one instant; false when either is no date.
+bool OffsetMinutes(const SYSTEMTIME& utc, const SYSTEMTIME& local, long& minutes)
+{
+    FILETIME u = {}, l = {};
+    if (!::SystemTimeToFileTime(&utc, &u) || !::SystemTimeToFileTime(&local, &l))
+        return false;
+    const long long ticks = static_cast<long long>(TicksOf(l)) - static_cast<long long>(TicksOf(u));
+    minutes = static_cast<long>(ticks / static_cast<long long>(60 * kTicksPerSecond));
+    return true;
+}
+
+std::string IsoDateTime(const SYSTEMTIME& time)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", time.wYear, time.wMonth,
+                  time.wDay, time.wHour, time.wMinute, time.wSecond);
+    return text;
 }
 
 // Another process (an anti-virus scanning the new file, an indexer) may hold the target
@@ -131,17 +146,18 @@ bool MoveIntoPlace(const std::string& from, const std::string& to)
 
 std::string IsoLocalNow()
 {
-    SYSTEMTIME time = {};
-    Os().GetLocalTime(&time);
-    const long bias = CurrentBiasMinutes();
-    // The bias is UTC minus local time: a zone east of UTC has a negative one.
-    const bool west = bias > 0;
-    const long minutes = west ? bias : -bias;
-    char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u%c%02ld:%02ld", time.wYear,
-                  time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
-                  west ? '-' : '+', minutes / 60, minutes % 60);
-    return text;
+    // One reading of the clock: a time and an offset read apart are an hour off when the
+    // zone changes between them.
+    SYSTEMTIME utc = {};
+    Os().GetSystemTime(&utc);
+    SYSTEMTIME local = {};
+    long offset = 0;
+    if (!LocalTimeOf(utc, local) || !OffsetMinutes(utc, local, offset))
+        return IsoDateTime(utc) + "Z";
+    const long minutes = offset < 0 ? -offset : offset;
+    char zone[16];
+    std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return IsoDateTime(local) + zone;
 }
 
 std::string ReportJson(const UpdateReport& report)

@@ -7,7 +7,8 @@
 #include "engine/UpdateRun.h"
 #include "winfw/HeldFolder.h"
 
-// Local time in ISO 8601 with its offset from UTC: "2026-12-08T09:30:00+01:00".
+// Local time in ISO 8601 with its offset from UTC: "2026-12-08T09:30:00+01:00"; UTC
+// ("2026-12-08T08:30:00Z") when the zone cannot give the local time.
 std::string IsoLocalNow();
 
 // One reader's run, as the report and the result lines tell it.

@@ -75,6 +75,7 @@ void CChargementDlg::DoDataExchange(DataExchange& dx)
 BOOL CChargementDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    KeepDialogRelayoutOurs(m_hWnd);
     m_terminal.SetPercentCallback(PercentCallback, HandleToContext(m_hWnd));
     m_terminal.SetModuleCallback(ModuleCallback, HandleToContext(m_hWnd));
     SendMessageA(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
@@ -84,6 +85,11 @@ BOOL CChargementDlg::OnInitDialog()
     LogTextFit(m_hWnd, m_dpi);
     PostUpdateStart(m_hWnd);
     return TRUE;
+}
+
+LRESULT CChargementDlg::OnGetDpiScaledSize(WPARAM w, LPARAM l)
+{
+    return AnswerDpiScaledSize(m_hWnd, m_dpi, w, l);
 }
 
 LRESULT CChargementDlg::OnDpiChanged(WPARAM w, LPARAM l)
@@ -141,6 +147,7 @@ bool CChargementDlg::OnMessage(UINT message, WPARAM w, LPARAM l, LRESULT& result
         Entry::ControlColors(&CChargementDlg::OnCtlColor),
         Entry::Message(WM_HELP, &CChargementDlg::OnHelpInfo),
         Entry::Message(WM_DPICHANGED, &CChargementDlg::OnDpiChanged),
+        Entry::Message(kGetDpiScaledSize, &CChargementDlg::OnGetDpiScaledSize),
         Entry::Notice(WM_SYSCOLORCHANGE, &CChargementDlg::OnColoursChanged),
         Entry::Notice(WM_SETTINGCHANGE, &CChargementDlg::OnColoursChanged),
     };

@@ -94,6 +94,7 @@ private:
     HBRUSH OnCtlColor(UINT message, WPARAM w, LPARAM l);
     LRESULT OnHelpInfo(WPARAM, LPARAM);
     LRESULT OnDpiChanged(WPARAM, LPARAM);
+    LRESULT OnGetDpiScaledSize(WPARAM, LPARAM);
     LRESULT OnColoursChanged(WPARAM, LPARAM);
     // Reads whether high contrast is on and, when that changed, repaints in the new colours.
     void FollowContrast();

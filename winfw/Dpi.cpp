@@ -34,6 +34,43 @@ bool HighContrastOn()
     return (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
 }
 
+void KeepDialogRelayoutOurs(HWND dialog)
+{
+    // Wine and Windows before 10 1703 lack it.
+    if (Os().SetDialogDpiChangeBehavior != nullptr)
+        Os().SetDialogDpiChangeBehavior(dialog, kDialogDpiDisableAll, kDialogDpiDisableAll);
+}
+
+SIZE WindowSizeAtDpi(HWND window, int fromDpi, int toDpi)
+{
+    RECT client = {};
+    ::GetClientRect(window, &client);
+    RECT rect = {0, 0, RescaleDpi(client.right, fromDpi, toDpi), RescaleDpi(client.bottom, fromDpi, toDpi)};
+    const auto style = static_cast<DWORD>(::GetWindowLongA(window, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(::GetWindowLongA(window, GWL_EXSTYLE));
+    if (Os().AdjustWindowRectExForDpi != nullptr &&
+        Os().AdjustWindowRectExForDpi(&rect, style, ::GetMenu(window) != nullptr, exStyle,
+                                      static_cast<UINT>(toDpi)))
+        return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+    // Without it, the frame the window has now, scaled as its client area.
+    RECT outer = {};
+    ::GetWindowRect(window, &outer);
+    const int frameX = (outer.right - outer.left) - client.right;
+    const int frameY = (outer.bottom - outer.top) - client.bottom;
+    return SIZE{rect.right + RescaleDpi(frameX, fromDpi, toDpi),
+                rect.bottom + RescaleDpi(frameY, fromDpi, toDpi)};
+}
+
+LRESULT AnswerDpiScaledSize(HWND window, int dpi, WPARAM w, LPARAM l)
+{
+    auto* size = reinterpret_cast<SIZE*>(l);
+    // A DPI that is none leaves the window as it is.
+    const int toDpi = w > 0 && w <= 0xFFFF ? static_cast<int>(w) : dpi;
+    if (size != nullptr)
+        *size = WindowSizeAtDpi(window, dpi, toDpi);
+    return TRUE;
+}
+
 namespace {
 
 BOOL CALLBACK AddChild(HWND child, LPARAM list)

@@ -35,6 +35,26 @@ inline void TakeSuggestedRect(HWND window, LPARAM l)
                        SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Asked of a PerMonitorV2 window before WM_DPICHANGED (Windows 10 1703 on): the window
+// size it wants at the DPI in WPARAM, written to the SIZE in LPARAM. The headers hide it
+// below that version.
+constexpr UINT kGetDpiScaledSize = 0x02E4;
+// DIALOG_DPI_CHANGE_BEHAVIORS: the dialog manager neither answers kGetDpiScaledSize nor
+// re-lays anything on WM_DPICHANGED.
+constexpr int kDialogDpiDisableAll = 0x0001;
+
+// Turns the dialog manager's own re-layout on a DPI change off where the system has it: the
+// dialog's DialogLayout re-lays it, and both doing it would scale the controls twice.
+void KeepDialogRelayoutOurs(HWND dialog);
+
+// The window size at `toDpi` of a window laid out at `fromDpi`: its client area scaled as
+// DialogLayout scales the controls, with the frame the system draws at `toDpi`.
+SIZE WindowSizeAtDpi(HWND window, int fromDpi, int toDpi);
+
+// The answer to kGetDpiScaledSize of a window laid out at `dpi`: always TRUE, the system
+// taking our size rather than scaling the window itself.
+LRESULT AnswerDpiScaledSize(HWND window, int dpi, WPARAM w, LPARAM l);
+
 // The controls of a dialog as laid out at one DPI, re-laid at another as Windows re-lays
 // a per-monitor dialog: every rectangle scaled, and the dialog's own font made again for
 // the controls that use it. Fonts the window gives its controls itself are its own to

@@ -83,12 +83,13 @@ bool RealRandomBytes(void* buffer, ULONG size)
     return ::RtlGenRandom(buffer, size) != FALSE;
 }
 
-using MitigationPolicyFn = BOOL(WINAPI*)(int, PVOID, SIZE_T);
-
-MitigationPolicyFn RealMitigationPolicy()
+// An export of a system library the process has loaded, found at run time: null on a
+// system without it.
+template <typename Fn>
+Fn SystemExport(const char* module, const char* name)
 {
-    return reinterpret_cast<MitigationPolicyFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetProcessMitigationPolicy")));
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA(module), name)));
 }
 
 // Filled by member name, so a new member can never shift the others.
@@ -134,7 +135,10 @@ OsCalls MakeRealCalls()
     c.CoTaskMemFree = ::CoTaskMemFree;
     c.OpenProcessToken = ::OpenProcessToken;
     c.GetTokenInformation = ::GetTokenInformation;
-    c.GetTimeZoneInformation = ::GetTimeZoneInformation;
+    c.GetSystemTime = ::GetSystemTime;
+    c.SystemTimeToTzSpecificLocalTime = ::SystemTimeToTzSpecificLocalTime;
+    c.SystemTimeToTzSpecificLocalTimeEx = SystemExport<decltype(c.SystemTimeToTzSpecificLocalTimeEx)>(
+        "kernel32.dll", "SystemTimeToTzSpecificLocalTimeEx");
     c.RegCreateKeyExW = ::RegCreateKeyExW;
     c.RegSetValueExW = ::RegSetValueExW;
     c.RegCloseKey = ::RegCloseKey;
@@ -144,6 +148,10 @@ OsCalls MakeRealCalls()
     c.DeregisterEventSource = ::DeregisterEventSource;
     c.GetModuleFileNameW = ::GetModuleFileNameW;
     c.GetDpiForWindow = RealDpiForWindow;
+    c.SetDialogDpiChangeBehavior = SystemExport<decltype(c.SetDialogDpiChangeBehavior)>(
+        "user32.dll", "SetDialogDpiChangeBehavior");
+    c.AdjustWindowRectExForDpi = SystemExport<decltype(c.AdjustWindowRectExForDpi)>(
+        "user32.dll", "AdjustWindowRectExForDpi");
     c.SystemParametersInfoA = ::SystemParametersInfoA;
     c.GetModuleHandleA = ::GetModuleHandleA;
     c.SetDllDirectoryA = ::SetDllDirectoryA;
@@ -163,7 +171,8 @@ OsCalls MakeRealCalls()
     c.FindNextFileW = ::FindNextFileW;
     c.GetVolumeInformationByHandleW = ::GetVolumeInformationByHandleW;
     c.RandomBytes = RealRandomBytes;
-    c.SetProcessMitigationPolicy = RealMitigationPolicy();
+    c.SetProcessMitigationPolicy = SystemExport<BOOL(WINAPI*)(int, PVOID, SIZE_T)>(
+        "kernel32.dll", "SetProcessMitigationPolicy");
     return c;
 }
 

@@ -56,8 +56,13 @@ struct OsCalls {
     decltype(&::CoTaskMemFree) CoTaskMemFree;
     decltype(&::OpenProcessToken) OpenProcessToken;
     decltype(&::GetTokenInformation) GetTokenInformation;
-    // The report: its zone offset and its move into place.
-    decltype(&::GetTimeZoneInformation) GetTimeZoneInformation;
+    // The report's times: one UTC instant, and the zone's local time of that instant. The
+    // Ex form follows the zone's rules of the instant's year; it is found at run time and
+    // may be null.
+    decltype(&::GetSystemTime) GetSystemTime;
+    decltype(&::SystemTimeToTzSpecificLocalTime) SystemTimeToTzSpecificLocalTime;
+    BOOL(WINAPI* SystemTimeToTzSpecificLocalTimeEx)(const DYNAMIC_TIME_ZONE_INFORMATION* zone,
+                                                    const SYSTEMTIME* utc, SYSTEMTIME* local);
     // The event of each run, and its source's registration.
     decltype(&::RegCreateKeyExW) RegCreateKeyExW;
     decltype(&::RegSetValueExW) RegSetValueExW;
@@ -71,6 +76,10 @@ struct OsCalls {
     // The DPI a window is drawn at: GetDpiForWindow where the system has it (Windows 10
     // 1607 on), the system DPI otherwise.
     UINT (*GetDpiForWindow)(HWND window);
+    // A dialog's own re-layout on a DPI change turned off (Windows 10 1703 on), and a
+    // window's frame at a given DPI (1607 on): found at run time, null where absent.
+    BOOL(WINAPI* SetDialogDpiChangeBehavior)(HWND dialog, int mask, int values);
+    BOOL(WINAPI* AdjustWindowRectExForDpi)(RECT* rect, DWORD style, BOOL menu, DWORD exStyle, UINT dpi);
     // The system parameters the windows follow (SPI_GETHIGHCONTRAST).
     decltype(&::SystemParametersInfoA) SystemParametersInfoA;
     // The process's DLL search and the system libraries bound at run time (SystemLibrary.h).

@@ -315,5 +315,32 @@ def case_library_only_beside_the_program():
         check(updater.ended(15), "the updater did not end after its folder was refused")
 
 
+def case_windows_sized_by_their_own_layout_at_another_dpi():
+    """Asked, as Windows asks before moving a window to a screen of another DPI, the size each
+    window wants at twice the DPI: both answer with their own layout's, the client area
+    doubled inside a frame."""
+
+    def check_answer(title):
+        answer, width, height = (int(v) for v in drive("dpisize", title, 192, 20000).split())
+        client_w, client_h = (int(v) for v in drive("layout", title).splitlines()[0].split()[1:])
+        check(answer == 1, "%s: answered %d" % (title, answer))
+        # The frame: borders and a caption at 192 DPI, never nothing, never a window's worth.
+        check(0 <= width - 2 * client_w < 64 and 0 < height - 2 * client_h < 160,
+              "%s: %dx%d for a client of %dx%d at 96 DPI" % (title, width, height, client_w, client_h))
+
+    directory = package_dir()
+    with Device(*READER), Reader(5, "--model", "M99"), Updater(directory) as updater:
+        updater.wait_window()
+        check_answer(TITLE)
+        drive("waitselected", TITLE, PORTS, READER_ENTRY, 10000)
+        drive("waitenabled", TITLE, START, 1, 5000)
+        # The progress window, asked as soon as it shows: the reader is refused at once.
+        drive("click", TITLE, START)
+        check_answer("Chargement")
+        box = unescape(drive("box", CAPTION, 60000).rstrip("\n"))
+        check(box.startswith("Erreur 118:"), repr(box))
+        drive("answer", CAPTION, 5000)
+
+
 if __name__ == "__main__":
     sys.exit(run_case(globals(), sys.argv))

@@ -32,6 +32,9 @@
 //                                  milliseconds, as a debug monitor reads them (DBWIN_BUFFER)
 //   layout TITLE                   "client W H", then one line per child window in z order:
 //                                  "id class x y width height visible" (client coordinates)
+//   dpisize TITLE DPI MS           waits for the window, then asks the window size it wants
+//                                  at DPI as Windows asks a PerMonitorV2 window before moving
+//                                  it to another screen: "ANSWER WIDTH HEIGHT"
 #include <windows.h>
 
 #include <cstdio>
@@ -216,6 +219,37 @@ bool Capture(HWND window, const wchar_t* path)
     return SaveBmp(path, width, height, rows);
 }
 
+// Asks `window` its size at `dpi` (WM_GETDPISCALEDSIZE). The SIZE lives in the window's own
+// process: the message's pointer is handed over as it is.
+bool AskScaledSize(HWND window, UINT dpi)
+{
+    constexpr UINT kGetDpiScaledSize = 0x02E4;
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (process == nullptr)
+        return Fail("cannot open the window's process");
+    bool ok = false;
+    void* remote = ::VirtualAllocEx(process, nullptr, sizeof(SIZE), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    SIZE size = {0, 0};
+    DWORD_PTR answer = 0;
+    if (remote == nullptr)
+        Fail("cannot reach the window's memory");
+    else if (!::WriteProcessMemory(process, remote, &size, sizeof size, nullptr) ||
+             !::SendMessageTimeoutW(window, kGetDpiScaledSize, dpi, reinterpret_cast<LPARAM>(remote),
+                                    SMTO_BLOCK, 5000, &answer) ||
+             !::ReadProcessMemory(process, remote, &size, sizeof size, nullptr))
+        Fail("no answer");
+    else
+        ok = true;
+    if (remote != nullptr)
+        ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    ::CloseHandle(process);
+    if (ok)
+        std::printf("%lld %ld %ld\n", static_cast<long long>(answer), size.cx, size.cy);
+    return ok;
+}
+
 void PostKey(HWND window, WPARAM key)
 {
     ::PostMessageW(window, WM_KEYDOWN, key, 1);
@@ -340,6 +374,12 @@ int Run(const std::vector<std::wstring>& a)
                         ::IsWindowVisible(child) ? 1 : 0);
         }
         return 0;
+    }
+    if (command == L"dpisize" && n == 4) {
+        HWND window = nullptr;
+        if (!WaitFor(ms(3), [&] { return (window = VisibleWindow(nullptr, a[1].c_str())) != nullptr; }))
+            return Fail("window not shown"), 1;
+        return AskScaledSize(window, static_cast<UINT>(id(2))) ? 0 : 1;
     }
     if (command == L"close" && n == 2) {
         HWND window = VisibleWindow(nullptr, a[1].c_str());

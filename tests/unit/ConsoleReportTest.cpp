@@ -24,28 +24,47 @@
 
 namespace {
 
-TEST(Report, TimesCarryTheZoneOffsetAsItStandsNow)
+TEST(Report, ATimeAndItsOffsetAreOneInstant)
 {
+    // Paris in 2026: summer time from 29 March to 25 October, 01:00 UTC both. Every reading
+    // of the clock takes a millisecond, so a time and an offset read apart straddle a switch.
+    const SYSTEMTIME summerFrom = {2026, 3, 0, 29, 1, 0, 0, 0};
+    const SYSTEMTIME summerUntil = {2026, 10, 0, 25, 1, 0, 0, 0};
     const struct {
-        DWORD id;
-        LONG bias, standardBias, daylightBias;
+        const char* name;
+        SYSTEMTIME utc;
+        LONG bias;        // UTC minus standard local time, minutes
+        bool paris;       // with Paris's summer time
+        bool unreadable;
+        bool withoutEx;   // a system without SystemTimeToTzSpecificLocalTimeEx
         const char* expected;
     } cases[] = {
-        {TIME_ZONE_ID_UNKNOWN, 240, 0, 0, "2026-12-08T09:30:00-04:00"},    // no saving time
-        {TIME_ZONE_ID_STANDARD, -60, 0, -60, "2026-12-08T09:30:00+01:00"},  // Paris, winter
-        {TIME_ZONE_ID_DAYLIGHT, -60, 0, -60, "2026-12-08T09:30:00+02:00"},  // Paris, summer
-        {TIME_ZONE_ID_UNKNOWN, -330, 0, 0, "2026-12-08T09:30:00+05:30"},
-        {TIME_ZONE_ID_DAYLIGHT, 210, 0, -60, "2026-12-08T09:30:00-02:30"},  // Newfoundland
-        {TIME_ZONE_ID_UNKNOWN, 0, 0, 0, "2026-12-08T09:30:00+00:00"},
+        {"west", {2026, 12, 0, 8, 13, 30, 0, 0}, 240, false, false, false, "2026-12-08T09:30:00-04:00"},
+        {"east by a half hour", {2026, 12, 0, 8, 4, 0, 0, 0}, -330, false, false, false,
+         "2026-12-08T09:30:00+05:30"},
+        {"west, the day and year before UTC's", {2027, 1, 0, 1, 2, 15, 0, 0}, 300, false, false, false,
+         "2026-12-31T21:15:00-05:00"},
+        {"summer time ends a millisecond later", {2026, 10, 0, 25, 0, 59, 59, 999}, -60, true, false, false,
+         "2026-10-25T02:59:59+02:00"},
+        {"summer time starts a millisecond later", {2026, 3, 0, 29, 0, 59, 59, 999}, -60, true, false, false,
+         "2026-03-29T01:59:59+01:00"},
+        {"no Ex form", {2026, 12, 0, 8, 8, 30, 0, 0}, -60, true, false, true, "2026-12-08T09:30:00+01:00"},
+        {"unreadable zone", {2026, 12, 0, 8, 8, 30, 0, 0}, -60, true, true, false, "2026-12-08T08:30:00Z"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected);
+        SCOPED_TRACE(c.name);
         FakeOs os;
-        os.zoneGiven = true;
-        os.zoneId = c.id;
-        os.zone.Bias = c.bias;
-        os.zone.StandardBias = c.standardBias;
-        os.zone.DaylightBias = c.daylightBias;
+        os.utcStart = c.utc;
+        os.msPerClockRead = 1;
+        os.zoneBias = c.bias;
+        if (c.paris) {
+            os.daylightBias = -60;
+            os.daylightFrom = summerFrom;
+            os.daylightUntil = summerUntil;
+        }
+        os.zoneUnreadable = c.unreadable;
+        if (c.withoutEx)
+            Os().SystemTimeToTzSpecificLocalTimeEx = nullptr;
         EXPECT_EQ(IsoLocalNow(), c.expected);
     }
 }

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "winfw/Text.h"
+#include "winfw/FileTime.h"
 
 namespace {
 
@@ -231,7 +232,33 @@ void WINAPI FakeSleep(DWORD ms)
 void WINAPI FakeLocalTime(LPSYSTEMTIME time)
 {
     Hold hold(g_fake->lock);
-    *time = g_fake->LocalTime();
+    const SYSTEMTIME utc = g_fake->ReadUtcClock();
+    if (!g_fake->LocalOf(utc, *time))
+        *time = utc;
+}
+
+void WINAPI FakeSystemTime(LPSYSTEMTIME time)
+{
+    Hold hold(g_fake->lock);
+    *time = g_fake->ReadUtcClock();
+}
+
+// SystemTimeToTzSpecificLocalTime(Ex) with no zone given converts in the active zone (the
+// machine's); a zone given is converted as Windows converts it.
+BOOL WINAPI FakeTzLocalTime(const TIME_ZONE_INFORMATION* zone, const SYSTEMTIME* utc, LPSYSTEMTIME local)
+{
+    if (zone != nullptr)
+        return RealOsCalls().SystemTimeToTzSpecificLocalTime(zone, utc, local);
+    Hold hold(g_fake->lock);
+    return g_fake->LocalOf(*utc, *local) ? TRUE : Refuse(ERROR_INVALID_DATA);
+}
+
+BOOL WINAPI FakeTzLocalTimeEx(const DYNAMIC_TIME_ZONE_INFORMATION* zone, const SYSTEMTIME* utc,
+                              LPSYSTEMTIME local)
+{
+    if (zone != nullptr)
+        return Refuse(ERROR_INVALID_PARAMETER); // no dynamic zone is modelled
+    return FakeTzLocalTime(nullptr, utc, local);
 }
 
 EXECUTION_STATE WINAPI FakeExecutionState(EXECUTION_STATE state)
@@ -439,15 +466,6 @@ BOOL WINAPI FakeTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS kind, LPVOID bu
     return TRUE;
 }
 
-DWORD WINAPI FakeTimeZone(LPTIME_ZONE_INFORMATION zone)
-{
-    Hold hold(g_fake->lock);
-    if (!g_fake->zoneGiven)
-        return RealOsCalls().GetTimeZoneInformation(zone);
-    *zone = g_fake->zone;
-    return g_fake->zoneId;
-}
-
 BOOL WINAPI FakeMoveFile(LPCSTR from, LPCSTR to, DWORD flags)
 {
     DWORD error = NO_ERROR;
@@ -615,6 +633,27 @@ BOOL WINAPI FakeSystemParameters(UINT action, UINT size, PVOID value, UINT flags
     return TRUE;
 }
 
+BOOL WINAPI FakeDialogDpiChangeBehavior(HWND dialog, int mask, int values)
+{
+    if (!::IsWindow(dialog))
+        return Refuse(ERROR_INVALID_WINDOW_HANDLE);
+    Hold hold(g_fake->lock);
+    g_fake->dialogDpiCalls.push_back({dialog, mask, values});
+    return TRUE;
+}
+
+BOOL WINAPI FakeAdjustWindowRectForDpi(RECT* rect, DWORD style, BOOL, DWORD, UINT dpi)
+{
+    const int side = ::MulDiv(4, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+    const bool titled = (style & WS_CAPTION) == WS_CAPTION;
+    const int caption = titled ? ::MulDiv(30, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI) : 0;
+    rect->left -= side;
+    rect->right += side;
+    rect->top -= side + caption;
+    rect->bottom += side;
+    return TRUE;
+}
+
 OsCalls FakeCalls()
 {
     OsCalls calls = RealOsCalls();
@@ -642,7 +681,9 @@ OsCalls FakeCalls()
     calls.WriteConsoleW = FakeWriteConsole;
     calls.SHGetKnownFolderPath = FakeKnownFolderPath;
     calls.GetTokenInformation = FakeTokenInformation;
-    calls.GetTimeZoneInformation = FakeTimeZone;
+    calls.GetSystemTime = FakeSystemTime;
+    calls.SystemTimeToTzSpecificLocalTime = FakeTzLocalTime;
+    calls.SystemTimeToTzSpecificLocalTimeEx = FakeTzLocalTimeEx;
     calls.MoveFileExA = FakeMoveFile;
     calls.RegCreateKeyExW = FakeRegCreateKey;
     calls.RegSetValueExW = FakeRegSetValue;
@@ -654,6 +695,8 @@ OsCalls FakeCalls()
     calls.DeregisterEventSource = FakeDeregisterEventSource;
     calls.GetDpiForWindow = FakeDpiForWindow;
     calls.SystemParametersInfoA = FakeSystemParameters;
+    calls.SetDialogDpiChangeBehavior = FakeDialogDpiChangeBehavior;
+    calls.AdjustWindowRectExForDpi = FakeAdjustWindowRectForDpi;
     return calls;
 }
 
@@ -702,18 +745,36 @@ FakePort* FakeOs::PortOfHandle(HANDLE handle)
     return nullptr;
 }
 
-SYSTEMTIME FakeOs::LocalTime() const
+namespace {
+
+ULONGLONG TicksOfTime(const SYSTEMTIME& time)
 {
-    const ULONGLONG ms = m_clockMs + ((9 * 60 + 30) * 60) * 1000ULL;
-    SYSTEMTIME time = {};
-    time.wYear = 2026;
-    time.wMonth = 12;
-    time.wDay = 8;
-    time.wHour = static_cast<WORD>(ms / 3600000 % 24);
-    time.wMinute = static_cast<WORD>(ms / 60000 % 60);
-    time.wSecond = static_cast<WORD>(ms / 1000 % 60);
-    time.wMilliseconds = static_cast<WORD>(ms % 1000);
-    return time;
+    FILETIME file = {};
+    ::SystemTimeToFileTime(&time, &file);
+    return TicksOf(file);
+}
+
+} // namespace
+
+SYSTEMTIME FakeOs::ReadUtcClock()
+{
+    SYSTEMTIME now = {};
+    const FILETIME file = FileTimeOf(TicksOfTime(utcStart) + m_clockMs * (kTicksPerSecond / 1000));
+    ::FileTimeToSystemTime(&file, &now);
+    m_clockMs += msPerClockRead;
+    return now;
+}
+
+bool FakeOs::LocalOf(const SYSTEMTIME& utc, SYSTEMTIME& local) const
+{
+    if (zoneUnreadable)
+        return false;
+    const ULONGLONG ticks = TicksOfTime(utc);
+    const bool daylight = daylightFrom.wYear != 0 && ticks >= TicksOfTime(daylightFrom) &&
+                          ticks < TicksOfTime(daylightUntil);
+    const LONG bias = zoneBias + (daylight ? daylightBias : 0);
+    const FILETIME file = FileTimeOf(ticks - static_cast<LONGLONG>(bias) * 60 * kTicksPerSecond);
+    return ::FileTimeToSystemTime(&file, &local) != 0;
 }
 
 bool FakeOs::Logged(const std::string& line) const

@@ -103,10 +103,22 @@ struct FakeOs {
     int threadsCreated = 0;
     FakeConsole console;
 
-    // The virtual clock: milliseconds slept so far; local time is 2026-12-08 09:30:00.000
-    // plus that.
+    // The virtual clock: milliseconds slept so far. The wall clock is `utcStart` plus that,
+    // and each reading of it takes `msPerClockRead`.
     ULONGLONG NowMs() const { return m_clockMs; }
-    SYSTEMTIME LocalTime() const;
+    SYSTEMTIME utcStart = {2026, 12, 2, 8, 9, 30, 0, 0};
+    DWORD msPerClockRead = 0;
+    // The machine's zone: UTC minus standard local time in minutes, and `daylightBias`
+    // added from `daylightFrom` until `daylightUntil` (UTC instants; none when unset). An
+    // unreadable zone converts nothing (GetLocalTime then gives UTC).
+    LONG zoneBias = 0;
+    LONG daylightBias = 0;
+    SYSTEMTIME daylightFrom = {}, daylightUntil = {};
+    bool zoneUnreadable = false;
+    // The zone's local time of a UTC instant; false when the zone is unreadable.
+    bool LocalOf(const SYSTEMTIME& utc, SYSTEMTIME& local) const;
+    // The wall clock now, in UTC, read once.
+    SYSTEMTIME ReadUtcClock();
     void Slept(DWORD ms)
     {
         sleeps.push_back(ms);
@@ -116,6 +128,14 @@ struct FakeOs {
     // The screen the windows are on: its DPI, and whether high contrast is on.
     UINT dpi = USER_DEFAULT_SCREEN_DPI;
     bool highContrast = false;
+    // Every SetDialogDpiChangeBehavior, in order. AdjustWindowRectExForDpi grows a client
+    // rectangle by the frame of its style at its DPI, as documented; here 4 pixels a side
+    // and a caption of 30 (WS_CAPTION) at 96 DPI, scaled.
+    struct DialogDpiCall {
+        HWND dialog;
+        int mask, values;
+    };
+    std::vector<DialogDpiCall> dialogDpiCalls;
 
     // The account the process runs as: a standard user, whom the machine's registry
     // refuses, or LocalSystem (S-1-5-18).
@@ -128,10 +148,6 @@ struct FakeOs {
     std::string programFiles;
     // What GetModuleFileNameW gives for the program; the real one when empty.
     std::wstring programPath;
-    // The zone GetTimeZoneInformation reports, once given.
-    bool zoneGiven = false;
-    DWORD zoneId = TIME_ZONE_ID_UNKNOWN;
-    TIME_ZONE_INFORMATION zone = {};
     // Another process holds a move's target for this many MoveFileExA calls, which fail
     // with `heldError`.
     int heldMoves = 0;

@@ -14,6 +14,7 @@
 #include "app/Drawing.h"
 #include "app/PortQuery.h"
 #include "app/PortRules.h"
+#include "engine/ChargementDlg.h"
 #include "portlib/Tessock.h"
 #include "res/resource.h"
 
@@ -432,4 +433,52 @@ TEST(MainWindowDpi, HighContrastPaintsInSystemColoursAndLeavesWithoutARestart)
     EXPECT_EQ(looks[1].separator, ::GetSysColor(COLOR_WINDOWTEXT));
     EXPECT_EQ(looks[1].label.first, ::GetSysColorBrush(COLOR_WINDOW));
     EXPECT_EQ(looks[1].label.second, ::GetSysColor(COLOR_WINDOWTEXT));
+}
+
+TEST(WindowDpi, BothDialogsGiveTheSizeOfTheirOwnLayoutAtANewDpi)
+{
+    // Left to Windows, the dialog manager would re-lay the controls our layout re-lays, and
+    // the window would be scaled frame and all: the client area would no longer hold them.
+    const struct {
+        bool progress;
+        int fromDpi, toDpi;
+    } cases[] = {{false, 144, 240}, {false, 144, 96}, {true, 120, 192}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.fromDpi) + " to " + std::to_string(c.toDpi));
+        FakeOs os;
+        os.port.failOpen = true;
+        os.dpi = static_cast<UINT>(c.fromDpi);
+        LRESULT answer = 0;
+        SIZE size = {1, 1};
+        RECT client = {};
+        HWND asked = nullptr;
+        const auto ask = [&](HWND window) {
+            asked = window;
+            ::GetClientRect(window, &client);
+            answer = ::SendMessageA(window, 0x02E4, static_cast<WPARAM>(c.toDpi), reinterpret_cast<LPARAM>(&size));
+            if (!c.progress) // the progress window ends by itself, having no port
+                ::PostMessageA(window, WM_CLOSE, 0, 0);
+            return true;
+        };
+        if (c.progress) {
+            CChargementDlg dialog;
+            PostedMessageHook hook(WM_UPDATE_START, ask);
+            dialog.DoModal();
+        } else {
+            ScriptPorts("", {}, 0, 0);
+            CChargeurDlg dialog;
+            PostedMessageHook hook(WM_TIMER, ask);
+            dialog.DoModal();
+        }
+        ASSERT_NE(asked, nullptr);
+        EXPECT_EQ(answer, TRUE);
+        ASSERT_EQ(os.dialogDpiCalls.size(), 1u);
+        EXPECT_EQ(os.dialogDpiCalls[0].dialog, asked);
+        EXPECT_EQ(os.dialogDpiCalls[0].mask, 1);
+        EXPECT_EQ(os.dialogDpiCalls[0].values, 1);
+        // The client area scaled as the controls are, in the double's frame at the new DPI:
+        // 4 pixels a side and a caption of 30 at 96 DPI.
+        EXPECT_EQ(size.cx, ::MulDiv(client.right, c.toDpi, c.fromDpi) + 2 * ::MulDiv(4, c.toDpi, 96));
+        EXPECT_EQ(size.cy, ::MulDiv(client.bottom, c.toDpi, c.fromDpi) + ::MulDiv(38, c.toDpi, 96));
+    }
 }
