@@ -121,10 +121,10 @@ def admin_guide():
     return b"\xef\xbb\xbf" + text.replace("\n", "\r\n").encode("utf-8")
 
 
-def run_tool(command, what, cwd=None):
+def run_tool(command, what, cwd=None, env=None):
     try:
         out = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                             timeout=300, cwd=cwd)
+                             timeout=300, cwd=cwd, env=env)
     except (OSError, subprocess.TimeoutExpired) as e:
         sys.exit("release: cannot run %s: %s" % (command[0], e))
     if out.returncode != 0:
@@ -157,7 +157,7 @@ def build_msi(files, icon, version, epoch, staging, msi):
               "-D", "Version=%s" % version, "-D", "ProductCode=%s" % str(product).upper(),
               "-D", "Staging=msi", "-D", "Icon=Orvane.ico",
               os.path.join(ROOT, "res", "Orvane.wxs")],
-             "wixl", cwd=staging)
+             "wixl", cwd=staging, env=dict(os.environ, TZ="UTC"))  # faketime reads local time
     subject = "Orvane %s" % version
     set_package_code(msi, uuid.UUID(int=0), subject)
     with open(msi, "rb") as f:
