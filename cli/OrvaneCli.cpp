@@ -16,6 +16,7 @@
 #include "ExitCodes.h"
 #include "Explain.h"
 #include "PortCommands.h"
+#include "Registration.h"
 #include "UpdateCommand.h"
 #include "engine/RunResult.h"
 #include "package/PackageFolder.h"
@@ -286,6 +287,20 @@ ExitStatus Usb(const GlobalOptions&, ArgumentReader& args)
     return RunUsb(port);
 }
 
+ExitStatus Register(const GlobalOptions&, ArgumentReader& args)
+{
+    if (!args.Done())
+        return ExitCode::BadArguments;
+    return RunRegister();
+}
+
+ExitStatus Unregister(const GlobalOptions&, ArgumentReader& args)
+{
+    if (!args.Done())
+        return ExitCode::BadArguments;
+    return RunUnregister();
+}
+
 ExitStatus Help(const GlobalOptions&, ArgumentReader& args);
 
 struct Command {
@@ -352,6 +367,14 @@ const Command kCommands[] = {
      "0 done (also with no port), 1 the library or its list failed", Ports},
     {"usb", "PORT", "the port's USB position: DRIVERKEY<TAB>HUB<TAB>PORT",
      "0 found, 1 not found or the library failed", Usb},
+    {"register", "",
+     "as an administrator, once: makes this OrvaneCli.exe, installed\n"
+     "under Program Files, the event source \"Orvane\"",
+     "0 registered, 1 the registry refused, 2 not elevated, or this\n"
+     "copy is not inside Program Files (nothing changed)",
+     Register},
+    {"unregister", "", "as an administrator: removes the event source (the journals stay)",
+     "0 removed or there was none, 1 the registry refused, 2 not elevated", Unregister},
     {"help", "[COMMAND]", "this text, or COMMAND's", "0", Help},
 };
 

@@ -18,7 +18,7 @@ struct RunEventKind {
 // (no reader, a silent reader, a busy port, a reader unplugged), an error for the others.
 RunEventKind RunEventOf(RunResult result);
 
-// Registers the event source where the account may (an elevated administrator, SYSTEM),
-// then writes the run's event: its port, model, result, the operator's message and the
-// journal's path. Nothing that fails here changes the run.
+// Writes the run's event: its port, model, result, the operator's message and the journal's
+// path. The source's key is `register`'s alone: a run never writes it. Nothing that fails
+// here changes the run.
 void WriteRunEvent(const PortRun& run) noexcept;

@@ -49,6 +49,21 @@ bool RunsAsLocalSystem()
            ::IsWellKnownSid(user->User.Sid, WinLocalSystemSid);
 }
 
+bool RunsElevated()
+{
+    if (RunsAsLocalSystem())
+        return true;
+    HANDLE opened = nullptr;
+    if (!Os().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened))
+        return false;
+    ScopedHandle token(opened);
+    TOKEN_ELEVATION elevation = {};
+    DWORD needed = 0;
+    return Os().GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation,
+                                    &needed) &&
+           elevation.TokenIsElevated != 0;
+}
+
 std::string KnownFolderPath(REFKNOWNFOLDERID folder)
 {
     TaskMemoryText path;

@@ -118,6 +118,7 @@ OsCalls MakeRealCalls()
     c.RegCreateKeyExW = ::RegCreateKeyExW;
     c.RegSetValueExW = ::RegSetValueExW;
     c.RegCloseKey = ::RegCloseKey;
+    c.RegDeleteKeyExW = ::RegDeleteKeyExW;
     c.RegisterEventSourceW = ::RegisterEventSourceW;
     c.ReportEventW = ::ReportEventW;
     c.DeregisterEventSource = ::DeregisterEventSource;

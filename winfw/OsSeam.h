@@ -61,6 +61,8 @@ struct OsCalls {
     decltype(&::RegCreateKeyExW) RegCreateKeyExW;
     decltype(&::RegSetValueExW) RegSetValueExW;
     decltype(&::RegCloseKey) RegCloseKey;
+    // The event source's removal by `unregister`.
+    decltype(&::RegDeleteKeyExW) RegDeleteKeyExW;
     decltype(&::RegisterEventSourceW) RegisterEventSourceW;
     decltype(&::ReportEventW) ReportEventW;
     decltype(&::DeregisterEventSource) DeregisterEventSource;

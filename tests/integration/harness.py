@@ -267,6 +267,24 @@ def new_journal(before, port):
         return f.read().decode("cp1252").split("\r\n")[:-1]
 
 
+EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Orvane"
+
+
+def wine_reg(*args):
+    """Wine's reg.exe on the prefix: its exit code and output."""
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.call([WINE_RUN, "reg"] + list(args), stdin=subprocess.DEVNULL,
+                               stdout=out, stderr=subprocess.STDOUT, timeout=120)
+        out.seek(0)
+        return code, out.read().decode("utf-8", "replace").replace("\r\n", "\n")
+
+
+def event_source():
+    """The event source's values as `reg query` lists them; None when there is no source."""
+    code, text = wine_reg("query", EVENT_SOURCE_KEY)
+    return text if code == 0 else None
+
+
 def winpath(path):
     """A Linux path as Wine sees it through drive Z:."""
     return "Z:" + path.replace("/", "\\")

@@ -4,10 +4,12 @@ Each case is one CTest test: `link_cases.py NAME`. Every case uses its own COM n
 that cases can run side by side.
 """
 import os
+import re
+import shutil
 import sys
 
-from harness import (SAMPLE, Reader, check, cli, percentages, run_case, sample_file, scratch,
-                     winpath)
+from harness import (BIN_DIR, EVENT_SOURCE_KEY, SAMPLE, WINEPREFIX, Reader, check, cli, event_source,
+                     percentages, run_case, run_windows, sample_file, scratch, wine_reg, winpath)
 
 BOX_122 = "Un élément logiciel est absent du lecteur."
 NO_LIBRARY = "Impossible de charger la dll Tessock"
@@ -195,6 +197,29 @@ def case_bad_arguments():
         run = cli(*args)
         check(run.code == 0 and shown in run.out and run.err == "", run)
         check(left_out is None or left_out not in run.out, run)
+
+
+def case_register_only_from_program_files():
+    # The build's copy lies outside Program Files: refused, nothing written. The same program
+    # copied there registers itself, and unregisters.
+    wine_reg("delete", EVENT_SOURCE_KEY, "/f")
+    run = cli("register")
+    check(run.code == 2 and "is not inside C:\\Program Files" in run.err, run)
+    check(event_source() is None, event_source())
+    installed = os.path.join(WINEPREFIX, "drive_c", "Program Files", "OrvaneRegisterCase")
+    os.makedirs(installed, exist_ok=True)
+    try:
+        shutil.copy(os.path.join(BIN_DIR, "OrvaneCli.exe"), installed)
+        program = "C:\\Program Files\\OrvaneRegisterCase\\OrvaneCli.exe"
+        run = run_windows(program, "register")
+        check(run.code == 0, run)
+        source = event_source() or ""
+        check(re.search(r"EventMessageFile\s+REG_SZ\s+" + re.escape(program), source), source)
+        run = run_windows(program, "unregister")
+        check(run.code == 0 and event_source() is None, (run, event_source()))
+    finally:
+        wine_reg("delete", EVENT_SOURCE_KEY, "/f")
+        shutil.rmtree(installed, ignore_errors=True)
 
 
 def case_not_a_port():

@@ -11,9 +11,10 @@ import signal
 import sys
 import time
 
-from harness import (APPS, BIN_DIR, GOOD_OPTIONS, M30_FILES, M30_LOAD_LIST, SAMPLE, TOOLS_DIR,
-                     Device, Reader, check, cli, journals, new_journal, run_case, run_windows,
-                     scratch, start_windows, winpath)
+from harness import (APPS, BIN_DIR, EVENT_SOURCE_KEY, GOOD_OPTIONS, M30_FILES, M30_LOAD_LIST,
+                     SAMPLE, TOOLS_DIR, Device, Reader, check, cli, event_source, journals,
+                     new_journal, run_case, run_windows, scratch, start_windows, wine_reg,
+                     winpath)
 
 SUCCESS = "La mise à jour s'est effectuée avec succès"
 UNREACHABLE = "Erreur 108:\nImpossible de communiquer avec le lecteur."
@@ -120,7 +121,10 @@ def case_whole_update_with_loader_restart():
 
 def case_no_reader():
     before = journals()
+    # The event is written without a source, and the run makes none.
+    wine_reg("delete", EVENT_SOURCE_KEY, "/f")
     run = cli("update", "COM71", cwd=SAMPLE, env=EVENT_LOG)
+    check(event_source() is None, event_source())
     check(run.code == 21 and UNREACHABLE in run.out, run)
     check("step: Terminal non détecté" in run.err, run)
     check("update: COM71: the port cannot be opened: there is no such port" in run.err, run)

@@ -9,8 +9,10 @@
 
 #include "FakeOs.h"
 #include "ScratchDir.h"
+#include "cli/Registration.h"
 #include "cli/Report.h"
 #include "cli/RunEvent.h"
+#include "winfw/Text.h"
 
 namespace {
 
@@ -110,10 +112,9 @@ TEST(RunEvent, EachResultHasItsTypeAndId)
     }
 }
 
-TEST(RunEvent, TheEventIsWrittenWhetherOrNotTheSourceCanBeRegistered)
+// Whoever runs it, a run leaves the source's key as the administrator's `register` made it.
+TEST(RunEvent, RunsWriteTheirEventAndNeverTheSource)
 {
-    wchar_t program[MAX_PATH] = {};
-    ASSERT_GT(::GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
     for (const bool system : {false, true}) {
         SCOPED_TRACE(system ? "LocalSystem" : "a standard user");
         FakeOs os;
@@ -131,21 +132,77 @@ TEST(RunEvent, TheEventIsWrittenWhetherOrNotTheSourceCanBeRegistered)
                       L"COM7", L"M30", L"0", L"La mise à jour s'est effectuée avec succès",
                       L"C:\\ProgramData\\Orvane\\Journal\\20261208-093000-COM7.log"}));
         EXPECT_EQ(os.openKeys, 0);
-        if (!system) {
-            // Refused the machine's key: nothing registered, the event written all the same.
-            EXPECT_TRUE(os.machineValues.empty());
+        EXPECT_EQ(os.machineValues.count({kEventSourceKey, L"EventMessageFile"}), 0u);
+    }
+}
+
+TEST(Registration, OnlyANameByNameInsideTheFolderCounts)
+{
+    const struct {
+        const wchar_t* path;
+        bool inside;
+    } cases[] = {
+        {L"\\\\?\\C:\\Program Files\\Orvane\\OrvaneCli.exe", true},
+        {L"c:\\PROGRAM FILES\\orvane\\OrvaneCli.exe", true},
+        {L"C:\\Program Files Evil\\OrvaneCli.exe", false},
+        {L"C:\\Program FilesOrvaneCli.exe", false},
+        {L"C:\\Program Files\\..\\Users\\Public\\OrvaneCli.exe", false},
+        {L"C:\\Program Files", false},
+        {L"D:\\Program Files\\Orvane\\OrvaneCli.exe", false},
+        {L"\\\\?\\UNC\\C:\\Program Files\\OrvaneCli.exe", false},
+        {L"\\\\srv\\C:\\Program Files\\OrvaneCli.exe", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.path));
+        EXPECT_EQ(LiesUnderFolder(c.path, L"C:\\Program Files\\"), c.inside);
+    }
+}
+
+// The unit-test program stands for OrvaneCli.exe; "Program Files" is its folder, or a name
+// its folder's name only begins with.
+TEST(Registration, RegisterAndUnregisterAsTheAdministratorOnly)
+{
+    wchar_t program[MAX_PATH] = {};
+    ASSERT_GT(::GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
+    std::wstring folder(program);
+    folder.resize(folder.find_last_of(L'\\'));
+    enum Who { User, Admin, System };
+    const struct {
+        const char* what;
+        Who who;
+        bool installed;   // the program inside Program Files
+        bool registered;  // the source there before
+        bool unregister;
+        int code;
+        bool sourceAfter;
+    } cases[] = {
+        {"a standard user registers", User, true, false, false, 2, false},
+        {"outside Program Files", Admin, false, false, false, 2, false},
+        {"an elevated administrator", Admin, true, false, false, 0, true},
+        {"SYSTEM, the installer", System, true, true, false, 0, true},
+        {"a standard user unregisters", User, true, true, true, 2, true},
+        {"unregister", Admin, true, true, true, 0, false},
+        {"unregister, none there", System, true, false, true, 0, false},
+    };
+    const std::pair<std::wstring, std::wstring> file{kEventSourceKey, L"EventMessageFile"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeOs os;
+        os.elevated = c.who == Admin;
+        os.localSystem = c.who == System;
+        const std::wstring programFiles = c.installed ? folder : folder.substr(0, folder.size() - 1);
+        os.programFiles = WideToAnsi(programFiles);
+        if (c.registered)
+            os.machineValues[file] = FakeOs::Value{REG_SZ, {'o', 0, 'l', 0, 'd', 0, 0, 0}};
+        const ExitStatus status = c.unregister ? RunUnregister() : RunRegister();
+        EXPECT_EQ(status.Code(), c.code);
+        ASSERT_EQ(os.machineValues.count(file), c.sourceAfter ? 1u : 0u);
+        EXPECT_EQ(os.openKeys, 0);
+        if (c.unregister || !c.sourceAfter)
             continue;
-        }
-        const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Orvane";
-        EXPECT_EQ(os.machineKey, key);
-        const FakeOs::Value& file = os.machineValues[{key, L"EventMessageFile"}];
-        EXPECT_EQ(file.type, static_cast<DWORD>(REG_SZ));
-        EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(file.data.data())), program);
-        const FakeOs::Value& types = os.machineValues[{key, L"TypesSupported"}];
-        ASSERT_EQ(types.data.size(), sizeof(DWORD));
-        EXPECT_EQ(*reinterpret_cast<const DWORD*>(types.data.data()),
-                  static_cast<DWORD>(EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
-                                     EVENTLOG_INFORMATION_TYPE));
+        EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(os.machineValues[file].data.data())),
+                  program);
+        EXPECT_NE(os.machineKeyAccess & KEY_WOW64_64KEY, 0u);
     }
 }
 

@@ -341,6 +341,8 @@ HRESULT WINAPI FakeKnownFolderPath(REFKNOWNFOLDERID folder, DWORD flags, HANDLE 
             given = g_fake->programData;
         else if (IsEqualGUID(folder, FOLDERID_LocalAppData))
             given = g_fake->localAppData;
+        else if (IsEqualGUID(folder, FOLDERID_ProgramFiles))
+            given = g_fake->programFiles;
     }
     if (given.empty())
         return RealOsCalls().SHGetKnownFolderPath(folder, flags, token, path);
@@ -356,6 +358,17 @@ HRESULT WINAPI FakeKnownFolderPath(REFKNOWNFOLDERID folder, DWORD flags, HANDLE 
 BOOL WINAPI FakeTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS kind, LPVOID buffer, DWORD size,
                                  PDWORD needed)
 {
+    if (kind == TokenElevation) {
+        *needed = sizeof(TOKEN_ELEVATION);
+        if (buffer == nullptr || size < sizeof(TOKEN_ELEVATION)) {
+            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        Hold hold(g_fake->lock);
+        static_cast<TOKEN_ELEVATION*>(buffer)->TokenIsElevated =
+            g_fake->elevated || g_fake->localSystem;
+        return TRUE;
+    }
     if (kind != TokenUser) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -421,15 +434,16 @@ HANDLE const kEventSource = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(
 
 // Only an elevated administrator or LocalSystem may create a key under the machine's
 // services; the test machine knows no other key.
-LSTATUS WINAPI FakeRegCreateKey(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
+LSTATUS WINAPI FakeRegCreateKey(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM access,
                                 LPSECURITY_ATTRIBUTES, PHKEY key, LPDWORD)
 {
     Hold hold(g_fake->lock);
     if (root != HKEY_LOCAL_MACHINE || subKey == nullptr)
         return ERROR_INVALID_PARAMETER;
-    if (!g_fake->localSystem)
+    if (!g_fake->localSystem && !g_fake->elevated)
         return ERROR_ACCESS_DENIED;
     g_fake->machineKey = subKey;
+    g_fake->machineKeyAccess = access;
     ++g_fake->openKeys;
     *key = kMachineKey;
     return ERROR_SUCCESS;
@@ -452,6 +466,30 @@ LSTATUS WINAPI FakeRegCloseKey(HKEY key)
     if (key != kMachineKey)
         return ERROR_INVALID_HANDLE;
     --g_fake->openKeys;
+    return ERROR_SUCCESS;
+}
+
+// RegDeleteKeyExW: refused to a standard user; ERROR_FILE_NOT_FOUND for a key that holds
+// no value here.
+LSTATUS WINAPI FakeRegDeleteKey(HKEY root, LPCWSTR subKey, REGSAM, DWORD)
+{
+    Hold hold(g_fake->lock);
+    if (root != HKEY_LOCAL_MACHINE || subKey == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (!g_fake->localSystem && !g_fake->elevated)
+        return ERROR_ACCESS_DENIED;
+    bool found = false;
+    for (auto it = g_fake->machineValues.begin(); it != g_fake->machineValues.end();) {
+        if (it->first.first != subKey) {
+            ++it;
+            continue;
+        }
+        found = true;
+        it = g_fake->machineValues.erase(it);
+    }
+    if (!found)
+        return ERROR_FILE_NOT_FOUND;
+    g_fake->deletedKeys.push_back(subKey);
     return ERROR_SUCCESS;
 }
 
@@ -551,6 +589,7 @@ OsCalls FakeCalls()
     calls.RegCreateKeyExW = FakeRegCreateKey;
     calls.RegSetValueExW = FakeRegSetValue;
     calls.RegCloseKey = FakeRegCloseKey;
+    calls.RegDeleteKeyExW = FakeRegDeleteKey;
     calls.RegisterEventSourceW = FakeRegisterEventSource;
     calls.ReportEventW = FakeReportEvent;
     calls.DeregisterEventSource = FakeDeregisterEventSource;

@@ -119,9 +119,12 @@ struct FakeOs {
     // The account the process runs as: a standard user, whom the machine's registry
     // refuses, or LocalSystem (S-1-5-18).
     bool localSystem = false;
+    // An administrator's token that UAC did not filter (TokenElevation).
+    bool elevated = false;
     // What SHGetKnownFolderPath gives for these folders; the real folder when empty.
     std::string programData;
     std::string localAppData;
+    std::string programFiles;
     // The zone GetTimeZoneInformation reports, once given.
     bool zoneGiven = false;
     DWORD zoneId = TIME_ZONE_ID_UNKNOWN;
@@ -145,6 +148,8 @@ struct FakeOs {
     };
     std::map<std::pair<std::wstring, std::wstring>, Value> machineValues;
     std::wstring machineKey;  // the key last created
+    REGSAM machineKeyAccess = 0;  // the access it was created with
+    std::vector<std::wstring> deletedKeys;
     int openKeys = 0;
     int openEventSources = 0;
 
