@@ -338,15 +338,18 @@ def release_of(work, version):
 
 
 def msiexec(machine, option, msi):
-    """msiexec's exit code, whole: a Unix exit status keeps only its low byte (1603 is 67)."""
-    batch = os.path.join(machine.dir, "msiexec.bat")
+    """msiexec's exit code, whole (a Unix exit status keeps only its low byte: 1603 is 67),
+    and the custom actions that ran and succeeded, by its log."""
+    batch, log = os.path.join(machine.dir, "msiexec.bat"), os.path.join(machine.dir, "msiexec.log")
     with open(batch, "w") as f:
         f.write("@start /wait msiexec %*\r\n@echo msiexec exit %errorlevel%\r\n")
-    batch, msi = ("Z:" + path.replace("/", "\\") for path in (batch, msi))
-    _, out = machine.run("cmd", "/c", batch, option, msi, "/qn")
+    batch, msi, wlog = ("Z:" + path.replace("/", "\\") for path in (batch, msi, log))
+    _, out = machine.run("cmd", "/c", batch, option, msi, "/qn", "/l*v", wlog)
     m = re.search(r"msiexec exit (\d+)", out)
     check(m is not None, out)
-    return int(m.group(1))
+    with open(log, "rb") as f:
+        ran = set(re.findall(rb"Action ended [\d:]+: (\w+Machine)\. Return value 1\.", f.read()))
+    return int(m.group(1)), {name.decode() for name in ran}
 
 
 def registry(machine, key):
@@ -391,13 +394,12 @@ def case_installer_installs_upgrades_and_uninstalls():
 
     with FreshPrefix() as machine:
         data = os.path.join(machine.env["WINEPREFIX"], "drive_c", "ProgramData", "Orvane")
-        check(msiexec(machine, "/i", first) == 0, "first install")
+        check(msiexec(machine, "/i", first) == (0, {"RegisterMachine"}), "first install")
         check(installed(machine) == shipped, sorted(installed(machine)))
         source = registry(machine, EVENT_SOURCE)
         check(source == {EVENT_SOURCE.replace("HKLM", "HKEY_LOCAL_MACHINE"): {
             "EventMessageFile": r"C:\Program Files\Orvane\OrvaneCli.exe",
             "TypesSupported": "0x7"}}, source)
-        check(os.path.isdir(data), "no %ProgramData%\\Orvane")
         code, out = machine.run(r"C:\Program Files\Orvane\OrvaneCli.exe", "--version")
         check(code == 0 and out == "OrvaneCli %s\n" % VERSION, (code, out))
         entries = orvane_entries(machine)
@@ -410,11 +412,11 @@ def case_installer_installs_upgrades_and_uninstalls():
         check(len(icons) == 1 and icons[0].endswith("\\Orvane.ico"), icons)
 
         before = (installed(machine), registry(machine, EVENT_SOURCE), orvane_entries(machine))
-        check(msiexec(machine, "/i", first) == 0, "the same installer again")
+        check(msiexec(machine, "/i", first)[0] == 0, "the same installer again")
         check((installed(machine), registry(machine, EVENT_SOURCE), orvane_entries(machine))
               == before, "the same installer again changed the installation")
 
-        check(msiexec(machine, "/i", newer) == 0, "upgrade")
+        check(msiexec(machine, "/i", newer)[0] == 0, "upgrade")
         with open(os.path.join(work, "build-" + newer_version, "win", "bin", "Tessock.dll"), "rb") as f:
             check(installed(machine)["Tessock.dll"] == f.read(), "the upgrade kept the old library")
         entries = orvane_entries(machine)
@@ -422,7 +424,7 @@ def case_installer_installs_upgrades_and_uninstalls():
 
         # The failures the README names: an older version, another build of the same one.
         for what, msi, expected in (("downgrade", first, 1603), ("same version", rebuilt, 1638)):
-            code = msiexec(machine, "/i", msi)
+            code = msiexec(machine, "/i", msi)[0]
             check(code == expected, "%s: exit %d, not %d" % (what, code, expected))
         check([e.get("DisplayVersion") for e in orvane_entries(machine)] == [newer_version],
               "a refused installer changed the installation")
@@ -435,7 +437,7 @@ def case_installer_installs_upgrades_and_uninstalls():
         code, out = machine.run("reg", "add", r"HKLM\SOFTWARE\Orvane\Records\kavron-2026-11",
                                 "/v", "Result", "/t", "REG_DWORD", "/d", "0", "/f")
         check(code == 0, out)
-        check(msiexec(machine, "/x", newer) == 0, "uninstall")
+        check(msiexec(machine, "/x", newer) == (0, {"UnregisterMachine"}), "uninstall")
         check(installed(machine) == {}, sorted(installed(machine)))
         check(registry(machine, EVENT_SOURCE) is None, "the event source stayed")
         check(orvane_entries(machine) == [], "the uninstall entry stayed")
