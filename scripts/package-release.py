@@ -21,7 +21,8 @@ are packed), with the key in one of two places:
 - OV_SIGN_PKCS11_MODULE (the token's PKCS#11 module), OV_SIGN_PKCS11_KEY (the key's PKCS#11
   URI) and OV_SIGN_CERT (the certificate file): a key on a token, its PIN in OV_SIGN_PASS.
 With OV_SIGN_TIMESTAMP (an RFC 3161 time-stamping URL) every signature is timestamped, so it
-outlives its certificate. A signing or timestamping failure fails the release: no archive.
+outlives its certificate. A signing or timestamping failure fails the release: no archive, no
+installer.
 Without a key the release is unsigned. The installer is signed too, after it is built from
 the signed binaries.
 
