@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds this commit a second time, from a fresh clone in another folder and without the
-# compiler cache, and compares its unsigned binaries and release archive with those of the
-# build tree, byte for byte. Exit 0 when they are identical, 1 when they differ.
+# compiler cache, and compares its unsigned binaries, release archive and installer with those
+# of the build tree, byte for byte. Exit 0 when they are identical, 1 when they differ.
 #   check-reproducible.sh BUILD_DIR    (the tree `make build` made from this commit)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -51,8 +51,9 @@ compare() { # NAME FIRST SECOND
 for name in "${binaries[@]}"; do
   compare "$name" "$build/win/bin/$name" "$second/win/bin/$name"
 done
-archive=$(cd "$work/first" && ls *.zip)
-compare "$archive" "$work/first/$archive" "$work/second/$archive"
+for made in $(cd "$work/first" && ls *.zip *.msi); do
+  compare "$made" "$work/first/$made" "$work/second/$made"
+done
 if [ $status -eq 0 ]; then
   echo "check-reproducible: identical; sign only after this comparison"
 else

@@ -96,14 +96,22 @@ def case_archive_runs_in_a_fresh_prefix():
     with zipfile.ZipFile(archive) as z:
         names = set(z.namelist())
         for name in ("Orvane.exe", "Tessock.dll", "OrvaneCli.exe", "LISEZMOI.txt",
-                     "exemple/catalogueM30.ini", "exemple/ReadMe.txt", "exemple/Lecteur.png",
+                     "ADMINISTRATORS.txt", "exemple/catalogueM30.ini", "exemple/ReadMe.txt", "exemple/Lecteur.png",
                      "SHA256SUMS"):
             check(top + name in names, "%s missing from %s" % (name, sorted(names)))
         readme = z.read(top + "LISEZMOI.txt")
         # Notepad on any Windows: the ANSI code page and CR LF.
         check("Démarrer".encode("cp1252") in readme and b"\r\n" in readme and b"\n\n" not in readme,
               readme[:200])
+        guide = z.read(top + "ADMINISTRATORS.txt").decode("utf-8-sig")
+        check(guide.startswith("## For IT administrators") and "msiexec" in guide
+              and "\n" not in guide.replace("\r\n", ""), guide[:200])
         check_sums(z, top)
+        # What the administrator checks before unpacking: the archive and the installer.
+        release = os.path.dirname(archive)
+        sums = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=release,
+                              capture_output=True, text=True)
+        check(sums.returncode == 0 and sums.stdout.count(": OK") == 2, sums.stdout + sums.stderr)
         with FreshPrefix() as machine:
             unpacked = os.path.join(machine.dir, "unpacked")
             z.extractall(unpacked)
@@ -288,18 +296,156 @@ def case_key_on_a_token_signs_and_timestamps():
         archive, out = build_archive("--out", os.path.join(work, "out"),
                                      env=dict(env, OV_SIGN_TIMESTAMP=tsa.url))
         check("release: signed, timestamped by %s" % tsa.url in out.stdout, out.stdout)
-        check(tsa.answered >= len(BINARIES), "the authority answered %d times" % tsa.answered)
+        check(tsa.answered > len(BINARIES), "the authority answered %d times" % tsa.answered)
     top = "Orvane-%s-x64/" % VERSION
     with zipfile.ZipFile(archive) as z:
         z.extractall(os.path.join(work, "unpacked"))
-    for name in BINARIES:
+    signed = {name: os.path.join(work, "unpacked", top, name) for name in BINARIES}
+    signed["the installer"] = archive[:-len(".zip")] + ".msi"
+    for name, path in signed.items():
         verified = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-TSA-CAfile", tsa.cert,
-                                   "-in", os.path.join(work, "unpacked", top, name)],
+                                   "-in", path],
                                   capture_output=True, text=True, timeout=60)
         text = verified.stdout + verified.stderr
         check(verified.returncode == 0 and "Signature verification: ok" in text
               and "Timestamp Server Signature verification: ok" in text
               and re.search(r"Timestamp time: \S", text), name + ":\n" + text)
+
+EVENT_SOURCE = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Orvane"
+UNINSTALL = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
+PROGRAM_FILES = ("Orvane.exe", "OrvaneCli.exe", "Tessock.dll", "LISEZMOI.txt", "ADMINISTRATORS.txt")
+
+
+def release_of(work, version):
+    """The installer of a build tree like this one, of `version`, whose Tessock.dll ends with
+    the version (files that differ from this build's, as another build's would)."""
+    tree = os.path.join(work, "build-" + version)
+    for folder in ("bin", "drawn"):
+        os.makedirs(os.path.join(tree, "win", folder))
+    for name in BINARIES:
+        shutil.copy(os.path.join(BIN_DIR, name), os.path.join(tree, "win", "bin"))
+    with open(os.path.join(tree, "win", "bin", "Tessock.dll"), "ab") as f:
+        f.write(version.encode("ascii"))
+    shutil.copy(os.path.join(BUILD, "win", "drawn", "orvane.ico"), os.path.join(tree, "win", "drawn"))
+    shutil.copy(os.path.join(BUILD, "win", "source-date.txt"), os.path.join(tree, "win"))
+    with open(os.path.join(tree, "win", "version.txt"), "w") as f:
+        f.write(version + "\n")
+    made = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "package-release.py"),
+                           "--out", os.path.join(tree, "out"), tree], capture_output=True, text=True,
+                          env=dict(os.environ, OV_SIGN_PFX=""), timeout=120)
+    check(made.returncode == 0, made.stdout + made.stderr)
+    return os.path.join(tree, "out", "Orvane-%s-x64.msi" % version)
+
+
+def msiexec(machine, option, msi):
+    """msiexec's exit code, whole (a Unix exit status keeps only its low byte: 1603 is 67),
+    and the custom actions that ran and succeeded, by its log."""
+    batch, log = os.path.join(machine.dir, "msiexec.bat"), os.path.join(machine.dir, "msiexec.log")
+    with open(batch, "w") as f:
+        f.write("@start /wait msiexec %*\r\n@echo msiexec exit %errorlevel%\r\n")
+    batch, msi, wlog = ("Z:" + path.replace("/", "\\") for path in (batch, msi, log))
+    _, out = machine.run("cmd", "/c", batch, option, msi, "/qn", "/l*v", wlog)
+    m = re.search(r"msiexec exit (\d+)", out)
+    check(m is not None, out)
+    with open(log, "rb") as f:
+        ran = set(re.findall(rb"Action ended [\d:]+: (\w+Machine)\. Return value 1\.", f.read()))
+    return int(m.group(1)), {name.decode() for name in ran}
+
+
+def registry(machine, key):
+    """{value name: data} of `key` and of the keys under it, by path; None when it is missing."""
+    code, out = machine.run("reg", "query", key, "/s")
+    if code != 0:
+        return None
+    found, current = {}, key
+    for line in out.splitlines():
+        if line.startswith("HKEY_"):
+            current = line.strip()
+        m = re.match(r"\s{4}(\S.*?)\s{4}REG_\w+\s{4}(.*)$", line)
+        if m:
+            found.setdefault(current, {})[m.group(1)] = m.group(2)
+    return found
+
+
+def orvane_entries(machine):
+    return [values for values in registry(machine, UNINSTALL).values()
+            if values.get("DisplayName") == "Orvane"]
+
+
+def installed(machine):
+    """The installed programs' folder and what it holds: {name: bytes}."""
+    folder = os.path.join(machine.env["WINEPREFIX"], "drive_c", "Program Files", "Orvane")
+    if not os.path.isdir(folder):
+        return {}
+    return {name: open(os.path.join(folder, name), "rb").read() for name in os.listdir(folder)}
+
+
+def case_installer_installs_upgrades_and_uninstalls():
+    work = scratch("ov-release-msi-")
+    archive, _ = build_archive("--out", os.path.join(work, "out"), env=dict(os.environ, OV_SIGN_PFX=""))
+    first = archive[:-len(".zip")] + ".msi"
+    numbers = [int(n) for n in VERSION.split(".")]
+    newer_version = "%d.%d.%d.0" % (numbers[0], numbers[1], numbers[2] + 1)
+    newer = release_of(work, newer_version)
+    # Windows Installer compares three numbers: another build of those is the same product.
+    rebuilt = release_of(work, newer_version[:-1] + "1")
+    with zipfile.ZipFile(archive) as z:
+        shipped = {name: z.read("Orvane-%s-x64/%s" % (VERSION, name)) for name in PROGRAM_FILES}
+
+    with FreshPrefix() as machine:
+        data = os.path.join(machine.env["WINEPREFIX"], "drive_c", "ProgramData", "Orvane")
+        check(msiexec(machine, "/i", first) == (0, {"RegisterMachine"}), "first install")
+        check(installed(machine) == shipped, sorted(installed(machine)))
+        source = registry(machine, EVENT_SOURCE)
+        check(source == {EVENT_SOURCE.replace("HKLM", "HKEY_LOCAL_MACHINE"): {
+            "EventMessageFile": r"C:\Program Files\Orvane\OrvaneCli.exe",
+            "TypesSupported": "0x7"}}, source)
+        code, out = machine.run(r"C:\Program Files\Orvane\OrvaneCli.exe", "--version")
+        check(code == 0 and out == "OrvaneCli %s\n" % VERSION, (code, out))
+        entries = orvane_entries(machine)
+        check(len(entries) == 1 and entries[0].get("Publisher") == "Doran"
+              and entries[0].get("DisplayVersion") == VERSION and entries[0].get("NoModify") == "0x1",
+              entries)
+        icons = [values.get("ProductIcon", "") for values in
+                 registry(machine, r"HKLM\SOFTWARE\Classes\Installer\Products").values()
+                 if values.get("ProductName") == "Orvane"]
+        check(len(icons) == 1 and icons[0].endswith("\\Orvane.ico"), icons)
+
+        before = (installed(machine), registry(machine, EVENT_SOURCE), orvane_entries(machine))
+        check(msiexec(machine, "/i", first)[0] == 0, "the same installer again")
+        check((installed(machine), registry(machine, EVENT_SOURCE), orvane_entries(machine))
+              == before, "the same installer again changed the installation")
+
+        check(msiexec(machine, "/i", newer)[0] == 0, "upgrade")
+        with open(os.path.join(work, "build-" + newer_version, "win", "bin", "Tessock.dll"), "rb") as f:
+            check(installed(machine)["Tessock.dll"] == f.read(), "the upgrade kept the old library")
+        entries = orvane_entries(machine)
+        check([e.get("DisplayVersion") for e in entries] == [newer_version], entries)
+
+        # The failures the README names: an older version, another build of the same one.
+        for what, msi, expected in (("downgrade", first, 1603), ("same version", rebuilt, 1638)):
+            code = msiexec(machine, "/i", msi)[0]
+            check(code == expected, "%s: exit %d, not %d" % (what, code, expected))
+        check([e.get("DisplayVersion") for e in orvane_entries(machine)] == [newer_version],
+              "a refused installer changed the installation")
+
+        # What runs left: a journal and a record; uninstalling keeps both.
+        journal = os.path.join(data, "Journal")
+        os.makedirs(journal, exist_ok=True)
+        with open(os.path.join(journal, "20261109-101500-COM5.log"), "w") as f:
+            f.write("journal\n")
+        code, out = machine.run("reg", "add", r"HKLM\SOFTWARE\Orvane\Records\kavron-2026-11",
+                                "/v", "Result", "/t", "REG_DWORD", "/d", "0", "/f")
+        check(code == 0, out)
+        check(msiexec(machine, "/x", newer) == (0, {"UnregisterMachine"}), "uninstall")
+        check(installed(machine) == {}, sorted(installed(machine)))
+        check(registry(machine, EVENT_SOURCE) is None, "the event source stayed")
+        check(orvane_entries(machine) == [], "the uninstall entry stayed")
+        check(os.listdir(journal) == ["20261109-101500-COM5.log"], os.listdir(journal))
+        kept = registry(machine, r"HKLM\SOFTWARE\Orvane")
+        check(kept is not None and all("InstallFolder" not in values for values in kept.values())
+              and any(key.endswith("kavron-2026-11") for key in kept), kept)
+
 
 # DLLs that Windows 7 to 11 always take from System32 (their KnownDLLs): a DLL outside this
 # list named in an import table is looked for in the program's folder first, and that folder
