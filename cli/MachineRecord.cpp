@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "winfw/OsSeam.h"
+#include "winfw/RegistryValue.h"
 #include "winfw/Text.h"
 
 namespace {
@@ -14,20 +15,6 @@ bool IsNameCharacter(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
            c == '-' || c == '_' || c == '.';
-}
-
-bool SetText(HKEY key, const wchar_t* name, const std::string& ansi)
-{
-    const std::wstring text = AnsiToWide(ansi);
-    const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    return Os().RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                               bytes) == ERROR_SUCCESS;
-}
-
-bool SetNumber(HKEY key, const wchar_t* name, DWORD value)
-{
-    return Os().RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                               sizeof value) == ERROR_SUCCESS;
 }
 
 } // namespace
@@ -80,6 +67,7 @@ bool MachineRecord::Write(int result, const std::string& finished, const std::st
     if (m_key == nullptr)
         return false;
     // Result last: a rule never reads a new result beside the last run's other values.
-    return SetText(m_key, L"Readers", readers) && SetText(m_key, L"Finished", finished) &&
-           SetNumber(m_key, L"Result", static_cast<DWORD>(result));
+    return SetTextValue(m_key, L"Readers", AnsiToWide(readers)) &&
+           SetTextValue(m_key, L"Finished", AnsiToWide(finished)) &&
+           SetNumberValue(m_key, L"Result", static_cast<DWORD>(result));
 }

@@ -15,6 +15,7 @@
 #include "winfw/Handle.h"
 #include "winfw/KnownPlaces.h"
 #include "winfw/OsSeam.h"
+#include "winfw/RegistryValue.h"
 #include "winfw/Text.h"
 
 namespace {
@@ -96,19 +97,6 @@ bool RefusedUnlessElevated(const char* command)
     Refuse(command, "the event source is the machine's: run it as an administrator "
                     "(elevated) or as SYSTEM");
     return true;
-}
-
-bool SetText(HKEY key, const wchar_t* name, const std::wstring& text)
-{
-    const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    return Os().RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                               bytes) == ERROR_SUCCESS;
-}
-
-bool SetNumber(HKEY key, const wchar_t* name, DWORD value)
-{
-    return Os().RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                               sizeof value) == ERROR_SUCCESS;
 }
 
 // The program and every folder from Program Files down to it, held while the source is
@@ -225,8 +213,8 @@ LSTATUS WriteSource(const std::wstring& program)
                              key.Receive(), nullptr);
     if (created != ERROR_SUCCESS)
         return created;
-    if (!SetText(key.Get(), L"EventMessageFile", program) ||
-        !SetNumber(key.Get(), L"TypesSupported",
+    if (!SetTextValue(key.Get(), L"EventMessageFile", program) ||
+        !SetNumberValue(key.Get(), L"TypesSupported",
                    EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE))
         return ERROR_WRITE_FAULT;
     return ERROR_SUCCESS;

@@ -45,7 +45,7 @@ add_library(ov_winfw STATIC winfw/OsSeam.cpp winfw/Diag.cpp winfw/Text.cpp winfw
   winfw/Window.cpp winfw/WindowImpl.cpp winfw/Dialog.cpp winfw/App.cpp winfw/KeepAwake.cpp
   winfw/Dpi.cpp winfw/FolderRule.cpp winfw/HeldFolder.cpp)
 target_sources(ov_winfw PRIVATE winfw/KnownPlaces.cpp winfw/SystemLibrary.cpp)
-target_sources(ov_winfw PRIVATE winfw/Sha256.cpp)
+target_sources(ov_winfw PRIVATE winfw/Sha256.cpp winfw/RegistryValue.cpp)
 target_link_libraries(ov_winfw PUBLIC shell32 ole32 advapi32)
 target_include_directories(ov_winfw PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(ov_winfw PRIVATE ${OV_WARNINGS})

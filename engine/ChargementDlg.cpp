@@ -82,6 +82,9 @@ BOOL CChargementDlg::OnInitDialog()
     m_dpi = WindowDpi(m_hWnd);
     m_layout.Record(m_hWnd, m_dpi);
     FollowContrast();
+    // The run's first step, shown at once: the template's placeholder stays on screen for as
+    // long as the worker takes to open its journal otherwise.
+    ReplaceText(m_stepText, LoadResString(IDS_SEARCHING));
     LogTextFit(m_hWnd, m_dpi);
     PostUpdateStart(m_hWnd);
     return TRUE;

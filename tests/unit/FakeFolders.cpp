@@ -9,6 +9,8 @@
 #include <cstring>
 #include <cwctype>
 
+#include "winfw/FolderRule.h"
+
 namespace {
 
 FakeFolders* g_folders = nullptr;
@@ -118,16 +120,6 @@ bool MayOwn(Account account, const std::wstring& sid)
 
 // ---- security descriptors ----
 
-std::wstring SidString(PSID sid)
-{
-    LPWSTR text = nullptr;
-    if (sid == nullptr || !::ConvertSidToStringSidW(sid, &text))
-        return std::wstring();
-    std::wstring out(text);
-    ::LocalFree(text);
-    return out;
-}
-
 ACCESS_MASK MapFileRights(ACCESS_MASK mask)
 {
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
@@ -151,7 +143,7 @@ bool TakeDescriptor(PSECURITY_DESCRIPTOR descriptor, Object& object)
         !::GetSecurityDescriptorControl(descriptor, &control, &revision))
         return false;
     if (owner != nullptr)
-        object.owner = SidString(owner);
+        object.owner = SidText(owner);
     if (!present)
         return true;
     object.hasDacl = dacl != nullptr;
@@ -172,7 +164,7 @@ bool TakeDescriptor(PSECURITY_DESCRIPTOR descriptor, Object& object)
         ace.allow = header->AceType == ACCESS_ALLOWED_ACE_TYPE;
         ace.flags = header->AceFlags;
         ace.mask = allowed->Mask;
-        ace.sid = SidString(const_cast<DWORD*>(&allowed->SidStart));
+        ace.sid = SidText(const_cast<DWORD*>(&allowed->SidStart));
         object.dacl.push_back(ace);
     }
     return true;
