@@ -41,33 +41,20 @@ std::string ReadersText(const std::vector<PortRun>& runs)
     return text;
 }
 
-MachineRecord::~MachineRecord()
-{
-    if (m_key != nullptr)
-        Os().RegCloseKey(m_key);
-}
-
 LSTATUS MachineRecord::Open(const std::string& name)
 {
     // No security descriptor of our own: the key takes HKLM\SOFTWARE's, under which Users
     // may read and not write, nor create the key first. The 64-bit view is the one a
     // detection rule reads when it is not "associated with a 32-bit app".
-    const std::wstring path = kRecordsKey + AnsiToWide(name);
-    HKEY key = nullptr;
-    const LSTATUS status =
-        Os().RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr);
-    if (status == ERROR_SUCCESS)
-        m_key = key;
-    return status;
+    return CreateMachineKey(kRecordsKey + AnsiToWide(name), m_key);
 }
 
 bool MachineRecord::Write(int result, const std::string& finished, const std::string& readers)
 {
-    if (m_key == nullptr)
+    if (!IsOpen())
         return false;
     // Result last: a rule never reads a new result beside the last run's other values.
-    return SetTextValue(m_key, L"Readers", AnsiToWide(readers)) &&
-           SetTextValue(m_key, L"Finished", AnsiToWide(finished)) &&
-           SetNumberValue(m_key, L"Result", static_cast<DWORD>(result));
+    return SetTextValue(m_key.Get(), L"Readers", AnsiToWide(readers)) &&
+           SetTextValue(m_key.Get(), L"Finished", AnsiToWide(finished)) &&
+           SetNumberValue(m_key.Get(), L"Result", static_cast<DWORD>(result));
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Report.h"
+#include "winfw/RegistryValue.h"
 
 // Whether `name` may name a record: 1 to 64 ASCII letters, digits, '-', '_' or '.'.
 bool IsRecordName(const std::string& name);
@@ -22,18 +23,13 @@ std::string ReadersText(const std::vector<PortRun>& runs);
 // command ends, so that an account that may not write it is refused before anything is sent.
 class MachineRecord {
 public:
-    MachineRecord() = default;
-    ~MachineRecord();
-    MachineRecord(const MachineRecord&) = delete;
-    MachineRecord& operator=(const MachineRecord&) = delete;
-
     // Opens the key of record `name`, created when missing; Windows' answer (ERROR_SUCCESS
     // once it is held).
     LSTATUS Open(const std::string& name);
-    bool IsOpen() const { return m_key != nullptr; }
+    bool IsOpen() const { return m_key.Get() != nullptr; }
     // Result (the exit code), Finished and Readers; false when one could not be written.
     bool Write(int result, const std::string& finished, const std::string& readers);
 
 private:
-    HKEY m_key = nullptr;
+    ScopedRegistryKey m_key;
 };

@@ -1,5 +1,6 @@
 #include "PackageTrust.h"
 
+#include "winfw/KnownPlaces.h"
 #include "winfw/OsSeam.h"
 #include "winfw/Text.h"
 
@@ -13,23 +14,6 @@ std::string JudgedFault(const std::wstring& path, ObjectKind kind)
 }
 
 } // namespace
-
-std::wstring RunningProgramPath()
-{
-    // The longest path GetModuleFileNameW can give.
-    constexpr DWORD kLongestPath = 32768;
-    for (DWORD size = MAX_PATH; size <= kLongestPath; size *= 2) {
-        std::wstring path(size, L'\0');
-        const DWORD length = Os().GetModuleFileNameW(nullptr, &path[0], size);
-        if (length == 0)
-            return std::wstring();
-        if (length < size) {
-            path.resize(length);
-            return path;
-        }
-    }
-    return std::wstring();
-}
 
 std::string JudgementText(const Judgement& judgement)
 {

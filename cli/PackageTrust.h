@@ -24,9 +24,6 @@ private:
     std::string m_folderFault;
 };
 
-// The running program's full path; empty when it cannot be read whole.
-std::wstring RunningProgramPath();
-
 // Why a judged object fails the rule, with its owner's SID when it could be read.
 std::string JudgementText(const Judgement& judgement);
 

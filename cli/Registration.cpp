@@ -20,24 +20,6 @@
 
 namespace {
 
-class ScopedKey {
-public:
-    ScopedKey() = default;
-    ~ScopedKey()
-    {
-        if (m_key != nullptr)
-            Os().RegCloseKey(m_key);
-    }
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-
-    PHKEY Receive() { return &m_key; }
-    HKEY Get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
-
 bool StartsWith(const std::wstring& text, const wchar_t* head)
 {
     return text.compare(0, std::wcslen(head), head) == 0;
@@ -72,12 +54,6 @@ std::vector<std::wstring> PathNames(const std::wstring& path)
         name.clear();
     }
     return names;
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b)
-{
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 bool IsDotName(const std::wstring& name) { return name == L"." || name == L".."; }
@@ -206,11 +182,8 @@ bool MakeDataFolders(std::string& reason)
 
 LSTATUS WriteSource(const std::wstring& program)
 {
-    ScopedKey key;
-    const LSTATUS created =
-        Os().RegCreateKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr,
-                             REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
-                             key.Receive(), nullptr);
+    ScopedRegistryKey key;
+    const LSTATUS created = CreateMachineKey(kEventSourceKey, key);
     if (created != ERROR_SUCCESS)
         return created;
     if (!SetTextValue(key.Get(), L"EventMessageFile", program) ||
@@ -232,7 +205,7 @@ bool LiesUnderFolder(const std::wstring& path, const std::wstring& folder)
         if (IsDotName(name))
             return false;
     for (std::size_t i = 0; i < outer.size(); ++i)
-        if (IsDotName(outer[i]) || !SameName(inner[i], outer[i]))
+        if (IsDotName(outer[i]) || !SamePath(inner[i], outer[i]))
             return false;
     return true;
 }

@@ -136,7 +136,7 @@ bool MoveIntoPlace(const std::string& from, const std::string& to)
         if (Os().MoveFileExA(from.c_str(), to.c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
-        if (attempt == kMoveTries || !IsBrieflyHeld(::GetLastError()))
+        if (attempt == kMoveTries || !IsBrieflyHeld(Os().GetLastError()))
             return false;
         Os().Sleep(kMovePauseMs);
     }
@@ -190,9 +190,7 @@ bool HoldReportFolder(const std::string& path, HeldObject& folder, std::string& 
                                                : HoldExisting(parent, ObjectKind::Folder, nullptr, folder);
     if (judgement.fault == FolderFault::Sound)
         return true;
-    reason = WideToAnsi(parent) + " (owner " +
-             (judgement.owner.empty() ? std::string("unknown") : WideToAnsi(judgement.owner)) +
-             "): " + FolderFaultText(judgement.fault);
+    reason = RefusalText(parent, judgement);
     return false;
 }
 
@@ -204,8 +202,7 @@ bool WriteReport(const std::string& path, const UpdateReport& report)
     } catch (const std::exception&) {
         return false;
     }
-    const RunningAccount account = CurrentAccount();
-    const bool protect = account.localSystem || account.elevated;
+    const bool protect = RunsElevated();
     std::string temporary;
     ScopedHandle file(CreateTemporary(path, protect, temporary));
     if (!file.IsValid())

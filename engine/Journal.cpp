@@ -125,10 +125,7 @@ std::shared_ptr<const JournalFolder> OpenJournalFolder()
     if (judgement.fault != FolderFault::Sound || folder->m_finalPath.empty()) {
         folder->m_journal.Release();
         folder->m_orvane.Release();
-        folder->m_refusal = WideToAnsi(*failed) + " (owner " +
-                            (judgement.owner.empty() ? std::string("unknown")
-                                                     : WideToAnsi(judgement.owner)) +
-                            "): " + FolderFaultText(judgement.fault);
+        folder->m_refusal = RefusalText(*failed, judgement);
     }
     return folder;
 }

@@ -7,6 +7,7 @@
 
 #include "KnownPlaces.h"
 #include "OsSeam.h"
+#include "Text.h"
 
 namespace {
 
@@ -132,6 +133,13 @@ Judgement HoldExisting(const std::wstring& path, ObjectKind kind, PSID user, Hel
     return judgement;
 }
 
+std::string RefusalText(const std::wstring& path, const Judgement& judgement)
+{
+    const std::string owner =
+        judgement.owner.empty() ? std::string("unknown") : WideToAnsi(judgement.owner);
+    return WideToAnsi(path) + " (owner " + owner + "): " + FolderFaultText(judgement.fault);
+}
+
 Judgement JudgePath(const std::wstring& path, ObjectKind kind, PSID user)
 {
     HeldObject held;
@@ -233,6 +241,5 @@ bool EnforceRedirectionTrust()
 
 bool ForbidUsersLinksWhenPrivileged()
 {
-    const RunningAccount account = CurrentAccount();
-    return !(account.localSystem || account.elevated) || EnforceRedirectionTrust();
+    return !RunsElevated() || EnforceRedirectionTrust();
 }

@@ -50,6 +50,9 @@ private:
 };
 
 
+// "PATH (owner SID): REASON", as the console and the journal say why a folder is refused.
+std::string RefusalText(const std::wstring& path, const Judgement& judgement);
+
 // The same judgement of an existing folder or file, whose handle is closed again.
 Judgement JudgePath(const std::wstring& path, ObjectKind kind, PSID user);
 

@@ -4,7 +4,6 @@
 
 #include "Handle.h"
 #include "OsSeam.h"
-#include "Text.h"
 
 namespace {
 
@@ -76,11 +75,19 @@ bool RunsElevated()
     return account.localSystem || account.elevated;
 }
 
-std::string KnownFolderPath(REFKNOWNFOLDERID folder)
+std::wstring RunningProgramPath()
 {
-    TaskMemoryText path;
-    if (FAILED(Os().SHGetKnownFolderPath(folder, KF_FLAG_DEFAULT, nullptr, path.Receive())) ||
-        path.Get() == nullptr)
-        return std::string();
-    return WideToAnsi(path.Get());
+    // The longest path GetModuleFileNameW can give.
+    constexpr DWORD kLongestPath = 32768;
+    for (DWORD size = MAX_PATH; size <= kLongestPath; size *= 2) {
+        std::wstring path(size, L'\0');
+        const DWORD length = Os().GetModuleFileNameW(nullptr, &path[0], size);
+        if (length == 0)
+            return std::wstring();
+        if (length < size) {
+            path.resize(length);
+            return path;
+        }
+    }
+    return std::wstring();
 }

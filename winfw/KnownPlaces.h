@@ -15,6 +15,9 @@ struct RunningAccount {
 };
 RunningAccount CurrentAccount();
 
+// The running program's full path; empty when it cannot be read whole.
+std::wstring RunningProgramPath();
+
 // A known folder's path as the system gives it; empty when Windows gives none.
 std::wstring KnownFolderWidePath(REFKNOWNFOLDERID folder);
 
@@ -24,6 +27,3 @@ bool RunsAsLocalSystem();
 // Whether the process may change the machine: LocalSystem, or an administrator's token that
 // UAC did not filter (TokenElevation).
 bool RunsElevated();
-
-// A known folder's path in the ANSI code page; empty when Windows gives none.
-std::string KnownFolderPath(REFKNOWNFOLDERID folder);

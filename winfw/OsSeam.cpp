@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "KnownPlaces.h"
 #include "Text.h"
 
 namespace {
@@ -25,20 +26,13 @@ bool RealWriteStandardError(const char* bytes, DWORD size)
     return std::fflush(stderr) == 0 && written;
 }
 
-// The longest path GetModuleFileNameW can give.
-constexpr DWORD kLongestPath = 32768;
-
 // The program's own directory with its final backslash; empty when it cannot be read, or
 // cannot be held in the ANSI code page (a best fit would name another folder's library).
 std::string ProgramDirectory()
 {
-    std::wstring wide(kLongestPath, L'\0');
-    const DWORD length = Os().GetModuleFileNameW(nullptr, &wide[0], kLongestPath);
-    if (length == 0 || length >= kLongestPath)
-        return std::string();
-    wide.resize(length);
+    const std::wstring wide = RunningProgramPath();
     std::string path;
-    if (!WideToAnsi(wide, path))
+    if (wide.empty() || !WideToAnsi(wide, path))
         return std::string();
     const std::size_t slash = path.find_last_of("\\/");
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);

@@ -2,6 +2,19 @@
 
 #include "OsSeam.h"
 
+ScopedRegistryKey::~ScopedRegistryKey()
+{
+    if (m_key != nullptr)
+        Os().RegCloseKey(m_key);
+}
+
+LSTATUS CreateMachineKey(const std::wstring& path, ScopedRegistryKey& key)
+{
+    return Os().RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
+                                REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
+                                key.Receive(), nullptr);
+}
+
 bool SetTextValue(HKEY key, const wchar_t* name, const std::wstring& text)
 {
     const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
