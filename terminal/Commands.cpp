@@ -24,6 +24,21 @@ constexpr int kActivationExtraReads = 3;
 const char kWriteProblem[] = "Probl\xE8me d'ecriture sur le port";
 const char kReadProblem[] = "Probl\xE8me de lecture sur le port";
 
+// The size of an open file; NotRead, with the system's error, when it cannot be had.
+FileSizeRead SizeOfOpenFile(HANDLE file, long long* size, DWORD* systemError)
+{
+    DWORD high = 0;
+    const DWORD low = Os().GetFileSize(file, &high);
+    const DWORD error = low == INVALID_FILE_SIZE ? Os().GetLastError() : NO_ERROR;
+    if (error != NO_ERROR) {
+        if (systemError != nullptr)
+            *systemError = error;
+        return FileSizeRead::NotRead;
+    }
+    *size = static_cast<long long>((static_cast<unsigned long long>(high) << 32) | low);
+    return FileSizeRead::Ok;
+}
+
 // Fills `content` from the file's start; false when a read fails (its error given) or the
 // file ends before the content does (no error).
 bool ReadWhole(HANDLE file, std::vector<std::uint8_t>& content, DWORD* error)
@@ -156,16 +171,7 @@ FileSizeRead ReadFileSize(const CString& path, long long* size, DWORD* systemErr
             *systemError = Os().GetLastError();
         return FileSizeRead::NotOpened;
     }
-    DWORD high = 0;
-    const DWORD low = Os().GetFileSize(file.Get(), &high);
-    const DWORD error = low == INVALID_FILE_SIZE ? Os().GetLastError() : NO_ERROR;
-    if (error != NO_ERROR) {
-        if (systemError != nullptr)
-            *systemError = error;
-        return FileSizeRead::NotRead;
-    }
-    *size = static_cast<long long>((static_cast<unsigned long long>(high) << 32) | low);
-    return FileSizeRead::Ok;
+    return SizeOfOpenFile(file.Get(), size, systemError);
 }
 
 bool CTerminal::AnnounceFile(const CString& path, const CString& moduleName)
@@ -210,21 +216,20 @@ bool CTerminal::HoldFile(const CString& path)
         LogSystemError(error);
         return false;
     }
-    DWORD high = 0;
-    const DWORD low = Os().GetFileSize(file.Get(), &high);
-    const DWORD sizeError = low == INVALID_FILE_SIZE ? Os().GetLastError() : NO_ERROR;
-    if (sizeError != NO_ERROR) {
+    long long size = 0;
+    DWORD sizeError = NO_ERROR;
+    if (SizeOfOpenFile(file.Get(), &size, &sizeError) != FileSizeRead::Ok) {
         LogLine("Impossible de lire la taille du fichier %s", path.c_str());
         LogSystemError(sizeError);
         return false;
     }
     // The six size digits are all the frame has: a larger file would be announced with a
     // wrong size, so it is not announced at all.
-    if (high != 0 || low > static_cast<DWORD>(kAnnounceMaxFileSize)) {
+    if (size > kAnnounceMaxFileSize) {
         LogLine("Fichier trop volumineux pour etre annonce : %s", path.c_str());
         return false;
     }
-    std::vector<std::uint8_t> content(low);
+    std::vector<std::uint8_t> content(static_cast<std::size_t>(size));
     DWORD error = NO_ERROR;
     if (!ReadWhole(file.Get(), content, &error)) {
         LogLine("Impossible de lire le fichier %s", path.c_str());
