@@ -23,16 +23,16 @@ build: setup
 	  -DOV_READERSIM=$(abspath $(HOST))/sim/readersim >/dev/null
 	cmake --build $(WIN) -j$(JOBS)
 
-# A unit-test program that Wine failed to start is started once more (tests/unit-run.in);
-# every such start is shown at the end, passed or not.
+# A unit-test program or test tool that Wine failed to start is started once more
+# (tests/unit-run.in, tests/integration/harness.py); every such start is shown at the end.
 test: build
 	ctest --test-dir $(HOST) --output-on-failure
-	rm -f $(WIN)/unit-restarts.log
+	rm -f $(WIN)/wine-restarts.log
 	ctest --test-dir $(WIN) --output-on-failure -j$(JOBS); rc=$$?; \
 	  $(WIN)/wine-run --stop; \
-	  if [ -s $(WIN)/unit-restarts.log ]; then \
-	    echo "Unit-test programs that Wine did not start, started once more:"; \
-	    cat $(WIN)/unit-restarts.log; fi; \
+	  if [ -s $(WIN)/wine-restarts.log ]; then \
+	    echo "Test programs that Wine did not start, started once more:"; \
+	    cat $(WIN)/wine-restarts.log; fi; \
 	  exit $$rc
 
 demo: build
