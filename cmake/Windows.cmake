@@ -4,6 +4,7 @@ set(OV_DEPS_DIR ${CMAKE_SOURCE_DIR}/build/deps/mingw CACHE PATH "MinGW builds of
 
 # Test programs run under Wine through a wrapper that owns this tree's prefix.
 set(OV_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(OV_PREFIX_TEMPLATE ${CMAKE_BINARY_DIR}/prefix-template)
 configure_file(${CMAKE_SOURCE_DIR}/scripts/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                 WORLD_READ WORLD_EXECUTE)

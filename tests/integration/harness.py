@@ -11,11 +11,25 @@ import tempfile
 import time
 import traceback
 
-WINE_RUN = os.environ["OV_WINE_RUN"]
 READERSIM = os.environ["OV_READERSIM"]
 BIN_DIR = os.environ["OV_BIN_DIR"]
-WINEPREFIX = os.environ["OV_WINEPREFIX"]
 TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
+SHOTS = os.path.join(os.path.dirname(BIN_DIR), "screenshots")
+WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                        "wine-exec")
+
+# Each case (a process of its own) runs in a Wine prefix of its own, a copy of the build tree's
+# template with its own server and Xvfb display, so that cases run side by side: the ports,
+# devices, registry and windows it makes are its alone. Its temporary files go beside the
+# prefix; all go when it passes, and stay, named, when it fails.
+_cases = os.path.join(os.path.dirname(BIN_DIR), "cases")
+os.makedirs(_cases, exist_ok=True)
+CASE_DIR = tempfile.mkdtemp(prefix="%s-" % (sys.argv[1:] or ["case"])[0], dir=_cases)
+tempfile.tempdir = CASE_DIR
+WINEPREFIX = os.path.join(CASE_DIR, "prefix")
+os.environ.update(WINEPREFIX=WINEPREFIX, WINEARCH="win64", WINEDLLOVERRIDES="mscoree,mshtml=",
+                  TMPDIR=CASE_DIR)
+os.environ.pop("DISPLAY", None)
 
 # The sample package and a reader it is meant for.
 SAMPLE = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
@@ -44,16 +58,9 @@ def check(condition, message):
         raise Failure(message)
 
 
-# The folders the running case made (each case is a process of its own): removed when it
-# passes, kept and named on its failure output when it fails.
-_scratch = []
-
-
 def scratch(prefix):
     """A new temporary folder for the running case's files."""
-    path = tempfile.mkdtemp(prefix=prefix)
-    _scratch.append(path)
-    return path
+    return tempfile.mkdtemp(prefix=prefix)
 
 
 def ensure_prefix():
@@ -245,9 +252,8 @@ def display():
 
 def screenshot(name):
     """The whole screen, saved under the build tree's screenshots folder; returns the path."""
-    folder = os.path.join(BIN_DIR, "..", "screenshots")
-    os.makedirs(folder, exist_ok=True)
-    path = os.path.abspath(os.path.join(folder, name))
+    os.makedirs(SHOTS, exist_ok=True)
+    path = os.path.join(SHOTS, name)
     subprocess.run(["import", "-display", display(), "-window", "root", path], check=True,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    timeout=60)
@@ -306,12 +312,13 @@ def winpath(path):
 
 
 def run_case(namespace, argv):
-    """Runs the case named by argv[1] among the `case_` functions of `namespace`; its folders
-    go when it passes and stay, named, when it fails."""
+    """Runs the case named by argv[1] among the `case_` functions of `namespace`; its prefix
+    and folders go when it passes and stay, named, when it fails."""
     name = argv[1] if len(argv) > 1 else ""
     case = namespace.get("case_" + name)
     if case is None:
         print("unknown case " + name)
+        shutil.rmtree(CASE_DIR)
         return 2
     # Fail before CTest kills the case at its time-out, so that its folders are named.
     limit = int(os.environ.get("OV_CASE_TIMEOUT", "0")) - 30
@@ -325,20 +332,20 @@ def run_case(namespace, argv):
             case()
         finally:
             signal.alarm(0)
+            # The case's server, its programs and its Xvfb end, whatever the outcome.
+            subprocess.call([WINE_RUN, "--stop"], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
     except Failure as failure:
         print("FAILED %s:\n%s" % (name, failure))
     except BaseException:  # any other error fails the case as well, its folders kept
         traceback.print_exc(file=sys.stdout)
         print("FAILED " + name)
     else:
-        for path in _scratch:
-            shutil.rmtree(path, ignore_errors=True)
-        left = [path for path in _scratch if os.path.exists(path)]
-        if left:
-            print("FAILED %s: could not remove %s" % (name, " ".join(left)))
+        shutil.rmtree(CASE_DIR, ignore_errors=True)
+        if os.path.exists(CASE_DIR):
+            print("FAILED %s: could not remove %s" % (name, CASE_DIR))
             return 1
         print("passed " + name)
         return 0
-    for path in _scratch:
-        print("kept " + path)
+    print("kept " + CASE_DIR)
     return 1

@@ -1,7 +1,6 @@
 """Integration cases of the terminal link: OrvaneCli.exe under Wine against readersim.
 
-Each case is one CTest test: `link_cases.py NAME`. Every case uses its own COM number so
-that cases can run side by side.
+Each case is one CTest test: `link_cases.py NAME`, with a COM number of its own.
 """
 import os
 import shutil

@@ -39,7 +39,7 @@ def case_m30_allowed():
 
 
 def case_m30_options_refused():
-    run, _ = check_in(SAMPLE, 61, "--model", "M30", "--options", "0" * 26, "--apps", APPS)
+    run, _ = check_in(SAMPLE, 69, "--model", "M30", "--options", "0" * 26, "--apps", APPS)
     check(run.code == 20, run)
     check("catalogue: refused (Options generales non conformes (Presence))" in run.out, run)
     check(load_list(run.out) == [], run)

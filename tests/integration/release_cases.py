@@ -1,6 +1,6 @@
 """The release archive as an operator's machine gets it: built by the release script,
-unpacked into a fresh folder and run in a Wine prefix of its own, made for this case and
-removed after it (kept when the case fails).
+unpacked into a fresh folder and run in the case's own Wine prefix, as on a machine that never
+ran the updater.
 
 Each case is one CTest test: `release_cases.py NAME`.
 """
@@ -18,48 +18,31 @@ import threading
 import time
 import zipfile
 
-from harness import BIN_DIR, Failure, check, run_case, scratch
+from harness import BIN_DIR, WINE_RUN, WINEPREFIX, check, run_case, run_windows, scratch
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 BUILD = os.path.abspath(os.path.join(BIN_DIR, "..", ".."))
 TOOLS_DIR = os.environ["OV_TOOLS_DIR"]
 VERSION = os.environ["OV_VERSION"]
 TITLE = "Mise à jour des lecteurs de cartes Vitale"
-WINE_EXEC = os.path.join(ROOT, "scripts", "wine-exec")
+UTF8 = {"LC_ALL": "C.UTF-8"}  # the driver's accented window titles, as Wine reads them
 BINARIES = ("Orvane.exe", "Tessock.dll", "OrvaneCli.exe")
 
 
-class FreshPrefix:
-    """A Wine prefix and display of its own, as on a machine that never ran the updater."""
+class Machine:
+    """The case's own Wine prefix and display, as on a machine that never ran the updater."""
 
     def __init__(self):
         self.dir = scratch("ov-release-")
-        # The prefix's wineserver makes its socket folder under TMPDIR and never removes it:
-        # here it goes with the case's folder.
-        self.env = dict(os.environ, WINEPREFIX=os.path.join(self.dir, "prefix"), WINEARCH="win64",
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8",
-                        TMPDIR=self.dir)
-        self.env.pop("DISPLAY", None)
 
     def run(self, *args, cwd=None, timeout=300):
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            code = subprocess.call([WINE_EXEC] + list(args), env=self.env, cwd=cwd, timeout=timeout,
-                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-            out.seek(0)
-            return code, out.read().decode("utf-8", "replace").replace("\r\n", "\n")
+        done = run_windows(*args, cwd=cwd, timeout=timeout, env=UTF8)
+        return done.code, done.out
 
     def start(self, *args, cwd=None):
-        return subprocess.Popen([WINE_EXEC] + list(args), env=self.env, cwd=cwd,
+        return subprocess.Popen([WINE_RUN] + list(args), env=dict(os.environ, **UTF8), cwd=cwd,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        subprocess.call([WINE_EXEC, "--stop"], env=self.env, stdin=subprocess.DEVNULL,
-                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        return False
 
 
 def build_archive(*options, env=None, must_pass=True):
@@ -112,36 +95,36 @@ def case_archive_runs_in_a_fresh_prefix():
         sums = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=release,
                               capture_output=True, text=True)
         check(sums.returncode == 0 and sums.stdout.count(": OK") == 2, sums.stdout + sums.stderr)
-        with FreshPrefix() as machine:
-            unpacked = os.path.join(machine.dir, "unpacked")
-            z.extractall(unpacked)
-            home = os.path.join(unpacked, top)
-            sums = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=home,
-                                  capture_output=True, text=True)
-            check(sums.returncode == 0, sums.stdout + sums.stderr)
-            code, out = machine.run(os.path.join(home, "OrvaneCli.exe"), "--version")
-            check(code == 0 and out == "OrvaneCli %s\n" % VERSION, (code, out))
+        machine = Machine()
+        unpacked = os.path.join(machine.dir, "unpacked")
+        z.extractall(unpacked)
+        home = os.path.join(unpacked, top)
+        sums = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"], cwd=home,
+                              capture_output=True, text=True)
+        check(sums.returncode == 0, sums.stdout + sums.stderr)
+        code, out = machine.run(os.path.join(home, "OrvaneCli.exe"), "--version")
+        check(code == 0 and out == "OrvaneCli %s\n" % VERSION, (code, out))
 
-            # The operator's start: in the example package, with the programs beside it.
-            package = os.path.join(home, "exemple")
-            for name in ("Orvane.exe", "Tessock.dll"):
-                shutil.copy(os.path.join(home, name), package)
-            updater = machine.start(os.path.join(package, "Orvane.exe"), cwd=package)
-            try:
-                windriver = os.path.join(TOOLS_DIR, "windriver.exe")
-                code, out = machine.run(windriver, "wait", TITLE, "60000")
-                check(code == 0, "no main window: " + out)
-                code, out = machine.run(windriver, "text", TITLE, "1043")
-                check(code == 0 and out.strip() == "Lecteur Kavron 30", out)
-                machine.run(windriver, "close", TITLE)
-                deadline = time.time() + 30
-                while updater.poll() is None and time.time() < deadline:
-                    time.sleep(0.2)
-                check(updater.poll() is not None, "the updater did not end with its window")
-            finally:
-                if updater.poll() is None:
-                    updater.kill()
-                    updater.wait()
+        # The operator's start: in the example package, with the programs beside it.
+        package = os.path.join(home, "exemple")
+        for name in ("Orvane.exe", "Tessock.dll"):
+            shutil.copy(os.path.join(home, name), package)
+        updater = machine.start(os.path.join(package, "Orvane.exe"), cwd=package)
+        try:
+            windriver = os.path.join(TOOLS_DIR, "windriver.exe")
+            code, out = machine.run(windriver, "wait", TITLE, "60000")
+            check(code == 0, "no main window: " + out)
+            code, out = machine.run(windriver, "text", TITLE, "1043")
+            check(code == 0 and out.strip() == "Lecteur Kavron 30", out)
+            machine.run(windriver, "close", TITLE)
+            deadline = time.time() + 30
+            while updater.poll() is None and time.time() < deadline:
+                time.sleep(0.2)
+            check(updater.poll() is not None, "the updater did not end with its window")
+        finally:
+            if updater.poll() is None:
+                updater.kill()
+                updater.wait()
 
 
 def openssl(*args):
@@ -374,7 +357,7 @@ def orvane_entries(machine):
 
 def installed(machine):
     """The installed programs' folder and what it holds: {name: bytes}."""
-    folder = os.path.join(machine.env["WINEPREFIX"], "drive_c", "Program Files", "Orvane")
+    folder = os.path.join(WINEPREFIX, "drive_c", "Program Files", "Orvane")
     if not os.path.isdir(folder):
         return {}
     return {name: open(os.path.join(folder, name), "rb").read() for name in os.listdir(folder)}
@@ -392,59 +375,59 @@ def case_installer_installs_upgrades_and_uninstalls():
     with zipfile.ZipFile(archive) as z:
         shipped = {name: z.read("Orvane-%s-x64/%s" % (VERSION, name)) for name in PROGRAM_FILES}
 
-    with FreshPrefix() as machine:
-        data = os.path.join(machine.env["WINEPREFIX"], "drive_c", "ProgramData", "Orvane")
-        check(msiexec(machine, "/i", first) == (0, {"RegisterMachine"}), "first install")
-        check(installed(machine) == shipped, sorted(installed(machine)))
-        source = registry(machine, EVENT_SOURCE)
-        check(source == {EVENT_SOURCE.replace("HKLM", "HKEY_LOCAL_MACHINE"): {
-            "EventMessageFile": r"C:\Program Files\Orvane\OrvaneCli.exe",
-            "TypesSupported": "0x7"}}, source)
-        code, out = machine.run(r"C:\Program Files\Orvane\OrvaneCli.exe", "--version")
-        check(code == 0 and out == "OrvaneCli %s\n" % VERSION, (code, out))
-        entries = orvane_entries(machine)
-        check(len(entries) == 1 and entries[0].get("Publisher") == "Doran"
-              and entries[0].get("DisplayVersion") == VERSION and entries[0].get("NoModify") == "0x1",
-              entries)
-        icons = [values.get("ProductIcon", "") for values in
-                 registry(machine, r"HKLM\SOFTWARE\Classes\Installer\Products").values()
-                 if values.get("ProductName") == "Orvane"]
-        check(len(icons) == 1 and icons[0].endswith("\\Orvane.ico"), icons)
+    machine = Machine()
+    data = os.path.join(WINEPREFIX, "drive_c", "ProgramData", "Orvane")
+    check(msiexec(machine, "/i", first) == (0, {"RegisterMachine"}), "first install")
+    check(installed(machine) == shipped, sorted(installed(machine)))
+    source = registry(machine, EVENT_SOURCE)
+    check(source == {EVENT_SOURCE.replace("HKLM", "HKEY_LOCAL_MACHINE"): {
+        "EventMessageFile": r"C:\Program Files\Orvane\OrvaneCli.exe",
+        "TypesSupported": "0x7"}}, source)
+    code, out = machine.run(r"C:\Program Files\Orvane\OrvaneCli.exe", "--version")
+    check(code == 0 and out == "OrvaneCli %s\n" % VERSION, (code, out))
+    entries = orvane_entries(machine)
+    check(len(entries) == 1 and entries[0].get("Publisher") == "Doran"
+          and entries[0].get("DisplayVersion") == VERSION and entries[0].get("NoModify") == "0x1",
+          entries)
+    icons = [values.get("ProductIcon", "") for values in
+             registry(machine, r"HKLM\SOFTWARE\Classes\Installer\Products").values()
+             if values.get("ProductName") == "Orvane"]
+    check(len(icons) == 1 and icons[0].endswith("\\Orvane.ico"), icons)
 
-        before = (installed(machine), registry(machine, EVENT_SOURCE), orvane_entries(machine))
-        check(msiexec(machine, "/i", first)[0] == 0, "the same installer again")
-        check((installed(machine), registry(machine, EVENT_SOURCE), orvane_entries(machine))
-              == before, "the same installer again changed the installation")
+    before = (installed(machine), registry(machine, EVENT_SOURCE), orvane_entries(machine))
+    check(msiexec(machine, "/i", first)[0] == 0, "the same installer again")
+    check((installed(machine), registry(machine, EVENT_SOURCE), orvane_entries(machine))
+          == before, "the same installer again changed the installation")
 
-        check(msiexec(machine, "/i", newer)[0] == 0, "upgrade")
-        with open(os.path.join(work, "build-" + newer_version, "win", "bin", "Tessock.dll"), "rb") as f:
-            check(installed(machine)["Tessock.dll"] == f.read(), "the upgrade kept the old library")
-        entries = orvane_entries(machine)
-        check([e.get("DisplayVersion") for e in entries] == [newer_version], entries)
+    check(msiexec(machine, "/i", newer)[0] == 0, "upgrade")
+    with open(os.path.join(work, "build-" + newer_version, "win", "bin", "Tessock.dll"), "rb") as f:
+        check(installed(machine)["Tessock.dll"] == f.read(), "the upgrade kept the old library")
+    entries = orvane_entries(machine)
+    check([e.get("DisplayVersion") for e in entries] == [newer_version], entries)
 
-        # The failures the README names: an older version, another build of the same one.
-        for what, msi, expected in (("downgrade", first, 1603), ("same version", rebuilt, 1638)):
-            code = msiexec(machine, "/i", msi)[0]
-            check(code == expected, "%s: exit %d, not %d" % (what, code, expected))
-        check([e.get("DisplayVersion") for e in orvane_entries(machine)] == [newer_version],
-              "a refused installer changed the installation")
+    # The failures the README names: an older version, another build of the same one.
+    for what, msi, expected in (("downgrade", first, 1603), ("same version", rebuilt, 1638)):
+        code = msiexec(machine, "/i", msi)[0]
+        check(code == expected, "%s: exit %d, not %d" % (what, code, expected))
+    check([e.get("DisplayVersion") for e in orvane_entries(machine)] == [newer_version],
+          "a refused installer changed the installation")
 
-        # What runs left: a journal and a record; uninstalling keeps both.
-        journal = os.path.join(data, "Journal")
-        os.makedirs(journal, exist_ok=True)
-        with open(os.path.join(journal, "20261109-101500-COM5.log"), "w") as f:
-            f.write("journal\n")
-        code, out = machine.run("reg", "add", r"HKLM\SOFTWARE\Orvane\Records\kavron-2026-11",
-                                "/v", "Result", "/t", "REG_DWORD", "/d", "0", "/f")
-        check(code == 0, out)
-        check(msiexec(machine, "/x", newer) == (0, {"UnregisterMachine"}), "uninstall")
-        check(installed(machine) == {}, sorted(installed(machine)))
-        check(registry(machine, EVENT_SOURCE) is None, "the event source stayed")
-        check(orvane_entries(machine) == [], "the uninstall entry stayed")
-        check(os.listdir(journal) == ["20261109-101500-COM5.log"], os.listdir(journal))
-        kept = registry(machine, r"HKLM\SOFTWARE\Orvane")
-        check(kept is not None and all("InstallFolder" not in values for values in kept.values())
-              and any(key.endswith("kavron-2026-11") for key in kept), kept)
+    # What runs left: a journal and a record; uninstalling keeps both.
+    journal = os.path.join(data, "Journal")
+    os.makedirs(journal, exist_ok=True)
+    with open(os.path.join(journal, "20261109-101500-COM5.log"), "w") as f:
+        f.write("journal\n")
+    code, out = machine.run("reg", "add", r"HKLM\SOFTWARE\Orvane\Records\kavron-2026-11",
+                            "/v", "Result", "/t", "REG_DWORD", "/d", "0", "/f")
+    check(code == 0, out)
+    check(msiexec(machine, "/x", newer) == (0, {"UnregisterMachine"}), "uninstall")
+    check(installed(machine) == {}, sorted(installed(machine)))
+    check(registry(machine, EVENT_SOURCE) is None, "the event source stayed")
+    check(orvane_entries(machine) == [], "the uninstall entry stayed")
+    check(os.listdir(journal) == ["20261109-101500-COM5.log"], os.listdir(journal))
+    kept = registry(machine, r"HKLM\SOFTWARE\Orvane")
+    check(kept is not None and all("InstallFolder" not in values for values in kept.values())
+          and any(key.endswith("kavron-2026-11") for key in kept), kept)
 
 
 # DLLs that Windows 7 to 11 always take from System32 (their KnownDLLs): a DLL outside this

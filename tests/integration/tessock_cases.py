@@ -1,9 +1,8 @@
 """Integration cases of the port library: the real Tessock.dll under Wine.
 
 Wine lists no serial devices of its own; the cases that need one register a Ports-class
-device "DORAN Kavron USB" on COM5 with portdev and always remove it again. Those cases,
-and every case whose outcome such a device could change, hold the CTest resource lock
-tessock_com5_device. Each case is one CTest test: `tessock_cases.py NAME`.
+device "DORAN Kavron USB" on COM5 with portdev (in the case's own prefix) and always remove
+it again. Each case is one CTest test: `tessock_cases.py NAME`.
 """
 import os
 import sys

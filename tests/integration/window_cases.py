@@ -1,9 +1,8 @@
 """Window cases of the updater: Orvane.exe under Wine and Xvfb, worked from outside by the
 windriver tool as an operator would (texts, buttons, the port list, keys, message boxes).
 
-The main window lists the prefix's COM ports, so every case holds the resource lock of
-the registered COM5 device and runs alone (no other case maps ports meanwhile). Screenshots
-go to build/win/screenshots/. Each case is one CTest test: `window_cases.py NAME`.
+The main window lists the COM ports of the case's own prefix, on the case's own display.
+Screenshots go to build/win/screenshots/. Each case is one CTest test: `window_cases.py NAME`.
 """
 import os
 import shutil
@@ -17,12 +16,11 @@ import time
 # locale's character set.
 os.environ["LC_ALL"] = "C.UTF-8"
 
-from harness import (BIN_DIR, TOOLS_DIR, WINE_RUN, WINEPREFIX, Device, Failure, Reader, check,
+from harness import (BIN_DIR, SHOTS, TOOLS_DIR, WINE_RUN, Device, Failure, Reader, check,
                      ensure_prefix, run_case, run_windows, scratch, screenshot)
 
 VERSION = os.environ["OV_VERSION"]
 SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples", "package")
-SHOTS = os.path.join(os.path.dirname(WINEPREFIX), "screenshots")
 
 TITLE = "Mise à jour des lecteurs de cartes Vitale"
 CAPTION = "Orvane"          # every message box of the program
