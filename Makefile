@@ -2,6 +2,8 @@
 # Wine) and the host reader simulator; and, on demand only, the fuzz targets (host clang).
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# Tests mostly wait (on Wine, on the simulated reader's 30 s restarts): several run to a core.
+TEST_JOBS ?= $(shell echo $$((8 * $(JOBS))))
 MAKEFLAGS += --no-print-directory
 HOST := $(BUILD)/host
 WIN := $(BUILD)/win
@@ -28,7 +30,7 @@ build: setup
 test: build
 	ctest --test-dir $(HOST) --output-on-failure
 	rm -f $(WIN)/wine-restarts.log
-	ctest --test-dir $(WIN) --output-on-failure -j$(JOBS); rc=$$?; \
+	ctest --test-dir $(WIN) --output-on-failure -j$(TEST_JOBS); rc=$$?; \
 	  $(WIN)/wine-run --stop; \
 	  if [ -s $(WIN)/wine-restarts.log ]; then \
 	    echo "Test programs that Wine did not start, started once more:"; \
