@@ -156,6 +156,7 @@ def case_main_window_texts_and_keys():
     # Started from another folder, the package named on the command line.
     elsewhere = scratch("ov-win-")
     splash_bmp = os.path.join(scratch("ov-win-"), "splash.bmp")
+    ensure_prefix()  # the case's prefix made and up before the watcher starts in it
     capture = subprocess.Popen([WINE_RUN, os.path.join(TOOLS_DIR, "windriver.exe"), "capture",
                                 SPLASH_CLASS, "Z:" + splash_bmp.replace("/", "\\"), "20000"],
                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
