@@ -27,8 +27,7 @@ os.makedirs(_cases, exist_ok=True)
 CASE_DIR = tempfile.mkdtemp(prefix="%s-" % (sys.argv[1:] or ["case"])[0], dir=_cases)
 tempfile.tempdir = CASE_DIR
 WINEPREFIX = os.path.join(CASE_DIR, "prefix")
-os.environ.update(WINEPREFIX=WINEPREFIX, WINEARCH="win64", WINEDLLOVERRIDES="mscoree,mshtml=",
-                  TMPDIR=CASE_DIR)
+os.environ.update(WINEPREFIX=WINEPREFIX, WINEDLLOVERRIDES="mscoree,mshtml=", TMPDIR=CASE_DIR)
 os.environ.pop("DISPLAY", None)
 
 # The sample package and a reader it is meant for.
