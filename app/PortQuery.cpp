@@ -9,6 +9,7 @@
 #include "portlib/Tessock.h"
 #include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
+#include "winfw/SystemLibrary.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ void AppendOpenablePorts(std::vector<std::string>& texts)
 
 PortQuery Collect(std::vector<std::string>& texts)
 {
-    HMODULE library = Os().LoadLibraryA(tessock::kLibraryFileName);
+    HMODULE library = LoadBesideProgram(tessock::kLibraryFileName);
     if (library == nullptr)
         return PortQuery::NoLibrary;
     const auto query = BindExport<decltype(&::getPortComAvailable)>(library, "getPortComAvailable");

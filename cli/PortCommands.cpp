@@ -12,7 +12,7 @@
 #include "res/resource.h"
 #include "terminal/Protocol.h"
 #include "winfw/Diag.h"
-#include "winfw/OsSeam.h"
+#include "winfw/SystemLibrary.h"
 #include "winfw/Text.h"
 
 namespace {
@@ -23,7 +23,7 @@ constexpr std::uint32_t kDeviceDescription = 0;  // SPDRP_DEVICEDESC
 template <typename Fn>
 Fn Bind(const char* name)
 {
-    HMODULE library = Os().LoadLibraryA(tessock::kLibraryFileName);
+    HMODULE library = LoadBesideProgram(tessock::kLibraryFileName);
     return library == nullptr ? nullptr : BindExport<Fn>(library, name);
 }
 

@@ -30,6 +30,20 @@ std::size_t WriteToConsole(const OsCalls& os, HANDLE console, const std::wstring
     return done;
 }
 
+// Bytes to a pipe or a file as the C runtime's text mode writes them, each LF as CR LF: a
+// full pipe blocks here.
+void WriteAsText(const OsCalls& os, HANDLE handle, const std::string& bytes)
+{
+    std::string text;
+    for (const char c : bytes) {
+        if (c == '\n')
+            text += '\r';
+        text += c;
+    }
+    DWORD written = 0;
+    os.WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
 // A console takes the text as UTF-16, whatever its code page, which stays the one its
 // owner chose (a run killed by a deployment tool cannot give back what it changed); a pipe
 // or a file takes the UTF-8 bytes. WriteConsole's page: it fails on a handle redirected to
@@ -48,7 +62,7 @@ void WriteStandard(const OsCalls& os, DWORD which, const std::string& utf8)
         rest = WideToUtf8(wide.substr(done));
     }
     if (which == STD_ERROR_HANDLE) {
-        os.WriteStandardError(rest.data(), static_cast<DWORD>(rest.size()));
+        WriteAsText(os, handle, rest);
         return;
     }
     std::fwrite(rest.data(), 1, rest.size(), stdout);

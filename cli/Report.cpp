@@ -64,7 +64,7 @@ bool WriteWhole(HANDLE file, const std::string& text)
 bool TemporaryName(const std::string& path, std::string& name)
 {
     unsigned char bytes[8];
-    if (!Os().RandomBytes(bytes, sizeof bytes))
+    if (!Os().RtlGenRandom(bytes, sizeof bytes))
         return false;
     char hex[2 * sizeof bytes + 1];
     for (std::size_t i = 0; i < sizeof bytes; ++i)

@@ -60,7 +60,7 @@ CChargementDlg::~CChargementDlg()
     // before it does. Its last act is the post that ends the window, so this wait is short.
     if (m_hThread != nullptr) {
         ::WaitForSingleObject(m_hThread, INFINITE);
-        ::CloseHandle(m_hThread);
+        Os().CloseHandle(m_hThread);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "IniFile.h"
+#include "PackageFolder.h"
 #include "PackageRules.h"
 #include "terminal/Terminal.h"
 #include "winfw/Diag.h"
@@ -49,7 +50,7 @@ CString PackagePath(const char* prefix, const char* modelCode)
 // The file search finds directories too; a catalogue must be a file to be read.
 bool IsPackageFile(const CString& path)
 {
-    if (!Os().FileExists(path.c_str()))
+    if (!FileExists(path.c_str()))
         return false;
     WIN32_FILE_ATTRIBUTE_DATA attributes = {};
     return Os().GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes) &&

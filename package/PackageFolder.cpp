@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "winfw/OsSeam.h"
 #include "winfw/Text.h"
 
@@ -84,4 +86,11 @@ std::string WholePath(const std::string& path)
         return path;
     std::string ansi;
     return WideToAnsi(std::wstring(whole, length), ansi) ? ansi : std::string();
+}
+
+bool FileExists(const char* path)
+{
+    if (path == nullptr || path[0] == '\0' || std::strpbrk(path, "*?") != nullptr)
+        return false;
+    return Os().GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }

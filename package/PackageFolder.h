@@ -14,3 +14,7 @@ bool EnterPackageFolder(const std::string& folder, std::string& reason);
 // empty when the whole path has a character the ANSI code page cannot hold (the current
 // folder's name).
 std::string WholePath(const std::string& path);
+
+// Whether a file of the package is there. A file search would take "*.PDF" in a package list
+// for whatever file it matches first: a name with a wildcard names no file.
+bool FileExists(const char* path);

@@ -4,6 +4,7 @@
 
 #include "LinkTexts.h"
 #include "Terminal.h"
+#include "package/PackageFolder.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
 #include "winfw/Handle.h"
@@ -177,7 +178,7 @@ FileSizeRead ReadFileSize(const CString& path, long long* size, DWORD* systemErr
 bool CTerminal::AnnounceFile(const CString& path, const CString& moduleName)
 {
     ReleaseHeldFile();
-    if (!Os().FileExists(path.c_str())) {
+    if (!FileExists(path.c_str())) {
         LogLine("Impossible de trouver le fichier %s", path.c_str());
         return false;
     }

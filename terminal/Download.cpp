@@ -5,6 +5,7 @@
 
 #include "LinkTexts.h"
 #include "Terminal.h"
+#include "package/PackageFolder.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
 
@@ -61,7 +62,7 @@ DownloadResult CTerminal::StartDownload(const CString& path, DownloadState& s)
     std::uint8_t command[kCommandFrameSize];
     BuildCommandFrame(CMD_DOWNLOAD, command);
     std::memcpy(s.frame, command, sizeof command);
-    if (!Os().FileExists(path.c_str())) {
+    if (!FileExists(path.c_str())) {
         LogLine("Fichier non trouve : %s", path.c_str());
         return DL_FILE_NOT_FOUND;
     }

@@ -6,7 +6,7 @@
 #include "res/resource.h"
 #include "terminal/Terminal.h"
 #include "winfw/Diag.h"
-#include "winfw/OsSeam.h"
+#include "winfw/SystemLibrary.h"
 #include "winfw/Text.h"
 
 namespace {
@@ -37,7 +37,7 @@ bool CTerminal::recordUsbPosition(int portNumber)
                      portNumber, kLargestLookupPort);
         return false;
     }
-    HMODULE library = Os().LoadLibraryA(tessock::kLibraryFileName);
+    HMODULE library = LoadBesideProgram(tessock::kLibraryFileName);
     if (library == nullptr) {
         ShowMessage(LoadResString(IDS_NO_PORT_LIBRARY), MB_OK);
         return false;
@@ -69,7 +69,7 @@ bool CTerminal::recordUsbPosition(int portNumber)
 
 bool CTerminal::FindPortAtUsbPosition(std::uint8_t hub, std::uint8_t hubPort, int* portNumber)
 {
-    HMODULE library = Os().LoadLibraryA(tessock::kLibraryFileName);
+    HMODULE library = LoadBesideProgram(tessock::kLibraryFileName);
     if (library == nullptr)
         return false;
     auto driverAt =

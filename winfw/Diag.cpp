@@ -30,7 +30,7 @@ void WriteFormatted(std::size_t bufferSize, const char* fmt, va_list args)
 std::string ExecutableBaseName()
 {
     wchar_t path[MAX_PATH] = {};
-    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const DWORD n = Os().GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::string name;
     if (n == 0 || n >= MAX_PATH || !WideToAnsi(std::wstring(path, n), name))
         return "Orvane";
@@ -82,6 +82,6 @@ int ShowMessage(const std::string& text, UINT type, HWND owner)
 std::string LoadResString(UINT id)
 {
     char buffer[1024] = {};
-    int n = ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
+    int n = ::LoadStringA(Os().GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }

@@ -21,8 +21,13 @@ int RescaleDpi(int value, int fromDpi, int toDpi)
 
 int WindowDpi(HWND window)
 {
-    const UINT dpi = Os().GetDpiForWindow(window);
-    return dpi != 0 ? static_cast<int>(dpi) : kDefaultDpi;
+    // Before Windows 10 1607 there is no per-window DPI: the system's then.
+    const UINT dpi = Os().GetDpiForWindow != nullptr ? Os().GetDpiForWindow(window) : 0;
+    if (dpi != 0)
+        return static_cast<int>(dpi);
+    const WindowDC screen(nullptr);
+    const int system = screen.Get() != nullptr ? ::GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
+    return system > 0 ? system : kDefaultDpi;
 }
 
 bool HighContrastOn()

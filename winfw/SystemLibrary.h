@@ -1,4 +1,4 @@
-// Libraries of the system directory, loaded at run time. The programs import statically only
+// Libraries loaded at run time from trusted folders only. The programs import statically only
 // DLLs that Windows always takes from System32 (its KnownDLLs, and comctl32 through the
 // manifest): any other DLL named in an import table is looked for in the program's own folder
 // first, and that folder may be an update package on a USB stick.
@@ -6,6 +6,10 @@
 #include <windows.h>
 
 #include "OsSeam.h"
+
+// `name` from the program's own folder or System32, never from the current folder (the
+// update package) or PATH; left loaded.
+HMODULE LoadBesideProgram(const char* name);
 
 // A system library, loaded from System32 only and freed with the object.
 class SystemLibrary {
@@ -26,14 +30,6 @@ public:
 private:
     HMODULE m_module;
 };
-
-// An export of kernel32, found at run time: null where this Windows does not have it.
-template <typename Fn>
-Fn BindKernel32(const char* name)
-{
-    HMODULE kernel32 = Os().GetModuleHandleA("kernel32.dll");
-    return kernel32 == nullptr ? nullptr : BindExport<Fn>(kernel32, name);
-}
 
 // A program's first act: every later load without search flags looks in System32 only;
 // where Windows cannot do that, the current directory at least leaves the search.

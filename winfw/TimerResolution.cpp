@@ -14,15 +14,13 @@ using TimePeriodFn = MMRESULT(WINAPI*)(UINT);
 // https://learn.microsoft.com/windows/win32/api/processthreadsapi/nf-processthreadsapi-setprocessinformation
 void KeepTimerResolutionWhenHidden()
 {
-    using SetProcessInformationFn = BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
-    const auto setInformation = BindKernel32<SetProcessInformationFn>("SetProcessInformation");
-    if (setInformation == nullptr)
+    if (Os().SetProcessInformation == nullptr)
         return;
     PROCESS_POWER_THROTTLING_STATE state = {};
     state.Version = PROCESS_POWER_THROTTLING_CURRENT_VERSION;
     state.ControlMask = PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION;
     state.StateMask = 0; // the throttling of the resolution is off: requests are honoured
-    setInformation(::GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof state);
+    Os().SetProcessInformation(::GetCurrentProcess(), ProcessPowerThrottling, &state, sizeof state);
 }
 
 } // namespace

@@ -170,9 +170,9 @@ TEST(Report, OnlyTheRunCanHaveWrittenTheReport)
         // Random bytes 00..., then 01..., and so on.
         static BYTE next;
         next = 0;
-        Os().RandomBytes = [](void* buffer, ULONG size) {
+        Os().RtlGenRandom = [](PVOID buffer, ULONG size) -> BOOLEAN {
             std::memset(buffer, next++, size);
-            return true;
+            return TRUE;
         };
         const std::wstring folder = c.folder;
         const std::wstring report = folder + L"\\rapport.json";

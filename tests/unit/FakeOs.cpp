@@ -122,8 +122,15 @@ DWORD ServeWrite(FakePort& port, LPCVOID buffer, DWORD size, LPDWORD written)
     return NO_ERROR;
 }
 
+// Standard error is the machine's console; the other handles are the test program's own.
+HANDLE const kStandardError = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0x7FFE0012));
+
 BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED ov)
 {
+    if (h == kStandardError) {
+        *written = size;
+        return g_fake->console.Write(static_cast<const char*>(buffer), size);
+    }
     DWORD error = NO_ERROR;
     {
         Hold hold(g_fake->lock);
@@ -303,32 +310,29 @@ void WINAPI FakeDebugOutput(LPCSTR line)
     g_fake->lines.push_back(line ? line : "");
 }
 
-bool FakeFileExists(const char* path)
+DWORD WINAPI FakeFileAttributes(LPCSTR path)
 {
     {
         Hold hold(g_fake->lock);
-        g_fake->files.push_back(path != nullptr ? path : "");
+        g_fake->files.push_back(path);
     }
-    return RealOsCalls().FileExists(path);
+    return RealOsCalls().GetFileAttributesA(path);
 }
 
-HMODULE FakeLoadLibrary(const char* name)
+// The port library gone from the program's folder: a load that may look there fails.
+HMODULE WINAPI FakeLoadLibrary(LPCSTR name, HANDLE file, DWORD flags)
 {
-    return g_fake->libraryMissing ? nullptr : RealOsCalls().LoadLibraryA(name);
+    if (g_fake->libraryMissing && (flags & LOAD_LIBRARY_SEARCH_APPLICATION_DIR) != 0) {
+        ::SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    return RealOsCalls().LoadLibraryExA(name, file, flags);
 }
 
 FARPROC WINAPI FakeGetProcAddress(HMODULE library, LPCSTR name)
 {
     return g_fake->exportsMissing ? nullptr : RealOsCalls().GetProcAddress(library, name);
 }
-
-bool FakeWriteStandardError(const char* bytes, DWORD size)
-{
-    return g_fake->console.Write(bytes, size);
-}
-
-// Standard error is the machine's console; the other handles are the test program's own.
-HANDLE const kStandardError = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0x7FFE0012));
 
 HANDLE WINAPI FakeGetStdHandle(DWORD which)
 {
@@ -608,7 +612,7 @@ BOOL WINAPI FakeDeregisterEventSource(HANDLE source)
     return TRUE;
 }
 
-UINT FakeDpiForWindow(HWND window)
+UINT WINAPI FakeDpiForWindow(HWND window)
 {
     // As GetDpiForWindow: 0 for a handle that names no window.
     if (!::IsWindow(window))
@@ -672,10 +676,9 @@ OsCalls FakeCalls()
     calls.CreateThread = FakeCreateThread;
     calls.MessageBoxA = FakeMessageBox;
     calls.OutputDebugStringA = FakeDebugOutput;
-    calls.FileExists = FakeFileExists;
-    calls.LoadLibraryA = FakeLoadLibrary;
+    calls.GetFileAttributesA = FakeFileAttributes;
+    calls.LoadLibraryExA = FakeLoadLibrary;
     calls.GetProcAddress = FakeGetProcAddress;
-    calls.WriteStandardError = FakeWriteStandardError;
     calls.GetStdHandle = FakeGetStdHandle;
     calls.GetConsoleMode = FakeGetConsoleMode;
     calls.WriteConsoleW = FakeWriteConsole;

@@ -86,7 +86,7 @@ struct FakeOs {
     // its port.
     FakePort& PortAt(const std::string& devicePath);
     std::vector<std::string> opened;  // device paths given to CreateFileA
-    std::vector<std::string> files;   // other paths given to CreateFileA or FileExists
+    std::vector<std::string> files;   // other paths given to CreateFileA or GetFileAttributesA
     int portCloses = 0;
     std::vector<DWORD> sleeps;
     std::vector<std::string> lines;

@@ -17,6 +17,7 @@
 #include "engine/ChargementDlg.h"
 #include "portlib/Tessock.h"
 #include "res/resource.h"
+#include "winfw/SystemLibrary.h"
 
 using Texts = std::vector<std::string>;
 
@@ -30,7 +31,7 @@ using QueriesFn = int(__cdecl*)();
 void ScriptPorts(const char* descriptions, const std::vector<int>& numbers, int descriptionCount,
                  int locationCount, int failingQuery = 0)
 {
-    HMODULE library = RealOsCalls().LoadLibraryA(tessock::kLibraryFileName);
+    HMODULE library = LoadBesideProgram(tessock::kLibraryFileName);
     ASSERT_NE(library, nullptr);
     const auto script = reinterpret_cast<ScriptFn>(
         reinterpret_cast<void*>(::GetProcAddress(library, "doubleScriptPorts")));
@@ -41,7 +42,7 @@ void ScriptPorts(const char* descriptions, const std::vector<int>& numbers, int 
 
 int QueriesMade()
 {
-    HMODULE library = RealOsCalls().LoadLibraryA(tessock::kLibraryFileName);
+    HMODULE library = LoadBesideProgram(tessock::kLibraryFileName);
     const auto queries = reinterpret_cast<QueriesFn>(
         reinterpret_cast<void*>(::GetProcAddress(library, "doublePortQueries")));
     return queries != nullptr ? queries() : -1;

@@ -502,7 +502,7 @@ TEST(UpdateRun, ReaderNotFoundAfterTheLoaderRestartShowsTwoBoxesThreeSecondsApar
 void RenumberReaderPort(unsigned char port)
 {
     using Renumber = void (*)(unsigned char);
-    HMODULE library = Os().LoadLibraryA("Tessock.dll");
+    HMODULE library = LoadBesideProgram("Tessock.dll");
     ASSERT_NE(library, nullptr);
     const auto renumber = BindExport<Renumber>(library, "renumberReaderPort");
     ASSERT_NE(renumber, nullptr);
@@ -1222,7 +1222,8 @@ TEST(ConsoleUpdate, AConsoleTakesUtf16AndAPipeOrAFileUtf8)
         std::string bytes;
     } cases[] = {
         {"console", false, Utf8ToWide(line + "\n\r A.PDF [##] 100%\nend\n"), ""},
-        {"pipe or file", true, L"", line + "\n\r A.PDF [##] 100%\nend\n"},
+        // Bytes as the C runtime's text mode writes them: each LF as CR LF.
+        {"pipe or file", true, L"", line + "\r\n\r A.PDF [##] 100%\r\nend\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

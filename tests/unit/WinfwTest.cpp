@@ -267,90 +267,20 @@ TEST(MessageMap, ACommandEntryTakesItsControlAndNotificationOnly)
     }
 }
 
-// ---- the library loader behind the seam ----
+// ---- the library loader, the process's DLL search and the timer ----
 
-struct LoadAttempt {
-    std::string name;
-    DWORD flags;
-};
-std::vector<LoadAttempt> g_attempts;
-DWORD g_searchFlagsError = 0; // what a load with search flags fails with; 0: it succeeds
-HMODULE const kLoaded = reinterpret_cast<HMODULE>(0x10000);
-
-HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE, DWORD flags)
-{
-    g_attempts.push_back({name, flags});
-    if (flags != 0 && g_searchFlagsError != 0) {
-        ::SetLastError(g_searchFlagsError);
-        return nullptr;
-    }
-    return kLoaded;
-}
-
-std::wstring g_programPath;
-
-DWORD WINAPI ProgramPath(HMODULE, LPWSTR buffer, DWORD size)
-{
-    if (size <= g_programPath.size())
-        return 0;
-    g_programPath.copy(buffer, g_programPath.size());
-    buffer[g_programPath.size()] = L'\0';
-    return static_cast<DWORD>(g_programPath.size());
-}
-
-TEST(OsSeam, LibraryIsLoadedByFullPathOnlyWhereSearchFlagsAreRefused)
-{
-    const struct {
-        const char* name;
-        DWORD searchFlagsError;
-        std::vector<std::string> attempts;
-        bool loaded;
-        const wchar_t* program = L"C:\\Lecteur\\Orvane.exe";
-    } cases[] = {
-        {"flags understood", 0, {"Tessock.dll"}, true},
-        {"flags refused", ERROR_INVALID_PARAMETER,
-         {"Tessock.dll", "C:\\Lecteur\\Tessock.dll"}, true},
-        {"library absent", ERROR_MOD_NOT_FOUND, {"Tessock.dll"}, false},
-        // A folder no ANSI code page holds: never the best-fitted C:\Users\?ukasz.
-        {"folder out of the code page", ERROR_INVALID_PARAMETER, {"Tessock.dll"}, false,
-         L"C:\\Users\\\u0141\u0101\u0448\u4e00\\Orvane.exe"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        OsCalls calls = RealOsCalls();
-        calls.LoadLibraryExA = RecordLoad;
-        calls.GetModuleFileNameW = ProgramPath;
-        ScopedOsCalls swap(calls);
-        g_programPath = c.program;
-        g_attempts.clear();
-        g_searchFlagsError = c.searchFlagsError;
-        EXPECT_EQ(Os().LoadLibraryA("Tessock.dll") != nullptr, c.loaded);
-        std::vector<std::string> names;
-        for (const LoadAttempt& a : g_attempts)
-            names.push_back(a.name);
-        EXPECT_EQ(names, c.attempts);
-        EXPECT_NE(g_attempts.front().flags, 0u); // the first load never searches the defaults
-    }
-}
-
-// ---- the process's DLL search, system libraries and the timer ----
-
-// A Windows whose kernel32 and winmm answer through recorders, each export present or not.
+// A Windows whose loader, kernel32 and winmm answer through recorders, each export present
+// or not.
 struct SystemDouble {
     bool hasSetDefaultDllDirectories = true;
     BOOL setDefaultResult = TRUE;
     bool hasSetProcessInformation = true;
     DWORD loadError = 0;        // what a load with search flags fails with; 0: it succeeds
+    std::wstring program = L"C:\\Lecteur\\Orvane.exe";
     std::vector<std::string> calls; // every call, with its arguments, in order
 };
 SystemDouble g_system;
-HMODULE const kKernel32 = reinterpret_cast<HMODULE>(0x20000);
 HMODULE const kWinmm = reinterpret_cast<HMODULE>(0x30000);
-
-HMODULE WINAPI SystemModuleHandle(LPCSTR name)
-{
-    return lstrcmpiA(name, "kernel32.dll") == 0 ? kKernel32 : nullptr;
-}
 
 HMODULE WINAPI SystemLoad(LPCSTR name, HANDLE, DWORD flags)
 {
@@ -360,6 +290,15 @@ HMODULE WINAPI SystemLoad(LPCSTR name, HANDLE, DWORD flags)
         return nullptr;
     }
     return kWinmm;
+}
+
+DWORD WINAPI ProgramPath(HMODULE, LPWSTR buffer, DWORD size)
+{
+    if (size <= g_system.program.size())
+        return 0;
+    g_system.program.copy(buffer, g_system.program.size());
+    buffer[g_system.program.size()] = L'\0';
+    return static_cast<DWORD>(g_system.program.size());
 }
 
 BOOL WINAPI SystemFree(HMODULE module)
@@ -423,10 +362,6 @@ FARPROC Export(Fn fn)
 FARPROC WINAPI SystemExport(HMODULE module, LPCSTR name)
 {
     const std::string export_ = name;
-    if (module == kKernel32 && export_ == "SetDefaultDllDirectories")
-        return g_system.hasSetDefaultDllDirectories ? Export(SetDefaultDllDirectoriesRecord) : nullptr;
-    if (module == kKernel32 && export_ == "SetProcessInformation")
-        return g_system.hasSetProcessInformation ? Export(SetProcessInformationRecord) : nullptr;
     if (module == kWinmm && export_ == "timeBeginPeriod")
         return Export(BeginPeriodRecord);
     if (module == kWinmm && export_ == "timeEndPeriod")
@@ -437,13 +372,45 @@ FARPROC WINAPI SystemExport(HMODULE module, LPCSTR name)
 OsCalls SystemCalls()
 {
     OsCalls calls = RealOsCalls();
-    calls.GetModuleHandleA = SystemModuleHandle;
+    calls.GetModuleFileNameW = ProgramPath;
     calls.LoadLibraryExA = SystemLoad;
     calls.FreeLibrary = SystemFree;
     calls.GetSystemDirectoryA = SystemDirectory;
     calls.SetDllDirectoryA = SetDllDirectoryRecord;
     calls.GetProcAddress = SystemExport;
+    calls.SetDefaultDllDirectories =
+        g_system.hasSetDefaultDllDirectories ? SetDefaultDllDirectoriesRecord : nullptr;
+    calls.SetProcessInformation =
+        g_system.hasSetProcessInformation ? SetProcessInformationRecord : nullptr;
     return calls;
+}
+
+TEST(OsSeam, LibraryIsLoadedByFullPathOnlyWhereSearchFlagsAreRefused)
+{
+    const std::string flagged = "load Tessock.dll 2560"; // the program's folder and System32
+    const struct {
+        const char* name;
+        DWORD searchFlagsError;
+        std::vector<std::string> attempts;
+        bool loaded;
+        const wchar_t* program = L"C:\\Lecteur\\Orvane.exe";
+    } cases[] = {
+        {"flags understood", 0, {flagged}, true},
+        {"flags refused", ERROR_INVALID_PARAMETER, {flagged, "load C:\\Lecteur\\Tessock.dll 0"}, true},
+        {"library absent", ERROR_MOD_NOT_FOUND, {flagged}, false},
+        // A folder no ANSI code page holds: never the best-fitted C:\Users\?ukasz.
+        {"folder out of the code page", ERROR_INVALID_PARAMETER, {flagged}, false,
+         L"C:\\Users\\\u0141\u0101\u0448\u4e00\\Orvane.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_system = SystemDouble();
+        g_system.loadError = c.searchFlagsError;
+        g_system.program = c.program;
+        ScopedOsCalls swap(SystemCalls());
+        EXPECT_EQ(LoadBesideProgram("Tessock.dll") != nullptr, c.loaded);
+        EXPECT_EQ(g_system.calls, c.attempts);
+    }
 }
 
 TEST(DllSearch, TheProcessSearchesTheSystemDirectoryOnlyOrAtLeastNotTheCurrentOne)
