@@ -593,7 +593,7 @@ const PortSysCalls kSimCalls = {
     GetInstallParams, SetInstallParams, EnumInterfaces, InterfaceDetail,
     OpenKey, QueryValue, SetValue, EnumValue, CloseKey,
     QueryDos, DefineDos, CreateFile, IoControl, Close,
-    LoadLibrary, GetProc, FreeLib,
+    LoadLibrary, GetProc, FreeLib, ::GetLastError, ::SetLastError,
     DebugLine,
 };
 
