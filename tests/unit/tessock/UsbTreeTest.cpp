@@ -130,18 +130,6 @@ TEST(UsbPosition, HubsAreNumberedInTheOrderTheyAreWalked)
     }
 }
 
-TEST(UsbPosition, DeviceWithoutADriverKeyIsNotReported)
-{
-    SimMachine sim;
-    SimHub& root = OneController(sim);
-    root.ports[0] = Device(L"");
-    Key key;
-    EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
-    EXPECT_STREQ(key.text, L"");
-    EXPECT_EQ(searchDriverByPIDBrenix(0x0028, key.text), 0);
-    EXPECT_STREQ(key.text, L"");
-}
-
 TEST(UsbPosition, FirstDeviceWithTheProductIdWins)
 {
     SimMachine sim;
@@ -176,23 +164,32 @@ TEST(UsbPosition, RefusedArgumentsLeaveTheBuffersAsTheyWere)
     EXPECT_EQ(PositionOf(longKey.c_str()).result, 0xFF);
 }
 
-TEST(UsbPosition, LongDriverKeysAreNotCopiedOut)
+// Trees where nothing can be reported: the buffers are cleared, never given a key that does
+// not fit.
+TEST(UsbPosition, NothingFoundClearsTheKey)
 {
-    SimMachine sim;
-    OneController(sim).ports[0] = Device(std::wstring(120, L'k'));
-    Key key;
-    EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
-    EXPECT_STREQ(key.text, L"");  // cleared, and the over-long key not written
-}
-
-TEST(UsbPosition, NoControllerMeansNothingFound)
-{
-    SimMachine sim;
-    Key key;
-    EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
-    EXPECT_STREQ(key.text, L"");
-    EXPECT_EQ(PositionOf(kTerminal).result, 0xFF);
-    EXPECT_EQ(sim.OpenHandles(), 0);
+    const struct {
+        const char* what;
+        void (*build)(SimMachine&);
+    } cases[] = {
+        {"no controller", [](SimMachine&) {}},
+        {"a device without a driver key", [](SimMachine& sim) { OneController(sim).ports[0] = Device(L""); }},
+        {"a key too long to copy out",
+         [](SimMachine& sim) { OneController(sim).ports[0] = Device(std::wstring(120, L'k')); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimMachine sim;
+        c.build(sim);
+        Key key;
+        EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
+        EXPECT_STREQ(key.text, L"");
+        Key byProduct;
+        EXPECT_EQ(searchDriverByPIDBrenix(0x0028, byProduct.text), 0);
+        EXPECT_STREQ(byProduct.text, L"");
+        EXPECT_EQ(PositionOf(kTerminal).result, 0xFF);
+        EXPECT_EQ(sim.OpenHandles(), 0);
+    }
 }
 
 TEST(UsbPosition, OverlappingSearchesKeepTheirOwnResults)
