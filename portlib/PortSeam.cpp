@@ -14,8 +14,6 @@ PortSysCalls g_current = kReal;
 
 PortSysCalls& Sys() { return g_current; }
 
-const PortSysCalls& RealPortSysCalls() { return kReal; }
-
 ScopedPortSysCalls::ScopedPortSysCalls(const PortSysCalls& calls) : m_saved(g_current)
 {
     g_current = calls;

@@ -37,9 +37,6 @@ struct PortSysCalls {
 // The table in force.
 PortSysCalls& Sys();
 
-// The real Win32 binding.
-const PortSysCalls& RealPortSysCalls();
-
 // Swaps a table in for the lifetime of the object, then restores the previous one.
 class ScopedPortSysCalls {
 public:
