@@ -44,7 +44,7 @@ bool ReadPropertyGrowing(HDEVINFO list, SP_DEVINFO_DATA& device, DWORD property,
         return true;
     }
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || required == 0 ||
+        if (Sys().GetLastError() != ERROR_INSUFFICIENT_BUFFER || required == 0 ||
             required > kLargestText)
             return false;
         // Twice the reported size, zero-filled: room for a terminator the value lacks.

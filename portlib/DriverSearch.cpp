@@ -36,7 +36,7 @@ unsigned char ForEachDoranDevice(const std::function<void(DoranDevice&)>& step)
     data.cbSize = sizeof data;
     for (DWORD index = 0;; ++index) {
         if (!Sys().SetupDiEnumDeviceInfo(list.Get(), index, &data)) {
-            const DWORD error = ::GetLastError();
+            const DWORD error = Sys().GetLastError();
             return error == ERROR_SUCCESS || error == ERROR_NO_MORE_ITEMS ? kWalked : kListFailed;
         }
         std::wstring description;
@@ -122,6 +122,6 @@ unsigned char MoveDriverToCom(const wchar_t* driverKey, unsigned char newPort)
     if (!refused)
         return walked;
     // Set last, once every handle is closed: the caller reads it right after the export.
-    ::SetLastError(ERROR_ACCESS_DENIED);
+    Sys().SetLastError(ERROR_ACCESS_DENIED);
     return kWriteRefused;
 }

@@ -129,7 +129,7 @@ RenameOutcome ChangeDevicePortName(HDEVINFO list, SP_DEVINFO_DATA& device,
     // refused all of them, and a half-moved port would be worse than an unmoved one.
     RegKey hardwareKey(OpenHardwareKeyToWrite(list, device));
     if (!hardwareKey.IsOpen()) {
-        if (::GetLastError() == ERROR_ACCESS_DENIED)
+        if (Sys().GetLastError() == ERROR_ACCESS_DENIED)
             return Refuse(oldName, newName, "cle materielle");
         return RenameOutcome::Attempted;
     }

@@ -3,35 +3,9 @@
 namespace {
 
 const PortSysCalls kReal = {
-    ::SetupDiGetClassDevsW,
-    ::SetupDiEnumDeviceInfo,
-    ::SetupDiDestroyDeviceInfoList,
-    ::SetupDiGetDeviceRegistryPropertyW,
-    ::SetupDiSetDeviceRegistryPropertyW,
-    ::SetupDiGetDeviceInstanceIdW,
-    ::SetupDiOpenDevRegKey,
-    ::SetupDiCreateDeviceInfoListExW,
-    ::SetupDiOpenDeviceInfoW,
-    ::SetupDiSetClassInstallParamsW,
-    ::SetupDiCallClassInstaller,
-    ::SetupDiGetDeviceInstallParamsW,
-    ::SetupDiSetDeviceInstallParamsW,
-    ::SetupDiEnumDeviceInterfaces,
-    ::SetupDiGetDeviceInterfaceDetailW,
-    ::RegOpenKeyExW,
-    ::RegQueryValueExW,
-    ::RegSetValueExW,
-    ::RegEnumValueW,
-    ::RegCloseKey,
-    ::QueryDosDeviceW,
-    ::DefineDosDeviceW,
-    ::CreateFileW,
-    ::DeviceIoControl,
-    ::CloseHandle,
-    ::LoadLibraryExW,
-    ::GetProcAddress,
-    ::FreeLibrary,
-    ::OutputDebugStringA,
+#define PORT_SYS_REAL(name) ::name,
+    PORT_SYS_CALLS(PORT_SYS_REAL)
+#undef PORT_SYS_REAL
 };
 
 PortSysCalls g_current = kReal;
@@ -39,8 +13,6 @@ PortSysCalls g_current = kReal;
 } // namespace
 
 PortSysCalls& Sys() { return g_current; }
-
-const PortSysCalls& RealPortSysCalls() { return kReal; }
 
 ScopedPortSysCalls::ScopedPortSysCalls(const PortSysCalls& calls) : m_saved(g_current)
 {

@@ -5,78 +5,33 @@
 
 #include "PortSeam.h"
 
-class DeviceList {
+// Owns one handle and closes it once with the seam's call `Close`.
+template <typename H, auto Close>
+class Owned {
 public:
-    explicit DeviceList(HDEVINFO list) : m_list(list) {}
-    ~DeviceList()
+    explicit Owned(H handle = nullptr) : m_handle(handle) {}
+    ~Owned()
     {
         if (IsOpen())
-            Sys().SetupDiDestroyDeviceInfoList(m_list);
+            (Sys().*Close)(m_handle);
     }
-    DeviceList(const DeviceList&) = delete;
-    DeviceList& operator=(const DeviceList&) = delete;
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
 
-    bool IsOpen() const { return m_list != INVALID_HANDLE_VALUE && m_list != nullptr; }
-    HDEVINFO Get() const { return m_list; }
-
-private:
-    HDEVINFO m_list;
-};
-
-class RegKey {
-public:
-    explicit RegKey(HKEY key = nullptr) : m_key(key) {}
-    ~RegKey()
-    {
-        if (IsOpen())
-            Sys().RegCloseKey(m_key);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-
-    // SetupDiOpenDevRegKey reports failure as INVALID_HANDLE_VALUE, RegOpenKeyEx as null.
+    // Opening calls report failure as null or as INVALID_HANDLE_VALUE (SetupDiOpenDevRegKey
+    // too, for a key).
     bool IsOpen() const
     {
-        return m_key != nullptr && m_key != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
+        return m_handle != nullptr && m_handle != reinterpret_cast<H>(INVALID_HANDLE_VALUE);
     }
-    HKEY Get() const { return m_key; }
-    HKEY* Out() { return &m_key; }
+    H Get() const { return m_handle; }
+    H* Out() { return &m_handle; }
 
 private:
-    HKEY m_key;
+    H m_handle;
 };
 
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h) : m_h(h) {}
-    ~FileHandle()
-    {
-        if (IsOpen())
-            Sys().CloseHandle(m_h);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-
-    bool IsOpen() const { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
-
-class Module {
-public:
-    explicit Module(HMODULE module) : m_module(module) {}
-    ~Module()
-    {
-        if (m_module != nullptr)
-            Sys().FreeLibrary(m_module);
-    }
-    Module(const Module&) = delete;
-    Module& operator=(const Module&) = delete;
-
-    HMODULE Get() const { return m_module; }
-
-private:
-    HMODULE m_module;
-};
+using DeviceList = Owned<HDEVINFO, &PortSysCalls::SetupDiDestroyDeviceInfoList>;
+using RegKey = Owned<HKEY, &PortSysCalls::RegCloseKey>;
+using FileHandle = Owned<HANDLE, &PortSysCalls::CloseHandle>;
+using Module = Owned<HMODULE, &PortSysCalls::FreeLibrary>;

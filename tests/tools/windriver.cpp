@@ -250,236 +250,239 @@ bool AskScaledSize(HWND window, UINT dpi)
     return ok;
 }
 
-void PostKey(HWND window, WPARAM key)
+int Done(bool ok, const char* failure)
 {
-    ::PostMessageW(window, WM_KEYDOWN, key, 1);
-    ::PostMessageW(window, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+    return ok ? 0 : (Fail(failure), 1);
 }
 
-int Run(const std::vector<std::wstring>& a)
+// A visible window once it is shown within `ms`; null otherwise.
+HWND WaitShown(const wchar_t* className, const wchar_t* title, DWORD ms)
 {
-    const std::wstring command = a.empty() ? L"" : a[0];
-    const auto ms = [&](std::size_t i) { return static_cast<DWORD>(std::wcstoul(a[i].c_str(), nullptr, 10)); };
-    const auto id = [&](std::size_t i) { return static_cast<int>(std::wcstol(a[i].c_str(), nullptr, 0)); };
-    const std::size_t n = a.size();
+    HWND window = nullptr;
+    WaitFor(ms, [&] { return (window = VisibleWindow(className, title)) != nullptr; });
+    return window;
+}
 
-    if (command == L"wait" && n == 3)
-        return WaitFor(ms(2), [&] { return VisibleWindow(nullptr, a[1].c_str()) != nullptr; }) ? 0
-               : (Fail("window not shown"), 1);
-    if (command == L"gone" && n == 3)
-        return WaitFor(ms(2), [&] { return ::FindWindowW(nullptr, a[1].c_str()) == nullptr; }) ? 0
-               : (Fail("window still there"), 1);
-    if (command == L"goneclass" && n == 3)
-        return WaitFor(ms(2), [&] { return ::FindWindowW(a[1].c_str(), nullptr) == nullptr; }) ? 0
-               : (Fail("window still there"), 1);
-    if (command == L"queryend" && n == 2) {
-        // What the window answers when Windows asks whether it may shut down.
-        HWND window = VisibleWindow(nullptr, a[1].c_str());
-        DWORD_PTR answer = 1;
-        if (window == nullptr ||
-            !::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 5000, &answer))
-            return Fail("no answer"), 1;
-        PrintLine(answer != 0 ? L"allowed" : L"refused");
-        return 0;
-    }
-    if (command == L"queryendclass" && n == 2) {
-        HWND window = ::FindWindowW(a[1].c_str(), nullptr);
-        DWORD_PTR answer = 1;
-        if (window == nullptr ||
-            !::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 5000, &answer))
-            return Fail("no answer"), 1;
-        PrintLine(answer != 0 ? L"allowed" : L"refused");
-        return 0;
-    }
-    if (command == L"origin" && n == 2) {
-        HWND window = VisibleWindow(nullptr, a[1].c_str());
-        POINT corner = {0, 0};
-        if (window == nullptr || !::ClientToScreen(window, &corner))
-            return Fail("no window"), 1;
-        std::printf("%ld %ld\n", corner.x, corner.y);
-        return 0;
-    }
-    if (command == L"box" && n == 3) {
-        HWND box = nullptr;
-        if (!WaitFor(ms(2), [&] { return (box = VisibleWindow(L"#32770", a[1].c_str())) != nullptr; }))
-            return Fail("no message box"), 1;
-        PrintLine(TextOf(::GetDlgItem(box, kMessageBoxTextId)));
-        return 0;
-    }
-    if (command == L"answer" && n == 3) {
-        HWND box = nullptr;
-        if (!WaitFor(ms(2), [&] { return (box = VisibleWindow(L"#32770", a[1].c_str())) != nullptr; }))
-            return Fail("no message box"), 1;
-        HWND button = ::FindWindowExW(box, nullptr, L"Button", nullptr);
-        if (button == nullptr)
-            return Fail("message box without button"), 1;
-        ::PostMessageW(button, BM_CLICK, 0, 0);
-        return WaitFor(ms(2), [&] { return !::IsWindow(box); }) ? 0 : (Fail("box still open"), 1);
-    }
-    if (command == L"capture" && n == 4) {
-        HWND window = nullptr;
-        if (!WaitFor(ms(3), [&] {
-                window = VisibleWindow(a[1].c_str(), nullptr);
-                RECT r = {};
-                return window != nullptr && ::GetWindowRect(window, &r) && r.right > r.left;
-            }))
-            return Fail("no such window shown"), 1;
-        // Let it paint before the picture is taken: a while for the paint to be asked for,
-        // then until nothing of it is waiting to be painted.
-        ::Sleep(60);
-        WaitFor(300, [&] { return !::GetUpdateRect(window, nullptr, FALSE); });
-        return Capture(window, a[2].c_str()) ? 0 : 1;
-    }
-    if (command == L"debuglines" && n == 2) {
-        // The debug monitor's protocol: the buffer holds the writer's process id, then the line.
-        constexpr DWORD kBufferSize = 4096;
-        HANDLE bufferReady = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
-        HANDLE dataReady = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
-        HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                              kBufferSize, L"DBWIN_BUFFER");
-        const void* view = mapping != nullptr ? ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kBufferSize) : nullptr;
-        if (bufferReady == nullptr || dataReady == nullptr || view == nullptr)
-            return Fail("no debug buffer"), 1;
-        const char* text = static_cast<const char*>(view) + sizeof(DWORD);
-        const ULONGLONG end = ::GetTickCount64() + ms(1);
+int Gone(const wchar_t* className, const wchar_t* title, DWORD ms)
+{
+    return Done(WaitFor(ms, [&] { return ::FindWindowW(className, title) == nullptr; }), "window still there");
+}
+
+// What the window answers when Windows asks whether the session may end.
+int QueryEnd(HWND window)
+{
+    DWORD_PTR answer = 1;
+    if (window == nullptr ||
+        !::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 5000, &answer))
+        return Done(false, "no answer");
+    PrintLine(answer != 0 ? L"allowed" : L"refused");
+    return 0;
+}
+
+// The debug monitor's protocol: the buffer holds the writer's process id, then the line.
+int DebugLines(DWORD ms)
+{
+    constexpr DWORD kBufferSize = 4096;
+    HANDLE bufferReady = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
+    HANDLE dataReady = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
+    HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                          kBufferSize, L"DBWIN_BUFFER");
+    const void* view = mapping != nullptr ? ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kBufferSize) : nullptr;
+    if (bufferReady == nullptr || dataReady == nullptr || view == nullptr)
+        return Done(false, "no debug buffer");
+    const char* text = static_cast<const char*>(view) + sizeof(DWORD);
+    const ULONGLONG end = ::GetTickCount64() + ms;
+    ::SetEvent(bufferReady);
+    while (::GetTickCount64() < end) {
+        if (::WaitForSingleObject(dataReady, 100) != WAIT_OBJECT_0)
+            continue;
+        std::printf("%.*s\n", static_cast<int>(::strnlen(text, kBufferSize - sizeof(DWORD))), text);
+        std::fflush(stdout);
         ::SetEvent(bufferReady);
-        while (::GetTickCount64() < end) {
-            if (::WaitForSingleObject(dataReady, 100) != WAIT_OBJECT_0)
-                continue;
-            std::printf("%.*s\n", static_cast<int>(::strnlen(text, kBufferSize - sizeof(DWORD))), text);
-            std::fflush(stdout);
-            ::SetEvent(bufferReady);
-        }
-        ::UnmapViewOfFile(view);
-        ::CloseHandle(mapping);
-        ::CloseHandle(dataReady);
-        ::CloseHandle(bufferReady);
-        return 0;
     }
-    if (command == L"layout" && n == 2) {
-        HWND window = VisibleWindow(nullptr, a[1].c_str());
-        RECT client = {};
-        if (window == nullptr || !::GetClientRect(window, &client))
-            return Fail("no window"), 1;
-        std::printf("client %ld %ld\n", client.right, client.bottom);
-        for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr;
-             child = ::GetWindow(child, GW_HWNDNEXT)) {
-            RECT r = {};
-            ::GetWindowRect(child, &r);
-            ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
-            wchar_t className[64] = {};
-            ::GetClassNameW(child, className, 63);
-            std::printf("%d %s %ld %ld %ld %ld %d\n", ::GetDlgCtrlID(child), Utf8(className).c_str(),
-                        r.left, r.top, r.right - r.left, r.bottom - r.top,
-                        ::IsWindowVisible(child) ? 1 : 0);
-        }
-        return 0;
-    }
-    if (command == L"dpisize" && n == 4) {
-        HWND window = nullptr;
-        if (!WaitFor(ms(3), [&] { return (window = VisibleWindow(nullptr, a[1].c_str())) != nullptr; }))
-            return Fail("window not shown"), 1;
-        return AskScaledSize(window, static_cast<UINT>(id(2))) ? 0 : 1;
-    }
-    if (command == L"close" && n == 2) {
-        HWND window = VisibleWindow(nullptr, a[1].c_str());
-        return window != nullptr && ::PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : (Fail("no window"), 1);
-    }
-    if (command == L"press" && n == 3) {
-        HWND window = VisibleWindow(nullptr, a[1].c_str());
-        if (window == nullptr)
-            return Fail("no window"), 1;
-        ::SetForegroundWindow(window);
-        INPUT keys[2] = {};
-        keys[0].type = keys[1].type = INPUT_KEYBOARD;
-        keys[0].ki.wVk = keys[1].ki.wVk = static_cast<WORD>(id(2));
-        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-        return ::SendInput(2, keys, sizeof keys[0]) == 2 ? 0 : (Fail("input refused"), 1);
-    }
-    if (command == L"focus" && n == 2) {
-        HWND window = VisibleWindow(nullptr, a[1].c_str());
-        GUITHREADINFO info = {};
-        info.cbSize = sizeof info;
-        if (window == nullptr || !::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info))
-            return Fail("no window"), 1;
-        wchar_t className[64] = {};
-        if (info.hwndFocus != nullptr)
-            ::GetClassNameW(info.hwndFocus, className, 63);
-        std::printf("%d %s\n", info.hwndFocus != nullptr ? ::GetDlgCtrlID(info.hwndFocus) : 0,
-                    Utf8(className).c_str());
-        return 0;
-    }
-    if (n < 3)
-        return 2;
+    ::UnmapViewOfFile(view);
+    ::CloseHandle(mapping);
+    ::CloseHandle(dataReady);
+    ::CloseHandle(bufferReady);
+    return 0;
+}
 
-    // The commands on one control of a window.
-    HWND control = Control(a[1], id(2));
-    const auto need = [&](bool condition) { return condition ? true : Fail("no such window or control"); };
-    if (command == L"text" && n == 3) {
-        if (!need(control != nullptr))
-            return 1;
-        PrintLine(TextOf(control));
-        return 0;
+// One command's words (a[0] the command, a[1] its window) and, for the commands on one
+// control, that control.
+struct Args {
+    const std::vector<std::wstring>& a;
+    HWND control;
+    const wchar_t* Text(std::size_t i) const { return a[i].c_str(); }
+    DWORD Ms(std::size_t i) const { return static_cast<DWORD>(std::wcstoul(a[i].c_str(), nullptr, 10)); }
+    int Id(std::size_t i) const { return static_cast<int>(std::wcstol(a[i].c_str(), nullptr, 0)); }
+    HWND Window() const { return VisibleWindow(nullptr, Text(1)); }
+    HWND ControlNow() const { return Control(a[1], Id(2)); }
+    // Until the control exists and `shows` holds of it, for a[4] ms.
+    template <typename Shows>
+    bool ControlShows(Shows shows) const
+    {
+        return WaitFor(Ms(4), [&] { HWND c = ControlNow(); return c != nullptr && shows(c); });
     }
-    if (command == L"waittext" && n == 5)
-        return WaitFor(ms(4), [&] { HWND c = Control(a[1], id(2)); return c != nullptr && TextOf(c) == a[3]; })
-                   ? 0 : (Fail("text not shown"), 1);
-    if (command == L"enabled" && n == 3) {
-        if (!need(control != nullptr))
-            return 1;
-        std::printf("%d\n", ::IsWindowEnabled(control) ? 1 : 0);
-        return 0;
-    }
-    if (command == L"waitenabled" && n == 5) {
-        const bool wanted = a[3] == L"1";
-        return WaitFor(ms(4), [&] {
-                   HWND c = Control(a[1], id(2));
-                   return c != nullptr && (::IsWindowEnabled(c) != FALSE) == wanted;
-               }) ? 0 : (Fail("enabled state not reached"), 1);
-    }
-    if (command == L"items" && n == 3) {
-        if (!need(control != nullptr))
-            return 1;
-        const std::wstring selected = SelectedEntry(control);
-        for (const std::wstring& entry : Entries(control))
-            PrintLine((entry == selected ? L"* " : L"  ") + entry);
-        return 0;
-    }
-    if (command == L"selected" && n == 3) {
-        if (!need(control != nullptr))
-            return 1;
-        PrintLine(SelectedEntry(control));
-        return 0;
-    }
-    if (command == L"waitselected" && n == 5)
-        return WaitFor(ms(4), [&] { HWND c = Control(a[1], id(2)); return c != nullptr && SelectedEntry(c) == a[3]; })
-                   ? 0 : (Fail("entry not selected"), 1);
-    if (command == L"pick" && n == 4)
-        return need(control != nullptr) && Pick(control, a[3]) ? 0 : 1;
-    if (command == L"dropdown" && n == 3) {
-        if (!need(control != nullptr))
-            return 1;
-        // Opening sends CBN_DROPDOWN to the owner and returns once it is handled.
-        ::SendMessageW(control, CB_SHOWDROPDOWN, TRUE, 0);
-        ::SendMessageW(control, CB_SHOWDROPDOWN, FALSE, 0);
-        return 0;
-    }
-    if (command == L"click" && n == 3)
-        return need(control != nullptr) && ::PostMessageW(control, BM_CLICK, 0, 0) ? 0 : 1;
-    if (command == L"key" && n == 4) {
-        if (!need(control != nullptr))
-            return 1;
-        PostKey(control, static_cast<WPARAM>(id(3)));
-        return 0;
-    }
-    if (command == L"rect" && n == 3) {
-        if (!need(control != nullptr))
-            return 1;
-        RECT r = {};
-        ::GetWindowRect(control, &r);
-        ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&r), 2);
-        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
-        return 0;
+};
+
+struct Command {
+    const wchar_t* name;
+    std::size_t words;  // the command's own included
+    bool onControl;     // refused unless window a[1] has control a[2]
+    int (*run)(const Args&);
+};
+
+const Command kCommands[] = {
+    {L"wait", 3, false, [](const Args& a) {
+         return Done(WaitShown(nullptr, a.Text(1), a.Ms(2)) != nullptr, "window not shown");
+     }},
+    {L"gone", 3, false, [](const Args& a) { return Gone(nullptr, a.Text(1), a.Ms(2)); }},
+    {L"goneclass", 3, false, [](const Args& a) { return Gone(a.Text(1), nullptr, a.Ms(2)); }},
+    {L"queryend", 2, false, [](const Args& a) { return QueryEnd(a.Window()); }},
+    {L"queryendclass", 2, false, [](const Args& a) { return QueryEnd(::FindWindowW(a.Text(1), nullptr)); }},
+    {L"origin", 2, false, [](const Args& a) {
+         HWND window = a.Window();
+         POINT corner = {0, 0};
+         if (window == nullptr || !::ClientToScreen(window, &corner))
+             return Done(false, "no window");
+         std::printf("%ld %ld\n", corner.x, corner.y);
+         return 0;
+     }},
+    {L"box", 3, false, [](const Args& a) {
+         HWND box = WaitShown(L"#32770", a.Text(1), a.Ms(2));
+         if (box == nullptr)
+             return Done(false, "no message box");
+         PrintLine(TextOf(::GetDlgItem(box, kMessageBoxTextId)));
+         return 0;
+     }},
+    {L"answer", 3, false, [](const Args& a) {
+         HWND box = WaitShown(L"#32770", a.Text(1), a.Ms(2));
+         if (box == nullptr)
+             return Done(false, "no message box");
+         HWND button = ::FindWindowExW(box, nullptr, L"Button", nullptr);
+         if (button == nullptr)
+             return Done(false, "message box without button");
+         ::PostMessageW(button, BM_CLICK, 0, 0);
+         return Done(WaitFor(a.Ms(2), [&] { return !::IsWindow(box); }), "box still open");
+     }},
+    {L"capture", 4, false, [](const Args& a) {
+         HWND window = nullptr;
+         if (!WaitFor(a.Ms(3), [&] {
+                 window = VisibleWindow(a.Text(1), nullptr);
+                 RECT r = {};
+                 return window != nullptr && ::GetWindowRect(window, &r) && r.right > r.left;
+             }))
+             return Done(false, "no such window shown");
+         // Let it paint before the picture is taken: a while for the paint to be asked for,
+         // then until nothing of it is waiting to be painted.
+         ::Sleep(60);
+         WaitFor(300, [&] { return !::GetUpdateRect(window, nullptr, FALSE); });
+         return Capture(window, a.Text(2)) ? 0 : 1;
+     }},
+    {L"debuglines", 2, false, [](const Args& a) { return DebugLines(a.Ms(1)); }},
+    {L"layout", 2, false, [](const Args& a) {
+         HWND window = a.Window();
+         RECT client = {};
+         if (window == nullptr || !::GetClientRect(window, &client))
+             return Done(false, "no window");
+         std::printf("client %ld %ld\n", client.right, client.bottom);
+         for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+             RECT r = {};
+             ::GetWindowRect(child, &r);
+             ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+             wchar_t className[64] = {};
+             ::GetClassNameW(child, className, 63);
+             std::printf("%d %s %ld %ld %ld %ld %d\n", ::GetDlgCtrlID(child), Utf8(className).c_str(), r.left,
+                         r.top, r.right - r.left, r.bottom - r.top, ::IsWindowVisible(child) ? 1 : 0);
+         }
+         return 0;
+     }},
+    {L"dpisize", 4, false, [](const Args& a) {
+         HWND window = WaitShown(nullptr, a.Text(1), a.Ms(3));
+         if (window == nullptr)
+             return Done(false, "window not shown");
+         return AskScaledSize(window, static_cast<UINT>(a.Id(2))) ? 0 : 1;
+     }},
+    {L"close", 2, false, [](const Args& a) {
+         HWND window = a.Window();
+         return Done(window != nullptr && ::PostMessageW(window, WM_CLOSE, 0, 0), "no window");
+     }},
+    {L"press", 3, false, [](const Args& a) {
+         HWND window = a.Window();
+         if (window == nullptr)
+             return Done(false, "no window");
+         ::SetForegroundWindow(window);
+         INPUT keys[2] = {};
+         keys[0].type = keys[1].type = INPUT_KEYBOARD;
+         keys[0].ki.wVk = keys[1].ki.wVk = static_cast<WORD>(a.Id(2));
+         keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+         return Done(::SendInput(2, keys, sizeof keys[0]) == 2, "input refused");
+     }},
+    {L"focus", 2, false, [](const Args& a) {
+         HWND window = a.Window();
+         GUITHREADINFO info = {};
+         info.cbSize = sizeof info;
+         if (window == nullptr || !::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info))
+             return Done(false, "no window");
+         wchar_t className[64] = {};
+         if (info.hwndFocus != nullptr)
+             ::GetClassNameW(info.hwndFocus, className, 63);
+         std::printf("%d %s\n", info.hwndFocus != nullptr ? ::GetDlgCtrlID(info.hwndFocus) : 0,
+                     Utf8(className).c_str());
+         return 0;
+     }},
+    {L"text", 3, true, [](const Args& a) { PrintLine(TextOf(a.control)); return 0; }},
+    {L"waittext", 5, false, [](const Args& a) {
+         return Done(a.ControlShows([&](HWND c) { return TextOf(c) == a.a[3]; }), "text not shown");
+     }},
+    {L"enabled", 3, true, [](const Args& a) { return std::printf("%d\n", ::IsWindowEnabled(a.control) ? 1 : 0), 0; }},
+    {L"waitenabled", 5, false, [](const Args& a) {
+         const bool wanted = a.a[3] == L"1";
+         return Done(a.ControlShows([&](HWND c) { return (::IsWindowEnabled(c) != FALSE) == wanted; }),
+                     "enabled state not reached");
+     }},
+    {L"items", 3, true, [](const Args& a) {
+         const std::wstring selected = SelectedEntry(a.control);
+         for (const std::wstring& entry : Entries(a.control))
+             PrintLine((entry == selected ? L"* " : L"  ") + entry);
+         return 0;
+     }},
+    {L"selected", 3, true, [](const Args& a) { PrintLine(SelectedEntry(a.control)); return 0; }},
+    {L"waitselected", 5, false, [](const Args& a) {
+         return Done(a.ControlShows([&](HWND c) { return SelectedEntry(c) == a.a[3]; }), "entry not selected");
+     }},
+    {L"pick", 4, true, [](const Args& a) { return Pick(a.control, a.a[3]) ? 0 : 1; }},
+    {L"dropdown", 3, true, [](const Args& a) {
+         // Opening sends CBN_DROPDOWN to the owner and returns once it is handled.
+         ::SendMessageW(a.control, CB_SHOWDROPDOWN, TRUE, 0);
+         ::SendMessageW(a.control, CB_SHOWDROPDOWN, FALSE, 0);
+         return 0;
+     }},
+    {L"click", 3, true, [](const Args& a) { return ::PostMessageW(a.control, BM_CLICK, 0, 0) ? 0 : 1; }},
+    {L"key", 4, true, [](const Args& a) {
+         const auto key = static_cast<WPARAM>(a.Id(3));
+         ::PostMessageW(a.control, WM_KEYDOWN, key, 1);
+         ::PostMessageW(a.control, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+         return 0;
+     }},
+    {L"rect", 3, true, [](const Args& a) {
+         RECT r = {};
+         ::GetWindowRect(a.control, &r);
+         ::MapWindowPoints(nullptr, ::GetParent(a.control), reinterpret_cast<POINT*>(&r), 2);
+         std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+         return 0;
+     }},
+};
+
+int Run(const std::vector<std::wstring>& words)
+{
+    for (const Command& command : kCommands) {
+        if (words.size() != command.words || words[0] != command.name)
+            continue;
+        Args args{words, nullptr};
+        if (command.onControl && (args.control = args.ControlNow()) == nullptr)
+            return Done(false, "no such window or control");
+        return command.run(args);
     }
     return 2;
 }

@@ -29,76 +29,69 @@ SimDevice& AddTerminalOnCom5(SimMachine& sim)
     return d;
 }
 
+// Every record still names COM5, and every handle is closed.
+void ExpectUnmoved(SimMachine& sim, SimDevice& d)
+{
+    EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM5");
+    EXPECT_EQ(*d.friendlyName, L"DORAN Kavron USB (COM5)");
+    EXPECT_EQ(sim.serialMap[1].data, L"COM5");
+    EXPECT_EQ(sim.claimedPorts, (std::set<DWORD>{1, 5}));
+    EXPECT_EQ(sim.dosNames[L"COM5"], kTarget5);
+    EXPECT_EQ(sim.dosNames.count(L"COM7"), 0u);
+    EXPECT_EQ(sim.OpenHandles(), 0);
+}
+
 } // namespace
 
+// The port number or the driver key of the maker's devices, among others.
 TEST(DriverSearch, ComToDriverKeyAndBack)
 {
     SimMachine sim;
     sim.AddPort(L"Serial", L"Serial (COM1)", L"COM1");
     AddTerminalOnCom5(sim);
-    Key key;
-    EXPECT_EQ(searchDriverByComBrenix(5, key.text), 0);
-    EXPECT_STREQ(key.text, kKey5);
-    Key port;
-    EXPECT_EQ(searchComByDriverBrenix(kKey5, port.text), 0);
-    EXPECT_STREQ(port.text, L"COM5");
-    EXPECT_EQ(sim.OpenHandles(), 0);
-}
-
-TEST(DriverSearch, OnlyTheMakersNameInCapitalsCounts)
-{
-    SimMachine sim;
-    sim.AddPort(L"Serial", L"Serial (COM1)", L"COM1");
+    // Only the maker's name in capitals counts, in any class, anywhere in the description.
     sim.AddPort(L"Doran Kavron USB", L"Doran Kavron USB (COM2)", L"COM2", L"{k}\\0002");
     sim.AddPort(L"Port of the DORAN reader", L"X (COM3)", L"COM3", L"{k}\\0003").classGuid = kUsbClassGuid;
-    Key key;
-    EXPECT_EQ(searchDriverByComBrenix(1, key.text), 0);
-    EXPECT_TRUE(key.Untouched());
-    EXPECT_EQ(searchDriverByComBrenix(2, key.text), 0);
-    EXPECT_TRUE(key.Untouched());
-    Key port;
-    EXPECT_EQ(searchComByDriverBrenix(L"{k}\\0002", port.text), 0);
-    EXPECT_TRUE(port.Untouched());
-    // Any class, anywhere in the description.
-    EXPECT_EQ(searchDriverByComBrenix(3, key.text), 0);
-    EXPECT_STREQ(key.text, L"{k}\\0003");
-}
-
-TEST(DriverSearch, TheLastDeviceWithTheNameWins)
-{
-    SimMachine sim;
-    sim.AddPort(L"DORAN A", L"DORAN A (COM9)", L"COM9", L"{k}\\0001");
-    sim.AddPort(L"DORAN B", L"DORAN B (COM9)", L"COM9", L"{k}\\0002");
-    Key key;
-    EXPECT_EQ(searchDriverByComBrenix(9, key.text), 0);
-    EXPECT_STREQ(key.text, L"{k}\\0002");
-}
-
-TEST(DriverSearch, PortsAbove99AreFound)
-{
-    SimMachine sim;
+    sim.AddPort(L"DORAN A", L"DORAN A (COM9)", L"COM9", L"{k}\\0091");
+    sim.AddPort(L"DORAN B", L"DORAN B (COM9)", L"COM9", L"{k}\\0092");
     sim.AddPort(L"DORAN A", L"DORAN A (COM12)", L"COM12", L"{k}\\0012");
     sim.AddPort(L"DORAN B", L"DORAN B (COM123)", L"COM123", L"{k}\\0123");
     sim.AddPort(L"DORAN C", L"DORAN C (COM255)", L"COM255", L"{k}\\0255");
-    Key key;
-    EXPECT_EQ(searchDriverByComBrenix(123, key.text), 0);
-    EXPECT_STREQ(key.text, L"{k}\\0123");
-    EXPECT_EQ(searchDriverByComBrenix(255, key.text), 0);
-    EXPECT_STREQ(key.text, L"{k}\\0255");
-}
-
-TEST(DriverSearch, ValuesLongerThanTheCallersBufferAreNotWritten)
-{
-    SimMachine sim;
-    const std::wstring longKey = L"{k}\\" + std::wstring(120, L'9');
-    sim.AddPort(L"DORAN A", L"DORAN A (COM4)", L"COM4", longKey);
+    // Values longer than the caller's 100-unit buffer.
+    sim.AddPort(L"DORAN A", L"DORAN A (COM4)", L"COM4", L"{k}\\" + std::wstring(120, L'9'));
     sim.AddPort(L"DORAN B", L"DORAN B (COM6)", L"COM" + std::wstring(110, L'6'), L"{k}\\0006");
-    Key key;
-    EXPECT_EQ(searchDriverByComBrenix(4, key.text), 0);
-    EXPECT_TRUE(key.Untouched());
-    Key port;
-    EXPECT_EQ(searchComByDriverBrenix(L"{k}\\0006", port.text), 0);
-    EXPECT_TRUE(port.Untouched());
+
+    const struct {
+        unsigned char port;
+        const wchar_t* key;  // null: the buffer is left untouched
+    } byPort[] = {
+        {5, kKey5}, {1, nullptr}, {2, nullptr}, {3, L"{k}\\0003"},
+        {9, L"{k}\\0092"},  // the last device with the name wins
+        {12, L"{k}\\0012"}, {123, L"{k}\\0123"}, {255, L"{k}\\0255"},
+        {4, nullptr},  // its key is too long to be written
+    };
+    for (const auto& c : byPort) {
+        SCOPED_TRACE(c.port);
+        Key key;
+        EXPECT_EQ(searchDriverByComBrenix(c.port, key.text), 0);
+        if (c.key != nullptr)
+            EXPECT_STREQ(key.text, c.key);
+        else
+            EXPECT_TRUE(key.Untouched());
+    }
+    const struct {
+        const wchar_t* key;
+        const wchar_t* port;  // null: the buffer is left untouched
+    } byKey[] = {{kKey5, L"COM5"}, {L"{k}\\0002", nullptr}, {L"{k}\\0006", nullptr}};
+    for (const auto& c : byKey) {
+        Key port;
+        EXPECT_EQ(searchComByDriverBrenix(c.key, port.text), 0);
+        if (c.port != nullptr)
+            EXPECT_STREQ(port.text, c.port);
+        else
+            EXPECT_TRUE(port.Untouched()) << c.key;
+    }
+    EXPECT_EQ(sim.OpenHandles(), 0);
 }
 
 TEST(DriverSearch, ArgumentAndListFailures)
@@ -145,32 +138,24 @@ TEST(PortRenumbering, MovesEveryRecordFromCom5ToCom7)
     EXPECT_STREQ(key.text, kKey5);
 }
 
-TEST(PortRenumbering, NothingChangesWhileTheOldPortIsHeldOpen)
+TEST(PortRenumbering, NothingChangesWhenTheDosNameCannotMove)
 {
-    SimMachine sim;
-    sim.Elevate();
-    SimDevice& d = AddTerminalOnCom5(sim);
-    sim.heldOpen.insert(L"COM5");
-    EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
-    EXPECT_EQ(*d.friendlyName, L"DORAN Kavron USB (COM5)");
-    EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM5");
-    EXPECT_EQ(sim.serialMap[1].data, L"COM5");
-    EXPECT_EQ(sim.claimedPorts, (std::set<DWORD>{1, 5}));
-    EXPECT_EQ(sim.dosNames[L"COM5"], kTarget5);
-    EXPECT_EQ(sim.OpenHandles(), 0);
-}
-
-TEST(PortRenumbering, AnUndefinableNewNameRestoresTheOldOne)
-{
-    SimMachine sim;
-    sim.Elevate();
-    SimDevice& d = AddTerminalOnCom5(sim);
-    sim.undefinable.insert(L"COM7");
-    EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
-    EXPECT_EQ(sim.dosNames[L"COM5"], kTarget5);
-    EXPECT_EQ(sim.dosNames.count(L"COM7"), 0u);
-    EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM5");
-    EXPECT_EQ(sim.serialMap[1].data, L"COM5");
+    const struct {
+        const char* what;
+        void (*block)(SimMachine&);
+    } cases[] = {
+        {"old port held open", [](SimMachine& sim) { sim.heldOpen.insert(L"COM5"); }},
+        {"new name undefinable: the old one restored", [](SimMachine& sim) { sim.undefinable.insert(L"COM7"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimMachine sim;
+        sim.Elevate();
+        SimDevice& d = AddTerminalOnCom5(sim);
+        c.block(sim);
+        EXPECT_EQ(setComByDriverBrenix(kKey5, 7), 0);
+        ExpectUnmoved(sim, d);
+    }
 }
 
 TEST(PortRenumbering, WithoutThePortDatabaseTheOtherRecordsStillMove)
@@ -284,11 +269,6 @@ TEST(AccessRights, LookupsNeedReadingOnlyAndARefusedRenumberingChangesNothing)
         EXPECT_EQ(sim.debugLines, std::vector<std::string>{
                                       std::string("Changement de COM5 en COM7 refuse : ecriture "
                                                   "non autorisee (") + c.refusedStore + ")"});
-        EXPECT_EQ(d.hardwareValues[L"PortName"], L"COM5");
-        EXPECT_EQ(*d.friendlyName, L"DORAN Kavron USB (COM5)");
-        EXPECT_EQ(sim.serialMap[1].data, L"COM5");
-        EXPECT_EQ(sim.claimedPorts, (std::set<DWORD>{1, 5}));
-        EXPECT_EQ(sim.dosNames[L"COM5"], kTarget5);
-        EXPECT_EQ(sim.dosNames.count(L"COM7"), 0u);
+        ExpectUnmoved(sim, d);
     }
 }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "PortList.h"
 #include "SimMachine.h"
@@ -107,37 +109,35 @@ TEST(PortListing, FailuresLeaveTheCountUntouched)
     EXPECT_EQ(getPortComAvailable(l.table.Rows(), nullptr, SPDRP_FRIENDLYNAME), 0);
 }
 
-TEST(PortTexts, AppendsEntriesBehindTheCallersText)
+// Each entry "DESCRIPTION|N|" goes behind the caller's text while 54 bytes of room are left.
+TEST(PortTexts, EntriesAppendedBehindTheCallersText)
 {
-    SimMachine sim;
-    sim.AddPort(L"Serial A", L"Serial A (COM12)", L"COM12");
-    sim.AddPort(L"DORAN Kavron USB", L"DORAN Kavron USB (COM5)", L"COM5");
-    char out[300] = "abc";
-    EXPECT_EQ(getPortComAvailable2(out, sizeof out), 1);
-    EXPECT_STREQ(out, "abcSerial A|12|DORAN Kavron USB|5|");
-}
-
-TEST(PortTexts, AnEntryNeedsItsWhole54BytesOfRoom)
-{
-    SimMachine sim;
-    sim.AddPort(L"Serial A", L"Serial A (COM12)", L"COM12");
-    char out[300] = "";
-    EXPECT_EQ(getPortComAvailable2(out, 54), 1);
-    EXPECT_STREQ(out, "");
-    EXPECT_EQ(getPortComAvailable2(out, 55), 1);
-    EXPECT_STREQ(out, "Serial A|12|");
-    // 12 + 54 is not less than 66: the second entry is skipped.
-    EXPECT_EQ(getPortComAvailable2(out, 66), 1);
-    EXPECT_STREQ(out, "Serial A|12|");
-}
-
-TEST(PortTexts, LongDescriptionIsCutAndTheNumberKept)
-{
-    SimMachine sim;
-    sim.AddPort(std::wstring(100, L'd'), std::wstring(100, L'd') + L" (COM7)", L"COM7");
-    char out[300] = "";
-    EXPECT_EQ(getPortComAvailable2(out, sizeof out), 1);
-    EXPECT_EQ(std::string(out), std::string(50, 'd') + "|7|");
+    const struct {
+        std::vector<std::pair<std::wstring, int>> ports;  // description and number
+        const char* before;
+        std::int32_t size;
+        std::string after;
+    } cases[] = {
+        {{{L"Serial A", 12}, {L"DORAN Kavron USB", 5}}, "abc", 300, "abcSerial A|12|DORAN Kavron USB|5|"},
+        {{{L"Serial A", 12}}, "", 54, ""},
+        {{{L"Serial A", 12}}, "", 55, "Serial A|12|"},
+        // 12 + 54 is not less than 66: the second entry is skipped.
+        {{{L"Serial A", 12}}, "Serial A|12|", 66, "Serial A|12|"},
+        // A long description is cut; the number always stays.
+        {{{std::wstring(100, L'd'), 7}}, "", 300, std::string(50, 'd') + "|7|"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        SimMachine sim;
+        for (const auto& port : c.ports) {
+            const std::wstring name = L"COM" + std::to_wstring(port.second);
+            sim.AddPort(port.first, port.first + L" (" + name + L")", name);
+        }
+        char out[300] = "";
+        std::strcpy(out, c.before);
+        EXPECT_EQ(getPortComAvailable2(out, c.size), 1);
+        EXPECT_EQ(std::string(out), c.after);
+    }
 }
 
 TEST(PortTexts, NothingAppendedWithoutARoomOrAList)

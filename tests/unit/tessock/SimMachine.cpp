@@ -11,6 +11,12 @@ const GUID kPortsClassGuid = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x0
 const GUID kUsbClassGuid = {0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
 namespace {
+// The machine's calls carry the names of the Windows calls they play.
+namespace sim {
+
+// The calls below set the thread's own last error, as Windows' do.
+using ::GetLastError;
+using ::SetLastError;
 
 SimMachine* g_sim = nullptr;
 using H = SimMachine::Handle;
@@ -53,7 +59,7 @@ bool Grants(const H* key, REGSAM right)
 
 // --- device lists and properties
 
-HDEVINFO WINAPI GetClassDevs(const GUID* guid, PCWSTR, HWND, DWORD flags)
+HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* guid, PCWSTR, HWND, DWORD flags)
 {
     if (flags & DIGCF_DEVICEINTERFACE) {
         H* list = g_sim->NewHandle(H::List, -1);
@@ -75,7 +81,7 @@ HDEVINFO WINAPI GetClassDevs(const GUID* guid, PCWSTR, HWND, DWORD flags)
     return list;
 }
 
-BOOL WINAPI EnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data)
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data)
 {
     H* list = g_sim->Find(handle, H::List);
     if (list == nullptr || static_cast<int>(index) == g_sim->enumerationFailsAt) {
@@ -91,7 +97,7 @@ BOOL WINAPI EnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data)
     return TRUE;
 }
 
-BOOL WINAPI DestroyList(HDEVINFO handle)
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle)
 {
     H* list = g_sim->Find(handle, H::List);
     if (list == nullptr)
@@ -111,8 +117,8 @@ std::optional<std::wstring>* PropertyOf(SimDevice& d, DWORD property)
     }
 }
 
-BOOL WINAPI GetProperty(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD property, PDWORD type,
-                        PBYTE buffer, DWORD size, PDWORD required)
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD property,
+                                              PDWORD type, PBYTE buffer, DWORD size, PDWORD required)
 {
     SimDevice* d = DeviceOf(list, data);
     auto* value = d ? PropertyOf(*d, property) : nullptr;
@@ -133,8 +139,8 @@ BOOL WINAPI GetProperty(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD property, PD
     return TRUE;
 }
 
-BOOL WINAPI SetProperty(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD property, const BYTE* buffer,
-                        DWORD size)
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD property,
+                                              const BYTE* buffer, DWORD size)
 {
     SimDevice* d = DeviceOf(list, data);
     auto* value = d ? PropertyOf(*d, property) : nullptr;
@@ -149,7 +155,8 @@ BOOL WINAPI SetProperty(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD property, co
     return TRUE;
 }
 
-BOOL WINAPI GetInstanceId(HDEVINFO list, PSP_DEVINFO_DATA data, PWSTR buffer, DWORD units, PDWORD required)
+BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO list, PSP_DEVINFO_DATA data, PWSTR buffer, DWORD units,
+                                        PDWORD required)
 {
     SimDevice* d = DeviceOf(list, data);
     if (d == nullptr || d->instanceId.empty())
@@ -166,7 +173,7 @@ BOOL WINAPI GetInstanceId(HDEVINFO list, PSP_DEVINFO_DATA data, PWSTR buffer, DW
 
 // A standard user may open a hardware key for reading only (see SetupDiOpenDevRegKey:
 // some samDesired values need the Administrators group).
-HKEY WINAPI OpenDevRegKey(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD, DWORD, DWORD, REGSAM access)
+HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD, DWORD, DWORD, REGSAM access)
 {
     SimDevice* d = DeviceOf(list, data);
     if (d == nullptr || !d->hasHardwareKey) {
@@ -182,12 +189,12 @@ HKEY WINAPI OpenDevRegKey(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD, DWORD, DW
     return reinterpret_cast<HKEY>(key);
 }
 
-HDEVINFO WINAPI CreateList(const GUID*, HWND, PCWSTR, PVOID)
+HDEVINFO WINAPI SetupDiCreateDeviceInfoListExW(const GUID*, HWND, PCWSTR, PVOID)
 {
     return g_sim->NewHandle(H::List, -1);
 }
 
-BOOL WINAPI OpenDeviceInfo(HDEVINFO handle, PCWSTR id, HWND, DWORD, PSP_DEVINFO_DATA data)
+BOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO handle, PCWSTR id, HWND, DWORD, PSP_DEVINFO_DATA data)
 {
     H* list = g_sim->Find(handle, H::List);
     for (std::size_t i = 0; list && i < g_sim->devices.size(); ++i) {
@@ -202,7 +209,8 @@ BOOL WINAPI OpenDeviceInfo(HDEVINFO handle, PCWSTR id, HWND, DWORD, PSP_DEVINFO_
     return FALSE;
 }
 
-BOOL WINAPI SetClassInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA, PSP_CLASSINSTALL_HEADER header, DWORD size)
+BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO handle, PSP_DEVINFO_DATA, PSP_CLASSINSTALL_HEADER header,
+                                          DWORD size)
 {
     H* list = g_sim->Find(handle, H::List);
     if (list == nullptr || header == nullptr || size != sizeof(SP_PROPCHANGE_PARAMS) ||
@@ -212,7 +220,7 @@ BOOL WINAPI SetClassInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA, PSP_CLASSIN
     return TRUE;
 }
 
-BOOL WINAPI CallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP_DEVINFO_DATA data)
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP_DEVINFO_DATA data)
 {
     H* list = g_sim->Find(handle, H::List);
     SimDevice* d = DeviceOf(handle, data);
@@ -229,7 +237,7 @@ BOOL WINAPI CallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP_DEVINF
     return TRUE;
 }
 
-BOOL WINAPI GetInstallParams(HDEVINFO list, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
+BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO list, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
 {
     SimDevice* d = DeviceOf(list, data);
     if (d == nullptr || params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W))
@@ -238,7 +246,7 @@ BOOL WINAPI GetInstallParams(HDEVINFO list, PSP_DEVINFO_DATA data, PSP_DEVINSTAL
     return TRUE;
 }
 
-BOOL WINAPI SetInstallParams(HDEVINFO list, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
+BOOL WINAPI SetupDiSetDeviceInstallParamsW(HDEVINFO list, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
 {
     SimDevice* d = DeviceOf(list, data);
     if (d == nullptr)
@@ -247,8 +255,8 @@ BOOL WINAPI SetInstallParams(HDEVINFO list, PSP_DEVINFO_DATA data, PSP_DEVINSTAL
     return TRUE;
 }
 
-BOOL WINAPI EnumInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA, const GUID*, DWORD index,
-                           PSP_DEVICE_INTERFACE_DATA item)
+BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA, const GUID*, DWORD index,
+                                        PSP_DEVICE_INTERFACE_DATA item)
 {
     H* list = g_sim->Find(handle, H::List);
     if (list == nullptr || index >= list->members.size()) {
@@ -259,8 +267,9 @@ BOOL WINAPI EnumInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA, const GUID*, DWORD
     return TRUE;
 }
 
-BOOL WINAPI InterfaceDetail(HDEVINFO, PSP_DEVICE_INTERFACE_DATA item,
-                            PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size, PDWORD required, PSP_DEVINFO_DATA)
+BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO, PSP_DEVICE_INTERFACE_DATA item,
+                                             PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size,
+                                             PDWORD required, PSP_DEVINFO_DATA)
 {
     const std::wstring& path = g_sim->controllers[item->Reserved].interfacePath;
     const DWORD bytes = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
@@ -279,7 +288,7 @@ BOOL WINAPI InterfaceDetail(HDEVINFO, PSP_DEVICE_INTERFACE_DATA item,
 
 const wchar_t kSerialMapPath[] = L"Hardware\\DeviceMap\\SerialComm";
 
-LSTATUS WINAPI OpenKey(HKEY root, LPCWSTR path, DWORD, REGSAM access, PHKEY out)
+LSTATUS WINAPI RegOpenKeyExW(HKEY root, LPCWSTR path, DWORD, REGSAM access, PHKEY out)
 {
     if (root != HKEY_LOCAL_MACHINE || !SameText(path, kSerialMapPath))
         return ERROR_FILE_NOT_FOUND;
@@ -291,7 +300,7 @@ LSTATUS WINAPI OpenKey(HKEY root, LPCWSTR path, DWORD, REGSAM access, PHKEY out)
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI QueryValue(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
+LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
 {
     H* h = g_sim->Find(key, H::DeviceKey);
     if (h == nullptr)
@@ -318,7 +327,7 @@ LSTATUS WINAPI QueryValue(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE 
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI SetValue(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD bytes)
+LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD bytes)
 {
     H* h = g_sim->Find(key, H::DeviceKey);
     if (h == nullptr)
@@ -341,8 +350,8 @@ LSTATUS WINAPI SetValue(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* d
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI EnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameUnits, LPDWORD, LPDWORD type,
-                         LPBYTE data, LPDWORD dataBytes)
+LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameUnits, LPDWORD, LPDWORD type,
+                             LPBYTE data, LPDWORD dataBytes)
 {
     H* h = g_sim->Find(key, H::MapKey);
     if (h == nullptr)
@@ -363,7 +372,7 @@ LSTATUS WINAPI EnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameUnits, 
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI CloseKey(HKEY key)
+LSTATUS WINAPI RegCloseKey(HKEY key)
 {
     H* h = g_sim->Find(key, H::DeviceKey);
     if (h == nullptr)
@@ -376,7 +385,7 @@ LSTATUS WINAPI CloseKey(HKEY key)
 
 // --- DOS names, files, device I/O
 
-DWORD WINAPI QueryDos(LPCWSTR name, LPWSTR target, DWORD units)
+DWORD WINAPI QueryDosDeviceW(LPCWSTR name, LPWSTR target, DWORD units)
 {
     const auto it = g_sim->dosNames.find(name);
     if (it == g_sim->dosNames.end()) {
@@ -392,7 +401,7 @@ DWORD WINAPI QueryDos(LPCWSTR name, LPWSTR target, DWORD units)
     return static_cast<DWORD>(it->second.size() + 2);
 }
 
-BOOL WINAPI DefineDos(DWORD flags, LPCWSTR name, LPCWSTR target)
+BOOL WINAPI DefineDosDeviceW(DWORD flags, LPCWSTR name, LPCWSTR target)
 {
     if (flags & DDD_REMOVE_DEFINITION)
         return g_sim->dosNames.erase(name) > 0;
@@ -402,7 +411,7 @@ BOOL WINAPI DefineDos(DWORD flags, LPCWSTR name, LPCWSTR target)
     return TRUE;
 }
 
-HANDLE WINAPI CreateFile(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
     std::wstring name = path;
     for (std::size_t i = 0; i < g_sim->controllers.size(); ++i)
@@ -447,8 +456,8 @@ void FillConnection(Info* info, const SimUsbPort& port)
     info->ConnectionStatus = port.connected ? DeviceConnected : NoDeviceConnected;
 }
 
-BOOL WINAPI IoControl(HANDLE handle, DWORD code, LPVOID in, DWORD, LPVOID out, DWORD size, LPDWORD returned,
-                      LPOVERLAPPED)
+BOOL WINAPI DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD, LPVOID out, DWORD size, LPDWORD returned,
+                            LPOVERLAPPED)
 {
     if (returned)
         *returned = 0;
@@ -499,7 +508,7 @@ BOOL WINAPI IoControl(HANDLE handle, DWORD code, LPVOID in, DWORD, LPVOID out, D
     }
 }
 
-BOOL WINAPI Close(HANDLE handle)
+BOOL WINAPI CloseHandle(HANDLE handle)
 {
     for (auto kind : {H::Port, H::Controller, H::HubDevice})
         if (H* h = g_sim->Find(handle, kind)) {
@@ -553,7 +562,7 @@ LONG WINAPI DbRelease(HANDLE db, DWORD number)
     return ERROR_SUCCESS;
 }
 
-HMODULE WINAPI LoadLibrary(LPCWSTR name, HANDLE, DWORD flags)
+HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE, DWORD flags)
 {
     // Only from the system directory, and only the library we know.
     if (g_sim->msportsMissing || !SameText(name, L"msports.dll") || flags != LOAD_LIBRARY_SEARCH_SYSTEM32)
@@ -561,7 +570,7 @@ HMODULE WINAPI LoadLibrary(LPCWSTR name, HANDLE, DWORD flags)
     return reinterpret_cast<HMODULE>(g_sim->NewHandle(H::Library, -1));
 }
 
-FARPROC WINAPI GetProc(HMODULE module, LPCSTR name)
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name)
 {
     if (g_sim->Find(module, H::Library) == nullptr || g_sim->missingExports.count(name))
         return nullptr;
@@ -573,7 +582,7 @@ FARPROC WINAPI GetProc(HMODULE module, LPCSTR name)
     return reinterpret_cast<FARPROC>(fn);
 }
 
-BOOL WINAPI FreeLib(HMODULE module)
+BOOL WINAPI FreeLibrary(HMODULE module)
 {
     H* h = g_sim->Find(module, H::Library);
     if (h == nullptr)
@@ -582,26 +591,25 @@ BOOL WINAPI FreeLib(HMODULE module)
     return TRUE;
 }
 
-void WINAPI DebugLine(LPCSTR line)
+void WINAPI OutputDebugStringA(LPCSTR line)
 {
     g_sim->debugLines.push_back(line);
 }
 
+} // namespace sim
+
+// The machine's own version of every call of the seam: one missing does not compile.
 const PortSysCalls kSimCalls = {
-    GetClassDevs, EnumDeviceInfo, DestroyList, GetProperty, SetProperty, GetInstanceId,
-    OpenDevRegKey, CreateList, OpenDeviceInfo, SetClassInstallParams, CallClassInstaller,
-    GetInstallParams, SetInstallParams, EnumInterfaces, InterfaceDetail,
-    OpenKey, QueryValue, SetValue, EnumValue, CloseKey,
-    QueryDos, DefineDos, CreateFile, IoControl, Close,
-    LoadLibrary, GetProc, FreeLib,
-    DebugLine,
+#define SIM_CALL(name) sim::name,
+    PORT_SYS_CALLS(SIM_CALL)
+#undef SIM_CALL
 };
 
 } // namespace
 
-SimMachine::SimMachine() : m_swap(kSimCalls), m_previous(g_sim) { g_sim = this; }
+SimMachine::SimMachine() : m_swap(kSimCalls), m_previous(sim::g_sim) { sim::g_sim = this; }
 
-SimMachine::~SimMachine() { g_sim = m_previous; }
+SimMachine::~SimMachine() { sim::g_sim = m_previous; }
 
 SimDevice& SimMachine::AddPort(const std::wstring& description, const std::wstring& friendlyName,
                                const std::wstring& portName, const std::wstring& driverKey,
@@ -625,28 +633,12 @@ void SimMachine::Elevate()
     writable = {SimStore::HardwareKeys, SimStore::SerialMap, SimStore::PortDatabase};
 }
 
-SimDevice* SimMachine::DeviceWithKey(const std::wstring& driverKey)
-{
-    for (auto& d : devices)
-        if (d.driverKey == driverKey)
-            return &d;
-    return nullptr;
-}
-
 SimHub& SimMachine::AddHub(const std::wstring& name, std::size_t ports)
 {
     hubs.push_back(SimHub{name, std::vector<SimUsbPort>(ports), true, false});
     for (auto& port : hubs.back().ports)
         port.connected = false;
     return hubs.back();
-}
-
-SimHub* SimMachine::Hub(const std::wstring& name)
-{
-    for (auto& hub : hubs)
-        if (hub.name == name)
-            return &hub;
-    return nullptr;
 }
 
 int SimMachine::OpenHandles() const

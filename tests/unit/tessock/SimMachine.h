@@ -84,9 +84,7 @@ public:
     SimDevice& AddPort(const std::wstring& description, const std::wstring& friendlyName,
                        const std::wstring& portName, const std::wstring& driverKey = L"",
                        const std::wstring& instanceId = L"");
-    SimDevice* DeviceWithKey(const std::wstring& driverKey);
     SimHub& AddHub(const std::wstring& name, std::size_t ports);
-    SimHub* Hub(const std::wstring& name);
 
     // Handles of any kind the library has not released.
     int OpenHandles() const;

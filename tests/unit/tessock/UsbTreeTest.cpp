@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "SimMachine.h"
 #include "Tessock.h"
@@ -56,101 +57,77 @@ Position PositionOf(const wchar_t* key)
 
 } // namespace
 
-TEST(UsbPosition, TerminalOnTheFirstRootHubIsOnHub2)
+// Where the terminal is found on different trees, both ways: its position by its key and
+// its key by that position; the other keys have no position.
+TEST(UsbPosition, HubsAreNumberedInTheOrderTheyAreWalked)
 {
-    SimMachine sim;
-    OneController(sim).ports[3] = Device(kTerminal);
-    const Position p = PositionOf(kTerminal);
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.hub, 2);
-    EXPECT_EQ(p.port, 4);
-    Key key;
-    EXPECT_EQ(searchDriverByPosition(2, 4, key.text), 0);
-    EXPECT_STREQ(key.text, kTerminal);
-    EXPECT_EQ(sim.OpenHandles(), 0);
-}
-
-TEST(UsbPosition, TerminalBehindAHubIsOnHub3)
-{
-    SimMachine sim;
-    SimHub& root = OneController(sim);
-    root.ports[1] = Device(L"{other}\\0001", 0x046D);
-    root.ports[2] = HubPort(L"HUB_A");
-    sim.AddHub(L"HUB_A", 4).ports[0] = Device(kTerminal);
-    const Position p = PositionOf(kTerminal);
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.hub, 3);
-    EXPECT_EQ(p.port, 1);
-    Key key;
-    EXPECT_EQ(searchDriverByPosition(3, 1, key.text), 0);
-    EXPECT_STREQ(key.text, kTerminal);
-    // Hubs, other vendors and unknown keys have no position.
-    EXPECT_EQ(PositionOf(L"{hub}\\0001").result, 0xFF);
-    EXPECT_EQ(PositionOf(L"{other}\\0001").result, 0xFF);
-    const Position none = PositionOf(L"{not attached}\\0001");
-    EXPECT_EQ(none.result, 0xFF);
-    EXPECT_EQ(none.hub, 99);  // left untouched
-}
-
-TEST(UsbPosition, HubNumbersStayUsedByHubsThatDoNotOpen)
-{
-    SimMachine sim;
-    SimHub& root = OneController(sim);
-    root.ports[0] = HubPort(L"DEAD");
-    root.ports[1] = HubPort(L"MUTE");
-    root.ports[2] = HubPort(L"LIVE");
-    sim.AddHub(L"DEAD", 2).opens = false;
-    sim.AddHub(L"MUTE", 2).nodeInfoFails = true;
-    sim.AddHub(L"LIVE", 2).ports[1] = Device(kTerminal);
-    const Position p = PositionOf(kTerminal);
-    EXPECT_EQ(p.hub, 5);
-    EXPECT_EQ(p.port, 2);
-}
-
-TEST(UsbPosition, ControllerReachedTwiceReportsTheFirstPass)
-{
-    SimMachine sim;
-    sim.controllers.push_back({L"{hcd}\\0000", L"ROOT1", 0, L"\\\\?\\pci#ven_8086#3&1#{3abf6f2d}"});
-    sim.AddHub(L"ROOT1", 4).ports[3] = Device(kTerminal);
-    // A controller without a driver key is skipped without taking a number.
-    sim.controllers.push_back({L"", L"ROOT2", 1, L""});
-    sim.AddHub(L"ROOT2", 1).ports[0] = Device(L"{hidden}\\0001");
-
-    const Position p = PositionOf(kTerminal);
-    EXPECT_EQ(p.hub, 2);
-    EXPECT_EQ(p.port, 4);
-    Key key;
-    // The second pass numbers the same root hub 4.
-    EXPECT_EQ(searchDriverByPosition(4, 4, key.text), 0);
-    EXPECT_STREQ(key.text, kTerminal);
-    EXPECT_EQ(PositionOf(L"{hidden}\\0001").result, 0xFF);
-    EXPECT_EQ(sim.OpenHandles(), 0);
-}
-
-TEST(UsbPosition, DeviceWithoutADriverKeyIsNotReported)
-{
-    SimMachine sim;
-    SimHub& root = OneController(sim);
-    root.ports[0] = Device(L"");
-    Key key;
-    EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
-    EXPECT_STREQ(key.text, L"");
-    EXPECT_EQ(searchDriverByPIDBrenix(0x0028, key.text), 0);
-    EXPECT_STREQ(key.text, L"");
-}
-
-TEST(UsbPosition, OlderConnectionRequestStandsIn)
-{
-    SimMachine sim;
-    SimHub& root = OneController(sim);
-    root.ports[0] = Device(L"{k}\\0001");
-    root.ports[0].bothFail = true;
-    root.ports[1] = Device(kTerminal);
-    root.ports[1].extendedFails = true;
-    const Position p = PositionOf(kTerminal);
-    EXPECT_EQ(p.hub, 2);
-    EXPECT_EQ(p.port, 2);
-    EXPECT_EQ(PositionOf(L"{k}\\0001").result, 0xFF);
+    const struct {
+        const char* what;
+        void (*build)(SimMachine&);
+        unsigned char hub, port;
+        std::vector<const wchar_t*> unplaced;
+        unsigned char secondPassHub;  // 0: no second pass
+    } cases[] = {
+        {"on the first root hub", [](SimMachine& sim) { OneController(sim).ports[3] = Device(kTerminal); },
+         2, 4, {}, 0},
+        {"behind a hub", [](SimMachine& sim) {
+             SimHub& root = OneController(sim);
+             root.ports[1] = Device(L"{other}\\0001", 0x046D);
+             root.ports[2] = HubPort(L"HUB_A");
+             sim.AddHub(L"HUB_A", 4).ports[0] = Device(kTerminal);
+         },
+         // Hubs, other vendors and unknown keys have no position.
+         3, 1, {L"{hub}\\0001", L"{other}\\0001", L"{not attached}\\0001"}, 0},
+        {"hub numbers stay used by hubs that do not open", [](SimMachine& sim) {
+             SimHub& root = OneController(sim);
+             root.ports[0] = HubPort(L"DEAD");
+             root.ports[1] = HubPort(L"MUTE");
+             root.ports[2] = HubPort(L"LIVE");
+             sim.AddHub(L"DEAD", 2).opens = false;
+             sim.AddHub(L"MUTE", 2).nodeInfoFails = true;
+             sim.AddHub(L"LIVE", 2).ports[1] = Device(kTerminal);
+         },
+         5, 2, {}, 0},
+        {"a controller reached twice reports the first pass", [](SimMachine& sim) {
+             sim.controllers.push_back({L"{hcd}\\0000", L"ROOT1", 0, L"\\\\?\\pci#ven_8086#3&1#{3abf6f2d}"});
+             sim.AddHub(L"ROOT1", 4).ports[3] = Device(kTerminal);
+             // A controller without a driver key is skipped without taking a number.
+             sim.controllers.push_back({L"", L"ROOT2", 1, L""});
+             sim.AddHub(L"ROOT2", 1).ports[0] = Device(L"{hidden}\\0001");
+         },
+         2, 4, {L"{hidden}\\0001"}, 4},
+        {"the older connection request stands in", [](SimMachine& sim) {
+             SimHub& root = OneController(sim);
+             root.ports[0] = Device(L"{k}\\0001");
+             root.ports[0].bothFail = true;
+             root.ports[1] = Device(kTerminal);
+             root.ports[1].extendedFails = true;
+         },
+         2, 2, {L"{k}\\0001"}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimMachine sim;
+        c.build(sim);
+        const Position p = PositionOf(kTerminal);
+        EXPECT_EQ(p.result, 0);
+        EXPECT_EQ(p.hub, c.hub);
+        EXPECT_EQ(p.port, c.port);
+        Key key;
+        EXPECT_EQ(searchDriverByPosition(c.hub, c.port, key.text), 0);
+        EXPECT_STREQ(key.text, kTerminal);
+        if (c.secondPassHub != 0) {
+            Key again;
+            EXPECT_EQ(searchDriverByPosition(c.secondPassHub, c.port, again.text), 0);
+            EXPECT_STREQ(again.text, kTerminal);
+        }
+        for (const wchar_t* unplaced : c.unplaced) {
+            const Position none = PositionOf(unplaced);
+            EXPECT_EQ(none.result, 0xFF);
+            EXPECT_EQ(none.hub, 99);  // left untouched
+        }
+        EXPECT_EQ(sim.OpenHandles(), 0);
+    }
 }
 
 TEST(UsbPosition, FirstDeviceWithTheProductIdWins)
@@ -187,23 +164,32 @@ TEST(UsbPosition, RefusedArgumentsLeaveTheBuffersAsTheyWere)
     EXPECT_EQ(PositionOf(longKey.c_str()).result, 0xFF);
 }
 
-TEST(UsbPosition, LongDriverKeysAreNotCopiedOut)
+// Trees where nothing can be reported: the buffers are cleared, never given a key that does
+// not fit.
+TEST(UsbPosition, NothingFoundClearsTheKey)
 {
-    SimMachine sim;
-    OneController(sim).ports[0] = Device(std::wstring(120, L'k'));
-    Key key;
-    EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
-    EXPECT_STREQ(key.text, L"");  // cleared, and the over-long key not written
-}
-
-TEST(UsbPosition, NoControllerMeansNothingFound)
-{
-    SimMachine sim;
-    Key key;
-    EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
-    EXPECT_STREQ(key.text, L"");
-    EXPECT_EQ(PositionOf(kTerminal).result, 0xFF);
-    EXPECT_EQ(sim.OpenHandles(), 0);
+    const struct {
+        const char* what;
+        void (*build)(SimMachine&);
+    } cases[] = {
+        {"no controller", [](SimMachine&) {}},
+        {"a device without a driver key", [](SimMachine& sim) { OneController(sim).ports[0] = Device(L""); }},
+        {"a key too long to copy out",
+         [](SimMachine& sim) { OneController(sim).ports[0] = Device(std::wstring(120, L'k')); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimMachine sim;
+        c.build(sim);
+        Key key;
+        EXPECT_EQ(searchDriverByPosition(2, 1, key.text), 0);
+        EXPECT_STREQ(key.text, L"");
+        Key byProduct;
+        EXPECT_EQ(searchDriverByPIDBrenix(0x0028, byProduct.text), 0);
+        EXPECT_STREQ(byProduct.text, L"");
+        EXPECT_EQ(PositionOf(kTerminal).result, 0xFF);
+        EXPECT_EQ(sim.OpenHandles(), 0);
+    }
 }
 
 TEST(UsbPosition, OverlappingSearchesKeepTheirOwnResults)
