@@ -62,10 +62,7 @@ struct RecordingView : RunView {
         events.push_back("box:" + t);
         boxTimes.push_back(m_os.NowMs());
     }
-    void EndRun(RunResult result, bool succeeded) override
-    {
-        events.push_back("end:" + std::to_string(result) + (succeeded ? " ok" : " failed"));
-    }
+    void EndRun(RunResult result) override { events.push_back("end:" + std::to_string(result)); }
     Events events;
     std::vector<std::string> modules;
     std::vector<ULONGLONG> boxTimes;
@@ -187,7 +184,7 @@ Events LoaderRestartTexts()
 Events SuccessfulEnding()
 {
     return {"step:Diffusion en cours...", "step:" + T(u8"Activation des modules chargés"),
-            "step:Fin du chargement", "end:0 ok"};
+            "step:Fin du chargement", "end:0"};
 }
 
 // ---- whole runs ----
@@ -346,7 +343,7 @@ TEST(UpdateRun, EveryFailureInTheLoopClosesThePortAndSaysSo)
         const Events shown = rig.Shown();
         ASSERT_GE(shown.size(), 2u);
         EXPECT_EQ(shown[shown.size() - 2], "step:Erreur critique lors du chargement");
-        EXPECT_EQ(shown.back(), "end:" + std::to_string(c.result) + " failed");
+        EXPECT_EQ(shown.back(), "end:" + std::to_string(c.result));
         EXPECT_FALSE(rig.terminal.IsOpen());
         EXPECT_GT(rig.os.portCloses, 0);
         // A report never says a file is on the reader that is not there whole.
@@ -401,7 +398,7 @@ TEST(UpdateRun, FailuresBeforeTheLoopEndWithTheirOwnTexts)
         rig.scenario.loader = rsim::LoaderMode::Silent;
         EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
         EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...",
-                                       "step:" + T(u8"Terminal non détecté"), "end:21 failed"}));
+                                       "step:" + T(u8"Terminal non détecté"), "end:21"}));
         EXPECT_TRUE(rig.os.Logged(T(u8"Terminal non détecté")));
     }
     {
@@ -417,7 +414,7 @@ TEST(UpdateRun, FailuresBeforeTheLoopEndWithTheirOwnTexts)
         RunRig rig({"A.PDF"});
         rig.os.port.unsupportedRates = {115200};
         EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
-        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "end:21 failed"}));
+        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "end:21"}));
         EXPECT_TRUE(rig.os.LoggedThen("Impossible de parametrer le port", "Erreur systeme 87"));
         EXPECT_TRUE(rig.peer->Stats().commands.empty());
         EXPECT_FALSE(rig.terminal.IsOpen());
@@ -427,7 +424,7 @@ TEST(UpdateRun, FailuresBeforeTheLoopEndWithTheirOwnTexts)
         RunRig rig({"A.PDF"});
         rig.scenario.desc = rsim::DescMode::BadCrc;
         EXPECT_EQ(rig.Run(), RUN_DESCRIPTION_UNREADABLE);
-        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "end:2 failed"}));
+        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "end:2"}));
         EXPECT_TRUE(rig.os.Logged(T(u8"Problème récupération fichier hTerminal")));
         EXPECT_FALSE(rig.terminal.IsOpen());
     }
@@ -436,7 +433,7 @@ TEST(UpdateRun, FailuresBeforeTheLoopEndWithTheirOwnTexts)
         RunRig rig({"A.PDF"});
         rig.scenario = LoaderScenario("M99", kNoOptions, kApps);
         EXPECT_EQ(rig.Run(), RUN_HARDWARE_MISMATCH);
-        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "step:", "end:20 failed"}));
+        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "step:", "end:20"}));
         EXPECT_TRUE(rig.os.Logged("Terminal inconnu"));
         EXPECT_FALSE(rig.terminal.IsOpen());
     }
@@ -445,7 +442,7 @@ TEST(UpdateRun, FailuresBeforeTheLoopEndWithTheirOwnTexts)
         RunRig rig({"A.PDF"});
         rig.dir.Write("catalogueM30.ini", "[GENERAL OPTIONS]\r\nPresence=1\r\nAbsence=0\r\n");
         EXPECT_EQ(rig.Run(), RUN_HARDWARE_MISMATCH);
-        EXPECT_EQ(rig.Shown(), Then(kIdentified, {"end:20 failed"}));
+        EXPECT_EQ(rig.Shown(), Then(kIdentified, {"end:20"}));
         EXPECT_TRUE(rig.os.Logged(T(u8"Configuration matérielle du terminal non conforme")));
         EXPECT_TRUE(rig.peer->Stats().files.empty());
     }
@@ -465,7 +462,7 @@ TEST(UpdateRun, ALoadListEntryThatIsNotABareNameEndsTheRunBeforeAnyFileIsTouched
         RunRig rig({"A.PDF"});
         WriteOpenCatalogue(rig.dir, {"A.PDF", name});
         EXPECT_EQ(rig.Run(), RUN_INVALID_FILE_NAME);
-        EXPECT_EQ(rig.Shown(), Then(kIdentified, {"end:25 failed"}));
+        EXPECT_EQ(rig.Shown(), Then(kIdentified, {"end:25"}));
         EXPECT_TRUE(rig.os.Logged(std::string("Nom de fichier refuse dans le catalogue : ") + name));
         // Only the catalogue was looked at, not even a size was read; the reader was asked
         // for its description and nothing else.
@@ -491,7 +488,7 @@ TEST(UpdateRun, ReaderNotFoundAfterTheLoaderRestartShowsTwoBoxesThreeSecondsApar
     ASSERT_EQ(rig.view.boxTimes.size(), 2u);
     EXPECT_EQ(rig.view.boxTimes[1] - rig.view.boxTimes[0], 3000u);
     // The run ends at once: no ending texts, the port closed, nothing more sent.
-    EXPECT_EQ(rig.Shown().back(), "end:21 failed");
+    EXPECT_EQ(rig.Shown().back(), "end:21");
     EXPECT_EQ(std::count(rig.view.events.begin(), rig.view.events.end(),
                          "step:Erreur critique lors du chargement"), 0);
     EXPECT_FALSE(rig.terminal.IsOpen());
@@ -619,7 +616,7 @@ TEST(UpdateRun, BusyPortOrPulledCableEndWithTheirOwnResult)
         };
         const ULONGLONG start = rig.os.NowMs();
         EXPECT_EQ(rig.Run(), c.result);
-        EXPECT_EQ(rig.Shown().back(), "end:" + std::to_string(c.result) + " failed");
+        EXPECT_EQ(rig.Shown().back(), "end:" + std::to_string(c.result));
         EXPECT_FALSE(rig.terminal.IsOpen());
         if (c.result == RUN_PORT_BUSY) {
             EXPECT_LT(rig.os.NowMs() - start, 1000u);
