@@ -63,9 +63,12 @@ struct RecordingView : RunView {
         boxTimes.push_back(m_os.NowMs());
     }
     void EndRun(RunResult result) override { events.push_back("end:" + std::to_string(result)); }
+    void SearchStarting(const CString&) override { searches.emplace_back(m_os.NowMs(), 0); }
+    void SearchEnded() override { searches.back().second = m_os.NowMs(); }
     Events events;
     std::vector<std::string> modules;
     std::vector<ULONGLONG> boxTimes;
+    std::vector<std::pair<ULONGLONG, ULONGLONG>> searches; // each search's start and end
 
 private:
     const FakeOs& m_os;
@@ -189,119 +192,101 @@ Events SuccessfulEnding()
 
 // ---- whole runs ----
 
-TEST(UpdateRun, PlainFilesPassEachStateInOrderAndEndWithSuccess)
+TEST(UpdateRun, EveryFileGoesOutWholeInItsOrderAndTheRunEndsWithSuccess)
 {
-    RunRig rig({"A.PDF", "B.DDF", "C.BIN"});
-    EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
+    const Events sent = {"step:Diffusion en cours...", "stepit"};
+    const struct {
+        const char* name;
+        std::vector<std::string> files;
+        Events loop;                        // what the loop shows before its ending
+        std::vector<std::string> announced; // the last file again, to activate
+        std::vector<std::string> modules;   // in sending order
+        std::size_t loaderFiles;            // sent first, then the reader restarts once
+    } cases[] = {
+        {"plain files", {"A.PDF", "B.DDF", "C.BIN"}, Then(Then(sent, sent), sent),
+         {"A.PDF", "B.DDF", "C.BIN", "C.BIN"}, {"A.PDF", "KAVRON SYSTEM", "C.BIN"}, 0},
+        // Loader files are sent in reverse catalogue order; the restart follows the last one.
+        {"loader files only", {"3648LDR.SGN", "3648LDR.LDF"}, Then(Then(sent, sent), LoaderRestartTexts()),
+         {"3648LDR.LDF", "3648LDR.SGN", "3648LDR.SGN"}, {"KAVRON MANAGER", "KAVRON MANAGER"}, 2},
+        // A signature file takes its companion's module.
+        {"mixed", {"K30APP.SGN", "K30APP.LDF", "3648LDR.SGN", "VIT.PDF"},
+         Then(Then(Then(Then(sent, LoaderRestartTexts()), sent), sent), sent),
+         {"3648LDR.SGN", "K30APP.SGN", "K30APP.LDF", "VIT.PDF", "VIT.PDF"},
+         {"3648LDR.SGN", "KAVRON MANAGER", "KAVRON MANAGER", "VIT.PDF"}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunRig rig(c.files);
+        rig.peer = std::make_unique<LoaderPeer>(rig.os, rig.scenario);
+        std::vector<std::pair<int, ULONGLONG>> commands;
+        rig.peer->onCommand = [&rig, &commands](int code) { commands.emplace_back(code, rig.os.NowMs()); };
+        EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
 
-    const Events loop = {"step:Diffusion en cours...", "stepit", "step:Diffusion en cours...",
-                         "stepit", "step:Diffusion en cours...", "stepit"};
-    EXPECT_EQ(rig.Shown(), Then(Then(Then(kIdentified, {"range:3", "stepsize:1", "pos:0"}), loop),
-                                SuccessfulEnding()));
-    // Every file whole, in the list's order; the last one announced once more to activate.
-    EXPECT_EQ(rig.Announced(), (std::vector<std::string>{"A.PDF", "B.DDF", "C.BIN", "C.BIN"}));
-    EXPECT_EQ(rig.peer->StoredOrder(), (std::vector<std::string>{"A.PDF", "B.DDF", "C.BIN"}));
-    for (std::size_t i = 0; i < 3; ++i)
-        EXPECT_TRUE(rig.Received(rig.files[i], i)) << rig.files[i];
-    EXPECT_EQ(rig.peer->Stats().activations, 1u);
-    EXPECT_EQ(rig.peer->Stats().restarts, 1u);
-    EXPECT_TRUE(rig.peer->Stats().violations.empty());
-    EXPECT_EQ(rig.Count(750), 0u); // no loader file, no restart wait
-    EXPECT_FALSE(rig.terminal.IsOpen());
-    EXPECT_TRUE(rig.os.Logged("Activation C.BIN (C.BIN)"));
-    EXPECT_TRUE(rig.os.Logged("Verification contraintes OK"));
-}
+        const Events bars = {"range:" + std::to_string(c.files.size()), "stepsize:1", "pos:0"};
+        EXPECT_EQ(rig.Shown(), Then(Then(Then(kIdentified, bars), c.loop), SuccessfulEnding()));
+        EXPECT_EQ(rig.Announced(), c.announced);
+        EXPECT_EQ(rig.peer->StoredOrder(), std::vector<std::string>(c.announced.begin(), c.announced.end() - 1));
+        for (std::size_t i = 0; i < c.files.size(); ++i)
+            EXPECT_TRUE(rig.Received(c.files[i], i)) << c.files[i];
+        const std::uint32_t restarts = c.loaderFiles > 0 ? 2 : 1;
+        EXPECT_EQ(rig.peer->Stats().activations, restarts);
+        EXPECT_EQ(rig.peer->Stats().restarts, restarts);
+        EXPECT_TRUE(rig.peer->Stats().violations.empty());
+        // Back on its own port the reader is not asked to describe itself again.
+        EXPECT_EQ(rig.peer->Stats().commands.at(rsim::kCmdDescribe), 1u);
+        EXPECT_FALSE(rig.terminal.IsOpen());
+        EXPECT_TRUE(rig.os.Logged("Verification contraintes OK"));
+        EXPECT_TRUE(rig.os.Logged("Activation " + c.announced.back() + " (" + c.modules.back() + ")"));
 
-TEST(UpdateRun, LoaderFilesOnlyRestartOnceThenActivateWithTheLastFileAgain)
-{
-    RunRig rig({"3648LDR.SGN", "3648LDR.LDF"});
-    EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
+        // The record a report is written from: every file in sending order, its size, its
+        // transfer time on the run's clock, and the module it was announced under.
+        EXPECT_EQ(rig.record.model, "M30");
+        EXPECT_EQ(rig.record.portAfterRestart, "");
+        ASSERT_EQ(rig.record.files.size(), c.files.size());
+        EXPECT_EQ(rig.RecordedSent(), rig.peer->StoredOrder());
+        for (std::size_t i = 0; i < c.files.size(); ++i) {
+            const RunRecord::File& file = rig.record.files[i];
+            SCOPED_TRACE(file.name);
+            const Bytes& stored = rig.peer->Stored().at(file.name);
+            EXPECT_EQ(file.bytes, static_cast<long long>(stored.size()));
+            EXPECT_GT(file.seconds, 0.0);
+            EXPECT_LT(file.seconds, 10.0);
+            EXPECT_EQ(file.module, c.modules[i]);
+            EXPECT_TRUE(rig.os.Logged("Autorisation " + file.name + " (" + file.module + ")"));
+            // The hash a report gives is that of the bytes the reader stored.
+            std::string hash;
+            ASSERT_TRUE(Sha256Hex(stored.data(), stored.size(), &hash));
+            EXPECT_EQ(file.sha256, hash);
+        }
 
-    // Loader files are sent in reverse catalogue order; the restart follows the last one.
-    const Events loop = {"step:Diffusion en cours...", "stepit", "step:Diffusion en cours...",
-                         "stepit"};
-    EXPECT_EQ(rig.Shown(), Then(Then(Then(Then(kIdentified, {"range:2", "stepsize:1", "pos:0"}), loop),
-                                     LoaderRestartTexts()),
-                                SuccessfulEnding()));
-    EXPECT_EQ(rig.Announced(),
-              (std::vector<std::string>{"3648LDR.LDF", "3648LDR.SGN", "3648LDR.SGN"}));
-    EXPECT_EQ(rig.peer->Stats().activations, 2u);
-    EXPECT_EQ(rig.peer->Stats().restarts, 2u);
-    EXPECT_TRUE(rig.os.Logged("Fin de chargement du module KAVRON MANAGER"));
-}
-
-TEST(UpdateRun, RestartWaitMovesTheFileBarForThirtySecondsThenSettles)
-{
-    RunRig rig({"3648LDR.SGN", "K30.PDF"});
-    EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
-
-    const Events& e = rig.view.events;
-    const auto from = std::find(e.begin(), e.end(), "file:" + T(u8"Redémarrage du lecteur..."));
-    const auto to = std::find(from, e.end(), "file:Recherche du terminal...");
-    ASSERT_NE(to, e.end());
-    Events wait(from + 1, to);
-    Events expected;
-    for (int i = 0; i < 200; i += 5)
-        expected.push_back("pct:" + std::to_string(i / 2));
-    expected.push_back("pct:100");
-    EXPECT_EQ(wait, expected);
-
-    // Forty slices of 750 ms in a row, then the pauses after the reader is found again.
-    const auto& s = rig.os.sleeps;
-    const auto first = std::find(s.begin(), s.end(), 750u);
-    ASSERT_NE(first, s.end());
-    EXPECT_EQ(std::vector<DWORD>(first, first + 40), std::vector<DWORD>(40, 750u));
-    EXPECT_EQ(rig.Count(750), 40u);
-    const auto settle = std::find(first + 40, s.end(), 3000u);
-    ASSERT_NE(settle, s.end());
-    EXPECT_EQ(*(settle - 1), 100u); // after configuring the reopened port
-    EXPECT_EQ(*(settle + 1), 100u);
-
-    // The reader came back: the next file went out after it, and the run ended well.
-    EXPECT_EQ(rig.peer->StoredOrder(), (std::vector<std::string>{"3648LDR.SGN", "K30.PDF"}));
-    EXPECT_EQ(rig.peer->Stats().restarts, 2u);
-}
-
-TEST(UpdateRun, MixedPackageRestartsAfterTheLoaderFilesAndGoesOn)
-{
-    RunRig rig({"K30APP.SGN", "K30APP.LDF", "3648LDR.SGN", "VIT.PDF"});
-    EXPECT_EQ(rig.Run(), RUN_SUCCEEDED);
-    const Events loop = {"step:Diffusion en cours...", "stepit"};
-    Events expected = Then(Then(kIdentified, {"range:4", "stepsize:1", "pos:0"}), loop);
-    expected = Then(Then(Then(Then(Then(expected, LoaderRestartTexts()), loop), loop), loop),
-                    SuccessfulEnding());
-    EXPECT_EQ(rig.Shown(), expected);
-    EXPECT_EQ(rig.Announced(), (std::vector<std::string>{"3648LDR.SGN", "K30APP.SGN",
-                                                         "K30APP.LDF", "VIT.PDF", "VIT.PDF"}));
-    EXPECT_TRUE(rig.Received("3648LDR.SGN", 2));
-    EXPECT_TRUE(rig.Received("K30APP.SGN", 0));
-    EXPECT_TRUE(rig.Received("K30APP.LDF", 1));
-    EXPECT_TRUE(rig.Received("VIT.PDF", 3));
-    // Back on its own port the reader is not asked to describe itself again.
-    EXPECT_EQ(rig.peer->Stats().commands.at(rsim::kCmdDescribe), 1u);
-
-    // The record a report is written from: every file in sending order, its size, its
-    // transfer time on the run's clock, and the module it was announced under (a signature
-    // file takes its companion's).
-    EXPECT_EQ(rig.record.model, "M30");
-    EXPECT_EQ(rig.record.portAfterRestart, "");
-    ASSERT_EQ(rig.record.files.size(), 4u);
-    EXPECT_EQ(rig.RecordedSent(), rig.peer->StoredOrder());
-    const std::size_t sizes[] = {650, 350, 500, 800};
-    const char* modules[] = {"3648LDR.SGN", "KAVRON MANAGER", "KAVRON MANAGER", "VIT.PDF"};
-    for (std::size_t i = 0; i < 4; ++i) {
-        const RunRecord::File& file = rig.record.files[i];
-        SCOPED_TRACE(file.name);
-        EXPECT_EQ(file.bytes, static_cast<long long>(sizes[i]));
-        EXPECT_GT(file.seconds, 0.0);
-        EXPECT_LT(file.seconds, 10.0);
-        EXPECT_EQ(file.module, modules[i]);
-        EXPECT_TRUE(rig.os.Logged("Autorisation " + file.name + " (" + file.module + ")"));
-        // The hash a report gives is that of the bytes the reader stored.
-        const Bytes& stored = rig.peer->Stored().at(file.name);
-        std::string hash;
-        ASSERT_TRUE(Sha256Hex(stored.data(), stored.size(), &hash));
-        EXPECT_EQ(file.sha256, hash);
+        if (c.loaderFiles == 0) {
+            // Each turn of the state loop pauses 10 ms once, and nothing else does here: the
+            // applications, the constraints, three turns per file, the activation's announce,
+            // the activation and the final restart.
+            EXPECT_EQ(rig.Count(10), 3 * c.files.size() + 5);
+            EXPECT_EQ(rig.Count(750), 0u); // no loader file, no restart wait
+            continue;
+        }
+        EXPECT_TRUE(rig.os.Logged("Fin de chargement du module " + c.modules[c.loaderFiles - 1]));
+        // While the reader restarts the file bar moves from 0 to 100 %.
+        const Events& e = rig.view.events;
+        const auto from = std::find(e.begin(), e.end(), "file:" + T(u8"Redémarrage du lecteur..."));
+        const auto to = std::find(from, e.end(), "file:Recherche du terminal...");
+        ASSERT_NE(to, e.end());
+        Events wait;
+        for (int i = 0; i < 200; i += 5)
+            wait.push_back("pct:" + std::to_string(i / 2));
+        wait.push_back("pct:100");
+        EXPECT_EQ(Events(from + 1, to), wait);
+        // The reader is searched for no sooner than 30 s after its restart command, and once
+        // found is left to settle 3.1 s before the next command.
+        std::size_t restart = 0;
+        while (restart < commands.size() && commands[restart].first != rsim::kCmdRestart)
+            ++restart;
+        ASSERT_LT(restart + 1, commands.size());
+        ASSERT_EQ(rig.view.searches.size(), 2u);
+        EXPECT_GE(rig.view.searches[1].first - commands[restart].second, 30000u);
+        EXPECT_GE(commands[restart + 1].second - rig.view.searches[1].second, 3100u);
     }
 }
 
