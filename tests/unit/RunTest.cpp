@@ -377,65 +377,50 @@ TEST(UpdateRun, RefusedActivationIsNeverASuccess)
 
 TEST(UpdateRun, FailuresBeforeTheLoopEndWithTheirOwnTexts)
 {
-    {
-        SCOPED_TRACE("no reader");
+    const Events searching = {"step:Recherche du terminal..."};
+    const struct {
+        const char* name;
+        void (*arrange)(RunRig&);
+        int result;
+        Events shown; // none: not looked at
+        std::string logged;
+        std::string loggedNext; // right after it, when given
+        void (*check)(const RunRig&);
+    } cases[] = {
+        {"no reader", [](RunRig& r) { r.scenario.loader = rsim::LoaderMode::Silent; }, RUN_READER_UNREACHABLE,
+         Then(searching, {"step:" + T(u8"Terminal non détecté"), "end:21"}), T(u8"Terminal non détecté"), "",
+         nullptr},
+        {"not a COM port", [](RunRig& r) { r.portText = "E:"; }, RUN_READER_UNREACHABLE, {},
+         "Nom de port invalide : E:", "", [](const RunRig& r) { EXPECT_TRUE(r.os.opened.empty()); }},
+        {"update link refused", [](RunRig& r) { r.os.port.unsupportedRates = {115200}; }, RUN_READER_UNREACHABLE,
+         Then(searching, {"end:21"}), "Impossible de parametrer le port", "Erreur systeme 87",
+         [](const RunRig& r) { EXPECT_TRUE(r.peer->Stats().commands.empty()); }},
+        {"description unreadable", [](RunRig& r) { r.scenario.desc = rsim::DescMode::BadCrc; },
+         RUN_DESCRIPTION_UNREADABLE, Then(searching, {"end:2"}), T(u8"Problème récupération fichier hTerminal"), "",
+         nullptr},
+        {"unknown model", [](RunRig& r) { r.scenario = LoaderScenario("M99", kNoOptions, kApps); },
+         RUN_HARDWARE_MISMATCH, Then(searching, {"step:", "end:20"}), "Terminal inconnu", "", nullptr},
+        {"catalogue not met",
+         [](RunRig& r) { r.dir.Write("catalogueM30.ini", "[GENERAL OPTIONS]\r\nPresence=1\r\nAbsence=0\r\n"); },
+         RUN_HARDWARE_MISMATCH, Then(kIdentified, {"end:20"}),
+         T(u8"Configuration matérielle du terminal non conforme"), "",
+         [](const RunRig& r) { EXPECT_TRUE(r.peer->Stats().files.empty()); }},
+        // Nothing was sent to announce again.
+        {"empty load list", [](RunRig& r) { WriteOpenCatalogue(r.dir, {}); }, RUN_ANNOUNCE_FAILED, {},
+         "Activation  ()", "", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         RunRig rig({"A.PDF"});
-        rig.scenario.loader = rsim::LoaderMode::Silent;
-        EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
-        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...",
-                                       "step:" + T(u8"Terminal non détecté"), "end:21"}));
-        EXPECT_TRUE(rig.os.Logged(T(u8"Terminal non détecté")));
-    }
-    {
-        SCOPED_TRACE("not a COM port");
-        RunRig rig({"A.PDF"});
-        rig.portText = "E:";
-        EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
-        EXPECT_TRUE(rig.os.opened.empty());
-        EXPECT_TRUE(rig.os.Logged("Nom de port invalide : E:"));
-    }
-    {
-        SCOPED_TRACE("update link refused");
-        RunRig rig({"A.PDF"});
-        rig.os.port.unsupportedRates = {115200};
-        EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
-        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "end:21"}));
-        EXPECT_TRUE(rig.os.LoggedThen("Impossible de parametrer le port", "Erreur systeme 87"));
-        EXPECT_TRUE(rig.peer->Stats().commands.empty());
+        c.arrange(rig);
+        EXPECT_EQ(rig.Run(), c.result);
+        if (!c.shown.empty()) {
+            EXPECT_EQ(rig.Shown(), c.shown);
+        }
+        EXPECT_TRUE(c.loggedNext.empty() ? rig.os.Logged(c.logged) : rig.os.LoggedThen(c.logged, c.loggedNext));
         EXPECT_FALSE(rig.terminal.IsOpen());
-    }
-    {
-        SCOPED_TRACE("description unreadable");
-        RunRig rig({"A.PDF"});
-        rig.scenario.desc = rsim::DescMode::BadCrc;
-        EXPECT_EQ(rig.Run(), RUN_DESCRIPTION_UNREADABLE);
-        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "end:2"}));
-        EXPECT_TRUE(rig.os.Logged(T(u8"Problème récupération fichier hTerminal")));
-        EXPECT_FALSE(rig.terminal.IsOpen());
-    }
-    {
-        SCOPED_TRACE("unknown model");
-        RunRig rig({"A.PDF"});
-        rig.scenario = LoaderScenario("M99", kNoOptions, kApps);
-        EXPECT_EQ(rig.Run(), RUN_HARDWARE_MISMATCH);
-        EXPECT_EQ(rig.Shown(), (Events{"step:Recherche du terminal...", "step:", "end:20"}));
-        EXPECT_TRUE(rig.os.Logged("Terminal inconnu"));
-        EXPECT_FALSE(rig.terminal.IsOpen());
-    }
-    {
-        SCOPED_TRACE("catalogue not met");
-        RunRig rig({"A.PDF"});
-        rig.dir.Write("catalogueM30.ini", "[GENERAL OPTIONS]\r\nPresence=1\r\nAbsence=0\r\n");
-        EXPECT_EQ(rig.Run(), RUN_HARDWARE_MISMATCH);
-        EXPECT_EQ(rig.Shown(), Then(kIdentified, {"end:20"}));
-        EXPECT_TRUE(rig.os.Logged(T(u8"Configuration matérielle du terminal non conforme")));
-        EXPECT_TRUE(rig.peer->Stats().files.empty());
-    }
-    {
-        SCOPED_TRACE("empty load list");
-        RunRig rig({});
-        EXPECT_EQ(rig.Run(), RUN_ANNOUNCE_FAILED);
-        EXPECT_TRUE(rig.os.Logged("Activation  ()")); // nothing was sent to announce again
+        if (c.check)
+            c.check(rig);
     }
 }
 
@@ -460,24 +445,40 @@ TEST(UpdateRun, ALoadListEntryThatIsNotABareNameEndsTheRunBeforeAnyFileIsTouched
 
 TEST(UpdateRun, ReaderNotFoundAfterTheLoaderRestartShowsTwoBoxesThreeSecondsApart)
 {
-    RunRig rig({"3648LDR.SGN", "A.PDF"});
-    rig.scenario.restartSilenceMs.reset(); // the reader never answers again
-    EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
+    // Looked for on its port, and at its USB position when the first search found one (no
+    // device of the maker sits on COM5).
+    const struct {
+        const char* portText;
+        const char* device;
+        bool positionKnown;
+    } cases[] = {{"DORAN Kavron USB (COM7)", "\\\\.\\COM7", true}, {"COM5", "\\\\.\\COM5", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.portText);
+        RunRig rig({"3648LDR.SGN", "A.PDF"});
+        rig.portText = c.portText;
+        rig.scenario.restartSilenceMs.reset(); // the reader never answers again
+        EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
 
-    const std::string first = T(u8"Impossible d'ouvrir le port.\nLe terminal n'a pas été mis à jour");
-    Events boxes;
-    for (const std::string& e : rig.view.events)
-        if (e.compare(0, 4, "box:") == 0)
-            boxes.push_back(e.substr(4));
-    EXPECT_EQ(boxes, (Events{first, LoadResString(108)}));
-    ASSERT_EQ(rig.view.boxTimes.size(), 2u);
-    EXPECT_EQ(rig.view.boxTimes[1] - rig.view.boxTimes[0], 3000u);
-    // The run ends at once: no ending texts, the port closed, nothing more sent.
-    EXPECT_EQ(rig.Shown().back(), "end:21");
-    EXPECT_EQ(std::count(rig.view.events.begin(), rig.view.events.end(),
-                         "step:Erreur critique lors du chargement"), 0);
-    EXPECT_FALSE(rig.terminal.IsOpen());
-    EXPECT_EQ(rig.peer->StoredOrder(), (std::vector<std::string>{"3648LDR.SGN"}));
+        const std::string first = T(u8"Impossible d'ouvrir le port.\nLe terminal n'a pas été mis à jour");
+        Events boxes;
+        for (const std::string& e : rig.view.events)
+            if (e.compare(0, 4, "box:") == 0)
+                boxes.push_back(e.substr(4));
+        EXPECT_EQ(boxes, (Events{first, LoadResString(108)}));
+        ASSERT_EQ(rig.view.boxTimes.size(), 2u);
+        EXPECT_EQ(rig.view.boxTimes[1] - rig.view.boxTimes[0], 3000u);
+        // The run ends at once: no ending texts, the port closed, nothing more sent.
+        EXPECT_EQ(rig.Shown().back(), "end:21");
+        EXPECT_EQ(std::count(rig.view.events.begin(), rig.view.events.end(),
+                             "step:Erreur critique lors du chargement"), 0);
+        EXPECT_FALSE(rig.terminal.IsOpen());
+        EXPECT_EQ(rig.peer->StoredOrder(), (std::vector<std::string>{"3648LDR.SGN"}));
+        EXPECT_EQ(std::any_of(rig.os.lines.begin(), rig.os.lines.end(),
+                              [](const std::string& line) { return line.find("position USB") != std::string::npos; }),
+                  c.positionKnown);
+        for (const std::string& path : rig.os.opened)
+            EXPECT_EQ(path, c.device);
+    }
 }
 
 // The library double's own control: the reader's device comes back as another COM port.
@@ -542,19 +543,6 @@ TEST(UpdateRun, ReaderBackUnderAnotherComNumberIsFoundAtItsUsbPosition)
                                       "mise a jour, arret"));
         }
     }
-}
-
-TEST(UpdateRun, WithoutAUsbPositionALostReaderIsLookedForOnItsPortOnly)
-{
-    RunRig rig({"3648LDR.SGN", "A.PDF"});
-    rig.portText = "COM5"; // no device of the maker: no position recorded
-    rig.scenario.restartSilenceMs.reset();
-    EXPECT_EQ(rig.Run(), RUN_READER_UNREACHABLE);
-    EXPECT_EQ(rig.view.boxTimes.size(), 2u);
-    for (const std::string& line : rig.os.lines)
-        EXPECT_EQ(line.find("position USB"), std::string::npos) << line;
-    for (const std::string& path : rig.os.opened)
-        EXPECT_EQ(path, "\\\\.\\COM5");
 }
 
 // ---- a port held by another program, a reader unplugged ----
