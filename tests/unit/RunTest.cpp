@@ -717,49 +717,37 @@ TEST(RunJournal, NamesDoNotCollideAndTheThirtyNewestOrAMonthAreKept)
     const std::shared_ptr<const JournalFolder> folder = OpenJournalFolder();
     const std::string directory = WideToAnsi(kUserJournals);
     const auto put = [&folders, &directory](const std::string& name, const char* content) {
-        folders.Put(AnsiToWide(directory + name), FakeFolders::Kind::File, kMachineFolderSddl,
+        folders.Put(AnsiToWide(directory + "\\" + name), FakeFolders::Kind::File, kMachineFolderSddl,
                     std::wstring(), content);
     };
-    for (int day = 1; day <= 30; ++day) {
-        char name[64];
-        std::snprintf(name, sizeof name, "\\202611%02d-080000-COM5.log", day);
-        put(name, "old");
-    }
-    struct Journals {
-        const std::string& Path() const { return path; }
-        std::string path;
-    } journals{directory};
+    const auto exists = [&](const std::string& name) {
+        return folders.Exists(AnsiToWide(directory + "\\" + name));
+    };
+    const auto two = [](int n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+    const auto november = [&two](int day) { return "202611" + two(day) + "-080000-COM5.log"; };
+    const auto today = [&two](int n) { return "20261208-08" + two(n) + "00-COM" + std::to_string(20 + n) + ".log"; };
+    for (int day = 1; day <= 30; ++day)
+        put(november(day), "old");
     RunJournal first(folder.get(), "COM5");
     RunJournal second(folder.get(), "DORAN Kavron USB (COM5)");
-    EXPECT_EQ(first.Path(), journals.Path() + "\\20261208-093000-COM5.log");
-    EXPECT_EQ(second.Path(), journals.Path() + "\\20261208-093000-DORANKavronUSBCOM5.log");
+    EXPECT_EQ(first.Path(), directory + "\\20261208-093000-COM5.log");
+    EXPECT_EQ(second.Path(), directory + "\\20261208-093000-DORANKavronUSBCOM5.log");
     RunJournal third(folder.get(), "COM5");
-    EXPECT_EQ(third.Path(), journals.Path() + "\\20261208-093000-COM5-2.log");
+    EXPECT_EQ(third.Path(), directory + "\\20261208-093000-COM5-2.log");
     // 33 files were made: the three oldest have gone.
-    for (int day = 1; day <= 3; ++day) {
-        char name[64];
-        std::snprintf(name, sizeof name, "\\202611%02d-080000-COM5.log", day);
-        EXPECT_FALSE(folders.Exists(AnsiToWide(journals.Path() + name))) << day;
-    }
-    EXPECT_TRUE(folders.Exists(AnsiToWide(journals.Path() + "\\20261104-080000-COM5.log")));
+    for (int day = 1; day <= 3; ++day)
+        EXPECT_FALSE(exists(november(day))) << day;
+    EXPECT_TRUE(exists("20261104-080000-COM5.log"));
 
     // A depot's morning: forty readers updated today. Beyond the thirty newest, only what is
     // older than thirty days goes; none of today's journals does.
-    const auto todays = [](int reader) {
-        char name[64];
-        std::snprintf(name, sizeof name, "20261208-08%02d00-COM%d.log", reader, 20 + reader);
-        return std::string(name);
-    };
-    const auto exists = [&](const std::string& name) {
-        return folders.Exists(AnsiToWide(journals.Path() + "\\" + name));
-    };
     for (int reader = 0; reader < 40; ++reader)
-        put("\\" + todays(reader), "today");
+        put(today(reader), "today");
     RunJournal fourth(folder.get(), "COM5");
     EXPECT_FALSE(exists("20261107-080000-COM5.log"));
     EXPECT_TRUE(exists("20261108-080000-COM5.log"));
     for (int reader = 0; reader < 40; ++reader)
-        EXPECT_TRUE(exists(todays(reader))) << reader;
+        EXPECT_TRUE(exists(today(reader))) << reader;
 }
 
 TEST(RunJournal, LocalSystemKeepsItsJournalsInProgramData)
