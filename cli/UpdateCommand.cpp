@@ -84,11 +84,11 @@ public:
         ShowRestartWait(elapsedMs, totalMs);
     }
     void ShowErrorBox(const CString& text) override { Line("box", text); }
-    void EndRun(RunResult result, bool succeeded) override
+    void EndRun(RunResult result) override
     {
         char text[64];
         std::snprintf(text, sizeof text, "%d (%s)", static_cast<int>(result),
-                      succeeded ? "success" : "failure");
+                      result == RUN_SUCCEEDED ? "success" : "failure");
         Line("result", text);
     }
 

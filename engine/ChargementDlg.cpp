@@ -48,7 +48,7 @@ int ProgressGradientPen(int y, int height)
 CChargementDlg::CChargementDlg()
     : CDialog(IDD_CHARGEMENT, nullptr),
       m_hIcon(::LoadIconA(ResourceInstance(), MAKEINTRESOURCEA(IDI_ORVANE))),
-      m_background(ProgressRowPen), m_succeeded(false),
+      m_background(ProgressRowPen),
       m_hThread(nullptr), m_ctlBrush(nullptr), m_result(RUN_SUCCEEDED), m_runOver(false), m_filePercent(0)
 {
     ::InitializeSRWLock(&m_moduleLock);
@@ -163,7 +163,7 @@ LRESULT CChargementDlg::OnClose(WPARAM, LPARAM)
     // another program) would leave the reader half-written and report nothing true.
     if (!m_runOver)
         return 0;
-    if (m_succeeded)
+    if (Succeeded())
         OnOK();
     else
         OnCancel();
@@ -227,17 +227,16 @@ DWORD WINAPI CChargementDlg::UpdateThreadProc(LPVOID window)
         LogLine("Erreur inattendue, arret de la mise a jour");
         self->m_terminal.ClosePort();
         if (!self->m_runOver)
-            self->EndRun(RUN_DOWNLOAD_UNDEFINED, false);
+            self->EndRun(RUN_DOWNLOAD_UNDEFINED);
     }
     return 0;
 }
 
-void CChargementDlg::EndRun(RunResult result, bool succeeded)
+void CChargementDlg::EndRun(RunResult result)
 {
     // Read before the run is declared over: from then on the window may close and clear it.
     const HWND window = m_hWnd;
     m_result = result;
-    m_succeeded = succeeded;
     m_runOver = true;
     PostRunClose(window);
 }

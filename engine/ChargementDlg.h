@@ -36,13 +36,12 @@ public:
 
     void SetPortName(const CString& text) { m_portName = text; }
     RunResult GetResult() const { return m_result; }
-    void SetResult(RunResult result) { m_result = result; }
     // Callable from the worker: each change is done on the window's thread before it returns.
     void SetStepText(const CString& text) override;
     void SetFileText(const CString& text) override;
 
     // Whether the run ended with success; read once the window has closed.
-    bool Succeeded() const { return m_succeeded; }
+    bool Succeeded() const { return m_runOver && m_result == RUN_SUCCEEDED; }
     // What the window is drawn at: its DPI, and whether in the system's high-contrast colours.
     int Dpi() const { return m_dpi; }
     bool InHighContrast() const { return m_highContrast; }
@@ -52,7 +51,6 @@ public:
 private:
     HICON m_hIcon;
     BackgroundPainter m_background;
-    bool m_succeeded;
     HANDLE m_hThread;
     CString m_portName;
     CTerminal m_terminal;
@@ -84,7 +82,7 @@ private:
     void SetModule(const CString& module) override;
     void SetFilePercent(int percent) override;
     void ShowErrorBox(const CString& text) override;
-    void EndRun(RunResult result, bool succeeded) override;
+    void EndRun(RunResult result) override;
 
     LRESULT OnClose(WPARAM, LPARAM);
     LRESULT OnUpdatePercent(WPARAM, LPARAM);

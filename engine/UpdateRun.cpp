@@ -88,44 +88,31 @@ RunResult UpdateRun::Execute()
         // Memory ran out (a package list, an INI section): nothing more goes to the reader.
         LogLine("Memoire insuffisante, arret de la mise a jour");
         // Not a failure on the port: no reopening of it to ask whether it has gone.
-        m_found = true;
-        m_done = false;
-        m_failed = true;
-        m_result = RUN_DOWNLOAD_UNDEFINED;
-        return Ending();
+        return Finish(CriticalError(RUN_DOWNLOAD_UNDEFINED));
     }
 }
 
 RunResult UpdateRun::RunSteps()
 {
     m_view.SetStepText(LoadResString(IDS_SEARCHING));
-    m_found = Search(m_portText);
-    if (!m_found && m_terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy)
-        return End(RUN_PORT_BUSY, false);
-    if (!m_found)
-        return Ending();
+    if (!Search(m_portText))
+        return Finish(m_terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy ? RUN_PORT_BUSY
+                                                                                  : NotDetected());
     m_positionKnown = m_terminal.HasUsbPosition();
     m_hub = m_terminal.GetUsbHub();
     m_hubPort = m_terminal.GetUsbHubPort();
 
-    if (!ConfigureUpdateLink(m_terminal)) {
-        m_terminal.ClosePort();
-        return End(RUN_READER_UNREACHABLE, false);
-    }
-    switch (Identify()) {
-    case Identity::Unreadable: return End(UnpluggedOr(RUN_DESCRIPTION_UNREADABLE), false);
-    case Identity::Refused: return Ending();
-    case Identity::Known: break;
-    }
+    if (!ConfigureUpdateLink(m_terminal))
+        return Finish(RUN_READER_UNREACHABLE);
+    if (const Step refused = Identify())
+        return Finish(*refused);
 
     PrepareLoadLoop();
-    while (!m_done && !m_failed && !m_lost) {
+    for (;;) {
         Os().Sleep(kLoopPause);
-        RunState();
+        if (const Step ended = RunState())
+            return Finish(*ended);
     }
-    if (m_lost)
-        return End(m_lostResult, false);
-    return Ending();
 }
 
 bool UpdateRun::Search(const CString& portText)
@@ -136,7 +123,7 @@ bool UpdateRun::Search(const CString& portText)
     return found;
 }
 
-UpdateRun::Identity UpdateRun::Identify()
+UpdateRun::Step UpdateRun::Identify()
 {
     using Outcome = Identification::Outcome;
     const Identification found = IdentifyReader(m_terminal);
@@ -144,22 +131,19 @@ UpdateRun::Identity UpdateRun::Identify()
     if (found.outcome == Outcome::Unreadable) {
         LogLine("%s", kDescriptionFailed);
         m_terminal.ClosePort();
-        return Identity::Unreadable;
+        return UnpluggedOr(RUN_DESCRIPTION_UNREADABLE);
     }
     m_record.model = ModelCodeText(found.description);
     if (found.outcome == Outcome::Known)
         m_terminal.LoadConstraints(found.model->code);
     m_view.SetStepText(found.model != nullptr ? LoadResString(found.model->stepTextId) : CString());
     if (found.outcome == Outcome::Known)
-        return Identity::Known;
+        return std::nullopt;
     m_terminal.ClosePort();
-    if (found.outcome == Outcome::InvalidFileName) {
-        m_result = RUN_INVALID_FILE_NAME;
-    } else {
-        LogLine("%s", kHardwareMismatch);
-        m_result = RUN_HARDWARE_MISMATCH;
-    }
-    return Identity::Refused;
+    if (found.outcome == Outcome::InvalidFileName)
+        return RUN_INVALID_FILE_NAME;
+    LogLine("%s", kHardwareMismatch);
+    return RUN_HARDWARE_MISMATCH;
 }
 
 void UpdateRun::PrepareLoadLoop()
@@ -183,30 +167,35 @@ void UpdateRun::PrepareLoadLoop()
     }
     m_state = kApplications;
     m_filesSent = 0;
-    m_done = false;
-    m_failed = false;
 }
 
-void UpdateRun::RunState()
+UpdateRun::Step UpdateRun::RunState()
 {
     switch (m_state) {
-    case kApplications: ReadApplications(); break;
-    case kConstraints: TestConstraints(); break;
-    case kAnnounce: Announce(); break;
-    case kAuthorisation: Authorise(); break;
-    case kDownload: Download(); break;
-    case kActivation: Activate(); break;
-    case kFinalRestart: FinalRestart(); break;
+    case kApplications: return ReadApplications();
+    case kConstraints: return TestConstraints();
+    case kAnnounce: return Announce();
+    case kAuthorisation: return Authorise();
+    case kDownload: return Download();
+    case kActivation: return Activate();
+    case kFinalRestart: return FinalRestart();
     }
+    return std::nullopt;
 }
 
-void UpdateRun::Fail(RunResult result)
+RunResult UpdateRun::Fail(RunResult result)
 {
     // Whatever failed on the port, a port that has gone means a pulled cable: the
     // operator is told to plug the reader back in, not to check the package.
     const bool onThePort = result != RUN_CONSTRAINTS_NOT_MET && result != RUN_OTHER_READER_FOUND;
-    m_result = onThePort ? UnpluggedOr(result) : result;
-    m_failed = true;
+    return CriticalError(onThePort ? UnpluggedOr(result) : result);
+}
+
+RunResult UpdateRun::CriticalError(RunResult result)
+{
+    m_terminal.ClosePort();
+    m_view.SetStepText(LoadResString(IDS_CRITICAL_ERROR));
+    return result;
 }
 
 RunResult UpdateRun::UnpluggedOr(RunResult result)
@@ -217,30 +206,30 @@ RunResult UpdateRun::UnpluggedOr(RunResult result)
     return RUN_READER_UNPLUGGED;
 }
 
-void UpdateRun::ReadApplications()
+UpdateRun::Step UpdateRun::ReadApplications()
 {
     m_applications.RemoveAll();
     if (!m_terminal.ReadApplicationNames(m_applications)) {
         LogLine("%s", kApplicationsFailed);
-        Fail(RUN_APPLICATIONS_UNREADABLE);
-        return;
+        return Fail(RUN_APPLICATIONS_UNREADABLE);
     }
     m_state = kConstraints;
+    return std::nullopt;
 }
 
-void UpdateRun::TestConstraints()
+UpdateRun::Step UpdateRun::TestConstraints()
 {
     LogLine("%s", kCheckingConstraints);
     if (!m_terminal.CheckConstraints(m_applications)) {
         LogLine("%s", kConstraintsRefused);
-        Fail(RUN_CONSTRAINTS_NOT_MET);
-        return;
+        return Fail(RUN_CONSTRAINTS_NOT_MET);
     }
     LogLine("%s", kConstraintsOk);
     m_state = kAnnounce;
+    return std::nullopt;
 }
 
-void UpdateRun::Announce()
+UpdateRun::Step UpdateRun::Announce()
 {
     m_view.SetStepText(LoadResString(IDS_BROADCASTING));
     if (!m_terminal.IsLoadListEmpty()) {
@@ -255,23 +244,23 @@ void UpdateRun::Announce()
     }
     const bool announced = m_state == kActivation ? m_terminal.AnnounceAgain(m_file, m_module)
                                                   : m_terminal.AnnounceFile(m_file, m_module);
-    if (!announced) {
-        LogLine("%s", kAnnounceFailed);
-        Fail(RUN_ANNOUNCE_FAILED);
-    }
+    if (announced)
+        return std::nullopt;
+    LogLine("%s", kAnnounceFailed);
+    return Fail(RUN_ANNOUNCE_FAILED);
 }
 
-void UpdateRun::Authorise()
+UpdateRun::Step UpdateRun::Authorise()
 {
     if (!m_terminal.RequestAuthorisation()) {
         LogLine("%s", kAuthorisationRefused);
-        Fail(RUN_AUTHORISATION_REFUSED);
-        return;
+        return Fail(RUN_AUTHORISATION_REFUSED);
     }
     m_state = kDownload;
+    return std::nullopt;
 }
 
-void UpdateRun::Download()
+UpdateRun::Step UpdateRun::Download()
 {
     LogLine("%s", kDownloading);
     const auto index = static_cast<std::size_t>(m_filesSent);
@@ -281,21 +270,16 @@ void UpdateRun::Download()
     const DownloadResult code = m_terminal.DownloadFile(m_file);
     if (code != DL_OK) {
         LogLine("%s", kDownloadFailed);
-        Fail(ResultOfDownload(code));
-        return;
+        return Fail(ResultOfDownload(code));
     }
     RecordSent(Os().GetTickCount64() - start);
     ++m_filesSent;
     m_view.StepTotal();
-    if (m_terminal.LoaderStageDone(m_filesSent)) {
-        switch (RestartAfterLoader()) {
-        case Return::Resumed: break;
-        case Return::ActivationRefused: Fail(RUN_ACTIVATION_REFUSED); return;
-        case Return::OtherReader: Fail(RUN_OTHER_READER_FOUND); return;
-        case Return::Lost: m_lost = true; return;
-        }
-    }
+    if (m_terminal.LoaderStageDone(m_filesSent))
+        if (const Step ended = RestartAfterLoader())
+            return ended;
     m_state = kAnnounce;
+    return std::nullopt;
 }
 
 void UpdateRun::RecordSent(ULONGLONG milliseconds)
@@ -310,7 +294,7 @@ void UpdateRun::RecordSent(ULONGLONG milliseconds)
     file.sha256 = m_terminal.GetFileSha256();
 }
 
-UpdateRun::Return UpdateRun::RestartAfterLoader()
+UpdateRun::Step UpdateRun::RestartAfterLoader()
 {
     LogLine("%s%s", kEndOfModule, m_module.c_str());
     m_view.SetFileText(m_terminal.GetStageLabel(m_filesSent));
@@ -320,7 +304,7 @@ UpdateRun::Return UpdateRun::RestartAfterLoader()
     // onto it.
     if (!m_terminal.ActivateModules()) {
         m_view.ShowErrorBox(LoadResString(IDS_ACTIVATION_REFUSED_BOX));
-        return Return::ActivationRefused;
+        return Fail(RUN_ACTIVATION_REFUSED);
     }
     m_view.SetFileText(LoadResString(IDS_RESTART_DO_NOT_UNPLUG));
     LogLine("%s", kRestarting);
@@ -336,29 +320,28 @@ UpdateRun::Return UpdateRun::RestartAfterLoader()
     const bool found = Search(m_portText);
     // A port that no longer exists was unplugged, unless the reader turns up elsewhere.
     const bool portGone = !found && m_terminal.GetOpenFailure() == CTerminal::OpenFailure::Absent;
-    if (!found && !FindAtFirstPosition()) {
-        m_lostResult = portGone ? RUN_READER_UNPLUGGED : RUN_READER_UNREACHABLE;
+    const bool moved = !found && FindAtFirstPosition();
+    // Lost: the run ends at once, without the failure's texts.
+    if (!found && !moved) {
+        const RunResult lost = portGone ? RUN_READER_UNPLUGGED : RUN_READER_UNREACHABLE;
         if (portGone)
             LogLine("%s", kUnplugged);
         m_view.ShowErrorBox(LoadResString(IDS_REOPEN_FAILED_BOX));
         m_terminal.ClosePort();
         Os().Sleep(kBetweenBoxes);
-        m_view.ShowErrorBox(LoadResString(ResultMessageId(m_lostResult)));
-        return Return::Lost;
+        m_view.ShowErrorBox(LoadResString(ResultMessageId(lost)));
+        return lost;
     }
-    if (!ConfigureUpdateLink(m_terminal)) {
-        m_lostResult = RUN_READER_UNREACHABLE;
-        m_terminal.ClosePort();
-        return Return::Lost;
-    }
+    if (!ConfigureUpdateLink(m_terminal))
+        return RUN_READER_UNREACHABLE;
     Os().Sleep(kSettleAfterReopen);
     Os().Sleep(kAfterSettle);
-    if (m_moved && !IsTheSameReader()) {
+    if (moved && !IsTheSameReader()) {
         LogLine("Le terminal du port COM%d n'est pas celui en cours de mise a jour, arret",
                 m_terminal.GetPortNumber());
-        return Return::OtherReader;
+        return Fail(RUN_OTHER_READER_FOUND);
     }
-    return Return::Resumed;
+    return std::nullopt;
 }
 
 bool UpdateRun::IsTheSameReader()
@@ -386,10 +369,10 @@ bool UpdateRun::FindAtFirstPosition()
     }
     LogLine("Terminal revenu sur le port COM%d, recherche sur ce port", moved);
     m_portText = "COM" + std::to_string(moved);
-    m_moved = Search(m_portText);
-    if (m_moved)
-        m_record.portAfterRestart = proto::PortNameOfText(m_portText);
-    return m_moved;
+    if (!Search(m_portText))
+        return false;
+    m_record.portAfterRestart = proto::PortNameOfText(m_portText);
+    return true;
 }
 
 void UpdateRun::WaitForRestart()
@@ -404,50 +387,37 @@ void UpdateRun::WaitForRestart()
     m_view.RestartWaiting(kWaitMs, kWaitMs);
 }
 
-void UpdateRun::Activate()
+UpdateRun::Step UpdateRun::Activate()
 {
     m_view.SetStepText(LoadResString(IDS_ACTIVATING_MODULES));
     if (!m_terminal.ActivateModules()) {
         m_view.ShowErrorBox(LoadResString(IDS_ACTIVATION_REFUSED_BOX));
         // Never a success: the files are on the reader but not in use.
-        Fail(RUN_ACTIVATION_REFUSED);
-        return;
+        return Fail(RUN_ACTIVATION_REFUSED);
     }
     m_state = kFinalRestart;
+    return std::nullopt;
 }
 
-void UpdateRun::FinalRestart()
+UpdateRun::Step UpdateRun::FinalRestart()
 {
     m_view.SetStepText(LoadResString(IDS_FINISHING));
     m_terminal.RestartTerminal();
-    m_done = true;
+    return RUN_SUCCEEDED;
 }
 
-RunResult UpdateRun::Ending()
+RunResult UpdateRun::NotDetected()
 {
-    bool succeeded = false;
-    if (!m_found) {
-        const CString notDetected = LoadResString(IDS_NOT_DETECTED);
-        LogLine("%s", notDetected.c_str());
-        m_view.SetStepText(notDetected);
-        m_terminal.ClosePort();
-        m_result = RUN_READER_UNREACHABLE;
-    }
-    if (m_done) {
-        succeeded = true;
-        m_terminal.ClosePort();
-        m_result = RUN_SUCCEEDED;
-    }
-    if (m_failed) {
-        m_terminal.ClosePort();
-        m_view.SetStepText(LoadResString(IDS_CRITICAL_ERROR));
-    }
-    return End(m_result, succeeded);
+    const CString notDetected = LoadResString(IDS_NOT_DETECTED);
+    LogLine("%s", notDetected.c_str());
+    m_view.SetStepText(notDetected);
+    return RUN_READER_UNREACHABLE;
 }
 
-RunResult UpdateRun::End(RunResult result, bool succeeded)
+RunResult UpdateRun::Finish(RunResult result)
 {
+    m_terminal.ClosePort();
     LogLine("Resultat de la mise a jour : %d (message %u)", result, ResultMessageId(result));
-    m_view.EndRun(result, succeeded);
+    m_view.EndRun(result);
     return result;
 }

@@ -3,6 +3,7 @@
 // reader through its CTerminal and the operating system only through the OS seam.
 #pragma once
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ public:
     // A message box with the error icon, shown by the run itself.
     virtual void ShowErrorBox(const CString& text) = 0;
     // The run is over: `result` is final; the front end closes.
-    virtual void EndRun(RunResult result, bool succeeded) = 0;
+    virtual void EndRun(RunResult result) = 0;
 
     // What a front end may show beyond the window's texts and bars. A search for the reader
     // starts on the port `portName` (empty: at the reader's USB position) and lasts until
@@ -107,25 +108,24 @@ private:
     void OnModule(const CString& module) override { m_view.SetModule(module); }
     void OnPercent(int percent) override { m_view.SetFilePercent(percent); }
 
-    enum class Identity { Known, Refused, Unreadable };
-    Identity Identify();
+    // What a step gives back: nothing while the run goes on, else the result that ends it.
+    using Step = std::optional<RunResult>;
+    Step Identify();
     // The reader searched on `portText`, the view told while it lasts.
     bool Search(const CString& portText);
     void PrepareLoadLoop();
-    void RunState();
-    void ReadApplications();
-    void TestConstraints();
-    void Announce();
-    void Authorise();
-    void Download();
+    Step RunState();
+    Step ReadApplications();
+    Step TestConstraints();
+    Step Announce();
+    Step Authorise();
+    Step Download();
     // The file in hand (the record's entry after the files sent) was sent, in `milliseconds`.
     void RecordSent(ULONGLONG milliseconds);
-    void Activate();
-    void FinalRestart();
-    // How the reader came back after the loader restart.
-    enum class Return { Resumed, ActivationRefused, Lost, OtherReader };
+    Step Activate();
+    Step FinalRestart();
     // The loader's own files are in: restart the reader once and find it again.
-    Return RestartAfterLoader();
+    Step RestartAfterLoader();
     void WaitForRestart();
     // A USB reader may come back under another COM number: the port whose device now sits
     // where the reader sat at the start is searched once.
@@ -134,11 +134,15 @@ private:
     // start: the same model and the same hardware options.
     bool IsTheSameReader();
     RunResult RunSteps();
-    void Fail(RunResult result);
+    RunResult NotDetected();
+    // A step failed: `result`, or RUN_READER_UNPLUGGED when the port has gone under it.
+    RunResult Fail(RunResult result);
+    // The port closed and the window saying the update failed.
+    RunResult CriticalError(RunResult result);
     // RUN_READER_UNPLUGGED when the port has gone, else `result`.
     RunResult UnpluggedOr(RunResult result);
-    RunResult End(RunResult result, bool succeeded);
-    RunResult Ending();
+    // Closes the port, journals the result and tells the view.
+    RunResult Finish(RunResult result);
 
     CTerminal& m_terminal;
     CString m_portText;
@@ -149,14 +153,6 @@ private:
     CString m_module;
     int m_filesSent = 0;
     State m_state = kApplications;
-    bool m_found = false;
-    bool m_done = false;
-    bool m_failed = false;
-    // The reader did not come back after the loader restart: the run ends at once.
-    bool m_lost = false;
-    RunResult m_lostResult = RUN_READER_UNREACHABLE;
-    // The search after the restart found the reader on another port than the first.
-    bool m_moved = false;
     // What the reader said of itself at the start of the run.
     TerminalDescription m_description = {};
     CStringList m_applications;
@@ -164,6 +160,5 @@ private:
     bool m_positionKnown = false;
     std::uint8_t m_hub = 0;
     std::uint8_t m_hubPort = 0;
-    RunResult m_result = RUN_SUCCEEDED;
     RunRecord m_record;
 };

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <deque>
 #include <fstream>
-#include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -84,7 +83,7 @@ struct Rig {
     }
 
     // The reader answers each frame written with the next status, then falls silent.
-    void Answer(std::initializer_list<std::pair<std::uint8_t, int>> runs)
+    void Answer(const std::vector<std::pair<std::uint8_t, int>>& runs)
     {
         auto left = std::make_shared<std::deque<std::uint8_t>>();
         for (const auto& run : runs)
@@ -176,43 +175,52 @@ TEST(Download, EmptyFileOnlyExchangesTheStart)
     EXPECT_EQ(r.os.port.readSizes, (std::vector<DWORD>{32, 32}));
 }
 
-TEST(Download, RejectedBlockIsResentUnchanged)
+TEST(Download, RejectedBlockIsResentUnchangedUpToTheLimit)
 {
-    Rig r("dl_ko.bin", 200);
-    r.Answer({{ACK_NEXT, 1}, {ACK_KO, 2}, {ACK_NEXT, 2}});
-    EXPECT_EQ(r.Run(), DL_OK);
-    const std::vector<Bytes> blocks = r.Blocks();
-    ASSERT_EQ(blocks.size(), 4u);
-    EXPECT_EQ(blocks[1], blocks[0]);
-    EXPECT_EQ(blocks[2], blocks[0]);
-    EXPECT_EQ(CheckBlocks({blocks[0], blocks[3]}), r.file.Content());
-    EXPECT_EQ(r.Logged(kKoLine), 2u);
-}
-
-TEST(Download, LastBlockRejectedOrStoppedIsNotASuccess)
-{
-    // Two blocks: the reply to the second, the last, is acted on too.
-    Rig resent("dl_lastko.bin", 200);
-    resent.Answer({{ACK_NEXT, 2}, {ACK_KO, 1}, {ACK_NEXT, 1}});
-    EXPECT_EQ(resent.Run(), DL_OK);
-    const std::vector<Bytes> blocks = resent.Blocks();
-    ASSERT_EQ(blocks.size(), 3u);
-    EXPECT_EQ(blocks[2], blocks[1]);
-    EXPECT_EQ(resent.Logged(kKoLine), 1u);
-
-    Rig stopped("dl_laststop.bin", 200);
-    stopped.os.port.onWrite = [](FakePort& port, const Bytes&) {
-        // The stop on the last block is followed by one more frame, so it is not replaced
-        // by a missing reply.
-        if (port.writes.size() == 3) {
-            port.Queue(Reply(ACK_STOP));
-            port.Queue(Reply(ACK_NEXT));
-        } else {
-            port.Queue(Reply(ACK_NEXT));
-        }
+    // The reader's replies in runs, the start frame's first.
+    const struct {
+        const char* name;
+        std::size_t size;
+        std::vector<std::pair<std::uint8_t, int>> answers;
+        int code;
+        std::size_t blocks;     // on the line, resends included
+        std::size_t rejections; // logged
+    } cases[] = {
+        {"a block twice", 200, {{ACK_NEXT, 1}, {ACK_KO, 2}, {ACK_NEXT, 2}}, DL_OK, 4, 2},
+        // The reply to the last block is acted on too.
+        {"the last block", 200, {{ACK_NEXT, 2}, {ACK_KO, 1}, {ACK_NEXT, 1}}, DL_OK, 3, 1},
+        // The block and its 50 resends; the 51st rejection gets no answer.
+        {"beyond the limit", 200, {{ACK_NEXT, 1}, {ACK_KO, 51}, {ACK_NEXT, 5}}, DL_TOO_MANY_RESENDS, 51, 50},
+        // Three blocks: the limit counts rejections in a row.
+        {"in a row", 300, {{ACK_NEXT, 1}, {ACK_KO, 50}, {ACK_NEXT, 1}, {ACK_KO, 50}, {ACK_NEXT, 2}}, DL_OK, 103, 100},
     };
-    EXPECT_EQ(stopped.Run(), DL_READER_STOP);
-    EXPECT_EQ(stopped.Blocks().size(), 2u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig r("dl_ko.bin", c.size);
+        r.Answer(c.answers);
+        EXPECT_EQ(r.Run(), c.code);
+        const std::vector<Bytes> blocks = r.Blocks();
+        ASSERT_EQ(blocks.size(), c.blocks);
+        EXPECT_EQ(r.os.port.writes.size(), c.blocks + 1);
+        EXPECT_EQ(r.Logged(kKoLine), c.rejections);
+        // Each block after a rejection is the rejected one again; the others carry the file
+        // from its start.
+        std::vector<std::uint8_t> replies;
+        for (const auto& run : c.answers)
+            replies.insert(replies.end(), static_cast<std::size_t>(run.second), run.first);
+        std::vector<Bytes> fresh;
+        for (std::size_t j = 0; j < blocks.size(); ++j) {
+            if (j > 0 && replies[j] == ACK_KO)
+                EXPECT_EQ(blocks[j], blocks[j - 1]) << "block " << j;
+            else
+                fresh.push_back(blocks[j]);
+        }
+        const Bytes content = r.file.Content();
+        const std::size_t carried = std::min(content.size(), fresh.size() * 122);
+        EXPECT_EQ(CheckBlocks(fresh), Bytes(content.begin(), content.begin() + carried));
+        // Every reply read, and one more read that empties the line.
+        EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>(c.blocks + 2, 32));
+    }
 }
 
 TEST(Download, RejectedStartResendsTheWholeFrameArea)
@@ -229,33 +237,13 @@ TEST(Download, RejectedStartResendsTheWholeFrameArea)
     EXPECT_EQ(CheckBlocks({r.os.port.writes[2]}), r.file.Content());
 }
 
-TEST(Download, BlockRejectedBeyondTheLimitEndsTheTransfer)
-{
-    Rig r("dl_limit.bin", 200);
-    r.Answer({{ACK_NEXT, 1}, {ACK_KO, 51}, {ACK_NEXT, 5}});
-    EXPECT_EQ(r.Run(), DL_TOO_MANY_RESENDS);
-    // The start, the block and its 50 resends; the 51st rejection gets no answer.
-    EXPECT_EQ(r.os.port.writes.size(), 52u);
-    EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>(53, 32));
-    EXPECT_EQ(r.Logged(kKoLine), 50u);
-}
-
-TEST(Download, ResendLimitCountsRejectionsInARow)
-{
-    // Three blocks: the reply to the last one ends the transfer without being acted on.
-    Rig r("dl_limit2.bin", 300);
-    r.Answer({{ACK_NEXT, 1}, {ACK_KO, 50}, {ACK_NEXT, 1}, {ACK_KO, 50}, {ACK_NEXT, 2}});
-    EXPECT_EQ(r.Run(), DL_OK);
-    EXPECT_EQ(r.Logged(kKoLine), 100u);
-    EXPECT_EQ(r.Blocks().size(), 103u);
-}
-
 TEST(Download, FailuresEndTheTransferWithTheirCode)
 {
     const int kFail = -1; // a read that fails
     const char* const kCannotWrite = "Impossible d'ecrire sur le port";
     const char* const kCannotRead = "Impossible de lire sur le port";
     const char* const kNoData = "Aucune donnee lue sur la liaison";
+    const char* const kStopLine = "Acquittement STOP, erreur critique, arret du chargement du module...";
     // Replies waiting on the line, the write that fails, then what comes of it.
     const struct {
         std::vector<int> replies;
@@ -270,8 +258,9 @@ TEST(Download, FailuresEndTheTransferWithTheirCode)
         {{0x41, ACK_NEXT}, -1, DL_UNKNOWN_STATUS, nullptr, 1, 3},
         {{ACK_NEXT, ACK_NEXT}, 1, DL_BLOCK_WRITE_FAILED, kCannotWrite, 2, 3},
         {{ACK_NEXT, ACK_KO, ACK_NEXT}, 2, DL_RESEND_WRITE_FAILED, kCannotWrite, 3, 4},
-        {{ACK_NEXT, ACK_STOP, ACK_NEXT}, -1, DL_READER_STOP,
-         "Acquittement STOP, erreur critique, arret du chargement du module...", 2, 4},
+        {{ACK_NEXT, ACK_STOP, ACK_NEXT}, -1, DL_READER_STOP, kStopLine, 2, 4},
+        // A stop on the last block is followed by one more frame, not by a missing reply.
+        {{ACK_NEXT, ACK_NEXT, ACK_STOP, ACK_NEXT}, -1, DL_READER_STOP, kStopLine, 3, 5},
         {{ACK_NEXT, ACK_STOP}, -1, DL_NO_REPLY, kNoData, 2, 4}, // the silence decides the code
         {{ACK_NEXT, kFail}, -1, DL_REPLY_READ_FAILED, kCannotRead, 2, 3},
         {{ACK_NEXT}, -1, DL_NO_REPLY, kNoData, 2, 3},
