@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -119,20 +120,9 @@ bool ReadFileBytes(std::FILE* file, std::vector<std::uint8_t>& bytes)
     return std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
-class File {
-public:
-    explicit File(const char* path) : m_file(std::fopen(path, "rb")) {}
-    ~File()
-    {
-        if (m_file != nullptr)
-            std::fclose(m_file);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    std::FILE* Get() const { return m_file; }
-
-private:
-    std::FILE* m_file;
+// Built for the host's fuzzing too, so the C++ library's owner rather than winfw's.
+struct CloseFile {
+    void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 } // namespace
@@ -151,15 +141,15 @@ bool PngImage::LoadFromFile(const char* path)
     Clear();
     if (path == nullptr)
         return false;
-    File file(path);
-    if (file.Get() == nullptr)
+    const std::unique_ptr<std::FILE, CloseFile> file(std::fopen(path, "rb"));
+    if (file.get() == nullptr)
         return false;
     png_byte signature[kSignatureSize] = {};
-    if (std::fread(signature, 1, kSignatureSize, file.Get()) != kSignatureSize ||
+    if (std::fread(signature, 1, kSignatureSize, file.get()) != kSignatureSize ||
         png_sig_cmp(signature, 0, kSignatureSize) != 0)
         return false;
     std::vector<std::uint8_t> bytes;
-    if (!ReadFileBytes(file.Get(), bytes))
+    if (!ReadFileBytes(file.get(), bytes))
         return false;
     return LoadFromMemory(bytes.data(), bytes.size());
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
 #include "winfw/Text.h"
 
@@ -9,21 +10,8 @@ namespace {
 
 constexpr wchar_t kSourceName[] = L"Orvane";
 
-class ScopedEventSource {
-public:
-    explicit ScopedEventSource(HANDLE source) : m_source(source) {}
-    ~ScopedEventSource()
-    {
-        if (m_source != nullptr)
-            Os().DeregisterEventSource(m_source);
-    }
-    ScopedEventSource(const ScopedEventSource&) = delete;
-    ScopedEventSource& operator=(const ScopedEventSource&) = delete;
-
-    HANDLE Get() const { return m_source; }
-
-private:
-    HANDLE m_source;
+struct EventSource : NullIsEmpty<HANDLE> {
+    static void Close(HANDLE source) { Os().DeregisterEventSource(source); }
 };
 
 std::wstring OrDash(const std::wstring& text) { return text.empty() ? L"-" : text; }
@@ -32,7 +20,7 @@ std::wstring OrDash(const std::wstring& text) { return text.empty() ? L"-" : tex
 // same and the viewer shows its inserted texts whole.
 void Report(const PortRun& run)
 {
-    ScopedEventSource source(Os().RegisterEventSourceW(nullptr, kSourceName));
+    Owned<HANDLE, EventSource> source(Os().RegisterEventSourceW(nullptr, kSourceName));
     if (source.Get() == nullptr)
         return;
     RunEventKind kind = RunEventOf(run.result);

@@ -59,6 +59,15 @@ bool ReadWhole(HANDLE file, std::vector<std::uint8_t>& content, DWORD* error)
     return true;
 }
 
+// Whether the loader took a command, by its status reply; why not is logged.
+bool StatusAccepted(const std::uint8_t (&reply)[kReplySize], DWORD count)
+{
+    const char* refusal = reply[kStatusOffset] == ACK_KO ? kAckKo : count == 0 ? kNoData : nullptr;
+    if (refusal != nullptr)
+        LogLine("%s", refusal);
+    return refusal == nullptr;
+}
+
 } // namespace
 
 CString UpperAnsi(CString text)
@@ -83,6 +92,14 @@ bool CTerminal::ExchangeCommand(const std::uint8_t (&command)[kCommandFrameSize]
         return false;
     }
     return true;
+}
+
+bool CTerminal::SendCommand(std::uint8_t code, std::uint8_t (&reply)[kReplySize], DWORD* received,
+                            const char* writeError, const char* readError)
+{
+    std::uint8_t command[kCommandFrameSize];
+    BuildCommandFrame(code, command);
+    return ExchangeCommand(command, reply, sizeof reply, received, writeError, readError);
 }
 
 bool CTerminal::ProbeLoader()
@@ -141,11 +158,13 @@ bool CTerminal::ReadApplicationNames(CStringList& names)
     names.RemoveAll();
 
     std::uint8_t reply[kReplySize] = {};
-    if (!ReadReply(reply, sizeof reply, &count)) {
-        ReportPortFailure(kCannotRead);
-        return false;
-    }
-    while (reply[1] != 0) {
+    for (;;) {
+        if (!ReadReply(reply, sizeof reply, &count)) {
+            ReportPortFailure(kCannotRead);
+            return false;
+        }
+        if (reply[1] == 0)
+            return true;
         if (names.GetCount() >= kMaxApplicationNames) {
             LogLine("Liste des applications trop longue");
             return false;
@@ -155,12 +174,7 @@ bool CTerminal::ReadApplicationNames(CStringList& names)
         names.AddTail(name);
         LogLine("Applications presentes sur le terminal : %s", name.c_str());
         std::memset(reply, 0, sizeof reply);
-        if (!ReadReply(reply, sizeof reply, &count)) {
-            ReportPortFailure(kCannotRead);
-            return false;
-        }
     }
-    return true;
 }
 
 FileSizeRead ReadFileSize(const CString& path, long long* size, DWORD* systemError)
@@ -262,26 +276,15 @@ bool CTerminal::SendAnnounce()
 
     DWORD count = 0;
     std::uint8_t reply[kReplySize] = {};
-    if (!ExchangeCommand(command, reply, sizeof reply, &count, kCannotWrite, kCannotRead))
-        return false;
-    if (reply[kStatusOffset] == ACK_KO) {
-        LogLine("%s", kAckKo);
-        return false;
-    }
-    if (count == 0) {
-        LogLine("%s", kNoData);
-        return false;
-    }
-    return true;
+    return ExchangeCommand(command, reply, sizeof reply, &count, kCannotWrite, kCannotRead) &&
+           StatusAccepted(reply, count);
 }
 
 bool CTerminal::RequestAuthorisation()
 {
-    std::uint8_t command[kCommandFrameSize];
-    BuildCommandFrame(CMD_AUTHORISE, command);
     DWORD count = 0;
     std::uint8_t reply[kReplySize] = {};
-    if (!ExchangeCommand(command, reply, sizeof reply, &count, kCannotWrite, kCannotRead))
+    if (!SendCommand(CMD_AUTHORISE, reply, &count, kCannotWrite, kCannotRead))
         return false;
     if (reply[kStatusOffset] == ACK_REFUSED) {
         LogLine("Trame recue, autorisation refusee");
@@ -292,11 +295,9 @@ bool CTerminal::RequestAuthorisation()
 
 bool CTerminal::ActivateModules()
 {
-    std::uint8_t command[kCommandFrameSize];
-    BuildCommandFrame(CMD_ACTIVATE, command);
     DWORD count = 0;
     std::uint8_t reply[kReplySize] = {};
-    if (!ExchangeCommand(command, reply, sizeof reply, &count, kWriteProblem, kReadProblem))
+    if (!SendCommand(CMD_ACTIVATE, reply, &count, kWriteProblem, kReadProblem))
         return false;
     for (int extra = 0; count == 0 && extra < kActivationExtraReads; ++extra) {
         Os().Sleep(kWaitForActivation);
@@ -305,33 +306,16 @@ bool CTerminal::ActivateModules()
             return false;
         }
     }
-    if (reply[kStatusOffset] == ACK_KO) {
-        LogLine("%s", kAckKo);
-        return false;
-    }
-    if (count == 0) {
-        LogLine("%s", kNoData);
-        return false;
-    }
-    return true;
+    return StatusAccepted(reply, count);
 }
 
 bool CTerminal::RestartTerminal()
 {
-    std::uint8_t command[kCommandFrameSize];
-    BuildCommandFrame(CMD_RESTART, command);
     DWORD count = 0;
     std::uint8_t reply[kReplySize] = {};
-    if (!ExchangeCommand(command, reply, sizeof reply, &count, kWriteProblem, kReadProblem))
+    if (!SendCommand(CMD_RESTART, reply, &count, kWriteProblem, kReadProblem) ||
+        !StatusAccepted(reply, count))
         return false;
-    if (reply[kStatusOffset] == ACK_KO) {
-        LogLine("%s", kAckKo);
-        return false;
-    }
-    if (count == 0) {
-        LogLine("%s", kNoData);
-        return false;
-    }
     LogLine("Fin du chargement");
     return true;
 }

@@ -214,6 +214,9 @@ private:
     bool ExchangeCommand(const std::uint8_t (&command)[proto::kCommandFrameSize],
                          std::uint8_t* reply, DWORD replySize, DWORD* received,
                          const char* writeError, const char* readError);
+    // The same for a command without parameters, sent by its code.
+    bool SendCommand(std::uint8_t code, std::uint8_t (&reply)[proto::kReplySize], DWORD* received,
+                     const char* writeError, const char* readError);
     int NotifyPercent();
     int NotifyModule();
     void LookUpUsbPosition();

@@ -2,42 +2,15 @@
 #pragma once
 #include <windows.h>
 
+#include "Handle.h"
+
 // A GDI object (pen, brush, font, bitmap, region) deleted with its owner.
 template <typename H>
-class GdiObject {
-public:
-    GdiObject() = default;
-    explicit GdiObject(H handle) : m_handle(handle) {}
-    ~GdiObject() { Reset(); }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    GdiObject(GdiObject&& other) noexcept : m_handle(other.Release()) {}
-    GdiObject& operator=(GdiObject&& other) noexcept
-    {
-        if (this != &other)
-            Reset(other.Release());
-        return *this;
-    }
-
-    H Get() const { return m_handle; }
-    explicit operator bool() const { return m_handle != nullptr; }
-    void Reset(H handle = nullptr)
-    {
-        if (m_handle != nullptr)
-            ::DeleteObject(m_handle);
-        m_handle = handle;
-    }
-    // Hands the object over to a new owner (a window region belongs to its window).
-    H Release()
-    {
-        H handle = m_handle;
-        m_handle = nullptr;
-        return handle;
-    }
-
-private:
-    H m_handle = nullptr;
+struct GdiKind : NullIsEmpty<H> {
+    static void Close(H object) { ::DeleteObject(object); }
 };
+template <typename H>
+using GdiObject = Owned<H, GdiKind<H>>;
 
 using Bitmap = GdiObject<HBITMAP>;
 using Font = GdiObject<HFONT>;
@@ -63,20 +36,12 @@ private:
 };
 
 // A memory context compatible with another, deleted with its owner.
-class MemoryDC {
+struct MemoryContext : NullIsEmpty<HDC> {
+    static void Close(HDC dc) { ::DeleteDC(dc); }
+};
+class MemoryDC : public Owned<HDC, MemoryContext> {
 public:
-    explicit MemoryDC(HDC compatibleWith) : m_dc(::CreateCompatibleDC(compatibleWith)) {}
-    ~MemoryDC()
-    {
-        if (m_dc != nullptr)
-            ::DeleteDC(m_dc);
-    }
-    MemoryDC(const MemoryDC&) = delete;
-    MemoryDC& operator=(const MemoryDC&) = delete;
-    HDC Get() const { return m_dc; }
-
-private:
-    HDC m_dc;
+    explicit MemoryDC(HDC compatibleWith) : Owned(::CreateCompatibleDC(compatibleWith)) {}
 };
 
 // An object selected into a context for a scope; the previous one is selected back.

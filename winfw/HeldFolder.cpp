@@ -17,24 +17,20 @@ constexpr DWORD kJudgeAccess = READ_CONTROL | FILE_READ_ATTRIBUTES;
 // Opened as itself (a junction is not followed), a folder as well as a file.
 constexpr DWORD kHoldFlags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
 
-// A descriptor made from SDDL text, freed with the object.
-class SddlDescriptor {
-public:
-    explicit SddlDescriptor(const std::wstring& sddl)
-    {
-        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                                    &m_descriptor, nullptr))
-            m_descriptor = nullptr;
-    }
-    ~SddlDescriptor() { ::LocalFree(m_descriptor); }
-    SddlDescriptor(const SddlDescriptor&) = delete;
-    SddlDescriptor& operator=(const SddlDescriptor&) = delete;
-
-    PSECURITY_DESCRIPTOR Get() const { return m_descriptor; }
-
-private:
-    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
+// A descriptor made from SDDL text, freed with its owner.
+struct LocalMemory : NullIsEmpty<PSECURITY_DESCRIPTOR> {
+    static void Close(PSECURITY_DESCRIPTOR memory) { ::LocalFree(memory); }
 };
+using SddlDescriptor = Owned<PSECURITY_DESCRIPTOR, LocalMemory>;
+
+SddlDescriptor DescriptorOf(const std::wstring& sddl)
+{
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                &made, nullptr))
+        made = nullptr;
+    return SddlDescriptor(made);
+}
 
 // The owner's SID text and the rule's verdict on the owner and DACL of an open object.
 FolderFault JudgeSecurityOf(HANDLE handle, PSID user, std::wstring& ownerText)
@@ -86,26 +82,9 @@ bool IsAbsence(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == E
 
 } // namespace
 
-HeldObject::HeldObject(HeldObject&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, INVALID_HANDLE_VALUE)), m_path(std::move(other.m_path))
-{
-}
-
-HeldObject& HeldObject::operator=(HeldObject&& other) noexcept
-{
-    if (this != &other) {
-        Release();
-        m_handle = std::exchange(other.m_handle, INVALID_HANDLE_VALUE);
-        m_path = std::move(other.m_path);
-    }
-    return *this;
-}
-
 void HeldObject::Release()
 {
-    if (m_handle != INVALID_HANDLE_VALUE)
-        Os().CloseHandle(m_handle);
-    m_handle = INVALID_HANDLE_VALUE;
+    m_handle.Reset();
     m_path.clear();
 }
 
@@ -114,21 +93,18 @@ Judgement HoldExisting(const std::wstring& path, ObjectKind kind, PSID user, Hel
 {
     held.Release();
     // Read and write shared, delete not: nobody renames or deletes it while it is held.
-    const HANDLE handle =
-        Os().CreateFileW(path.c_str(), kJudgeAccess | extraAccess,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, kHoldFlags,
-                         nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    ScopedHandle handle(Os().CreateFileW(path.c_str(), kJudgeAccess | extraAccess,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, kHoldFlags, nullptr));
+    if (handle.Get() == INVALID_HANDLE_VALUE) {
         Judgement judgement;
         judgement.absent = IsAbsence(Os().GetLastError());
         return judgement;
     }
-    Judgement judgement = JudgeHandle(handle, kind, user);
-    if (judgement.fault != FolderFault::Sound) {
-        Os().CloseHandle(handle);
+    Judgement judgement = JudgeHandle(handle.Get(), kind, user);
+    if (judgement.fault != FolderFault::Sound)
         return judgement;
-    }
-    held.m_handle = handle;
+    held.m_handle = std::move(handle);
     held.m_path = path;
     return judgement;
 }
@@ -152,7 +128,7 @@ Judgement HoldFolder(const std::wstring& path, const std::wstring& sddl, PSID us
     Judgement found = HoldExisting(path, ObjectKind::Folder, user, held);
     if (!found.absent)
         return found;
-    const SddlDescriptor descriptor(sddl);
+    const SddlDescriptor descriptor = DescriptorOf(sddl);
     if (descriptor.Get() == nullptr)
         return Judgement();
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.Get(), FALSE};
@@ -201,7 +177,7 @@ std::wstring ParentOf(const std::wstring& path)
 
 bool ProtectWith(HANDLE handle, const std::wstring& sddl)
 {
-    const SddlDescriptor descriptor(sddl);
+    const SddlDescriptor descriptor = DescriptorOf(sddl);
     PSID owner = nullptr;
     PACL dacl = nullptr;
     BOOL defaulted = FALSE;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "FolderRule.h"
+#include "Handle.h"
 
 enum class ObjectKind { Folder, File };
 
@@ -30,25 +31,17 @@ Judgement HoldExisting(const std::wstring& path, ObjectKind kind, PSID user, Hel
 // One open handle to a folder or file, closed through the seam.
 class HeldObject {
 public:
-    HeldObject() = default;
-    ~HeldObject() { Release(); }
-    HeldObject(HeldObject&& other) noexcept;
-    HeldObject& operator=(HeldObject&& other) noexcept;
-    HeldObject(const HeldObject&) = delete;
-    HeldObject& operator=(const HeldObject&) = delete;
-
-    bool IsHeld() const { return m_handle != INVALID_HANDLE_VALUE; }
-    HANDLE Handle() const { return m_handle; }
+    bool IsHeld() const { return m_handle.IsValid(); }
+    HANDLE Handle() const { return m_handle.Get(); }
     // The path it was opened by.
     const std::wstring& Path() const { return m_path; }
     void Release();
 
 private:
     friend Judgement HoldExisting(const std::wstring&, ObjectKind, PSID, HeldObject&, DWORD);
-    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    ScopedHandle m_handle;
     std::wstring m_path;
 };
-
 
 // "PATH (owner SID): REASON", as the console and the journal say why a folder is refused.
 std::string RefusalText(const std::wstring& path, const Judgement& judgement);

@@ -9,18 +9,8 @@ namespace {
 
 // A path from SHGetKnownFolderPath, freed whether the call succeeded or not, as its
 // documentation asks.
-class TaskMemoryText {
-public:
-    TaskMemoryText() = default;
-    ~TaskMemoryText() { Os().CoTaskMemFree(m_text); }
-    TaskMemoryText(const TaskMemoryText&) = delete;
-    TaskMemoryText& operator=(const TaskMemoryText&) = delete;
-
-    PWSTR* Receive() { return &m_text; }
-    const wchar_t* Get() const { return m_text; }
-
-private:
-    PWSTR m_text = nullptr;
+struct TaskMemory : NullIsEmpty<PWSTR> {
+    static void Close(PWSTR text) { Os().CoTaskMemFree(text); }
 };
 
 // A token's user, far larger than any SID can make it.
@@ -62,7 +52,7 @@ bool RunsAsLocalSystem() { return CurrentAccount().localSystem; }
 
 std::wstring KnownFolderWidePath(REFKNOWNFOLDERID folder)
 {
-    TaskMemoryText path;
+    Owned<PWSTR, TaskMemory> path;
     if (FAILED(Os().SHGetKnownFolderPath(folder, KF_FLAG_DEFAULT, nullptr, path.Receive())) ||
         path.Get() == nullptr)
         return std::wstring();

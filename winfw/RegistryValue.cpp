@@ -2,12 +2,6 @@
 
 #include "OsSeam.h"
 
-ScopedRegistryKey::~ScopedRegistryKey()
-{
-    if (m_key != nullptr)
-        Os().RegCloseKey(m_key);
-}
-
 LSTATUS CreateMachineKey(const std::wstring& path, ScopedRegistryKey& key)
 {
     return Os().RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,

@@ -5,20 +5,13 @@
 
 #include <string>
 
-// Owns an open registry key and closes it through the seam.
-class ScopedRegistryKey {
-public:
-    ScopedRegistryKey() = default;
-    ~ScopedRegistryKey();
-    ScopedRegistryKey(const ScopedRegistryKey&) = delete;
-    ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+#include "Handle.h"
 
-    PHKEY Receive() { return &m_key; }
-    HKEY Get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
+// An open registry key, closed through the seam.
+struct RegistryKey : NullIsEmpty<HKEY> {
+    static void Close(HKEY key) { Os().RegCloseKey(key); }
 };
+using ScopedRegistryKey = Owned<HKEY, RegistryKey>;
 
 // Opens HKLM\`path` for setting values, created when missing, in the 64-bit view whoever
 // built the program; Windows' answer.

@@ -5,6 +5,7 @@
 
 #include <climits>
 
+#include "Handle.h"
 #include "SystemLibrary.h"
 
 namespace {
@@ -31,49 +32,35 @@ struct Bcrypt {
     }
 };
 
-class Algorithm {
-public:
-    explicit Algorithm(const Bcrypt& api) : m_api(api)
-    {
-        if (!BCRYPT_SUCCESS(m_api.open(&m_handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
-            m_handle = nullptr;
-    }
-    ~Algorithm()
-    {
-        if (m_handle != nullptr)
-            m_api.close(m_handle, 0);
-    }
-    Algorithm(const Algorithm&) = delete;
-    Algorithm& operator=(const Algorithm&) = delete;
-    BCRYPT_ALG_HANDLE Get() const { return m_handle; }
-
-private:
-    const Bcrypt& m_api;
-    BCRYPT_ALG_HANDLE m_handle = nullptr;
+// The provider's handles, given back through its bound calls.
+struct ProviderAlgorithm : NullIsEmpty<BCRYPT_ALG_HANDLE> {
+    const Bcrypt* api;
+    void Close(BCRYPT_ALG_HANDLE algorithm) const { api->close(algorithm, 0); }
 };
-
-class Hash {
-public:
-    // A null object buffer lets the provider keep the hash's state itself (Windows 7 on).
-    Hash(const Bcrypt& api, BCRYPT_ALG_HANDLE algorithm) : m_api(api)
-    {
-        if (algorithm == nullptr ||
-            !BCRYPT_SUCCESS(m_api.create(algorithm, &m_handle, nullptr, 0, nullptr, 0, 0)))
-            m_handle = nullptr;
-    }
-    ~Hash()
-    {
-        if (m_handle != nullptr)
-            m_api.destroy(m_handle);
-    }
-    Hash(const Hash&) = delete;
-    Hash& operator=(const Hash&) = delete;
-    BCRYPT_HASH_HANDLE Get() const { return m_handle; }
-
-private:
-    const Bcrypt& m_api;
-    BCRYPT_HASH_HANDLE m_handle = nullptr;
+struct ProviderHash : NullIsEmpty<BCRYPT_HASH_HANDLE> {
+    const Bcrypt* api;
+    void Close(BCRYPT_HASH_HANDLE hash) const { api->destroy(hash); }
 };
+using Algorithm = Owned<BCRYPT_ALG_HANDLE, ProviderAlgorithm>;
+using Hash = Owned<BCRYPT_HASH_HANDLE, ProviderHash>;
+
+Algorithm OpenSha256(const Bcrypt& api)
+{
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (!BCRYPT_SUCCESS(api.open(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+        algorithm = nullptr;
+    return Algorithm(algorithm, {{}, &api});
+}
+
+// A null object buffer lets the provider keep the hash's state itself (Windows 7 on).
+Hash CreateHash(const Bcrypt& api, BCRYPT_ALG_HANDLE algorithm)
+{
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    if (algorithm == nullptr ||
+        !BCRYPT_SUCCESS(api.create(algorithm, &hash, nullptr, 0, nullptr, 0, 0)))
+        hash = nullptr;
+    return Hash(hash, {{}, &api});
+}
 
 // The data in pieces that a ULONG count holds.
 bool HashAll(const Bcrypt& api, BCRYPT_HASH_HANDLE hash, const std::uint8_t* data, std::size_t size)
@@ -95,8 +82,8 @@ bool Sha256Hex(const std::uint8_t* data, std::size_t size, std::string* hex)
     const Bcrypt api;
     if (!api.Complete())
         return false;
-    const Algorithm algorithm(api);
-    const Hash hash(api, algorithm.Get());
+    const Algorithm algorithm = OpenSha256(api);
+    const Hash hash = CreateHash(api, algorithm.Get());
     UCHAR digest[kDigestSize] = {};
     if (hash.Get() == nullptr || !HashAll(api, hash.Get(), data, size) ||
         !BCRYPT_SUCCESS(api.finish(hash.Get(), digest, kDigestSize, 0)))

@@ -9,26 +9,19 @@
 #include <cwchar>
 #include <string>
 
+#include "winfw/Handle.h"
+
 namespace {
 
 const GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
-class List {
-public:
-    explicit List(HDEVINFO list) : m_list(list) {}
-    ~List()
-    {
-        if (m_list != INVALID_HANDLE_VALUE)
-            ::SetupDiDestroyDeviceInfoList(m_list);
-    }
-    List(const List&) = delete;
-    List& operator=(const List&) = delete;
-    HDEVINFO Get() const { return m_list; }
-    bool Ok() const { return m_list != INVALID_HANDLE_VALUE; }
-
-private:
-    HDEVINFO m_list;
+// A device information list, destroyed with its owner.
+struct DeviceList {
+    static HDEVINFO Empty() { return INVALID_HANDLE_VALUE; }
+    static bool Holds(HDEVINFO list) { return list != INVALID_HANDLE_VALUE; }
+    static void Close(HDEVINFO list) { ::SetupDiDestroyDeviceInfoList(list); }
 };
+using List = Owned<HDEVINFO, DeviceList>;
 
 bool SetText(HDEVINFO list, SP_DEVINFO_DATA& device, DWORD property, const std::wstring& text)
 {
@@ -46,7 +39,7 @@ bool Fail(const char* what)
 bool Add(const std::wstring& instanceId, const std::wstring& portName, const std::wstring& description)
 {
     List list(::SetupDiCreateDeviceInfoList(&kPortsClass, nullptr));
-    if (!list.Ok())
+    if (!list.IsValid())
         return Fail("SetupDiCreateDeviceInfoList");
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof device;
@@ -89,7 +82,7 @@ bool Add(const std::wstring& instanceId, const std::wstring& portName, const std
 bool Remove(const std::wstring& instanceId)
 {
     List list(::SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, 0));
-    if (!list.Ok())
+    if (!list.IsValid())
         return Fail("SetupDiGetClassDevsW");
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof device;

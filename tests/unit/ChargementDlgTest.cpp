@@ -12,6 +12,7 @@
 #include "engine/ChargementDlg.h"
 #include "engine/RunResult.h"
 #include "res/resource.h"
+#include "winfw/Gdi.h"
 
 namespace {
 
@@ -140,17 +141,12 @@ TEST(ChargementDlg, MovedToAnotherDpiAndIntoHighContrastBeforeTheRun)
         return font.lfHeight;
     };
     const auto background = [](HWND w) {
-        HDC screen = ::GetDC(w);
-        HDC memory = ::CreateCompatibleDC(screen);
-        HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 8, 8);
-        HGDIOBJ previous = ::SelectObject(memory, bitmap);
-        ::SendMessageA(w, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory), 0);
-        const COLORREF colour = ::GetPixel(memory, 2, 2);
-        ::SelectObject(memory, previous);
-        ::DeleteObject(bitmap);
-        ::DeleteDC(memory);
-        ::ReleaseDC(w, screen);
-        return colour;
+        const WindowDC screen(w);
+        const MemoryDC memory(screen.Get());
+        const Bitmap bitmap(::CreateCompatibleBitmap(screen.Get(), 8, 8));
+        const Selection selected(memory.Get(), bitmap.Get());
+        ::SendMessageA(w, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory.Get()), 0);
+        return ::GetPixel(memory.Get(), 2, 2);
     };
     PostedMessageHook hook(WM_UPDATE_START, [&](HWND w) {
         dpiAtStart = dialog.Dpi();

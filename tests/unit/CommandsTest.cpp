@@ -178,25 +178,37 @@ TEST(Commands, DescriptionRejectsBadCrcAndEmptyFrames)
     }
 }
 
-TEST(Commands, ApplicationNamesAreListedUntilAnEmptyFrame)
+TEST(Commands, ApplicationNamesAreListedUntilAnEmptyFrameEachStoppingAtLengthZeroOrFrameEnd)
 {
-    CStringList names;
-    names.AddTail("OLD");
-    {
+    Bytes shortened = NameReply("ABCDEFGH");
+    shortened[1] = 3;
+    Bytes unterminated(32, 'Z');
+    unterminated[1] = 0xFF;
+    const struct {
+        std::vector<Bytes> replies; // before the empty frame, or silence when none
+        Lines names;
+    } cases[] = {
+        {{NameReply("SANTE"), NameReply("VITALE2"), NameReply("PHARMA")}, {"SANTE", "VITALE2", "PHARMA"}},
+        {{shortened, NameReply(std::string("AB\0CD", 5)), unterminated}, {"ABC", "AB", std::string(30, 'Z')}},
+        {{}, {}},
+    };
+    for (const auto& c : cases) {
         Rig r;
-        for (const char* name : {"SANTE", "VITALE2", "PHARMA", ""})
-            r.os.port.Queue(NameReply(name));
+        for (const Bytes& reply : c.replies)
+            r.os.port.Queue(reply);
+        if (!c.replies.empty())
+            r.os.port.Queue(NameReply(""));
+        CStringList names;
+        names.AddTail("OLD");
         EXPECT_TRUE(r.t.ReadApplicationNames(names));
         ExpectCommand(r.os, CMD_LIST_APPLICATIONS);
-        EXPECT_EQ(Items(names), (Lines{"SANTE", "VITALE2", "PHARMA"}));
-        EXPECT_EQ(r.os.sleeps, (std::vector<DWORD>{100, 100, 100}));
-        EXPECT_EQ(r.os.lines, (Lines{"Applications presentes sur le terminal : SANTE",
-                                     "Applications presentes sur le terminal : VITALE2",
-                                     "Applications presentes sur le terminal : PHARMA"}));
+        EXPECT_EQ(Items(names), c.names);
+        EXPECT_EQ(r.os.sleeps, std::vector<DWORD>(c.names.size(), 100));
+        Lines lines;
+        for (const std::string& name : c.names)
+            lines.push_back("Applications presentes sur le terminal : " + name);
+        EXPECT_EQ(r.os.lines, lines);
     }
-    Rig silent; // one simulated machine at a time
-    EXPECT_TRUE(silent.t.ReadApplicationNames(names));
-    EXPECT_TRUE(names.IsEmpty());
 }
 
 TEST(Commands, ApplicationNamesReadFailureKeepsWhatCameBefore)
@@ -222,22 +234,6 @@ TEST(Commands, ApplicationListWithoutEndIsGivenUp)
     EXPECT_FALSE(r.t.ReadApplicationNames(names));
     EXPECT_EQ(names.GetCount(), CTerminal::kMaxApplicationNames);
     EXPECT_TRUE(r.os.Logged("Liste des applications trop longue"));
-}
-
-TEST(Commands, ApplicationNameStopsAtLengthZeroOrFrameEnd)
-{
-    Rig r;
-    Bytes shortened = NameReply("ABCDEFGH");
-    shortened[1] = 3;
-    Bytes unterminated(32, 'Z');
-    unterminated[1] = 0xFF;
-    r.os.port.Queue(shortened);
-    r.os.port.Queue(NameReply(std::string("AB\0CD", 5)));
-    r.os.port.Queue(unterminated);
-    r.os.port.Queue(NameReply(""));
-    CStringList names;
-    EXPECT_TRUE(r.t.ReadApplicationNames(names));
-    EXPECT_EQ(Items(names), (Lines{"ABC", "AB", std::string(30, 'Z')}));
 }
 
 TEST(Commands, AnnounceCarriesSizeAndUpperCaseName)
@@ -371,75 +367,73 @@ TEST(Commands, AnnounceRefusesWhatTheFrameCannotHold)
     }
 }
 
-TEST(Commands, OnlyTheRefusalStatusRefusesAuthorisation)
+TEST(Commands, OnlyTheRefusalStatusRefusesAuthorisationAndRestartNeedsAnAcceptedReply)
 {
-    const std::pair<Bytes, bool> cases[] = {
-        {Reply(ACK_REFUSED), false}, {{}, true}, {Reply(ACK_KO), true}, {Reply(ACK_NEXT), true}};
+    const auto authorise = &CTerminal::RequestAuthorisation;
+    const auto restart = &CTerminal::RestartTerminal;
+    const struct {
+        bool (CTerminal::*command)();
+        std::uint8_t code;
+        Bytes reply; // none: silence
+        bool taken;
+        Lines lines;
+    } cases[] = {
+        {authorise, CMD_AUTHORISE, Reply(ACK_REFUSED), false, {"Trame recue, autorisation refusee"}},
+        {authorise, CMD_AUTHORISE, {}, true, {}},
+        {authorise, CMD_AUTHORISE, Reply(ACK_KO), true, {}},
+        {authorise, CMD_AUTHORISE, Reply(ACK_NEXT), true, {}},
+        {restart, CMD_RESTART, Reply(ACK_NEXT), true, {"Fin du chargement"}},
+        {restart, CMD_RESTART, {}, false, {"Aucune donnee lue sur la liaison"}},
+        {restart, CMD_RESTART, Reply(ACK_KO), false, {"Trame recue, acquittement KO"}},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.first.empty() ? -1 : c.first[2]);
+        SCOPED_TRACE(std::to_string(c.code) + (c.reply.empty() ? " silence" : " " + std::to_string(c.reply[2])));
         Rig r;
-        if (!c.first.empty())
-            r.os.port.Queue(c.first);
-        EXPECT_EQ(r.t.RequestAuthorisation(), c.second);
-        ExpectCommand(r.os, CMD_AUTHORISE);
-        EXPECT_EQ(r.os.lines, c.second ? Lines{} : Lines{"Trame recue, autorisation refusee"});
+        if (!c.reply.empty())
+            r.os.port.Queue(c.reply);
+        EXPECT_EQ((r.t.*c.command)(), c.taken);
+        ExpectCommand(r.os, c.code);
+        EXPECT_EQ(r.os.lines, c.lines);
     }
 }
 
-TEST(Commands, ActivationWaitsTenSecondsBetweenSilentReads)
-{
-    {
-        Rig late;
-        late.os.port.QueueSilence();
-        late.os.port.QueueSilence();
-        late.os.port.Queue(Reply(ACK_NEXT));
-        EXPECT_TRUE(late.t.ActivateModules());
-        ExpectCommand(late.os, CMD_ACTIVATE);
-        EXPECT_EQ(late.os.sleeps, (std::vector<DWORD>{10000, 10000}));
-        EXPECT_EQ(late.os.port.readSizes, (std::vector<DWORD>{32, 32, 32}));
-    }
-    Rig never;
-    EXPECT_FALSE(never.t.ActivateModules());
-    EXPECT_EQ(never.os.port.readSizes, (std::vector<DWORD>{32, 32, 32, 32}));
-    EXPECT_EQ(never.os.sleeps, (std::vector<DWORD>{10000, 10000, 10000}));
-    EXPECT_EQ(never.os.lines, Lines{"Aucune donnee lue sur la liaison"});
-}
-
-TEST(Commands, ActivationFailures)
+TEST(Commands, ActivationWaitsTenSecondsBetweenSilentReadsThenFails)
 {
     // A port failure's line is followed by the system's error.
     const char kSystemError[] = "Erreur systeme 31";
-    const std::pair<void (*)(FakePort&), Lines> cases[] = {
-        {[](FakePort& p) { p.Queue(Reply(ACK_KO)); }, {"Trame recue, acquittement KO"}},
-        {[](FakePort& p) { p.failWriteNumber = 0; },
+    const char kReadProblem[] = "Probl\xE8me de lecture sur le port";
+    const struct {
+        void (*arrange)(FakePort&);
+        bool taken;
+        std::size_t reads, waits;
+        Lines lines;
+    } cases[] = {
+        {[](FakePort& p) {
+             p.QueueSilence();
+             p.QueueSilence();
+             p.Queue(Reply(ACK_NEXT));
+         },
+         true, 3, 2, {}},
+        {[](FakePort&) {}, false, 4, 3, {"Aucune donnee lue sur la liaison"}},
+        {[](FakePort& p) { p.Queue(Reply(ACK_KO)); }, false, 1, 0, {"Trame recue, acquittement KO"}},
+        {[](FakePort& p) { p.failWriteNumber = 0; }, false, 0, 0,
          {"Probl\xE8me d'ecriture sur le port", kSystemError}},
-        {[](FakePort& p) { p.QueueFailure(); }, {"Probl\xE8me de lecture sur le port", kSystemError}},
+        {[](FakePort& p) { p.QueueFailure(); }, false, 1, 0, {kReadProblem, kSystemError}},
         {[](FakePort& p) {
              p.QueueSilence();
              p.QueueFailure();
          },
-         {"Probl\xE8me de lecture sur le port", kSystemError}},
+         false, 2, 1, {kReadProblem, kSystemError}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.second.front());
+        SCOPED_TRACE(::testing::Message() << "case " << (&c - cases));
         Rig r;
-        c.first(r.os.port);
-        EXPECT_FALSE(r.t.ActivateModules());
-        EXPECT_EQ(r.os.lines, c.second);
-    }
-}
-
-TEST(Commands, RestartNeedsAnAcceptedReply)
-{
-    const std::pair<Bytes, bool> cases[] = {
-        {Reply(ACK_NEXT), true}, {{}, false}, {Reply(ACK_KO), false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.first.empty() ? -1 : c.first[2]);
-        Rig r;
-        if (!c.first.empty())
-            r.os.port.Queue(c.first);
-        EXPECT_EQ(r.t.RestartTerminal(), c.second);
-        ExpectCommand(r.os, CMD_RESTART);
-        EXPECT_EQ(r.os.Logged("Fin du chargement"), c.second);
+        c.arrange(r.os.port);
+        EXPECT_EQ(r.t.ActivateModules(), c.taken);
+        if (c.reads > 0)
+            ExpectCommand(r.os, CMD_ACTIVATE);
+        EXPECT_EQ(r.os.port.readSizes, std::vector<DWORD>(c.reads, 32));
+        EXPECT_EQ(r.os.sleeps, std::vector<DWORD>(c.waits, 10000));
+        EXPECT_EQ(r.os.lines, c.lines);
     }
 }

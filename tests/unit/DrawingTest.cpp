@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Drawing.h"
@@ -21,17 +23,12 @@ constexpr SeparatorRows kRowsAt96 = {170, 330};
 
 TEST(MainBackground, ThreeBandsWithSeparatorRows)
 {
-    const int bottom = 400;
-    EXPECT_EQ(draw::BackgroundPen(0, bottom, kRowsAt96), 0);
-    EXPECT_EQ(draw::BackgroundPen(169, bottom, kRowsAt96), 44);
-    EXPECT_EQ(draw::BackgroundPen(170, bottom, kRowsAt96), kSeparatorPen);
-    EXPECT_EQ(draw::BackgroundPen(171, bottom, kRowsAt96), 0);
-    EXPECT_EQ(draw::BackgroundPen(250, bottom, kRowsAt96), 22);   // 45 * 80 / 160
-    EXPECT_EQ(draw::BackgroundPen(329, bottom, kRowsAt96), 44);
-    EXPECT_EQ(draw::BackgroundPen(330, bottom, kRowsAt96), kSeparatorPen);
-    EXPECT_EQ(draw::BackgroundPen(331, bottom, kRowsAt96), 0);    // 45 * 1 / 70
-    EXPECT_EQ(draw::BackgroundPen(365, bottom, kRowsAt96), 22);   // 45 * 35 / 70
-    EXPECT_EQ(draw::BackgroundPen(bottom, bottom, kRowsAt96), 44);
+    // Row and its pen in a window 400 rows high: 250 is 45 * 80 / 160, 331 is 45 * 1 / 70
+    // and 365 is 45 * 35 / 70.
+    const int table[][2] = {{0, 0},   {169, 44}, {170, kSeparatorPen}, {171, 0}, {250, 22},
+                            {329, 44}, {330, kSeparatorPen}, {331, 0}, {365, 22}, {400, 44}};
+    for (const auto& row : table)
+        EXPECT_EQ(draw::BackgroundPen(row[0], 400, kRowsAt96), row[1]) << row[0];
 }
 
 TEST(MainBackground, NoRowEverUsesAPenBeyondTheLast)
@@ -51,22 +48,55 @@ TEST(MainBackground, NoRowEverUsesAPenBeyondTheLast)
 
 namespace {
 
-// The main window's controls by their rows in dialog units (top, bottom exclusive), as its
-// template lays them out; a separator may run behind a picture or the button, which cover
-// it, but never through a text.
-struct ControlRows {
-    int id;
-    int top;
-    int bottom;
+// A control of the main window as its template lays it out, in dialog units (right and
+// bottom exclusive); a separator may run behind a picture, the list or the button, which
+// cover it, but never through a text (a static control that shows no picture).
+struct TemplateControl {
+    RECT units;
     bool text;
 };
-constexpr ControlRows kMainControls[] = {
-    {IDC_LOGO, 10, 35, false},           {IDC_READER_TYPE, 14, 32, true},
-    {IDC_STATE_LABEL, 51, 63, true},     {IDC_INDICATOR, 52, 62, false},
-    {IDC_DETECTION_TEXT, 68, 94, true},  {IDC_READER_PICTURE, 112, 202, false},
-    {IDC_UPDATE_LABEL, 120, 133, true},  {IDC_READ_ME, 140, 195, true},
-    {IDC_START, 217, 232, false},        {IDC_LEGAL_NOTICE, 221, 232, true},
+
+struct MainTemplate {
+    SIZE units = {};
+    std::map<int, TemplateControl> controls;
 };
+
+// Past a name or ordinal of a dialog template.
+const WORD* AfterName(const WORD* at)
+{
+    if (*at == 0xFFFF)
+        return at + 2;
+    while (*at++ != 0) {
+    }
+    return at;
+}
+
+// The main window's template (DLGTEMPLATEEX, with a font) from the test program's resources.
+MainTemplate ReadMainTemplate()
+{
+    MainTemplate read;
+    const HRSRC found = ::FindResourceA(nullptr, MAKEINTRESOURCEA(IDD_ORVANE_DIALOG), RT_DIALOG);
+    const auto* at = static_cast<const WORD*>(
+        found != nullptr ? ::LockResource(::LoadResource(nullptr, found)) : nullptr);
+    if (at == nullptr || at[1] != 0xFFFF)
+        return read;
+    // Version, signature, help id, extended style, style, item count, x, y, width, height;
+    // then menu, class, title, and the font's size, weight, italic, charset and name.
+    const int count = at[8];
+    read.units = {static_cast<short>(at[11]), static_cast<short>(at[12])};
+    at = AfterName(AfterName(AfterName(AfterName(at + 13))) + 3);
+    for (int i = 0; i < count; ++i) {
+        at = reinterpret_cast<const WORD*>((reinterpret_cast<std::uintptr_t>(at) + 3) & ~std::uintptr_t{3});
+        // Help id, extended style, style, x, y, width, height, id, class, title, data size.
+        const auto* box = reinterpret_cast<const short*>(at + 6);
+        const bool isStatic = at[12] == 0xFFFF && at[13] == 0x0082;
+        read.controls[at[10] | at[11] << 16] = {{box[0], box[1], box[0] + box[2], box[1] + box[3]},
+                                                isStatic && (at[4] & SS_TYPEMASK) != SS_BITMAP};
+        at = AfterName(AfterName(at + 12));
+        at = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(at + 1) + *at);
+    }
+    return read;
+}
 
 // The rows drawn in the separator's grey, top to bottom.
 template <class Pen>
@@ -88,6 +118,8 @@ TEST(MainBackground, SeparatorsAndPortListStayClearOfTheTextsAtEveryDpi)
     // (client 638x363, 850x454, 956x514, 1275x696 where 798x454, 957x545, 1276x726 would be
     // exact). A move to another screen re-lays the 96-DPI rectangles scaled exactly: both
     // kinds of layout are checked.
+    const MainTemplate main = ReadMainTemplate();
+    const RECT detection = main.controls.at(IDC_DETECTION_TEXT).units;
     const struct {
         int dpi;
         int baseUnitX, baseUnitY; // 0: the 96-DPI layout scaled by dpi / 96
@@ -104,12 +136,10 @@ TEST(MainBackground, SeparatorsAndPortListStayClearOfTheTextsAtEveryDpi)
             return row.baseUnitX != 0 ? ::MulDiv(dialogUnits, row.baseUnitX, 4)
                                       : ::MulDiv(at96, row.dpi, 96);
         };
-        const int bottom = pixels(242) - 1;
+        const int bottom = pixels(main.units.cy) - 1;
         const auto rect = [&](int id) {
-            for (const ControlRows& control : kMainControls)
-                if (control.id == id)
-                    return RECT{0, pixels(control.top), 1, pixels(control.bottom)};
-            return RECT{};
+            const RECT units = main.controls.at(id).units;
+            return RECT{0, pixels(units.top), 1, pixels(units.bottom)};
         };
         const SeparatorRows separators = draw::MainSeparatorRows(
             {rect(IDC_DETECTION_TEXT), rect(IDC_UPDATE_LABEL), rect(IDC_READ_ME),
@@ -121,28 +151,31 @@ TEST(MainBackground, SeparatorsAndPortListStayClearOfTheTextsAtEveryDpi)
         if (row.dpi == 96) {
             EXPECT_EQ(rows, (std::vector<int>{170, 330})); // the rows the window has always had
         }
-        for (const ControlRows& control : kMainControls)
+        for (const auto& [id, control] : main.controls)
             for (int y : rows)
-                EXPECT_TRUE(!control.text || y < pixels(control.top) || y >= pixels(control.bottom))
-                    << "separator " << y << " through control " << control.id << " at " << at;
+                EXPECT_TRUE(!control.text || y < pixels(control.units.top) ||
+                            y >= pixels(control.units.bottom))
+                    << "separator " << y << " through control " << id << " at " << at;
         // The bands keep their texts: the detection text above the first separator, the
         // read-me between the two, the legal notice below the second.
-        EXPECT_GE(rows[0], pixels(94)) << at;
-        EXPECT_LT(rows[0], pixels(120)) << at;
-        EXPECT_GE(rows[1], pixels(195)) << at;
-        EXPECT_LT(rows[1], pixels(221)) << at;
+        EXPECT_GE(rows[0], pixels(detection.bottom)) << at;
+        EXPECT_LT(rows[0], pixels(main.controls.at(IDC_UPDATE_LABEL).units.top)) << at;
+        EXPECT_GE(rows[1], pixels(main.controls.at(IDC_READ_ME).units.bottom)) << at;
+        EXPECT_LT(rows[1], pixels(main.controls.at(IDC_LEGAL_NOTICE).units.top)) << at;
         // Each band runs from the lightest grey to the darkest just above its separator.
         EXPECT_EQ(pen(rows[0] - 1), 44) << at;
         EXPECT_EQ(pen(rows[0] + 1), 0) << at;
         EXPECT_EQ(pen(rows[1] - 1), 44) << at;
         EXPECT_EQ(pen(bottom), 44) << at;
 
-        // The port list stands at the end of the detection text (51, 68, 241 by 26 dialog
-        // units), whose font is scaled exactly by the DPI: beside the end of its only line
-        // when detected, of its second when not. It must leave the text the room its lines
-        // had at 96 DPI, scaled (273 and 341 pixels from the text's left edge, and the first
-        // line's 16 rows above the second), and stay in the band, inside the window.
-        const RECT text = {across(51), pixels(68), across(51) + across(241), pixels(68) + pixels(26)};
+        // The port list stands at the end of the detection text, whose font is scaled
+        // exactly by the DPI: beside the end of its only line when detected, of its second
+        // when not. It must leave the text the room its lines had at 96 DPI, scaled (273 and
+        // 341 pixels from the text's left edge, and the first line's 16 rows above the
+        // second), and stay in the band, inside the window.
+        const RECT text = {across(detection.left), pixels(detection.top),
+                           across(detection.left) + across(detection.right - detection.left),
+                           pixels(detection.top) + pixels(detection.bottom - detection.top)};
         const struct {
             bool detected;
             RECT at96;
@@ -161,7 +194,7 @@ TEST(MainBackground, SeparatorsAndPortListStayClearOfTheTextsAtEveryDpi)
             EXPECT_GE(list.top, text.top + ::MulDiv(place.rowsAbove96, row.dpi, 96)) << which;
             EXPECT_LT(list.top, text.bottom) << which;
             EXPECT_LT(list.bottom, rows[0]) << which;
-            EXPECT_LE(list.right, across(425)) << which;
+            EXPECT_LE(list.right, across(main.units.cx)) << which;
         }
     }
 }
@@ -185,11 +218,8 @@ TEST(FontHeights, ScaledFromNinetySixDpiAndTheDefaultStaysAtNinetySix)
 TEST(ProgressBackground, PensFollowTheRowsDownToTheLast)
 {
     // Row y is drawn with the pen chosen after row y - 1: (y * 45 + 45) / h, at most 44.
-    EXPECT_EQ(ProgressGradientPen(0, 90), 0);
-    EXPECT_EQ(ProgressGradientPen(1, 90), 1);
-    EXPECT_EQ(ProgressGradientPen(44, 90), 22);
-    EXPECT_EQ(ProgressGradientPen(88, 90), 44);
-    EXPECT_EQ(ProgressGradientPen(90, 90), 44);
+    for (const auto& row : {std::pair<int, int>{0, 0}, {1, 1}, {44, 22}, {88, 44}, {90, 44}})
+        EXPECT_EQ(ProgressGradientPen(row.first, 90), row.second) << row.first;
     for (int h : {1, 45, 90, 171}) {
         int previous = 0;
         for (int y = 0; y <= h; ++y) {
@@ -230,67 +260,54 @@ std::vector<std::vector<int>> Runs(const std::vector<draw::PixelRun>& runs)
 
 TEST(SplashShape, RunsEndAtTheKeyColourOrTheRowsEnd)
 {
-    const std::vector<const char*> rows = {
-        "kk###",   // a run touching the right edge ends at the last column
-        "kkkk#",   // one opaque pixel in the last column is a run of its own
-        "##kkk",
-        "#k#kk",
-        "###kk",   // a key pixel in the last column stays out
+    using Rows = std::vector<std::vector<int>>;
+    const struct {
+        std::vector<std::uint8_t> pixels;
+        int width, height;
+        Rows runs;
+    } cases[] = {
+        {Picture({"kk###",   // a run touching the right edge ends at the last column
+                  "kkkk#",   // one opaque pixel in the last column is a run of its own
+                  "##kkk", "#k#kk",
+                  "###kk"},  // a key pixel in the last column stays out
+                 5),
+         5, 5, {{0, 2, 4}, {1, 4, 4}, {2, 0, 1}, {3, 0, 0}, {3, 2, 2}, {4, 0, 2}}},
+        {Picture({"kkk", "kkk"}, 3), 3, 2, {}},
+        {Picture({"###", "###"}, 3), 3, 2, {{0, 0, 2}, {1, 0, 2}}},
+        // Only the exact key colour is cut away: one step off in any channel stays.
+        {{255, 0, 254, 0, 255, 1, 255, 0, 255, 0, 255, 0}, 3, 1, {{0, 0, 1}}},
     };
-    const auto pixels = Picture(rows, 5);
-    const auto runs = draw::OpaqueRuns(pixels.data(), 5, 5, 255, 0, 255);
-    EXPECT_EQ(Runs(runs), (std::vector<std::vector<int>>{
-                              {0, 2, 4}, {1, 4, 4}, {2, 0, 1}, {3, 0, 0}, {3, 2, 2}, {4, 0, 2}}));
-}
-
-TEST(SplashShape, AllKeyIsEmptyAndNoKeyIsWhole)
-{
-    const auto key = Picture({"kkk", "kkk"}, 3);
-    EXPECT_TRUE(draw::OpaqueRuns(key.data(), 3, 2, 255, 0, 255).empty());
-    const auto opaque = Picture({"###", "###"}, 3);
-    EXPECT_EQ(Runs(draw::OpaqueRuns(opaque.data(), 3, 2, 255, 0, 255)),
-              (std::vector<std::vector<int>>{{0, 0, 2}, {1, 0, 2}}));
-    // Only the exact key colour is cut away: one step off in any channel stays.
-    const std::vector<std::uint8_t> offByOne = {255, 0, 254, 0, 255, 1, 255, 0, 255, 0, 255, 0};
-    EXPECT_EQ(Runs(draw::OpaqueRuns(offByOne.data(), 3, 1, 255, 0, 255)),
-              (std::vector<std::vector<int>>{{0, 0, 1}}));
+    for (const auto& c : cases)
+        EXPECT_EQ(Runs(draw::OpaqueRuns(c.pixels.data(), c.width, c.height, 255, 0, 255)), c.runs);
     EXPECT_TRUE(draw::OpaqueRuns(nullptr, 3, 1, 255, 0, 255).empty());
 }
 
-TEST(PictureScaling, KeepsProportionsWithinTheBox)
+TEST(PictureScaling, KeepsProportionsWithinTheBoxAndEmptyGivesNothing)
 {
     const draw::Size screen = {1280, 1024};
-    // The logo in its area: s = min(106 / 400, 40 / 154) = 0.2597...
-    draw::Size s = draw::FitSize({400, 154}, screen, {106, 40});
-    EXPECT_EQ(s.width, 104);
-    EXPECT_EQ(s.height, 40);
-    // A 15 x 15 dot in an 18 x 16 area is enlarged to 16 x 16.
-    s = draw::FitSize({15, 15}, screen, {18, 16});
-    EXPECT_EQ(s.width, 16);
-    EXPECT_EQ(s.height, 16);
-    // No box: the whole client area.
-    s = draw::FitSize({100, 50}, {300, 300}, {0, 0});
-    EXPECT_EQ(s.width, 300);
-    EXPECT_EQ(s.height, 150);
-    // A box larger than the client area is cut to it.
-    s = draw::FitSize({100, 100}, {60, 80}, {200, 200});
-    EXPECT_EQ(s.width, 60);
-    EXPECT_EQ(s.height, 60);
-}
-
-TEST(PictureScaling, EmptyImagesAndBoxesGiveNothing)
-{
-    const draw::Size screen = {1280, 1024};
-    for (draw::Size image : {draw::Size{0, 10}, draw::Size{10, 0}, draw::Size{-1, 5}}) {
-        const draw::Size s = draw::FitSize(image, screen, {100, 100});
-        EXPECT_EQ(s.width, 0);
-        EXPECT_EQ(s.height, 0);
+    const struct {
+        draw::Size image, client, box, fitted;
+    } cases[] = {
+        // The logo in its area: s = min(106 / 400, 40 / 154) = 0.2597...
+        {{400, 154}, screen, {106, 40}, {104, 40}},
+        // A 15 x 15 dot in an 18 x 16 area is enlarged to 16 x 16.
+        {{15, 15}, screen, {18, 16}, {16, 16}},
+        // No box: the whole client area.
+        {{100, 50}, {300, 300}, {0, 0}, {300, 150}},
+        // A box larger than the client area is cut to it.
+        {{100, 100}, {60, 80}, {200, 200}, {60, 60}},
+        // Empty images, boxes and client areas.
+        {{0, 10}, screen, {100, 100}, {0, 0}},
+        {{10, 0}, screen, {100, 100}, {0, 0}},
+        {{-1, 5}, screen, {100, 100}, {0, 0}},
+        {{10, 10}, screen, {100, 0}, {0, 0}},
+        {{10, 10}, {0, 0}, {0, 0}, {0, 0}},
+    };
+    for (const auto& c : cases) {
+        const draw::Size s = draw::FitSize(c.image, c.client, c.box);
+        EXPECT_EQ(s.width, c.fitted.width) << c.image.width << "x" << c.image.height;
+        EXPECT_EQ(s.height, c.fitted.height) << c.image.width << "x" << c.image.height;
     }
-    const draw::Size flat = draw::FitSize({10, 10}, screen, {100, 0});
-    EXPECT_EQ(flat.width, 0);
-    EXPECT_EQ(flat.height, 0);
-    const draw::Size noClient = draw::FitSize({10, 10}, {0, 0}, {0, 0});
-    EXPECT_EQ(noClient.width, 0);
 }
 
 TEST(TransparencyMask, OnlyAnAverageAbove240IsWhite)

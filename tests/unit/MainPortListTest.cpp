@@ -17,6 +17,7 @@
 #include "engine/ChargementDlg.h"
 #include "portlib/Tessock.h"
 #include "res/resource.h"
+#include "winfw/Gdi.h"
 #include "winfw/SystemLibrary.h"
 
 using Texts = std::vector<std::string>;
@@ -247,18 +248,14 @@ std::vector<COLORREF> BackgroundColumn(HWND window, int x)
 {
     RECT client = {};
     ::GetClientRect(window, &client);
-    HDC screen = ::GetDC(window);
-    HDC memory = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, client.right + 1, client.bottom + 1);
-    HGDIOBJ previous = ::SelectObject(memory, bitmap);
-    ::SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory), 0);
+    const WindowDC screen(window);
+    const MemoryDC memory(screen.Get());
+    const Bitmap bitmap(::CreateCompatibleBitmap(screen.Get(), client.right + 1, client.bottom + 1));
+    const Selection selected(memory.Get(), bitmap.Get());
+    ::SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory.Get()), 0);
     std::vector<COLORREF> column;
     for (int y = 0; y <= client.bottom; ++y)
-        column.push_back(::GetPixel(memory, x, y));
-    ::SelectObject(memory, previous);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(window, screen);
+        column.push_back(::GetPixel(memory.Get(), x, y));
     return column;
 }
 
@@ -291,13 +288,11 @@ bool SeparatorsBetweenTheBands(HWND window)
 // What a control-colour message gives a static text: its brush and its text colour.
 std::pair<HBRUSH, COLORREF> StaticColours(HWND window, int controlId)
 {
-    HDC dc = ::CreateCompatibleDC(nullptr);
+    const MemoryDC dc(nullptr);
     const auto brush = reinterpret_cast<HBRUSH>(::SendMessageA(
-        window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+        window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc.Get()),
         reinterpret_cast<LPARAM>(::GetDlgItem(window, controlId))));
-    const COLORREF text = ::GetTextColor(dc);
-    ::DeleteDC(dc);
-    return {brush, text};
+    return {brush, ::GetTextColor(dc.Get())};
 }
 
 } // namespace
@@ -377,16 +372,13 @@ TEST(MainWindowDpi, FontsListPlaceAndPicturesFollowTheWindowsDpi)
     EXPECT_TRUE(failures.empty()) << ::testing::PrintToString(failures);
     // The labels' default height (0 at 96 DPI) is the default cell scaled elsewhere.
     EXPECT_EQ(labelAt[3], 0);
-    HDC screen = ::GetDC(nullptr);
+    const WindowDC screen(nullptr);
     LOGFONTA arial = {};
     std::strcpy(arial.lfFaceName, "Arial");
-    HFONT font = ::CreateFontIndirectA(&arial);
-    HGDIOBJ previous = ::SelectObject(screen, font);
+    const Font font(::CreateFontIndirectA(&arial));
+    const Selection selected(screen.Get(), font.Get());
     TEXTMETRICA metrics = {};
-    ::GetTextMetricsA(screen, &metrics);
-    ::SelectObject(screen, previous);
-    ::DeleteObject(font);
-    ::ReleaseDC(nullptr, screen);
+    ::GetTextMetricsA(screen.Get(), &metrics);
     EXPECT_EQ(labelAt[0], ::MulDiv(metrics.tmHeight, 144, 96));
     EXPECT_EQ(labelAt[1], ::MulDiv(metrics.tmHeight, 192, 96));
 }
