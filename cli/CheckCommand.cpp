@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "Explain.h"
+#include "ConsoleWriter.h"
 #include "Progress.h"
 #include "engine/RunResult.h"
 #include "engine/UpdateRun.h"

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <utility>
 
-#include "Progress.h"
+#include "ConsoleWriter.h"
 #include "app/PortRules.h"
 #include "package/PackageFolder.h"
 #include "terminal/Protocol.h"

@@ -21,6 +21,7 @@
 #include "UpdateCommand.h"
 #include "engine/RunResult.h"
 #include "package/PackageFolder.h"
+#include "ConsoleWriter.h"
 #include "Progress.h"
 #include "terminal/Terminal.h"
 #include "winfw/HeldFolder.h"
@@ -569,7 +570,7 @@ int wmain(int argc, wchar_t** argv)
     Args line;
     std::wstring refused;
     if (!WordsOfLine(argc, argv, line, refused)) {
-        ConsoleSeam console(false);
+        ConsoleWriter console(false);
         return RefuseLine("\"" + WideToUtf8(refused) + "\" " + NotInCodePage(), kShortUsage)
             .Code();
     }
@@ -581,7 +582,7 @@ int wmain(int argc, wchar_t** argv)
         std::printf("OrvaneCli %s\n", OV_VERSION_TEXT);
         return static_cast<int>(ExitCode::Done);
     }
-    ConsoleSeam console(options.verbose);
+    ConsoleWriter console(options.verbose);
     // SYSTEM never loads a library a user can replace: the program's folder and Tessock.dll
     // are judged, and held unchanged, before any command may load it.
     HeldObject programFolder;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Explain.h"
-#include "Progress.h"
+#include "ConsoleWriter.h"
 #include "portlib/Tessock.h"
 #include "res/resource.h"
 #include "terminal/Protocol.h"

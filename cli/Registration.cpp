@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "PackageTrust.h"
-#include "Progress.h"
+#include "ConsoleWriter.h"
 #include "winfw/FolderRule.h"
 #include "winfw/HeldFolder.h"
 #include "winfw/Handle.h"

@@ -12,6 +12,7 @@
 #include "Explain.h"
 #include "MachineRecord.h"
 #include "PackageTrust.h"
+#include "ConsoleWriter.h"
 #include "Progress.h"
 #include "Report.h"
 #include "RunEvent.h"
@@ -125,7 +126,7 @@ private:
     {
         const bool starting = !m_waiting;
         m_waiting = elapsedMs < totalMs;
-        ConsoleSeam* console = ConsoleSeam::Bound();
+        ConsoleWriter* console = ConsoleWriter::Bound();
         if (!m_drawBar || console == nullptr) {
             if (starting && m_waiting)
                 Stamped(RestartWaitLine(totalMs));
