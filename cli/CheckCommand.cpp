@@ -156,12 +156,12 @@ ExitStatus RunCheck(CTerminal& terminal, const std::string& portText)
     }
     if (!found) {
         Say("reader: not found");
-        return SearchFailed("check", terminal, portText, ExitCode::ReaderNotFound);
+        return SearchFailed("check", terminal, portText, ExitStatus::ReaderNotFound);
     }
     if (!ConfigureUpdateLink(terminal)) {
         terminal.ClosePort();
         Say("reader: the link cannot be set up");
-        return SearchFailed("check", terminal, portText, ExitCode::ReaderNotFound);
+        return SearchFailed("check", terminal, portText, ExitStatus::ReaderNotFound);
     }
 
     const RunResult result = CheckReader(terminal);
@@ -169,5 +169,5 @@ ExitStatus RunCheck(CTerminal& terminal, const std::string& portText)
     Say(result == RUN_SUCCEEDED
             ? "verdict: the update would be allowed"
             : "verdict: the update would end with result " + std::to_string(result));
-    return result;
+    return ExitStatus::OfRun(result);
 }

@@ -64,7 +64,7 @@ ExitStatus SearchFailed(const char* command, const CTerminal& terminal,
 {
     SayFailure(command, portText, SearchFailureCause(terminal, portText));
     if (terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy)
-        return RUN_PORT_BUSY;
+        return ExitStatus::OfRun(RUN_PORT_BUSY);
     return otherwise;
 }
 
@@ -114,7 +114,7 @@ ExitStatus NotInPackageFolder(const char* command)
     WriteStderrLine(std::string(command) + ": no update package in " +
                     (folder.empty() ? std::string(".") : WideToUtf8(folder)) +
                     ": no catalogue*.ini");
-    return ExitCode::NotAPackageFolder;
+    return ExitStatus::NotAPackageFolder;
 }
 
 bool ReportPathUsable(const std::string& path, std::string& reason)

@@ -73,14 +73,14 @@ ExitStatus DescribeReader(CTerminal& terminal, std::string& cause)
     TerminalDescription description = {};
     if (!terminal.ReadTerminalDescription(&description)) {
         cause = "the reader answered but its description could not be read";
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     std::printf("%s\n", ModelCodeText(description).c_str());
     const auto* bytes = reinterpret_cast<const unsigned char*>(&description);
     for (std::size_t i = 0; i < sizeof description; ++i)
         std::printf("%02x", bytes[i]);
     std::printf("\n");
-    return ExitCode::Done;
+    return ExitStatus::Done;
 }
 
 ExitStatus ListApplications(CTerminal& terminal, std::string& cause)
@@ -88,11 +88,11 @@ ExitStatus ListApplications(CTerminal& terminal, std::string& cause)
     CStringList names;
     if (!terminal.ReadApplicationNames(names)) {
         cause = "the reader answered but its applications could not be read";
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     for (const CString& name : names)
         WriteStdoutLine(AnsiToUtf8(name));
-    return ExitCode::Done;
+    return ExitStatus::Done;
 }
 
 std::string WindowsPath(std::string path)
@@ -110,11 +110,11 @@ ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::str
     if (!terminal.AnnounceFile(file, module)) {
         cause = "the announce of " + name +
                 " failed: the file is missing, unreadable or too large, or the reader refused it";
-        return ExitCode::AnnounceFailed;
+        return ExitStatus::AnnounceFailed;
     }
     if (!terminal.RequestAuthorisation()) {
         cause = "the reader refused the authorisation to send " + name;
-        return ExitCode::AuthorisationRefused;
+        return ExitStatus::AuthorisationRefused;
     }
     TimerResolution resolution;
     const double wallStart = WallSeconds();
@@ -133,7 +133,7 @@ ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::str
     WriteStderrLine(cost);
     if (code != DL_OK)
         cause = "the download of " + name + " failed with result " + std::to_string(code);
-    return code;
+    return ExitStatus::OfDownload(code);
 }
 
 // The package's folder named by --package made the current directory, before anything is
@@ -165,29 +165,29 @@ ExitStatus Find(const GlobalOptions&, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     CTerminal terminal;
     if (!Search(terminal, port))
-        return SearchFailed("find", terminal, port, ExitCode::Failed);
+        return SearchFailed("find", terminal, port, ExitStatus::Failed);
     std::printf("%s %d\n", proto::PortNameOfText(port).c_str(), terminal.GetBaudRate());
     terminal.ClosePort();
-    return ExitCode::Done;
+    return ExitStatus::Done;
 }
 
 ExitStatus Describe(const GlobalOptions&, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
-        return ExitCode::BadArguments;
-    return OnReader("describe", port, ExitCode::Failed, DescribeReader);
+        return ExitStatus::BadArguments;
+    return OnReader("describe", port, ExitStatus::Failed, DescribeReader);
 }
 
 ExitStatus Apps(const GlobalOptions&, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
-        return ExitCode::BadArguments;
-    return OnReader("apps", port, ExitCode::Failed, ListApplications);
+        return ExitStatus::BadArguments;
+    return OnReader("apps", port, ExitStatus::Failed, ListApplications);
 }
 
 ExitStatus Send(const GlobalOptions&, ArgumentReader& args)
@@ -196,13 +196,13 @@ ExitStatus Send(const GlobalOptions&, ArgumentReader& args)
     std::string file;
     std::string module;
     if (!TakePort(args, port) || !args.Take("FILE", file))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     file = WindowsPath(file);
     if (!args.TakeOptional(module))
         module = AnnouncedNameOfPath(file);
     if (!args.Done())
-        return ExitCode::BadArguments;
-    return OnReader("send", port, ExitCode::ReaderNotFound,
+        return ExitStatus::BadArguments;
+    return OnReader("send", port, ExitStatus::ReaderNotFound,
                     [&](CTerminal& terminal, std::string& cause) {
                         return SendFile(terminal, file, module, cause);
                     });
@@ -212,13 +212,13 @@ ExitStatus Activate(const GlobalOptions&, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
-        return ExitCode::BadArguments;
-    return OnReader("activate", port, ExitCode::Failed,
+        return ExitStatus::BadArguments;
+    return OnReader("activate", port, ExitStatus::Failed,
                     [](CTerminal& terminal, std::string& cause) -> ExitStatus {
                         if (terminal.ActivateModules())
-                            return ExitCode::Done;
+                            return ExitStatus::Done;
                         cause = "the reader did not accept the activation";
-                        return ExitCode::Failed;
+                        return ExitStatus::Failed;
                     });
 }
 
@@ -226,13 +226,13 @@ ExitStatus Restart(const GlobalOptions&, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
-        return ExitCode::BadArguments;
-    return OnReader("restart", port, ExitCode::Failed,
+        return ExitStatus::BadArguments;
+    return OnReader("restart", port, ExitStatus::Failed,
                     [](CTerminal& terminal, std::string& cause) -> ExitStatus {
                         if (terminal.RestartTerminal())
-                            return ExitCode::Done;
+                            return ExitStatus::Done;
                         cause = "the reader did not acknowledge the restart";
-                        return ExitCode::Failed;
+                        return ExitStatus::Failed;
                     });
 }
 
@@ -240,15 +240,15 @@ ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
 {
     UpdateRequest request;
     if (!ParseUpdateArguments(args, request))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     for (const std::string& port : request.named)
         if (!IsComPortArgument(port))
-            return ExitCode::BadArguments;
+            return ExitStatus::BadArguments;
     // The report's path names a file from where the command was started.
     if (!TakeWhole("update", request.reportPath))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     if (!EnterPackage(options, "update"))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     // Nothing is opened before the two things a whole update needs at its end and its start.
     if (!InPackageFolder())
         return NotInPackageFolder("update");
@@ -256,7 +256,7 @@ ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
     if (!request.reportPath.empty() && !ReportPathUsable(request.reportPath, reason)) {
         WriteStderrLine("update: the report cannot be written to " +
                         AnsiToUtf8(request.reportPath) + ": " + reason);
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     }
     EndSessionGuard guard;
     return RunUpdates(request);
@@ -266,9 +266,9 @@ ExitStatus Check(const GlobalOptions& options, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     if (!EnterPackage(options, "check"))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     if (!InPackageFolder())
         return NotInPackageFolder("check");
     CTerminal terminal;
@@ -278,7 +278,7 @@ ExitStatus Check(const GlobalOptions& options, ArgumentReader& args)
 ExitStatus Ports(const GlobalOptions&, ArgumentReader& args)
 {
     if (!args.Done())
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     return RunPorts();
 }
 
@@ -286,7 +286,7 @@ ExitStatus Usb(const GlobalOptions&, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     SlowWaitNotice notice("looking for the USB position of " +
                           AnsiToUtf8(proto::PortNameOfText(port)) + "...");
     return RunUsb(port);
@@ -295,14 +295,14 @@ ExitStatus Usb(const GlobalOptions&, ArgumentReader& args)
 ExitStatus Register(const GlobalOptions&, ArgumentReader& args)
 {
     if (!args.Done())
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     return RunRegister();
 }
 
 ExitStatus Unregister(const GlobalOptions&, ArgumentReader& args)
 {
     if (!args.Done())
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     return RunUnregister();
 }
 
@@ -484,7 +484,7 @@ ExitStatus RefuseLine(const std::string& reason, const std::string& usage)
     // Through the console's one writer, after any line already queued.
     WriteStderrLine("OrvaneCli: " + reason);
     WriteStderrLine(usage.substr(0, usage.size() - 1));
-    return ExitCode::BadArguments;
+    return ExitStatus::BadArguments;
 }
 
 ExitStatus UnknownCommand(const std::string& name)
@@ -505,15 +505,15 @@ ExitStatus Help(const GlobalOptions&, ArgumentReader& args)
     std::string name;
     const bool named = args.TakeOptional(name);
     if (!args.Done())
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     if (!named) {
         std::fputs(UsageText().c_str(), stdout);
-        return ExitCode::Done;
+        return ExitStatus::Done;
     }
     if (FindCommand(name) == nullptr)
         return UnknownCommand(name);
     std::fputs(CommandHelp(name).c_str(), stdout);
-    return ExitCode::Done;
+    return ExitStatus::Done;
 }
 
 ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
@@ -521,7 +521,7 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
     if (options.help) {
         const bool one = !words.empty() && FindCommand(words[0]) != nullptr;
         std::fputs(one ? CommandHelp(words[0]).c_str() : UsageText().c_str(), stdout);
-        return ExitCode::Done;
+        return ExitStatus::Done;
     }
     if (!options.refusal.empty())
         return RefuseLine(options.refusal, kShortUsage);
@@ -540,7 +540,8 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
     } catch (const std::bad_alloc&) {
         // The terminal closed its port as the stack unwound; an update ends as undefined.
         std::fputs("OrvaneCli: memoire insuffisante\n", stderr);
-        return command->run == Update ? ExitStatus(RUN_DOWNLOAD_UNDEFINED) : ExitCode::Failed;
+        return command->run == Update ? ExitStatus::OfRun(RUN_DOWNLOAD_UNDEFINED)
+                                      : ExitStatus::Failed;
     }
 }
 
@@ -580,7 +581,7 @@ int wmain(int argc, wchar_t** argv)
     const Args words = TakeGlobalOptions(line, options);
     if (options.version && !options.help) {
         std::printf("OrvaneCli %s\n", OV_VERSION_TEXT);
-        return static_cast<int>(ExitCode::Done);
+        return ExitStatus::Done.Code();
     }
     ConsoleWriter console(options.verbose);
     // SYSTEM never loads a library a user can replace: the program's folder and Tessock.dll
@@ -591,7 +592,7 @@ int wmain(int argc, wchar_t** argv)
     if (RunsAsLocalSystem() && !HoldProgramAndLibrary(programFolder, library, reason)) {
         WriteStderrLine("OrvaneCli: as SYSTEM it does not run where users may replace it: " +
                         reason);
-        return static_cast<int>(ExitCode::BadArguments);
+        return ExitStatus::BadArguments.Code();
     }
     return RunCommand(options, words).Code();
 }

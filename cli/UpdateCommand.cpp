@@ -372,14 +372,14 @@ ExitStatus RunUpdates(const UpdateRequest& request)
 {
     MachineRecord record;
     if (!request.recordName.empty() && !OpenRecord(record, request.recordName))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     // Before any run: SYSTEM writes its report only in a folder no user can steer, held
     // until the report is in place.
     HeldObject reportFolder;
     std::string refusal;
     if (!request.reportPath.empty() && !HoldReportFolder(request.reportPath, reportFolder, refusal)) {
         WriteStderrLine("update: the report's folder is refused: " + AnsiToUtf8(refusal));
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     }
     HoldInterrupts interrupts;
     UpdateReport report;
@@ -440,13 +440,13 @@ ExitStatus RunUpdates(const UpdateRequest& request)
     WriteStderrLine(cost);
 
     report.finished = IsoLocalNow();
-    ExitStatus status(static_cast<RunResult>(report.result));
+    ExitStatus status = ExitStatus::OfRun(static_cast<RunResult>(report.result));
     if (!request.reportPath.empty() && !WriteReport(request.reportPath, report)) {
         WriteStderrLine("update: the report could not be written: " +
                         AnsiToUtf8(request.reportPath));
         // The runs stand as they are; a deployment tool still learns the report is missing.
         if (report.result == RUN_SUCCEEDED)
-            status = ExitCode::ReportNotWritten;
+            status = ExitStatus::ReportNotWritten;
     }
     if (record.IsOpen() &&
         !record.Write(status.Code(), report.finished, ReadersText(report.runs))) {
@@ -454,7 +454,7 @@ ExitStatus RunUpdates(const UpdateRequest& request)
                         " could not be written");
         // Its detection rule would take the readers for not updated: the tool must hear why.
         if (status.Code() == RUN_SUCCEEDED)
-            status = ExitCode::ReportNotWritten;
+            status = ExitStatus::ReportNotWritten;
     }
     return status;
 }
