@@ -7,6 +7,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -222,25 +224,35 @@ TEST(Report, OnlyTheRunCanHaveWrittenTheReport)
     }
 }
 
-TEST(RunEvent, EachResultHasItsTypeAndId)
+// The README's table of event types, as the build put it in the test program: the IDs of
+// the Information and Warning rows, each with its type; the Error row takes every other ID.
+std::map<DWORD, WORD> ReadmeEventTypes()
 {
-    // Warnings for what the administrator's table says to retry later; errors for what
-    // needs a person.
-    const WORD info = EVENTLOG_INFORMATION_TYPE, warn = EVENTLOG_WARNING_TYPE,
-               error = EVENTLOG_ERROR_TYPE;
-    const WORD expected[] = {
-        info,                                                   // 0
-        warn,                                                   // 1 no reader's port
-        error, error, error, error, error,                      // 2 to 6
-        error, error, error, error, error, error,               // 7 to 12
-        error, error, error, error, error, error,               // 13 to 18
-        error, error,                                           // 19, 20
-        warn, warn, warn,                                       // 21 to 23
-        error,                                                  // 24
-    };
+    const HRSRC found = ::FindResourceA(nullptr, "README_MD", RT_RCDATA);
+    const HGLOBAL loaded = found != nullptr ? ::LoadResource(nullptr, found) : nullptr;
+    const char* bytes = loaded != nullptr ? static_cast<const char*>(::LockResource(loaded)) : "";
+    std::istringstream readme(std::string(bytes, found ? ::SizeofResource(nullptr, found) : 0));
+    const std::pair<std::string, WORD> rows[] = {{"| Information | ", EVENTLOG_INFORMATION_TYPE},
+                                                 {"| Warning | ", EVENTLOG_WARNING_TYPE}};
+    std::map<DWORD, WORD> types;
+    for (std::string line; std::getline(readme, line);)
+        for (const auto& row : rows)
+            if (line.compare(0, row.first.size(), row.first) == 0) {
+                const std::size_t n = row.first.size();
+                std::istringstream ids(line.substr(n, line.find('|', n) - n));
+                for (std::string id; std::getline(ids >> std::ws, id, ',');)
+                    types[std::stoul(id)] = row.second;
+            }
+    return types;
+}
+
+TEST(RunEvent, EachResultHasTheTypeAndIdOfTheReadmesTable)
+{
+    const std::map<DWORD, WORD> types = ReadmeEventTypes();
+    ASSERT_EQ(types.size(), 5u) << "the README's table of event types was not found whole";
     // A success as SYSTEM from a package users may change is a warning for the administrator.
     for (const bool writable : {false, true})
-    for (int result = 0; result < static_cast<int>(sizeof expected / sizeof expected[0]); ++result) {
+    for (int result = 0; result <= kLastRunResult; ++result) {
         SCOPED_TRACE(result);
         SCOPED_TRACE(writable ? "package writable" : "package sound");
         FakeOs os;
@@ -250,8 +262,12 @@ TEST(RunEvent, EachResultHasItsTypeAndId)
         run.packageWritable = writable;
         WriteRunEvent(run);
         ASSERT_EQ(os.events.size(), 1u);
-        EXPECT_EQ(os.events[0].type, writable && result == 0 ? warn : expected[result]);
-        EXPECT_EQ(os.events[0].id, 1000u + static_cast<DWORD>(result));
+        const DWORD id = 1000u + static_cast<DWORD>(result);
+        const auto listed = types.find(id);
+        const WORD type = listed != types.end() ? listed->second : EVENTLOG_ERROR_TYPE;
+        EXPECT_EQ(os.events[0].type,
+                  writable && type == EVENTLOG_INFORMATION_TYPE ? EVENTLOG_WARNING_TYPE : type);
+        EXPECT_EQ(os.events[0].id, id);
         EXPECT_EQ(os.openEventSources, 0);
     }
 }
