@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
-#include "Explain.h"
 #include "ConsoleWriter.h"
 #include "Progress.h"
+#include "Refusals.h"
 #include "engine/RunResult.h"
 #include "engine/UpdateRun.h"
 #include "package/Models.h"
@@ -15,6 +15,22 @@
 #include "winfw/OsSeam.h"
 
 namespace {
+
+// Keeps every diagnostic line the calling thread writes while it lives (for a verdict's
+// reason).
+class LineCapture : private LineSink {
+public:
+    LineCapture() : m_scope(*this) {}
+    LineCapture(const LineCapture&) = delete;
+    LineCapture& operator=(const LineCapture&) = delete;
+    const std::vector<std::string>& Lines() const { return m_lines; }
+
+private:
+    void Line(const char* text) override { m_lines.emplace_back(text); }
+
+    std::vector<std::string> m_lines;
+    ScopedLineSink m_scope;
+};
 
 void Say(const std::string& text) { WriteStdoutLine(AnsiToUtf8(text)); }
 

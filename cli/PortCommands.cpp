@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "Explain.h"
 #include "ConsoleWriter.h"
+#include "Refusals.h"
 #include "portlib/Tessock.h"
 #include "res/resource.h"
 #include "terminal/Protocol.h"

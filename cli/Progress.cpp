@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
+#include <system_error>
+#include <utility>
 
 #include "ConsoleWriter.h"
+#include "Refusals.h"
 #include "winfw/FileTime.h"
 
 double WallSeconds()
@@ -70,3 +74,41 @@ ConsoleProgress::ConsoleProgress(CTerminal& terminal) : m_terminal(terminal)
 }
 
 ConsoleProgress::~ConsoleProgress() { m_terminal.SetProgressSink(nullptr); }
+
+std::string LookingForReaderLine(const std::string& portText)
+{
+    if (portText.empty())
+        return "looking for the reader at its USB position...";
+    return "looking for the reader on " + AnsiToUtf8(PortOf(portText)) + "...";
+}
+
+SlowWaitNotice::SlowWaitNotice(std::string line) : m_line(std::move(line))
+{
+    try {
+        m_watcher = std::thread(&SlowWaitNotice::Watch, this);
+    } catch (const std::system_error&) {
+        // No thread for it: the wait goes on without its notice.
+    }
+}
+
+SlowWaitNotice::~SlowWaitNotice()
+{
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_over = true;
+    }
+    m_ended.notify_one();
+    if (m_watcher.joinable())
+        m_watcher.join();
+}
+
+void SlowWaitNotice::Watch()
+{
+    bool over = false;
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        over = m_ended.wait_for(hold, std::chrono::seconds(1), [this] { return m_over; });
+    }
+    if (!over)
+        WriteStderrLine(m_line);
+}

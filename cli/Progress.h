@@ -1,8 +1,10 @@
-// The console's progress: one file's bar drawn in place, the timings it is judged by, and
-// the diagnostic lines a step wrote.
+// The console's progress: one file's bar drawn in place, the notice that a wait goes on,
+// and the timings a technician judges the link by.
 #pragma once
+#include <condition_variable>
+#include <mutex>
 #include <string>
-#include <vector>
+#include <thread>
 
 #include "terminal/Terminal.h"
 #include "winfw/Diag.h"
@@ -12,22 +14,6 @@ double WallSeconds();
 
 // The processor time the process has used so far, kernel and user, in seconds.
 double ProcessCpuSeconds();
-
-// Keeps every diagnostic line the calling thread writes while it lives (for a verdict's
-// reason).
-class LineCapture : private LineSink {
-public:
-    LineCapture() : m_scope(*this) {}
-    LineCapture(const LineCapture&) = delete;
-    LineCapture& operator=(const LineCapture&) = delete;
-    const std::vector<std::string>& Lines() const { return m_lines; }
-
-private:
-    void Line(const char* text) override { m_lines.emplace_back(text); }
-
-    std::vector<std::string> m_lines;
-    ScopedLineSink m_scope;
-};
 
 // A file's progress bar: the module and its percentage, drawn in place on the console.
 class ConsoleBar {
@@ -60,3 +46,26 @@ private:
     CTerminal& m_terminal;
     ConsoleBar m_bar;
 };
+
+// While it lives, says `line` once on standard error when it lives longer than a second: a
+// search or a lookup that keeps the console silent for longer says that it goes on.
+class SlowWaitNotice {
+public:
+    explicit SlowWaitNotice(std::string line);
+    ~SlowWaitNotice();
+    SlowWaitNotice(const SlowWaitNotice&) = delete;
+    SlowWaitNotice& operator=(const SlowWaitNotice&) = delete;
+
+private:
+    void Watch();
+
+    std::string m_line;
+    std::mutex m_lock;
+    std::condition_variable m_ended;
+    bool m_over = false;
+    std::thread m_watcher;
+};
+
+// The notice of a search of the reader on the port `portText` names; at its USB position
+// when `portText` is empty.
+std::string LookingForReaderLine(const std::string& portText);

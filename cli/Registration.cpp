@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "PackageTrust.h"
 #include "ConsoleWriter.h"
+#include "PackageTrust.h"
 #include "winfw/FolderRule.h"
-#include "winfw/HeldFolder.h"
 #include "winfw/Handle.h"
+#include "winfw/HeldFolder.h"
 #include "winfw/KnownPlaces.h"
 #include "winfw/OsSeam.h"
 #include "winfw/RegistryValue.h"

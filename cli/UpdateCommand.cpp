@@ -9,11 +9,11 @@
 #include <utility>
 
 #include "CommandLine.h"
-#include "Explain.h"
+#include "ConsoleWriter.h"
 #include "MachineRecord.h"
 #include "PackageTrust.h"
-#include "ConsoleWriter.h"
 #include "Progress.h"
+#include "Refusals.h"
 #include "Report.h"
 #include "RunEvent.h"
 #include "app/PortQuery.h"
@@ -28,6 +28,31 @@
 #include "winfw/OsSeam.h"
 
 namespace {
+
+std::string FileStartingLine(int number, int count, const std::string& file,
+                             const std::string& module, long long bytes)
+{
+    std::string line = "file " + std::to_string(number) + "/" + std::to_string(count) + ": " +
+                       AnsiToUtf8(file) + " (" + AnsiToUtf8(module) + ")";
+    return bytes >= 0 ? line + ", " + std::to_string(bytes) + " bytes" : line;
+}
+
+std::string RestartWaitText(unsigned long elapsedMs, unsigned long totalMs)
+{
+    return "reader restarting: " + std::to_string(elapsedMs / 1000) + " of " +
+           std::to_string(totalMs / 1000) + " s";
+}
+
+std::string RestartWaitLine(unsigned long totalMs)
+{
+    return "reader restarting: waiting " + std::to_string(totalMs / 1000) + " s";
+}
+
+std::string NoReaderEntryLine(std::size_t portCount)
+{
+    return std::string("update: no \"") + ports::kReaderPrefix + "\" entry in the port list (" +
+           std::to_string(portCount) + (portCount == 1 ? " port" : " ports") + " listed)";
+}
 
 // The progress window's texts and bars as console lines, each stamped with the seconds
 // since the run started, so a technician sees how long each step took. Runs side by side
