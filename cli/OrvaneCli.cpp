@@ -83,6 +83,22 @@ ExitStatus DescribeReader(CTerminal& terminal, std::string& cause)
     return ExitStatus::Done;
 }
 
+ExitStatus ActivateModules(CTerminal& terminal, std::string& cause)
+{
+    if (terminal.ActivateModules())
+        return ExitStatus::Done;
+    cause = "the reader did not accept the activation";
+    return ExitStatus::Failed;
+}
+
+ExitStatus RestartReader(CTerminal& terminal, std::string& cause)
+{
+    if (terminal.RestartTerminal())
+        return ExitStatus::Done;
+    cause = "the reader did not acknowledge the restart";
+    return ExitStatus::Failed;
+}
+
 ExitStatus ListApplications(CTerminal& terminal, std::string& cause)
 {
     CStringList names;
@@ -152,7 +168,7 @@ bool EnterPackage(const GlobalOptions& options, const char* command)
 // A command's port: false, the line or the name refused, otherwise.
 bool TakePort(ArgumentReader& args, std::string& port)
 {
-    return args.Take("PORT", port) && IsComPortArgument(port);
+    return args.Take("PORT", port) && (IsComPortArgument(port) || RefuseNotAComPort(port));
 }
 
 // A command that takes one port and nothing else; false, the line refused, otherwise.
@@ -174,20 +190,14 @@ ExitStatus Find(const GlobalOptions&, ArgumentReader& args)
     return ExitStatus::Done;
 }
 
-ExitStatus Describe(const GlobalOptions&, ArgumentReader& args)
+// A command that takes one port and runs `operation` on its reader.
+template <ExitStatus (*operation)(CTerminal&, std::string&)>
+ExitStatus OnOneReader(const GlobalOptions&, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
         return ExitStatus::BadArguments;
-    return OnReader("describe", port, ExitStatus::Failed, DescribeReader);
-}
-
-ExitStatus Apps(const GlobalOptions&, ArgumentReader& args)
-{
-    std::string port;
-    if (!OnePort(args, port))
-        return ExitStatus::BadArguments;
-    return OnReader("apps", port, ExitStatus::Failed, ListApplications);
+    return OnReader(args.Command().c_str(), port, ExitStatus::Failed, operation);
 }
 
 ExitStatus Send(const GlobalOptions&, ArgumentReader& args)
@@ -208,41 +218,13 @@ ExitStatus Send(const GlobalOptions&, ArgumentReader& args)
                     });
 }
 
-ExitStatus Activate(const GlobalOptions&, ArgumentReader& args)
-{
-    std::string port;
-    if (!OnePort(args, port))
-        return ExitStatus::BadArguments;
-    return OnReader("activate", port, ExitStatus::Failed,
-                    [](CTerminal& terminal, std::string& cause) -> ExitStatus {
-                        if (terminal.ActivateModules())
-                            return ExitStatus::Done;
-                        cause = "the reader did not accept the activation";
-                        return ExitStatus::Failed;
-                    });
-}
-
-ExitStatus Restart(const GlobalOptions&, ArgumentReader& args)
-{
-    std::string port;
-    if (!OnePort(args, port))
-        return ExitStatus::BadArguments;
-    return OnReader("restart", port, ExitStatus::Failed,
-                    [](CTerminal& terminal, std::string& cause) -> ExitStatus {
-                        if (terminal.RestartTerminal())
-                            return ExitStatus::Done;
-                        cause = "the reader did not acknowledge the restart";
-                        return ExitStatus::Failed;
-                    });
-}
-
 ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
 {
     UpdateRequest request;
     if (!ParseUpdateArguments(args, request))
         return ExitStatus::BadArguments;
     for (const std::string& port : request.named)
-        if (!IsComPortArgument(port))
+        if (!IsComPortArgument(port) && !RefuseNotAComPort(port))
             return ExitStatus::BadArguments;
     // The report's path names a file from where the command was started.
     if (!TakeWhole("update", request.reportPath))
@@ -275,11 +257,11 @@ ExitStatus Check(const GlobalOptions& options, ArgumentReader& args)
     return RunCheck(terminal, port);
 }
 
-ExitStatus Ports(const GlobalOptions&, ArgumentReader& args)
+// A command that takes no argument.
+template <ExitStatus (*run)()>
+ExitStatus NoArguments(const GlobalOptions&, ArgumentReader& args)
 {
-    if (!args.Done())
-        return ExitStatus::BadArguments;
-    return RunPorts();
+    return args.Done() ? run() : ExitStatus::BadArguments;
 }
 
 ExitStatus Usb(const GlobalOptions&, ArgumentReader& args)
@@ -290,20 +272,6 @@ ExitStatus Usb(const GlobalOptions&, ArgumentReader& args)
     SlowWaitNotice notice("looking for the USB position of " +
                           AnsiToUtf8(proto::PortNameOfText(port)) + "...");
     return RunUsb(port);
-}
-
-ExitStatus Register(const GlobalOptions&, ArgumentReader& args)
-{
-    if (!args.Done())
-        return ExitStatus::BadArguments;
-    return RunRegister();
-}
-
-ExitStatus Unregister(const GlobalOptions&, ArgumentReader& args)
-{
-    if (!args.Done())
-        return ExitStatus::BadArguments;
-    return RunUnregister();
 }
 
 ExitStatus Help(const GlobalOptions&, ArgumentReader& args);
@@ -333,9 +301,9 @@ const Command kCommands[] = {
     {"find", "PORT", "find the reader's loader; prints \"PORTNAME BAUD\"",
      "0 found, 1 no reader found, 22 the port is held by another program", Find},
     {"describe", "PORT", "prints the model code and the 97-byte description in hex",
-     "0 done, 1 no reader found or no description, 22 the port is held", Describe},
+     "0 done, 1 no reader found or no description, 22 the port is held", OnOneReader<DescribeReader>},
     {"apps", "PORT", "prints the reader's application names, one per line",
-     "0 done, 1 no reader found or no list, 22 the port is held", Apps},
+     "0 done, 1 no reader found or no list, 22 the port is held", OnOneReader<ListApplications>},
     {"send", "PORT FILE [MOD]",
      "announces, authorises and downloads FILE (module MOD,\n"
      "by default the file name in upper case)",
@@ -343,9 +311,9 @@ const Command kCommands[] = {
      "21 authorisation refused, 22 the port is held, 30 no reader found",
      Send},
     {"activate", "PORT", "activates the loaded modules",
-     "0 done, 1 no reader found or activation refused, 22 the port is held", Activate},
+     "0 done, 1 no reader found or activation refused, 22 the port is held", OnOneReader<ActivateModules>},
     {"restart", "PORT", "restarts the reader",
-     "0 done, 1 no reader found or no answer, 22 the port is held", Restart},
+     "0 done, 1 no reader found or no answer, 22 the port is held", OnOneReader<RestartReader>},
     {"update", "[--report FILE] [--record NAME] PORT|--auto",
      "in a package folder: the whole update, as the updater\n"
      "runs it, without windows; its texts and bars on standard\n"
@@ -376,7 +344,7 @@ const Command kCommands[] = {
     {"ports", "",
      "the port library's COM port list:\n"
      "DESCRIPTION<TAB>NUMBER<TAB>INSTANCEID per port",
-     "0 done (also with no port), 1 the library or its list failed", Ports},
+     "0 done (also with no port), 1 the library or its list failed", NoArguments<RunPorts>},
     {"usb", "PORT", "the port's USB position: DRIVERKEY<TAB>HUB<TAB>PORT",
      "0 found, 1 not found or the library failed", Usb},
     {"register", "",
@@ -386,9 +354,9 @@ const Command kCommands[] = {
      "0 registered, 1 the registry or the data folder refused,\n"
      "2 not elevated, or this copy is not inside Program Files or\n"
      "users may change it or a folder above it (nothing changed)",
-     Register},
+     NoArguments<RunRegister>},
     {"unregister", "", "as an administrator: removes the event source (the journals stay)",
-     "0 removed or there was none, 1 the registry refused, 2 not elevated", Unregister},
+     "0 removed or there was none, 1 the registry refused, 2 not elevated", NoArguments<RunUnregister>},
     {"help", "[COMMAND]", "this text, or COMMAND's", "0", Help},
 };
 

@@ -88,12 +88,3 @@ ExitStatus RunUsb(const std::string& portText)
                     std::to_string(hubPort));
     return ExitStatus::Done;
 }
-
-bool IsComPortArgument(const std::string& portText)
-{
-    if (proto::IsComPortName(proto::PortNameOfText(portText)))
-        return true;
-    WriteStderrLine("OrvaneCli: \"" + AnsiToUtf8(portText) +
-                    "\" is not a COM port name (COM and its number, such as COM5)");
-    return false;
-}

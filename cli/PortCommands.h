@@ -10,8 +10,3 @@ ExitStatus RunPorts();
 
 // "usb PORT": one line DRIVERKEY<TAB>HUB<TAB>PORT; ExitStatus::Failed when the lookup fails.
 ExitStatus RunUsb(const std::string& portText);
-
-// Whether `portText` names a COM port, the only device a command opens. When it does not
-// ("E:", NUL, a pipe), one line on standard error says so; the command then exits with
-// ExitStatus::BadArguments.
-bool IsComPortArgument(const std::string& portText);

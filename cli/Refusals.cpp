@@ -34,6 +34,13 @@ std::string PortOf(const std::string& portText)
     return name.empty() || name.size() > proto::kPortNameMaxLength ? portText : name;
 }
 
+bool RefuseNotAComPort(const std::string& portText)
+{
+    WriteStderrLine("OrvaneCli: \"" + AnsiToUtf8(portText) +
+                    "\" is not a COM port name (COM and its number, such as COM5)");
+    return false;
+}
+
 void SayFailure(const char* command, const std::string& portText, const std::string& cause)
 {
     WriteStderrLine(std::string(command) + ": " + AnsiToUtf8(PortOf(portText)) + ": " + cause);

@@ -10,6 +10,10 @@
 // The COM name a port text gives, or the text itself when it gives none.
 std::string PortOf(const std::string& portText);
 
+// Says that `portText` names no COM port; false, the command exits with
+// ExitStatus::BadArguments.
+bool RefuseNotAComPort(const std::string& portText);
+
 // Writes "COMMAND: PORT: CAUSE" on standard error; PORT is the COM name the text names, or
 // the text itself when it names none.
 void SayFailure(const char* command, const std::string& portText, const std::string& cause);

@@ -4,7 +4,6 @@
 
 #include "cli/CommandLine.h"
 #include "cli/UpdateCommand.h"
-#include "cli/PortCommands.h"
 #include "terminal/Protocol.h"
 
 namespace {
