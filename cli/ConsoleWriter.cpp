@@ -84,9 +84,10 @@ void WriteStdoutLine(const std::string& utf8)
 }
 
 ConsoleWriter::ConsoleWriter(bool verbose)
-    : m_os(Os()), m_verbose(verbose), m_outer(g_bound), m_route(*this)
+    : m_os(Os()), m_verbose(verbose), m_outer(g_bound)
 {
     g_bound = this;
+    Route(this);
     try {
         m_writer = std::thread([this] { WriteQueued(); });
     } catch (...) {
@@ -105,6 +106,7 @@ ConsoleWriter::~ConsoleWriter()
     if (m_writer.joinable())
         m_writer.join();
     g_bound = m_outer;
+    Route(m_outer);
 }
 
 ConsoleWriter* ConsoleWriter::Bound() { return g_bound; }

@@ -64,8 +64,7 @@ private:
     bool m_writerGone = false; // no writer (it could not start, or it ended): callers write
     bool m_barOpen = false;    // a bar drawn in place waits for its line's end
     std::thread m_writer;
-    ConsoleWriter* m_outer;
-    ScopedConsoleLines m_route;
+    ConsoleWriter* m_outer; // the console in force before this one
 };
 
 // Prefixes the calling thread's console lines for the object's lifetime: runs side by

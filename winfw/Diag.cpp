@@ -63,12 +63,7 @@ void ScopedLineSink::Deliver(const char* line)
         scope->m_sink.Line(line);
 }
 
-ScopedConsoleLines::ScopedConsoleLines(ConsoleLines& lines) : m_outer(g_console)
-{
-    g_console = &lines;
-}
-
-ScopedConsoleLines::~ScopedConsoleLines() { g_console = m_outer; }
+void ConsoleLines::Route(ConsoleLines* lines) { g_console = lines; }
 
 void LogLine(const char* fmt, ...)
 {

@@ -40,24 +40,15 @@ private:
 // and its diagnostic lines there besides the debugger output.
 class ConsoleLines {
 public:
+    // Routes every thread's boxes and diagnostic lines to `lines` (null: to the screen and
+    // the debugger alone) before the program's other threads start or after they end.
+    static void Route(ConsoleLines* lines);
+
     virtual void Box(const std::string& caption, const std::string& text) = 0;
     virtual void Diagnostic(const char* line) = 0;
 
 protected:
     ~ConsoleLines() = default;
-};
-
-// Routes every thread's boxes and diagnostic lines to `lines` for the object's lifetime:
-// made before the program's other threads start, gone after they end.
-class ScopedConsoleLines {
-public:
-    explicit ScopedConsoleLines(ConsoleLines& lines);
-    ~ScopedConsoleLines();
-    ScopedConsoleLines(const ScopedConsoleLines&) = delete;
-    ScopedConsoleLines& operator=(const ScopedConsoleLines&) = delete;
-
-private:
-    ConsoleLines* m_outer;
 };
 
 // One line composed in a 255-byte buffer (longer text is cut), written without terminator.
