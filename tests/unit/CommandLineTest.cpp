@@ -34,33 +34,32 @@ TEST(CommandLine, AMisspeltCommandIsTakenForTheOneCommandALetterAway)
     EXPECT_EQ(NearestName("bat", {"cat", "hat"}), "");
 }
 
+// --package takes its folder with it, wherever it stands: a folder named "check" is no
+// command.
 TEST(CommandLine, GlobalOptionsAreTakenAnywhere)
 {
-    GlobalOptions options;
-    const auto rest = TakeGlobalOptions({"find", "COM5", "-v"}, options);
-    EXPECT_TRUE(options.verbose);
-    EXPECT_FALSE(options.help);
-    EXPECT_EQ(rest, (std::vector<std::string>{"find", "COM5"}));
-
-    // --package takes its folder with it, wherever it stands: a folder named "check" is no
-    // command.
-    GlobalOptions package;
-    EXPECT_EQ(TakeGlobalOptions({"check", "--package", "check", "COM5"}, package),
-              (std::vector<std::string>{"check", "COM5"}));
-    EXPECT_EQ(package.package, "check");
-    EXPECT_EQ(package.refusal, "");
+    const std::vector<std::string> check = {"check", "COM5"};
     const struct {
-        std::vector<std::string> words;
+        std::vector<std::string> words, rest;
+        bool verbose;
+        const char* package;
         const char* refusal;
-    } refused[] = {
-        {{"check", "COM5", "--package"}, "--package without its DIR"},
-        {{"--package", "-v", "check", "COM5"}, "--package without its DIR"},
-        {{"--package", "a", "check", "--package", "b", "COM5"}, "--package given twice"},
+    } cases[] = {
+        {{"find", "COM5", "-v"}, {"find", "COM5"}, true, "", ""},
+        {{"check", "--package", "check", "COM5"}, check, false, "check", ""},
+        {{"check", "COM5", "--package"}, check, false, "", "--package without its DIR"},
+        {{"--package", "-v", "check", "COM5"}, check, true, "", "--package without its DIR"},
+        {{"--package", "a", "check", "--package", "b", "COM5"}, check, false, "b",
+         "--package given twice"},
     };
-    for (const auto& c : refused) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.words));
         GlobalOptions options;
-        TakeGlobalOptions(c.words, options);
-        EXPECT_EQ(options.refusal, c.refusal) << c.words.back();
+        EXPECT_EQ(TakeGlobalOptions(c.words, options), c.rest);
+        EXPECT_EQ(options.verbose, c.verbose);
+        EXPECT_FALSE(options.help);
+        EXPECT_EQ(options.package, c.package);
+        EXPECT_EQ(options.refusal, c.refusal);
     }
 }
 
