@@ -16,30 +16,27 @@
 
 namespace {
 
-// Keeps every diagnostic line the calling thread writes while it lives (for a verdict's
-// reason).
-class LineCapture : private LineSink {
+// The last diagnostic line the calling thread writes while it lives: a verdict's reason.
+class LastLine : private LineSink {
 public:
-    LineCapture() : m_scope(*this) {}
-    LineCapture(const LineCapture&) = delete;
-    LineCapture& operator=(const LineCapture&) = delete;
-    const std::vector<std::string>& Lines() const { return m_lines; }
+    LastLine() : m_scope(*this) {}
+    const std::string& Text() const { return m_text; }
 
 private:
-    void Line(const char* text) override { m_lines.emplace_back(text); }
+    void Line(const char* text) override { m_text = text; }
 
-    std::vector<std::string> m_lines;
+    std::string m_text;
     ScopedLineSink m_scope;
 };
 
 void Say(const std::string& text) { WriteStdoutLine(AnsiToUtf8(text)); }
 
 // A refusal with the last diagnostic line the step wrote as its reason.
-RunResult Refuse(const std::string& step, const LineCapture& capture, RunResult result)
+RunResult Refuse(const std::string& step, const LastLine& last, RunResult result)
 {
     std::string text = step + ": refused";
-    if (!capture.Lines().empty())
-        text += " (" + capture.Lines().back() + ")";
+    if (!last.Text().empty())
+        text += " (" + last.Text() + ")";
     Say(text);
     return result;
 }
@@ -121,9 +118,9 @@ RunResult CheckPackage(CTerminal& terminal, const Identification& found)
 
     CStringList names;
     {
-        LineCapture capture;
+        LastLine last;
         if (!terminal.ReadApplicationNames(names))
-            return Refuse("applications", capture, RUN_APPLICATIONS_UNREADABLE);
+            return Refuse("applications", last, RUN_APPLICATIONS_UNREADABLE);
     }
     std::string list;
     for (const CString& name : names)
@@ -148,12 +145,11 @@ RunResult CheckReader(CTerminal& terminal)
     Identification found;
     std::string lastLine;
     {
-        LineCapture capture;
+        LastLine last;
         found = IdentifyReader(terminal);
         if (found.outcome == Identification::Outcome::Unreadable)
-            return Refuse("description", capture, RUN_DESCRIPTION_UNREADABLE);
-        if (!capture.Lines().empty())
-            lastLine = capture.Lines().back();
+            return Refuse("description", last, RUN_DESCRIPTION_UNREADABLE);
+        lastLine = last.Text();
     }
     const RunResult identified = SayIdentification(found, lastLine);
     if (identified != RUN_SUCCEEDED)
