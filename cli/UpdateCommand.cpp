@@ -37,23 +37,6 @@ std::string FileStartingLine(int number, int count, const std::string& file,
     return bytes >= 0 ? line + ", " + std::to_string(bytes) + " bytes" : line;
 }
 
-std::string RestartWaitText(unsigned long elapsedMs, unsigned long totalMs)
-{
-    return "reader restarting: " + std::to_string(elapsedMs / 1000) + " of " +
-           std::to_string(totalMs / 1000) + " s";
-}
-
-std::string RestartWaitLine(unsigned long totalMs)
-{
-    return "reader restarting: waiting " + std::to_string(totalMs / 1000) + " s";
-}
-
-std::string NoReaderEntryLine(std::size_t portCount)
-{
-    return std::string("update: no \"") + ports::kReaderPrefix + "\" entry in the port list (" +
-           std::to_string(portCount) + (portCount == 1 ? " port" : " ports") + " listed)";
-}
-
 // The progress window's texts and bars as console lines, each stamped with the seconds
 // since the run started, so a technician sees how long each step took. Runs side by side
 // draw no file bar: their lines would tear it.
@@ -151,15 +134,16 @@ private:
     {
         const bool starting = !m_waiting;
         m_waiting = elapsedMs < totalMs;
+        const std::string total = std::to_string(totalMs / 1000) + " s";
         ConsoleWriter* console = ConsoleWriter::Bound();
         if (!m_drawBar || console == nullptr) {
             if (starting && m_waiting)
-                Stamped(RestartWaitLine(totalMs));
+                Stamped("reader restarting: waiting " + total);
             return;
         }
         const unsigned long second = elapsedMs / 1000;
         if (starting || second != m_waitSecond || !m_waiting)
-            console->DrawBar(RestartWaitText(elapsedMs, totalMs));
+            console->DrawBar("reader restarting: " + std::to_string(second) + " of " + total);
         m_waitSecond = second;
         if (!m_waiting)
             console->EndBar();
@@ -291,7 +275,9 @@ std::vector<std::string> ReaderEntries()
         if (ports::IsReaderEntry(text) && !NamesPort(readers, proto::PortNameOfText(text)))
             readers.push_back(text);
     if (readers.empty() && outcome == PortQuery::Listed)
-        WriteStderrLine(NoReaderEntryLine(texts.size()));
+        WriteStderrLine(std::string("update: no \"") + ports::kReaderPrefix +
+                        "\" entry in the port list (" + std::to_string(texts.size()) +
+                        (texts.size() == 1 ? " port" : " ports") + " listed)");
     return readers;
 }
 
