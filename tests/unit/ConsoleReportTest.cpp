@@ -8,7 +8,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
-#include <sstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -229,20 +229,18 @@ TEST(Report, OnlyTheRunCanHaveWrittenTheReport)
 std::map<DWORD, WORD> ReadmeEventTypes()
 {
     const HRSRC found = ::FindResourceA(nullptr, "README_MD", RT_RCDATA);
-    const HGLOBAL loaded = found != nullptr ? ::LoadResource(nullptr, found) : nullptr;
-    const char* bytes = loaded != nullptr ? static_cast<const char*>(::LockResource(loaded)) : "";
-    std::istringstream readme(std::string(bytes, found ? ::SizeofResource(nullptr, found) : 0));
-    const std::pair<std::string, WORD> rows[] = {{"| Information | ", EVENTLOG_INFORMATION_TYPE},
-                                                 {"| Warning | ", EVENTLOG_WARNING_TYPE}};
+    const void* bytes = found != nullptr ? ::LockResource(::LoadResource(nullptr, found)) : nullptr;
+    const std::string readme = bytes != nullptr ? std::string(static_cast<const char*>(bytes),
+                                                              ::SizeofResource(nullptr, found))
+                                                : std::string();
+    const std::regex row(R"(\n\| (Information|Warning) \| ([^|]*)\|)"), id(R"(\d+)");
     std::map<DWORD, WORD> types;
-    for (std::string line; std::getline(readme, line);)
-        for (const auto& row : rows)
-            if (line.compare(0, row.first.size(), row.first) == 0) {
-                const std::size_t n = row.first.size();
-                std::istringstream ids(line.substr(n, line.find('|', n) - n));
-                for (std::string id; std::getline(ids >> std::ws, id, ',');)
-                    types[std::stoul(id)] = row.second;
-            }
+    for (std::sregex_iterator r(readme.begin(), readme.end(), row), end; r != end; ++r) {
+        const std::string ids = (*r)[2];
+        for (std::sregex_iterator i(ids.begin(), ids.end(), id); i != end; ++i)
+            types[std::stoul(i->str())] =
+                (*r)[1] == "Warning" ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE;
+    }
     return types;
 }
 
