@@ -229,10 +229,8 @@ TEST(Report, OnlyTheRunCanHaveWrittenTheReport)
 std::map<DWORD, WORD> ReadmeEventTypes()
 {
     const HRSRC found = ::FindResourceA(nullptr, "README_MD", RT_RCDATA);
-    const void* bytes = found != nullptr ? ::LockResource(::LoadResource(nullptr, found)) : nullptr;
-    const std::string readme = bytes != nullptr ? std::string(static_cast<const char*>(bytes),
-                                                              ::SizeofResource(nullptr, found))
-                                                : std::string();
+    const void* bytes = found != nullptr ? ::LockResource(::LoadResource(nullptr, found)) : "";
+    const std::string readme(static_cast<const char*>(bytes), found ? ::SizeofResource(nullptr, found) : 0);
     const std::regex row(R"(\n\| (Information|Warning) \| ([^|]*)\|)"), id(R"(\d+)");
     std::map<DWORD, WORD> types;
     for (std::sregex_iterator r(readme.begin(), readme.end(), row), end; r != end; ++r) {
