@@ -15,6 +15,7 @@
 #include "res/resource.h"
 #include "winfw/Diag.h"
 #include "winfw/Dpi.h"
+#include "winfw/SessionHold.h"
 
 namespace {
 
@@ -538,7 +539,7 @@ LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
     ::KillTimer(m_hWnd, kPortPollTimer);
     RunResult result = RUN_SUCCEEDED;
     {
-        const ShutdownGuard guard(m_hWnd, m_runInProgress);
+        const SessionHold hold(m_hWnd, IDS_SHUTDOWN_REASON, &m_runInProgress);
         CChargementDlg progress;
         progress.SetPortName(SelectedText());
         // A progress window that could not even be made ran nothing: never a success.
@@ -549,27 +550,9 @@ LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
     return 0;
 }
 
-CChargeurDlg::ShutdownGuard::ShutdownGuard(HWND window, bool& running)
-    : m_window(window), m_running(running)
-{
-    wchar_t reason[256] = {};
-    if (::LoadStringW(ResourceInstance(), IDS_SHUTDOWN_REASON, reason, 256) > 0)
-        m_reasonShown = ::ShutdownBlockReasonCreate(m_window, reason) != FALSE;
-    m_running = true;
-}
-
-CChargeurDlg::ShutdownGuard::~ShutdownGuard()
-{
-    m_running = false;
-    if (m_reasonShown)
-        ::ShutdownBlockReasonDestroy(m_window);
-}
-
 LRESULT CChargeurDlg::OnQueryEndSession(WPARAM, LPARAM)
 {
-    // Shutting down or logging off in the middle of a run would leave the reader
-    // half-written: Windows asks first, and shows why.
-    return m_runInProgress ? FALSE : TRUE;
+    return SessionHold::QueryEndSession(m_runInProgress);
 }
 
 LRESULT CChargeurDlg::OnHelp(WPARAM, LPARAM)

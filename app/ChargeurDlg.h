@@ -58,20 +58,6 @@ private:
     LRESULT OnHelp(WPARAM, LPARAM);
     LRESULT OnQueryEndSession(WPARAM, LPARAM);
 
-    // While a run is in progress: the flag set and the reason for refusing a shutdown
-    // registered with the system, both undone on every way out.
-    class ShutdownGuard {
-    public:
-        ShutdownGuard(HWND window, bool& running);
-        ~ShutdownGuard();
-        ShutdownGuard(const ShutdownGuard&) = delete;
-        ShutdownGuard& operator=(const ShutdownGuard&) = delete;
-
-    private:
-        HWND m_window;
-        bool& m_running;
-        bool m_reasonShown = false;
-    };
     LRESULT OnClose(WPARAM, LPARAM);
     LRESULT OnShowSplash(WPARAM, LPARAM);
     LRESULT OnDestroy(WPARAM, LPARAM);

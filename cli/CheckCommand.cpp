@@ -4,8 +4,9 @@
 
 #include <cstdio>
 
-#include "Explain.h"
+#include "ConsoleWriter.h"
 #include "Progress.h"
+#include "Refusals.h"
 #include "engine/RunResult.h"
 #include "engine/UpdateRun.h"
 #include "package/Models.h"
@@ -15,14 +16,27 @@
 
 namespace {
 
+// The last diagnostic line the calling thread writes while it lives: a verdict's reason.
+class LastLine : private LineSink {
+public:
+    LastLine() : m_scope(*this) {}
+    const std::string& Text() const { return m_text; }
+
+private:
+    void Line(const char* text) override { m_text = text; }
+
+    std::string m_text;
+    ScopedLineSink m_scope;
+};
+
 void Say(const std::string& text) { WriteStdoutLine(AnsiToUtf8(text)); }
 
 // A refusal with the last diagnostic line the step wrote as its reason.
-RunResult Refuse(const std::string& step, const LineCapture& capture, RunResult result)
+RunResult Refuse(const std::string& step, const LastLine& last, RunResult result)
 {
     std::string text = step + ": refused";
-    if (!capture.Lines().empty())
-        text += " (" + capture.Lines().back() + ")";
+    if (!last.Text().empty())
+        text += " (" + last.Text() + ")";
     Say(text);
     return result;
 }
@@ -104,9 +118,9 @@ RunResult CheckPackage(CTerminal& terminal, const Identification& found)
 
     CStringList names;
     {
-        LineCapture capture;
+        LastLine last;
         if (!terminal.ReadApplicationNames(names))
-            return Refuse("applications", capture, RUN_APPLICATIONS_UNREADABLE);
+            return Refuse("applications", last, RUN_APPLICATIONS_UNREADABLE);
     }
     std::string list;
     for (const CString& name : names)
@@ -131,12 +145,11 @@ RunResult CheckReader(CTerminal& terminal)
     Identification found;
     std::string lastLine;
     {
-        LineCapture capture;
+        LastLine last;
         found = IdentifyReader(terminal);
         if (found.outcome == Identification::Outcome::Unreadable)
-            return Refuse("description", capture, RUN_DESCRIPTION_UNREADABLE);
-        if (!capture.Lines().empty())
-            lastLine = capture.Lines().back();
+            return Refuse("description", last, RUN_DESCRIPTION_UNREADABLE);
+        lastLine = last.Text();
     }
     const RunResult identified = SayIdentification(found, lastLine);
     if (identified != RUN_SUCCEEDED)
@@ -155,12 +168,12 @@ ExitStatus RunCheck(CTerminal& terminal, const std::string& portText)
     }
     if (!found) {
         Say("reader: not found");
-        return SearchFailed("check", terminal, portText, ExitCode::ReaderNotFound);
+        return SearchFailed("check", terminal, portText, ExitStatus::ReaderNotFound);
     }
     if (!ConfigureUpdateLink(terminal)) {
         terminal.ClosePort();
         Say("reader: the link cannot be set up");
-        return SearchFailed("check", terminal, portText, ExitCode::ReaderNotFound);
+        return SearchFailed("check", terminal, portText, ExitStatus::ReaderNotFound);
     }
 
     const RunResult result = CheckReader(terminal);
@@ -168,5 +181,5 @@ ExitStatus RunCheck(CTerminal& terminal, const std::string& portText)
     Say(result == RUN_SUCCEEDED
             ? "verdict: the update would be allowed"
             : "verdict: the update would end with result " + std::to_string(result));
-    return result;
+    return ExitStatus::OfRun(result);
 }

@@ -8,5 +8,5 @@
 class CTerminal;
 
 // The result the update would end with (RUN_SUCCEEDED when it would be allowed), or
-// ExitCode::ReaderNotFound.
+// ExitStatus::ReaderNotFound.
 ExitStatus RunCheck(CTerminal& terminal, const std::string& portText);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "terminal/Protocol.h"
+
 namespace {
 
 bool LooksLikeOption(const std::string& word) { return word.size() > 1 && word[0] == '-'; }
@@ -158,4 +160,9 @@ bool ArgumentReader::Done()
     if (m_args.empty())
         return !Failed();
     return Refuse("unexpected argument " + Quoted(m_args.front()));
+}
+
+bool IsComPortArgument(const std::string& portText)
+{
+    return proto::IsComPortName(proto::PortNameOfText(portText));
 }

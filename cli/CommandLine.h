@@ -24,6 +24,10 @@ std::vector<std::string> TakeGlobalOptions(const std::vector<std::string>& words
 // left out, or two neighbours swapped); empty when none is, or when several are.
 std::string NearestName(const std::string& word, const std::vector<std::string>& names);
 
+// Whether `portText` names a COM port, the only device a command opens (not "E:", NUL or a
+// pipe).
+bool IsComPortArgument(const std::string& portText);
+
 // One command's arguments, taken in the order the command reads them. A taking that fails
 // keeps the first reason; the command then refuses its line.
 class ArgumentReader {
@@ -49,6 +53,7 @@ public:
     // Refuses the line for a reason of the command's own.
     bool Refuse(const std::string& reason);
 
+    const std::string& Command() const { return m_command; }
     bool Failed() const { return !m_reason.empty(); }
     const std::string& Reason() const { return m_reason; }
 

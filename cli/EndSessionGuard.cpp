@@ -1,6 +1,7 @@
 #include "EndSessionGuard.h"
 
 #include "res/resource.h"
+#include "winfw/SessionHold.h"
 
 namespace {
 
@@ -35,18 +36,13 @@ EndSessionGuard::~EndSessionGuard()
 
 LRESULT CALLBACK EndSessionGuard::WindowProc(HWND window, UINT message, WPARAM w, LPARAM l)
 {
-    switch (message) {
-    case WM_QUERYENDSESSION:
-        // Ending the session mid-transfer would leave a reader half-written.
-        return FALSE;
-    case WM_DESTROY:
-        // Only the thread that made the window may withdraw its reason.
-        ::ShutdownBlockReasonDestroy(window);
-        ::PostQuitMessage(0);
-        return 0;
-    default:
+    if (message == WM_QUERYENDSESSION)
+        return SessionHold::QueryEndSession(true);
+    if (message != WM_CLOSE)
         return ::DefWindowProcW(window, message, w, l);
-    }
+    // The window goes once its thread has withdrawn the reason.
+    ::PostQuitMessage(0);
+    return 0;
 }
 
 void EndSessionGuard::Serve()
@@ -61,23 +57,26 @@ void EndSessionGuard::Serve()
     HWND window = registered ? ::CreateWindowExW(0, kClassName, L"OrvaneCli", WS_OVERLAPPED, 0,
                                                  0, 0, 0, nullptr, nullptr, instance, nullptr)
                              : nullptr;
-    if (window != nullptr) {
-        wchar_t reason[256] = {};
-        if (::LoadStringW(instance, IDS_SHUTDOWN_REASON, reason, 256) > 0)
-            ::ShutdownBlockReasonCreate(window, reason);
-    }
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_window = window;
-        m_started = true;
-    }
-    m_ready.notify_one();
+    // Ready once the reason is shown, or nothing will be.
+    const auto started = [this, window] {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_window = window;
+            m_started = true;
+        }
+        m_ready.notify_one();
+    };
     if (window == nullptr)
-        return;
-    MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
+        return started();
+    {
+        const SessionHold hold(window, IDS_SHUTDOWN_REASON);
+        started();
+        MSG message;
+        while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
     }
+    ::DestroyWindow(window);
     ::UnregisterClassW(kClassName, instance);
 }

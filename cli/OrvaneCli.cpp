@@ -12,16 +12,17 @@
 
 #include "CheckCommand.h"
 #include "CommandLine.h"
+#include "ConsoleWriter.h"
 #include "EndSessionGuard.h"
 #include "ExitCodes.h"
-#include "Explain.h"
 #include "PackageTrust.h"
 #include "PortCommands.h"
+#include "Progress.h"
+#include "Refusals.h"
 #include "Registration.h"
 #include "UpdateCommand.h"
 #include "engine/RunResult.h"
 #include "package/PackageFolder.h"
-#include "Progress.h"
 #include "terminal/Terminal.h"
 #include "winfw/HeldFolder.h"
 #include "winfw/KnownPlaces.h"
@@ -72,14 +73,30 @@ ExitStatus DescribeReader(CTerminal& terminal, std::string& cause)
     TerminalDescription description = {};
     if (!terminal.ReadTerminalDescription(&description)) {
         cause = "the reader answered but its description could not be read";
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     std::printf("%s\n", ModelCodeText(description).c_str());
     const auto* bytes = reinterpret_cast<const unsigned char*>(&description);
     for (std::size_t i = 0; i < sizeof description; ++i)
         std::printf("%02x", bytes[i]);
     std::printf("\n");
-    return ExitCode::Done;
+    return ExitStatus::Done;
+}
+
+ExitStatus ActivateModules(CTerminal& terminal, std::string& cause)
+{
+    if (terminal.ActivateModules())
+        return ExitStatus::Done;
+    cause = "the reader did not accept the activation";
+    return ExitStatus::Failed;
+}
+
+ExitStatus RestartReader(CTerminal& terminal, std::string& cause)
+{
+    if (terminal.RestartTerminal())
+        return ExitStatus::Done;
+    cause = "the reader did not acknowledge the restart";
+    return ExitStatus::Failed;
 }
 
 ExitStatus ListApplications(CTerminal& terminal, std::string& cause)
@@ -87,11 +104,11 @@ ExitStatus ListApplications(CTerminal& terminal, std::string& cause)
     CStringList names;
     if (!terminal.ReadApplicationNames(names)) {
         cause = "the reader answered but its applications could not be read";
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     for (const CString& name : names)
         WriteStdoutLine(AnsiToUtf8(name));
-    return ExitCode::Done;
+    return ExitStatus::Done;
 }
 
 std::string WindowsPath(std::string path)
@@ -109,11 +126,11 @@ ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::str
     if (!terminal.AnnounceFile(file, module)) {
         cause = "the announce of " + name +
                 " failed: the file is missing, unreadable or too large, or the reader refused it";
-        return ExitCode::AnnounceFailed;
+        return ExitStatus::AnnounceFailed;
     }
     if (!terminal.RequestAuthorisation()) {
         cause = "the reader refused the authorisation to send " + name;
-        return ExitCode::AuthorisationRefused;
+        return ExitStatus::AuthorisationRefused;
     }
     TimerResolution resolution;
     const double wallStart = WallSeconds();
@@ -132,7 +149,7 @@ ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::str
     WriteStderrLine(cost);
     if (code != DL_OK)
         cause = "the download of " + name + " failed with result " + std::to_string(code);
-    return code;
+    return ExitStatus::OfDownload(code);
 }
 
 // The package's folder named by --package made the current directory, before anything is
@@ -151,7 +168,7 @@ bool EnterPackage(const GlobalOptions& options, const char* command)
 // A command's port: false, the line or the name refused, otherwise.
 bool TakePort(ArgumentReader& args, std::string& port)
 {
-    return args.Take("PORT", port) && IsComPortArgument(port);
+    return args.Take("PORT", port) && (IsComPortArgument(port) || RefuseNotAComPort(port));
 }
 
 // A command that takes one port and nothing else; false, the line refused, otherwise.
@@ -164,29 +181,23 @@ ExitStatus Find(const GlobalOptions&, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     CTerminal terminal;
     if (!Search(terminal, port))
-        return SearchFailed("find", terminal, port, ExitCode::Failed);
+        return SearchFailed("find", terminal, port, ExitStatus::Failed);
     std::printf("%s %d\n", proto::PortNameOfText(port).c_str(), terminal.GetBaudRate());
     terminal.ClosePort();
-    return ExitCode::Done;
+    return ExitStatus::Done;
 }
 
-ExitStatus Describe(const GlobalOptions&, ArgumentReader& args)
+// A command that takes one port and runs `operation` on its reader.
+template <ExitStatus (*operation)(CTerminal&, std::string&)>
+ExitStatus OnOneReader(const GlobalOptions&, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
-        return ExitCode::BadArguments;
-    return OnReader("describe", port, ExitCode::Failed, DescribeReader);
-}
-
-ExitStatus Apps(const GlobalOptions&, ArgumentReader& args)
-{
-    std::string port;
-    if (!OnePort(args, port))
-        return ExitCode::BadArguments;
-    return OnReader("apps", port, ExitCode::Failed, ListApplications);
+        return ExitStatus::BadArguments;
+    return OnReader(args.Command().c_str(), port, ExitStatus::Failed, operation);
 }
 
 ExitStatus Send(const GlobalOptions&, ArgumentReader& args)
@@ -195,43 +206,15 @@ ExitStatus Send(const GlobalOptions&, ArgumentReader& args)
     std::string file;
     std::string module;
     if (!TakePort(args, port) || !args.Take("FILE", file))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     file = WindowsPath(file);
     if (!args.TakeOptional(module))
         module = AnnouncedNameOfPath(file);
     if (!args.Done())
-        return ExitCode::BadArguments;
-    return OnReader("send", port, ExitCode::ReaderNotFound,
+        return ExitStatus::BadArguments;
+    return OnReader("send", port, ExitStatus::ReaderNotFound,
                     [&](CTerminal& terminal, std::string& cause) {
                         return SendFile(terminal, file, module, cause);
-                    });
-}
-
-ExitStatus Activate(const GlobalOptions&, ArgumentReader& args)
-{
-    std::string port;
-    if (!OnePort(args, port))
-        return ExitCode::BadArguments;
-    return OnReader("activate", port, ExitCode::Failed,
-                    [](CTerminal& terminal, std::string& cause) -> ExitStatus {
-                        if (terminal.ActivateModules())
-                            return ExitCode::Done;
-                        cause = "the reader did not accept the activation";
-                        return ExitCode::Failed;
-                    });
-}
-
-ExitStatus Restart(const GlobalOptions&, ArgumentReader& args)
-{
-    std::string port;
-    if (!OnePort(args, port))
-        return ExitCode::BadArguments;
-    return OnReader("restart", port, ExitCode::Failed,
-                    [](CTerminal& terminal, std::string& cause) -> ExitStatus {
-                        if (terminal.RestartTerminal())
-                            return ExitCode::Done;
-                        cause = "the reader did not acknowledge the restart";
-                        return ExitCode::Failed;
                     });
 }
 
@@ -239,15 +222,15 @@ ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
 {
     UpdateRequest request;
     if (!ParseUpdateArguments(args, request))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     for (const std::string& port : request.named)
-        if (!IsComPortArgument(port))
-            return ExitCode::BadArguments;
+        if (!IsComPortArgument(port) && !RefuseNotAComPort(port))
+            return ExitStatus::BadArguments;
     // The report's path names a file from where the command was started.
     if (!TakeWhole("update", request.reportPath))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     if (!EnterPackage(options, "update"))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     // Nothing is opened before the two things a whole update needs at its end and its start.
     if (!InPackageFolder())
         return NotInPackageFolder("update");
@@ -255,7 +238,7 @@ ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
     if (!request.reportPath.empty() && !ReportPathUsable(request.reportPath, reason)) {
         WriteStderrLine("update: the report cannot be written to " +
                         AnsiToUtf8(request.reportPath) + ": " + reason);
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     }
     EndSessionGuard guard;
     return RunUpdates(request);
@@ -265,44 +248,30 @@ ExitStatus Check(const GlobalOptions& options, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     if (!EnterPackage(options, "check"))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     if (!InPackageFolder())
         return NotInPackageFolder("check");
     CTerminal terminal;
     return RunCheck(terminal, port);
 }
 
-ExitStatus Ports(const GlobalOptions&, ArgumentReader& args)
+// A command that takes no argument.
+template <ExitStatus (*run)()>
+ExitStatus NoArguments(const GlobalOptions&, ArgumentReader& args)
 {
-    if (!args.Done())
-        return ExitCode::BadArguments;
-    return RunPorts();
+    return args.Done() ? run() : ExitStatus::BadArguments;
 }
 
 ExitStatus Usb(const GlobalOptions&, ArgumentReader& args)
 {
     std::string port;
     if (!OnePort(args, port))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     SlowWaitNotice notice("looking for the USB position of " +
                           AnsiToUtf8(proto::PortNameOfText(port)) + "...");
     return RunUsb(port);
-}
-
-ExitStatus Register(const GlobalOptions&, ArgumentReader& args)
-{
-    if (!args.Done())
-        return ExitCode::BadArguments;
-    return RunRegister();
-}
-
-ExitStatus Unregister(const GlobalOptions&, ArgumentReader& args)
-{
-    if (!args.Done())
-        return ExitCode::BadArguments;
-    return RunUnregister();
 }
 
 ExitStatus Help(const GlobalOptions&, ArgumentReader& args);
@@ -332,9 +301,9 @@ const Command kCommands[] = {
     {"find", "PORT", "find the reader's loader; prints \"PORTNAME BAUD\"",
      "0 found, 1 no reader found, 22 the port is held by another program", Find},
     {"describe", "PORT", "prints the model code and the 97-byte description in hex",
-     "0 done, 1 no reader found or no description, 22 the port is held", Describe},
+     "0 done, 1 no reader found or no description, 22 the port is held", OnOneReader<DescribeReader>},
     {"apps", "PORT", "prints the reader's application names, one per line",
-     "0 done, 1 no reader found or no list, 22 the port is held", Apps},
+     "0 done, 1 no reader found or no list, 22 the port is held", OnOneReader<ListApplications>},
     {"send", "PORT FILE [MOD]",
      "announces, authorises and downloads FILE (module MOD,\n"
      "by default the file name in upper case)",
@@ -342,9 +311,9 @@ const Command kCommands[] = {
      "21 authorisation refused, 22 the port is held, 30 no reader found",
      Send},
     {"activate", "PORT", "activates the loaded modules",
-     "0 done, 1 no reader found or activation refused, 22 the port is held", Activate},
+     "0 done, 1 no reader found or activation refused, 22 the port is held", OnOneReader<ActivateModules>},
     {"restart", "PORT", "restarts the reader",
-     "0 done, 1 no reader found or no answer, 22 the port is held", Restart},
+     "0 done, 1 no reader found or no answer, 22 the port is held", OnOneReader<RestartReader>},
     {"update", "[--report FILE] [--record NAME] PORT|--auto",
      "in a package folder: the whole update, as the updater\n"
      "runs it, without windows; its texts and bars on standard\n"
@@ -375,7 +344,7 @@ const Command kCommands[] = {
     {"ports", "",
      "the port library's COM port list:\n"
      "DESCRIPTION<TAB>NUMBER<TAB>INSTANCEID per port",
-     "0 done (also with no port), 1 the library or its list failed", Ports},
+     "0 done (also with no port), 1 the library or its list failed", NoArguments<RunPorts>},
     {"usb", "PORT", "the port's USB position: DRIVERKEY<TAB>HUB<TAB>PORT",
      "0 found, 1 not found or the library failed", Usb},
     {"register", "",
@@ -385,9 +354,9 @@ const Command kCommands[] = {
      "0 registered, 1 the registry or the data folder refused,\n"
      "2 not elevated, or this copy is not inside Program Files or\n"
      "users may change it or a folder above it (nothing changed)",
-     Register},
+     NoArguments<RunRegister>},
     {"unregister", "", "as an administrator: removes the event source (the journals stay)",
-     "0 removed or there was none, 1 the registry refused, 2 not elevated", Unregister},
+     "0 removed or there was none, 1 the registry refused, 2 not elevated", NoArguments<RunUnregister>},
     {"help", "[COMMAND]", "this text, or COMMAND's", "0", Help},
 };
 
@@ -483,7 +452,7 @@ ExitStatus RefuseLine(const std::string& reason, const std::string& usage)
     // Through the console's one writer, after any line already queued.
     WriteStderrLine("OrvaneCli: " + reason);
     WriteStderrLine(usage.substr(0, usage.size() - 1));
-    return ExitCode::BadArguments;
+    return ExitStatus::BadArguments;
 }
 
 ExitStatus UnknownCommand(const std::string& name)
@@ -504,15 +473,15 @@ ExitStatus Help(const GlobalOptions&, ArgumentReader& args)
     std::string name;
     const bool named = args.TakeOptional(name);
     if (!args.Done())
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     if (!named) {
         std::fputs(UsageText().c_str(), stdout);
-        return ExitCode::Done;
+        return ExitStatus::Done;
     }
     if (FindCommand(name) == nullptr)
         return UnknownCommand(name);
     std::fputs(CommandHelp(name).c_str(), stdout);
-    return ExitCode::Done;
+    return ExitStatus::Done;
 }
 
 ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
@@ -520,7 +489,7 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
     if (options.help) {
         const bool one = !words.empty() && FindCommand(words[0]) != nullptr;
         std::fputs(one ? CommandHelp(words[0]).c_str() : UsageText().c_str(), stdout);
-        return ExitCode::Done;
+        return ExitStatus::Done;
     }
     if (!options.refusal.empty())
         return RefuseLine(options.refusal, kShortUsage);
@@ -539,7 +508,8 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
     } catch (const std::bad_alloc&) {
         // The terminal closed its port as the stack unwound; an update ends as undefined.
         std::fputs("OrvaneCli: memoire insuffisante\n", stderr);
-        return command->run == Update ? ExitStatus(RUN_DOWNLOAD_UNDEFINED) : ExitCode::Failed;
+        return command->run == Update ? ExitStatus::OfRun(RUN_DOWNLOAD_UNDEFINED)
+                                      : ExitStatus::Failed;
     }
 }
 
@@ -569,7 +539,7 @@ int wmain(int argc, wchar_t** argv)
     Args line;
     std::wstring refused;
     if (!WordsOfLine(argc, argv, line, refused)) {
-        ConsoleSeam console(false);
+        ConsoleWriter console(false);
         return RefuseLine("\"" + WideToUtf8(refused) + "\" " + NotInCodePage(), kShortUsage)
             .Code();
     }
@@ -579,9 +549,9 @@ int wmain(int argc, wchar_t** argv)
     const Args words = TakeGlobalOptions(line, options);
     if (options.version && !options.help) {
         std::printf("OrvaneCli %s\n", OV_VERSION_TEXT);
-        return static_cast<int>(ExitCode::Done);
+        return ExitStatus::Done.Code();
     }
-    ConsoleSeam console(options.verbose);
+    ConsoleWriter console(options.verbose);
     // SYSTEM never loads a library a user can replace: the program's folder and Tessock.dll
     // are judged, and held unchanged, before any command may load it.
     HeldObject programFolder;
@@ -590,7 +560,7 @@ int wmain(int argc, wchar_t** argv)
     if (RunsAsLocalSystem() && !HoldProgramAndLibrary(programFolder, library, reason)) {
         WriteStderrLine("OrvaneCli: as SYSTEM it does not run where users may replace it: " +
                         reason);
-        return static_cast<int>(ExitCode::BadArguments);
+        return ExitStatus::BadArguments.Code();
     }
     return RunCommand(options, words).Code();
 }

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "Explain.h"
-#include "Progress.h"
+#include "ConsoleWriter.h"
+#include "Refusals.h"
 #include "portlib/Tessock.h"
 #include "res/resource.h"
 #include "terminal/Protocol.h"
@@ -40,13 +40,13 @@ ExitStatus RunPorts()
     const auto getPorts = Bind<decltype(&::getPortComAvailable)>("getPortComAvailable");
     if (getPorts == nullptr) {
         NoLibrary();
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     PortTable table;
     std::int32_t count = 0;
     if (getPorts(table.Rows(), &count, kDeviceDescription) != 1) {
         WriteStderrLine("ports: the port library could not list the COM ports");
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     if (count <= 0)
         WriteStderrLine("ports: no COM port in the port list");
@@ -54,7 +54,7 @@ ExitStatus RunPorts()
         WriteStdoutLine(Latin1ToUtf8(table.Row(i).propertyText) + "\t" +
                         std::to_string(table.Row(i).portNumber) + "\t" +
                         Latin1ToUtf8(table.Row(i).instanceId));
-    return ExitCode::Done;
+    return ExitStatus::Done;
 }
 
 ExitStatus RunUsb(const std::string& portText)
@@ -63,18 +63,18 @@ ExitStatus RunUsb(const std::string& portText)
     const auto searchPosition = Bind<decltype(&::searchPositionByDriver)>("searchPositionByDriver");
     if (searchDriver == nullptr || searchPosition == nullptr) {
         NoLibrary();
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     const std::string name = proto::PortNameOfText(portText);
     const int number = name.compare(0, 3, "COM") == 0 ? proto::PortNumberOfName(name) : 0;
     if (number <= 0 || number > 255) {
         WriteStderrLine("Nom de port invalide : " + portText);
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     wchar_t driverKey[tessock::kTextUnits] = {};
     if (searchDriver(static_cast<unsigned char>(number), driverKey) != 0 || driverKey[0] == L'\0') {
         SayFailure("usb", name, "the port library found no device for this port");
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     driverKey[tessock::kTextUnits - 1] = L'\0';
     unsigned char hub = 0;
@@ -82,18 +82,9 @@ ExitStatus RunUsb(const std::string& portText)
     if (searchPosition(driverKey, &hub, &hubPort) != 0) {
         SayFailure("usb", name, "the device " + WideToUtf8(driverKey) +
                                     " was not found in the USB tree");
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     WriteStdoutLine(WideToUtf8(driverKey) + "\t" + std::to_string(hub) + "\t" +
                     std::to_string(hubPort));
-    return ExitCode::Done;
-}
-
-bool IsComPortArgument(const std::string& portText)
-{
-    if (proto::IsComPortName(proto::PortNameOfText(portText)))
-        return true;
-    WriteStderrLine("OrvaneCli: \"" + AnsiToUtf8(portText) +
-                    "\" is not a COM port name (COM and its number, such as COM5)");
-    return false;
+    return ExitStatus::Done;
 }

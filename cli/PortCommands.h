@@ -8,10 +8,5 @@
 // "ports": one line per listed port, DESCRIPTION<TAB>NUMBER<TAB>INSTANCEID.
 ExitStatus RunPorts();
 
-// "usb PORT": one line DRIVERKEY<TAB>HUB<TAB>PORT; ExitCode::Failed when the lookup fails.
+// "usb PORT": one line DRIVERKEY<TAB>HUB<TAB>PORT; ExitStatus::Failed when the lookup fails.
 ExitStatus RunUsb(const std::string& portText);
-
-// Whether `portText` names a COM port, the only device a command opens. When it does not
-// ("E:", NUL, a pipe), one line on standard error says so; the command then exits with
-// ExitCode::BadArguments.
-bool IsComPortArgument(const std::string& portText);

@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "ConsoleWriter.h"
 #include "PackageTrust.h"
-#include "Progress.h"
 #include "winfw/FolderRule.h"
-#include "winfw/HeldFolder.h"
 #include "winfw/Handle.h"
+#include "winfw/HeldFolder.h"
 #include "winfw/KnownPlaces.h"
 #include "winfw/OsSeam.h"
 #include "winfw/RegistryValue.h"
@@ -63,7 +63,7 @@ std::string Utf8(const std::wstring& text) { return WideToUtf8(text); }
 ExitStatus Refuse(const char* command, const std::string& reason)
 {
     WriteStderrLine(std::string(command) + ": " + reason);
-    return ExitCode::BadArguments;
+    return ExitStatus::BadArguments;
 }
 
 bool RefusedUnlessElevated(const char* command)
@@ -213,7 +213,7 @@ bool LiesUnderFolder(const std::wstring& path, const std::wstring& folder)
 ExitStatus RunRegister()
 {
     if (RefusedUnlessElevated("register"))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     const std::wstring program = RunningProgramPath();
     if (program.empty())
         return Refuse("register", "the program's own path cannot be read");
@@ -224,7 +224,7 @@ ExitStatus RunRegister()
         return Refuse("register", reason);
     if (!MakeDataFolders(reason)) {
         WriteStderrLine("register: the machine's data folder: " + reason);
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     // The final path: the file the handles held, not a name that could lead elsewhere.
     const std::wstring source = PlainPath(finalProgram);
@@ -232,27 +232,27 @@ ExitStatus RunRegister()
     if (written != ERROR_SUCCESS) {
         WriteStderrLine("register: the event source cannot be written (error " +
                         std::to_string(written) + ")");
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     WriteStderrLine("register: the event source Orvane reads its texts from " + Utf8(source));
-    return ExitCode::Done;
+    return ExitStatus::Done;
 }
 
 ExitStatus RunUnregister()
 {
     if (RefusedUnlessElevated("unregister"))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     const LSTATUS removed =
         Os().RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, KEY_WOW64_64KEY, 0);
     if (removed == ERROR_FILE_NOT_FOUND) {
         WriteStderrLine("unregister: there was no event source Orvane");
-        return ExitCode::Done;
+        return ExitStatus::Done;
     }
     if (removed != ERROR_SUCCESS) {
         WriteStderrLine("unregister: the event source cannot be removed (error " +
                         std::to_string(removed) + ")");
-        return ExitCode::Failed;
+        return ExitStatus::Failed;
     }
     WriteStderrLine("unregister: the event source Orvane is removed; the journals stay");
-    return ExitCode::Done;
+    return ExitStatus::Done;
 }

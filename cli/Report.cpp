@@ -7,8 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "winfw/FolderRule.h"
 #include "winfw/FileTime.h"
+#include "winfw/FolderRule.h"
 #include "winfw/Handle.h"
 #include "winfw/HeldFolder.h"
 #include "winfw/KnownPlaces.h"

@@ -9,10 +9,11 @@
 #include <utility>
 
 #include "CommandLine.h"
-#include "Explain.h"
+#include "ConsoleWriter.h"
 #include "MachineRecord.h"
 #include "PackageTrust.h"
 #include "Progress.h"
+#include "Refusals.h"
 #include "Report.h"
 #include "RunEvent.h"
 #include "app/PortQuery.h"
@@ -27,6 +28,14 @@
 #include "winfw/OsSeam.h"
 
 namespace {
+
+std::string FileStartingLine(int number, int count, const std::string& file,
+                             const std::string& module, long long bytes)
+{
+    std::string line = "file " + std::to_string(number) + "/" + std::to_string(count) + ": " +
+                       AnsiToUtf8(file) + " (" + AnsiToUtf8(module) + ")";
+    return bytes >= 0 ? line + ", " + std::to_string(bytes) + " bytes" : line;
+}
 
 // The progress window's texts and bars as console lines, each stamped with the seconds
 // since the run started, so a technician sees how long each step took. Runs side by side
@@ -125,15 +134,16 @@ private:
     {
         const bool starting = !m_waiting;
         m_waiting = elapsedMs < totalMs;
-        ConsoleSeam* console = ConsoleSeam::Bound();
+        const std::string total = std::to_string(totalMs / 1000) + " s";
+        ConsoleWriter* console = ConsoleWriter::Bound();
         if (!m_drawBar || console == nullptr) {
             if (starting && m_waiting)
-                Stamped(RestartWaitLine(totalMs));
+                Stamped("reader restarting: waiting " + total);
             return;
         }
         const unsigned long second = elapsedMs / 1000;
         if (starting || second != m_waitSecond || !m_waiting)
-            console->DrawBar(RestartWaitText(elapsedMs, totalMs));
+            console->DrawBar("reader restarting: " + std::to_string(second) + " of " + total);
         m_waitSecond = second;
         if (!m_waiting)
             console->EndBar();
@@ -265,7 +275,9 @@ std::vector<std::string> ReaderEntries()
         if (ports::IsReaderEntry(text) && !NamesPort(readers, proto::PortNameOfText(text)))
             readers.push_back(text);
     if (readers.empty() && outcome == PortQuery::Listed)
-        WriteStderrLine(NoReaderEntryLine(texts.size()));
+        WriteStderrLine(std::string("update: no \"") + ports::kReaderPrefix +
+                        "\" entry in the port list (" + std::to_string(texts.size()) +
+                        (texts.size() == 1 ? " port" : " ports") + " listed)");
     return readers;
 }
 
@@ -371,14 +383,14 @@ ExitStatus RunUpdates(const UpdateRequest& request)
 {
     MachineRecord record;
     if (!request.recordName.empty() && !OpenRecord(record, request.recordName))
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     // Before any run: SYSTEM writes its report only in a folder no user can steer, held
     // until the report is in place.
     HeldObject reportFolder;
     std::string refusal;
     if (!request.reportPath.empty() && !HoldReportFolder(request.reportPath, reportFolder, refusal)) {
         WriteStderrLine("update: the report's folder is refused: " + AnsiToUtf8(refusal));
-        return ExitCode::BadArguments;
+        return ExitStatus::BadArguments;
     }
     HoldInterrupts interrupts;
     UpdateReport report;
@@ -439,13 +451,13 @@ ExitStatus RunUpdates(const UpdateRequest& request)
     WriteStderrLine(cost);
 
     report.finished = IsoLocalNow();
-    ExitStatus status(static_cast<RunResult>(report.result));
+    ExitStatus status = ExitStatus::OfRun(static_cast<RunResult>(report.result));
     if (!request.reportPath.empty() && !WriteReport(request.reportPath, report)) {
         WriteStderrLine("update: the report could not be written: " +
                         AnsiToUtf8(request.reportPath));
         // The runs stand as they are; a deployment tool still learns the report is missing.
         if (report.result == RUN_SUCCEEDED)
-            status = ExitCode::ReportNotWritten;
+            status = ExitStatus::ReportNotWritten;
     }
     if (record.IsOpen() &&
         !record.Write(status.Code(), report.finished, ReadersText(report.runs))) {
@@ -453,7 +465,7 @@ ExitStatus RunUpdates(const UpdateRequest& request)
                         " could not be written");
         // Its detection rule would take the readers for not updated: the tool must hear why.
         if (status.Code() == RUN_SUCCEEDED)
-            status = ExitCode::ReportNotWritten;
+            status = ExitStatus::ReportNotWritten;
     }
     return status;
 }

@@ -134,9 +134,9 @@ file(MAKE_DIRECTORY ${OV_JSON_INCLUDE})
 file(CREATE_LINK ${OV_JSON_HEADERS} ${OV_JSON_INCLUDE}/nlohmann SYMBOLIC)
 
 # The console program's commands, apart from its entry point so the unit tests reach them.
-add_library(ov_cli STATIC cli/Progress.cpp cli/PortCommands.cpp cli/CheckCommand.cpp
-            cli/UpdateCommand.cpp cli/Report.cpp cli/CommandLine.cpp
-            cli/Explain.cpp cli/RunEvent.cpp cli/Registration.cpp cli/PackageTrust.cpp
+add_library(ov_cli STATIC cli/ConsoleWriter.cpp cli/Progress.cpp cli/PortCommands.cpp
+            cli/CheckCommand.cpp cli/UpdateCommand.cpp cli/Report.cpp cli/CommandLine.cpp
+            cli/Refusals.cpp cli/RunEvent.cpp cli/Registration.cpp cli/PackageTrust.cpp
             cli/MachineRecord.cpp)
 target_include_directories(ov_cli SYSTEM PRIVATE ${OV_JSON_INCLUDE})
 target_link_libraries(ov_cli PUBLIC ov_run ov_portlist)

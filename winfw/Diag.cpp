@@ -13,6 +13,9 @@ constexpr std::size_t kLogBufferSize = 255;
 // The innermost sink of the calling thread, if any: per thread, so runs never share one.
 thread_local ScopedLineSink* t_lineSink = nullptr;
 
+// The console that takes every thread's boxes and lines, if any.
+ConsoleLines* g_console = nullptr;
+
 // Lines are composed on the stack: no buffer asks for more than the standard one.
 void WriteFormatted(std::size_t bufferSize, const char* fmt, va_list args)
 {
@@ -24,6 +27,8 @@ void WriteFormatted(std::size_t bufferSize, const char* fmt, va_list args)
     std::vsnprintf(buffer, bufferSize, fmt, args);
     buffer[bufferSize - 1] = '\0';
     Os().OutputDebugStringA(buffer);
+    if (g_console != nullptr)
+        g_console->Diagnostic(buffer);
     ScopedLineSink::Deliver(buffer);
 }
 
@@ -58,6 +63,8 @@ void ScopedLineSink::Deliver(const char* line)
         scope->m_sink.Line(line);
 }
 
+void ConsoleLines::Route(ConsoleLines* lines) { g_console = lines; }
+
 void LogLine(const char* fmt, ...)
 {
     va_list args;
@@ -76,7 +83,10 @@ void LogLineSized(std::size_t bufferSize, const char* fmt, ...)
 
 int ShowMessage(const std::string& text, UINT type, HWND owner)
 {
-    return Os().MessageBoxA(owner, text.c_str(), ExecutableBaseName().c_str(), type);
+    if (g_console == nullptr)
+        return Os().MessageBoxA(owner, text.c_str(), ExecutableBaseName().c_str(), type);
+    g_console->Box(ExecutableBaseName(), text);
+    return IDOK;
 }
 
 std::string LoadResString(UINT id)

@@ -36,6 +36,21 @@ private:
     ScopedLineSink* m_outer;
 };
 
+// A console program's standard error: its message boxes go there instead of the screen,
+// and its diagnostic lines there besides the debugger output.
+class ConsoleLines {
+public:
+    // Routes every thread's boxes and diagnostic lines to `lines` (null: to the screen and
+    // the debugger alone) before the program's other threads start or after they end.
+    static void Route(ConsoleLines* lines);
+
+    virtual void Box(const std::string& caption, const std::string& text) = 0;
+    virtual void Diagnostic(const char* line) = 0;
+
+protected:
+    ~ConsoleLines() = default;
+};
+
 // One line composed in a 255-byte buffer (longer text is cut), written without terminator.
 void LogLine(const char* fmt, ...) OV_PRINTF_FORMAT(1, 2);
 

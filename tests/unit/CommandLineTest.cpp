@@ -4,7 +4,6 @@
 
 #include "cli/CommandLine.h"
 #include "cli/UpdateCommand.h"
-#include "cli/PortCommands.h"
 #include "terminal/Protocol.h"
 
 namespace {
@@ -35,42 +34,45 @@ TEST(CommandLine, AMisspeltCommandIsTakenForTheOneCommandALetterAway)
     EXPECT_EQ(NearestName("bat", {"cat", "hat"}), "");
 }
 
+// --package takes its folder with it, wherever it stands: a folder named "check" is no
+// command.
 TEST(CommandLine, GlobalOptionsAreTakenAnywhere)
 {
-    GlobalOptions options;
-    const auto rest = TakeGlobalOptions({"find", "COM5", "-v"}, options);
-    EXPECT_TRUE(options.verbose);
-    EXPECT_FALSE(options.help);
-    EXPECT_EQ(rest, (std::vector<std::string>{"find", "COM5"}));
-
-    // --package takes its folder with it, wherever it stands: a folder named "check" is no
-    // command.
-    GlobalOptions package;
-    EXPECT_EQ(TakeGlobalOptions({"check", "--package", "check", "COM5"}, package),
-              (std::vector<std::string>{"check", "COM5"}));
-    EXPECT_EQ(package.package, "check");
-    EXPECT_EQ(package.refusal, "");
+    const std::vector<std::string> check = {"check", "COM5"};
     const struct {
-        std::vector<std::string> words;
+        std::vector<std::string> words, rest;
+        bool verbose;
+        const char* package;
         const char* refusal;
-    } refused[] = {
-        {{"check", "COM5", "--package"}, "--package without its DIR"},
-        {{"--package", "-v", "check", "COM5"}, "--package without its DIR"},
-        {{"--package", "a", "check", "--package", "b", "COM5"}, "--package given twice"},
+    } cases[] = {
+        {{"find", "COM5", "-v"}, {"find", "COM5"}, true, "", ""},
+        {{"check", "--package", "check", "COM5"}, check, false, "check", ""},
+        {{"check", "COM5", "--package"}, check, false, "", "--package without its DIR"},
+        {{"--package", "-v", "check", "COM5"}, check, true, "", "--package without its DIR"},
+        {{"--package", "a", "check", "--package", "b", "COM5"}, check, false, "b",
+         "--package given twice"},
     };
-    for (const auto& c : refused) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.words));
         GlobalOptions options;
-        TakeGlobalOptions(c.words, options);
-        EXPECT_EQ(options.refusal, c.refusal) << c.words.back();
+        EXPECT_EQ(TakeGlobalOptions(c.words, options), c.rest);
+        EXPECT_EQ(options.verbose, c.verbose);
+        EXPECT_FALSE(options.help);
+        EXPECT_EQ(options.package, c.package);
+        EXPECT_EQ(options.refusal, c.refusal);
     }
 }
 
-// Why `update`'s parser refuses its arguments; empty when it takes them.
-std::string UpdateRefusal(std::vector<std::string> words)
+// Why `command`'s line is refused (update's, or a one-port command's); empty when taken.
+std::string Refusal(std::vector<std::string> words, const std::string& command)
 {
-    ArgumentReader args("update", std::move(words));
+    ArgumentReader args(command, std::move(words));
     UpdateRequest request;
-    ParseUpdateArguments(args, request);
+    std::string port;
+    if (command == "update")
+        ParseUpdateArguments(args, request);
+    else if (args.Take("PORT", port))
+        args.Done();
     return args.Reason();
 }
 
@@ -81,6 +83,7 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
     const struct {
         std::vector<std::string> words;
         const char* reason;
+        const char* command = "update";
     } cases[] = {
         {{"COM5", "--report", "r.json"}, ""},
         {{"--report", "r.json", "--auto"}, ""},
@@ -102,29 +105,20 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
         {{"COM5", "com5"}, "COM5 is named twice"},
         {{"Port com5 (com5)", "COM5"}, "COM5 is named twice"},
         {{"com5", "cOm6"}, ""},
+        // A one-port command: a missing port, and anything after it.
+        {{}, "missing PORT", "find"},
+        {{"COM5", "COM6"}, "unexpected argument \"COM6\"", "find"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(UpdateRefusal(c.words), c.reason) << ::testing::PrintToString(c.words);
-
-    // A one-port command: a missing port, and anything after it.
-    ArgumentReader none("find", {});
-    std::string port;
-    EXPECT_FALSE(none.Take("PORT", port));
-    EXPECT_EQ(none.Reason(), "missing PORT");
-    ArgumentReader extra("find", {"COM5", "COM6"});
-    EXPECT_TRUE(extra.Take("PORT", port));
-    EXPECT_FALSE(extra.Done());
-    EXPECT_EQ(extra.Reason(), "unexpected argument \"COM6\"");
+        EXPECT_EQ(Refusal(c.words, c.command), c.reason) << ::testing::PrintToString(c.words);
 
     // A port in any case is taken, searched and written as COM and its number.
-    const struct {
-        const char* text;
-        const char* name;
-    } ports[] = {{"com5", "COM5"}, {"Com12", "COM12"}, {"Port com5 (com5)", "COM5"},
-                 {"DORAN Kavron USB (cOM7)", "COM7"}};
-    for (const auto& p : ports) {
-        EXPECT_TRUE(IsComPortArgument(p.text)) << p.text;
-        EXPECT_EQ(proto::PortNameOfText(p.text), p.name) << p.text;
+    const std::pair<const char*, const char*> ports[] = {
+        {"com5", "COM5"}, {"Com12", "COM12"}, {"Port com5 (com5)", "COM5"},
+        {"DORAN Kavron USB (cOM7)", "COM7"}};
+    for (const auto& [text, name] : ports) {
+        EXPECT_TRUE(IsComPortArgument(text)) << text;
+        EXPECT_EQ(proto::PortNameOfText(text), name) << text;
     }
 }
 

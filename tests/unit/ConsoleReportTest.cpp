@@ -7,6 +7,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -222,59 +224,57 @@ TEST(Report, OnlyTheRunCanHaveWrittenTheReport)
     }
 }
 
-TEST(RunEvent, EachResultHasItsTypeAndId)
+// The README's table of event types, as the build put it in the test program: the IDs of
+// the Information and Warning rows, each with its type; the Error row takes every other ID.
+std::map<DWORD, WORD> ReadmeEventTypes()
 {
-    // Warnings for what the administrator's table says to retry later; errors for what
-    // needs a person.
-    const WORD info = EVENTLOG_INFORMATION_TYPE, warn = EVENTLOG_WARNING_TYPE,
-               error = EVENTLOG_ERROR_TYPE;
-    const WORD expected[] = {
-        info,                                                   // 0
-        warn,                                                   // 1 no reader's port
-        error, error, error, error, error,                      // 2 to 6
-        error, error, error, error, error, error,               // 7 to 12
-        error, error, error, error, error, error,               // 13 to 18
-        error, error,                                           // 19, 20
-        warn, warn, warn,                                       // 21 to 23
-        error,                                                  // 24
-    };
-    // A success as SYSTEM from a package users may change is a warning for the administrator.
-    for (const bool writable : {false, true})
-    for (int result = 0; result < static_cast<int>(sizeof expected / sizeof expected[0]); ++result) {
-        SCOPED_TRACE(result);
-        SCOPED_TRACE(writable ? "package writable" : "package sound");
-        FakeOs os;
-        PortRun run;
-        run.port = "COM5";
-        run.result = static_cast<RunResult>(result);
-        run.packageWritable = writable;
-        WriteRunEvent(run);
-        ASSERT_EQ(os.events.size(), 1u);
-        EXPECT_EQ(os.events[0].type, writable && result == 0 ? warn : expected[result]);
-        EXPECT_EQ(os.events[0].id, 1000u + static_cast<DWORD>(result));
-        EXPECT_EQ(os.openEventSources, 0);
+    const HRSRC found = ::FindResourceA(nullptr, "README_MD", RT_RCDATA);
+    const void* bytes = found != nullptr ? ::LockResource(::LoadResource(nullptr, found)) : "";
+    const std::string readme(static_cast<const char*>(bytes), found ? ::SizeofResource(nullptr, found) : 0);
+    const std::regex row(R"(\n\| (Information|Warning) \| ([^|]*)\|)"), id(R"(\d+)");
+    std::map<DWORD, WORD> types;
+    for (std::sregex_iterator r(readme.begin(), readme.end(), row), end; r != end; ++r) {
+        const std::string ids = (*r)[2];
+        for (std::sregex_iterator i(ids.begin(), ids.end(), id); i != end; ++i)
+            types[std::stoul(i->str())] =
+                (*r)[1] == "Warning" ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE;
     }
+    return types;
 }
 
 // Whoever runs it, a run leaves the source's key as the administrator's `register` made it.
-TEST(RunEvent, RunsWriteTheirEventAndNeverTheSource)
+TEST(RunEvent, EachResultHasTheTypeAndIdOfTheReadmesTableAndNeverWritesTheSource)
 {
-    for (const bool system : {false, true}) {
-        SCOPED_TRACE(system ? "LocalSystem" : "a standard user");
+    const std::map<DWORD, WORD> types = ReadmeEventTypes();
+    ASSERT_TRUE(types.count(1000) == 1 && types.size() > 1) << "no table of event types";
+    // A success as SYSTEM from a package users may change is a warning for the administrator.
+    for (const bool system : {false, true})
+    for (int result = 0; result <= kLastRunResult; ++result) {
+        SCOPED_TRACE(result);
+        SCOPED_TRACE(system ? "LocalSystem, package writable" : "a standard user");
         FakeOs os;
         os.localSystem = system;
         PortRun run;
         run.port = "COM7";
-        run.result = RUN_SUCCEEDED;
+        run.result = static_cast<RunResult>(result);
+        run.packageWritable = system;
         run.message = "La mise à jour s'est effectuée avec succès";
         run.record.model = "M30";
         run.record.journal = "C:\\ProgramData\\Orvane\\Journal\\20261208-093000-COM7.log";
         WriteRunEvent(run);
         ASSERT_EQ(os.events.size(), 1u);
+        const DWORD id = 1000u + static_cast<DWORD>(result);
+        const auto listed = types.find(id);
+        const WORD type = listed != types.end() ? listed->second : EVENTLOG_ERROR_TYPE;
+        EXPECT_EQ(os.events[0].type,
+                  system && type == EVENTLOG_INFORMATION_TYPE ? EVENTLOG_WARNING_TYPE : type);
+        EXPECT_EQ(os.events[0].id, id);
         EXPECT_EQ(os.events[0].strings,
                   (std::vector<std::wstring>{
-                      L"COM7", L"M30", L"0", L"La mise à jour s'est effectuée avec succès",
+                      L"COM7", L"M30", std::to_wstring(result),
+                      L"La mise à jour s'est effectuée avec succès",
                       L"C:\\ProgramData\\Orvane\\Journal\\20261208-093000-COM7.log"}));
+        EXPECT_EQ(os.openEventSources, 0);
         EXPECT_EQ(os.openKeys, 0);
         EXPECT_EQ(os.machineValues.count({kEventSourceKey, L"EventMessageFile"}), 0u);
     }

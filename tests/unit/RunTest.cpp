@@ -22,7 +22,7 @@
 #include "LoaderPeer.h"
 #include "PackageDir.h"
 #include "ScratchDir.h"
-#include "cli/Progress.h"
+#include "cli/ConsoleWriter.h"
 #include "cli/UpdateCommand.h"
 #include "engine/Journal.h"
 #include "engine/RunResult.h"
@@ -1086,7 +1086,7 @@ TEST(ConsoleUpdate, ABlockedConsoleHoldsUpNoRunAndGetsEveryLineWholeAndInOrder)
     ConsoleRig rig;
     std::string written;
     {
-        ConsoleSeam console(true);
+        ConsoleWriter console(true);
         // A selection is open in the console from the start to the end of the runs.
         rig.os.console.Block();
         ASSERT_EQ(rig.Update(), 0) << "a run waited on the console";
@@ -1168,7 +1168,7 @@ TEST(ConsoleUpdate, AConsoleTakesUtf16AndAPipeOrAFileUtf8)
         FakeOs os;
         os.console.redirected = c.redirected;
         {
-            ConsoleSeam console(false);
+            ConsoleWriter console(false);
             console.WriteLine(line);
             console.DrawBar(" A.PDF [##] 100%");
             console.WriteLine("end");
@@ -1182,7 +1182,7 @@ TEST(ConsoleUpdate, ARunWhoseThreadCannotBeMadeEndsUndefinedAndTheOtherCompletes
 {
     ConsoleRig rig;
     rig.os.failThreadNumber = 1; // COM9's
-    ConsoleSeam console(false);
+    ConsoleWriter console(false);
     EXPECT_EQ(rig.Update(), RUN_DOWNLOAD_UNDEFINED);
     EXPECT_EQ(rig.peers[0]->StoredOrder(), rig.files[0]);
     EXPECT_TRUE(rig.os.PortAt("\\\\.\\COM9").writes.empty());
@@ -1219,7 +1219,7 @@ TEST(ConsoleUpdate, TheRecordHoldsTheOutcomeOrNothingIsSent)
             rig.peers[1] =
                 std::make_unique<LoaderPeer>(rig.os, rig.os.PortAt("\\\\.\\COM9"), silent);
         }
-        ConsoleSeam console(false);
+        ConsoleWriter console(false);
         EXPECT_EQ(rig.Update("Kavron-2026-11"), c.exit);
         EXPECT_EQ(rig.os.opened.empty(), c.exit == 2);
         EXPECT_EQ(rig.os.openKeys, 0);
@@ -1245,7 +1245,7 @@ TEST(ConsoleUpdate, AJournalFolderNoRunCanTrustIsSaidOnceAndNamedInEachEvent)
     folders.realPrefixes = {AnsiToWide(rig.dir.Path())};
     folders.account = FakeFolders::Account::LocalSystem;
     ASSERT_TRUE(folders.UserCreates(L"C:\\ProgramData\\Orvane", FakeFolders::Kind::Folder));
-    ConsoleSeam console(false);
+    ConsoleWriter console(false);
     EXPECT_EQ(rig.Update(), 0);
     EXPECT_TRUE(folders.created.empty());
     const std::string refusal =

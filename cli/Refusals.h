@@ -1,13 +1,18 @@
-// What the console says of its own: why a command failed, one line on standard error that
-// names the port and the cause, and that a wait goes on when it lasts.
+// Why a command does not go on: what it refuses before it runs (an argument, the package)
+// and why it could not reach the reader on its port, each said on one line of standard
+// error.
 #pragma once
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "ExitCodes.h"
 #include "terminal/Terminal.h"
+
+// The COM name a port text gives, or the text itself when it gives none.
+std::string PortOf(const std::string& portText);
+
+// Says that `portText` names no COM port; false, the command exits with
+// ExitStatus::BadArguments.
+bool RefuseNotAComPort(const std::string& portText);
 
 // Writes "COMMAND: PORT: CAUSE" on standard error; PORT is the COM name the text names, or
 // the text itself when it names none.
@@ -44,37 +49,3 @@ ExitStatus NotInPackageFolder(const char* command);
 // otherwise false with the reason in `reason`. Nothing is left behind.
 bool ReportPathUsable(const std::string& path, std::string& reason);
 
-// While it lives, says `line` once on standard error when it lives longer than a second: a
-// search or a lookup that keeps the console silent for longer says that it goes on.
-class SlowWaitNotice {
-public:
-    explicit SlowWaitNotice(std::string line);
-    ~SlowWaitNotice();
-    SlowWaitNotice(const SlowWaitNotice&) = delete;
-    SlowWaitNotice& operator=(const SlowWaitNotice&) = delete;
-
-private:
-    void Watch();
-
-    std::string m_line;
-    std::mutex m_lock;
-    std::condition_variable m_ended;
-    bool m_over = false;
-    std::thread m_watcher;
-};
-
-// The notice of a search of the reader on the port `portText` names; at its USB position
-// when `portText` is empty.
-std::string LookingForReaderLine(const std::string& portText);
-
-// "file 3/11: 3648LDR.SGN (KAVRON MANAGER), 1354 bytes": the file an update sends now.
-std::string FileStartingLine(int number, int count, const std::string& file,
-                             const std::string& module, long long bytes);
-
-// "reader restarting: 12 of 30 s", drawn in place as the wait goes on.
-std::string RestartWaitText(unsigned long elapsedMs, unsigned long totalMs);
-// "reader restarting: waiting 30 s", said once where nothing is drawn in place.
-std::string RestartWaitLine(unsigned long totalMs);
-
-// Why --auto or --all found nothing to update: no reader's entry among `portCount` ports.
-std::string NoReaderEntryLine(std::size_t portCount);

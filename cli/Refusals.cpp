@@ -1,27 +1,16 @@
-#include "Explain.h"
+#include "Refusals.h"
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
-#include <system_error>
-#include <utility>
 
-#include "Progress.h"
-#include "app/PortRules.h"
+#include "ConsoleWriter.h"
 #include "package/PackageFolder.h"
 #include "terminal/Protocol.h"
 #include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
 
 namespace {
-
-// The COM name a port text gives, or the text itself when it gives none.
-std::string PortOf(const std::string& portText)
-{
-    const std::string name = proto::PortNameOfText(portText);
-    return name.empty() || name.size() > proto::kPortNameMaxLength ? portText : name;
-}
 
 // Whether a file, not a folder, matches `pattern`.
 bool AnyFileMatches(const char* pattern)
@@ -38,6 +27,19 @@ bool AnyFileMatches(const char* pattern)
 }
 
 } // namespace
+
+std::string PortOf(const std::string& portText)
+{
+    const std::string name = proto::PortNameOfText(portText);
+    return name.empty() || name.size() > proto::kPortNameMaxLength ? portText : name;
+}
+
+bool RefuseNotAComPort(const std::string& portText)
+{
+    WriteStderrLine("OrvaneCli: \"" + AnsiToUtf8(portText) +
+                    "\" is not a COM port name (COM and its number, such as COM5)");
+    return false;
+}
 
 void SayFailure(const char* command, const std::string& portText, const std::string& cause)
 {
@@ -64,7 +66,7 @@ ExitStatus SearchFailed(const char* command, const CTerminal& terminal,
 {
     SayFailure(command, portText, SearchFailureCause(terminal, portText));
     if (terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy)
-        return RUN_PORT_BUSY;
+        return ExitStatus::OfRun(RUN_PORT_BUSY);
     return otherwise;
 }
 
@@ -114,7 +116,7 @@ ExitStatus NotInPackageFolder(const char* command)
     WriteStderrLine(std::string(command) + ": no update package in " +
                     (folder.empty() ? std::string(".") : WideToUtf8(folder)) +
                     ": no catalogue*.ini");
-    return ExitCode::NotAPackageFolder;
+    return ExitStatus::NotAPackageFolder;
 }
 
 bool ReportPathUsable(const std::string& path, std::string& reason)
@@ -144,65 +146,3 @@ bool ReportPathUsable(const std::string& path, std::string& reason)
     return false;
 }
 
-std::string RestartWaitLine(unsigned long totalMs)
-{
-    return "reader restarting: waiting " + std::to_string(totalMs / 1000) + " s";
-}
-
-std::string NoReaderEntryLine(std::size_t portCount)
-{
-    return std::string("update: no \"") + ports::kReaderPrefix + "\" entry in the port list (" +
-           std::to_string(portCount) + (portCount == 1 ? " port" : " ports") + " listed)";
-}
-
-std::string LookingForReaderLine(const std::string& portText)
-{
-    if (portText.empty())
-        return "looking for the reader at its USB position...";
-    return "looking for the reader on " + AnsiToUtf8(PortOf(portText)) + "...";
-}
-
-std::string FileStartingLine(int number, int count, const std::string& file,
-                             const std::string& module, long long bytes)
-{
-    std::string line = "file " + std::to_string(number) + "/" + std::to_string(count) + ": " +
-                       AnsiToUtf8(file) + " (" + AnsiToUtf8(module) + ")";
-    return bytes >= 0 ? line + ", " + std::to_string(bytes) + " bytes" : line;
-}
-
-std::string RestartWaitText(unsigned long elapsedMs, unsigned long totalMs)
-{
-    return "reader restarting: " + std::to_string(elapsedMs / 1000) + " of " +
-           std::to_string(totalMs / 1000) + " s";
-}
-
-SlowWaitNotice::SlowWaitNotice(std::string line) : m_line(std::move(line))
-{
-    try {
-        m_watcher = std::thread(&SlowWaitNotice::Watch, this);
-    } catch (const std::system_error&) {
-        // No thread for it: the wait goes on without its notice.
-    }
-}
-
-SlowWaitNotice::~SlowWaitNotice()
-{
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_over = true;
-    }
-    m_ended.notify_one();
-    if (m_watcher.joinable())
-        m_watcher.join();
-}
-
-void SlowWaitNotice::Watch()
-{
-    bool over = false;
-    {
-        std::unique_lock<std::mutex> hold(m_lock);
-        over = m_ended.wait_for(hold, std::chrono::seconds(1), [this] { return m_over; });
-    }
-    if (!over)
-        WriteStderrLine(m_line);
-}
