@@ -98,10 +98,6 @@ bool IsInputMessage(UINT message)
 
 CSplashScreenEx::CSplashScreenEx()
 {
-    HMODULE user32 = ::GetModuleHandleA("USER32.DLL");
-    if (user32 != nullptr)
-        m_animateWindow = reinterpret_cast<AnimateWindowFn>(
-            reinterpret_cast<void*>(::GetProcAddress(user32, "AnimateWindow")));
     LOGFONTA guiFont = {};
     if (::GetObjectA(::GetStockObject(DEFAULT_GUI_FONT), sizeof guiFont, &guiFont) == sizeof guiFont)
         m_font.Reset(::CreateFontIndirectA(&guiFont));
@@ -202,8 +198,8 @@ void CSplashScreenEx::Show()
         return;
     ::SetWindowPos(m_hWnd, nullptr, m_x, m_y, m_width, m_height,
                    SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
-    if ((m_style & kFadeIn) && m_animateWindow != nullptr)
-        m_animateWindow(m_hWnd, kFadeMs, AW_BLEND);
+    if (m_style & kFadeIn)
+        ::AnimateWindow(m_hWnd, kFadeMs, AW_BLEND);
     else
         ::ShowWindow(m_hWnd, SW_SHOW);
     if (m_timeout != 0)
@@ -214,8 +210,8 @@ void CSplashScreenEx::Hide()
 {
     if (m_hWnd == nullptr)
         return;
-    if ((m_style & kFadeOut) && m_animateWindow != nullptr)
-        m_animateWindow(m_hWnd, kFadeMs, AW_BLEND | AW_HIDE);
+    if (m_style & kFadeOut)
+        ::AnimateWindow(m_hWnd, kFadeMs, AW_BLEND | AW_HIDE);
     else
         ::ShowWindow(m_hWnd, SW_HIDE);
     // The object may be gone once this returns.

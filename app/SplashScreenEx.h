@@ -49,8 +49,6 @@ private:
     void PaintTo(HDC dc);
     void PaintInSystemColours(HDC dc);
 
-    using AnimateWindowFn = BOOL(WINAPI*)(HWND, DWORD, DWORD);
-    AnimateWindowFn m_animateWindow = nullptr;
     HWND m_parent = nullptr;
     Bitmap m_bitmap;
     Font m_font;
