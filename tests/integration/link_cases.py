@@ -280,7 +280,9 @@ def case_failures_say_why():
             run = cli(*args, cwd=cwd)
             lines = [l for l in run.err.splitlines() if not l.startswith("looking for")]
             check(run.code == code and lines == [line], run)
-            check(run.seconds < 5, "%s took %.1f s" % (args, run.seconds))
+            # At once, not after an update (the reader hearing nothing is checked below):
+            # with a dozen cases side by side, Wine alone may take seconds to start a program.
+            check(run.seconds < 15, "%s took %.1f s" % (args, run.seconds))
         check("rx " not in sim.log(), "the reader heard: " + sim.log()[:300])
     check(os.listdir(empty) == [], os.listdir(empty))
 
