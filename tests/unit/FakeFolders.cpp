@@ -1098,6 +1098,7 @@ OsCalls FolderCalls(const OsCalls& below)
     calls.FindFirstFileW = FakeFindFirstFileW;
     calls.FindNextFileW = FakeFindNextFileW;
     calls.FindClose = FakeFindClose;
+    calls.GetFullPathNameW = RealOsCalls().GetFullPathNameW;  // names only: no file is reached
     calls.CreateFileA = FakeCreateFileA;
     calls.CreateDirectoryA = FakeCreateDirectoryA;
     calls.FindFirstFileA = FakeFindFirstFileA;
