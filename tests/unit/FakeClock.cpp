@@ -63,14 +63,6 @@ FakeClock::FakeClock()
     Os() = calls;
 }
 
-DWORD FakeClock::TotalSleep() const
-{
-    DWORD total = 0;
-    for (DWORD ms : sleeps)
-        total += ms;
-    return total;
-}
-
 SYSTEMTIME FakeClock::ReadUtcClock()
 {
     SYSTEMTIME now = {};

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <numeric>
 #include <vector>
 
 #include "StrictOs.h"
@@ -14,7 +15,7 @@ struct FakeClock : OsLayer<FakeClock> {
     // it takes `msPerClockRead`.
     ULONGLONG NowMs() const { return m_clockMs; }
     std::vector<DWORD> sleeps;
-    DWORD TotalSleep() const;
+    DWORD TotalSleep() const { return std::accumulate(sleeps.begin(), sleeps.end(), DWORD{0}); }
     SYSTEMTIME utcStart = {2026, 12, 2, 8, 9, 30, 0, 0};
     DWORD msPerClockRead = 0;
     // The machine's zone: UTC minus standard local time in minutes, and `daylightBias`

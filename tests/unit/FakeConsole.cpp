@@ -75,37 +75,13 @@ bool FakeMessages::LoggedThen(const std::string& line, const std::string& next) 
     return false;
 }
 
-void FakeConsole::Block()
-{
-    std::lock_guard<std::mutex> hold(m_lock);
-    m_blocked = true;
-}
-
 void FakeConsole::Release()
 {
     {
-        std::lock_guard<std::mutex> hold(m_lock);
+        Guard hold(m_lock);
         m_blocked = false;
     }
     m_released.notify_all();
-}
-
-std::string FakeConsole::Written()
-{
-    std::lock_guard<std::mutex> hold(m_lock);
-    return m_written;
-}
-
-std::wstring FakeConsole::UnitsWritten()
-{
-    std::lock_guard<std::mutex> hold(m_lock);
-    return m_units;
-}
-
-std::string FakeConsole::BytesWritten()
-{
-    std::lock_guard<std::mutex> hold(m_lock);
-    return m_bytes;
 }
 
 bool FakeConsole::Write(const char* bytes, DWORD size)

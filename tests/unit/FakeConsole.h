@@ -13,11 +13,14 @@
 // selection open (QuickEdit), a paused terminal or a full pipe blocks every write until it
 // is released.
 struct FakeConsole {
-    void Block();
+    using Guard = std::lock_guard<std::mutex>;
+    void Block() { Guard hold(m_lock); m_blocked = true; }
     void Release();
-    std::string Written();            // every line written so far, in order, in UTF-8
-    std::wstring UnitsWritten();      // what a console took, as UTF-16
-    std::string BytesWritten();       // what a pipe or a file took
+    // Every line written so far, in order, in UTF-8; what a console took, as UTF-16; what a
+    // pipe or a file took.
+    std::string Written() { Guard hold(m_lock); return m_written; }
+    std::wstring UnitsWritten() { Guard hold(m_lock); return m_units; }
+    std::string BytesWritten() { Guard hold(m_lock); return m_bytes; }
     bool Write(const char* bytes, DWORD size);
     bool WriteUnits(const wchar_t* units, DWORD count);
 

@@ -10,13 +10,12 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "winfw/OsSeam.h"
+#include "StrictOs.h"
 
-class FakeFolders {
+class FakeFolders : public OsLayer<FakeFolders> {
 public:
     enum class Account { LocalSystem, Administrator, StandardUser };
     enum class Kind { Folder, File };
@@ -32,9 +31,6 @@ public:
     // C:\ProgramData; the account's C:\Users\<name>\AppData\Local, its own; E:\ a FAT
     // volume, which keeps no permissions.
     FakeFolders();
-    ~FakeFolders();
-    FakeFolders(const FakeFolders&) = delete;
-    FakeFolders& operator=(const FakeFolders&) = delete;
 
     Account account = Account::StandardUser;
     std::vector<std::wstring> realPrefixes;
@@ -83,16 +79,11 @@ public:
         DWORD share = 0;
     };
 
-    std::recursive_mutex lock;
     std::map<std::wstring, Object> objects;  // by lower-case path
     std::map<HANDLE, Open> opens;
     std::map<HANDLE, std::vector<std::wstring>> finds;  // names still to give
-    const OsCalls& Below() const { return m_below; }
     HANDLE NewHandle();
 
 private:
-    OsCalls m_below;
-    ScopedOsCalls m_swap;
-    FakeFolders* m_previous;
     std::uintptr_t m_nextHandle = 0x7FFC0000;
 };

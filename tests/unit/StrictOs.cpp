@@ -24,13 +24,8 @@ struct Unbound<R (*)(A...), Name> {
 OsCalls MakeStrictCalls()
 {
     OsCalls calls = {};
-#define OV_UNBOUND(name)                                                 \
-    {                                                                    \
-        struct Name {                                                    \
-            static const char* Text() { return #name; }                  \
-        };                                                               \
-        calls.name = Unbound<decltype(calls.name), Name>::Call;          \
-    }
+#define OV_UNBOUND(name) { struct Name { static const char* Text() { return #name; } }; \
+                           calls.name = Unbound<decltype(calls.name), Name>::Call; }
 #define OV_UNBOUND_LATE(module, name, ...) OV_UNBOUND(name)
     OV_OS_CALLS(OV_UNBOUND, OV_UNBOUND_LATE)
 #undef OV_UNBOUND
@@ -45,10 +40,4 @@ const OsCalls& StrictCalls()
 {
     static const OsCalls calls = MakeStrictCalls();
     return calls;
-}
-
-int& OsLayerDepth()
-{
-    static int depth = 0;
-    return depth;
 }

@@ -12,7 +12,11 @@
 // where the fakes leave their refusals, as Windows does.
 const OsCalls& StrictCalls();
 // How many layers are in force.
-int& OsLayerDepth();
+inline int& OsLayerDepth()
+{
+    static int depth = 0;
+    return depth;
+}
 
 // A call that fails as Windows fails it, the thread's last error set.
 inline BOOL Refuse(DWORD error)
@@ -30,11 +34,22 @@ public:
     OsLayer& operator=(const OsLayer&) = delete;
     // The innermost of its kind, since machines nest.
     static Self& Current() { return *s_current; }
-    static bool Composed() { return s_current != nullptr; }
     // What this layer's entries hand on for objects not their own.
     const OsCalls& Below() const { return m_below; }
     // Held by every entry of the layer: runs on several threads share it.
     std::recursive_mutex lock;
+
+    // `call(Current(), arguments...)` as an entry of the table, run with the layer's lock
+    // held; the last error it leaves outlives the lock, whose first contention may touch it.
+    template <typename Call>
+    static auto Entry(Call call)
+    {
+        s_call<Call>.emplace(call);
+        return LambdaEntry<Call>(&Call::operator());
+    }
+    // The same for a function of (Self&, the call's arguments...).
+    template <auto Function>
+    static auto Entry() { return FunctionEntry<Function>(Function); }
 
 protected:
     OsLayer() : m_saved(Os()), m_below(OsLayerDepth()++ == 0 ? StrictCalls() : Os()), m_previous(s_current)
@@ -50,31 +65,30 @@ protected:
         Os() = m_saved;
     }
 
-    // `call(Current(), arguments...)` as an entry of the table, run with the layer's lock
-    // held; the last error it leaves outlives the lock, whose first contention may touch it.
-    template <typename Call>
-    static auto Entry(Call call)
-    {
-        s_call<Call>.emplace(call);
-        return EntryOf<Call>(&Call::operator());
-    }
-
 private:
-    template <typename Call, typename R, typename... A>
-    static auto EntryOf(R (Call::*)(Self&, A...) const) -> R (*)(A...)
+    template <typename R, typename Body>
+    static R Run(Body body)
     {
-        return [](A... arguments) -> R {
-            std::unique_lock<std::recursive_mutex> hold(Current().lock);
-            if constexpr (std::is_void_v<R>) {
-                (*s_call<Call>)(Current(), arguments...);
-            } else {
-                const R result = (*s_call<Call>)(Current(), arguments...);
-                const DWORD error = ::GetLastError();
-                hold.unlock();
-                ::SetLastError(error);
-                return result;
-            }
-        };
+        std::unique_lock<std::recursive_mutex> hold(Current().lock);
+        if constexpr (std::is_void_v<R>) {
+            body(Current());
+        } else {
+            const R result = body(Current());
+            const DWORD error = ::GetLastError();
+            hold.unlock();
+            ::SetLastError(error);
+            return result;
+        }
+    }
+    template <typename Call, typename R, typename... A>
+    static auto LambdaEntry(R (Call::*)(Self&, A...) const) -> R (*)(A...)
+    {
+        return [](A... a) { return Run<R>([&](Self& self) { return (*s_call<Call>)(self, a...); }); };
+    }
+    template <auto Function, typename R, typename... A>
+    static auto FunctionEntry(R (*)(Self&, A...)) -> R (*)(A...)
+    {
+        return [](A... a) { return Run<R>([&](Self& self) { return Function(self, a...); }); };
     }
 
     template <typename Call>
