@@ -1,10 +1,10 @@
 // A simulated machine's folders and files and the account the process runs as, behind the
 // seam's file calls (wide and ANSI), tokens and known folders. It keeps what Windows keeps
 // and Wine does not: an owner and a DACL per object, junctions, ProgramData's inherited
-// rights, volumes without permissions, and the refusals that follow. Stacks on whatever
-// table is in force (a FakeOs): device paths and handles not its own go there. Any other
-// path outside the model is refused and never reaches the real file system, unless it lies
-// under one of `realPrefixes`.
+// rights, volumes without permissions, and the refusals that follow. A layer over the
+// others (a FakeOs): device paths and handles not its own go below. Any other path outside
+// the model is refused, unless it lies under one of `realPrefixes`, which go below too (to
+// RealFiles, where the test composed it).
 #pragma once
 #include <windows.h>
 
