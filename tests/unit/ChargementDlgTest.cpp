@@ -59,7 +59,7 @@ struct WindowRun {
 WindowRun RunInWindow(const std::string& portText, const std::vector<std::string>& apps,
                       const std::function<void(LoaderPeer&)>& arrange = nullptr)
 {
-    FakeOs os;
+    FakeOsOnRealFiles os;
     PackageDir dir;
     WritePackage(dir);
     LoaderPeer peer(os, LoaderScenario("M30", kNoOptions, apps));

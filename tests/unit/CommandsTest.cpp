@@ -17,7 +17,7 @@ using Lines = std::vector<std::string>;
 
 // A simulated machine with the reader's port open and the opening line forgotten.
 struct Rig {
-    FakeOs os;
+    FakeOsOnRealFiles os;
     CTerminal t;
     Rig()
     {
@@ -27,7 +27,7 @@ struct Rig {
 };
 
 // A parameterless command: its code, zeros, and the CRC of bytes 0..29 low byte first.
-void ExpectCommand(const FakeOs& os, std::uint8_t code)
+void ExpectCommand(const FakeOsOnRealFiles& os, std::uint8_t code)
 {
     ASSERT_EQ(os.port.writes.size(), 1u);
     const Bytes& f = os.port.writes[0];

@@ -89,7 +89,7 @@ TEST(Report, ARenameBrieflyRefusedIsTriedAgainForASecond)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeOs os;
+        FakeOsOnRealFiles os;
         ScratchDir dir("ovreport");
         os.heldMoves = c.heldMoves;
         os.heldError = c.error;

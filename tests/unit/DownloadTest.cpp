@@ -44,7 +44,7 @@ int OnModule(std::uint32_t context)
 // A simulated machine, the port open, a file of `size` bytes announced, the callbacks
 // hooked after a previous file left 42 %.
 struct Rig {
-    FakeOs os;
+    FakeOsOnRealFiles os;
     CTerminal t;
     TempFile file;
     Bytes announce; // the announce frame

@@ -13,8 +13,6 @@
 
 namespace {
 
-FakeFolders* g_folders = nullptr;
-
 using Hold = std::lock_guard<std::recursive_mutex>;
 using Account = FakeFolders::Account;
 using Kind = FakeFolders::Kind;
@@ -25,13 +23,6 @@ constexpr wchar_t kSystemSid[] = L"S-1-5-18";
 constexpr wchar_t kAdministratorsSid[] = L"S-1-5-32-544";
 constexpr wchar_t kUsersSid[] = L"S-1-5-32-545";
 constexpr wchar_t kCreatorOwnerSid[] = L"S-1-3-0";
-
-// A call that fails as Windows fails it, its error set last.
-BOOL Refuse(DWORD error)
-{
-    ::SetLastError(error);
-    return FALSE;
-}
 
 HANDLE RefuseHandle(DWORD error)
 {
@@ -442,56 +433,52 @@ DWORD MakeObject(FakeFolders& model, const std::wstring& key, const std::wstring
 
 // ---- the calls ----
 
-HANDLE WINAPI FakeCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+HANDLE FakeCreateFileW(FakeFolders& model, LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                               DWORD disposition, DWORD flags, HANDLE templ)
 {
-    FakeFolders& model = *g_folders;
     if (IsDevicePath(path) || PassedThrough(model, path))
         return model.Below().CreateFileW(path, access, share, sa, disposition, flags, templ);
     DWORD error = NO_ERROR;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    {
-        Hold hold(model.lock);
-        if (Outside(model, path))
-            error = ERROR_PATH_NOT_FOUND;
-        const Resolved at = error == NO_ERROR
-                                 ? Resolve(model, path, (flags & FILE_FLAG_OPEN_REPARSE_POINT) == 0)
-                                 : Resolved{};
-        const ACCESS_MASK wanted = MapFileRights(access);
-        if (error != NO_ERROR) {
-        } else if (!at.exists && at.error != ERROR_FILE_NOT_FOUND) {
-            error = at.error;
-        } else if (at.exists) {
-            Object& object = model.objects.at(at.key);
-            ACCESS_MASK granted = Granted(object, model.account) | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-            if (MayDelete(model, at.key, model.account))
-                granted |= DELETE;
-            if (OnVolumeWithoutAcls(at.key))
-                granted = FILE_ALL_ACCESS;
-            if (disposition == CREATE_NEW)
-                error = ERROR_FILE_EXISTS;
-            else if (object.kind == Kind::Folder &&
-                     ((flags & FILE_FLAG_BACKUP_SEMANTICS) == 0 || disposition == CREATE_ALWAYS ||
-                      disposition == TRUNCATE_EXISTING))
-                error = ERROR_ACCESS_DENIED;
-            else if (object.deletePending || (wanted & ~granted) != 0)
-                error = ERROR_ACCESS_DENIED;
-            else if (SharingConflict(model, at.key, wanted, share))
-                error = ERROR_SHARING_VIOLATION;
-            else if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
-                object.content.clear();
-                model.written.push_back(object.path);
-            }
-        } else if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-            error = ERROR_FILE_NOT_FOUND;
-        } else {
-            error = MakeObject(model, at.key, path, Kind::File,
-                               sa != nullptr ? sa->lpSecurityDescriptor : nullptr, model.account);
+    if (Outside(model, path))
+        error = ERROR_PATH_NOT_FOUND;
+    const Resolved at = error == NO_ERROR
+                             ? Resolve(model, path, (flags & FILE_FLAG_OPEN_REPARSE_POINT) == 0)
+                             : Resolved{};
+    const ACCESS_MASK wanted = MapFileRights(access);
+    if (error != NO_ERROR) {
+    } else if (!at.exists && at.error != ERROR_FILE_NOT_FOUND) {
+        error = at.error;
+    } else if (at.exists) {
+        Object& object = model.objects.at(at.key);
+        ACCESS_MASK granted = Granted(object, model.account) | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+        if (MayDelete(model, at.key, model.account))
+            granted |= DELETE;
+        if (OnVolumeWithoutAcls(at.key))
+            granted = FILE_ALL_ACCESS;
+        if (disposition == CREATE_NEW)
+            error = ERROR_FILE_EXISTS;
+        else if (object.kind == Kind::Folder &&
+                 ((flags & FILE_FLAG_BACKUP_SEMANTICS) == 0 || disposition == CREATE_ALWAYS ||
+                  disposition == TRUNCATE_EXISTING))
+            error = ERROR_ACCESS_DENIED;
+        else if (object.deletePending || (wanted & ~granted) != 0)
+            error = ERROR_ACCESS_DENIED;
+        else if (SharingConflict(model, at.key, wanted, share))
+            error = ERROR_SHARING_VIOLATION;
+        else if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+            object.content.clear();
+            model.written.push_back(object.path);
         }
-        if (error == NO_ERROR) {
-            handle = model.NewHandle();
-            model.opens[handle] = {at.key, wanted, share};
-        }
+    } else if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+        error = ERROR_FILE_NOT_FOUND;
+    } else {
+        error = MakeObject(model, at.key, path, Kind::File,
+                           sa != nullptr ? sa->lpSecurityDescriptor : nullptr, model.account);
+    }
+    if (error == NO_ERROR) {
+        handle = model.NewHandle();
+        model.opens[handle] = {at.key, wanted, share};
     }
     if (handle == INVALID_HANDLE_VALUE)
         return RefuseHandle(error);
@@ -499,36 +486,32 @@ HANDLE WINAPI FakeCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURIT
     return handle;
 }
 
-BOOL WINAPI FakeCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES sa)
+BOOL FakeCreateDirectoryW(FakeFolders& model, LPCWSTR path, LPSECURITY_ATTRIBUTES sa)
 {
-    FakeFolders& model = *g_folders;
     if (PassedThrough(model, path))
         return model.Below().CreateDirectoryW(path, sa);
     DWORD error = NO_ERROR;
-    {
-        Hold hold(model.lock);
-        const Resolved at = Outside(model, path) ? Resolved{L"", ERROR_PATH_NOT_FOUND, false}
-                                                 : Resolve(model, path, false);
-        if (at.exists)
-            error = ERROR_ALREADY_EXISTS;
-        else if (at.error != ERROR_FILE_NOT_FOUND)
-            error = at.error;
-        else
-            error = MakeObject(model, at.key, path, Kind::Folder,
-                               sa != nullptr ? sa->lpSecurityDescriptor : nullptr, model.account);
-    }
+    const Resolved at = Outside(model, path) ? Resolved{L"", ERROR_PATH_NOT_FOUND, false}
+                                             : Resolve(model, path, false);
+    if (at.exists)
+        error = ERROR_ALREADY_EXISTS;
+    else if (at.error != ERROR_FILE_NOT_FOUND)
+        error = at.error;
+    else
+        error = MakeObject(model, at.key, path, Kind::Folder,
+                           sa != nullptr ? sa->lpSecurityDescriptor : nullptr, model.account);
     return error == NO_ERROR ? TRUE : Refuse(error);
 }
 
 FakeFolders::Open* OpenOf(HANDLE handle)
 {
-    auto found = g_folders->opens.find(handle);
-    return found == g_folders->opens.end() ? nullptr : &found->second;
+    auto found = FakeFolders::Current().opens.find(handle);
+    return found == FakeFolders::Current().opens.end() ? nullptr : &found->second;
 }
 
 BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED ov)
 {
-    FakeFolders& model = *g_folders;
+    FakeFolders& model = FakeFolders::Current();
     {
         Hold hold(model.lock);
         if (FakeFolders::Open* open = OpenOf(h)) {
@@ -544,49 +527,41 @@ BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written,
     return model.Below().WriteFile(h, buffer, size, written, ov);
 }
 
-BOOL WINAPI FakeFlushFileBuffers(HANDLE h)
+BOOL FakeFlushFileBuffers(FakeFolders& model, HANDLE h)
 {
-    {
-        Hold hold(g_folders->lock);
-        if (OpenOf(h) != nullptr)
-            return TRUE;
-    }
-    return g_folders->Below().FlushFileBuffers(h);
+    if (OpenOf(h) != nullptr)
+        return TRUE;
+    return model.Below().FlushFileBuffers(h);
 }
 
-BOOL WINAPI FakeCloseHandle(HANDLE h)
+BOOL FakeCloseHandle(FakeFolders& model, HANDLE h)
 {
-    FakeFolders& model = *g_folders;
-    {
-        Hold hold(model.lock);
-        if (FakeFolders::Open* open = OpenOf(h)) {
-            const std::wstring key = open->key;
-            model.opens.erase(h);
-            auto object = model.objects.find(key);
-            const bool stillOpen = std::any_of(model.opens.begin(), model.opens.end(),
-                                               [&key](const auto& o) { return o.second.key == key; });
-            // A file marked for deletion goes when its last handle closes.
-            if (object != model.objects.end() && object->second.deletePending && !stillOpen) {
-                model.deleted.push_back(object->second.path);
-                model.objects.erase(object);
-            }
-            return TRUE;
+    if (FakeFolders::Open* open = OpenOf(h)) {
+        const std::wstring key = open->key;
+        model.opens.erase(h);
+        auto object = model.objects.find(key);
+        const bool stillOpen = std::any_of(model.opens.begin(), model.opens.end(),
+                                           [&key](const auto& o) { return o.second.key == key; });
+        // A file marked for deletion goes when its last handle closes.
+        if (object != model.objects.end() && object->second.deletePending && !stillOpen) {
+            model.deleted.push_back(object->second.path);
+            model.objects.erase(object);
         }
-        if (model.finds.erase(h) != 0)
-            return TRUE;
+        return TRUE;
     }
+    if (model.finds.erase(h) != 0)
+        return TRUE;
     return model.Below().CloseHandle(h);
 }
 
-BOOL WINAPI FakeFileInformation(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
+BOOL FakeFileInformation(FakeFolders& model, HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
 {
-    Hold hold(g_folders->lock);
     FakeFolders::Open* open = OpenOf(h);
     if (open == nullptr)
-        return g_folders->Below().GetFileInformationByHandleEx(h, kind, info, size);
+        return model.Below().GetFileInformationByHandleEx(h, kind, info, size);
     if (kind != FileBasicInfo || size < sizeof(FILE_BASIC_INFO))
         return Refuse(ERROR_INVALID_PARAMETER);
-    const Object& object = g_folders->objects.at(open->key);
+    const Object& object = model.objects.at(open->key);
     FILE_BASIC_INFO basic = {};
     basic.FileAttributes = object.kind == Kind::Folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (!object.junctionTo.empty())
@@ -595,17 +570,16 @@ BOOL WINAPI FakeFileInformation(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID
     return TRUE;
 }
 
-DWORD WINAPI FakeGetSecurityInfo(HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
+DWORD FakeGetSecurityInfo(FakeFolders& model, HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
                                  PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
                                  PSECURITY_DESCRIPTOR* descriptor)
 {
-    Hold hold(g_folders->lock);
     FakeFolders::Open* open = OpenOf(h);
     if (open == nullptr)
-        return g_folders->Below().GetSecurityInfo(h, type, what, owner, group, dacl, sacl, descriptor);
+        return model.Below().GetSecurityInfo(h, type, what, owner, group, dacl, sacl, descriptor);
     if ((open->access & READ_CONTROL) == 0)
         return ERROR_ACCESS_DENIED;
-    Object object = g_folders->objects.at(open->key);
+    Object object = model.objects.at(open->key);
     // A volume without permissions gives no owner and a NULL DACL.
     if (OnVolumeWithoutAcls(open->key)) {
         object.owner.clear();
@@ -631,11 +605,9 @@ DWORD WINAPI FakeGetSecurityInfo(HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMA
     return ERROR_SUCCESS;
 }
 
-DWORD WINAPI FakeSetSecurityInfo(HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
+DWORD FakeSetSecurityInfo(FakeFolders& model, HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
                                  PSID owner, PSID group, PACL dacl, PACL sacl)
 {
-    FakeFolders& model = *g_folders;
-    Hold hold(model.lock);
     FakeFolders::Open* open = OpenOf(h);
     if (open == nullptr)
         return model.Below().SetSecurityInfo(h, type, what, owner, group, dacl, sacl);
@@ -660,13 +632,12 @@ DWORD WINAPI FakeSetSecurityInfo(HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMA
     return ERROR_SUCCESS;
 }
 
-DWORD WINAPI FakeFinalPath(HANDLE h, LPWSTR buffer, DWORD size, DWORD flags)
+DWORD FakeFinalPath(FakeFolders& model, HANDLE h, LPWSTR buffer, DWORD size, DWORD flags)
 {
-    Hold hold(g_folders->lock);
     FakeFolders::Open* open = OpenOf(h);
     if (open == nullptr)
-        return g_folders->Below().GetFinalPathNameByHandleW(h, buffer, size, flags);
-    const std::wstring path = L"\\\\?\\" + g_folders->objects.at(open->key).path;
+        return model.Below().GetFinalPathNameByHandleW(h, buffer, size, flags);
+    const std::wstring path = L"\\\\?\\" + model.objects.at(open->key).path;
     // Too small: the size needed, its null counted; else the length without it.
     if (size <= path.size())
         return static_cast<DWORD>(path.size() + 1);
@@ -718,10 +689,8 @@ BOOL RenameThroughHandle(FakeFolders& model, FakeFolders::Open& open, const FILE
 
 // Deleting through a handle needs DELETE on that handle; a folder must be empty
 // (SetFileInformationByHandle, FILE_DISPOSITION_INFO).
-BOOL WINAPI FakeSetFileInformation(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
+BOOL FakeSetFileInformation(FakeFolders& model, HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size)
 {
-    FakeFolders& model = *g_folders;
-    Hold hold(model.lock);
     FakeFolders::Open* open = OpenOf(h);
     if (open == nullptr)
         return model.Below().SetFileInformationByHandle(h, kind, info, size);
@@ -741,13 +710,12 @@ BOOL WINAPI FakeSetFileInformation(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPV
     return TRUE;
 }
 
-BOOL WINAPI FakeVolumeInformation(HANDLE h, LPWSTR name, DWORD nameSize, LPDWORD serial,
+BOOL FakeVolumeInformation(FakeFolders& model, HANDLE h, LPWSTR name, DWORD nameSize, LPDWORD serial,
                                   LPDWORD longest, LPDWORD flags, LPWSTR system, DWORD systemSize)
 {
-    Hold hold(g_folders->lock);
     FakeFolders::Open* open = OpenOf(h);
     if (open == nullptr)
-        return g_folders->Below().GetVolumeInformationByHandleW(h, name, nameSize, serial, longest,
+        return model.Below().GetVolumeInformationByHandleW(h, name, nameSize, serial, longest,
                                                                 flags, system, systemSize);
     if (flags != nullptr)
         *flags = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK |
@@ -799,20 +767,18 @@ void FillFound(const Object& object, WIN32_FIND_DATAW* found)
 
 bool NextFound(HANDLE h, WIN32_FIND_DATAW* found)
 {
-    auto search = g_folders->finds.find(h);
+    auto search = FakeFolders::Current().finds.find(h);
     if (search->second.empty())
         return false;
-    FillFound(g_folders->objects.at(search->second.front()), found);
+    FillFound(FakeFolders::Current().objects.at(search->second.front()), found);
     search->second.erase(search->second.begin());
     return true;
 }
 
-HANDLE WINAPI FakeFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW found)
+HANDLE FakeFindFirstFileW(FakeFolders& model, LPCWSTR pattern, LPWIN32_FIND_DATAW found)
 {
-    FakeFolders& model = *g_folders;
     if (PassedThrough(model, pattern))
         return model.Below().FindFirstFileW(pattern, found);
-    Hold hold(model.lock);
     const std::wstring folder = Parent(Normal(pattern));
     const std::wstring mask = LastName(Normal(pattern));
     if (Outside(model, folder))
@@ -840,40 +806,34 @@ HANDLE WINAPI FakeFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW found)
     return h;
 }
 
-BOOL WINAPI FakeFindNextFileW(HANDLE h, LPWIN32_FIND_DATAW found)
+BOOL FakeFindNextFileW(FakeFolders& model, HANDLE h, LPWIN32_FIND_DATAW found)
 {
-    {
-        Hold hold(g_folders->lock);
-        if (g_folders->finds.count(h) != 0)
-            return NextFound(h, found) ? TRUE : Refuse(ERROR_NO_MORE_FILES);
-    }
-    return g_folders->Below().FindNextFileW(h, found);
+    if (model.finds.count(h) != 0)
+        return NextFound(h, found) ? TRUE : Refuse(ERROR_NO_MORE_FILES);
+    return model.Below().FindNextFileW(h, found);
 }
 
-BOOL WINAPI FakeFindClose(HANDLE h)
+BOOL FakeFindClose(FakeFolders& model, HANDLE h)
 {
-    {
-        Hold hold(g_folders->lock);
-        if (g_folders->finds.erase(h) != 0)
-            return TRUE;
-    }
-    return g_folders->Below().FindClose(h);
+    if (model.finds.erase(h) != 0)
+        return TRUE;
+    return model.Below().FindClose(h);
 }
 
 // ---- the ANSI calls, for code that still names paths in the code page ----
 
-HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+HANDLE FakeCreateFileA(FakeFolders& model, LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                               DWORD disposition, DWORD flags, HANDLE templ)
 {
     const std::wstring wide = Wide(path);
-    if (IsDevicePath(wide) || PassedThrough(*g_folders, wide))
-        return g_folders->Below().CreateFileA(path, access, share, sa, disposition, flags, templ);
-    return FakeCreateFileW(wide.c_str(), access, share, sa, disposition, flags, templ);
+    if (IsDevicePath(wide) || PassedThrough(model, wide))
+        return model.Below().CreateFileA(path, access, share, sa, disposition, flags, templ);
+    return FakeCreateFileW(model, wide.c_str(), access, share, sa, disposition, flags, templ);
 }
 
-BOOL WINAPI FakeCreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES sa)
+BOOL FakeCreateDirectoryA(FakeFolders& model, LPCSTR path, LPSECURITY_ATTRIBUTES sa)
 {
-    return FakeCreateDirectoryW(Wide(path).c_str(), sa);
+    return FakeCreateDirectoryW(model, Wide(path).c_str(), sa);
 }
 
 void Narrowed(const WIN32_FIND_DATAW& wide, WIN32_FIND_DATAA* found)
@@ -886,108 +846,95 @@ void Narrowed(const WIN32_FIND_DATAW& wide, WIN32_FIND_DATAA* found)
     Narrow(wide.cAlternateFileName).copy(found->cAlternateFileName, 13);
 }
 
-HANDLE WINAPI FakeFindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found)
+HANDLE FakeFindFirstFileA(FakeFolders& model, LPCSTR pattern, LPWIN32_FIND_DATAA found)
 {
-    if (PassedThrough(*g_folders, Wide(pattern)))
-        return g_folders->Below().FindFirstFileA(pattern, found);
+    if (PassedThrough(model, Wide(pattern)))
+        return model.Below().FindFirstFileA(pattern, found);
     WIN32_FIND_DATAW wide = {};
-    const HANDLE h = FakeFindFirstFileW(Wide(pattern).c_str(), &wide);
+    const HANDLE h = FakeFindFirstFileW(model, Wide(pattern).c_str(), &wide);
     if (h != INVALID_HANDLE_VALUE)
         Narrowed(wide, found);
     return h;
 }
 
-BOOL WINAPI FakeFindNextFileA(HANDLE h, LPWIN32_FIND_DATAA found)
+BOOL FakeFindNextFileA(FakeFolders& model, HANDLE h, LPWIN32_FIND_DATAA found)
 {
-    {
-        Hold hold(g_folders->lock);
-        if (g_folders->finds.count(h) == 0)
-            return g_folders->Below().FindNextFileA(h, found);
-    }
+    if (model.finds.count(h) == 0)
+        return model.Below().FindNextFileA(h, found);
     WIN32_FIND_DATAW wide = {};
-    if (!FakeFindNextFileW(h, &wide))
+    if (!FakeFindNextFileW(model, h, &wide))
         return FALSE;
     Narrowed(wide, found);
     return TRUE;
 }
 
 // Deleting by name follows every junction on the way, which is what makes it dangerous.
-BOOL WINAPI FakeDeleteFileA(LPCSTR path)
+BOOL FakeDeleteFileA(FakeFolders& model, LPCSTR path)
 {
-    FakeFolders& model = *g_folders;
     const std::wstring wide = Wide(path);
     if (PassedThrough(model, wide))
         return model.Below().DeleteFileA(path);
     DWORD error = NO_ERROR;
-    {
-        Hold hold(model.lock);
-        const Resolved at = Outside(model, wide) ? Resolved{L"", ERROR_PATH_NOT_FOUND, false}
-                                                 : Resolve(model, wide, false);
-        if (!at.exists)
-            error = at.error;
-        else if (model.objects.at(at.key).kind == Kind::Folder || !MayDelete(model, at.key, model.account))
-            error = ERROR_ACCESS_DENIED;
-        else if (SharingConflict(model, at.key, DELETE, kShareAll))
-            error = ERROR_SHARING_VIOLATION;
-        else {
-            model.deleted.push_back(model.objects.at(at.key).path);
-            model.objects.erase(at.key);
-        }
+    const Resolved at = Outside(model, wide) ? Resolved{L"", ERROR_PATH_NOT_FOUND, false}
+                                             : Resolve(model, wide, false);
+    if (!at.exists)
+        error = at.error;
+    else if (model.objects.at(at.key).kind == Kind::Folder || !MayDelete(model, at.key, model.account))
+        error = ERROR_ACCESS_DENIED;
+    else if (SharingConflict(model, at.key, DELETE, kShareAll))
+        error = ERROR_SHARING_VIOLATION;
+    else {
+        model.deleted.push_back(model.objects.at(at.key).path);
+        model.objects.erase(at.key);
     }
     return error == NO_ERROR ? TRUE : Refuse(error);
 }
 
 // A rename by name within the model: DELETE on the source, room in the target's folder,
 // and a target nobody holds open.
-BOOL WINAPI FakeMoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
+BOOL FakeMoveFileExA(FakeFolders& model, LPCSTR from, LPCSTR to, DWORD flags)
 {
-    FakeFolders& model = *g_folders;
     const std::wstring source = Wide(from);
     const std::wstring target = Wide(to);
     if (PassedThrough(model, source))
         return model.Below().MoveFileExA(from, to, flags);
     DWORD error = NO_ERROR;
-    {
-        Hold hold(model.lock);
-        const Resolved a = Outside(model, source) ? Resolved{L"", ERROR_PATH_NOT_FOUND, false}
-                                                  : Resolve(model, source, false);
-        const Resolved b = Outside(model, target) ? Resolved{L"", ERROR_PATH_NOT_FOUND, false}
-                                                  : Resolve(model, target, false);
-        if (!a.exists)
-            error = a.error;
-        else if (!b.exists && b.error != ERROR_FILE_NOT_FOUND)
-            error = b.error;
-        else if (!MayDelete(model, a.key, model.account) || SharingConflict(model, a.key, DELETE, kShareAll))
-            error = ERROR_ACCESS_DENIED;
-        else if (b.exists && ((flags & MOVEFILE_REPLACE_EXISTING) == 0))
-            error = ERROR_ALREADY_EXISTS;
-        else if (b.exists && (!MayDelete(model, b.key, model.account) ||
-                              std::any_of(model.opens.begin(), model.opens.end(),
-                                          [&b](const auto& o) { return o.second.key == b.key; })))
-            error = ERROR_ACCESS_DENIED;
-        else if ((Granted(model.objects.at(Parent(b.key)), model.account) & FILE_ADD_FILE) == 0)
-            error = ERROR_ACCESS_DENIED;
-        else {
-            Object moved = model.objects.at(a.key);
-            moved.path = model.objects.at(Parent(b.key)).path + L"\\" + LastName(Normal(target));
-            model.objects.erase(a.key);
-            model.objects[b.key] = moved;
-            for (auto& open : model.opens)
-                if (open.second.key == a.key)
-                    open.second.key = b.key;
-            model.written.push_back(moved.path);
-        }
+    const Resolved a = Outside(model, source) ? Resolved{L"", ERROR_PATH_NOT_FOUND, false}
+                                              : Resolve(model, source, false);
+    const Resolved b = Outside(model, target) ? Resolved{L"", ERROR_PATH_NOT_FOUND, false}
+                                              : Resolve(model, target, false);
+    if (!a.exists)
+        error = a.error;
+    else if (!b.exists && b.error != ERROR_FILE_NOT_FOUND)
+        error = b.error;
+    else if (!MayDelete(model, a.key, model.account) || SharingConflict(model, a.key, DELETE, kShareAll))
+        error = ERROR_ACCESS_DENIED;
+    else if (b.exists && ((flags & MOVEFILE_REPLACE_EXISTING) == 0))
+        error = ERROR_ALREADY_EXISTS;
+    else if (b.exists && (!MayDelete(model, b.key, model.account) ||
+                          std::any_of(model.opens.begin(), model.opens.end(),
+                                      [&b](const auto& o) { return o.second.key == b.key; })))
+        error = ERROR_ACCESS_DENIED;
+    else if ((Granted(model.objects.at(Parent(b.key)), model.account) & FILE_ADD_FILE) == 0)
+        error = ERROR_ACCESS_DENIED;
+    else {
+        Object moved = model.objects.at(a.key);
+        moved.path = model.objects.at(Parent(b.key)).path + L"\\" + LastName(Normal(target));
+        model.objects.erase(a.key);
+        model.objects[b.key] = moved;
+        for (auto& open : model.opens)
+            if (open.second.key == a.key)
+                open.second.key = b.key;
+        model.written.push_back(moved.path);
     }
     return error == NO_ERROR ? TRUE : Refuse(error);
 }
 
-BOOL WINAPI FakeFileAttributesA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info)
+BOOL FakeFileAttributesA(FakeFolders& model, LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info)
 {
-    FakeFolders& model = *g_folders;
     const std::wstring wide = Wide(path);
     if (PassedThrough(model, wide))
         return model.Below().GetFileAttributesExA(path, level, info);
-    Hold hold(model.lock);
     const Resolved at = Outside(model, wide) ? Resolved{L"", ERROR_PATH_NOT_FOUND, false}
                                              : Resolve(model, wide, true);
     if (!at.exists)
@@ -1010,17 +957,13 @@ BOOL WINAPI FakeOpenProcessToken(HANDLE, DWORD, PHANDLE token)
     return TRUE;
 }
 
-BOOL WINAPI FakeTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID buffer,
+BOOL FakeTokenInformation(FakeFolders& model, HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID buffer,
                                  DWORD size, PDWORD needed)
 {
-    FakeFolders& model = *g_folders;
     if (token != kToken)
         return model.Below().GetTokenInformation(token, kind, buffer, size, needed);
     Account account;
-    {
-        Hold hold(model.lock);
-        account = model.account;
-    }
+    account = model.account;
     if (kind == TokenElevation) {
         *needed = sizeof(TOKEN_ELEVATION);
         if (buffer == nullptr || size < *needed)
@@ -1047,9 +990,9 @@ BOOL WINAPI FakeTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPV
     return TRUE;
 }
 
-BOOL WINAPI FakeCloseToken(HANDLE h)
+BOOL FakeCloseToken(FakeFolders& model, HANDLE h)
 {
-    return h == kToken ? TRUE : FakeCloseHandle(h);
+    return h == kToken ? TRUE : FakeCloseHandle(model, h);
 }
 
 std::wstring LocalAppData(Account account)
@@ -1062,18 +1005,15 @@ std::wstring LocalAppData(Account account)
     return std::wstring();
 }
 
-HRESULT WINAPI FakeKnownFolderPath(REFKNOWNFOLDERID folder, DWORD flags, HANDLE token, PWSTR* path)
+HRESULT FakeKnownFolderPath(FakeFolders& model, REFKNOWNFOLDERID folder, DWORD flags, HANDLE token, PWSTR* path)
 {
     std::wstring given;
-    {
-        Hold hold(g_folders->lock);
-        if (IsEqualGUID(folder, FOLDERID_ProgramData))
-            given = L"C:\\ProgramData";
-        else if (IsEqualGUID(folder, FOLDERID_LocalAppData))
-            given = LocalAppData(g_folders->account);
-    }
+    if (IsEqualGUID(folder, FOLDERID_ProgramData))
+        given = L"C:\\ProgramData";
+    else if (IsEqualGUID(folder, FOLDERID_LocalAppData))
+        given = LocalAppData(model.account);
     if (given.empty())
-        return g_folders->Below().SHGetKnownFolderPath(folder, flags, token, path);
+        return model.Below().SHGetKnownFolderPath(folder, flags, token, path);
     *path = static_cast<PWSTR>(::CoTaskMemAlloc((given.size() + 1) * sizeof(wchar_t)));
     if (*path == nullptr)
         return E_OUTOFMEMORY;
@@ -1084,30 +1024,31 @@ HRESULT WINAPI FakeKnownFolderPath(REFKNOWNFOLDERID folder, DWORD flags, HANDLE 
 OsCalls FolderCalls(const OsCalls& below)
 {
     OsCalls calls = below;
-    calls.CreateFileW = FakeCreateFileW;
-    calls.CreateDirectoryW = FakeCreateDirectoryW;
+    calls.CreateFileW = FakeFolders::Entry<FakeCreateFileW>();
+    calls.CreateDirectoryW = FakeFolders::Entry<FakeCreateDirectoryW>();
     calls.WriteFile = FakeWriteFile;
-    calls.FlushFileBuffers = FakeFlushFileBuffers;
-    calls.CloseHandle = FakeCloseToken;
-    calls.GetFileInformationByHandleEx = FakeFileInformation;
-    calls.GetSecurityInfo = FakeGetSecurityInfo;
-    calls.SetSecurityInfo = FakeSetSecurityInfo;
-    calls.GetFinalPathNameByHandleW = FakeFinalPath;
-    calls.SetFileInformationByHandle = FakeSetFileInformation;
-    calls.GetVolumeInformationByHandleW = FakeVolumeInformation;
-    calls.FindFirstFileW = FakeFindFirstFileW;
-    calls.FindNextFileW = FakeFindNextFileW;
-    calls.FindClose = FakeFindClose;
-    calls.CreateFileA = FakeCreateFileA;
-    calls.CreateDirectoryA = FakeCreateDirectoryA;
-    calls.FindFirstFileA = FakeFindFirstFileA;
-    calls.FindNextFileA = FakeFindNextFileA;
-    calls.DeleteFileA = FakeDeleteFileA;
-    calls.MoveFileExA = FakeMoveFileExA;
-    calls.GetFileAttributesExA = FakeFileAttributesA;
+    calls.FlushFileBuffers = FakeFolders::Entry<FakeFlushFileBuffers>();
+    calls.CloseHandle = FakeFolders::Entry<FakeCloseToken>();
+    calls.GetFileInformationByHandleEx = FakeFolders::Entry<FakeFileInformation>();
+    calls.GetSecurityInfo = FakeFolders::Entry<FakeGetSecurityInfo>();
+    calls.SetSecurityInfo = FakeFolders::Entry<FakeSetSecurityInfo>();
+    calls.GetFinalPathNameByHandleW = FakeFolders::Entry<FakeFinalPath>();
+    calls.SetFileInformationByHandle = FakeFolders::Entry<FakeSetFileInformation>();
+    calls.GetVolumeInformationByHandleW = FakeFolders::Entry<FakeVolumeInformation>();
+    calls.FindFirstFileW = FakeFolders::Entry<FakeFindFirstFileW>();
+    calls.FindNextFileW = FakeFolders::Entry<FakeFindNextFileW>();
+    calls.FindClose = FakeFolders::Entry<FakeFindClose>();
+    calls.GetFullPathNameW = RealOsCalls().GetFullPathNameW;  // names only: no file is reached
+    calls.CreateFileA = FakeFolders::Entry<FakeCreateFileA>();
+    calls.CreateDirectoryA = FakeFolders::Entry<FakeCreateDirectoryA>();
+    calls.FindFirstFileA = FakeFolders::Entry<FakeFindFirstFileA>();
+    calls.FindNextFileA = FakeFolders::Entry<FakeFindNextFileA>();
+    calls.DeleteFileA = FakeFolders::Entry<FakeDeleteFileA>();
+    calls.MoveFileExA = FakeFolders::Entry<FakeMoveFileExA>();
+    calls.GetFileAttributesExA = FakeFolders::Entry<FakeFileAttributesA>();
     calls.OpenProcessToken = FakeOpenProcessToken;
-    calls.GetTokenInformation = FakeTokenInformation;
-    calls.SHGetKnownFolderPath = FakeKnownFolderPath;
+    calls.GetTokenInformation = FakeFolders::Entry<FakeTokenInformation>();
+    calls.SHGetKnownFolderPath = FakeFolders::Entry<FakeKnownFolderPath>();
     return calls;
 }
 
@@ -1120,9 +1061,8 @@ const wchar_t FakeFolders::kProgramDataSddl[] =
     L"(A;CI;0x116;;;BU)";
 
 FakeFolders::FakeFolders()
-    : m_below(Os()), m_swap(FolderCalls(Os())), m_previous(g_folders)
 {
-    g_folders = this;
+    Os() = FolderCalls(Below());
     const std::wstring windows = L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
     Put(L"C:", Kind::Folder, windows);
     Put(L"C:\\ProgramData", Kind::Folder, kProgramDataSddl);
@@ -1142,8 +1082,6 @@ FakeFolders::FakeFolders()
     }
     Put(L"E:", Kind::Folder, L"D:NO_ACCESS_CONTROL");
 }
-
-FakeFolders::~FakeFolders() { g_folders = m_previous; }
 
 HANDLE FakeFolders::NewHandle() { return reinterpret_cast<HANDLE>(m_nextHandle++); }
 

@@ -1,22 +1,21 @@
 // A simulated machine's folders and files and the account the process runs as, behind the
 // seam's file calls (wide and ANSI), tokens and known folders. It keeps what Windows keeps
 // and Wine does not: an owner and a DACL per object, junctions, ProgramData's inherited
-// rights, volumes without permissions, and the refusals that follow. Stacks on whatever
-// table is in force (a FakeOs): device paths and handles not its own go there. Any other
-// path outside the model is refused and never reaches the real file system, unless it lies
-// under one of `realPrefixes`.
+// rights, volumes without permissions, and the refusals that follow. A layer over the
+// others (a FakeOs): device paths and handles not its own go below. Any other path outside
+// the model is refused, unless it lies under one of `realPrefixes`, which go below too (to
+// RealFiles, where the test composed it).
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "winfw/OsSeam.h"
+#include "StrictOs.h"
 
-class FakeFolders {
+class FakeFolders : public OsLayer<FakeFolders> {
 public:
     enum class Account { LocalSystem, Administrator, StandardUser };
     enum class Kind { Folder, File };
@@ -32,9 +31,6 @@ public:
     // C:\ProgramData; the account's C:\Users\<name>\AppData\Local, its own; E:\ a FAT
     // volume, which keeps no permissions.
     FakeFolders();
-    ~FakeFolders();
-    FakeFolders(const FakeFolders&) = delete;
-    FakeFolders& operator=(const FakeFolders&) = delete;
 
     Account account = Account::StandardUser;
     std::vector<std::wstring> realPrefixes;
@@ -83,16 +79,11 @@ public:
         DWORD share = 0;
     };
 
-    std::recursive_mutex lock;
     std::map<std::wstring, Object> objects;  // by lower-case path
     std::map<HANDLE, Open> opens;
     std::map<HANDLE, std::vector<std::wstring>> finds;  // names still to give
-    const OsCalls& Below() const { return m_below; }
     HANDLE NewHandle();
 
 private:
-    OsCalls m_below;
-    ScopedOsCalls m_swap;
-    FakeFolders* m_previous;
     std::uintptr_t m_nextHandle = 0x7FFC0000;
 };

@@ -36,7 +36,7 @@ TerminalDescription Record(std::uint8_t general1 = 0, std::uint8_t general2 = 0)
 
 // A package in the current directory, with the machine's diagnostic lines recorded.
 struct Package {
-    FakeOs os;
+    Machine<RealFiles, FakeLibraries, FakeMessages> os;
     PackageDir dir;
     CTerminal t;
 };

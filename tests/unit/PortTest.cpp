@@ -7,7 +7,7 @@
 
 TEST(Port, OpenAndCloseLogTheirOutcome)
 {
-    FakeOs os;
+    Machine<FakePorts, FakeMessages> os;
     CTerminal t;
     ASSERT_TRUE(t.OpenPort("COM12"));
     ASSERT_EQ(os.opened.size(), 1u);
@@ -24,7 +24,7 @@ TEST(Port, OpenAndCloseLogTheirOutcome)
 
 TEST(Port, FailedOpenLeavesTheLinkClosed)
 {
-    FakeOs os;
+    Machine<FakePorts, FakeMessages> os;
     os.port.failOpen = true;
     CTerminal t;
     EXPECT_FALSE(t.OpenPort("COM3"));
@@ -36,7 +36,7 @@ TEST(Port, FailedOpenLeavesTheLinkClosed)
 
 TEST(Port, FailedCloseKeepsTheHandle)
 {
-    FakeOs os;
+    Machine<FakePorts, FakeMessages> os;
     CTerminal t;
     ASSERT_TRUE(t.OpenPort("COM3"));
     os.port.failClose = true;
@@ -49,7 +49,7 @@ TEST(Port, FailedCloseKeepsTheHandle)
 
 TEST(Port, ConfigureSetsTheLineAndKeepsTheParityCheck)
 {
-    FakeOs os;
+    Machine<FakePorts, FakeMessages> os;
     CTerminal t;
     ASSERT_TRUE(t.OpenPort("COM3"));
     // Every flag set as read, the parity check among them.
@@ -112,7 +112,7 @@ TEST(Port, LineSettingsTheDriverRefusesAreReportedAndChangeNothing)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.baud) + " baud, " + std::to_string(c.byteSize) + " bits");
-        FakeOs os;
+        Machine<FakePorts, FakeMessages> os;
         CTerminal t;
         ASSERT_TRUE(t.OpenPort("COM3"));
         os.port.dcb.BaudRate = 57600;
@@ -124,7 +124,7 @@ TEST(Port, LineSettingsTheDriverRefusesAreReportedAndChangeNothing)
 
 TEST(Port, ConfigureFailuresAreLogged)
 {
-    FakeOs os;
+    Machine<FakePorts, FakeMessages> os;
     CTerminal t;
     ASSERT_TRUE(t.OpenPort("COM3"));
     os.port.failGetState = true;
@@ -141,7 +141,7 @@ TEST(Port, ConfigureFailuresAreLogged)
 
 TEST(Port, TimeoutsTakeTheWriteConstantBeforeTheMultiplier)
 {
-    FakeOs os;
+    Machine<FakePorts, FakeMessages> os;
     CTerminal t;
     ASSERT_TRUE(t.OpenPort("COM3"));
     const std::size_t lines = os.lines.size();

@@ -94,7 +94,7 @@ std::string Content(std::size_t size, int seed)
 // A reader on COM7 (whose USB position the library double knows at once), a package for
 // model M30 that every reader's options pass, and the run's recorded view.
 struct RunRig {
-    FakeOs os;
+    FakeOsOnRealFiles os;
     PackageDir dir;
     rsim::Scenario scenario = LoaderScenario("M30", kNoOptions, kApps);
     std::unique_ptr<LoaderPeer> peer;
@@ -940,7 +940,7 @@ TEST(RunJournal, PruningDeletesOnlyThePlainJournalsOfItsOwnFolder)
 
 TEST(UpdateRun, TwoRunsAtOnceEachCompleteTheirOwnUpdate)
 {
-    FakeOs os;
+    FakeOsOnRealFiles os;
     PackageDir dir;
     // One reader of each model, each on its own port, thread, terminal and view.
     struct Lane {
@@ -1020,7 +1020,7 @@ TEST(UpdateRun, TwoRunsAtOnceEachCompleteTheirOwnUpdate)
 // Two readers, of two models, named to `OrvaneCli update` as COM8 and COM9, in a package
 // directory, with the journals in a folder of the test's own.
 struct ConsoleRig {
-    FakeOs os;
+    FakeOsOnRealFiles os;
     PackageDir dir;
     ScratchDir appData{"ovappdata"};
     const std::vector<std::string> files[2] = {{"A.PDF", "B.DDF", "C.BIN"}, {"3648LDR.SGN", "D.PDF"}};

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include <gtest/gtest.h>
@@ -41,4 +43,18 @@ ScratchDir::~ScratchDir()
     std::error_code error;
     std::filesystem::remove_all(m_path, error);
     EXPECT_FALSE(error) << "could not remove " << m_path << ": " << error.message();
+}
+
+TempFile::TempFile(const std::string& name, std::size_t size)
+    : m_dir("ovfile"), m_path(m_dir.Path() + "\\" + name)
+{
+    std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
+    for (std::size_t i = 0; i < size; ++i)
+        out.put(static_cast<char>((i * 7 + 3) & 0xFF));
+}
+
+std::vector<std::uint8_t> TempFile::Content() const
+{
+    std::ifstream in(m_path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
