@@ -59,12 +59,12 @@ ExitStatus OnReader(const char* command, const std::string& portText, ExitStatus
 {
     CTerminal terminal;
     if (!FindAndConfigure(terminal, portText))
-        return SearchFailed(command, terminal, portText, notFound);
+        return Say(SearchRefusal(command, terminal, portText, notFound));
     std::string cause;
     const ExitStatus status = operation(terminal, cause);
     terminal.ClosePort();
     if (!cause.empty())
-        SayFailure(command, portText, cause);
+        Say({Refusal::Kind::Port, command, portText, cause});
     return status;
 }
 
@@ -153,22 +153,23 @@ ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::str
 }
 
 // The package's folder named by --package made the current directory, before anything is
-// opened; without it, the current directory is the package's as it is. False, said on one
-// line, when the folder cannot be used.
-bool EnterPackage(const GlobalOptions& options, const char* command)
+// opened; without it, the current directory is the package's as it is. Why the folder
+// cannot be used, or empty.
+std::string EnterPackage(const GlobalOptions& options)
 {
     std::string reason;
-    if (options.package.empty() || EnterPackageFolder(options.package, reason))
-        return true;
-    WriteStderrLine(std::string(command) + ": the package folder \"" +
-                    AnsiToUtf8(options.package) + "\" cannot be used: " + reason);
-    return false;
+    return options.package.empty() || EnterPackageFolder(options.package, reason) ? "" : reason;
 }
 
 // A command's port: false, the line or the name refused, otherwise.
 bool TakePort(ArgumentReader& args, std::string& port)
 {
-    return args.Take("PORT", port) && (IsComPortArgument(port) || RefuseNotAComPort(port));
+    if (!args.Take("PORT", port))
+        return false;
+    if (IsComPortArgument(port))
+        return true;
+    Say({Refusal::Kind::NotAComPort, "", port});
+    return false;
 }
 
 // A command that takes one port and nothing else; false, the line refused, otherwise.
@@ -184,7 +185,7 @@ ExitStatus Find(const GlobalOptions&, ArgumentReader& args)
         return ExitStatus::BadArguments;
     CTerminal terminal;
     if (!Search(terminal, port))
-        return SearchFailed("find", terminal, port, ExitStatus::Failed);
+        return Say(SearchRefusal("find", terminal, port, ExitStatus::Failed));
     std::printf("%s %d\n", proto::PortNameOfText(port).c_str(), terminal.GetBaudRate());
     terminal.ClosePort();
     return ExitStatus::Done;
@@ -224,22 +225,19 @@ ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
     if (!ParseUpdateArguments(args, request))
         return ExitStatus::BadArguments;
     for (const std::string& port : request.named)
-        if (!IsComPortArgument(port) && !RefuseNotAComPort(port))
-            return ExitStatus::BadArguments;
+        if (!IsComPortArgument(port))
+            return Say({Refusal::Kind::NotAComPort, "", port});
     // The report's path names a file from where the command was started.
-    if (!TakeWhole("update", request.reportPath))
-        return ExitStatus::BadArguments;
-    if (!EnterPackage(options, "update"))
-        return ExitStatus::BadArguments;
+    if (!TakeWhole(request.reportPath))
+        return Say({Refusal::Kind::PathNotInCodePage, "update", request.reportPath});
+    if (const std::string why = EnterPackage(options); !why.empty())
+        return Say({Refusal::Kind::PackageFolderUnusable, "update", options.package, why});
     // Nothing is opened before the two things a whole update needs at its end and its start.
     if (!InPackageFolder())
-        return NotInPackageFolder("update");
+        return Say({Refusal::Kind::NotAPackageFolder, "update", "", "", ExitStatus::NotAPackageFolder});
     std::string reason;
-    if (!request.reportPath.empty() && !ReportPathUsable(request.reportPath, reason)) {
-        WriteStderrLine("update: the report cannot be written to " +
-                        AnsiToUtf8(request.reportPath) + ": " + reason);
-        return ExitStatus::BadArguments;
-    }
+    if (!request.reportPath.empty() && !ReportPathUsable(request.reportPath, reason))
+        return Say({Refusal::Kind::ReportUnusable, "update", request.reportPath, reason});
     EndSessionGuard guard;
     return RunUpdates(request);
 }
@@ -249,10 +247,10 @@ ExitStatus Check(const GlobalOptions& options, ArgumentReader& args)
     std::string port;
     if (!OnePort(args, port))
         return ExitStatus::BadArguments;
-    if (!EnterPackage(options, "check"))
-        return ExitStatus::BadArguments;
+    if (const std::string why = EnterPackage(options); !why.empty())
+        return Say({Refusal::Kind::PackageFolderUnusable, "check", options.package, why});
     if (!InPackageFolder())
-        return NotInPackageFolder("check");
+        return Say({Refusal::Kind::NotAPackageFolder, "check", "", "", ExitStatus::NotAPackageFolder});
     CTerminal terminal;
     return RunCheck(terminal, port);
 }
@@ -449,10 +447,7 @@ const Command* FindCommand(const std::string& name)
 // Writes what was wrong with the line, then `usage`; the command exits 2.
 ExitStatus RefuseLine(const std::string& reason, const std::string& usage)
 {
-    // Through the console's one writer, after any line already queued.
-    WriteStderrLine("OrvaneCli: " + reason);
-    WriteStderrLine(usage.substr(0, usage.size() - 1));
-    return ExitStatus::BadArguments;
+    return Say({Refusal::Kind::Line, "", usage, reason});
 }
 
 ExitStatus UnknownCommand(const std::string& name)
@@ -507,7 +502,7 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
         return status;
     } catch (const std::bad_alloc&) {
         // The terminal closed its port as the stack unwound; an update ends as undefined.
-        std::fputs("OrvaneCli: memoire insuffisante\n", stderr);
+        WriteStderrLine("OrvaneCli: memoire insuffisante");
         return command->run == Update ? ExitStatus::OfRun(RUN_DOWNLOAD_UNDEFINED)
                                       : ExitStatus::Failed;
     }

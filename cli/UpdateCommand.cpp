@@ -185,7 +185,7 @@ void RunOnPort(PortRun& run, bool drawBar, const std::string& prefix,
         run.result = update.Execute();
         run.record = update.Record();
         if (NeverFound(run))
-            SayFailure("update", run.portText, SearchFailureCause(terminal, run.portText));
+            Say(SearchRefusal("update", terminal, run.portText, ExitStatus::Failed));
     } catch (...) {
         // The run ends its own failures; what escapes it, of any type, leaves the outcome
         // unknown.

@@ -133,11 +133,12 @@ bool CTerminal::ReadTerminalDescription(TerminalDescription* description)
 
     DWORD count = 0;
     std::uint8_t reply[kDescriptionFrameSize] = {};
+    m_fault.clear();
     if (!ExchangeCommand(command, reply, sizeof reply, &count, kCannotWrite, kCannotRead))
         return false;
     const DescriptionFrameVerdict verdict = DescriptionOfFrame(reply, description);
     if (verdict == DescriptionFrameVerdict::BadCrc) {
-        LogLine("CRC incoherent");
+        Fault("CRC incoherent");
         return false;
     }
     if (verdict != DescriptionFrameVerdict::Ok)
@@ -151,6 +152,7 @@ bool CTerminal::ReadApplicationNames(CStringList& names)
     std::uint8_t command[kCommandFrameSize];
     BuildCommandFrame(CMD_LIST_APPLICATIONS, command);
     DWORD count = 0;
+    m_fault.clear();
     if (!WriteFrame(command, sizeof command, &count)) {
         ReportPortFailure(kCannotWrite);
         return false;
@@ -166,7 +168,7 @@ bool CTerminal::ReadApplicationNames(CStringList& names)
         if (reply[1] == 0)
             return true;
         if (names.GetCount() >= kMaxApplicationNames) {
-            LogLine("Liste des applications trop longue");
+            Fault("Liste des applications trop longue");
             return false;
         }
         Os().Sleep(kWaitAfterApplicationName);
@@ -240,7 +242,7 @@ bool CTerminal::HoldFile(const CString& path)
     }
     // The six size digits are all the frame has: a larger file would be announced with a
     // wrong size, so it is not announced at all.
-    if (size > kAnnounceMaxFileSize) {
+    if (!AnnounceableSize(size)) {
         LogLine("Fichier trop volumineux pour etre annonce : %s", path.c_str());
         return false;
     }

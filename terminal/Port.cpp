@@ -1,6 +1,9 @@
 // Port channel of CTerminal: open, configure, time-outs, close.
 #include "Terminal.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "LinkTexts.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
@@ -232,12 +235,23 @@ void CTerminal::NoteIoError()
     m_ioError = Os().GetLastError();
 }
 
+void CTerminal::Fault(const char* format, ...)
+{
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    LogLine("%s", line);
+    m_fault = line;
+}
+
 DWORD CTerminal::ReportPortFailure(const char* line)
 {
-    LogLine("%s", line);
+    Fault("%s", line);
     if (!m_ioRefusedBySystem)
         return 0;
-    LogSystemError(m_ioError);
+    Fault("Erreur systeme %lu", m_ioError);
     return ClearLineErrors();
 }
 
@@ -245,11 +259,13 @@ DWORD CTerminal::ClearLineErrors()
 {
     DWORD errors = 0;
     if (!Os().ClearCommError(m_hPort, &errors, nullptr)) {
-        LogFailedCall("Impossible d'acquitter les erreurs de ligne");
+        const DWORD error = Os().GetLastError();
+        Fault("Impossible d'acquitter les erreurs de ligne");
+        Fault("Erreur systeme %lu", error);
         return 0;
     }
     if (errors != 0)
-        LogLine("Erreur de ligne 0x%lX", errors);
+        Fault("Erreur de ligne 0x%lX", errors);
     return errors;
 }
 

@@ -9,6 +9,7 @@
 #include "Description.h"
 #include "DownloadResult.h"
 #include "Protocol.h"
+#include "winfw/Diag.h"
 #include "winfw/Strings.h"
 
 // The name a file is announced under: the part of its path after the last backslash,
@@ -39,6 +40,10 @@ struct PackageRefusal {
     CString section;
     CString reason;
 };
+
+// A model's catalogue in the package folder, and the words that say it was taken.
+CString CatalogueOf(const char* modelCode);
+CString CatalogueTakenText(const CString& catalogue);
 
 // Who hears of a transfer's progress besides the callbacks: the run, which hands each
 // figure and module name to its view. Called on the worker, just before the callback of
@@ -94,6 +99,9 @@ public:
     bool ProbeLoader();
     bool ReadTerminalDescription(TerminalDescription* description);
     bool ReadApplicationNames(CStringList& names);
+    // Why the last description or application list was refused, in the words its journal
+    // ends with; empty when the reply was no frame.
+    const std::string& GetFault() const { return m_fault; }
     // Reads the file whole and announces it: its size, its blocks and its SHA-256 all come
     // from the bytes read here, held until the next announce.
     bool AnnounceFile(const CString& path, const CString& moduleName);
@@ -198,6 +206,7 @@ private:
     // itself, its port gone) and the error it gave.
     bool m_ioRefusedBySystem = false;
     DWORD m_ioError = NO_ERROR;
+    std::string m_fault;
 
     bool WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written);
     bool ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received);
@@ -209,6 +218,8 @@ private:
     DWORD ReportPortFailure(const char* line);
     // Acknowledges the port's line errors, logging them; returns them.
     DWORD ClearLineErrors();
+    // Logs a failure's line and keeps it as the command's fault.
+    void Fault(const char* format, ...) OV_PRINTF_FORMAT(2, 3);
     void NoteIoError();
     // Writes a command frame and reads its reply, logging a port failure with its text.
     bool ExchangeCommand(const std::uint8_t (&command)[proto::kCommandFrameSize],
