@@ -57,12 +57,6 @@ RunResult CheckLoadList(CTerminal& terminal)
     return result;
 }
 
-// What a refusal names: "SECTION what failed", or what failed alone.
-std::string Named(const PackageRefusal& refusal)
-{
-    return refusal.section.empty() ? refusal.reason : refusal.section + " " + refusal.reason;
-}
-
 void PrintLoadList(CTerminal& terminal)
 {
     terminal.SnapshotLoadList();
@@ -111,7 +105,8 @@ RunResult CheckPackage(CTerminal& terminal, const Identification& found)
     const std::size_t exclusion = terminal.GetExclusionList().GetCount();
     PackageRefusal refusal;
     if (!terminal.CheckConstraints(names, &refusal)) {
-        Print("constraints: refused (" + Named(refusal) + ")");
+        const CString& section = refusal.section;
+        Print("constraints: refused (" + (section.empty() ? "" : section + " ") + refusal.reason + ")");
         return RUN_CONSTRAINTS_NOT_MET;
     }
     Print("constraints: OK (" + std::to_string(presence) + " presence, " +

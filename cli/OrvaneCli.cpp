@@ -444,12 +444,6 @@ const Command* FindCommand(const std::string& name)
     return nullptr;
 }
 
-// Writes what was wrong with the line, then `usage`; the command exits 2.
-ExitStatus RefuseLine(const std::string& reason, const std::string& usage)
-{
-    return Say({Refusal::Kind::Line, "", usage, reason});
-}
-
 ExitStatus UnknownCommand(const std::string& name)
 {
     std::vector<std::string> names;
@@ -457,10 +451,10 @@ ExitStatus UnknownCommand(const std::string& name)
         names.push_back(command.name);
     const std::string nearest = NearestName(name, names);
     if (nearest.empty())
-        return RefuseLine("unknown command \"" + name + "\" (OrvaneCli help lists them)",
-                          kShortUsage);
-    return RefuseLine("unknown command \"" + name + "\"; did you mean \"" + nearest + "\"?",
-                      CommandUsage(nearest));
+        return Say({Refusal::Kind::Line, "", kShortUsage,
+                    "unknown command \"" + name + "\" (OrvaneCli help lists them)"});
+    return Say({Refusal::Kind::Line, "", CommandUsage(nearest),
+                "unknown command \"" + name + "\"; did you mean \"" + nearest + "\"?"});
 }
 
 ExitStatus Help(const GlobalOptions&, ArgumentReader& args)
@@ -487,9 +481,9 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
         return ExitStatus::Done;
     }
     if (!options.refusal.empty())
-        return RefuseLine(options.refusal, kShortUsage);
+        return Say({Refusal::Kind::Line, "", kShortUsage, options.refusal});
     if (words.empty())
-        return RefuseLine("no command given", UsageText());
+        return Say({Refusal::Kind::Line, "", UsageText(), "no command given"});
     const Command* command = FindCommand(words[0]);
     if (command == nullptr)
         return UnknownCommand(words[0]);
@@ -497,8 +491,8 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
     try {
         const ExitStatus status = command->run(options, args);
         if (args.Failed())
-            return RefuseLine(std::string(command->name) + ": " + args.Reason(),
-                              CommandUsage(command->name));
+            return Say({Refusal::Kind::Line, "", CommandUsage(command->name),
+                        std::string(command->name) + ": " + args.Reason()});
         return status;
     } catch (const std::bad_alloc&) {
         // The terminal closed its port as the stack unwound; an update ends as undefined.
@@ -535,7 +529,8 @@ int wmain(int argc, wchar_t** argv)
     std::wstring refused;
     if (!WordsOfLine(argc, argv, line, refused)) {
         ConsoleWriter console(false);
-        return RefuseLine("\"" + WideToUtf8(refused) + "\" " + NotInCodePage(), kShortUsage)
+        return Say({Refusal::Kind::Line, "", kShortUsage,
+                    "\"" + WideToUtf8(refused) + "\" " + NotInCodePage()})
             .Code();
     }
     // A privileged run follows no junction or link a user made (where Windows can tell).

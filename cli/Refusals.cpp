@@ -26,16 +26,6 @@ bool AnyFileMatches(const char* pattern)
     return false;
 }
 
-} // namespace
-
-std::string PortOf(const std::string& portText)
-{
-    const std::string name = proto::PortNameOfText(portText);
-    return name.empty() || name.size() > proto::kPortNameMaxLength ? portText : name;
-}
-
-namespace {
-
 std::string SearchFailureCause(const CTerminal& terminal, const std::string& portText)
 {
     const std::string name = proto::PortNameOfText(portText);
@@ -51,18 +41,6 @@ std::string SearchFailureCause(const CTerminal& terminal, const std::string& por
     return "no reader's loader answered at any rate (9600 to 115200 baud)";
 }
 
-} // namespace
-
-Refusal SearchRefusal(const char* command, const CTerminal& terminal,
-                      const std::string& portText, ExitStatus otherwise)
-{
-    const bool busy = terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy;
-    return {Refusal::Kind::Port, command, portText, SearchFailureCause(terminal, portText),
-            busy ? ExitStatus::OfRun(RUN_PORT_BUSY) : otherwise};
-}
-
-namespace {
-
 std::wstring CurrentDirectoryWide()
 {
     constexpr DWORD kUnits = MAX_PATH * 2;
@@ -72,6 +50,20 @@ std::wstring CurrentDirectoryWide()
 }
 
 } // namespace
+
+std::string PortOf(const std::string& portText)
+{
+    const std::string name = proto::PortNameOfText(portText);
+    return name.empty() || name.size() > proto::kPortNameMaxLength ? portText : name;
+}
+
+Refusal SearchRefusal(const char* command, const CTerminal& terminal,
+                      const std::string& portText, ExitStatus otherwise)
+{
+    const bool busy = terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy;
+    return {Refusal::Kind::Port, command, portText, SearchFailureCause(terminal, portText),
+            busy ? ExitStatus::OfRun(RUN_PORT_BUSY) : otherwise};
+}
 
 std::string CurrentDirectory()
 {

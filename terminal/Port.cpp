@@ -1,7 +1,6 @@
 // Port channel of CTerminal: open, configure, time-outs, close.
 #include "Terminal.h"
 
-#include <cstdarg>
 #include <cstdio>
 
 #include "LinkTexts.h"
@@ -235,23 +234,18 @@ void CTerminal::NoteIoError()
     m_ioError = Os().GetLastError();
 }
 
-void CTerminal::Fault(const char* format, ...)
+void CTerminal::Fault(const std::string& line)
 {
-    char line[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    LogLine("%s", line);
+    LogLine("%s", line.c_str());
     m_fault = line;
 }
 
 DWORD CTerminal::ReportPortFailure(const char* line)
 {
-    Fault("%s", line);
+    Fault(line);
     if (!m_ioRefusedBySystem)
         return 0;
-    Fault("Erreur systeme %lu", m_ioError);
+    Fault("Erreur systeme " + std::to_string(m_ioError));
     return ClearLineErrors();
 }
 
@@ -261,11 +255,13 @@ DWORD CTerminal::ClearLineErrors()
     if (!Os().ClearCommError(m_hPort, &errors, nullptr)) {
         const DWORD error = Os().GetLastError();
         Fault("Impossible d'acquitter les erreurs de ligne");
-        Fault("Erreur systeme %lu", error);
+        Fault("Erreur systeme " + std::to_string(error));
         return 0;
     }
+    char text[32];
+    std::snprintf(text, sizeof text, "Erreur de ligne 0x%lX", errors);
     if (errors != 0)
-        Fault("Erreur de ligne 0x%lX", errors);
+        Fault(text);
     return errors;
 }
 

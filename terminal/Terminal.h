@@ -9,7 +9,6 @@
 #include "Description.h"
 #include "DownloadResult.h"
 #include "Protocol.h"
-#include "winfw/Diag.h"
 #include "winfw/Strings.h"
 
 // The name a file is announced under: the part of its path after the last backslash,
@@ -219,7 +218,7 @@ private:
     // Acknowledges the port's line errors, logging them; returns them.
     DWORD ClearLineErrors();
     // Logs a failure's line and keeps it as the command's fault.
-    void Fault(const char* format, ...) OV_PRINTF_FORMAT(2, 3);
+    void Fault(const std::string& line);
     void NoteIoError();
     // Writes a command frame and reads its reply, logging a port failure with its text.
     bool ExchangeCommand(const std::uint8_t (&command)[proto::kCommandFrameSize],
