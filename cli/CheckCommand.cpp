@@ -131,12 +131,7 @@ RunResult CheckReader(CTerminal& terminal)
 
 ExitStatus RunCheck(CTerminal& terminal, const std::string& portText)
 {
-    bool found = false;
-    {
-        SlowWaitNotice notice(LookingForReaderLine(portText));
-        found = terminal.FindTerminal(portText);
-    }
-    if (!found) {
+    if (!SearchReader(terminal, portText)) {
         Print("reader: not found");
         return Say(SearchRefusal("check", terminal, portText, ExitStatus::ReaderNotFound));
     }

@@ -33,17 +33,10 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// The reader's search, said to go on when it lasts (the USB lookup, a silent port).
-bool Search(CTerminal& terminal, const std::string& portText)
-{
-    SlowWaitNotice notice(LookingForReaderLine(portText));
-    return terminal.FindTerminal(portText);
-}
-
 // The reader found and the link set up as the update run does it.
 bool FindAndConfigure(CTerminal& terminal, const std::string& portText)
 {
-    if (!Search(terminal, portText))
+    if (!SearchReader(terminal, portText))
         return false;
     if (ConfigureUpdateLink(terminal))
         return true;
@@ -164,12 +157,10 @@ std::string EnterPackage(const GlobalOptions& options)
 // A command's port: false, the line or the name refused, otherwise.
 bool TakePort(ArgumentReader& args, std::string& port)
 {
-    if (!args.Take("PORT", port))
-        return false;
-    if (IsComPortArgument(port))
-        return true;
-    Say({Refusal::Kind::NotAComPort, "", port});
-    return false;
+    const bool taken = args.Take("PORT", port);
+    if (taken && !IsComPortArgument(port))
+        Say({Refusal::Kind::NotAComPort, "", port});
+    return taken && IsComPortArgument(port);
 }
 
 // A command that takes one port and nothing else; false, the line refused, otherwise.
@@ -184,7 +175,7 @@ ExitStatus Find(const GlobalOptions&, ArgumentReader& args)
     if (!OnePort(args, port))
         return ExitStatus::BadArguments;
     CTerminal terminal;
-    if (!Search(terminal, port))
+    if (!SearchReader(terminal, port))
         return Say(SearchRefusal("find", terminal, port, ExitStatus::Failed));
     std::printf("%s %d\n", proto::PortNameOfText(port).c_str(), terminal.GetBaudRate());
     terminal.ClosePort();

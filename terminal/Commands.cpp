@@ -133,7 +133,6 @@ bool CTerminal::ReadTerminalDescription(TerminalDescription* description)
 
     DWORD count = 0;
     std::uint8_t reply[kDescriptionFrameSize] = {};
-    m_fault.clear();
     if (!ExchangeCommand(command, reply, sizeof reply, &count, kCannotWrite, kCannotRead))
         return false;
     const DescriptionFrameVerdict verdict = DescriptionOfFrame(reply, description);
@@ -152,7 +151,6 @@ bool CTerminal::ReadApplicationNames(CStringList& names)
     std::uint8_t command[kCommandFrameSize];
     BuildCommandFrame(CMD_LIST_APPLICATIONS, command);
     DWORD count = 0;
-    m_fault.clear();
     if (!WriteFrame(command, sizeof command, &count)) {
         ReportPortFailure(kCannotWrite);
         return false;

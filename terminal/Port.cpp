@@ -202,6 +202,7 @@ bool CTerminal::WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written
 {
     *written = 0;
     m_ioRefusedBySystem = false;
+    m_fault.clear();
     if (m_portGone)
         return false;
     const bool ok = Os().WriteFile(m_hPort, frame, size, written, nullptr) != FALSE;

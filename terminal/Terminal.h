@@ -98,8 +98,8 @@ public:
     bool ProbeLoader();
     bool ReadTerminalDescription(TerminalDescription* description);
     bool ReadApplicationNames(CStringList& names);
-    // Why the last description or application list was refused, in the words its journal
-    // ends with; empty when the reply was no frame.
+    // Why the last command sent failed, in the words its journal ends with; empty when it
+    // logged none (a reply that is no frame).
     const std::string& GetFault() const { return m_fault; }
     // Reads the file whole and announces it: its size, its blocks and its SHA-256 all come
     // from the bytes read here, held until the next announce.
