@@ -32,7 +32,7 @@ std::string AnnounceObstacle(const CString& file)
     if (!Os().GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return "missing";
-    if (!proto::AnnounceableSize(static_cast<long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow))
+    if (data.nFileSizeHigh != 0 || !proto::AnnounceableSize(data.nFileSizeLow))
         return "too large to announce";
     // A name too long to announce never gets here: the identification refused it.
     return std::string();
@@ -65,8 +65,7 @@ void PrintLoadList(CTerminal& terminal)
                         AnsiToUtf8(terminal.ModuleNameForFile(file)));
 }
 
-// What the run's identification found, said step by step; RUN_SUCCEEDED when the reader
-// and the catalogue pass.
+// What the identification found, step by step; RUN_SUCCEEDED when reader and catalogue pass.
 RunResult SayIdentification(const Identification& found)
 {
     using Outcome = Identification::Outcome;
@@ -79,7 +78,7 @@ RunResult SayIdentification(const Identification& found)
     if (found.outcome == Outcome::CatalogueRefused) {
         const PackageRefusal& refusal = found.refusal;
         Print("catalogue: refused (" + refusal.reason + ")" +
-            (refusal.section.empty() ? std::string() : " in section " + refusal.section));
+              (refusal.section.empty() ? std::string() : " in section " + refusal.section));
         return RUN_HARDWARE_MISMATCH;
     }
     if (found.outcome == Outcome::InvalidFileName) {
@@ -105,12 +104,12 @@ RunResult CheckPackage(CTerminal& terminal, const Identification& found)
     const std::size_t exclusion = terminal.GetExclusionList().GetCount();
     PackageRefusal refusal;
     if (!terminal.CheckConstraints(names, &refusal)) {
-        const CString& section = refusal.section;
-        Print("constraints: refused (" + (section.empty() ? "" : section + " ") + refusal.reason + ")");
+        Print("constraints: refused (" + (refusal.section.empty() ? "" : refusal.section + " ") +
+              refusal.reason + ")");
         return RUN_CONSTRAINTS_NOT_MET;
     }
     Print("constraints: OK (" + std::to_string(presence) + " presence, " +
-        std::to_string(exclusion) + " exclusion entries)");
+          std::to_string(exclusion) + " exclusion entries)");
     const RunResult result = CheckLoadList(terminal);
     PrintLoadList(terminal);
     return result;
@@ -144,7 +143,7 @@ ExitStatus RunCheck(CTerminal& terminal, const std::string& portText)
     const RunResult result = CheckReader(terminal);
     terminal.ClosePort();
     Print(result == RUN_SUCCEEDED
-            ? "verdict: the update would be allowed"
-            : "verdict: the update would end with result " + std::to_string(result));
+              ? "verdict: the update would be allowed"
+              : "verdict: the update would end with result " + std::to_string(result));
     return ExitStatus::OfRun(result);
 }

@@ -94,7 +94,7 @@ void ReadEntries(CIniFile& ini, const char* section, CStringList& into)
 
 CString CatalogueOf(const char* modelCode) { return PackagePath(".\\catalogue", modelCode); }
 
-CString CatalogueTakenText(const CString& catalogue) { return "Catalogue " + catalogue + " enregistre"; }
+CString CatalogueTakenText(const CString& path) { return "Catalogue " + path + " enregistre"; }
 
 bool CTerminal::CheckCatalogue(const char* modelCode, TerminalDescription description,
                                PackageRefusal* refusal)

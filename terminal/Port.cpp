@@ -49,17 +49,18 @@ void SetLinkFields(DCB& dcb, int baud, int stopBits, int parity, int byteSize)
     dcb.EvtChar = 0;
 }
 
-} // namespace
-
-void linktext::LogSystemError(DWORD error) { LogLine("Erreur systeme %lu", error); }
-
-void linktext::LogFailedCall(const char* line)
+// A failed system call's line, then its error (the thread's last error, read first).
+void LogFailedCall(const char* line)
 {
     // Read before anything else can touch it: logging itself may.
     const DWORD error = Os().GetLastError();
     LogLine("%s", line);
     LogSystemError(error);
 }
+
+} // namespace
+
+void linktext::LogSystemError(DWORD error) { LogLine("Erreur systeme %lu", error); }
 
 bool ConfigureUpdateLink(CTerminal& terminal)
 {
@@ -259,10 +260,11 @@ DWORD CTerminal::ClearLineErrors()
         Fault("Erreur systeme " + std::to_string(error));
         return 0;
     }
+    if (errors == 0)
+        return 0;
     char text[32];
     std::snprintf(text, sizeof text, "Erreur de ligne 0x%lX", errors);
-    if (errors != 0)
-        Fault(text);
+    Fault(text);
     return errors;
 }
 

@@ -42,7 +42,7 @@ struct PackageRefusal {
 
 // A model's catalogue in the package folder, and the words that say it was taken.
 CString CatalogueOf(const char* modelCode);
-CString CatalogueTakenText(const CString& catalogue);
+CString CatalogueTakenText(const CString& path);
 
 // Who hears of a transfer's progress besides the callbacks: the run, which hands each
 // figure and module name to its view. Called on the worker, just before the callback of
@@ -98,8 +98,7 @@ public:
     bool ProbeLoader();
     bool ReadTerminalDescription(TerminalDescription* description);
     bool ReadApplicationNames(CStringList& names);
-    // Why the last command sent failed, in the words its journal ends with; empty when it
-    // logged none (a reply that is no frame).
+    // Why the last command sent failed, as its journal's last line says; empty for none.
     const std::string& GetFault() const { return m_fault; }
     // Reads the file whole and announces it: its size, its blocks and its SHA-256 all come
     // from the bytes read here, held until the next announce.
