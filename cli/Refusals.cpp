@@ -111,6 +111,9 @@ std::string Words(const Refusal& refusal)
     case Refusal::Kind::ReportUnusable:
         return "the report cannot be written to " + subject + ": " + refusal.detail;
     case Refusal::Kind::Port: return AnsiToUtf8(PortOf(refusal.subject)) + ": " + refusal.detail;
+    case Refusal::Kind::NotElevated:
+        return "the event source is the machine's: run it as an administrator (elevated) or as SYSTEM";
+    case Refusal::Kind::Other: break;
     }
     return refusal.detail;
 }

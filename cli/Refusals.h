@@ -1,5 +1,5 @@
 // Why a command does not go on: what it refuses before it runs (its line, an argument, the
-// package) and why it could not reach the reader on its port. A refusal is made where it
+// package, the account) and why it could not reach the reader on its port. A refusal is made where it
 // is found, as data, and said on standard error by Say alone.
 #pragma once
 #include <string>
@@ -16,10 +16,12 @@ struct Refusal {
         NotAPackageFolder,      // no catalogue in the current directory
         ReportUnusable,         // no report can be written to `subject`: `detail` why
         Port,                   // on the port `subject` names: `detail` what failed
+        NotElevated,            // the machine's event source, for an administrator only
+        Other,                  // the command's own: `detail`
     };
     Kind kind;
-    std::string command;  // the command refused; empty for the line's own refusals
-    std::string subject;  // what is refused, as the line gave it (ANSI)
+    std::string command{};  // the command refused; empty for the line's own refusals
+    std::string subject{};  // what is refused, as the line gave it (ANSI)
     std::string detail{};
     ExitStatus status = ExitStatus::BadArguments;  // what the command exits with
 };
