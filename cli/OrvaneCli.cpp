@@ -538,10 +538,7 @@ int wmain(int argc, wchar_t** argv)
     HeldObject programFolder;
     HeldObject library;
     std::string reason;
-    if (RunsAsLocalSystem() && !HoldProgramAndLibrary(programFolder, library, reason)) {
-        WriteStderrLine("OrvaneCli: as SYSTEM it does not run where users may replace it: " +
-                        reason);
-        return ExitStatus::BadArguments.Code();
-    }
+    if (RunsAsLocalSystem() && !HoldProgramAndLibrary(programFolder, library, reason))
+        return Say({Refusal::Kind::ProgramReplaceable, "", "", reason}).Code();
     return RunCommand(options, words).Code();
 }

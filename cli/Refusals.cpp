@@ -113,6 +113,11 @@ std::string Words(const Refusal& refusal)
     case Refusal::Kind::Port: return AnsiToUtf8(PortOf(refusal.subject)) + ": " + refusal.detail;
     case Refusal::Kind::NotElevated:
         return "the event source is the machine's: run it as an administrator (elevated) or as SYSTEM";
+    case Refusal::Kind::RecordUnwritable:
+        return "the record " + refusal.subject + " cannot be written: " + refusal.detail;
+    case Refusal::Kind::ReportFolderRefused: return "the report's folder is refused: " + refusal.detail;
+    case Refusal::Kind::ProgramReplaceable:
+        return "as SYSTEM it does not run where users may replace it: " + refusal.detail;
     case Refusal::Kind::Other: break;
     }
     return refusal.detail;

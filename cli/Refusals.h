@@ -17,6 +17,9 @@ struct Refusal {
         ReportUnusable,         // no report can be written to `subject`: `detail` why
         Port,                   // on the port `subject` names: `detail` what failed
         NotElevated,            // the machine's event source, for an administrator only
+        RecordUnwritable,       // the record's key `subject` cannot be written: `detail` why
+        ReportFolderRefused,    // the report's folder, as SYSTEM: `detail` why
+        ProgramReplaceable,     // as SYSTEM, users may replace the program: `detail` how
         Other,                  // the command's own: `detail`
     };
     Kind kind;
