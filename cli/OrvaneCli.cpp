@@ -33,17 +33,10 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// The reader's search, said to go on when it lasts (the USB lookup, a silent port).
-bool Search(CTerminal& terminal, const std::string& portText)
-{
-    SlowWaitNotice notice(LookingForReaderLine(portText));
-    return terminal.FindTerminal(portText);
-}
-
 // The reader found and the link set up as the update run does it.
 bool FindAndConfigure(CTerminal& terminal, const std::string& portText)
 {
-    if (!Search(terminal, portText))
+    if (!SearchReader(terminal, portText))
         return false;
     if (ConfigureUpdateLink(terminal))
         return true;
@@ -59,12 +52,12 @@ ExitStatus OnReader(const char* command, const std::string& portText, ExitStatus
 {
     CTerminal terminal;
     if (!FindAndConfigure(terminal, portText))
-        return SearchFailed(command, terminal, portText, notFound);
+        return Say(SearchRefusal(command, terminal, portText, notFound));
     std::string cause;
     const ExitStatus status = operation(terminal, cause);
     terminal.ClosePort();
     if (!cause.empty())
-        SayFailure(command, portText, cause);
+        Say({Refusal::Kind::Port, command, portText, cause});
     return status;
 }
 
@@ -153,22 +146,21 @@ ExitStatus SendFile(CTerminal& terminal, const std::string& file, const std::str
 }
 
 // The package's folder named by --package made the current directory, before anything is
-// opened; without it, the current directory is the package's as it is. False, said on one
-// line, when the folder cannot be used.
-bool EnterPackage(const GlobalOptions& options, const char* command)
+// opened; without it, the current directory is the package's as it is. Why the folder
+// cannot be used, or empty.
+std::string EnterPackage(const GlobalOptions& options)
 {
     std::string reason;
-    if (options.package.empty() || EnterPackageFolder(options.package, reason))
-        return true;
-    WriteStderrLine(std::string(command) + ": the package folder \"" +
-                    AnsiToUtf8(options.package) + "\" cannot be used: " + reason);
-    return false;
+    return options.package.empty() || EnterPackageFolder(options.package, reason) ? "" : reason;
 }
 
 // A command's port: false, the line or the name refused, otherwise.
 bool TakePort(ArgumentReader& args, std::string& port)
 {
-    return args.Take("PORT", port) && (IsComPortArgument(port) || RefuseNotAComPort(port));
+    const bool taken = args.Take("PORT", port);
+    if (taken && !IsComPortArgument(port))
+        Say({Refusal::Kind::NotAComPort, "", port});
+    return taken && IsComPortArgument(port);
 }
 
 // A command that takes one port and nothing else; false, the line refused, otherwise.
@@ -183,8 +175,8 @@ ExitStatus Find(const GlobalOptions&, ArgumentReader& args)
     if (!OnePort(args, port))
         return ExitStatus::BadArguments;
     CTerminal terminal;
-    if (!Search(terminal, port))
-        return SearchFailed("find", terminal, port, ExitStatus::Failed);
+    if (!SearchReader(terminal, port))
+        return Say(SearchRefusal("find", terminal, port, ExitStatus::Failed));
     std::printf("%s %d\n", proto::PortNameOfText(port).c_str(), terminal.GetBaudRate());
     terminal.ClosePort();
     return ExitStatus::Done;
@@ -224,22 +216,19 @@ ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
     if (!ParseUpdateArguments(args, request))
         return ExitStatus::BadArguments;
     for (const std::string& port : request.named)
-        if (!IsComPortArgument(port) && !RefuseNotAComPort(port))
-            return ExitStatus::BadArguments;
+        if (!IsComPortArgument(port))
+            return Say({Refusal::Kind::NotAComPort, "", port});
     // The report's path names a file from where the command was started.
-    if (!TakeWhole("update", request.reportPath))
-        return ExitStatus::BadArguments;
-    if (!EnterPackage(options, "update"))
-        return ExitStatus::BadArguments;
+    if (!TakeWhole(request.reportPath))
+        return Say({Refusal::Kind::PathNotInCodePage, "update", request.reportPath});
+    if (const std::string why = EnterPackage(options); !why.empty())
+        return Say({Refusal::Kind::PackageFolderUnusable, "update", options.package, why});
     // Nothing is opened before the two things a whole update needs at its end and its start.
     if (!InPackageFolder())
-        return NotInPackageFolder("update");
+        return Say({Refusal::Kind::NotAPackageFolder, "update", "", "", ExitStatus::NotAPackageFolder});
     std::string reason;
-    if (!request.reportPath.empty() && !ReportPathUsable(request.reportPath, reason)) {
-        WriteStderrLine("update: the report cannot be written to " +
-                        AnsiToUtf8(request.reportPath) + ": " + reason);
-        return ExitStatus::BadArguments;
-    }
+    if (!request.reportPath.empty() && !ReportPathUsable(request.reportPath, reason))
+        return Say({Refusal::Kind::ReportUnusable, "update", request.reportPath, reason});
     EndSessionGuard guard;
     return RunUpdates(request);
 }
@@ -249,10 +238,10 @@ ExitStatus Check(const GlobalOptions& options, ArgumentReader& args)
     std::string port;
     if (!OnePort(args, port))
         return ExitStatus::BadArguments;
-    if (!EnterPackage(options, "check"))
-        return ExitStatus::BadArguments;
+    if (const std::string why = EnterPackage(options); !why.empty())
+        return Say({Refusal::Kind::PackageFolderUnusable, "check", options.package, why});
     if (!InPackageFolder())
-        return NotInPackageFolder("check");
+        return Say({Refusal::Kind::NotAPackageFolder, "check", "", "", ExitStatus::NotAPackageFolder});
     CTerminal terminal;
     return RunCheck(terminal, port);
 }
@@ -446,15 +435,6 @@ const Command* FindCommand(const std::string& name)
     return nullptr;
 }
 
-// Writes what was wrong with the line, then `usage`; the command exits 2.
-ExitStatus RefuseLine(const std::string& reason, const std::string& usage)
-{
-    // Through the console's one writer, after any line already queued.
-    WriteStderrLine("OrvaneCli: " + reason);
-    WriteStderrLine(usage.substr(0, usage.size() - 1));
-    return ExitStatus::BadArguments;
-}
-
 ExitStatus UnknownCommand(const std::string& name)
 {
     std::vector<std::string> names;
@@ -462,10 +442,10 @@ ExitStatus UnknownCommand(const std::string& name)
         names.push_back(command.name);
     const std::string nearest = NearestName(name, names);
     if (nearest.empty())
-        return RefuseLine("unknown command \"" + name + "\" (OrvaneCli help lists them)",
-                          kShortUsage);
-    return RefuseLine("unknown command \"" + name + "\"; did you mean \"" + nearest + "\"?",
-                      CommandUsage(nearest));
+        return Say({Refusal::Kind::Line, "", kShortUsage,
+                    "unknown command \"" + name + "\" (OrvaneCli help lists them)"});
+    return Say({Refusal::Kind::Line, "", CommandUsage(nearest),
+                "unknown command \"" + name + "\"; did you mean \"" + nearest + "\"?"});
 }
 
 ExitStatus Help(const GlobalOptions&, ArgumentReader& args)
@@ -492,9 +472,9 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
         return ExitStatus::Done;
     }
     if (!options.refusal.empty())
-        return RefuseLine(options.refusal, kShortUsage);
+        return Say({Refusal::Kind::Line, "", kShortUsage, options.refusal});
     if (words.empty())
-        return RefuseLine("no command given", UsageText());
+        return Say({Refusal::Kind::Line, "", UsageText(), "no command given"});
     const Command* command = FindCommand(words[0]);
     if (command == nullptr)
         return UnknownCommand(words[0]);
@@ -502,12 +482,12 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
     try {
         const ExitStatus status = command->run(options, args);
         if (args.Failed())
-            return RefuseLine(std::string(command->name) + ": " + args.Reason(),
-                              CommandUsage(command->name));
+            return Say({Refusal::Kind::Line, "", CommandUsage(command->name),
+                        std::string(command->name) + ": " + args.Reason()});
         return status;
     } catch (const std::bad_alloc&) {
         // The terminal closed its port as the stack unwound; an update ends as undefined.
-        std::fputs("OrvaneCli: memoire insuffisante\n", stderr);
+        WriteStderrLine("OrvaneCli: memoire insuffisante");
         return command->run == Update ? ExitStatus::OfRun(RUN_DOWNLOAD_UNDEFINED)
                                       : ExitStatus::Failed;
     }
@@ -540,7 +520,8 @@ int wmain(int argc, wchar_t** argv)
     std::wstring refused;
     if (!WordsOfLine(argc, argv, line, refused)) {
         ConsoleWriter console(false);
-        return RefuseLine("\"" + WideToUtf8(refused) + "\" " + NotInCodePage(), kShortUsage)
+        return Say({Refusal::Kind::Line, "", kShortUsage,
+                    "\"" + WideToUtf8(refused) + "\" " + NotInCodePage()})
             .Code();
     }
     // A privileged run follows no junction or link a user made (where Windows can tell).
@@ -557,10 +538,7 @@ int wmain(int argc, wchar_t** argv)
     HeldObject programFolder;
     HeldObject library;
     std::string reason;
-    if (RunsAsLocalSystem() && !HoldProgramAndLibrary(programFolder, library, reason)) {
-        WriteStderrLine("OrvaneCli: as SYSTEM it does not run where users may replace it: " +
-                        reason);
-        return ExitStatus::BadArguments.Code();
-    }
+    if (RunsAsLocalSystem() && !HoldProgramAndLibrary(programFolder, library, reason))
+        return Say({Refusal::Kind::ProgramReplaceable, "", "", reason}).Code();
     return RunCommand(options, words).Code();
 }

@@ -73,15 +73,15 @@ ExitStatus RunUsb(const std::string& portText)
     }
     wchar_t driverKey[tessock::kTextUnits] = {};
     if (searchDriver(static_cast<unsigned char>(number), driverKey) != 0 || driverKey[0] == L'\0') {
-        SayFailure("usb", name, "the port library found no device for this port");
+        Say({Refusal::Kind::Port, "usb", name, "the port library found no device for this port"});
         return ExitStatus::Failed;
     }
     driverKey[tessock::kTextUnits - 1] = L'\0';
     unsigned char hub = 0;
     unsigned char hubPort = 0;
     if (searchPosition(driverKey, &hub, &hubPort) != 0) {
-        SayFailure("usb", name, "the device " + WideToUtf8(driverKey) +
-                                    " was not found in the USB tree");
+        Say({Refusal::Kind::Port, "usb", name,
+             "the device " + WideToUtf8(driverKey) + " was not found in the USB tree"});
         return ExitStatus::Failed;
     }
     WriteStdoutLine(WideToUtf8(driverKey) + "\t" + std::to_string(hub) + "\t" +

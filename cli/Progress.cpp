@@ -82,6 +82,12 @@ std::string LookingForReaderLine(const std::string& portText)
     return "looking for the reader on " + AnsiToUtf8(PortOf(portText)) + "...";
 }
 
+bool SearchReader(CTerminal& terminal, const std::string& portText)
+{
+    SlowWaitNotice notice(LookingForReaderLine(portText));
+    return terminal.FindTerminal(portText);
+}
+
 SlowWaitNotice::SlowWaitNotice(std::string line) : m_line(std::move(line))
 {
     try {

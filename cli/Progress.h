@@ -69,3 +69,7 @@ private:
 // The notice of a search of the reader on the port `portText` names; at its USB position
 // when `portText` is empty.
 std::string LookingForReaderLine(const std::string& portText);
+
+// The reader's search on `portText`, said to go on when it lasts (the USB lookup, a silent
+// port).
+bool SearchReader(CTerminal& terminal, const std::string& portText);

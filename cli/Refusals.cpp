@@ -26,26 +26,6 @@ bool AnyFileMatches(const char* pattern)
     return false;
 }
 
-} // namespace
-
-std::string PortOf(const std::string& portText)
-{
-    const std::string name = proto::PortNameOfText(portText);
-    return name.empty() || name.size() > proto::kPortNameMaxLength ? portText : name;
-}
-
-bool RefuseNotAComPort(const std::string& portText)
-{
-    WriteStderrLine("OrvaneCli: \"" + AnsiToUtf8(portText) +
-                    "\" is not a COM port name (COM and its number, such as COM5)");
-    return false;
-}
-
-void SayFailure(const char* command, const std::string& portText, const std::string& cause)
-{
-    WriteStderrLine(std::string(command) + ": " + AnsiToUtf8(PortOf(portText)) + ": " + cause);
-}
-
 std::string SearchFailureCause(const CTerminal& terminal, const std::string& portText)
 {
     const std::string name = proto::PortNameOfText(portText);
@@ -61,17 +41,6 @@ std::string SearchFailureCause(const CTerminal& terminal, const std::string& por
     return "no reader's loader answered at any rate (9600 to 115200 baud)";
 }
 
-ExitStatus SearchFailed(const char* command, const CTerminal& terminal,
-                        const std::string& portText, ExitStatus otherwise)
-{
-    SayFailure(command, portText, SearchFailureCause(terminal, portText));
-    if (terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy)
-        return ExitStatus::OfRun(RUN_PORT_BUSY);
-    return otherwise;
-}
-
-namespace {
-
 std::wstring CurrentDirectoryWide()
 {
     constexpr DWORD kUnits = MAX_PATH * 2;
@@ -82,24 +51,33 @@ std::wstring CurrentDirectoryWide()
 
 } // namespace
 
+std::string PortOf(const std::string& portText)
+{
+    const std::string name = proto::PortNameOfText(portText);
+    return name.empty() || name.size() > proto::kPortNameMaxLength ? portText : name;
+}
+
+Refusal SearchRefusal(const char* command, const CTerminal& terminal,
+                      const std::string& portText, ExitStatus otherwise)
+{
+    const bool busy = terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy;
+    return {Refusal::Kind::Port, command, portText, SearchFailureCause(terminal, portText),
+            busy ? ExitStatus::OfRun(RUN_PORT_BUSY) : otherwise};
+}
+
 std::string CurrentDirectory()
 {
     std::string ansi;
     return WideToAnsi(CurrentDirectoryWide(), ansi) ? ansi : std::string();
 }
 
-bool TakeWhole(const char* command, std::string& path)
+bool TakeWhole(std::string& path)
 {
-    if (path.empty())
-        return true;
-    const std::string whole = WholePath(path);
-    if (!whole.empty()) {
-        path = whole;
-        return true;
-    }
-    WriteStderrLine(std::string(command) + ": the path " + WideToUtf8(CurrentDirectoryWide()) +
-                    "\\" + AnsiToUtf8(path) + " " + NotInCodePage());
-    return false;
+    const std::string whole = path.empty() ? path : WholePath(path);
+    if (!path.empty() && whole.empty())
+        return false;
+    path = whole;
+    return true;
 }
 
 std::string NotInCodePage()
@@ -110,13 +88,50 @@ std::string NotInCodePage()
 
 bool InPackageFolder() { return AnyFileMatches(".\\catalogue*.ini"); }
 
-ExitStatus NotInPackageFolder(const char* command)
+namespace {
+
+// The refusal's line, without its command.
+std::string Words(const Refusal& refusal)
 {
-    const std::wstring folder = CurrentDirectoryWide();
-    WriteStderrLine(std::string(command) + ": no update package in " +
-                    (folder.empty() ? std::string(".") : WideToUtf8(folder)) +
-                    ": no catalogue*.ini");
-    return ExitStatus::NotAPackageFolder;
+    const std::string subject = AnsiToUtf8(refusal.subject);
+    switch (refusal.kind) {
+    case Refusal::Kind::Line: return refusal.detail;
+    case Refusal::Kind::NotAComPort:
+        return "\"" + subject + "\" is not a COM port name (COM and its number, such as COM5)";
+    case Refusal::Kind::PathNotInCodePage:
+        return "the path " + WideToUtf8(CurrentDirectoryWide()) + "\\" + subject + " " +
+               NotInCodePage();
+    case Refusal::Kind::PackageFolderUnusable:
+        return "the package folder \"" + subject + "\" cannot be used: " + refusal.detail;
+    case Refusal::Kind::NotAPackageFolder: {
+        const std::wstring folder = CurrentDirectoryWide();
+        return "no update package in " + (folder.empty() ? std::string(".") : WideToUtf8(folder)) +
+               ": no catalogue*.ini";
+    }
+    case Refusal::Kind::ReportUnusable:
+        return "the report cannot be written to " + subject + ": " + refusal.detail;
+    case Refusal::Kind::Port: return AnsiToUtf8(PortOf(refusal.subject)) + ": " + refusal.detail;
+    case Refusal::Kind::NotElevated:
+        return "the event source is the machine's: run it as an administrator (elevated) or as SYSTEM";
+    case Refusal::Kind::RecordUnwritable:
+        return "the record " + refusal.subject + " cannot be written: " + refusal.detail;
+    case Refusal::Kind::ReportFolderRefused: return "the report's folder is refused: " + refusal.detail;
+    case Refusal::Kind::ProgramReplaceable:
+        return "as SYSTEM it does not run where users may replace it: " + refusal.detail;
+    case Refusal::Kind::Other: break;
+    }
+    return refusal.detail;
+}
+
+} // namespace
+
+ExitStatus Say(const Refusal& refusal)
+{
+    WriteStderrLine((refusal.command.empty() ? std::string("OrvaneCli") : refusal.command) + ": " +
+                    Words(refusal));
+    if (refusal.kind == Refusal::Kind::Line)
+        WriteStderrLine(refusal.subject.substr(0, refusal.subject.size() - 1));
+    return refusal.status;
 }
 
 bool ReportPathUsable(const std::string& path, std::string& reason)

@@ -1,31 +1,45 @@
-// Why a command does not go on: what it refuses before it runs (an argument, the package)
-// and why it could not reach the reader on its port, each said on one line of standard
-// error.
+// Why a command does not go on: what it refuses before it runs (its line, an argument, the
+// package, the account) and why it could not reach the reader on its port. A refusal is made where it
+// is found, as data, and said on standard error by Say alone.
 #pragma once
 #include <string>
 
 #include "ExitCodes.h"
 #include "terminal/Terminal.h"
 
-// The COM name a port text gives, or the text itself when it gives none.
-std::string PortOf(const std::string& portText);
+struct Refusal {
+    enum class Kind {
+        Line,                   // the line: `detail` what was wrong, `subject` the usage
+        NotAComPort,            // `subject` names no COM port
+        PathNotInCodePage,      // `subject`, named on the line, cannot be taken whole
+        PackageFolderUnusable,  // the --package folder `subject`: `detail` why
+        NotAPackageFolder,      // no catalogue in the current directory
+        ReportUnusable,         // no report can be written to `subject`: `detail` why
+        Port,                   // on the port `subject` names: `detail` what failed
+        NotElevated,            // the machine's event source, for an administrator only
+        RecordUnwritable,       // the record's key `subject` cannot be written: `detail` why
+        ReportFolderRefused,    // the report's folder, as SYSTEM: `detail` why
+        ProgramReplaceable,     // as SYSTEM, users may replace the program: `detail` how
+        Other,                  // the command's own: `detail`
+    };
+    Kind kind;
+    std::string command{};  // the command refused; empty for the line's own refusals
+    std::string subject{};  // what is refused, as the line gave it (ANSI)
+    std::string detail{};
+    ExitStatus status = ExitStatus::BadArguments;  // what the command exits with
+};
 
-// Says that `portText` names no COM port; false, the command exits with
-// ExitStatus::BadArguments.
-bool RefuseNotAComPort(const std::string& portText);
-
-// Writes "COMMAND: PORT: CAUSE" on standard error; PORT is the COM name the text names, or
-// the text itself when it names none.
-void SayFailure(const char* command, const std::string& portText, const std::string& cause);
+// Writes the refusal's lines on standard error; its exit status.
+ExitStatus Say(const Refusal& refusal);
 
 // Why the reader's search on `portText` failed: the text names no port, the port cannot be
-// opened (absent, or held by another program), or no loader answered at any rate.
-std::string SearchFailureCause(const CTerminal& terminal, const std::string& portText);
+// opened (absent, or held by another program), or no loader answered at any rate. Its
+// status is the run's own result for a port held by another program, `otherwise` else.
+Refusal SearchRefusal(const char* command, const CTerminal& terminal,
+                      const std::string& portText, ExitStatus otherwise);
 
-// Says why the search failed and gives the exit status: the run's own result for a port
-// held by another program, `otherwise` for anything else.
-ExitStatus SearchFailed(const char* command, const CTerminal& terminal,
-                        const std::string& portText, ExitStatus otherwise);
+// The COM name a port text gives, or the text itself when it gives none.
+std::string PortOf(const std::string& portText);
 
 // The process's current directory in the ANSI code page; empty when it cannot be read or
 // held there.
@@ -35,15 +49,11 @@ std::string CurrentDirectory();
 std::string NotInCodePage();
 
 // A path named on the command line taken whole (WholePath) before the package's folder is
-// entered; false, said on one line, when the whole path cannot be held in the ANSI code
-// page.
-bool TakeWhole(const char* command, std::string& path);
+// entered; false when the whole path cannot be held in the ANSI code page.
+bool TakeWhole(std::string& path);
 
 // Whether the current directory holds a package's catalogue (a file "catalogue*.ini").
 bool InPackageFolder();
-
-// Says that the command was started outside a package folder and gives its exit status.
-ExitStatus NotInPackageFolder(const char* command);
 
 // Whether a report can be written at `path` (its folder exists and takes a new file);
 // otherwise false with the reason in `reason`. Nothing is left behind.

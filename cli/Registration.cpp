@@ -10,6 +10,7 @@
 
 #include "ConsoleWriter.h"
 #include "PackageTrust.h"
+#include "Refusals.h"
 #include "winfw/FolderRule.h"
 #include "winfw/Handle.h"
 #include "winfw/HeldFolder.h"
@@ -59,21 +60,6 @@ std::vector<std::wstring> PathNames(const std::wstring& path)
 bool IsDotName(const std::wstring& name) { return name == L"." || name == L".."; }
 
 std::string Utf8(const std::wstring& text) { return WideToUtf8(text); }
-
-ExitStatus Refuse(const char* command, const std::string& reason)
-{
-    WriteStderrLine(std::string(command) + ": " + reason);
-    return ExitStatus::BadArguments;
-}
-
-bool RefusedUnlessElevated(const char* command)
-{
-    if (RunsElevated())
-        return false;
-    Refuse(command, "the event source is the machine's: run it as an administrator "
-                    "(elevated) or as SYSTEM");
-    return true;
-}
 
 // The program and every folder from Program Files down to it, held while the source is
 // written; their final paths, so no link or short name hides where the program is. False,
@@ -212,16 +198,16 @@ bool LiesUnderFolder(const std::wstring& path, const std::wstring& folder)
 
 ExitStatus RunRegister()
 {
-    if (RefusedUnlessElevated("register"))
-        return ExitStatus::BadArguments;
+    if (!RunsElevated())
+        return Say({Refusal::Kind::NotElevated, "register"});
     const std::wstring program = RunningProgramPath();
     if (program.empty())
-        return Refuse("register", "the program's own path cannot be read");
+        return Say({Refusal::Kind::Other, "register", "", "the program's own path cannot be read"});
     std::vector<HeldObject> held;
     std::wstring finalProgram;
     std::string reason;
     if (!HoldInstalledProgram(program, held, finalProgram, reason))
-        return Refuse("register", reason);
+        return Say({Refusal::Kind::Other, "register", "", reason});
     if (!MakeDataFolders(reason)) {
         WriteStderrLine("register: the machine's data folder: " + reason);
         return ExitStatus::Failed;
@@ -240,8 +226,8 @@ ExitStatus RunRegister()
 
 ExitStatus RunUnregister()
 {
-    if (RefusedUnlessElevated("unregister"))
-        return ExitStatus::BadArguments;
+    if (!RunsElevated())
+        return Say({Refusal::Kind::NotElevated, "unregister"});
     const LSTATUS removed =
         Os().RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, KEY_WOW64_64KEY, 0);
     if (removed == ERROR_FILE_NOT_FOUND) {

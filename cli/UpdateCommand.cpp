@@ -185,7 +185,7 @@ void RunOnPort(PortRun& run, bool drawBar, const std::string& prefix,
         run.result = update.Execute();
         run.record = update.Record();
         if (NeverFound(run))
-            SayFailure("update", run.portText, SearchFailureCause(terminal, run.portText));
+            Say(SearchRefusal("update", terminal, run.portText, ExitStatus::Failed));
     } catch (...) {
         // The run ends its own failures; what escapes it, of any type, leaves the outcome
         // unknown.
@@ -334,17 +334,15 @@ private:
 
 // The record's key held for writing, or why the command is refused: an account that may not
 // write it (a standard user, an administrator whose token UAC filters) is told before a
-// reader is touched, not after an update no tool could detect.
-bool OpenRecord(MachineRecord& record, const std::string& name)
+// reader is touched, not after an update no tool could detect. Empty once it is held.
+std::string OpenRecord(MachineRecord& record, const std::string& name)
 {
     const LSTATUS status = record.Open(name);
     if (status == ERROR_SUCCESS)
-        return true;
-    const std::string reason = status == ERROR_ACCESS_DENIED
-                                   ? "access denied (run it as SYSTEM or as an elevated administrator)"
-                                   : "Windows error " + std::to_string(status);
-    WriteStderrLine("update: the record " + RecordKeyText(name) + " cannot be written: " + reason);
-    return false;
+        return std::string();
+    return status == ERROR_ACCESS_DENIED
+               ? "access denied (run it as SYSTEM or as an elevated administrator)"
+               : "Windows error " + std::to_string(status);
 }
 
 } // namespace
@@ -382,16 +380,15 @@ bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request)
 ExitStatus RunUpdates(const UpdateRequest& request)
 {
     MachineRecord record;
-    if (!request.recordName.empty() && !OpenRecord(record, request.recordName))
-        return ExitStatus::BadArguments;
+    const std::string& name = request.recordName;
+    if (const std::string why = name.empty() ? "" : OpenRecord(record, name); !why.empty())
+        return Say({Refusal::Kind::RecordUnwritable, "update", RecordKeyText(name), why});
     // Before any run: SYSTEM writes its report only in a folder no user can steer, held
     // until the report is in place.
     HeldObject reportFolder;
     std::string refusal;
-    if (!request.reportPath.empty() && !HoldReportFolder(request.reportPath, reportFolder, refusal)) {
-        WriteStderrLine("update: the report's folder is refused: " + AnsiToUtf8(refusal));
-        return ExitStatus::BadArguments;
-    }
+    if (!request.reportPath.empty() && !HoldReportFolder(request.reportPath, reportFolder, refusal))
+        return Say({Refusal::Kind::ReportFolderRefused, "update", "", AnsiToUtf8(refusal)});
     HoldInterrupts interrupts;
     UpdateReport report;
     report.package = CurrentDirectory();

@@ -92,10 +92,14 @@ void ReadEntries(CIniFile& ini, const char* section, CStringList& into)
 
 } // namespace
 
+CString CatalogueOf(const char* modelCode) { return PackagePath(".\\catalogue", modelCode); }
+
+CString CatalogueTakenText(const CString& path) { return "Catalogue " + path + " enregistre"; }
+
 bool CTerminal::CheckCatalogue(const char* modelCode, TerminalDescription description,
                                PackageRefusal* refusal)
 {
-    const CString path = PackagePath(".\\catalogue", modelCode);
+    const CString path = CatalogueOf(modelCode);
     if (!IsPackageFile(path)) {
         LogLine("Impossible de trouver le fichier %s", path.c_str());
         Refuse(refusal, CString(), "Impossible de trouver le fichier " + path);
@@ -118,7 +122,7 @@ bool CTerminal::CheckCatalogue(const char* modelCode, TerminalDescription descri
     m_loadList = list.files;
     m_loaderFileCount = list.loaderFileCount;
     m_loaderPresent = list.loaderPresent;
-    LogLine("Catalogue %s enregistre", path.c_str());
+    LogLine("%s", CatalogueTakenText(path).c_str());
     return true;
 }
 

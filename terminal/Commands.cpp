@@ -137,7 +137,7 @@ bool CTerminal::ReadTerminalDescription(TerminalDescription* description)
         return false;
     const DescriptionFrameVerdict verdict = DescriptionOfFrame(reply, description);
     if (verdict == DescriptionFrameVerdict::BadCrc) {
-        LogLine("CRC incoherent");
+        Fault("CRC incoherent");
         return false;
     }
     if (verdict != DescriptionFrameVerdict::Ok)
@@ -166,7 +166,7 @@ bool CTerminal::ReadApplicationNames(CStringList& names)
         if (reply[1] == 0)
             return true;
         if (names.GetCount() >= kMaxApplicationNames) {
-            LogLine("Liste des applications trop longue");
+            Fault("Liste des applications trop longue");
             return false;
         }
         Os().Sleep(kWaitAfterApplicationName);
@@ -240,7 +240,7 @@ bool CTerminal::HoldFile(const CString& path)
     }
     // The six size digits are all the frame has: a larger file would be announced with a
     // wrong size, so it is not announced at all.
-    if (size > kAnnounceMaxFileSize) {
+    if (!AnnounceableSize(size)) {
         LogLine("Fichier trop volumineux pour etre annonce : %s", path.c_str());
         return false;
     }

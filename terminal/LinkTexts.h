@@ -11,6 +11,4 @@ constexpr char kAckKo[] = "Trame recue, acquittement KO";
 
 // The line that follows a failed system call's own line: the error the system gave.
 void LogSystemError(DWORD error);
-// A failed system call's line, then its error (the thread's last error, read first).
-void LogFailedCall(const char* line);
 } // namespace linktext

@@ -1,6 +1,8 @@
 // Port channel of CTerminal: open, configure, time-outs, close.
 #include "Terminal.h"
 
+#include <cstdio>
+
 #include "LinkTexts.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
@@ -47,17 +49,18 @@ void SetLinkFields(DCB& dcb, int baud, int stopBits, int parity, int byteSize)
     dcb.EvtChar = 0;
 }
 
-} // namespace
-
-void linktext::LogSystemError(DWORD error) { LogLine("Erreur systeme %lu", error); }
-
-void linktext::LogFailedCall(const char* line)
+// A failed system call's line, then its error (the thread's last error, read first).
+void LogFailedCall(const char* line)
 {
     // Read before anything else can touch it: logging itself may.
     const DWORD error = Os().GetLastError();
     LogLine("%s", line);
     LogSystemError(error);
 }
+
+} // namespace
+
+void linktext::LogSystemError(DWORD error) { LogLine("Erreur systeme %lu", error); }
 
 bool ConfigureUpdateLink(CTerminal& terminal)
 {
@@ -200,6 +203,7 @@ bool CTerminal::WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written
 {
     *written = 0;
     m_ioRefusedBySystem = false;
+    m_fault.clear();
     if (m_portGone)
         return false;
     const bool ok = Os().WriteFile(m_hPort, frame, size, written, nullptr) != FALSE;
@@ -232,12 +236,18 @@ void CTerminal::NoteIoError()
     m_ioError = Os().GetLastError();
 }
 
+void CTerminal::Fault(const std::string& line)
+{
+    LogLine("%s", line.c_str());
+    m_fault = line;
+}
+
 DWORD CTerminal::ReportPortFailure(const char* line)
 {
-    LogLine("%s", line);
+    Fault(line);
     if (!m_ioRefusedBySystem)
         return 0;
-    LogSystemError(m_ioError);
+    Fault("Erreur systeme " + std::to_string(m_ioError));
     return ClearLineErrors();
 }
 
@@ -245,11 +255,16 @@ DWORD CTerminal::ClearLineErrors()
 {
     DWORD errors = 0;
     if (!Os().ClearCommError(m_hPort, &errors, nullptr)) {
-        LogFailedCall("Impossible d'acquitter les erreurs de ligne");
+        const DWORD error = Os().GetLastError();
+        Fault("Impossible d'acquitter les erreurs de ligne");
+        Fault("Erreur systeme " + std::to_string(error));
         return 0;
     }
-    if (errors != 0)
-        LogLine("Erreur de ligne 0x%lX", errors);
+    if (errors == 0)
+        return 0;
+    char text[32];
+    std::snprintf(text, sizeof text, "Erreur de ligne 0x%lX", errors);
+    Fault(text);
     return errors;
 }
 

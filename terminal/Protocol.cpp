@@ -44,7 +44,7 @@ void BuildCommandFrame(std::uint8_t code, std::uint8_t (&frame)[kCommandFrameSiz
 bool BuildAnnounceFrame(long size, const std::string& upperName,
                         std::uint8_t (&frame)[kCommandFrameSize])
 {
-    if (size < 0 || size > kAnnounceMaxFileSize || upperName.size() > kAnnounceMaxNameLength)
+    if (!AnnounceableSize(size) || upperName.size() > kAnnounceMaxNameLength)
         return false;
     std::memset(frame, 0, sizeof frame);
     frame[0] = CMD_ANNOUNCE_FILE;

@@ -36,6 +36,8 @@ constexpr std::size_t kProbeBReplySize = 7;
 // before the CRC.
 constexpr long kAnnounceMaxFileSize = 999999;
 constexpr std::size_t kAnnounceMaxNameLength = 22;
+// Whether the announce's six digits can say a file of `size` bytes.
+constexpr bool AnnounceableSize(long long size) { return size >= 0 && size <= kAnnounceMaxFileSize; }
 
 // Port names are held in 8 bytes by the search: at most 7 characters.
 constexpr std::size_t kPortNameMaxLength = 7;

@@ -40,6 +40,10 @@ struct PackageRefusal {
     CString reason;
 };
 
+// A model's catalogue in the package folder, and the words that say it was taken.
+CString CatalogueOf(const char* modelCode);
+CString CatalogueTakenText(const CString& path);
+
 // Who hears of a transfer's progress besides the callbacks: the run, which hands each
 // figure and module name to its view. Called on the worker, just before the callback of
 // the same event.
@@ -94,6 +98,8 @@ public:
     bool ProbeLoader();
     bool ReadTerminalDescription(TerminalDescription* description);
     bool ReadApplicationNames(CStringList& names);
+    // Why the last command sent failed, as its journal's last line says; empty for none.
+    const std::string& GetFault() const { return m_fault; }
     // Reads the file whole and announces it: its size, its blocks and its SHA-256 all come
     // from the bytes read here, held until the next announce.
     bool AnnounceFile(const CString& path, const CString& moduleName);
@@ -198,6 +204,7 @@ private:
     // itself, its port gone) and the error it gave.
     bool m_ioRefusedBySystem = false;
     DWORD m_ioError = NO_ERROR;
+    std::string m_fault;
 
     bool WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written);
     bool ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received);
@@ -209,6 +216,8 @@ private:
     DWORD ReportPortFailure(const char* line);
     // Acknowledges the port's line errors, logging them; returns them.
     DWORD ClearLineErrors();
+    // Logs a failure's line and keeps it as the command's fault.
+    void Fault(const std::string& line);
     void NoteIoError();
     // Writes a command frame and reads its reply, logging a port failure with its text.
     bool ExchangeCommand(const std::uint8_t (&command)[proto::kCommandFrameSize],
