@@ -487,7 +487,11 @@ ExitStatus RunCommand(const GlobalOptions& options, const Args& words)
         return status;
     } catch (const std::bad_alloc&) {
         // The terminal closed its port as the stack unwound; an update ends as undefined.
-        WriteStderrLine("OrvaneCli: memoire insuffisante");
+        try {
+            WriteStderrLine("OrvaneCli: memoire insuffisante");
+        } catch (const std::bad_alloc&) {
+            // Not even a line to spare: the exit code alone says it.
+        }
         return command->run == Update ? ExitStatus::OfRun(RUN_DOWNLOAD_UNDEFINED)
                                       : ExitStatus::Failed;
     }
