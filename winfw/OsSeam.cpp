@@ -13,7 +13,7 @@ Fn SystemExport(const char* module, const char* name)
 
 #define OV_OS_REAL(name) ::name,
 #define OV_OS_FOUND(module, name, ...) SystemExport<__VA_ARGS__>(module, #name),
-const OsCalls kReal = {OV_OS_CALLS(OV_OS_REAL, OV_OS_FOUND) nullptr};
+const OsCalls kReal = {OV_OS_CALLS(OV_OS_REAL, OV_OS_FOUND)};
 #undef OV_OS_REAL
 #undef OV_OS_FOUND
 

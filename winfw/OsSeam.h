@@ -110,9 +110,6 @@ using OsCallType = T;
 #define OV_OS_LATE_MEMBER(module, name, ...) OsCallType<__VA_ARGS__> name;
 struct OsCalls {
     OV_OS_CALLS(OV_OS_MEMBER, OV_OS_LATE_MEMBER)
-    // The object a substituted table belongs to, for its calls to reach their state (a
-    // console, a simulated machine); null for the real calls.
-    void* binding;
 };
 #undef OV_OS_MEMBER
 #undef OV_OS_LATE_MEMBER
