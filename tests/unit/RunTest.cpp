@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <iterator>
 #include <map>
@@ -65,6 +66,12 @@ struct RecordingView : RunView {
     void EndRun(RunResult result) override { events.push_back("end:" + std::to_string(result)); }
     void SearchStarting(const CString&) override { searches.emplace_back(m_os.NowMs(), 0); }
     void SearchEnded() override { searches.back().second = m_os.NowMs(); }
+    void RestartWaiting(unsigned long elapsedMs, unsigned long totalMs) override
+    {
+        if (onWait)
+            onWait(elapsedMs, totalMs);
+    }
+    std::function<void(unsigned long elapsedMs, unsigned long totalMs)> onWait;
     Events events;
     std::vector<std::string> modules;
     std::vector<ULONGLONG> boxTimes;
@@ -102,6 +109,7 @@ struct RunRig {
     RecordingView view{os};
     std::vector<std::string> files;
     std::string portText = "DORAN Kavron USB (COM7)";
+    RunSettings settings;
 
     explicit RunRig(const std::vector<std::string>& catalogueFiles) : files(catalogueFiles)
     {
@@ -119,6 +127,7 @@ struct RunRig {
             peer = std::make_unique<LoaderPeer>(os, scenario);
         UpdateRun run(terminal, portText, view);
         run.SetJournalFolder(journals);
+        run.SetSettings(settings);
         const int result = run.Execute();
         record = run.Record();
         return result;
@@ -542,6 +551,95 @@ TEST(UpdateRun, ReaderBackUnderAnotherComNumberIsFoundAtItsUsbPosition)
             EXPECT_EQ(afterMove, std::vector<int>{rsim::kCmdDescribe});
             EXPECT_TRUE(rig.os.Logged("Le terminal du port COM12 n'est pas celui en cours de "
                                       "mise a jour, arret"));
+        }
+    }
+}
+
+// Asked to prove the update: after the final restart the reader is waited for, found
+// again and read; only the same model and options answering is a success.
+TEST(UpdateRun, AVerifiedRunSucceedsOnlyWhenTheSameReaderAnswersAfterItsFinalRestart)
+{
+    const char kOtherOptions[] = "00000000000000000000000001";
+    // What happens once the final restart command is on its way.
+    enum class After { Same, Silent, OtherOptions, PortGoneThenBack, PortGone, PortHeld, Moved };
+    const struct {
+        const char* name;
+        After after;
+        RunResult result;
+        std::vector<int> commands; // what the reader heard after its restart
+    } cases[] = {
+        {"the same reader", After::Same, RUN_SUCCEEDED, {rsim::kCmdDescribe, rsim::kCmdList}},
+        {"silent after its restart", After::Silent, RUN_READER_NOT_BACK, {}},
+        {"other options", After::OtherOptions, RUN_OTHER_READER_FOUND, {rsim::kCmdDescribe}},
+        // Its port leaves the list while it restarts: the restart, not a pulled cable.
+        {"port gone during the wait, then back", After::PortGoneThenBack, RUN_SUCCEEDED,
+         {rsim::kCmdDescribe, rsim::kCmdList}},
+        {"port gone for good", After::PortGone, RUN_READER_NOT_BACK, {}},
+        {"port held by another program", After::PortHeld, RUN_PORT_BUSY, {}},
+        {"back under another COM number", After::Moved, RUN_SUCCEEDED,
+         {rsim::kCmdDescribe, rsim::kCmdList}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunRig rig({"A.PDF"});
+        rig.settings.verify = true;
+        if (c.after == After::Silent)
+            rig.scenario.restartSilenceMs.reset();
+        rig.peer = std::make_unique<LoaderPeer>(rig.os, rig.scenario);
+        LoaderPeer& peer = *rig.peer;
+        FakeOs& os = rig.os;
+        std::vector<int> afterRestart;
+        ULONGLONG restartAt = 0;
+        peer.onCommand = [&](int code) {
+            if (peer.Stats().restarts == 1)
+                afterRestart.push_back(code);
+            if (code != rsim::kCmdRestart)
+                return;
+            restartAt = os.NowMs();
+            os.port.failOpen = c.after == After::PortGone || c.after == After::PortGoneThenBack ||
+                               c.after == After::PortHeld;
+            os.port.openError = c.after == After::PortHeld ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+            if (c.after == After::OtherOptions)
+                peer.Describe("M30", kOtherOptions);
+            if (c.after == After::Moved) {
+                RenumberReaderPort(12);
+                peer.ListenOnlyOn("\\\\.\\COM12");
+            }
+        };
+        rig.view.onWait = [&](unsigned long elapsed, unsigned long total) {
+            if (elapsed == total && c.after == After::PortGoneThenBack)
+                os.port.failOpen = false;
+        };
+        const int result = rig.Run();
+        if (c.after == After::Moved)
+            RenumberReaderPort(7);
+
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(afterRestart, c.commands);
+        EXPECT_EQ(rig.record.verified, c.result == RUN_SUCCEEDED);
+        EXPECT_EQ(rig.record.after.has_value(), c.result == RUN_SUCCEEDED);
+        EXPECT_EQ(rig.record.description.size(), 2 * sizeof(TerminalDescription));
+        EXPECT_FALSE(rig.terminal.IsOpen());
+        EXPECT_FALSE(rig.os.Logged("Port disparu : lecteur debranche pendant la mise a jour"));
+        EXPECT_EQ(rig.os.Logged("Lecteur non retrouve apres la mise a jour"),
+                  c.result == RUN_READER_NOT_BACK);
+        // The same wait and texts as after the loader's restart, the search no sooner than
+        // 30 s after the restart command.
+        const Events shown = rig.Shown();
+        const Events waiting = {"step:Fin du chargement", "file:" + T(u8"Redémarrage du lecteur..."),
+                                "file:Recherche du terminal..."};
+        EXPECT_NE(std::search(shown.begin(), shown.end(), waiting.begin(), waiting.end()), shown.end());
+        ASSERT_GE(rig.view.searches.size(), 2u);
+        EXPECT_GE(rig.view.searches[1].first - restartAt, 30000u);
+        EXPECT_EQ(shown.back(), "end:" + std::to_string(c.result));
+        EXPECT_EQ(rig.record.portAfterRestart, c.after == After::Moved ? "COM12" : "");
+        if (c.result == RUN_SUCCEEDED) {
+            EXPECT_EQ(rig.record.after->model, "M30");
+            EXPECT_EQ(rig.record.after->options, kNoOptions);
+            EXPECT_EQ(rig.record.after->description, rig.record.description);
+            EXPECT_EQ(rig.record.after->applications, kApps);
+        } else {
+            EXPECT_EQ(shown[shown.size() - 2], "step:Erreur critique lors du chargement");
         }
     }
 }
@@ -1273,7 +1371,7 @@ TEST(RunResult, DownloadCodesMapOntoRunResults)
 TEST(RunResult, EveryResultHasItsMessageAndUnknownOnesTheFallback)
 {
     const unsigned ids[] = {107, 109, 117, 119, 104, 105, 106, 130, 131, 132, 133, 134, 135,
-                            136, 137, 138, 139, 140, 141, 142, 118, 108, 143, 144, 145, 146};
+                            136, 137, 138, 139, 140, 141, 142, 118, 108, 143, 144, 145, 146, 147};
     static_assert(sizeof ids / sizeof ids[0] == kLastRunResult + 1, "one message per result");
     for (int code = 0; code <= kLastRunResult; ++code)
         EXPECT_EQ(ResultMessageId(AsResult(code)), ids[code]) << "result " << code;
@@ -1289,6 +1387,8 @@ TEST(RunResult, EveryResultHasItsMessageAndUnknownOnesTheFallback)
                                    u8"communication avec le lecteur. "));
     EXPECT_EQ(ResultBoxText(AsResult(25)), T(u8"Erreur 146:\nLe paquet de mise à jour contient un nom de "
                                              u8"fichier invalide.\nVeuillez contacter votre fournisseur."));
+    EXPECT_EQ(ResultBoxText(AsResult(26)), T(u8"Erreur 147:\nLe lecteur ne répond plus après sa mise à jour.\n"
+                                             u8"Débranchez-le, rebranchez-le puis relancez la mise à jour."));
     EXPECT_EQ(ResultBoxText(AsResult(77)), T(u8"Erreur 125:\nErreur lors de la mise à jour : erreur inconnue."));
     EXPECT_EQ(ResultBoxIcon(AsResult(0)), static_cast<unsigned>(MB_ICONINFORMATION));
     EXPECT_EQ(ResultBoxIcon(AsResult(21)), static_cast<unsigned>(MB_ICONERROR));
