@@ -73,7 +73,6 @@ TEST(Scenario, ReadsEveryOptionInBothForms)
     EXPECT_EQ(2500U, s.activate.lateMs);
     EXPECT_FALSE(s.restartSilenceMs.has_value());
     EXPECT_EQ(2U, s.silentFromRestart.value_or(0));
-    EXPECT_EQ(2U, s.optionsFromRestart.value_or(0));
     EXPECT_EQ(0x01, s.optionsAfterRestart[12]);
     EXPECT_TRUE(s.pace);
     EXPECT_EQ(20U, s.lifetimeS);
@@ -98,7 +97,6 @@ TEST(Scenario, RejectsBadInput)
         {"--com", "/c", "--stop-at", "70000"},
         {"--com", "/c", "--activate", "late:"},
         {"--com", "/c", "--restart-silence", "-5"},
-        {"--com", "/c", "--silent-from-restart", "0"},
         {"--com", "/c", "--options-from-restart", "0102030405060708090A0B0C0D"},
         {"--com", "/c", "--lifetime", "0"},
         {"--com", "/c", "--scenario", "/nonexistent/readersim.scenario"},

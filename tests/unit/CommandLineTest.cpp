@@ -105,7 +105,6 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
         {{"COM5", "com5"}, "COM5 is named twice"},
         {{"Port com5 (com5)", "COM5"}, "COM5 is named twice"},
         {{"com5", "cOm6"}, ""},
-        {{"COM5", "--verify", "COM6"}, ""},
         {{"--verify"}, "missing PORT (or --auto, or --all)"},
         // A one-port command: a missing port, and anything after it.
         {{}, "missing PORT", "find"},
