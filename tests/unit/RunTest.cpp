@@ -599,7 +599,6 @@ TEST(UpdateRun, AVerifiedRunSucceedsOnlyWhenTheSameReaderAnswersAfterItsFinalRes
         ASSERT_GE(rig.view.searches.size(), 2u);
         EXPECT_GE(rig.view.searches[1].first - restartAt, 30000u);
         EXPECT_EQ(rig.record.portAfterRestart, c.portAfter);
-        EXPECT_FALSE(rig.os.Logged("Port disparu : lecteur debranche pendant la mise a jour"));
         EXPECT_EQ(rig.os.Logged("Lecteur non retrouve apres la mise a jour"), c.result == RUN_READER_NOT_BACK);
         EXPECT_EQ(rig.record.description.substr(54, 26), kOptions);
         EXPECT_EQ(rig.record.verified, c.result == RUN_SUCCEEDED);
