@@ -303,13 +303,13 @@ const Command kCommands[] = {
      "0 done, 1 no reader found or activation refused, 22 the port is held", OnOneReader<ActivateModules>},
     {"restart", "PORT", "restarts the reader",
      "0 done, 1 no reader found or no answer, 22 the port is held", OnOneReader<RestartReader>},
-    {"update", "[--report FILE] [--record NAME] PORT|--auto",
+    {"update", "[--report FILE] [--record NAME] [--verify] PORT|--auto",
      "in a package folder: the whole update, as the updater\n"
      "runs it, without windows; its texts and bars on standard\n"
      "error, the operator's message on standard output; --auto\n"
      "takes the port the updater would select by itself",
      kUpdateExits.c_str(), Update},
-    {"update", "[--report FILE] [--record NAME] PORT PORT...|--all",
+    {"update", "[--report FILE] [--record NAME] [--verify] PORT PORT...|--all",
      "the same on several readers at once (--all: every\n"
      "\"DORAN Kavron\" port); one \"PORT<TAB>CODE<TAB>MESSAGE\"\n"
      "line per port; --report writes a JSON report to FILE;\n"
@@ -317,7 +317,10 @@ const Command kCommands[] = {
      "(Finished) and each port's result (Readers) to the\n"
      "registry key HKLM\\SOFTWARE\\Orvane\\Records\\NAME (NAME:\n"
      "1 to 64 letters, digits, -, _ or .); SYSTEM or an\n"
-     "elevated administrator only",
+     "elevated administrator only; --verify waits for each\n"
+     "reader after its final restart, finds it again and reads\n"
+     "it: the same model and options or the run fails (26 no\n"
+     "answer, 24 another reader)",
      nullptr, Update},
     {"check", "PORT",
      "in a package folder: what the update would decide about\n"

@@ -36,6 +36,20 @@ Json FileJson(const RunRecord::File& file)
     return entry;
 }
 
+// The reader as it answered after its final restart.
+Json AfterJson(const RunRecord::Reader& reader)
+{
+    Json entry;
+    entry["model"] = reader.model;
+    entry["options"] = reader.options;
+    entry["description"] = reader.description;
+    Json applications = Json::array();
+    for (const std::string& name : reader.applications)
+        applications.push_back(Utf8(name));
+    entry["applications"] = applications;
+    return entry;
+}
+
 Json RunJson(const PortRun& run)
 {
     Json entry;
@@ -46,6 +60,10 @@ Json RunJson(const PortRun& run)
     entry["started"] = run.started;
     entry["finished"] = run.finished;
     entry["port_after_restart"] = OrNull(run.record.portAfterRestart);
+    entry["description"] = OrNull(run.record.description);
+    entry["verified"] = run.record.verified;
+    entry["after"] = run.record.after ? AfterJson(*run.record.after) : Json(nullptr);
+    entry["journal"] = OrNull(Utf8(run.record.journal));
     Json files = Json::array();
     for (const RunRecord::File& file : run.record.files)
         files.push_back(FileJson(file));

@@ -174,7 +174,8 @@ bool NeverFound(const PortRun& run)
 // One reader's whole update, on the calling thread, with its own terminal and journal;
 // `prefix` starts its lines.
 void RunOnPort(PortRun& run, bool drawBar, const std::string& prefix,
-               const std::shared_ptr<const JournalFolder>& journals, const PackageTrust& trust)
+               const std::shared_ptr<const JournalFolder>& journals, const PackageTrust& trust,
+               const RunSettings& settings)
 {
     run.started = IsoLocalNow();
     try {
@@ -182,6 +183,7 @@ void RunOnPort(PortRun& run, bool drawBar, const std::string& prefix,
         ConsoleRunView view(drawBar, prefix, trust, run.packageWritable);
         UpdateRun update(terminal, run.portText, view);
         update.SetJournalFolder(journals);
+        update.SetSettings(settings);
         run.result = update.Execute();
         run.record = update.Record();
         if (NeverFound(run))
@@ -208,6 +210,7 @@ struct Lane {
     bool drawBar;
     const std::shared_ptr<const JournalFolder>* journals;
     const PackageTrust* trust;
+    const RunSettings* settings;
 };
 
 // The top of a run's own thread: nothing escapes it.
@@ -217,7 +220,7 @@ DWORD WINAPI RunThread(LPVOID parameter)
     try {
         const std::string text = lane.run->port + ": ";
         LinePrefix prefix(text);
-        RunOnPort(*lane.run, lane.drawBar, text, *lane.journals, *lane.trust);
+        RunOnPort(*lane.run, lane.drawBar, text, *lane.journals, *lane.trust, *lane.settings);
     } catch (...) {
         lane.run->result = RUN_DOWNLOAD_UNDEFINED;
     }
@@ -227,14 +230,14 @@ DWORD WINAPI RunThread(LPVOID parameter)
 // Runs side by side, one thread each, every line on standard error naming its port. A run
 // whose thread cannot be made ends as undefined; the others go on and are waited for.
 void RunSideBySide(std::vector<PortRun>& runs, const std::shared_ptr<const JournalFolder>& journals,
-                   const PackageTrust& trust)
+                   const PackageTrust& trust, const RunSettings& settings)
 {
     // Everything is allocated before the first thread starts: nothing can throw once one
     // runs.
     std::vector<Lane> lanes;
     lanes.reserve(runs.size());
     for (PortRun& run : runs)
-        lanes.push_back({&run, runs.size() == 1, &journals, &trust});
+        lanes.push_back({&run, runs.size() == 1, &journals, &trust, &settings});
     std::vector<ScopedHandle> threads(runs.size());
     for (std::size_t i = 0; i < lanes.size(); ++i) {
         threads[i].Reset(Os().CreateThread(nullptr, 0, RunThread, &lanes[i], 0, nullptr));
@@ -352,6 +355,7 @@ bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request)
     request = UpdateRequest();
     const bool automatic = args.Flag("--auto");
     const bool all = args.Flag("--all");
+    request.verify = args.Flag("--verify");
     const bool recorded = args.Has("--record");
     if (!args.Option("--report", "FILE", request.reportPath) ||
         !args.Option("--record", "NAME", request.recordName))
@@ -421,10 +425,12 @@ ExitStatus RunUpdates(const UpdateRequest& request)
         const std::shared_ptr<const JournalFolder> journals = OpenJournalFolder();
         if (!journals->IsHeld())
             WriteStderrLine("update: no journal is kept: " + AnsiToUtf8(journals->Refusal()));
+        RunSettings settings;
+        settings.verify = request.verify;
         if (lines)
-            RunSideBySide(report.runs, journals, trust);
+            RunSideBySide(report.runs, journals, trust, settings);
         else
-            RunOnPort(report.runs.front(), true, std::string(), journals, trust);
+            RunOnPort(report.runs.front(), true, std::string(), journals, trust, settings);
         // Every run has its event, a run whose thread could not be made too.
         for (PortRun& run : report.runs) {
             report.packageWritable = report.packageWritable || run.packageWritable;

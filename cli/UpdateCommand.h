@@ -12,12 +12,13 @@ struct UpdateRequest {
     std::vector<std::string> named;  // port-list texts, for Named
     std::string reportPath;          // where the JSON report goes; none when empty
     std::string recordName;          // the machine's record written at the end; none when empty
+    bool verify = false;             // each reader found and read again after its final restart
 };
 
 class ArgumentReader;
 
-// Reads `update`'s arguments: PORT..., --auto or --all, and --report FILE and --record NAME
-// anywhere. False,
+// Reads `update`'s arguments: PORT..., --auto or --all, and --report FILE, --record NAME and
+// --verify anywhere. False,
 // the reader holding the reason, when they do not make one request.
 bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request);
 

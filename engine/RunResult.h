@@ -40,10 +40,13 @@ enum RunResult : int {
     // The catalogue's load list names something other than a file of the package folder:
     // nothing of the list was opened or sent.
     RUN_INVALID_FILE_NAME = 25,
+    // Asked to prove the update, the run found no answer from the reader after its final
+    // restart.
+    RUN_READER_NOT_BACK = 26,
 };
 
 // The highest run result: the console's own exit codes start above it.
-constexpr int kLastRunResult = RUN_INVALID_FILE_NAME;
+constexpr int kLastRunResult = RUN_READER_NOT_BACK;
 
 // The run result of a failed download; every code without its own entry gives
 // RUN_DOWNLOAD_UNDEFINED.

@@ -25,4 +25,5 @@ constexpr char kRestarting[] = "Redemarrage du lecteur...";
 constexpr char kClosingPort[] = "Fermeture du port...";
 constexpr char kThreadFailed[] = "Erreur lors de la creation du thread";
 constexpr char kUnplugged[] = "Port disparu : lecteur debranche pendant la mise a jour";
+constexpr char kNotBackAfterUpdate[] = "Lecteur non retrouve apres la mise a jour";
 } // namespace runtext

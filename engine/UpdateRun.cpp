@@ -134,6 +134,7 @@ UpdateRun::Step UpdateRun::Identify()
         return UnpluggedOr(RUN_DESCRIPTION_UNREADABLE);
     }
     m_record.model = ModelCodeText(found.description);
+    m_record.description = DescriptionHex(found.description);
     if (found.outcome == Outcome::Known)
         m_terminal.LoadConstraints(found.model->code);
     m_view.SetStepText(found.model != nullptr ? LoadResString(found.model->stepTextId) : CString());
@@ -403,7 +404,67 @@ UpdateRun::Step UpdateRun::FinalRestart()
 {
     m_view.SetStepText(LoadResString(IDS_FINISHING));
     m_terminal.RestartTerminal();
+    if (!m_settings.verify)
+        return RUN_SUCCEEDED;
+    return VerifyAfterRestart();
+}
+
+UpdateRun::Step UpdateRun::VerifyAfterRestart()
+{
+    Os().Sleep(kAfterRestartCommand);
+    m_terminal.ClosePort();
+    m_view.SetFileText(LoadResString(IDS_RESTARTING_READER));
+    WaitForRestart();
+    m_view.SetFileText(LoadResString(IDS_SEARCHING));
+    // Its port may leave the list while it restarts: that is the restart, not a pulled
+    // cable, so nothing here asks whether the port has gone.
+    if (!FindAgain())
+        return m_terminal.GetOpenFailure() == CTerminal::OpenFailure::Busy
+                   ? CriticalError(RUN_PORT_BUSY)
+                   : NotBack();
+    TerminalDescription now = {};
+    if (!ConfigureUpdateLink(m_terminal))
+        return NotBack();
+    Os().Sleep(kSettleAfterReopen);
+    Os().Sleep(kAfterSettle);
+    if (!m_terminal.ReadTerminalDescription(&now))
+        return NotBack();
+    if (!SameModelAndOptions(now, m_description)) {
+        LogLine("Le terminal du port COM%d n'est pas celui en cours de mise a jour, arret",
+                m_terminal.GetPortNumber());
+        return Fail(RUN_OTHER_READER_FOUND);
+    }
+    CStringList applications;
+    if (!m_terminal.ReadApplicationNames(applications))
+        return NotBack();
+    LogLine("Lecteur retrouve apres la mise a jour sur le port COM%d", m_terminal.GetPortNumber());
+    RecordAfter(now, applications);
     return RUN_SUCCEEDED;
+}
+
+bool UpdateRun::FindAgain()
+{
+    if (Search(m_portText))
+        return true;
+    // Held by another program: the reader is there, and no other port is its.
+    return m_terminal.GetOpenFailure() != CTerminal::OpenFailure::Busy && FindAtFirstPosition();
+}
+
+RunResult UpdateRun::NotBack()
+{
+    LogLine("%s", kNotBackAfterUpdate);
+    return CriticalError(RUN_READER_NOT_BACK);
+}
+
+void UpdateRun::RecordAfter(const TerminalDescription& now, const CStringList& applications)
+{
+    RunRecord::Reader after;
+    after.model = ModelCodeText(now);
+    after.description = DescriptionHex(now);
+    after.options = OptionBytesHex(now);
+    after.applications.assign(applications.begin(), applications.end());
+    m_record.after = after;
+    m_record.verified = true;
 }
 
 RunResult UpdateRun::NotDetected()

@@ -73,11 +73,29 @@ struct RunRecord {
         double seconds = -1.0;  // its transfer time; -1 until it was sent
         std::string sha256;     // of the bytes sent, lowercase hex; empty until it was sent
     };
+    // What the reader said of itself, at the start or after its final restart.
+    struct Reader {
+        std::string model;        // its three characters
+        std::string description;  // the 97 bytes, lowercase hex
+        std::string options;      // the option bytes 27 to 39, lowercase hex
+        std::vector<std::string> applications;
+    };
     std::string model;             // the three characters the reader gave; empty before
+    std::string description;       // its 97 bytes in lowercase hex; empty before
     std::string portAfterRestart;  // "COMn" where the reader came back, when it moved
+    // The reader read again after its final restart: set only when it answered as itself.
+    bool verified = false;
+    std::optional<Reader> after;
     std::vector<File> files;       // the load list in sending order, once it is known
     std::string journal;           // the run's journal file; empty when none was written
     std::string journalRefused;    // why none was kept: the folder, its owner and the fault
+};
+
+// How a front end wants the run made.
+struct RunSettings {
+    // After the final restart, wait for the reader, find it again and read it: the run
+    // succeeds only when the same reader answers.
+    bool verify = false;
 };
 
 class UpdateRun : private ProgressSink {
@@ -97,6 +115,7 @@ public:
     // Where the run keeps its journal, held by the caller for the whole run; none without
     // it.
     void SetJournalFolder(std::shared_ptr<const JournalFolder> folder) { m_journalFolder = std::move(folder); }
+    void SetSettings(const RunSettings& settings) { m_settings = settings; }
 
     // Runs the update to its end and tells the view; returns the run result.
     RunResult Execute();
@@ -124,6 +143,14 @@ private:
     void RecordSent(ULONGLONG milliseconds);
     Step Activate();
     Step FinalRestart();
+    // The reader restarted at the end: found again and read, or the result that ends the run.
+    Step VerifyAfterRestart();
+    // The reader searched on its port, then at its USB position; false when neither answers.
+    bool FindAgain();
+    // The reader not found or not read after its final restart.
+    RunResult NotBack();
+    // The record's `after`: what the reader said of itself once back.
+    void RecordAfter(const TerminalDescription& now, const CStringList& applications);
     // The loader's own files are in: restart the reader once and find it again.
     Step RestartAfterLoader();
     void WaitForRestart();
@@ -148,6 +175,7 @@ private:
     CString m_portText;
     RunView& m_view;
     std::shared_ptr<const JournalFolder> m_journalFolder;
+    RunSettings m_settings;
 
     CString m_file;
     CString m_module;

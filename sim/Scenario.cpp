@@ -99,13 +99,45 @@ bool applyModel(const std::string& v, Scenario& s, std::string& error)
     return true;
 }
 
-bool applyOptions(const std::string& v, Scenario& s, std::string& error)
+bool parseOptionBytes(const std::string& v, std::array<std::uint8_t, kOptionsLength>& out)
 {
     if (v.size() != 2 * kOptionsLength)
-        return fail(error, "want 26 hex digits");
+        return false;
     for (std::size_t i = 0; i < kOptionsLength; ++i)
-        if (!parseHexByte(v.substr(2 * i, 2), s.description.options[i]))
-            return fail(error, "want 26 hex digits");
+        if (!parseHexByte(v.substr(2 * i, 2), out[i]))
+            return false;
+    return true;
+}
+
+bool applyOptions(const std::string& v, Scenario& s, std::string& error)
+{
+    if (!parseOptionBytes(v, s.description.options))
+        return fail(error, "want 26 hex digits");
+    return true;
+}
+
+bool parseRestartNumber(const std::string& v, std::optional<std::uint32_t>& slot)
+{
+    std::uint32_t n = 0;
+    if (!parseUnsigned(v, kMaxBlockNumber, n) || n == 0)
+        return false;
+    slot = n;
+    return true;
+}
+
+bool applySilentFromRestart(const std::string& v, Scenario& s, std::string& error)
+{
+    if (!parseRestartNumber(v, s.silentFromRestart))
+        return fail(error, "want a restart number, 1 for the first");
+    return true;
+}
+
+bool applyOptionsFromRestart(const std::string& v, Scenario& s, std::string& error)
+{
+    std::string n, hex;
+    if (!splitPair(v, n, hex) || !parseRestartNumber(n, s.optionsFromRestart) ||
+        !parseOptionBytes(hex, s.optionsAfterRestart))
+        return fail(error, "want N:26 hex digits, N 1 for the first restart");
     return true;
 }
 
@@ -314,6 +346,8 @@ const OptionDef kOptions[] = {
     {"fault-file", "NAME", "block faults apply to this file only (default every file)", applyFaultFile},
     {"activate", "MODE", "activation reply: ok|ko|ko-first|silent|late:MS (default ok)", applyActivate},
     {"restart-silence", "MS", "silence after a restart, in ms, or never (default 2000)", applyRestartSilence},
+    {"silent-from-restart", "N", "from the Nth restart on (1: the first), never answer again", applySilentFromRestart},
+    {"options-from-restart", "N:HEX", "from the Nth restart on, describe with these 13 option bytes", applyOptionsFromRestart},
     {"pace", nullptr, "pace reading and replies at the line's baud rate", applyPace},
     {"outdir", "DIR", "write each received file here (NAME, or NAME.partial)", applyOutdir},
     {"log", "FILE", "one line per frame, reply and violation", applyLog},

@@ -48,6 +48,11 @@ struct Scenario {
     BlockFaults faults;
     ActivateMode activate;
     std::optional<std::uint32_t> restartSilenceMs = 2000; // empty: never answers again
+    // From this restart on (1: the first), the reader never answers again.
+    std::optional<std::uint32_t> silentFromRestart;
+    // From this restart on, the description gives these option bytes: another reader.
+    std::optional<std::uint32_t> optionsFromRestart;
+    std::array<std::uint8_t, kOptionsLength> optionsAfterRestart{};
     bool pace = false;
     std::string outdir;
     std::string log;

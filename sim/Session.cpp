@@ -434,7 +434,9 @@ void Session::onRestart(Micros now)
     const Micros due = queueReply(buildReply(kAckNext), now, "restart accepted");
     restarting_ = true;
     silentFrom_ = due;
-    if (scenario_.restartSilenceMs) {
+    const bool forEver = !scenario_.restartSilenceMs ||
+                         (scenario_.silentFromRestart && stats_.restarts >= *scenario_.silentFromRestart);
+    if (!forEver) {
         silentUntil_ = due + static_cast<Micros>(*scenario_.restartSilenceMs) * 1000;
         note("silent for " + number(*scenario_.restartSilenceMs) + " ms while restarting");
     } else {
@@ -449,8 +451,14 @@ void Session::onDescribe(Micros now)
         note("describe not answered (scenario)");
         return;
     }
-    queueReply(buildDescription(scenario_.description, scenario_.desc), now,
-               std::string("description, ") + descModeName(scenario_.desc));
+    DescriptionContent content = scenario_.description;
+    const bool changed =
+        scenario_.optionsFromRestart && stats_.restarts >= *scenario_.optionsFromRestart;
+    if (changed)
+        content.options = scenario_.optionsAfterRestart;
+    queueReply(buildDescription(content, scenario_.desc), now,
+               std::string("description, ") + descModeName(scenario_.desc) +
+                   (changed ? ", other options" : ""));
 }
 
 // ---- blocks ----

@@ -41,3 +41,7 @@ DescriptionFrameVerdict DescriptionOfFrame(
 
 // The model code as text a console or a report can show: what is not printable becomes '?'.
 std::string ModelCodeText(const TerminalDescription& description);
+
+// The whole record, and its hardware option bytes (27 to 39), as lowercase hex for a report.
+std::string DescriptionHex(const TerminalDescription& description);
+std::string OptionBytesHex(const TerminalDescription& description);

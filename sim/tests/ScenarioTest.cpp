@@ -47,7 +47,9 @@ TEST(Scenario, ReadsEveryOptionInBothForms)
                                "--auth", "refuse", "--start-status", "33", "--reject-block", "4:2",
                                "--stop-at", "7", "--silent-at", "8", "--status-at", "9:0x99", "--late-at", "10:2000",
                                "--fault-file", "APP.BIN", "--activate", "late:2500",
-                               "--restart-silence", "never", "--pace", "--lifetime", "20"});
+                               "--restart-silence", "never", "--silent-from-restart", "2",
+                               "--options-from-restart", "2:00000000000000000000000001",
+                               "--pace", "--lifetime", "20"});
     EXPECT_EQ("X12", s.description.model);
     EXPECT_EQ(0x01, s.description.options[0]);
     EXPECT_EQ(0x0D, s.description.options[12]);
@@ -70,6 +72,8 @@ TEST(Scenario, ReadsEveryOptionInBothForms)
     EXPECT_EQ(ActivateMode::Late, s.activate.kind);
     EXPECT_EQ(2500U, s.activate.lateMs);
     EXPECT_FALSE(s.restartSilenceMs.has_value());
+    EXPECT_EQ(2U, s.silentFromRestart.value_or(0));
+    EXPECT_EQ(0x01, s.optionsAfterRestart[12]);
     EXPECT_TRUE(s.pace);
     EXPECT_EQ(20U, s.lifetimeS);
 }
@@ -93,6 +97,7 @@ TEST(Scenario, RejectsBadInput)
         {"--com", "/c", "--stop-at", "70000"},
         {"--com", "/c", "--activate", "late:"},
         {"--com", "/c", "--restart-silence", "-5"},
+        {"--com", "/c", "--options-from-restart", "0102030405060708090A0B0C0D"},
         {"--com", "/c", "--lifetime", "0"},
         {"--com", "/c", "--scenario", "/nonexistent/readersim.scenario"},
     };

@@ -467,6 +467,22 @@ TEST_F(SessionTest, RestartWithoutEndNeverAnswersAgain)
     EXPECT_FALSE(session().nextDeadline().has_value());
 }
 
+TEST_F(SessionTest, AFaultFromTheNthRestartLeavesTheRestartsBeforeItAlone)
+{
+    scenario.optionsFromRestart = 2;
+    scenario.optionsAfterRestart[12] = 0x01;
+    scenario.silentFromRestart = 3;
+    DescriptionContent other = scenario.description;
+    other.options[12] = 0x01;
+    for (const DescriptionContent& described : {scenario.description, other}) {
+        send(command(kCmdRestart));
+        clock += 2000 * kMs;
+        EXPECT_EQ(buildDescription(described, DescMode::Ok), send(command(kCmdDescribe)).at(0));
+    }
+    send(command(kCmdRestart));
+    EXPECT_FALSE(session().nextDeadline().has_value());
+}
+
 TEST_F(SessionTest, DownloadTimeRunsFromFirstBlockToLastReply)
 {
     const Bytes content = fileContent(200);

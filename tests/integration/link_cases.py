@@ -186,9 +186,9 @@ def case_bad_arguments():
             (["describe", "--report", "r.json", "COM5"],
              'describe: "--report" is not an option of describe', "describe PORT"),
             (["update", "COM5", "--report"], "update: --report without its FILE",
-             "update [--report FILE] [--record NAME] PORT|--auto"),
+             "update [--report FILE] [--record NAME] [--verify] PORT|--auto"),
             (["update", "--auto", "COM5"], "update: name ports, --auto or --all, only one of them",
-             "update [--report FILE] [--record NAME] PORT|--auto"),
+             "update [--report FILE] [--record NAME] [--verify] PORT|--auto"),
             (["check", "COM5", "--package"], "--package without its DIR", "COMMAND [ARGS]"),
             (["--package", "a", "check", "--package", "b", "COM5"], "--package given twice",
              "COMMAND [ARGS]")):

@@ -375,6 +375,30 @@ def case_auto_or_all_without_registered_reader_sends_nothing():
         check_untouched(other)
 
 
+NOT_BACK = ("Erreur 147: Le lecteur ne répond plus après sa mise à jour. "
+            "Débranchez-le, rebranchez-le puis relancez la mise à jour.")
+
+
+def case_verify_after_the_final_restart():
+    """--verify: each reader found and read again after its final restart; one that stays
+    silent ends with 26, one that comes back with other options with 24."""
+    report = os.path.join(scratch("ov-report-"), "r.json")
+    with reader(130), reader(131, "--silent-from-restart", "2"), \
+            reader(132, "--options-from-restart", "2:" + GOOD_OPTIONS[:-2] + "01"):
+        run = cli("update", "COM130", "COM131", "COM132", "--verify", "--report", winpath(report),
+                  cwd=SAMPLE, timeout=300)
+    check(run.code == 26 and result_lines(run)[1] == ["COM131", "26", NOT_BACK], run)
+    runs = check_report(report, run, ["COM130", "COM131", "COM132"])["runs"]
+    check([r["result"] for r in runs] == [0, 26, 24], runs)
+    for entry in runs:
+        check(entry["description"][54:80] == GOOD_OPTIONS, entry)
+        check(entry["journal"].endswith("-%s.log" % entry["port"]), entry)
+    check(runs[0]["verified"] is True and runs[0]["after"] == {
+        "model": "M30", "options": GOOD_OPTIONS, "description": runs[0]["description"],
+        "applications": APPS.split(",")}, runs[0])
+    check(all(r["verified"] is False and r["after"] is None for r in runs[1:]), runs)
+
+
 def case_record_for_a_success_and_a_silent_reader():
     # What a detection rule reads, whatever the outcome. Wine's registry keeps no rights: a
     # standard user's refusal is shown on the simulated machine.

@@ -105,12 +105,18 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
         {{"COM5", "com5"}, "COM5 is named twice"},
         {{"Port com5 (com5)", "COM5"}, "COM5 is named twice"},
         {{"com5", "cOm6"}, ""},
+        {{"--verify"}, "missing PORT (or --auto, or --all)"},
         // A one-port command: a missing port, and anything after it.
         {{}, "missing PORT", "find"},
         {{"COM5", "COM6"}, "unexpected argument \"COM6\"", "find"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Refusal(c.words, c.command), c.reason) << ::testing::PrintToString(c.words);
+    for (const char* form : {"--auto", "--all", "COM5"}) {
+        ArgumentReader args("update", {"--verify", form});
+        UpdateRequest request;
+        EXPECT_TRUE(ParseUpdateArguments(args, request) && request.verify) << form;
+    }
 
     // A port in any case is taken, searched and written as COM and its number.
     const std::pair<const char*, const char*> ports[] = {

@@ -102,6 +102,7 @@ struct RunRig {
     RecordingView view{os};
     std::vector<std::string> files;
     std::string portText = "DORAN Kavron USB (COM7)";
+    RunSettings settings;
 
     explicit RunRig(const std::vector<std::string>& catalogueFiles) : files(catalogueFiles)
     {
@@ -119,6 +120,7 @@ struct RunRig {
             peer = std::make_unique<LoaderPeer>(os, scenario);
         UpdateRun run(terminal, portText, view);
         run.SetJournalFolder(journals);
+        run.SetSettings(settings);
         const int result = run.Execute();
         record = run.Record();
         return result;
@@ -542,6 +544,69 @@ TEST(UpdateRun, ReaderBackUnderAnotherComNumberIsFoundAtItsUsbPosition)
             EXPECT_EQ(afterMove, std::vector<int>{rsim::kCmdDescribe});
             EXPECT_TRUE(rig.os.Logged("Le terminal du port COM12 n'est pas celui en cours de "
                                       "mise a jour, arret"));
+        }
+    }
+}
+
+// Asked to prove the update, the run waits for the reader after its final restart, finds it
+// again and reads it: only the same model and options answering is a success. Its port
+// leaving the list meanwhile is the restart, not a pulled cable.
+TEST(UpdateRun, AVerifiedRunSucceedsOnlyWhenTheSameReaderAnswersAfterItsFinalRestart)
+{
+    const char kOptions[] = "0102030405060708090a0b0c0d";
+    const struct {
+        const char* name;
+        void (*atRestart)(FakeOs&, LoaderPeer&);
+        RunResult result;
+        std::vector<int> heard;  // the commands after the final restart
+        const char* portAfter;
+    } cases[] = {
+        {"the same reader", [](FakeOs&, LoaderPeer&) {}, RUN_SUCCEEDED,
+         {rsim::kCmdDescribe, rsim::kCmdList}, ""},
+        {"silent", [](FakeOs&, LoaderPeer& p) { p.ListenOnlyOn("\\\\.\\COM99"); }, RUN_READER_NOT_BACK, {}, ""},
+        {"other options", [](FakeOs&, LoaderPeer& p) { p.Describe("M30", kNoOptions); },
+         RUN_OTHER_READER_FOUND, {rsim::kCmdDescribe}, ""},
+        {"its port gone", [](FakeOs& os, LoaderPeer&) { os.port.failOpen = true; }, RUN_READER_NOT_BACK, {}, ""},
+        {"its port held", [](FakeOs& os, LoaderPeer&) {
+             os.port.failOpen = true;
+             os.port.openError = ERROR_ACCESS_DENIED;
+         }, RUN_PORT_BUSY, {}, ""},
+        {"back under another COM number", [](FakeOs&, LoaderPeer& p) {
+             RenumberReaderPort(12);
+             p.ListenOnlyOn("\\\\.\\COM12");
+         }, RUN_SUCCEEDED, {rsim::kCmdDescribe, rsim::kCmdList}, "COM12"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunRig rig({"A.PDF"});
+        rig.settings.verify = true;
+        rig.scenario = LoaderScenario("M30", kOptions, kApps);
+        rig.peer = std::make_unique<LoaderPeer>(rig.os, rig.scenario);
+        LoaderPeer& peer = *rig.peer;
+        std::vector<int> heard;
+        ULONGLONG restartAt = 0;
+        peer.onCommand = [&](int code) {
+            if (peer.Stats().restarts == 1)
+                heard.push_back(code);
+            if (code == rsim::kCmdRestart) {
+                restartAt = rig.os.NowMs();
+                c.atRestart(rig.os, peer);
+            }
+        };
+        EXPECT_EQ(rig.Run(), c.result);
+        RenumberReaderPort(7);
+        EXPECT_EQ(heard, c.heard);
+        ASSERT_GE(rig.view.searches.size(), 2u);
+        EXPECT_GE(rig.view.searches[1].first - restartAt, 30000u);
+        EXPECT_EQ(rig.record.portAfterRestart, c.portAfter);
+        EXPECT_EQ(rig.os.Logged("Lecteur non retrouve apres la mise a jour"), c.result == RUN_READER_NOT_BACK);
+        EXPECT_EQ(rig.record.description.substr(54, 26), kOptions);
+        EXPECT_EQ(rig.record.verified, c.result == RUN_SUCCEEDED);
+        ASSERT_EQ(rig.record.after.has_value(), c.result == RUN_SUCCEEDED);
+        if (rig.record.after) {
+            EXPECT_EQ(rig.record.after->model + rig.record.after->options, std::string("M30") + kOptions);
+            EXPECT_EQ(rig.record.after->description, rig.record.description);
+            EXPECT_EQ(rig.record.after->applications, kApps);
         }
     }
 }
@@ -1273,7 +1338,7 @@ TEST(RunResult, DownloadCodesMapOntoRunResults)
 TEST(RunResult, EveryResultHasItsMessageAndUnknownOnesTheFallback)
 {
     const unsigned ids[] = {107, 109, 117, 119, 104, 105, 106, 130, 131, 132, 133, 134, 135,
-                            136, 137, 138, 139, 140, 141, 142, 118, 108, 143, 144, 145, 146};
+                            136, 137, 138, 139, 140, 141, 142, 118, 108, 143, 144, 145, 146, 147};
     static_assert(sizeof ids / sizeof ids[0] == kLastRunResult + 1, "one message per result");
     for (int code = 0; code <= kLastRunResult; ++code)
         EXPECT_EQ(ResultMessageId(AsResult(code)), ids[code]) << "result " << code;
@@ -1289,6 +1354,8 @@ TEST(RunResult, EveryResultHasItsMessageAndUnknownOnesTheFallback)
                                    u8"communication avec le lecteur. "));
     EXPECT_EQ(ResultBoxText(AsResult(25)), T(u8"Erreur 146:\nLe paquet de mise à jour contient un nom de "
                                              u8"fichier invalide.\nVeuillez contacter votre fournisseur."));
+    EXPECT_EQ(ResultBoxText(AsResult(26)), T(u8"Erreur 147:\nLe lecteur ne répond plus après sa mise à jour.\n"
+                                             u8"Débranchez-le, rebranchez-le puis relancez la mise à jour."));
     EXPECT_EQ(ResultBoxText(AsResult(77)), T(u8"Erreur 125:\nErreur lors de la mise à jour : erreur inconnue."));
     EXPECT_EQ(ResultBoxIcon(AsResult(0)), static_cast<unsigned>(MB_ICONINFORMATION));
     EXPECT_EQ(ResultBoxIcon(AsResult(21)), static_cast<unsigned>(MB_ICONERROR));
