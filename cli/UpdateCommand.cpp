@@ -39,7 +39,7 @@ std::string FileStartingLine(int number, int count, const std::string& file,
 
 // The progress window's texts and bars as console lines, each stamped with the seconds
 // since the run started, so a technician sees how long each step took. Runs side by side
-// draw no file bar: their lines would tear it.
+// draw no file bar: their lines would tear it; nor does a standard error that is no console.
 class ConsoleRunView : public RunView {
 public:
     // `prefix` starts the lines written for the run from other threads; `trust` judges
@@ -234,7 +234,7 @@ void RunSideBySide(std::vector<PortRun>& runs, const std::shared_ptr<const Journ
     std::vector<Lane> lanes;
     lanes.reserve(runs.size());
     for (PortRun& run : runs)
-        lanes.push_back({&run, runs.size() == 1, &journals, &trust});
+        lanes.push_back({&run, runs.size() == 1 && StderrDrawsInPlace(), &journals, &trust});
     std::vector<ScopedHandle> threads(runs.size());
     for (std::size_t i = 0; i < lanes.size(); ++i) {
         threads[i].Reset(Os().CreateThread(nullptr, 0, RunThread, &lanes[i], 0, nullptr));
@@ -424,7 +424,7 @@ ExitStatus RunUpdates(const UpdateRequest& request)
         if (lines)
             RunSideBySide(report.runs, journals, trust);
         else
-            RunOnPort(report.runs.front(), true, std::string(), journals, trust);
+            RunOnPort(report.runs.front(), StderrDrawsInPlace(), std::string(), journals, trust);
         // Every run has its event, a run whose thread could not be made too.
         for (PortRun& run : report.runs) {
             report.packageWritable = report.packageWritable || run.packageWritable;
