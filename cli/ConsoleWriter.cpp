@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -171,6 +172,13 @@ void ConsoleWriter::DrawBar(const std::string& utf8)
 
 void ConsoleWriter::EndBar() { Queue({Entry::EndOfBar, std::string()}); }
 
+void ConsoleWriter::Drain(unsigned milliseconds)
+{
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_drained.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                       [this] { return m_writerGone || (m_queue.empty() && !m_writing); });
+}
+
 void ConsoleWriter::Queue(Entry entry)
 {
     std::unique_lock<std::mutex> hold(m_lock);
@@ -197,14 +205,19 @@ void ConsoleWriter::WriteQueued()
         m_queued.wait(hold, [this] { return m_closing || !m_queue.empty(); });
         if (m_queue.empty()) {
             m_writerGone = true;
+            m_drained.notify_all();
             return;
         }
         const Entry next = std::move(m_queue.front());
         m_queue.pop_front();
+        m_writing = true;
         // The console may block here: callers queue meanwhile.
         hold.unlock();
         Write(next);
         hold.lock();
+        m_writing = false;
+        if (m_queue.empty())
+            m_drained.notify_all();
     }
 }
 

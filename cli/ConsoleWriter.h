@@ -48,6 +48,9 @@ public:
     void DrawBar(const std::string& utf8);
     bool DrawsInPlace() const { return m_inPlace; }
     void EndBar();
+    // Waits, at most `milliseconds`, until every line queued so far is written: a process
+    // about to end at once still says why.
+    void Drain(unsigned milliseconds);
 
 private:
     struct Entry {
@@ -66,6 +69,8 @@ private:
     bool m_inPlace; // standard error is a console
     std::mutex m_lock;
     std::condition_variable m_queued;
+    std::condition_variable m_drained;  // the queue is empty and nothing is being written
+    bool m_writing = false;
     std::deque<Entry> m_queue;
     bool m_closing = false;    // the console is going: the writer ends once the queue is empty
     bool m_writerGone = false; // no writer (it could not start, or it ended): callers write

@@ -283,7 +283,9 @@ const std::string kUpdateExits =
     "opened for writing (nothing sent),\n"
     "31 every run succeeded but the report or the record\n"
     "was not written,\n"
-    "32 not started in a package folder (nothing opened)";
+    "32 not started in a package folder (nothing opened),\n"
+    "33 interrupted before anything was sent (Ctrl+C or\n"
+    "Ctrl+Break before the first file was announced)";
 
 // One entry per form, in the order of the usage; a command's first entry runs it.
 const Command kCommands[] = {

@@ -182,6 +182,25 @@ def case_application_list_without_end():
     check(sim.summary()["files"] == [], "nothing may be sent")
 
 
+def case_interrupted_before_anything_was_sent():
+    # The reader lists its applications without end: the run is held before its first
+    # announce, where Ctrl+C ends the command at once rather than when the list gives up.
+    with Reader(97, "--model", "M30", "--options", GOOD_OPTIONS, "--apps-endless") as sim:
+        started = start_windows(os.path.join(BIN_DIR, "OrvaneCli.exe"), "update", "COM97",
+                                cwd=SAMPLE)
+        deadline = time.time() + 60
+        while "rx command 1 " not in sim.log() and time.time() < deadline:
+            time.sleep(0.05)
+        time.sleep(1)
+        interrupted = time.time()
+        started.process.send_signal(signal.SIGINT)
+        run = started.wait(120)
+        check(run.code == 33 and time.time() - interrupted < 5, (run, time.time() - interrupted))
+        check("update: interrupted before anything was sent" in run.err, run.err[-300:])
+        check(set(sim.summary()["commands"]) <= {"7", "1"} and sim.summary()["files"] == [],
+              sim.summary())
+
+
 def case_reader_unplugged_during_a_download():
     run, sim = update(76, "--apps", APPS, "--unplug-at", "10", timeout=120)
     check(run.code == 23 and "Erreur 144:\nLe lecteur a été débranché" in run.out, run)
