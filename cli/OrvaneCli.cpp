@@ -439,6 +439,9 @@ const Command* FindCommand(const std::string& name)
 
 ExitStatus UnknownCommand(const std::string& name)
 {
+    // A misspelt global option before the command (`--packge DIR update`).
+    if (name.size() > 1 && name[0] == '-')
+        return Say({Refusal::Kind::Line, "", kShortUsage, UnknownOptionReason(name, "", {})});
     std::vector<std::string> names;
     for (const Command& command : kCommands)
         names.push_back(command.name);
