@@ -344,10 +344,8 @@ std::vector<std::string> ReaderEntries()
         // A port listed twice would be opened by two runs: the second would fail for nothing.
         if (ports::IsReaderEntry(text) && !NamesPort(readers, proto::PortNameOfText(text)))
             readers.push_back(text);
-    if (readers.empty() && outcome == PortQuery::Listed)
-        WriteStderrLine(std::string("update: no \"") + ports::kReaderPrefix +
-                        "\" entry in the port list (" + std::to_string(texts.size()) +
-                        (texts.size() == 1 ? " port" : " ports") + " listed)");
+    if (outcome == PortQuery::Listed)
+        WriteStderrLine("update: " + ports::CountText(texts));
     return readers;
 }
 

@@ -367,9 +367,14 @@ def case_all_registered_readers_and_no_other_port():
 def case_auto_takes_the_registered_reader_only():
     report = os.path.join(scratch("ov-report-"), "r.json")
     with maker(89), plain(90), reader(89) as sim, reader(90) as other:
+        listed = cli("ports")
         run = cli("update", "--auto", "--report", winpath(report), cwd=SAMPLE, timeout=240)
         check(run.code == 0 and run.out == SUCCESS + "\n", run)
         check("update: DORAN Kavron USB (COM89)" in run.err, run)
+        # `ports` counts the list --auto takes from, in the same words.
+        count = re.search(r'^ports: (\d+ ports? in the port list, 1 "DORAN Kavron" entry)$',
+                          listed.err, re.M)
+        check(count and "update: " + count.group(1) in run.err, (listed, run.err[:400]))
         check_whole_update(sim)
         check_untouched(other)
     with open(report, encoding="utf-8") as f:
@@ -386,8 +391,8 @@ def case_auto_or_all_without_registered_reader_sends_nothing():
         for form in ("--auto", "--all"):
             run = cli("update", form, "--report", winpath(report), cwd=SAMPLE, env={"TZ": "AST4"})
             check(run.code == 1 and run.out.startswith(NO_PORT), run)
-            check(re.search(r'^update: no "DORAN Kavron" entry in the port list '
-                            r'\(\d+ ports? listed\)$', run.err, re.M), run)
+            check(re.search(r'^update: \d+ ports? in the port list, no "DORAN Kavron" entry$',
+                            run.err, re.M), run)
             with open(report, encoding="utf-8") as f:
                 document = json.load(f)
             check(document["result"] == 1 and document["runs"] == [], document)
