@@ -39,73 +39,6 @@ std::string FileStartingLine(int number, int count, const std::string& file,
     return bytes >= 0 ? line + ", " + std::to_string(bytes) + " bytes" : line;
 }
 
-// Ctrl+C or Ctrl+Break before any run has announced a file ends the command at once: nothing
-// was sent, and a technician who named the wrong port or package need not wait for a search
-// to end. From the first announce on, readers are being written: stopped then, they would be
-// left half-updated, as closing the progress window would leave them, so the console says so
-// and the runs go on to their end. The console's handler runs on a thread of its own and may
-// outlive the command's objects: what it reads is the class's own.
-class HoldInterrupts {
-public:
-    HoldInterrupts()
-    {
-        Set(false);
-        ::SetConsoleCtrlHandler(OnInterrupt, TRUE);
-    }
-    ~HoldInterrupts() { ::SetConsoleCtrlHandler(OnInterrupt, FALSE); }
-    HoldInterrupts(const HoldInterrupts&) = delete;
-    HoldInterrupts& operator=(const HoldInterrupts&) = delete;
-
-    // A run is about to announce its first file: interrupts are held from now on. A run
-    // that comes here while the command is being ended waits for the process to end.
-    static void SendingStarts()
-    {
-        std::unique_lock<std::mutex> hold(s_lock);
-        if (s_ending) {
-            hold.unlock();
-            for (;;)
-                ::Sleep(INFINITE);
-        }
-        s_held = true;
-    }
-    // The runs have ended: what is left (the report, the record) is not cut short either.
-    static void RunsOver() { Set(true); }
-
-private:
-    static void Set(bool held)
-    {
-        std::lock_guard<std::mutex> hold(s_lock);
-        s_held = held;
-    }
-
-    static bool EndsNow()
-    {
-        std::lock_guard<std::mutex> hold(s_lock);
-        s_ending = !s_held;
-        return s_ending;
-    }
-
-    static BOOL WINAPI OnInterrupt(DWORD event)
-    {
-        if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-            return FALSE;
-        if (!EndsNow()) {
-            WriteStderrLine("update: Ctrl+C is ignored while readers are being updated; "
-                            "the update ends by itself");
-            return TRUE;
-        }
-        WriteStderrLine("update: interrupted before anything was sent");
-        if (ConsoleWriter* console = ConsoleWriter::Bound())
-            console->Drain(2000);
-        std::fflush(stdout);
-        ::ExitProcess(static_cast<UINT>(ExitStatus::Interrupted.Code()));
-    }
-
-    static inline std::mutex s_lock;
-    static inline bool s_held = false;    // a run has announced a file, or every run has ended
-    static inline bool s_ending = false;  // the command is being ended: no run may announce
-};
-
 // The progress window's texts and bars as console lines, each stamped with the seconds
 // since the run started, so a technician sees how long each step took. Runs side by side
 // draw no file bar: their lines would tear it; nor does a standard error that is no console.
@@ -161,7 +94,7 @@ public:
     {
         ShowRestartWait(elapsedMs, totalMs);
     }
-    void SendingStarts() override { HoldInterrupts::SendingStarts(); }
+    void SendingStarts() override;
     void ShowErrorBox(const CString& text) override { Line("box", text); }
     void EndRun(RunResult result) override
     {
@@ -378,6 +311,75 @@ int CommandResult(const std::vector<PortRun>& runs)
             return run.result;
     return RUN_SUCCEEDED;
 }
+
+// Ctrl+C or Ctrl+Break before any run has announced a file ends the command at once: nothing
+// was sent, and a technician who named the wrong port or package need not wait for a search
+// to end. From the first announce on, readers are being written: stopped then, they would be
+// left half-updated, as closing the progress window would leave them, so the console says so
+// and the runs go on to their end. The console's handler runs on a thread of its own and may
+// outlive the command's objects: what it reads is the class's own.
+class HoldInterrupts {
+public:
+    HoldInterrupts()
+    {
+        Set(false);
+        ::SetConsoleCtrlHandler(OnInterrupt, TRUE);
+    }
+    ~HoldInterrupts() { ::SetConsoleCtrlHandler(OnInterrupt, FALSE); }
+    HoldInterrupts(const HoldInterrupts&) = delete;
+    HoldInterrupts& operator=(const HoldInterrupts&) = delete;
+
+    // A run is about to announce its first file: interrupts are held from now on. A run
+    // that comes here while the command is being ended waits for the process to end.
+    static void SendingStarts()
+    {
+        std::unique_lock<std::mutex> hold(s_lock);
+        if (s_ending) {
+            hold.unlock();
+            for (;;)
+                ::Sleep(INFINITE);
+        }
+        s_held = true;
+    }
+    // The runs have ended: what is left (the report, the record) is not cut short either.
+    static void RunsOver() { Set(true); }
+
+private:
+    static void Set(bool held)
+    {
+        std::lock_guard<std::mutex> hold(s_lock);
+        s_held = held;
+    }
+
+    static bool EndsNow()
+    {
+        std::lock_guard<std::mutex> hold(s_lock);
+        s_ending = !s_held;
+        return s_ending;
+    }
+
+    static BOOL WINAPI OnInterrupt(DWORD event)
+    {
+        if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+            return FALSE;
+        if (!EndsNow()) {
+            WriteStderrLine("update: Ctrl+C is ignored while readers are being updated; "
+                            "the update ends by itself");
+            return TRUE;
+        }
+        WriteStderrLine("update: interrupted before anything was sent");
+        if (ConsoleWriter* console = ConsoleWriter::Bound())
+            console->Drain(2000);
+        std::fflush(stdout);
+        ::ExitProcess(static_cast<UINT>(ExitStatus::Interrupted.Code()));
+    }
+
+    static inline std::mutex s_lock;
+    static inline bool s_held = false;    // a run has announced a file, or every run has ended
+    static inline bool s_ending = false;  // the command is being ended: no run may announce
+};
+
+void ConsoleRunView::SendingStarts() { HoldInterrupts::SendingStarts(); }
 
 // The record's key held for writing, or why the command is refused: an account that may not
 // write it (a standard user, an administrator whose token UAC filters) is told before a
