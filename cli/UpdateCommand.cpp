@@ -337,7 +337,7 @@ public:
         if (s_ending) {
             hold.unlock();
             for (;;)
-                ::Sleep(INFINITE);
+                Os().Sleep(INFINITE);
         }
         s_held = true;
     }
