@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "portlib/Tessock.h"
 
@@ -57,6 +58,19 @@ bool IsReaderEntry(const std::string& text)
 {
     const std::size_t length = sizeof kReaderPrefix - 1;
     return text.size() >= length && text.compare(0, length, kReaderPrefix) == 0;
+}
+
+std::string CountText(const std::vector<std::string>& entries)
+{
+    if (entries.empty())
+        return "no COM port in the port list";
+    const auto readers = std::count_if(entries.begin(), entries.end(), IsReaderEntry);
+    const std::string count = std::to_string(entries.size()) +
+                              (entries.size() == 1 ? " port" : " ports") + " in the port list, ";
+    const std::string entry = std::string("\"") + kReaderPrefix + "\" entr";
+    if (readers == 0)
+        return count + "no " + entry + "y";
+    return count + std::to_string(readers) + " " + entry + (readers == 1 ? "y" : "ies");
 }
 
 int ReaderEntryIndex(const std::vector<std::string>& entries)

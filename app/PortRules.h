@@ -29,6 +29,9 @@ std::vector<std::string> EntryTexts(const PortEntry* descriptions, int descripti
 bool ListChanged(const std::vector<std::string>& shown, const std::vector<std::string>& fresh);
 
 bool IsReaderEntry(const std::string& text);
+// How many entries the list holds and how many are the reader's, in the words `ports` and
+// `update --auto` or `--all` both say: "3 ports in the port list, 1 \"DORAN Kavron\" entry".
+std::string CountText(const std::vector<std::string>& entries);
 // The first reader entry in list order, or -1.
 int ReaderEntryIndex(const std::vector<std::string>& entries);
 

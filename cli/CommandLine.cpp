@@ -75,6 +75,23 @@ std::string NearestName(const std::string& word, const std::vector<std::string>&
     return nearest;
 }
 
+const std::vector<std::string>& GlobalOptionNames()
+{
+    static const std::vector<std::string> names = {"-v", "-h", "--help", "--version",
+                                                   "--package"};
+    return names;
+}
+
+std::string UnknownOptionReason(const std::string& word, const std::string& where,
+                                std::vector<std::string> known)
+{
+    const std::vector<std::string>& global = GlobalOptionNames();
+    known.insert(known.end(), global.begin(), global.end());
+    const std::string nearest = NearestName(word, known);
+    const std::string reason = Quoted(word) + " is not an option" + where;
+    return nearest.empty() ? reason : reason + "; did you mean " + Quoted(nearest) + "?";
+}
+
 ArgumentReader::ArgumentReader(std::string command, std::vector<std::string> args)
     : m_command(std::move(command)), m_args(std::move(args))
 {
@@ -89,6 +106,7 @@ bool ArgumentReader::Refuse(const std::string& reason)
 
 bool ArgumentReader::Flag(const char* name)
 {
+    m_asked.push_back(name);
     const auto it = std::find(m_args.begin(), m_args.end(), name);
     if (it == m_args.end())
         return false;
@@ -98,6 +116,7 @@ bool ArgumentReader::Flag(const char* name)
 
 bool ArgumentReader::Option(const char* name, const char* what, std::string& value)
 {
+    m_asked.push_back(name);
     const auto it = std::find(m_args.begin(), m_args.end(), name);
     if (it == m_args.end())
         return true;
@@ -111,8 +130,9 @@ bool ArgumentReader::Option(const char* name, const char* what, std::string& val
     return true;
 }
 
-bool ArgumentReader::Has(const char* name) const
+bool ArgumentReader::Has(const char* name)
 {
+    m_asked.push_back(name);
     return std::find(m_args.begin(), m_args.end(), name) != m_args.end();
 }
 
@@ -121,7 +141,7 @@ bool ArgumentReader::NoUnknownOption()
     const auto option = std::find_if(m_args.begin(), m_args.end(), LooksLikeOption);
     if (option == m_args.end())
         return true;
-    return Refuse(Quoted(*option) + " is not an option of " + m_command);
+    return Refuse(UnknownOptionReason(*option, " of " + m_command, m_asked));
 }
 
 bool ArgumentReader::Take(const char* what, std::string& value)

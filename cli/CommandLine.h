@@ -24,6 +24,15 @@ std::vector<std::string> TakeGlobalOptions(const std::vector<std::string>& words
 // left out, or two neighbours swapped); empty when none is, or when several are.
 std::string NearestName(const std::string& word, const std::vector<std::string>& names);
 
+// The options every command reads (-v, -h, --help, --version, --package).
+const std::vector<std::string>& GlobalOptionNames();
+
+// The reason to refuse `word`, an option nobody takes here, with the one of `known` a letter
+// away when there is one: "\"--packge\" is not an option of update; did you mean
+// \"--package\"?" (`where` is " of update", or empty).
+std::string UnknownOptionReason(const std::string& word, const std::string& where,
+                                std::vector<std::string> known);
+
 // Whether `portText` names a COM port, the only device a command opens (not "E:", NUL or a
 // pipe).
 bool IsComPortArgument(const std::string& portText);
@@ -41,7 +50,7 @@ public:
     // missing or it is given twice.
     bool Option(const char* name, const char* what, std::string& value);
     // Whether `name` is on the line still, as an argument of its own.
-    bool Has(const char* name) const;
+    bool Has(const char* name);
     // The next argument, `what` naming it (PORT, FILE); refused when there is none.
     bool Take(const char* what, std::string& value);
     // The next argument when one is left.
@@ -63,5 +72,6 @@ private:
 
     std::string m_command;
     std::vector<std::string> m_args;
+    std::vector<std::string> m_asked;  // the options the command reads, for a misspelt one
     std::string m_reason;
 };

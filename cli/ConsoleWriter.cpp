@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -41,6 +42,15 @@ void WriteAsText(const OsCalls& os, HANDLE handle, const std::string& bytes)
     os.WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
+// GetConsoleMode succeeds only on a console's handle: a pipe or a file fails it.
+bool IsConsole(const OsCalls& os, HANDLE handle)
+{
+    DWORD mode = 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && os.GetConsoleMode(handle, &mode);
+}
+
+bool StderrIsConsole(const OsCalls& os) { return IsConsole(os, os.GetStdHandle(STD_ERROR_HANDLE)); }
+
 // A console takes the text as UTF-16, whatever its code page, which stays the one its
 // owner chose (a run killed by a deployment tool cannot give back what it changed); a pipe
 // or a file takes the UTF-8 bytes. WriteConsole's page: it fails on a handle redirected to
@@ -50,8 +60,7 @@ void WriteStandard(const OsCalls& os, DWORD which, const std::string& utf8)
 {
     std::string rest = utf8;
     const HANDLE handle = os.GetStdHandle(which);
-    DWORD mode = 0;
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE && os.GetConsoleMode(handle, &mode)) {
+    if (IsConsole(os, handle)) {
         const std::wstring wide = Utf8ToWide(utf8);
         const std::size_t done = WriteToConsole(os, handle, wide);
         if (done == wide.size())
@@ -85,8 +94,14 @@ void DrawStderrBar(const std::string& utf8)
 {
     if (ConsoleWriter* console = ConsoleWriter::Bound())
         console->DrawBar(utf8);
-    else
+    else if (StderrIsConsole(Os()))
         WriteStderr("\r" + utf8);
+}
+
+bool StderrDrawsInPlace()
+{
+    const ConsoleWriter* console = ConsoleWriter::Bound();
+    return console != nullptr ? console->DrawsInPlace() : StderrIsConsole(Os());
 }
 
 void WriteStdoutLine(const std::string& utf8)
@@ -97,7 +112,7 @@ void WriteStdoutLine(const std::string& utf8)
 }
 
 ConsoleWriter::ConsoleWriter(bool verbose)
-    : m_os(Os()), m_verbose(verbose), m_outer(g_bound)
+    : m_os(Os()), m_verbose(verbose), m_inPlace(StderrIsConsole(m_os)), m_outer(g_bound)
 {
     g_bound = this;
     Route(this);
@@ -149,10 +164,20 @@ void ConsoleWriter::WriteLine(const std::string& utf8)
 
 void ConsoleWriter::DrawBar(const std::string& utf8)
 {
+    // A log (a pipe, a file) would keep every redrawn figure: it gets the lines alone.
+    if (!m_inPlace)
+        return;
     Queue({Entry::Bar, utf8});
 }
 
 void ConsoleWriter::EndBar() { Queue({Entry::EndOfBar, std::string()}); }
+
+void ConsoleWriter::Drain(unsigned milliseconds)
+{
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_drained.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                       [this] { return m_writerGone || (m_queue.empty() && !m_writing); });
+}
 
 void ConsoleWriter::Queue(Entry entry)
 {
@@ -180,14 +205,19 @@ void ConsoleWriter::WriteQueued()
         m_queued.wait(hold, [this] { return m_closing || !m_queue.empty(); });
         if (m_queue.empty()) {
             m_writerGone = true;
+            m_drained.notify_all();
             return;
         }
         const Entry next = std::move(m_queue.front());
         m_queue.pop_front();
+        m_writing = true;
         // The console may block here: callers queue meanwhile.
         hold.unlock();
         Write(next);
         hold.lock();
+        m_writing = false;
+        if (m_queue.empty())
+            m_drained.notify_all();
     }
 }
 

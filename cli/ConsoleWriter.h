@@ -15,8 +15,13 @@
 // Writes one line of UTF-8 text on standard error, after any bar drawn in place.
 void WriteStderrLine(const std::string& utf8);
 
-// Draws a bar in place on standard error (UTF-8, one line's worth).
+// Draws a bar in place on standard error (UTF-8, one line's worth); nothing when standard
+// error is not a console.
 void DrawStderrBar(const std::string& utf8);
+
+// Whether standard error is a console, where a bar or a countdown is drawn in place; a pipe
+// or a file (a deployment tool's log) takes whole lines only.
+bool StderrDrawsInPlace();
 
 // Writes one line of UTF-8 text on standard output, after what printf left there.
 void WriteStdoutLine(const std::string& utf8);
@@ -39,9 +44,13 @@ public:
     void WriteLine(const std::string& utf8);
     // Redraws the bar in place (one line of its own with -v, where diagnostic lines
     // interleave). A bar still waiting for the writer is replaced: the console shows
-    // the latest figure, never a backlog of them.
+    // the latest figure, never a backlog of them. Nothing when standard error is no console.
     void DrawBar(const std::string& utf8);
+    bool DrawsInPlace() const { return m_inPlace; }
     void EndBar();
+    // Waits, at most `milliseconds`, until every line queued so far is written: a process
+    // about to end at once still says why.
+    void Drain(unsigned milliseconds);
 
 private:
     struct Entry {
@@ -57,8 +66,11 @@ private:
 
     const OsCalls m_os; // the table in force when the console was made: the writer's output
     bool m_verbose;
+    bool m_inPlace; // standard error is a console
     std::mutex m_lock;
     std::condition_variable m_queued;
+    std::condition_variable m_drained;  // the queue is empty and nothing is being written
+    bool m_writing = false;
     std::deque<Entry> m_queue;
     bool m_closing = false;    // the console is going: the writer ends once the queue is empty
     bool m_writerGone = false; // no writer (it could not start, or it ended): callers write

@@ -19,6 +19,8 @@ public:
     static const ExitStatus ReportNotWritten;
     // `check` and `update`: started in a folder that holds no package's catalogue.
     static const ExitStatus NotAPackageFolder;
+    // `update`: Ctrl+C or Ctrl+Break before any run announced a file; nothing was sent.
+    static const ExitStatus Interrupted;
 
     static constexpr ExitStatus OfRun(RunResult result) { return ExitStatus(result); }
     static constexpr ExitStatus OfDownload(DownloadResult result) { return ExitStatus(result); }
@@ -33,7 +35,8 @@ private:
 inline constexpr ExitStatus ExitStatus::Done{0}, ExitStatus::Failed{1},
     ExitStatus::BadArguments{2}, ExitStatus::AnnounceFailed{20},
     ExitStatus::AuthorisationRefused{21}, ExitStatus::ReaderNotFound{30},
-    ExitStatus::ReportNotWritten{31}, ExitStatus::NotAPackageFolder{32};
+    ExitStatus::ReportNotWritten{31}, ExitStatus::NotAPackageFolder{32},
+    ExitStatus::Interrupted{33};
 
 // A run's result passes through as the exit code: it must never be read as one of these.
 static_assert(kLastRunResult < ExitStatus::ReaderNotFound.Code(),

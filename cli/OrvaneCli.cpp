@@ -283,7 +283,9 @@ const std::string kUpdateExits =
     "opened for writing (nothing sent),\n"
     "31 every run succeeded but the report or the record\n"
     "was not written,\n"
-    "32 not started in a package folder (nothing opened)";
+    "32 not started in a package folder (nothing opened),\n"
+    "33 interrupted before anything was sent (Ctrl+C or\n"
+    "Ctrl+Break before the first file was announced)";
 
 // One entry per form, in the order of the usage; a command's first entry runs it.
 const Command kCommands[] = {
@@ -440,6 +442,9 @@ const Command* FindCommand(const std::string& name)
 
 ExitStatus UnknownCommand(const std::string& name)
 {
+    // A misspelt global option before the command (`--packge DIR update`).
+    if (name.size() > 1 && name[0] == '-')
+        return Say({Refusal::Kind::Line, "", kShortUsage, UnknownOptionReason(name, "", {})});
     std::vector<std::string> names;
     for (const Command& command : kCommands)
         names.push_back(command.name);

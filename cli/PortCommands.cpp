@@ -8,6 +8,8 @@
 
 #include "ConsoleWriter.h"
 #include "Refusals.h"
+#include "app/PortQuery.h"
+#include "app/PortRules.h"
 #include "portlib/Tessock.h"
 #include "res/resource.h"
 #include "terminal/Protocol.h"
@@ -48,12 +50,16 @@ ExitStatus RunPorts()
         WriteStderrLine("ports: the port library could not list the COM ports");
         return ExitStatus::Failed;
     }
-    if (count <= 0)
-        WriteStderrLine("ports: no COM port in the port list");
     for (std::int32_t i = 0; i < count && i < tessock::kMaxPortRows; ++i)
         WriteStdoutLine(Latin1ToUtf8(table.Row(i).propertyText) + "\t" +
                         std::to_string(table.Row(i).portNumber) + "\t" +
                         Latin1ToUtf8(table.Row(i).instanceId));
+    // Counted on the list `update --auto` and `--all` take from, in their words.
+    std::vector<std::string> entries;
+    if (CollectPortTexts(entries) == PortQuery::Listed)
+        WriteStderrLine("ports: " + ports::CountText(entries));
+    else if (count <= 0)
+        WriteStderrLine("ports: no COM port in the port list");
     return ExitStatus::Done;
 }
 

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
 #include "CommandLine.h"
+#include "ExitCodes.h"
 #include "ConsoleWriter.h"
 #include "MachineRecord.h"
 #include "PackageTrust.h"
@@ -39,7 +41,7 @@ std::string FileStartingLine(int number, int count, const std::string& file,
 
 // The progress window's texts and bars as console lines, each stamped with the seconds
 // since the run started, so a technician sees how long each step took. Runs side by side
-// draw no file bar: their lines would tear it.
+// draw no file bar: their lines would tear it; nor does a standard error that is no console.
 class ConsoleRunView : public RunView {
 public:
     // `prefix` starts the lines written for the run from other threads; `trust` judges
@@ -92,6 +94,7 @@ public:
     {
         ShowRestartWait(elapsedMs, totalMs);
     }
+    void SendingStarts() override;
     void ShowErrorBox(const CString& text) override { Line("box", text); }
     void EndRun(RunResult result) override
     {
@@ -237,7 +240,8 @@ void RunSideBySide(std::vector<PortRun>& runs, const std::shared_ptr<const Journ
     std::vector<Lane> lanes;
     lanes.reserve(runs.size());
     for (PortRun& run : runs)
-        lanes.push_back({&run, runs.size() == 1, &journals, &trust, &settings});
+        lanes.push_back(
+            {&run, runs.size() == 1 && StderrDrawsInPlace(), &journals, &trust, &settings});
     std::vector<ScopedHandle> threads(runs.size());
     for (std::size_t i = 0; i < lanes.size(); ++i) {
         threads[i].Reset(Os().CreateThread(nullptr, 0, RunThread, &lanes[i], 0, nullptr));
@@ -277,10 +281,8 @@ std::vector<std::string> ReaderEntries()
         // A port listed twice would be opened by two runs: the second would fail for nothing.
         if (ports::IsReaderEntry(text) && !NamesPort(readers, proto::PortNameOfText(text)))
             readers.push_back(text);
-    if (readers.empty() && outcome == PortQuery::Listed)
-        WriteStderrLine(std::string("update: no \"") + ports::kReaderPrefix +
-                        "\" entry in the port list (" + std::to_string(texts.size()) +
-                        (texts.size() == 1 ? " port" : " ports") + " listed)");
+    if (outcome == PortQuery::Listed)
+        WriteStderrLine("update: " + ports::CountText(texts));
     return readers;
 }
 
@@ -314,26 +316,74 @@ int CommandResult(const std::vector<PortRun>& runs)
     return RUN_SUCCEEDED;
 }
 
-// Ctrl+C or Ctrl+Break while readers are being written would leave them half-updated, as
-// closing the progress window would: for the command's lifetime the console says so and
-// the runs go on to their end.
+// Ctrl+C or Ctrl+Break before any run has announced a file ends the command at once: nothing
+// was sent, and a technician who named the wrong port or package need not wait for a search
+// to end. From the first announce on, readers are being written: stopped then, they would be
+// left half-updated, as closing the progress window would leave them, so the console says so
+// and the runs go on to their end. The console's handler runs on a thread of its own and may
+// outlive the command's objects: what it reads is the class's own.
 class HoldInterrupts {
 public:
-    HoldInterrupts() { ::SetConsoleCtrlHandler(Refuse, TRUE); }
-    ~HoldInterrupts() { ::SetConsoleCtrlHandler(Refuse, FALSE); }
+    HoldInterrupts()
+    {
+        Set(false);
+        ::SetConsoleCtrlHandler(OnInterrupt, TRUE);
+    }
+    ~HoldInterrupts() { ::SetConsoleCtrlHandler(OnInterrupt, FALSE); }
     HoldInterrupts(const HoldInterrupts&) = delete;
     HoldInterrupts& operator=(const HoldInterrupts&) = delete;
 
+    // A run is about to announce its first file: interrupts are held from now on. A run
+    // that comes here while the command is being ended waits for the process to end.
+    static void SendingStarts()
+    {
+        std::unique_lock<std::mutex> hold(s_lock);
+        if (s_ending) {
+            hold.unlock();
+            for (;;)
+                Os().Sleep(INFINITE);
+        }
+        s_held = true;
+    }
+    // The runs have ended: what is left (the report, the record) is not cut short either.
+    static void RunsOver() { Set(true); }
+
 private:
-    static BOOL WINAPI Refuse(DWORD event)
+    static void Set(bool held)
+    {
+        std::lock_guard<std::mutex> hold(s_lock);
+        s_held = held;
+    }
+
+    static bool EndsNow()
+    {
+        std::lock_guard<std::mutex> hold(s_lock);
+        s_ending = !s_held;
+        return s_ending;
+    }
+
+    static BOOL WINAPI OnInterrupt(DWORD event)
     {
         if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
             return FALSE;
-        WriteStderrLine("update: Ctrl+C is ignored while readers are being updated; "
-                        "the update ends by itself");
-        return TRUE;
+        if (!EndsNow()) {
+            WriteStderrLine("update: Ctrl+C is ignored while readers are being updated; "
+                            "the update ends by itself");
+            return TRUE;
+        }
+        WriteStderrLine("update: interrupted before anything was sent");
+        if (ConsoleWriter* console = ConsoleWriter::Bound())
+            console->Drain(2000);
+        std::fflush(stdout);
+        ::ExitProcess(static_cast<UINT>(ExitStatus::Interrupted.Code()));
     }
+
+    static inline std::mutex s_lock;
+    static inline bool s_held = false;    // a run has announced a file, or every run has ended
+    static inline bool s_ending = false;  // the command is being ended: no run may announce
 };
+
+void ConsoleRunView::SendingStarts() { HoldInterrupts::SendingStarts(); }
 
 // The record's key held for writing, or why the command is refused: an account that may not
 // write it (a standard user, an administrator whose token UAC filters) is told before a
@@ -430,7 +480,9 @@ ExitStatus RunUpdates(const UpdateRequest& request)
         if (lines)
             RunSideBySide(report.runs, journals, trust, settings);
         else
-            RunOnPort(report.runs.front(), true, std::string(), journals, trust, settings);
+            RunOnPort(report.runs.front(), StderrDrawsInPlace(), std::string(), journals, trust,
+                      settings);
+        HoldInterrupts::RunsOver();
         // Every run has its event, a run whose thread could not be made too.
         for (PortRun& run : report.runs) {
             report.packageWritable = report.packageWritable || run.packageWritable;

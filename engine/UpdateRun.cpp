@@ -233,6 +233,10 @@ UpdateRun::Step UpdateRun::TestConstraints()
 UpdateRun::Step UpdateRun::Announce()
 {
     m_view.SetStepText(LoadResString(IDS_BROADCASTING));
+    if (!m_sending) {
+        m_sending = true;
+        m_view.SendingStarts();
+    }
     if (!m_terminal.IsLoadListEmpty()) {
         m_file = m_terminal.TakeNextFile();
         m_module = m_terminal.ModuleNameForFile(m_file);

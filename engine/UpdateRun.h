@@ -46,6 +46,9 @@ public:
     // The reader restarts after its loader's files: `elapsedMs` of the `totalMs` wait have
     // passed; the wait is over when they are equal. The file bar moves with it meanwhile.
     virtual void RestartWaiting(unsigned long /*elapsedMs*/, unsigned long /*totalMs*/) {}
+    // The run is about to announce its first file: from here on the reader is changed. A
+    // front end whose command is being ended holds the run here, so nothing is sent.
+    virtual void SendingStarts() {}
 };
 
 // What the identification of a reader found, for the run and for `check`.
@@ -180,6 +183,7 @@ private:
     CString m_file;
     CString m_module;
     int m_filesSent = 0;
+    bool m_sending = false;  // the view was told the first announce comes
     State m_state = kApplications;
     // What the reader said of itself at the start of the run.
     TerminalDescription m_description = {};

@@ -117,8 +117,10 @@ def case_whole_update_with_loader_restart():
     check(document["package"] == winpath(SAMPLE), document["package"])
     files = document["runs"][0]["files"]
     check([(f["name"], f["module"]) for f in files] == M30_LOAD_LIST, files)
-    # The restart is shown as a wait, not as a file's bar.
-    check("reader restarting: 30 of 30 s" in run.err and "KAVRON MANAGER [" not in run.err, run)
+    # Standard error is a pipe, as in a deployment tool's log: the restart is one line, and no
+    # bar or countdown is redrawn.
+    check(run.err.count("reader restarting: waiting 30 s") == 1 and "\r" not in run.err
+          and " of 30 s" not in run.err and " [#" not in run.err, run.err[-300:])
 
 
 def case_no_reader():
@@ -178,6 +180,25 @@ def case_application_list_without_end():
     check(run.code == 3 and "Erreur 119:" in run.out, run)
     check(run.seconds < 60, "the run took %.1f s" % run.seconds)
     check(sim.summary()["files"] == [], "nothing may be sent")
+
+
+def case_interrupted_before_anything_was_sent():
+    # The reader lists its applications without end: the run is held before its first
+    # announce, where Ctrl+C ends the command at once rather than when the list gives up.
+    with Reader(97, "--model", "M30", "--options", GOOD_OPTIONS, "--apps-endless") as sim:
+        started = start_windows(os.path.join(BIN_DIR, "OrvaneCli.exe"), "update", "COM97",
+                                cwd=SAMPLE)
+        deadline = time.time() + 60
+        while "rx command 1 " not in sim.log() and time.time() < deadline:
+            time.sleep(0.05)
+        time.sleep(1)
+        interrupted = time.time()
+        started.process.send_signal(signal.SIGINT)
+        run = started.wait(120)
+        check(run.code == 33 and time.time() - interrupted < 5, (run, time.time() - interrupted))
+        check("update: interrupted before anything was sent" in run.err, run.err[-300:])
+        check(set(sim.summary()["commands"]) <= {"7", "1"} and sim.summary()["files"] == [],
+              sim.summary())
 
 
 def case_reader_unplugged_during_a_download():
@@ -346,9 +367,14 @@ def case_all_registered_readers_and_no_other_port():
 def case_auto_takes_the_registered_reader_only():
     report = os.path.join(scratch("ov-report-"), "r.json")
     with maker(89), plain(90), reader(89) as sim, reader(90) as other:
+        listed = cli("ports")
         run = cli("update", "--auto", "--report", winpath(report), cwd=SAMPLE, timeout=240)
         check(run.code == 0 and run.out == SUCCESS + "\n", run)
         check("update: DORAN Kavron USB (COM89)" in run.err, run)
+        # `ports` counts the list --auto takes from, in the same words.
+        count = re.search(r'^ports: (\d+ ports? in the port list, 1 "DORAN Kavron" entry)$',
+                          listed.err, re.M)
+        check(count and "update: " + count.group(1) in run.err, (listed, run.err[:400]))
         check_whole_update(sim)
         check_untouched(other)
     with open(report, encoding="utf-8") as f:
@@ -365,8 +391,8 @@ def case_auto_or_all_without_registered_reader_sends_nothing():
         for form in ("--auto", "--all"):
             run = cli("update", form, "--report", winpath(report), cwd=SAMPLE, env={"TZ": "AST4"})
             check(run.code == 1 and run.out.startswith(NO_PORT), run)
-            check(re.search(r'^update: no "DORAN Kavron" entry in the port list '
-                            r'\(\d+ ports? listed\)$', run.err, re.M), run)
+            check(re.search(r'^update: \d+ ports? in the port list, no "DORAN Kavron" entry$',
+                            run.err, re.M), run)
             with open(report, encoding="utf-8") as f:
                 document = json.load(f)
             check(document["result"] == 1 and document["runs"] == [], document)

@@ -91,6 +91,14 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
         {{"--report", "--auto"}, "--report without its FILE"},
         {{"--report", "a", "--report", "b", "COM5"}, "--report given twice"},
         {{"--force", "COM5"}, "\"--force\" is not an option of update"},
+        // An option a letter away from one the command or every command reads is named.
+        {{"--packge", "D:\\P", "COM5"},
+         "\"--packge\" is not an option of update; did you mean \"--package\"?"},
+        {{"COM5", "--reprot", "r.json"},
+         "\"--reprot\" is not an option of update; did you mean \"--report\"?"},
+        {{"--al"}, "\"--al\" is not an option of update; did you mean \"--all\"?"},
+        {{"--packge", "D:\\P", "COM5"},
+         "\"--packge\" is not an option of find; did you mean \"--package\"?", "find"},
         {{"--report", "r.json"}, "missing PORT (or --auto, or --all)"},
         // A record's name names one key below Records, and none other.
         {{"COM5", "--record", "Kavron-2026.11_M30"}, ""},

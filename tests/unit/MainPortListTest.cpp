@@ -123,6 +123,15 @@ TEST(PortRules, ReaderEntryIsTheFirstWithTheMakersPrefix)
     EXPECT_TRUE(ports::PollSearchesReader(false, true, true, plain));
     EXPECT_FALSE(ports::PollSearchesReader(false, false, true, reader));
     EXPECT_FALSE(ports::PollSearchesReader(false, true, false, plain));
+
+    // `ports` and update --auto or --all count the list in the same words: a lookalike is
+    // not the reader's.
+    EXPECT_EQ(ports::CountText({}), "no COM port in the port list");
+    EXPECT_EQ(ports::CountText({"doran kavron USB (COM5)"}),
+              "1 port in the port list, no \"DORAN Kavron\" entry");
+    EXPECT_EQ(ports::CountText({"Port COM1 (COM1)", "DORAN Kavron USB (COM5)",
+                                "DORAN Kavron Serie (COM6)"}),
+              "3 ports in the port list, 2 \"DORAN Kavron\" entries");
 }
 
 TEST(PortQuery, EntriesComeFromBothQueries)
