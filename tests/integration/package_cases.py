@@ -157,6 +157,26 @@ def case_all_readers_checked_before_a_deployment():
         check(entry["bytes"] == len(content) and
               entry["sha256"] == hashlib.sha256(content).hexdigest(), entry)
 
+    # Named ports: a reader its applications forbid, and a port nobody answers on; then the
+    # first alone, its steps said as ever and its report written.
+    forbidden = ("--model", "M30", "--options", GOOD_OPTIONS, "--apps", "TIERSPAYANT,ANCIENSANTE")
+    with Reader(143, *forbidden):
+        run = cli("check", "COM143", "COM144", cwd=SAMPLE)
+    lines = [line.split("\t") for line in run.out.splitlines()]
+    check(run.code == 4 and [l[:3] for l in lines] == [["COM143", "4", "M30"],
+                                                        ["COM144", "30", ""]], run)
+    check(lines[0][3] == "constraints refused (EXCLUSION entry ANCIEN* found); "
+                         "the reader has: TIERSPAYANT, ANCIENSANTE", lines)
+    with Reader(143, *forbidden):
+        run = cli("check", "COM143", "--report", winpath(report), cwd=SAMPLE)
+    check(run.code == 4 and "constraints: refused (EXCLUSION entry ANCIEN* found)" in run.out and
+          run.out.endswith("verdict: the update would end with result 4\n"), run)
+    with open(report, encoding="utf-8") as f:
+        document = json.load(f)
+    check(document["result"] == 4 and [(r["port"], r["verdict"], r["applications"], r["files"])
+                                       for r in document["runs"]] ==
+          [("COM143", 4, ["TIERSPAYANT", "ANCIENSANTE"], [])], document)
+
 
 if __name__ == "__main__":
     sys.exit(run_case(globals(), sys.argv))
