@@ -157,16 +157,20 @@ def case_all_readers_checked_before_a_deployment():
         check(entry["bytes"] == len(content) and
               entry["sha256"] == hashlib.sha256(content).hexdigest(), entry)
 
-    # Named ports: a reader its applications forbid, and a port nobody answers on; then the
-    # first alone, its steps said as ever and its report written.
+    # Named ports: a reader its applications forbid, a port nobody answers on and a reader
+    # whose description is damaged; then the first alone, its steps said as ever and its
+    # report written.
     forbidden = ("--model", "M30", "--options", GOOD_OPTIONS, "--apps", "TIERSPAYANT,ANCIENSANTE")
-    with Reader(143, *forbidden):
-        run = cli("check", "COM143", "COM144", cwd=SAMPLE)
+    with Reader(143, *forbidden), Reader(145, "--desc", "badcrc"):
+        run = cli("check", "COM143", "COM144", "COM145", cwd=SAMPLE)
     lines = [line.split("\t") for line in run.out.splitlines()]
     check(run.code == 4 and [l[:3] for l in lines] == [["COM143", "4", "M30"],
-                                                        ["COM144", "30", ""]], run)
+                                                        ["COM144", "30", ""],
+                                                        ["COM145", "2", ""]], run)
     check(lines[0][3] == "constraints refused (EXCLUSION entry ANCIEN* found); "
                          "the reader has: TIERSPAYANT, ANCIENSANTE", lines)
+    check(lines[1][3] == "the port cannot be opened: there is no such port" and
+          lines[2][3] == "the description could not be read (CRC incoherent)", lines)
     with Reader(143, *forbidden):
         run = cli("check", "COM143", "--report", winpath(report), cwd=SAMPLE)
     check(run.code == 4 and "constraints: refused (EXCLUSION entry ANCIEN* found)" in run.out and
