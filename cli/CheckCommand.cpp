@@ -131,8 +131,8 @@ int ReaderChecker::Identified(const Identification& found)
     }
     if (found.outcome == Outcome::InvalidFileName) {
         Print("file " + found.invalidFile + ": not a file name of the package");
-        return Verdict(RUN_INVALID_FILE_NAME,
-                       "the catalogue lists " + found.invalidFile + ", not a file name of the package");
+        return Verdict(RUN_INVALID_FILE_NAME, "the catalogue lists " + found.invalidFile +
+                                                  ", not a file name of the package");
     }
     Print("catalogue: OK (" + CatalogueTakenText(CatalogueOf(model.code)) + ")");
     return RUN_SUCCEEDED;
@@ -154,10 +154,12 @@ int ReaderChecker::Package(const Identification& found)
     const std::size_t exclusion = m_terminal.GetExclusionList().GetCount();
     PackageRefusal refusal;
     if (!m_terminal.CheckConstraints(names, &refusal)) {
-        const std::string why = (refusal.section.empty() ? "" : refusal.section + " ") + refusal.reason;
+        const std::string why =
+            (refusal.section.empty() ? "" : refusal.section + " ") + refusal.reason;
         Print("constraints: refused (" + why + ")");
-        return Verdict(RUN_CONSTRAINTS_NOT_MET, "constraints refused (" + why + "); the reader has: " +
-                                                    (list.empty() ? "no application" : list));
+        return Verdict(RUN_CONSTRAINTS_NOT_MET,
+                       "constraints refused (" + why + "); the reader has: " +
+                           (list.empty() ? "no application" : list));
     }
     Print("constraints: OK (" + std::to_string(presence) + " presence, " +
           std::to_string(exclusion) + " exclusion entries)");
@@ -175,7 +177,8 @@ int ReaderChecker::LoadList()
         std::printf("load list: %d files, %d loader files\n", m_terminal.GetLoadListCount(),
                     m_terminal.GetLoaderFileCount());
     int verdict = RUN_SUCCEEDED;
-    std::string reason = "would be updated: " + std::to_string(m_terminal.GetLoadListCount()) + " files";
+    std::string reason =
+        "would be updated: " + std::to_string(m_terminal.GetLoadListCount()) + " files";
     for (const CString& file : m_terminal.GetLoadList()) {
         const std::string obstacle = AnnounceObstacle(file);
         if (!obstacle.empty() && verdict == RUN_SUCCEEDED)
@@ -209,7 +212,8 @@ int CheckOnPort(CheckRun& run, bool say)
     if (!SearchReader(terminal, run.portText)) {
         if (say)
             WriteStdoutLine("reader: not found");
-        const Refusal refusal = SearchRefusal("check", terminal, run.portText, ExitStatus::ReaderNotFound);
+        const Refusal refusal =
+            SearchRefusal("check", terminal, run.portText, ExitStatus::ReaderNotFound);
         run.verdict = Say(refusal).Code();
         run.reason = refusal.detail;
         return run.verdict;
@@ -218,7 +222,8 @@ int CheckOnPort(CheckRun& run, bool say)
         terminal.ClosePort();
         if (say)
             WriteStdoutLine("reader: the link cannot be set up");
-        run.verdict = Say(SearchRefusal("check", terminal, run.portText, ExitStatus::ReaderNotFound)).Code();
+        run.verdict =
+            Say(SearchRefusal("check", terminal, run.portText, ExitStatus::ReaderNotFound)).Code();
         run.reason = "the link cannot be set up";
         return run.verdict;
     }
@@ -226,9 +231,9 @@ int CheckOnPort(CheckRun& run, bool say)
     const int verdict = checker.Check();
     terminal.ClosePort();
     if (say)
-        WriteStdoutLine(verdict == RUN_SUCCEEDED
-                            ? "verdict: the update would be allowed"
-                            : "verdict: the update would end with result " + std::to_string(verdict));
+        WriteStdoutLine(verdict == RUN_SUCCEEDED ? "verdict: the update would be allowed"
+                                                 : "verdict: the update would end with result " +
+                                                       std::to_string(verdict));
     return verdict;
 }
 
@@ -305,10 +310,13 @@ ExitStatus RunChecks(const UpdateRequest& request)
     std::fflush(stdout);
     head.result = result;
     head.finished = IsoLocalNow();
-    ExitStatus status = result == ExitStatus::ReaderNotFound.Code() ? ExitStatus::ReaderNotFound
-                                                                    : ExitStatus::OfRun(static_cast<RunResult>(result));
+    // 30 is the console's own code, every other verdict a run result passed through.
+    ExitStatus status = result == ExitStatus::ReaderNotFound.Code()
+                            ? ExitStatus::ReaderNotFound
+                            : ExitStatus::OfRun(static_cast<RunResult>(result));
     if (!request.reportPath.empty() && !WriteCheckReport(request.reportPath, head, runs)) {
-        WriteStderrLine("check: the report could not be written: " + AnsiToUtf8(request.reportPath));
+        WriteStderrLine("check: the report could not be written: " +
+                        AnsiToUtf8(request.reportPath));
         if (result == RUN_SUCCEEDED)
             status = ExitStatus::ReportNotWritten;
     }
