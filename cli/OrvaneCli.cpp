@@ -345,9 +345,10 @@ const Command kCommands[] = {
      "is not 0, in the ports' order",
      Check},
     {"check", "[--report FILE] PORT PORT...|--auto|--all",
-     "the same on several readers at once, read with commands\n"
-     "7 and 1 only: one \"PORT<TAB>VERDICT<TAB>MODEL<TAB>REASON\"\n"
-     "line per port, VERDICT 0 when the update would update it;\n"
+     "the same on several readers at once, each asked for its\n"
+     "description and application list only (nothing sent): one\n"
+     "\"PORT<TAB>VERDICT<TAB>MODEL<TAB>REASON\" line per port,\n"
+     "VERDICT 0 when the update would update the reader;\n"
      "--report writes a JSON report to FILE (each reader's\n"
      "options, applications and the files it would be sent)",
      nullptr, Check},
