@@ -235,15 +235,27 @@ ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
 
 ExitStatus Check(const GlobalOptions& options, ArgumentReader& args)
 {
-    std::string port;
-    if (!OnePort(args, port))
+    // The same ports as update's; nothing of the machine is recorded by a check.
+    if (args.Has("--record")) {
+        args.Refuse("--record is update's alone");
         return ExitStatus::BadArguments;
+    }
+    UpdateRequest request;
+    if (!ParseUpdateArguments(args, request))
+        return ExitStatus::BadArguments;
+    for (const std::string& port : request.named)
+        if (!IsComPortArgument(port))
+            return Say({Refusal::Kind::NotAComPort, "", port});
+    if (!TakeWhole(request.reportPath))
+        return Say({Refusal::Kind::PathNotInCodePage, "check", request.reportPath});
     if (const std::string why = EnterPackage(options); !why.empty())
         return Say({Refusal::Kind::PackageFolderUnusable, "check", options.package, why});
     if (!InPackageFolder())
         return Say({Refusal::Kind::NotAPackageFolder, "check", "", "", ExitStatus::NotAPackageFolder});
-    CTerminal terminal;
-    return RunCheck(terminal, port);
+    std::string reason;
+    if (!request.reportPath.empty() && !ReportPathUsable(request.reportPath, reason))
+        return Say({Refusal::Kind::ReportUnusable, "check", request.reportPath, reason});
+    return RunChecks(request);
 }
 
 // A command that takes no argument.
@@ -324,7 +336,7 @@ const Command kCommands[] = {
      "it: the same model and options or the run fails (26 no\n"
      "answer, 24 another reader)",
      nullptr, Update},
-    {"check", "PORT",
+    {"check", "[--report FILE] PORT",
      "in a package folder: what the update would decide about\n"
      "the reader (model, catalogue, constraints), then the load\n"
      "list in sending order, one \"FILE<TAB>MODULE\" line per file",
@@ -333,8 +345,18 @@ const Command kCommands[] = {
      "20 model or catalogue, 25 a listed name that is not a file of\n"
      "the package), 22 the port is held, 30 no reader found,\n"
      "32 not started in a package folder (nothing opened),\n"
-     "2 also when the --package folder cannot be read",
+     "2 also when the --package folder or the report's folder\n"
+     "cannot be read; with several ports the first verdict that\n"
+     "is not 0, in the ports' order",
      Check},
+    {"check", "[--report FILE] PORT PORT...|--auto|--all",
+     "the same on several readers at once, each asked for its\n"
+     "description and application list only (nothing sent): one\n"
+     "\"PORT<TAB>VERDICT<TAB>MODEL<TAB>REASON\" line per port,\n"
+     "VERDICT 0 when the update would update the reader;\n"
+     "--report writes a JSON report to FILE (each reader's\n"
+     "options, applications and the files it would be sent)",
+     nullptr, Check},
     {"ports", "",
      "the port library's COM port list:\n"
      "DESCRIPTION<TAB>NUMBER<TAB>INSTANCEID per port",

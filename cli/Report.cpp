@@ -178,7 +178,10 @@ std::string IsoLocalNow()
     return IsoDateTime(local) + zone;
 }
 
-std::string ReportJson(const UpdateReport& report)
+namespace {
+
+// The document's top-level fields, its runs left to the caller.
+Json ReportHead(const UpdateReport& report)
 {
     Json document;
     document["program"] = "OrvaneCli";
@@ -188,12 +191,75 @@ std::string ReportJson(const UpdateReport& report)
     document["finished"] = report.finished;
     document["result"] = report.result;
     document["package_writable"] = report.packageWritable;
+    return document;
+}
+
+// A byte that is not UTF-8 is replaced rather than failing the whole report.
+std::string DocumentText(const Json& document)
+{
+    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+Json CheckRunJson(const CheckRun& run)
+{
+    Json entry;
+    entry["port"] = run.port;
+    entry["verdict"] = run.verdict;
+    entry["reason"] = run.reason;
+    entry["model"] = OrNull(run.model);
+    entry["options"] = OrNull(run.options);
+    Json applications = Json::array();
+    for (const std::string& name : run.applications)
+        applications.push_back(Utf8(name));
+    entry["applications"] = run.applicationsRead ? applications : Json(nullptr);
+    Json files = Json::array();
+    for (const RunRecord::File& file : run.files)
+        files.push_back({{"name", Utf8(file.name)},
+                         {"module", Utf8(file.module)},
+                         {"bytes", file.bytes >= 0 ? Json(file.bytes) : Json(nullptr)},
+                         {"sha256", OrNull(file.sha256)}});
+    entry["files"] = files;
+    return entry;
+}
+
+// Writes `text` to `path` through a temporary file beside it (see WriteReport).
+bool PlaceReport(const std::string& path, const std::string& text)
+{
+    const bool protect = RunsElevated();
+    std::string temporary;
+    ScopedHandle file(CreateTemporary(path, protect, temporary));
+    if (!file.IsValid())
+        return false;
+    // Protected before the move: a report planted there is replaced by one its planter
+    // cannot change.
+    const bool placed = WriteWhole(file.Get(), text) &&
+                        (!protect || ProtectWith(file.Get(), kMachineFolderSddl)) &&
+                        MoveIntoPlace(temporary, path);
+    if (!placed)
+        DeleteThroughHandle(file.Get());
+    return placed;
+}
+
+} // namespace
+
+std::string ReportJson(const UpdateReport& report)
+{
+    Json document = ReportHead(report);
     Json runs = Json::array();
     for (const PortRun& run : report.runs)
         runs.push_back(RunJson(run));
     document["runs"] = runs;
-    // A byte that is not UTF-8 is replaced rather than failing the whole report.
-    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    return DocumentText(document);
+}
+
+std::string CheckReportJson(const UpdateReport& head, const std::vector<CheckRun>& runs)
+{
+    Json document = ReportHead(head);
+    Json entries = Json::array();
+    for (const CheckRun& run : runs)
+        entries.push_back(CheckRunJson(run));
+    document["runs"] = entries;
+    return DocumentText(document);
 }
 
 bool HoldReportFolder(const std::string& path, HeldObject& folder, std::string& reason)
@@ -220,17 +286,17 @@ bool WriteReport(const std::string& path, const UpdateReport& report)
     } catch (const std::exception&) {
         return false;
     }
-    const bool protect = RunsElevated();
-    std::string temporary;
-    ScopedHandle file(CreateTemporary(path, protect, temporary));
-    if (!file.IsValid())
+    return PlaceReport(path, text);
+}
+
+bool WriteCheckReport(const std::string& path, const UpdateReport& head,
+                      const std::vector<CheckRun>& runs)
+{
+    std::string text;
+    try {
+        text = CheckReportJson(head, runs);
+    } catch (const std::exception&) {
         return false;
-    // Protected before the move: a report planted there is replaced by one its planter
-    // cannot change.
-    const bool placed = WriteWhole(file.Get(), text) &&
-                        (!protect || ProtectWith(file.Get(), kMachineFolderSddl)) &&
-                        MoveIntoPlace(temporary, path);
-    if (!placed)
-        DeleteThroughHandle(file.Get());
-    return placed;
+    }
+    return PlaceReport(path, text);
 }

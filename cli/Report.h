@@ -36,6 +36,23 @@ struct UpdateReport {
 // The report as UTF-8 JSON text.
 std::string ReportJson(const UpdateReport& report);
 
+// One reader as `check` found it: the verdict the update would reach before sending
+// anything, and what it read.
+struct CheckRun {
+    std::string portText;  // as named, or as the port list shows it
+    std::string port;      // "COMn"
+    int verdict = 0;       // 0 it would be updated; a run result, or the console's 30
+    std::string reason;    // the verdict in words, UTF-8
+    std::string model;     // empty when no description was read
+    std::string options;   // the 13 option bytes in hex; empty with the model
+    std::vector<std::string> applications;  // ANSI, as the reader named them
+    bool applicationsRead = false;
+    std::vector<RunRecord::File> files;     // what the update would send, in its order
+};
+
+// `check`'s report: update's document, the runs as `check` tells them.
+std::string CheckReportJson(const UpdateReport& head, const std::vector<CheckRun>& runs);
+
 // For a LocalSystem run, holds the folder of `path` open once it passes the folder rule,
 // from before the first run until the report is written; false with the reason when it
 // does not. Any other account's folder is neither judged nor held.
@@ -47,3 +64,5 @@ bool HoldReportFolder(const std::string& path, HeldObject& folder, std::string& 
 // Administrators' alone. False when it could not be written whole: the temporary file is
 // then gone.
 bool WriteReport(const std::string& path, const UpdateReport& report);
+bool WriteCheckReport(const std::string& path, const UpdateReport& head,
+                      const std::vector<CheckRun>& runs);

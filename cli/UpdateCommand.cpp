@@ -270,31 +270,19 @@ bool NamesPort(const std::vector<std::string>& texts, const std::string& port)
 }
 
 // The port texts of the maker's readers in the port list, as the main window builds it.
-std::vector<std::string> ReaderEntries()
+std::vector<std::string> ReaderEntries(const std::string& command)
 {
     std::vector<std::string> texts;
     const PortQuery outcome = CollectPortTexts(texts);
     if (outcome != PortQuery::Listed)
-        WriteStderrLine("update: the port list could not be read");
+        WriteStderrLine(command + ": the port list could not be read");
     std::vector<std::string> readers;
     for (const std::string& text : texts)
         // A port listed twice would be opened by two runs: the second would fail for nothing.
         if (ports::IsReaderEntry(text) && !NamesPort(readers, proto::PortNameOfText(text)))
             readers.push_back(text);
     if (outcome == PortQuery::Listed)
-        WriteStderrLine("update: " + ports::CountText(texts));
-    return readers;
-}
-
-std::vector<std::string> PortTexts(const UpdateRequest& request)
-{
-    if (request.ports == UpdateRequest::Ports::Named)
-        return request.named;
-    std::vector<std::string> readers = ReaderEntries();
-    if (request.ports == UpdateRequest::Ports::Auto && readers.size() > 1)
-        readers.resize(1);
-    for (const std::string& text : readers)
-        WriteStderrLine("update: " + AnsiToUtf8(text));
+        WriteStderrLine(command + ": " + ports::CountText(texts));
     return readers;
 }
 
@@ -400,6 +388,18 @@ std::string OpenRecord(MachineRecord& record, const std::string& name)
 
 } // namespace
 
+std::vector<std::string> PortTexts(const UpdateRequest& request, const std::string& command)
+{
+    if (request.ports == UpdateRequest::Ports::Named)
+        return request.named;
+    std::vector<std::string> readers = ReaderEntries(command);
+    if (request.ports == UpdateRequest::Ports::Auto && readers.size() > 1)
+        readers.resize(1);
+    for (const std::string& text : readers)
+        WriteStderrLine(command + ": " + AnsiToUtf8(text));
+    return readers;
+}
+
 bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request)
 {
     request = UpdateRequest();
@@ -457,7 +457,7 @@ ExitStatus RunUpdates(const UpdateRequest& request)
                                             trust.FolderReason()));
     }
 
-    for (const std::string& text : PortTexts(request)) {
+    for (const std::string& text : PortTexts(request, "update")) {
         PortRun run;
         run.portText = text;
         run.port = proto::PortNameOfText(text);

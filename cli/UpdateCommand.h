@@ -22,6 +22,10 @@ class ArgumentReader;
 // the reader holding the reason, when they do not make one request.
 bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request);
 
+// The port texts the request names, or the maker's readers of the port list (the first of
+// them for --auto), each said on standard error after `command`.
+std::vector<std::string> PortTexts(const UpdateRequest& request, const std::string& command);
+
 // Runs the updates the request names, writes the report and the record when asked, and says
 // what the command exits with. A record that cannot be opened for writing refuses the command
 // before any reader is touched.

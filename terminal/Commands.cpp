@@ -189,6 +189,20 @@ FileSizeRead ReadFileSize(const CString& path, long long* size, DWORD* systemErr
     return SizeOfOpenFile(file.Get(), size, systemError);
 }
 
+bool ReadFileSha256(const CString& path, std::string* sha256)
+{
+    ScopedHandle file(Os().CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    long long size = 0;
+    if (!file.IsValid() || SizeOfOpenFile(file.Get(), &size, nullptr) != FileSizeRead::Ok ||
+        !AnnounceableSize(size))
+        return false;
+    std::vector<std::uint8_t> content(static_cast<std::size_t>(size));
+    DWORD error = NO_ERROR;
+    return ReadWhole(file.Get(), content, &error) &&
+           Sha256Hex(content.data(), content.size(), sha256);
+}
+
 bool CTerminal::AnnounceFile(const CString& path, const CString& moduleName)
 {
     ReleaseHeldFile();

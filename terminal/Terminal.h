@@ -24,6 +24,9 @@ class CTerminal;
 // otherwise (`size` is then left as it was, and `systemError`, when given, says why).
 enum class FileSizeRead { Ok, NotOpened, NotRead };
 FileSizeRead ReadFileSize(const CString& path, long long* size, DWORD* systemError = nullptr);
+// The SHA-256 of a package file's bytes as they would be announced; false when it cannot be
+// read whole or is too large to announce.
+bool ReadFileSha256(const CString& path, std::string* sha256);
 
 // The link as an update uses it once the reader is found: 115200 baud 8N1, a 100 ms pause,
 // then 5000 ms time-outs. False when the port refused either: the reader cannot be reached.

@@ -191,6 +191,8 @@ def case_bad_arguments():
              "update [--report FILE] [--record NAME] [--verify] PORT|--auto"),
             (["update", "--auto", "COM5"], "update: name ports, --auto or --all, only one of them",
              "update [--report FILE] [--record NAME] [--verify] PORT|--auto"),
+            (["check", "--record", "x", "COM5"], "check: --record is update's alone",
+             "check [--report FILE] PORT"),
             (["check", "COM5", "--package"], "--package without its DIR", "COMMAND [ARGS]"),
             (["--package", "a", "check", "--package", "b", "COM5"], "--package given twice",
              "COMMAND [ARGS]")):

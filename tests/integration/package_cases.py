@@ -3,11 +3,14 @@ package directory, against readersim.
 
 Each case is one CTest test: `package_cases.py NAME`, with a COM number of its own.
 """
+import contextlib
+import hashlib
+import json
 import os
 import shutil
 import sys
 
-from harness import M30_LOAD_LIST, Reader, check, cli, run_case, scratch
+from harness import M30_LOAD_LIST, Device, Reader, check, cli, run_case, scratch, winpath
 
 SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples",
                       "package")
@@ -112,6 +115,71 @@ def case_no_reader():
     check(run.code == 30 and "reader: not found" in run.out, run)
     check(run.err.splitlines()[-1] ==
           "check: COM66: the port cannot be opened: there is no such port", run)
+
+
+def case_all_readers_checked_before_a_deployment():
+    """Three registered readers read side by side, one of a model the package has no
+    catalogue for: a verdict each, in port order, and nothing but the description and the
+    application list asked of any."""
+    report = os.path.join(scratch("ov-report-"), "r.json")
+    readers = [(140, "M30"), (141, "M30"), (142, "M44")]
+    with contextlib.ExitStack() as stack:
+        sims = []
+        for number, model in readers:
+            stack.enter_context(Device("USB\\VID_079B&PID_0028\\5&140&0&%d" % number,
+                                       "COM%d" % number, "DORAN Kavron USB"))
+            sims.append(stack.enter_context(Reader(number, "--model", model, "--options",
+                                                   GOOD_OPTIONS, "--apps", APPS)))
+        run = cli("check", "--all", "--report", winpath(report), cwd=SAMPLE, timeout=120)
+        summaries = [sim.summary() for sim in sims]
+    check(run.code == 20, run)
+    lines = [line.split("\t") for line in run.out.splitlines()]
+    check([l[:3] for l in lines] == [["COM140", "0", "M30"], ["COM141", "0", "M30"],
+                                      ["COM142", "20", "M44"]], run)
+    check(lines[0][3] == "would be updated: %d files" % len(M30_LOAD_LIST), lines)
+    check("catalogueM44.ini" in lines[2][3] and GOOD_OPTIONS in lines[2][3], lines)
+    for summary in summaries:
+        check(summary["files"] == [] and set(summary["commands"]) <= {"7", "1"}, summary)
+    with open(report, encoding="utf-8") as f:
+        document = json.load(f)
+    check(document["program"] == "OrvaneCli" and document["result"] == 20 and
+          document["package"] == winpath(os.path.abspath(SAMPLE)), document)
+    runs = document["runs"]
+    check([(r["port"], r["verdict"], r["model"]) for r in runs] ==
+          [("COM140", 0, "M30"), ("COM141", 0, "M30"), ("COM142", 20, "M44")], runs)
+    check(all(r["options"] == GOOD_OPTIONS for r in runs), runs)
+    check(runs[0]["applications"] == APPS.split(",") and runs[2]["applications"] is None, runs)
+    check([(f["name"], f["module"]) for f in runs[1]["files"]] == M30_LOAD_LIST and
+          runs[2]["files"] == [], runs)
+    for entry in runs[0]["files"]:
+        with open(os.path.join(SAMPLE, entry["name"]), "rb") as f:
+            content = f.read()
+        check(entry["bytes"] == len(content) and
+              entry["sha256"] == hashlib.sha256(content).hexdigest(), entry)
+
+    # Named ports: a reader its applications forbid, a port nobody answers on and a reader
+    # whose description is damaged; then the first alone, its steps said as ever and its
+    # report written.
+    forbidden = ("--model", "M30", "--options", GOOD_OPTIONS, "--apps", "TIERSPAYANT,ANCIENSANTE")
+    with Reader(143, *forbidden), Reader(145, "--desc", "badcrc"):
+        run = cli("check", "COM143", "COM144", "COM145", cwd=SAMPLE)
+    lines = [line.split("\t") for line in run.out.splitlines()]
+    check(run.code == 4 and [l[:3] for l in lines] == [["COM143", "4", "M30"],
+                                                        ["COM144", "30", ""],
+                                                        ["COM145", "2", ""]], run)
+    check(lines[0][3] == "constraints refused (EXCLUSION entry ANCIEN* found); "
+                         "the reader has: TIERSPAYANT, ANCIENSANTE", lines)
+    check(lines[1][3] == "the port cannot be opened: there is no such port" and
+          lines[2][3] == "the description could not be read (CRC incoherent)", lines)
+    with Reader(143, *forbidden):
+        run = cli("check", "COM143", "--report", winpath(report), cwd=SAMPLE)
+    check(run.code == 4 and "constraints: refused (EXCLUSION entry ANCIEN* found)" in run.out and
+          run.out.endswith("verdict: the update would end with result 4\n"), run)
+    with open(report, encoding="utf-8") as f:
+        document = json.load(f)
+    check(document["result"] == 4 and [(r["port"], r["verdict"], r["applications"], r["files"])
+                                       for r in document["runs"]] ==
+          [("COM143", 4, ["TIERSPAYANT", "ANCIENSANTE"], [])], document)
 
 
 if __name__ == "__main__":
