@@ -18,3 +18,6 @@ std::string WholePath(const std::string& path);
 // Whether a file of the package is there. A file search would take "*.PDF" in a package list
 // for whatever file it matches first: a name with a wildcard names no file.
 bool FileExists(const char* path);
+
+// Whether the current directory holds a package: a file, not a folder, "catalogue*.ini".
+bool HoldsCatalogue();
