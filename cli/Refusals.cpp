@@ -52,18 +52,6 @@ ExitStatus SearchFailed(const char* command, const CTerminal& terminal,
     return otherwise;
 }
 
-namespace {
-
-std::wstring CurrentDirectoryWide()
-{
-    constexpr DWORD kUnits = MAX_PATH * 2;
-    wchar_t path[kUnits] = {};
-    const DWORD length = Os().GetCurrentDirectoryW(kUnits, path);
-    return length > 0 && length < kUnits ? std::wstring(path, length) : std::wstring();
-}
-
-} // namespace
-
 std::string CurrentDirectory()
 {
     std::string ansi;

@@ -96,6 +96,14 @@ bool FileExists(const char* path)
     return Os().GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::wstring CurrentDirectoryWide()
+{
+    constexpr DWORD kUnits = MAX_PATH * 2;
+    wchar_t path[kUnits] = {};
+    const DWORD length = Os().GetCurrentDirectoryW(kUnits, path);
+    return length > 0 && length < kUnits ? std::wstring(path, length) : std::wstring();
+}
+
 bool HoldsCatalogue()
 {
     WIN32_FIND_DATAA found = {};

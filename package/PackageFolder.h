@@ -19,5 +19,9 @@ std::string WholePath(const std::string& path);
 // for whatever file it matches first: a name with a wildcard names no file.
 bool FileExists(const char* path);
 
+// The process's current directory, the package's folder once entered; empty when it cannot
+// be read.
+std::wstring CurrentDirectoryWide();
+
 // Whether the current directory holds a package: a file, not a folder, "catalogue*.ini".
 bool HoldsCatalogue();

@@ -663,6 +663,11 @@ TEST(UpdateRun, KeepsThePcAwakeAndJournalsItsLinesWhateverTheOutcome)
             EXPECT_EQ(lines[i][8], '.');
         }
         EXPECT_EQ(lines.front().substr(0, 13), "09:30:00.000 ");
+        // Read on its own, a journal names its program, package and port first.
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[0].substr(13), std::string("Version du programme : ") + OV_VERSION_TEXT);
+        EXPECT_EQ(lines[1].substr(13), "Dossier du paquet : " + rig.dir.Path());
+        EXPECT_EQ(lines[2].substr(13), "Port : COM7");
         EXPECT_EQ(lines.back().substr(13), "Resultat de la mise a jour : " +
                                                std::to_string(c.result) + " (message " +
                                                std::to_string(ResultMessageId(AsResult(c.result))) + ")");
