@@ -103,6 +103,11 @@ def case_whole_update_with_loader_restart():
     check_event(run, 0x4, 0, "COM70", "M30", journal_name(before, "COM70"))
     check(any(l[13:] == "Terminal detecte sur le port : COM70" for l in lines), lines[:20])
     check(lines[-1][13:] == "Resultat de la mise a jour : 0 (message 107)", lines[-3:])
+    # Read on its own, it names its program, the package named (not where it started) and
+    # the port first.
+    check([l[13:] for l in lines[:3]] == ["Version du programme : " + os.environ["OV_VERSION"],
+                                          "Dossier du paquet : " + winpath(SAMPLE), "Port : COM70"],
+          lines[:3])
     check(all(re.match(r"\d\d:\d\d:\d\d\.\d\d\d ", l) for l in lines), lines[:5])
     # Each file named with its module as `check` lists it and the journal announces it; the
     # report says the same.
