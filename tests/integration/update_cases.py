@@ -190,6 +190,9 @@ def case_reader_unplugged_during_a_download():
     check(run.code == 23 and "Erreur 144:\nLe lecteur a été débranché" in run.out, run)
     check(run.seconds < 60, "the run took %.1f s" % run.seconds)
     check("cable pulled" in sim.log(), sim.log()[-500:])
+    # The pulled cable is no reason to keep the processor busy while the run finds out.
+    cpu = re.search(r"CPU ([0-9.]+) s", run.err)
+    check(cpu and float(cpu.group(1)) < 1.0, run.err[-300:])
 
 
 def case_file_rewritten_during_its_transfer():
