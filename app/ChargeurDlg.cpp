@@ -12,6 +12,7 @@
 #include "SplashScreenEx.h"
 #include "engine/ChargementDlg.h"
 #include "engine/RunResult.h"
+#include "package/PackageFolder.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
 #include "winfw/Dpi.h"
@@ -136,7 +137,9 @@ BOOL CChargeurDlg::OnInitDialog()
 
 void CChargeurDlg::ShowPackageTexts()
 {
-    m_readMe.SetWindowTextA(ReadMeText(kReadMeFile));
+    // Without a package a run could only end in a refusal that blames the reader.
+    m_hasPackage = HoldsCatalogue();
+    m_readMe.SetWindowTextA(m_hasPackage ? ReadMeText(kReadMeFile) : LoadResString(IDS_NO_PACKAGE_HERE));
     m_readerType.SetWindowTextA(FirstLineOf(kReaderTypeFile));
 }
 
@@ -398,9 +401,9 @@ LRESULT CChargeurDlg::OnTimer(WPARAM timer, LPARAM)
         }
     }
     ::SetTimer(m_hWnd, kPortPollTimer, kPollInterval, nullptr);
-    const bool hasSelection = HasSelection();
-    m_startButton.EnableWindow(hasSelection);
-    if (hasSelection && !wasDetected && m_readerDetected) {
+    const bool canStart = CanStart();
+    m_startButton.EnableWindow(canStart);
+    if (canStart && !wasDetected && m_readerDetected) {
         ::SetFocus(m_hWnd);
         ::SetFocus(m_startButton.GetSafeHwnd());
     }
@@ -484,6 +487,8 @@ std::vector<CString> CChargeurDlg::ListedTexts() const
 
 bool CChargeurDlg::HasSelection() const { return m_portList.SendMessageA(CB_GETCURSEL) != CB_ERR; }
 
+bool CChargeurDlg::CanStart() const { return m_hasPackage && HasSelection(); }
+
 CString CChargeurDlg::SelectedText() const
 {
     const LRESULT index = m_portList.SendMessageA(CB_GETCURSEL);
@@ -530,12 +535,14 @@ LRESULT CChargeurDlg::OnPortListDropDown(WPARAM, LPARAM)
 LRESULT CChargeurDlg::OnPortListSelChange(WPARAM, LPARAM)
 {
     m_autoSelected = false;
-    m_startButton.EnableWindow(HasSelection());
+    m_startButton.EnableWindow(CanStart());
     return 0;
 }
 
 LRESULT CChargeurDlg::OnStartClicked(WPARAM, LPARAM)
 {
+    if (!m_hasPackage)
+        return 0;
     ::KillTimer(m_hWnd, kPortPollTimer);
     RunResult result = RUN_SUCCEEDED;
     {

@@ -82,6 +82,7 @@ private:
     std::vector<CString> ListedTexts() const;
     CString SelectedText() const;
     bool HasSelection() const;
+    bool CanStart() const;
     void CloseWindow();
 
     HICON m_hIcon;
@@ -119,6 +120,8 @@ private:
     bool m_autoSelected = false;
     bool m_runInProgress = false;
     bool m_readerDetected = false;
+    // Whether the folder holds a package: without one "Démarrer" stays disabled.
+    bool m_hasPackage = false;
     const Picture* m_shownIndicator;
     HBRUSH m_ctlBrush = nullptr;
 };

@@ -12,20 +12,6 @@
 
 namespace {
 
-// Whether a file, not a folder, matches `pattern`.
-bool AnyFileMatches(const char* pattern)
-{
-    WIN32_FIND_DATAA found = {};
-    ScopedFind search(pattern, &found);
-    if (!search.IsValid())
-        return false;
-    do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            return true;
-    } while (search.Next(&found));
-    return false;
-}
-
 std::string SearchFailureCause(const CTerminal& terminal, const std::string& portText)
 {
     const std::string name = proto::PortNameOfText(portText);
@@ -86,7 +72,7 @@ std::string NotInCodePage()
            ") cannot hold: it would name another file";
 }
 
-bool InPackageFolder() { return AnyFileMatches(".\\catalogue*.ini"); }
+bool InPackageFolder() { return HoldsCatalogue(); }
 
 namespace {
 

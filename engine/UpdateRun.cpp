@@ -8,11 +8,13 @@
 #include "winfw/HeldFolder.h"
 #include "RunTexts.h"
 #include "package/Models.h"
+#include "package/PackageFolder.h"
 #include "package/PackageRules.h"
 #include "res/resource.h"
 #include "winfw/Diag.h"
 #include "winfw/OsSeam.h"
 #include "winfw/KeepAwake.h"
+#include "winfw/Text.h"
 #include "winfw/TimerResolution.h"
 
 using namespace runtext;
@@ -25,6 +27,15 @@ constexpr DWORD kAfterRestartCommand = 100;
 constexpr DWORD kSettleAfterReopen = 3000;
 constexpr DWORD kAfterSettle = 100;
 constexpr DWORD kBetweenBoxes = 3000;
+
+// What a journal read on its own needs first: which program, which package, which port.
+void LogRunIdentity(const CString& portText)
+{
+    LogLine("Version du programme : %s", OV_VERSION_TEXT);
+    LogLine("Dossier du paquet : %s", WideToAnsiShown(CurrentDirectoryWide()).c_str());
+    const CString port = proto::PortNameOfText(portText);
+    LogLine("Port : %s", (port.empty() ? portText : port).c_str());
+}
 
 } // namespace
 
@@ -78,6 +89,7 @@ RunResult UpdateRun::Execute()
     if (m_journalFolder)
         m_record.journalRefused = m_journalFolder->Refusal();
     ScopedLineSink toJournal(journal);
+    LogRunIdentity(m_portText);
     // Set at the process's start already; a privileged run tells its journal when the
     // system would not.
     if (!ForbidUsersLinksWhenPrivileged())

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "winfw/Handle.h"
 #include "winfw/OsSeam.h"
 #include "winfw/Text.h"
 
@@ -93,4 +94,25 @@ bool FileExists(const char* path)
     if (path == nullptr || path[0] == '\0' || std::strpbrk(path, "*?") != nullptr)
         return false;
     return Os().GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring CurrentDirectoryWide()
+{
+    constexpr DWORD kUnits = MAX_PATH * 2;
+    wchar_t path[kUnits] = {};
+    const DWORD length = Os().GetCurrentDirectoryW(kUnits, path);
+    return length > 0 && length < kUnits ? std::wstring(path, length) : std::wstring();
+}
+
+bool HoldsCatalogue()
+{
+    WIN32_FIND_DATAA found = {};
+    ScopedFind search(".\\catalogue*.ini", &found);
+    if (!search.IsValid())
+        return false;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            return true;
+    } while (search.Next(&found));
+    return false;
 }

@@ -18,3 +18,10 @@ std::string WholePath(const std::string& path);
 // Whether a file of the package is there. A file search would take "*.PDF" in a package list
 // for whatever file it matches first: a name with a wildcard names no file.
 bool FileExists(const char* path);
+
+// The process's current directory, the package's folder once entered; empty when it cannot
+// be read.
+std::wstring CurrentDirectoryWide();
+
+// Whether the current directory holds a package: a file, not a folder, "catalogue*.ini".
+bool HoldsCatalogue();

@@ -55,6 +55,7 @@
 #define IDS_OTHER_READER_FOUND 145
 #define IDS_INVALID_FILE_NAME 146
 #define IDS_READER_NOT_BACK 147
+#define IDS_NO_PACKAGE_HERE 148
 
 // The texts the run, its progress window and the main window show (143 and 144 are kept
 // for the messages of results 22 and 23).

@@ -18,6 +18,12 @@ constexpr char kXoffChar = 0x13;
 
 static_assert(sizeof(DCB) == 28, "the DCB's length as the port is given it");
 
+// A reply's first byte is asked for after each of these sleeps: short ones while a reply is
+// due at once, then the run's own 10 ms turn.
+constexpr DWORD kShortInputSteps = 20;
+constexpr DWORD kShortInputStep = 1;
+constexpr DWORD kInputStep = 10;
+
 // The line as the link wants it: no flow control of any kind, DTR and RTS raised, and a
 // line error stopping every read and write until it is acknowledged. The parity check and
 // the reserved bits keep what the port held.
@@ -185,8 +191,10 @@ BOOL CTerminal::SetPortTimeouts(DWORD readInterval, DWORD readMultiplier, DWORD 
     timeouts.ReadTotalTimeoutConstant = readConstant;
     timeouts.WriteTotalTimeoutConstant = writeConstant;
     timeouts.WriteTotalTimeoutMultiplier = writeMultiplier;
-    if (Os().SetCommTimeouts(m_hPort, &timeouts))
+    if (Os().SetCommTimeouts(m_hPort, &timeouts)) {
+        m_timeouts = timeouts;
         return TRUE;
+    }
     LogFailedCall("Impossible de fixer les delais du port");
     return FALSE;
 }
@@ -220,13 +228,72 @@ bool CTerminal::ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received)
     m_ioRefusedBySystem = false;
     if (m_portGone)
         return false;
-    const bool ok = Os().ReadFile(m_hPort, buffer, size, received, nullptr) != FALSE;
-    if (!ok)
+    // Wine serves a blocking read on a line whose device has gone by polling it without
+    // pause until the time-out: on the update's link the first byte is waited for asleep.
+    bool ok = true;
+    switch (m_watchRemoval ? AwaitInput() : InputWait::Queued) {
+    case InputWait::Queued:
+        ok = Os().ReadFile(m_hPort, buffer, size, received, nullptr) != FALSE;
+        if (!ok)
+            NoteIoError();
+        break;
+    case InputWait::TimedOut:
+        ok = ReadWhatIsHeld(buffer, size, received);
+        break;
+    case InputWait::LineError:
+        // As the read itself would have failed, aborted by the line error.
+        ok = false;
+        m_ioRefusedBySystem = true;
+        m_ioError = ERROR_OPERATION_ABORTED;
+        break;
+    case InputWait::PortFailed:
+        ok = false;
         NoteIoError();
+        break;
+    }
     if ((!ok || *received == 0) && m_watchRemoval && PortVanished()) {
         m_portGone = true;
         return false;
     }
+    return ok;
+}
+
+CTerminal::InputWait CTerminal::AwaitInput()
+{
+    const ULONGLONG start = Os().GetTickCount64();
+    for (DWORD step = 0;; ++step) {
+        DWORD errors = 0;
+        COMSTAT status = {};
+        if (!Os().ClearCommError(m_hPort, &errors, &status))
+            return InputWait::PortFailed;
+        m_heldLineErrors |= errors;
+        if (errors != 0)
+            return InputWait::LineError;
+        if (status.cbInQue > 0)
+            return InputWait::Queued;
+        if (Os().GetTickCount64() - start >= m_timeouts.ReadTotalTimeoutConstant)
+            return InputWait::TimedOut;
+        Os().Sleep(step < kShortInputSteps ? kShortInputStep : kInputStep);
+    }
+}
+
+bool CTerminal::ReadWhatIsHeld(std::uint8_t* buffer, DWORD size, DWORD* received)
+{
+    // MAXDWORD between bytes and no total: the read returns at once with what the port
+    // holds (learn.microsoft.com, COMMTIMEOUTS).
+    COMMTIMEOUTS atOnce = m_timeouts;
+    atOnce.ReadIntervalTimeout = MAXDWORD;
+    atOnce.ReadTotalTimeoutMultiplier = 0;
+    atOnce.ReadTotalTimeoutConstant = 0;
+    COMMTIMEOUTS kept = m_timeouts;
+    if (!Os().SetCommTimeouts(m_hPort, &atOnce)) {
+        NoteIoError();
+        return false;
+    }
+    const bool ok = Os().ReadFile(m_hPort, buffer, size, received, nullptr) != FALSE;
+    if (!ok)
+        NoteIoError();
+    Os().SetCommTimeouts(m_hPort, &kept);
     return ok;
 }
 
@@ -253,13 +320,16 @@ DWORD CTerminal::ReportPortFailure(const char* line)
 
 DWORD CTerminal::ClearLineErrors()
 {
-    DWORD errors = 0;
-    if (!Os().ClearCommError(m_hPort, &errors, nullptr)) {
+    DWORD errors = m_heldLineErrors;
+    m_heldLineErrors = 0;
+    DWORD cleared = 0;
+    if (!Os().ClearCommError(m_hPort, &cleared, nullptr)) {
         const DWORD error = Os().GetLastError();
         Fault("Impossible d'acquitter les erreurs de ligne");
         Fault("Erreur systeme " + std::to_string(error));
-        return 0;
+        return errors;
     }
+    errors |= cleared;
     if (errors == 0)
         return 0;
     char text[32];

@@ -208,9 +208,20 @@ private:
     bool m_ioRefusedBySystem = false;
     DWORD m_ioError = NO_ERROR;
     std::string m_fault;
+    // Line errors a wait for input acknowledged, reported with the next ones cleared.
+    DWORD m_heldLineErrors = 0;
+    COMMTIMEOUTS m_timeouts = {};
 
     bool WriteFrame(const std::uint8_t* frame, DWORD size, DWORD* written);
     bool ReadReply(std::uint8_t* buffer, DWORD size, DWORD* received);
+    // How the wait for a reply's first byte ended.
+    enum class InputWait { Queued, TimedOut, LineError, PortFailed };
+    // Sleeps until the port holds a byte, a line error or the read time-out, asking the port
+    // what it holds between sleeps.
+    InputWait AwaitInput();
+    // One read that takes what the port holds and returns at once; the time-outs set are
+    // kept for the reads that follow.
+    bool ReadWhatIsHeld(std::uint8_t* buffer, DWORD size, DWORD* received);
     // Whether the open port's device has gone: opened once more, it is not found.
     bool PortVanished() const;
     // The caller's line for the read or write that just failed, then the system's error;

@@ -103,6 +103,11 @@ def case_whole_update_with_loader_restart():
     check_event(run, 0x4, 0, "COM70", "M30", journal_name(before, "COM70"))
     check(any(l[13:] == "Terminal detecte sur le port : COM70" for l in lines), lines[:20])
     check(lines[-1][13:] == "Resultat de la mise a jour : 0 (message 107)", lines[-3:])
+    # Read on its own, it names its program, the package named (not where it started) and
+    # the port first.
+    check([l[13:] for l in lines[:3]] == ["Version du programme : " + os.environ["OV_VERSION"],
+                                          "Dossier du paquet : " + winpath(SAMPLE), "Port : COM70"],
+          lines[:3])
     check(all(re.match(r"\d\d:\d\d:\d\d\.\d\d\d ", l) for l in lines), lines[:5])
     # Each file named with its module as `check` lists it and the journal announces it; the
     # report says the same.
@@ -206,6 +211,9 @@ def case_reader_unplugged_during_a_download():
     check(run.code == 23 and "Erreur 144:\nLe lecteur a été débranché" in run.out, run)
     check(run.seconds < 60, "the run took %.1f s" % run.seconds)
     check("cable pulled" in sim.log(), sim.log()[-500:])
+    # The pulled cable is no reason to keep the processor busy while the run finds out.
+    cpu = re.search(r"CPU ([0-9.]+) s", run.err)
+    check(cpu and float(cpu.group(1)) < 1.0, run.err[-300:])
 
 
 def case_file_rewritten_during_its_transfer():

@@ -31,6 +31,8 @@ VK_RETURN, VK_ESCAPE, VK_F1 = 0x0D, 0x1B, 0x70
 
 DETECTED = "Votre lecteur a été détecté sur le port :"
 NOT_DETECTED = "Votre lecteur n'est pas détecté.\nVeuillez sélectionner le port de communication :"
+NO_PACKAGE = ("Aucun paquet de mise à jour dans ce dossier.\n"
+              "Lancez le programme depuis le dossier du paquet fourni par votre fournisseur.")
 READER = ("USB\\VID_079B&PID_0028\\5&1234&0&4", "COM5", "DORAN Kavron USB")
 OTHER = ("USB\\VID_0403&PID_6001\\A1B2C3D4", "COM6", "USB Serial Port")
 READER_ENTRY = "DORAN Kavron USB (COM5)"
@@ -133,10 +135,11 @@ class Updater:
         return False
 
 
-def package_dir(*files):
-    """A temporary package directory holding copies of sample files."""
+def package_dir(*files, catalogue=True):
+    """A temporary package directory holding copies of sample files, and a catalogue unless
+    told otherwise (without one the window offers no update)."""
     directory = scratch("ov-win-")
-    for name in files:
+    for name in ("catalogueM30.ini",) * catalogue + files:
         shutil.copy(os.path.join(SAMPLE, name), directory)
     return directory
 
@@ -215,6 +218,21 @@ def case_main_window_texts_and_keys():
 
 
 def case_reader_entry_selected_by_itself():
+    # A folder with a read-me but no catalogue, named on the command line: the list finds
+    # the reader as always, but the window says there is no package and offers no update.
+    empty = package_dir("ReadMe.txt", "Lecteur.txt", catalogue=False)
+    with Device(*READER), Updater(scratch("ov-win-"), args=["Z:" + empty.replace("/", "\\")]) as updater:
+        updater.wait_window()
+        drive("waitselected", TITLE, PORTS, READER_ENTRY, 10000)
+        drive("waittext", TITLE, DETECTION, DETECTED, 5000)
+        time.sleep(1.5)
+        check(text(READ_ME) == NO_PACKAGE, repr(text(READ_ME)))
+        check(drive("enabled", TITLE, START).strip() == "0", "Démarrer enabled without a package")
+        check(drive("focus", TITLE).split()[0] != str(START), drive("focus", TITLE))
+        drive("key", TITLE, START, VK_RETURN)
+        check(run_windows(os.path.join(TOOLS_DIR, "windriver.exe"), "wait", "Chargement", "1000").code != 0,
+              "an update started without a package")
+
     directory = package_dir("ReadMe.txt", "Lecteur.txt", "Lecteur.png")
     with Device(*READER) as reader, Updater(directory) as updater:
         updater.wait_window()

@@ -150,10 +150,18 @@ FakePorts::FakePorts()
     calls.ClearCommError = Entry([](Self& p, HANDLE h, LPDWORD errors, LPCOMSTAT status) {
         return OnPort(p, h, [errors, status](FakePort& port) {
             ++port.clearCalls;
+            // Bytes that came with a line error have set its flags by now.
+            while (!port.incoming.empty() && port.incoming.front().kind == PortEvent::LineError) {
+                port.lineErrors |= port.incoming.front().lineErrors;
+                port.incoming.pop_front();
+            }
             if (errors != nullptr)
                 *errors = port.lineErrors;
             if (status != nullptr)
                 *status = COMSTAT{};
+            // cbInQue: the bytes received and not yet read, up to the next gap on the line.
+            if (status != nullptr && !port.incoming.empty() && port.incoming.front().kind == PortEvent::Data)
+                status->cbInQue = static_cast<DWORD>(port.incoming.front().bytes.size());
             port.lineErrors = 0;
             return DWORD{NO_ERROR};
         });

@@ -308,7 +308,7 @@ std::pair<HBRUSH, COLORREF> StaticColours(HWND window, int controlId)
 
 TEST(MainWindowDpi, FontsListPlaceAndPicturesFollowTheWindowsDpi)
 {
-    FakeOs os;
+    FakeOsOnRealFiles os; // the window looks for a package where it starts
     os.port.failOpen = true;
     os.dpi = 144;
     ScriptPorts("", {}, 0, 0);
@@ -394,7 +394,7 @@ TEST(MainWindowDpi, FontsListPlaceAndPicturesFollowTheWindowsDpi)
 
 TEST(MainWindowDpi, HighContrastPaintsInSystemColoursAndLeavesWithoutARestart)
 {
-    FakeOs os;
+    FakeOsOnRealFiles os;
     os.port.failOpen = true;
     os.dpi = 144;
     ScriptPorts("", {}, 0, 0);
@@ -447,7 +447,7 @@ TEST(WindowDpi, BothDialogsGiveTheSizeOfTheirOwnLayoutAtANewDpi)
     } cases[] = {{false, 144, 240}, {false, 144, 96}, {true, 120, 192}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.fromDpi) + " to " + std::to_string(c.toDpi));
-        FakeOs os;
+        FakeOsOnRealFiles os;
         os.port.failOpen = true;
         os.dpi = static_cast<UINT>(c.fromDpi);
         LRESULT answer = 0;

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <numeric>
 #include <regex>
 #include <string>
 #include <thread>
@@ -621,6 +622,9 @@ TEST(UpdateRun, BusyPortOrPulledCableEndWithTheirOwnResult)
         // Arranges the machine; the unplugging itself comes with the command code given.
         void (*arrange)(RunRig&);
         int unplugAt; // 0: never
+        // What the run spends asleep once unplugged, asking the port between its sleeps: a
+        // reply waited for inside a read is what a hung-up line turns into a busy loop.
+        DWORD asleepAfterUnplug = 0;
     };
     const Case cases[] = {
         {"held, access denied", RUN_PORT_BUSY,
@@ -631,7 +635,7 @@ TEST(UpdateRun, BusyPortOrPulledCableEndWithTheirOwnResult)
         {"a read fails", RUN_READER_UNPLUGGED, [](RunRig&) {}, rsim::kCmdList},
         {"a write fails", RUN_READER_UNPLUGGED, [](RunRig&) {}, -rsim::kCmdAnnounce},
         {"the reply never comes", RUN_READER_UNPLUGGED,
-         [](RunRig& r) { r.scenario.auth = rsim::AuthMode::Silent; }, rsim::kCmdAuthorise},
+         [](RunRig& r) { r.scenario.auth = rsim::AuthMode::Silent; }, rsim::kCmdAuthorise, 5000},
         {"gone after the restart wait", RUN_READER_UNPLUGGED,
          [](RunRig& r) { r.scenario.restartSilenceMs.reset(); }, rsim::kCmdRestart},
     };
@@ -643,13 +647,15 @@ TEST(UpdateRun, BusyPortOrPulledCableEndWithTheirOwnResult)
         if (c.unplugAt == rsim::kCmdList)
             rig.peer->FailReadAfter(rsim::kCmdList);
         std::size_t readsAtUnplug = 0;
+        std::size_t sleepsAtUnplug = 0;
         FakeOs& os = rig.os;
-        rig.peer->onCommand = [&os, &c, &readsAtUnplug](int code) {
+        rig.peer->onCommand = [&os, &c, &readsAtUnplug, &sleepsAtUnplug](int code) {
             if (code != std::abs(c.unplugAt) || readsAtUnplug != 0)
                 return;
             os.port.failOpen = true;
             os.port.openError = ERROR_FILE_NOT_FOUND;
             readsAtUnplug = os.port.readSizes.size() + 1;
+            sleepsAtUnplug = os.sleeps.size();
             if (c.unplugAt < 0) // the write after this command fails
                 os.port.failWriteNumber = static_cast<int>(os.port.writes.size());
         };
@@ -667,6 +673,12 @@ TEST(UpdateRun, BusyPortOrPulledCableEndWithTheirOwnResult)
         ASSERT_NE(readsAtUnplug, 0u);
         EXPECT_LE(rig.os.port.readSizes.size() + 1 - readsAtUnplug, 1u);
         EXPECT_TRUE(rig.os.Logged("Port disparu : lecteur debranche pendant la mise a jour"));
+        const std::vector<DWORD> asleep(rig.os.sleeps.begin() + static_cast<std::ptrdiff_t>(sleepsAtUnplug),
+                                        rig.os.sleeps.end());
+        EXPECT_GE(std::accumulate(asleep.begin(), asleep.end(), DWORD{0}), c.asleepAfterUnplug);
+        if (c.asleepAfterUnplug > 0) {
+            EXPECT_LE(*std::max_element(asleep.begin(), asleep.end()), 10u);
+        }
     }
 }
 
@@ -728,6 +740,11 @@ TEST(UpdateRun, KeepsThePcAwakeAndJournalsItsLinesWhateverTheOutcome)
             EXPECT_EQ(lines[i][8], '.');
         }
         EXPECT_EQ(lines.front().substr(0, 13), "09:30:00.000 ");
+        // Read on its own, a journal names its program, package and port first.
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[0].substr(13), std::string("Version du programme : ") + OV_VERSION_TEXT);
+        EXPECT_EQ(lines[1].substr(13), "Dossier du paquet : " + rig.dir.Path());
+        EXPECT_EQ(lines[2].substr(13), "Port : COM7");
         EXPECT_EQ(lines.back().substr(13), "Resultat de la mise a jour : " +
                                                std::to_string(c.result) + " (message " +
                                                std::to_string(ResultMessageId(AsResult(c.result))) + ")");
