@@ -27,14 +27,6 @@ std::string SearchFailureCause(const CTerminal& terminal, const std::string& por
     return "no reader's loader answered at any rate (9600 to 115200 baud)";
 }
 
-std::wstring CurrentDirectoryWide()
-{
-    constexpr DWORD kUnits = MAX_PATH * 2;
-    wchar_t path[kUnits] = {};
-    const DWORD length = Os().GetCurrentDirectoryW(kUnits, path);
-    return length > 0 && length < kUnits ? std::wstring(path, length) : std::wstring();
-}
-
 } // namespace
 
 std::string PortOf(const std::string& portText)
