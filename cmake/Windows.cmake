@@ -137,7 +137,7 @@ file(CREATE_LINK ${OV_JSON_HEADERS} ${OV_JSON_INCLUDE}/nlohmann SYMBOLIC)
 add_library(ov_cli STATIC cli/ConsoleWriter.cpp cli/Progress.cpp cli/PortCommands.cpp
             cli/CheckCommand.cpp cli/UpdateCommand.cpp cli/Report.cpp cli/CommandLine.cpp
             cli/Refusals.cpp cli/RunEvent.cpp cli/Registration.cpp cli/PackageTrust.cpp
-            cli/MachineRecord.cpp)
+            cli/MachineRecord.cpp cli/Watcher.cpp)
 target_include_directories(ov_cli SYSTEM PRIVATE ${OV_JSON_INCLUDE})
 target_link_libraries(ov_cli PUBLIC ov_run ov_portlist)
 target_compile_options(ov_cli PRIVATE ${OV_WARNINGS})

@@ -4,6 +4,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/UpdateCommand.h"
+#include "cli/Watcher.h"
 #include "terminal/Protocol.h"
 
 namespace {
@@ -133,6 +134,87 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
     for (const auto& [text, name] : ports) {
         EXPECT_TRUE(IsComPortArgument(text)) << text;
         EXPECT_EQ(proto::PortNameOfText(text), name) << text;
+    }
+}
+
+// "COM6@1.3 COM7@1.4": entries, each a port and the key of where its reader sits.
+std::vector<WatchEntry> Entries(const std::string& text)
+{
+    std::vector<WatchEntry> entries;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find(' ', at);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string word = text.substr(at, end - at);
+        const std::size_t sign = word.find('@');
+        entries.push_back({word.substr(0, sign), word.substr(sign + 1)});
+        at = end + 1;
+    }
+    return entries;
+}
+
+// A depot station's polls, a second apart unless said: which readers start, which wait.
+TEST(Watch, AReaderIsUpdatedOncePerPluggingAndRetriedWhileItCannotBeReached)
+{
+    struct Step {
+        std::uint64_t ms;
+        const char* entries;
+        const char* starts;     // "COM6@1.3" each, "+n" for the n-th retry
+        const char* ended = ""; // "1.3=0": the run at the key ends before the poll
+    };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"started after two polls in a row, not after a flicker",
+         {{0, "COM6@1.3", ""}, {1000, "", ""}, {2000, "COM6@1.3", ""},
+          {3000, "COM6@1.3", "COM6@1.3"}, {4000, "COM6@1.3", ""}}},
+        {"its own restart on another COM number, or another key on its port, is its own",
+         {{0, "COM6@1.3", ""}, {1000, "COM6@1.3", "COM6@1.3"}, {2000, "", ""},
+          {3000, "COM9@1.3", ""}, {4000, "COM9@1.3 COM6@PCI\\X", ""},
+          {5000, "COM9@1.3 COM6@PCI\\X", ""}}},
+        {"a position started again only once empty for 3 s",
+         {{0, "COM6@1.3", ""}, {1000, "COM6@1.3", "COM6@1.3"},
+          {50000, "COM6@1.3", "", "1.3=0"}, {60000, "COM6@1.3", ""},
+          {61000, "", ""}, {63000, "COM6@1.3", ""}, {64000, "COM6@1.3", ""},  // 2 s empty
+          {65000, "", ""}, {68000, "", ""}, {69000, "COM6@1.3", ""},
+          {70000, "COM6@1.3", "COM6@1.3"}}},
+        {"a failed reader left plugged in is not started again",
+         {{0, "COM6@1.3", ""}, {1000, "COM6@1.3", "COM6@1.3"},
+          {9000, "COM6@1.3", "", "1.3=23"}, {99000, "COM6@1.3", ""}}},
+        {"busy or unreachable: every 10 s, 5 times at most",
+         {{0, "COM6@1.3", ""}, {1000, "COM6@1.3", "COM6@1.3"},
+          {5000, "COM6@1.3", "", "1.3=21"}, {14000, "COM6@1.3", ""},
+          {15000, "COM6@1.3", "COM6@1.3+1"}, {16000, "COM6@1.3", "", "1.3=22"},
+          {26000, "COM6@1.3", "COM6@1.3+2", ""}, {27000, "COM6@1.3", "", "1.3=22"},
+          {37000, "COM6@1.3", "COM6@1.3+3", ""}, {38000, "COM6@1.3", "", "1.3=21"},
+          {48000, "COM6@1.3", "COM6@1.3+4", ""}, {49000, "COM6@1.3", "", "1.3=21"},
+          {59000, "COM6@1.3", "COM6@1.3+5", ""}, {60000, "COM6@1.3", "", "1.3=21"},
+          {70000, "COM6@1.3", ""}, {200000, "COM6@1.3", ""}}},
+        {"a retry waits for its reader; one unplugged meanwhile is a new reader",
+         {{0, "COM6@1.3", ""}, {1000, "COM6@1.3", "COM6@1.3"},
+          {2000, "", "", "1.3=22"}, {12000, "", ""}, {13000, "COM6@1.3", ""},
+          {14000, "COM6@1.3", "COM6@1.3"}}},
+        {"readers at two positions run side by side",
+         {{0, "COM6@1.3", ""}, {1000, "COM6@1.3 COM7@1.4", "COM6@1.3"},
+          {2000, "COM6@1.3 COM7@1.4", "COM7@1.4"}, {3000, "COM7@1.4", "", "1.3=0"},
+          {6000, "COM7@1.4", ""},
+          {7000, "COM8@1.3 COM7@1.4", ""}, {8000, "COM8@1.3 COM7@1.4", "COM8@1.3"}}},
+    };
+    for (const auto& c : cases) {
+        Watcher watcher;
+        for (const Step& step : c.steps) {
+            const std::string ended = step.ended;
+            if (!ended.empty()) {
+                const std::size_t sign = ended.find('=');
+                watcher.Ended(ended.substr(0, sign), std::stoi(ended.substr(sign + 1)), step.ms);
+            }
+            std::string starts;
+            for (const WatchStart& start : watcher.Poll(Entries(step.entries), step.ms))
+                starts += (starts.empty() ? "" : " ") + start.portText + "@" + start.key +
+                          (start.retry > 0 ? "+" + std::to_string(start.retry) : "");
+            EXPECT_EQ(starts, step.starts) << c.name << ", at " << step.ms << " ms";
+        }
     }
 }
 
