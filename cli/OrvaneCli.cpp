@@ -236,8 +236,9 @@ ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
 ExitStatus Check(const GlobalOptions& options, ArgumentReader& args)
 {
     // The same ports as update's; nothing of the machine is recorded by a check.
-    if (args.Has("--record")) {
-        args.Refuse("--record is update's alone");
+    if (args.Has("--record") || args.Has("--watch")) {
+        args.Refuse(std::string(args.Has("--record") ? "--record" : "--watch") +
+                    " is update's alone");
         return ExitStatus::BadArguments;
     }
     UpdateRequest request;

@@ -189,7 +189,7 @@ Json ReportHead(const UpdateReport& report)
     document["package"] = Utf8(report.package);
     document["started"] = report.started;
     document["finished"] = report.finished;
-    document["result"] = report.result;
+    document["result"] = report.watching ? Json() : Json(report.result);
     document["package_writable"] = report.packageWritable;
     return document;
 }

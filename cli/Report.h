@@ -29,6 +29,7 @@ struct UpdateReport {
     std::string started;
     std::string finished;
     int result = 0;        // the command's exit code
+    bool watching = false; // the command goes on: its result is not known yet
     bool packageWritable = false;  // a run as SYSTEM found the package open to users
     std::vector<PortRun> runs;
 };

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -18,16 +20,20 @@
 #include "Refusals.h"
 #include "Report.h"
 #include "RunEvent.h"
+#include "Watcher.h"
 #include "app/PortQuery.h"
 #include "app/PortRules.h"
 #include "engine/Journal.h"
 #include "engine/RunResult.h"
 #include "engine/UpdateRun.h"
+#include "portlib/Tessock.h"
 #include "terminal/Protocol.h"
 #include "terminal/Terminal.h"
 #include "winfw/Handle.h"
+#include "winfw/KeepAwake.h"
 #include "winfw/KnownPlaces.h"
 #include "winfw/OsSeam.h"
+#include "winfw/SystemLibrary.h"
 
 namespace {
 
@@ -269,6 +275,17 @@ bool NamesPort(const std::vector<std::string>& texts, const std::string& port)
     });
 }
 
+// The maker's readers among the port list's `texts`, each port once.
+std::vector<std::string> ReadersAmong(const std::vector<std::string>& texts)
+{
+    std::vector<std::string> readers;
+    for (const std::string& text : texts)
+        // A port listed twice would be opened by two runs: the second would fail for nothing.
+        if (ports::IsReaderEntry(text) && !NamesPort(readers, proto::PortNameOfText(text)))
+            readers.push_back(text);
+    return readers;
+}
+
 // The port texts of the maker's readers in the port list, as the main window builds it.
 std::vector<std::string> ReaderEntries(const std::string& command)
 {
@@ -276,11 +293,7 @@ std::vector<std::string> ReaderEntries(const std::string& command)
     const PortQuery outcome = CollectPortTexts(texts);
     if (outcome != PortQuery::Listed)
         WriteStderrLine(command + ": the port list could not be read");
-    std::vector<std::string> readers;
-    for (const std::string& text : texts)
-        // A port listed twice would be opened by two runs: the second would fail for nothing.
-        if (ports::IsReaderEntry(text) && !NamesPort(readers, proto::PortNameOfText(text)))
-            readers.push_back(text);
+    std::vector<std::string> readers = ReadersAmong(texts);
     if (outcome == PortQuery::Listed)
         WriteStderrLine(command + ": " + ports::CountText(texts));
     return readers;
@@ -386,6 +399,326 @@ std::string OpenRecord(MachineRecord& record, const std::string& name)
                : "Windows error " + std::to_string(status);
 }
 
+// Where the reader on COM `portNumber` sits in the USB tree, asked of the port library;
+// false when it cannot tell.
+bool UsbPositionOfPort(int portNumber, unsigned char& hub, unsigned char& hubPort)
+{
+    if (portNumber <= 0 || !CTerminal::UsbLookupCovers(portNumber))
+        return false;
+    HMODULE library = LoadBesideProgram(tessock::kLibraryFileName);
+    if (library == nullptr)
+        return false;
+    auto driverOf =
+        BindExport<decltype(&::searchDriverByComBrenix)>(library, "searchDriverByComBrenix");
+    auto positionOf =
+        BindExport<decltype(&::searchPositionByDriver)>(library, "searchPositionByDriver");
+    if (driverOf == nullptr || positionOf == nullptr)
+        return false;
+    wchar_t key[tessock::kTextUnits] = {};
+    if (driverOf(static_cast<unsigned char>(portNumber), key) != 0)
+        return false;
+    key[tessock::kTextUnits - 1] = L'\0';
+    return positionOf(key, &hub, &hubPort) == 0;
+}
+
+// The maker's readers in the port list, each known by its USB position ("hub 1, port 3"),
+// or by its port where the position is unknown. `listed` false when the list could not be
+// read.
+std::vector<WatchEntry> PolledReaders(bool& listed)
+{
+    std::vector<std::string> texts;
+    listed = CollectPortTexts(texts) == PortQuery::Listed;
+    std::vector<WatchEntry> entries;
+    for (const std::string& text : ReadersAmong(texts)) {
+        const std::string port = proto::PortNameOfText(text);
+        unsigned char hub = 0;
+        unsigned char hubPort = 0;
+        entries.push_back({text, UsbPositionOfPort(proto::PortNumberOfName(port), hub, hubPort)
+                                     ? "hub " + std::to_string(hub) + ", port " +
+                                           std::to_string(hubPort)
+                                     : port});
+    }
+    return entries;
+}
+
+std::uint64_t NowMs() { return Os().GetTickCount64(); }
+
+// "42 s", "1 min 42 s".
+std::string DurationText(double seconds)
+{
+    const long whole = seconds > 0 ? static_cast<long>(seconds + 0.5) : 0;
+    const std::string rest = std::to_string(whole % 60) + " s";
+    return whole < 60 ? rest : std::to_string(whole / 60) + " min " + rest;
+}
+
+// A watched run's line at its end: what it did when it succeeded, its message otherwise.
+std::string WatchEndLine(const PortRun& run, double seconds)
+{
+    const std::string head = run.port + ": result " + std::to_string(static_cast<int>(run.result));
+    if (run.result != RUN_SUCCEEDED)
+        return head + ", " + OnOneLine(run.message);
+    const auto sent = std::count_if(run.record.files.begin(), run.record.files.end(),
+                                    [](const RunRecord::File& file) { return file.sent; });
+    return head + ", model " + AnsiToUtf8(run.record.model) + ", " + std::to_string(sent) +
+           " of " + std::to_string(run.record.files.size()) + " files, " +
+           (run.record.verified ? "verified" : "not verified") + ", " + DurationText(seconds);
+}
+
+// The watch is asked to end by Ctrl+C, Ctrl+Break or a line "q" on standard input; the
+// runs under way go on to their end, as interrupts are held during an update. The console's
+// handler and the reading thread may outlive the command's objects: what they set is the
+// class's own.
+class WatchEnd {
+public:
+    WatchEnd()
+    {
+        s_asked = false;
+        ::SetConsoleCtrlHandler(OnInterrupt, TRUE);
+        // Never waited for: it may sit in its read until the process ends.
+        ScopedHandle reader(Os().CreateThread(nullptr, 0, ReadLines, nullptr, 0, nullptr));
+        if (!reader.IsValid())
+            WriteStderrLine("update: standard input is not read: only Ctrl+C ends the watch");
+    }
+    ~WatchEnd() { ::SetConsoleCtrlHandler(OnInterrupt, FALSE); }
+    WatchEnd(const WatchEnd&) = delete;
+    WatchEnd& operator=(const WatchEnd&) = delete;
+
+    static bool Asked() { return s_asked; }
+
+private:
+    static void Ask()
+    {
+        if (!s_asked.exchange(true))
+            WriteStderrLine("update: ending: no new reader is started; the running updates "
+                            "end by themselves");
+    }
+
+    static BOOL WINAPI OnInterrupt(DWORD event)
+    {
+        if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+            return FALSE;
+        Ask();
+        return TRUE;
+    }
+
+    // The end of standard input is no request: a station started with no input watches on.
+    // The handle is read, not the C library's stream, whose lock the process's exit takes.
+    static DWORD WINAPI ReadLines(LPVOID)
+    {
+        const HANDLE input = Os().GetStdHandle(STD_INPUT_HANDLE);
+        std::string line;
+        char chunk[256];
+        DWORD got = 0;
+        while (Os().ReadFile(input, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+            for (DWORD i = 0; i < got; ++i) {
+                if (chunk[i] != '\n') {
+                    if (line.size() < 16)
+                        line += chunk[i];
+                    continue;
+                }
+                while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+                    line.pop_back();
+                if (line == "q" || line == "Q") {
+                    Ask();
+                    return 0;
+                }
+                line.clear();
+            }
+        }
+        return 0;
+    }
+
+    static inline std::atomic<bool> s_asked{false};
+};
+
+// One watched reader's run on its own thread.
+struct WatchedRun {
+    PortRun run;
+    std::string key;
+    double startedAt = 0;
+    Lane lane{};
+    ScopedHandle thread;
+};
+
+// The depot station: polls the port list each second, starts a run for each reader the
+// watcher names, and tells each run's end as it comes, the report rewritten each time.
+class DepotStation {
+public:
+    static constexpr unsigned long kPollMs = 1000;
+
+    DepotStation(const std::string& reportPath, UpdateReport& report, const PackageTrust& trust)
+        : m_reportPath(reportPath), m_report(report), m_trust(trust),
+          m_journals(OpenJournalFolder())
+    {
+        m_settings.verify = true;
+        if (!m_journals->IsHeld())
+            WriteStderrLine("update: no journal is kept: " + AnsiToUtf8(m_journals->Refusal()));
+    }
+
+    // Until asked to end; then the running runs are waited for.
+    void Watch()
+    {
+        bool unlisted = false;
+        while (!WatchEnd::Asked()) {
+            CollectEnded(false);
+            bool listed = true;
+            const std::vector<WatchEntry> entries = PolledReaders(listed);
+            if (!listed && !unlisted)
+                WriteStderrLine("update: the port list could not be read");
+            unlisted = !listed;
+            for (const WatchStart& start : m_watcher.Poll(entries, NowMs()))
+                Start(start);
+            Os().Sleep(kPollMs);
+        }
+        CollectEnded(true);
+    }
+
+    // 0 when every reader was updated, 1 when none was seen, else the first failure's code.
+    int Result() const
+    {
+        if (m_outcomes.empty())
+            return ExitStatus::Failed.Code();
+        for (const auto& [port, result] : m_outcomes)
+            if (result != RUN_SUCCEEDED)
+                return result;
+        return RUN_SUCCEEDED;
+    }
+
+    // "3 readers updated, 1 failed (COM7: 23)".
+    std::string Summary() const
+    {
+        if (m_outcomes.empty())
+            return "no reader was seen";
+        std::size_t updated = 0;
+        std::string failed;
+        for (const auto& [port, result] : m_outcomes) {
+            if (result == RUN_SUCCEEDED)
+                ++updated;
+            else
+                failed += (failed.empty() ? "" : ", ") + port + ": " + std::to_string(result);
+        }
+        const std::size_t failures = m_outcomes.size() - updated;
+        return std::to_string(updated) + (updated == 1 ? " reader" : " readers") + " updated, " +
+               std::to_string(failures) + " failed" + (failed.empty() ? "" : " (" + failed + ")");
+    }
+
+private:
+    void Start(const WatchStart& start)
+    {
+        // In its place before its thread starts: nothing can throw once it runs.
+        m_running.push_back(std::make_unique<WatchedRun>());
+        WatchedRun& watched = *m_running.back();
+        watched.key = start.key;
+        watched.run.portText = start.portText;
+        watched.run.port = proto::PortNameOfText(start.portText);
+        watched.startedAt = WallSeconds();
+        watched.lane = {&watched.run, false, &m_journals, &m_trust, &m_settings};
+        const bool placed = start.key.compare(0, 4, "hub ") == 0;
+        WriteStdoutLine(watched.run.port + ": " +
+                        (start.retry > 0 ? "trying again (" + std::to_string(start.retry) +
+                                               " of " + std::to_string(Watcher::kRetries) + ")"
+                                         : "reader plugged in") +
+                        (placed ? " (" + start.key + ")" : "") + ", updating");
+        watched.thread.Reset(Os().CreateThread(nullptr, 0, RunThread, &watched.lane, 0, nullptr));
+        if (watched.thread.IsValid())
+            return;
+        watched.run.result = RUN_DOWNLOAD_UNDEFINED;
+        watched.run.started = watched.run.finished = IsoLocalNow();
+        WriteStderrLine(watched.run.port + ": update: the run could not be started (no thread)");
+    }
+
+    // The runs that have ended, or, with `wait`, every run once it ends.
+    void CollectEnded(bool wait)
+    {
+        for (auto it = m_running.begin(); it != m_running.end();) {
+            WatchedRun& watched = **it;
+            if (watched.thread.IsValid() &&
+                ::WaitForSingleObject(watched.thread.Get(), wait ? INFINITE : 0) != WAIT_OBJECT_0) {
+                ++it;
+                continue;
+            }
+            Finish(watched);
+            it = m_running.erase(it);
+        }
+    }
+
+    void Finish(WatchedRun& watched)
+    {
+        PortRun& run = watched.run;
+        run.message = AnsiToUtf8(ResultBoxText(run.result));
+        WriteRunEvent(run);
+        const bool again = !WatchEnd::Asked() && m_watcher.Ended(watched.key, run.result, NowMs());
+        WriteStdoutLine(WatchEndLine(run, WallSeconds() - watched.startedAt) +
+                        (again ? "; trying again in " +
+                                     std::to_string(Watcher::kRetryAfterMs / 1000) + " s"
+                               : ""));
+        if (!again)
+            m_outcomes.emplace_back(run.port, run.result);
+        m_report.packageWritable = m_report.packageWritable || run.packageWritable;
+        m_report.runs.push_back(run);
+        RewriteReport();
+    }
+
+    void RewriteReport()
+    {
+        if (m_reportPath.empty())
+            return;
+        m_report.finished = IsoLocalNow();
+        if (!WriteReport(m_reportPath, m_report))
+            WriteStderrLine("update: the report could not be written: " + AnsiToUtf8(m_reportPath));
+    }
+
+    const std::string& m_reportPath;
+    UpdateReport& m_report;
+    const PackageTrust& m_trust;
+    const std::shared_ptr<const JournalFolder> m_journals;
+    RunSettings m_settings;
+    Watcher m_watcher;
+    std::vector<std::unique_ptr<WatchedRun>> m_running;
+    std::vector<std::pair<std::string, int>> m_outcomes;  // each reader's last run, as they ended
+};
+
+// `update --watch`: readers updated as they are plugged in, until the technician ends it.
+ExitStatus WatchForReaders(const UpdateRequest& request)
+{
+    HeldObject reportFolder;
+    std::string refusal;
+    if (!request.reportPath.empty() && !HoldReportFolder(request.reportPath, reportFolder, refusal))
+        return Say({Refusal::Kind::ReportFolderRefused, "update", "", AnsiToUtf8(refusal)});
+    UpdateReport report;
+    report.package = CurrentDirectory();
+    report.started = IsoLocalNow();
+    report.watching = true;
+    const PackageTrust trust(RunsAsLocalSystem(), AnsiToWide(report.package));
+    if (!trust.FolderReason().empty()) {
+        report.packageWritable = true;
+        WriteStderrLine(WritablePackageLine("the package folder " + AnsiToUtf8(report.package),
+                                            trust.FolderReason()));
+    }
+    WatchEnd ending;
+    WriteStderrLine("update: watching for readers; a line \"q\" or Ctrl+C ends the watch, "
+                    "the running updates first");
+    {
+        // A station left alone between two readers must still hear the next one.
+        KeepAwake awake;
+        DepotStation station(request.reportPath, report, trust);
+        station.Watch();
+        report.result = station.Result();
+        WriteStdoutLine(station.Summary());
+    }
+    std::fflush(stdout);
+    report.watching = false;
+    report.finished = IsoLocalNow();
+    ExitStatus status = ExitStatus::OfRun(static_cast<RunResult>(report.result));
+    if (!request.reportPath.empty() && !WriteReport(request.reportPath, report)) {
+        WriteStderrLine("update: the report could not be written: " +
+                        AnsiToUtf8(request.reportPath));
+        if (report.result == RUN_SUCCEEDED)
+            status = ExitStatus::ReportNotWritten;
+    }
+    return status;
+}
+
 } // namespace
 
 std::vector<std::string> PortTexts(const UpdateRequest& request, const std::string& command)
@@ -406,6 +739,7 @@ bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request)
     const bool automatic = args.Flag("--auto");
     const bool all = args.Flag("--all");
     request.verify = args.Flag("--verify");
+    const bool watch = args.Flag("--watch");
     const bool recorded = args.Has("--record");
     if (!args.Option("--report", "FILE", request.reportPath) ||
         !args.Option("--record", "NAME", request.recordName))
@@ -415,6 +749,16 @@ bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request)
     request.named = args.TakeRest();
     if (args.Failed())
         return false;
+    if (watch) {
+        // A station's readers come and go: a record of one moment's readers would mislead.
+        if (recorded)
+            return args.Refuse("--record is not taken with --watch");
+        if (automatic || all || !request.named.empty())
+            return args.Refuse("--watch takes every reader plugged in: no PORT, --auto or --all");
+        request.watch = request.verify = true;
+        request.ports = UpdateRequest::Ports::All;
+        return true;
+    }
     if (automatic + all + !request.named.empty() != 1)
         return args.Refuse(automatic || all ? "name ports, --auto or --all, only one of them"
                                             : "missing PORT (or --auto, or --all)");
@@ -433,6 +777,8 @@ bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request)
 
 ExitStatus RunUpdates(const UpdateRequest& request)
 {
+    if (request.watch)
+        return WatchForReaders(request);
     MachineRecord record;
     const std::string& name = request.recordName;
     if (const std::string why = name.empty() ? "" : OpenRecord(record, name); !why.empty())

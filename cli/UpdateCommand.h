@@ -13,12 +13,13 @@ struct UpdateRequest {
     std::string reportPath;          // where the JSON report goes; none when empty
     std::string recordName;          // the machine's record written at the end; none when empty
     bool verify = false;             // each reader found and read again after its final restart
+    bool watch = false;              // readers updated as they are plugged in, until asked to end
 };
 
 class ArgumentReader;
 
-// Reads `update`'s arguments: PORT..., --auto or --all, and --report FILE, --record NAME and
-// --verify anywhere. False,
+// Reads `update`'s arguments: PORT..., --auto, --all or --watch (which implies --verify and
+// takes no record), and --report FILE, --record NAME and --verify anywhere. False,
 // the reader holding the reason, when they do not make one request.
 bool ParseUpdateArguments(ArgumentReader& args, UpdateRequest& request);
 

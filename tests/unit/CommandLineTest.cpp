@@ -115,13 +115,18 @@ TEST(CommandLine, ARefusedLineSaysWhatWasWrong)
         {{"Port com5 (com5)", "COM5"}, "COM5 is named twice"},
         {{"com5", "cOm6"}, ""},
         {{"--verify"}, "missing PORT (or --auto, or --all)"},
+        // A depot station takes every reader, and keeps no record of one moment's readers.
+        {{"--watch", "--report", "r.json"}, ""},
+        {{"--watch", "COM5"}, "--watch takes every reader plugged in: no PORT, --auto or --all"},
+        {{"--all", "--watch"}, "--watch takes every reader plugged in: no PORT, --auto or --all"},
+        {{"--watch", "--record", "Depot"}, "--record is not taken with --watch"},
         // A one-port command: a missing port, and anything after it.
         {{}, "missing PORT", "find"},
         {{"COM5", "COM6"}, "unexpected argument \"COM6\"", "find"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Refusal(c.words, c.command), c.reason) << ::testing::PrintToString(c.words);
-    for (const char* form : {"--auto", "--all", "COM5"}) {
+    for (const char* form : {"--auto", "--all", "COM5", "--watch"}) {
         ArgumentReader args("update", {"--verify", form});
         UpdateRequest request;
         EXPECT_TRUE(ParseUpdateArguments(args, request) && request.verify) << form;
