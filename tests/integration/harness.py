@@ -209,11 +209,11 @@ def _run_once(program, args, timeout, cwd, env):
 class Started:
     """A Windows program running in the background, its output going to files."""
 
-    def __init__(self, program, args, cwd):
+    def __init__(self, program, args, cwd, stdin=subprocess.DEVNULL):
         self.out = tempfile.TemporaryFile()
         self.err = tempfile.TemporaryFile()
         self.start = time.time()
-        self.process = subprocess.Popen([WINE_RUN, program] + list(args), stdin=subprocess.DEVNULL,
+        self.process = subprocess.Popen([WINE_RUN, program] + list(args), stdin=stdin,
                                         stdout=self.out, stderr=self.err, cwd=cwd)
 
     def output_so_far(self):
@@ -237,8 +237,9 @@ class Started:
         return run
 
 
-def start_windows(program, *args, cwd=None):
-    return Started(program, args, cwd)
+def start_windows(program, *args, cwd=None, stdin=subprocess.DEVNULL):
+    """`stdin=subprocess.PIPE` lets a case type into the program (process.stdin)."""
+    return Started(program, args, cwd, stdin)
 
 
 def display():

@@ -10,6 +10,7 @@ import os
 import re
 import shutil
 import signal
+import subprocess
 import sys
 import time
 
@@ -431,6 +432,52 @@ def case_verify_after_the_final_restart():
         "model": "M30", "options": GOOD_OPTIONS, "description": runs[0]["description"],
         "applications": APPS.split(",")}, runs[0])
     check(all(r["verified"] is False and r["after"] is None for r in runs[1:]), runs)
+
+
+def case_watch_updates_each_reader_as_it_is_plugged_in():
+    """A depot station: one reader present at the start, another plugged in later; each
+    updated once and verified, the report rewritten as each ends, `q` ends the watch."""
+    report = os.path.join(scratch("ov-report-"), "r.json")
+
+    def until(started, pattern, seconds):
+        deadline = time.time() + seconds
+        while not re.search(pattern, started.output_so_far(), re.M):
+            check(time.time() < deadline and started.process.poll() is None,
+                  "no %r: %s" % (pattern, started.output_so_far()))
+            time.sleep(1)
+
+    with maker(156), reader(156) as a, reader(157) as b:
+        started = start_windows(os.path.join(BIN_DIR, "OrvaneCli.exe"), "update", "--watch",
+                                "--report", winpath(report), cwd=SAMPLE, stdin=subprocess.PIPE)
+        plugged = r"^%s: reader plugged in( \(hub \d+, port \d+\))?, updating$"
+        until(started, plugged % "COM156", 30)
+        with maker(157):
+            until(started, plugged % "COM157", 30)
+            until(started, "^COM156: result ", 200)
+            with open(report, encoding="utf-8") as f:
+                watching = json.load(f)
+            check(watching["result"] is None and watching["runs"][0]["port"] == "COM156" and
+                  watching["runs"][0]["result"] == 0, watching)
+            until(started, "^COM157: result ", 200)
+            # Both stay plugged in: neither is updated twice.
+            time.sleep(4)
+            started.process.stdin.write(b"q\r\n")
+            started.process.stdin.flush()
+            run = started.wait(120)
+        check(run.code == 0, run)
+        lines = run.out.splitlines()
+        check(len([l for l in lines if "reader plugged in" in l]) == 2, run)
+        for port in ("COM156", "COM157"):
+            check(any(re.match(r"^%s: result 0, model M30, \d+ of \d+ files, verified, "
+                               r"(\d+ min )?\d+ s$" % port, l) for l in lines), run)
+        check(lines[-1] == "2 readers updated, 0 failed", run)
+        check_whole_update(a)
+        check_whole_update(b)
+    with open(report, encoding="utf-8") as f:
+        document = json.load(f)
+    check(document["result"] == 0 and sorted(r["port"] for r in document["runs"]) ==
+          ["COM156", "COM157"], document)
+    check(all(r["result"] == 0 and r["verified"] is True for r in document["runs"]), document)
 
 
 def case_record_for_a_success_and_a_silent_reader():
