@@ -337,6 +337,15 @@ const Command kCommands[] = {
      "it: the same model and options or the run fails (26 no\n"
      "answer, 24 another reader)",
      nullptr, Update},
+    {"update", "[--report FILE] --watch",
+     "a depot station: every \"DORAN Kavron\" reader present or\n"
+     "plugged in later is updated and verified on its own, a\n"
+     "line at its start and one at its end; --report is\n"
+     "rewritten after each run; a line \"q\" or Ctrl+C ends it\n"
+     "once the running updates have ended",
+     "0 every reader updated, 1 none seen, otherwise the first\n"
+     "failed run's result in the order they ended",
+     Update},
     {"check", "[--report FILE] PORT",
      "in a package folder: what the update would decide about\n"
      "the reader (model, catalogue, constraints), then the load\n"
