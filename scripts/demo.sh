@@ -2,7 +2,8 @@
 # The demo: OrvaneCli.exe under Wine lists the COM ports, finds the simulated reader on COM5,
 # reads its description and applications, checks the sample package against it, sends a
 # sample file with its progress bar, runs the whole update of the sample package without
-# windows as a deployment tool would (the port found by itself, a JSON report); then Orvane.exe, the updater itself, runs the whole update
+# windows as a deployment tool would (the port found by itself, a JSON report), and as a depot
+# station (two readers plugged in one after the other); then Orvane.exe, the updater itself, runs the whole update
 # again through its windows (on the caller's display, or on the prefix's own Xvfb), worked by
 # the windriver tool as an operator would, with screenshots in BUILD/.
 set -euo pipefail
@@ -15,10 +16,16 @@ portdev=$build/win/tools/portdev.exe
 instance='USB\VID_079B&PID_0028\5&1234&0&4'
 orvane_pid=
 . "$(dirname "$0")/work-folder.sh"
-# Besides the simulator and the prefix's server: the updater stopped and the device removed.
+station_pid=
+station_instances=('USB\VID_079B&PID_0028\5&1234&0&8' 'USB\VID_079B&PID_0028\5&1234&0&9')
+# Besides the simulator and the prefix's server: the updater and the depot station stopped
+# and the devices removed.
 stop_more() {
   [ -n "$orvane_pid" ] && kill "$orvane_pid" 2>/dev/null
-  "$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null 2>&1 || true
+  [ -n "$station_pid" ] && kill "$station_pid" 2>/dev/null
+  for i in "$instance" "${station_instances[@]}"; do
+    "$wine_run" "$portdev" remove "$i" </dev/null >/dev/null 2>&1 || true
+  done
 }
 end_with_work_folder demo "the reader's files and logs"
 
@@ -86,6 +93,47 @@ fi
 for f in $(sed -n '/^\[FICHIER A CHARGER\]/,$p' "$root/samples/package/catalogueM30.ini" | tr -d '\r' | tail -n +2); do
   rm -f "$work/$f"
 done
+
+step "A depot station: update --watch, two readers plugged in one after the other; each is
+   updated and verified as it comes, a line \"q\" on its input ends the watch"
+for n in 8 9; do
+  mkdir -p "$work/station$n"
+  start_sim "$work/station$n/sim.out" --com "$prefix/dosdevices/com$n" --model M30 \
+    --options 00ff0003010000000000000000 --apps "SANTE,TIERSPAYANT,LECTEUR" --baud 38400 \
+    --outdir "$work/station$n" --log "$work/station$n/sim.log" --lifetime 600
+done
+mkfifo "$work/station.in"
+printf '$ OrvaneCli update --watch --report station.json\n'
+(cd "$root/samples/package" && exec "$wine_run" "$cli" update --watch --report \
+   "Z:${work//\//\\}\\station.json" >"$work/station.out" 2>"$work/station.err" <"$work/station.in") &
+station_pid=$!
+exec 3>"$work/station.in"   # held open: the end of its input does not end a station
+while [ ! -e "$work/station.out" ]; do sleep 0.1; done
+tail -n +1 -f "$work/station.out" &
+tail_pid=$!
+# awaited TEXT: the station's output says TEXT within 4 minutes.
+awaited() { for _ in $(seq 240); do grep -q "$1" "$work/station.out" && return 0; sleep 1; done; return 1; }
+echo "(the first reader plugged in on COM8)"
+"$wine_run" "$portdev" add "${station_instances[0]}" COM8 "DORAN Kavron USB" </dev/null >/dev/null
+awaited "COM8: reader plugged in" && sleep 15
+echo "(the second reader plugged in on COM9)"
+"$wine_run" "$portdev" add "${station_instances[1]}" COM9 "DORAN Kavron USB" </dev/null >/dev/null
+code=0
+awaited "COM8: result" && awaited "COM9: result" || code=1
+echo q >&3
+exec 3>&-
+wait $station_pid || code=$?
+station_pid=
+sleep 0.5
+kill $tail_pid 2>/dev/null; wait $tail_pid 2>/dev/null || true
+for i in "${station_instances[@]}"; do
+  "$wine_run" "$portdev" remove "$i" </dev/null >/dev/null 2>&1 || true
+done
+if [ "$code" = 0 ]; then
+  step "The depot station ended with 0: both readers updated and verified"
+else
+  step "The depot station ended with $code: an update did NOT complete"; exit 1
+fi
 
 # The updater itself, in the sample package directory.
 orvane=$build/win/bin/Orvane.exe
