@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,6 +38,8 @@
 #include "winfw/SystemLibrary.h"
 
 namespace {
+
+constexpr std::uint32_t kDeviceDescription = 0;  // SPDRP_DEVICEDESC
 
 std::string FileStartingLine(int number, int count, const std::string& file,
                              const std::string& module, long long bytes)
@@ -421,22 +425,49 @@ bool UsbPositionOfPort(int portNumber, unsigned char& hub, unsigned char& hubPor
     return positionOf(key, &hub, &hubPort) == 0;
 }
 
+// The device instance ID of each COM number the port library lists.
+std::map<int, std::string> InstanceIdsByPort()
+{
+    std::map<int, std::string> ids;
+    HMODULE library = LoadBesideProgram(tessock::kLibraryFileName);
+    const auto query = library == nullptr ? nullptr
+                                          : BindExport<decltype(&::getPortComAvailable)>(
+                                                library, "getPortComAvailable");
+    PortTable table;
+    std::int32_t count = 0;
+    if (query == nullptr || query(table.Rows(), &count, kDeviceDescription) == 0)
+        return ids;
+    for (int i = 0; i < count && i < tessock::kMaxPortRows; ++i) {
+        const PortEntry& row = table.Row(i);
+        const std::size_t length = strnlen(row.instanceId, tessock::kInstanceIdSize);
+        if (row.portNumber > 0 && length > 0)
+            ids[row.portNumber] = std::string(row.instanceId, length);
+    }
+    return ids;
+}
+
 // The maker's readers in the port list, each known by its USB position ("hub 1, port 3"),
-// or by its port where the position is unknown. `listed` false when the list could not be
-// read.
+// else by its device instance ID, else by its port. `listed` false when the list could not
+// be read.
 std::vector<WatchEntry> PolledReaders(bool& listed)
 {
     std::vector<std::string> texts;
     listed = CollectPortTexts(texts) == PortQuery::Listed;
+    const std::vector<std::string> readers = ReadersAmong(texts);
+    const std::map<int, std::string> ids =
+        readers.empty() ? std::map<int, std::string>() : InstanceIdsByPort();
     std::vector<WatchEntry> entries;
-    for (const std::string& text : ReadersAmong(texts)) {
+    for (const std::string& text : readers) {
         const std::string port = proto::PortNameOfText(text);
+        const int number = proto::PortNumberOfName(port);
         unsigned char hub = 0;
         unsigned char hubPort = 0;
-        entries.push_back({text, UsbPositionOfPort(proto::PortNumberOfName(port), hub, hubPort)
+        const auto id = ids.find(number);
+        entries.push_back({text, UsbPositionOfPort(number, hub, hubPort)
                                      ? "hub " + std::to_string(hub) + ", port " +
                                            std::to_string(hubPort)
-                                     : port});
+                                 : id != ids.end() ? id->second
+                                                   : port});
     }
     return entries;
 }
@@ -560,7 +591,7 @@ public:
     {
         bool unlisted = false;
         while (!WatchEnd::Asked()) {
-            CollectEnded(false);
+            CollectEnded();
             bool listed = true;
             const std::vector<WatchEntry> entries = PolledReaders(listed);
             if (!listed && !unlisted)
@@ -570,37 +601,13 @@ public:
                 Start(start);
             Os().Sleep(kPollMs);
         }
-        CollectEnded(true);
+        // Looked at often rather than waited for one by one: their ends are told, and the
+        // first failure found, in the order they come.
+        for (CollectEnded(); !m_running.empty(); CollectEnded())
+            Os().Sleep(kPollMs / 5);
     }
 
-    // 0 when every reader was updated, 1 when none was seen, else the first failure's code.
-    int Result() const
-    {
-        if (m_outcomes.empty())
-            return ExitStatus::Failed.Code();
-        for (const auto& [port, result] : m_outcomes)
-            if (result != RUN_SUCCEEDED)
-                return result;
-        return RUN_SUCCEEDED;
-    }
-
-    // "3 readers updated, 1 failed (COM7: 23)".
-    std::string Summary() const
-    {
-        if (m_outcomes.empty())
-            return "no reader was seen";
-        std::size_t updated = 0;
-        std::string failed;
-        for (const auto& [port, result] : m_outcomes) {
-            if (result == RUN_SUCCEEDED)
-                ++updated;
-            else
-                failed += (failed.empty() ? "" : ", ") + port + ": " + std::to_string(result);
-        }
-        const std::size_t failures = m_outcomes.size() - updated;
-        return std::to_string(updated) + (updated == 1 ? " reader" : " readers") + " updated, " +
-               std::to_string(failures) + " failed" + (failed.empty() ? "" : " (" + failed + ")");
-    }
+    const WatchTally& Tally() const { return m_tally; }
 
 private:
     void Start(const WatchStart& start)
@@ -627,13 +634,13 @@ private:
         WriteStderrLine(watched.run.port + ": update: the run could not be started (no thread)");
     }
 
-    // The runs that have ended, or, with `wait`, every run once it ends.
-    void CollectEnded(bool wait)
+    // The runs that have ended since the last look.
+    void CollectEnded()
     {
         for (auto it = m_running.begin(); it != m_running.end();) {
             WatchedRun& watched = **it;
             if (watched.thread.IsValid() &&
-                ::WaitForSingleObject(watched.thread.Get(), wait ? INFINITE : 0) != WAIT_OBJECT_0) {
+                ::WaitForSingleObject(watched.thread.Get(), 0) != WAIT_OBJECT_0) {
                 ++it;
                 continue;
             }
@@ -653,7 +660,7 @@ private:
                                      std::to_string(Watcher::kRetryAfterMs / 1000) + " s"
                                : ""));
         if (!again)
-            m_outcomes.emplace_back(run.port, run.result);
+            m_tally.Ended(run.port, run.result);
         m_report.packageWritable = m_report.packageWritable || run.packageWritable;
         m_report.runs.push_back(run);
         RewriteReport();
@@ -675,7 +682,7 @@ private:
     RunSettings m_settings;
     Watcher m_watcher;
     std::vector<std::unique_ptr<WatchedRun>> m_running;
-    std::vector<std::pair<std::string, int>> m_outcomes;  // each reader's last run, as they ended
+    WatchTally m_tally;
 };
 
 // `update --watch`: readers updated as they are plugged in, until the technician ends it.
@@ -703,8 +710,8 @@ ExitStatus WatchForReaders(const UpdateRequest& request)
         KeepAwake awake;
         DepotStation station(request.reportPath, report, trust);
         station.Watch();
-        report.result = station.Result();
-        WriteStdoutLine(station.Summary());
+        report.result = station.Tally().Result();
+        WriteStdoutLine(station.Tally().Summary());
     }
     std::fflush(stdout);
     report.watching = false;

@@ -91,3 +91,31 @@ bool Watcher::AnyRunning() const
     return std::any_of(m_slots.begin(), m_slots.end(),
                        [](const auto& item) { return item.second.state == State::Running; });
 }
+
+int WatchTally::Result() const
+{
+    // As `--all` with no reader's entry.
+    if (m_outcomes.empty())
+        return RUN_NO_PORT;
+    for (const auto& outcome : m_outcomes)
+        if (outcome.second != RUN_SUCCEEDED)
+            return outcome.second;
+    return RUN_SUCCEEDED;
+}
+
+std::string WatchTally::Summary() const
+{
+    if (m_outcomes.empty())
+        return "no reader was seen";
+    std::size_t updated = 0;
+    std::string failed;
+    for (const auto& [port, result] : m_outcomes) {
+        if (result == RUN_SUCCEEDED)
+            ++updated;
+        else
+            failed += (failed.empty() ? "" : ", ") + port + ": " + std::to_string(result);
+    }
+    return std::to_string(updated) + (updated == 1 ? " reader" : " readers") + " updated, " +
+           std::to_string(m_outcomes.size() - updated) + " failed" +
+           (failed.empty() ? "" : " (" + failed + ")");
+}

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct WatchEntry {
@@ -51,4 +52,17 @@ private:
     bool ForgetWhenEmpty(Slot& slot, std::uint64_t nowMs);
 
     std::map<std::string, Slot> m_slots;
+};
+
+// What a watch did, told as it ends: each reader's last run, in the order they ended.
+class WatchTally {
+public:
+    void Ended(const std::string& port, int result) { m_outcomes.emplace_back(port, result); }
+    // 0 when every run succeeded, 1 when no reader was seen, else the first failure's result.
+    int Result() const;
+    // "3 readers updated, 1 failed (COM7: 23)".
+    std::string Summary() const;
+
+private:
+    std::vector<std::pair<std::string, int>> m_outcomes;
 };

@@ -223,4 +223,27 @@ TEST(Watch, AReaderIsUpdatedOncePerPluggingAndRetriedWhileItCannotBeReached)
     }
 }
 
+// What a station says and exits with as it ends: a script reads the code.
+TEST(Watch, TheEndCountsEachReaderAndExitsWithTheFirstFailureInTheOrderTheyEnded)
+{
+    const struct {
+        std::vector<std::pair<std::string, int>> ended;
+        const char* summary;
+        int result;
+    } cases[] = {
+        {{}, "no reader was seen", 1},
+        {{{"COM6", 0}}, "1 reader updated, 0 failed", 0},
+        {{{"COM9", 0}, {"COM7", 23}, {"COM6", 0}, {"COM8", 26}, {"COM5", 0}},
+         "3 readers updated, 2 failed (COM7: 23, COM8: 26)", 23},
+        {{{"COM6", 26}}, "0 readers updated, 1 failed (COM6: 26)", 26},
+    };
+    for (const auto& c : cases) {
+        WatchTally tally;
+        for (const auto& [port, result] : c.ended)
+            tally.Ended(port, result);
+        EXPECT_EQ(tally.Summary(), c.summary);
+        EXPECT_EQ(tally.Result(), c.result) << c.summary;
+    }
+}
+
 } // namespace
