@@ -102,6 +102,8 @@ for n in 8 9; do
     --options 00ff0003010000000000000000 --apps "SANTE,TIERSPAYANT,LECTEUR" --baud 38400 \
     --outdir "$work/station$n" --log "$work/station$n/sim.log" --lifetime 600
 done
+# The first reader is put aside meanwhile: a station would update it too.
+"$wine_run" "$portdev" remove "$instance" </dev/null >/dev/null
 mkfifo "$work/station.in"
 printf '$ OrvaneCli update --watch --report station.json\n'
 (cd "$root/samples/package" && exec "$wine_run" "$cli" update --watch --report \
@@ -129,6 +131,7 @@ kill $tail_pid 2>/dev/null; wait $tail_pid 2>/dev/null || true
 for i in "${station_instances[@]}"; do
   "$wine_run" "$portdev" remove "$i" </dev/null >/dev/null 2>&1 || true
 done
+"$wine_run" "$portdev" add "$instance" COM5 "DORAN Kavron USB" </dev/null >/dev/null
 if [ "$code" = 0 ]; then
   step "The depot station ended with 0: both readers updated and verified"
 else
