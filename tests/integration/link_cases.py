@@ -177,7 +177,8 @@ def case_activate_and_restart():
 
 
 def case_bad_arguments():
-    # Each refusal names what was wrong on its first line, then the command's own usage.
+    # Each refusal names what was wrong on its first line, then the command's own usage
+    # (update has three forms).
     for args, reason, usage in (
             (["fnd", "COM5"], 'unknown command "fnd"; did you mean "find"?', "find PORT"),
             (["bogus", "COM5"], 'unknown command "bogus" (OrvaneCli help lists them)',
@@ -199,7 +200,7 @@ def case_bad_arguments():
         run = cli(*args)
         lines = run.err.splitlines()
         check(run.code == 2 and run.out == "" and lines[0] == "OrvaneCli: " + reason and
-              lines[1] == "usage: OrvaneCli [-v] [--package DIR] " + usage and len(lines) <= 3,
+              lines[1] == "usage: OrvaneCli [-v] [--package DIR] " + usage and len(lines) <= 4,
               run)
     # A name no ANSI code page holds whole is refused at the door, never fitted to another
     # folder's (C:\\Users\\Lukasz for C:\\Users\\Łukasz); so is a report path whole in such a
