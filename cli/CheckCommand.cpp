@@ -191,11 +191,7 @@ int ReaderChecker::LoadList()
     // A signature file's module is named from the list's upper-case copy, as the run does.
     m_terminal.SnapshotLoadList();
     for (const CString& file : m_terminal.GetLoadList()) {
-        RunRecord::File entry;
-        entry.name = file;
-        entry.module = m_terminal.ModuleNameForFile(file);
-        if (ReadFileSize(file, &entry.bytes) != FileSizeRead::Ok)
-            entry.bytes = -1;
+        RunRecord::File entry = ListedFileRecord(m_terminal, file);
         if (!ReadFileSha256(file, &entry.sha256))
             entry.sha256.clear();
         m_run.files.push_back(entry);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -210,25 +211,34 @@ ExitStatus Send(const GlobalOptions&, ArgumentReader& args)
                     });
 }
 
+// The refusals update and check share, in their order: port names, the report's path (a
+// file named from where the command was started), the package folder, then the report's
+// folder. Nothing is opened before the two things a whole update needs at its end and start.
+std::optional<ExitStatus> RefusedRequest(const char* command, const GlobalOptions& options,
+                                         UpdateRequest& request)
+{
+    for (const std::string& port : request.named)
+        if (!IsComPortArgument(port))
+            return Say({Refusal::Kind::NotAComPort, "", port});
+    if (!TakeWhole(request.reportPath))
+        return Say({Refusal::Kind::PathNotInCodePage, command, request.reportPath});
+    if (const std::string why = EnterPackage(options); !why.empty())
+        return Say({Refusal::Kind::PackageFolderUnusable, command, options.package, why});
+    if (!InPackageFolder())
+        return Say({Refusal::Kind::NotAPackageFolder, command, "", "", ExitStatus::NotAPackageFolder});
+    std::string reason;
+    if (!request.reportPath.empty() && !ReportPathUsable(request.reportPath, reason))
+        return Say({Refusal::Kind::ReportUnusable, command, request.reportPath, reason});
+    return std::nullopt;
+}
+
 ExitStatus Update(const GlobalOptions& options, ArgumentReader& args)
 {
     UpdateRequest request;
     if (!ParseUpdateArguments(args, request))
         return ExitStatus::BadArguments;
-    for (const std::string& port : request.named)
-        if (!IsComPortArgument(port))
-            return Say({Refusal::Kind::NotAComPort, "", port});
-    // The report's path names a file from where the command was started.
-    if (!TakeWhole(request.reportPath))
-        return Say({Refusal::Kind::PathNotInCodePage, "update", request.reportPath});
-    if (const std::string why = EnterPackage(options); !why.empty())
-        return Say({Refusal::Kind::PackageFolderUnusable, "update", options.package, why});
-    // Nothing is opened before the two things a whole update needs at its end and its start.
-    if (!InPackageFolder())
-        return Say({Refusal::Kind::NotAPackageFolder, "update", "", "", ExitStatus::NotAPackageFolder});
-    std::string reason;
-    if (!request.reportPath.empty() && !ReportPathUsable(request.reportPath, reason))
-        return Say({Refusal::Kind::ReportUnusable, "update", request.reportPath, reason});
+    if (const std::optional<ExitStatus> refused = RefusedRequest("update", options, request))
+        return *refused;
     EndSessionGuard guard;
     return RunUpdates(request);
 }
@@ -244,18 +254,8 @@ ExitStatus Check(const GlobalOptions& options, ArgumentReader& args)
     UpdateRequest request;
     if (!ParseUpdateArguments(args, request))
         return ExitStatus::BadArguments;
-    for (const std::string& port : request.named)
-        if (!IsComPortArgument(port))
-            return Say({Refusal::Kind::NotAComPort, "", port});
-    if (!TakeWhole(request.reportPath))
-        return Say({Refusal::Kind::PathNotInCodePage, "check", request.reportPath});
-    if (const std::string why = EnterPackage(options); !why.empty())
-        return Say({Refusal::Kind::PackageFolderUnusable, "check", options.package, why});
-    if (!InPackageFolder())
-        return Say({Refusal::Kind::NotAPackageFolder, "check", "", "", ExitStatus::NotAPackageFolder});
-    std::string reason;
-    if (!request.reportPath.empty() && !ReportPathUsable(request.reportPath, reason))
-        return Say({Refusal::Kind::ReportUnusable, "check", request.reportPath, reason});
+    if (const std::optional<ExitStatus> refused = RefusedRequest("check", options, request))
+        return *refused;
     return RunChecks(request);
 }
 

@@ -685,6 +685,18 @@ private:
     WatchTally m_tally;
 };
 
+// The report closed and written; the command's status, which says when the report is missing
+// though every run succeeded (the runs stand as they are: a deployment tool still learns it).
+ExitStatus FinishedReport(const UpdateRequest& request, UpdateReport& report)
+{
+    report.finished = IsoLocalNow();
+    const ExitStatus status = ExitStatus::OfRun(static_cast<RunResult>(report.result));
+    if (request.reportPath.empty() || WriteReport(request.reportPath, report))
+        return status;
+    WriteStderrLine("update: the report could not be written: " + AnsiToUtf8(request.reportPath));
+    return report.result == RUN_SUCCEEDED ? ExitStatus::ReportNotWritten : status;
+}
+
 // `update --watch`: readers updated as they are plugged in, until the technician ends it.
 ExitStatus WatchForReaders(const UpdateRequest& request)
 {
@@ -715,15 +727,7 @@ ExitStatus WatchForReaders(const UpdateRequest& request)
     }
     std::fflush(stdout);
     report.watching = false;
-    report.finished = IsoLocalNow();
-    ExitStatus status = ExitStatus::OfRun(static_cast<RunResult>(report.result));
-    if (!request.reportPath.empty() && !WriteReport(request.reportPath, report)) {
-        WriteStderrLine("update: the report could not be written: " +
-                        AnsiToUtf8(request.reportPath));
-        if (report.result == RUN_SUCCEEDED)
-            status = ExitStatus::ReportNotWritten;
-    }
-    return status;
+    return FinishedReport(request, report);
 }
 
 } // namespace
@@ -858,15 +862,7 @@ ExitStatus RunUpdates(const UpdateRequest& request)
                   ProcessCpuSeconds() - cpuStart);
     WriteStderrLine(cost);
 
-    report.finished = IsoLocalNow();
-    ExitStatus status = ExitStatus::OfRun(static_cast<RunResult>(report.result));
-    if (!request.reportPath.empty() && !WriteReport(request.reportPath, report)) {
-        WriteStderrLine("update: the report could not be written: " +
-                        AnsiToUtf8(request.reportPath));
-        // The runs stand as they are; a deployment tool still learns the report is missing.
-        if (report.result == RUN_SUCCEEDED)
-            status = ExitStatus::ReportNotWritten;
-    }
+    ExitStatus status = FinishedReport(request, report);
     if (record.IsOpen() &&
         !record.Write(status.Code(), report.finished, ReadersText(report.runs))) {
         WriteStderrLine("update: the record " + RecordKeyText(request.recordName) +

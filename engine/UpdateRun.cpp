@@ -135,6 +135,16 @@ bool UpdateRun::Search(const CString& portText)
     return found;
 }
 
+RunRecord::File ListedFileRecord(const CTerminal& terminal, const CString& file)
+{
+    RunRecord::File entry;
+    entry.name = file;
+    entry.module = terminal.ModuleNameForFile(file);
+    if (ReadFileSize(file, &entry.bytes) != FileSizeRead::Ok)
+        entry.bytes = -1;
+    return entry;
+}
+
 UpdateRun::Step UpdateRun::Identify()
 {
     using Outcome = Identification::Outcome;
@@ -170,14 +180,8 @@ void UpdateRun::PrepareLoadLoop()
     // A signature file's module is named from the upper-case copy of the list: taken
     // first, the record names each file's module as its announce will.
     m_terminal.SnapshotLoadList();
-    for (const CString& file : m_terminal.GetLoadList()) {
-        RunRecord::File entry;
-        entry.name = file;
-        entry.module = m_terminal.ModuleNameForFile(file);
-        if (ReadFileSize(file, &entry.bytes) != FileSizeRead::Ok)
-            entry.bytes = -1;
-        m_record.files.push_back(entry);
-    }
+    for (const CString& file : m_terminal.GetLoadList())
+        m_record.files.push_back(ListedFileRecord(m_terminal, file));
     m_state = kApplications;
     m_filesSent = 0;
 }

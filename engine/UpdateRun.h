@@ -94,6 +94,10 @@ struct RunRecord {
     std::string journalRefused;    // why none was kept: the folder, its owner and the fault
 };
 
+// A file of the load list as the record names it before anything is sent: its module as its
+// announce will name it (from the list's upper-case copy, taken first) and its size.
+RunRecord::File ListedFileRecord(const CTerminal& terminal, const CString& file);
+
 // How a front end wants the run made.
 struct RunSettings {
     // After the final restart, wait for the reader, find it again and read it: the run
